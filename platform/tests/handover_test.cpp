@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 using plat::HandOver;
@@ -26,15 +27,15 @@ TEST(HandOver, RunsOnTheDrainingThreadAndWaits) {
 }
 
 TEST(HandOver, CloseReleasesAWaitingThreadWithoutRunningItsCall) {
-  PostQueue q;
-  auto h = HandOver::create(q.poster());
+  std::promise<std::function<void()>> posted;
+  auto h = HandOver::create([&](std::function<void()> fn) { posted.set_value(std::move(fn)); });
   bool ran = false;
   bool result = true;
   std::thread bg([&] { result = h->callAndWait([&] { ran = true; }); });
-  q.waitAndRun(0);  // nothing drained yet on purpose
+  auto drain = posted.get_future().get();  // the call is waiting now
   h->close();
   bg.join();  // must not hang
-  q.runAll();  // the posted call finds the hand-over closed
+  drain();    // the posted call finds the hand-over closed
   EXPECT_FALSE(result);
   EXPECT_FALSE(ran);
   EXPECT_FALSE(h->callAndWait([] {}));
