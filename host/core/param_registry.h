@@ -71,8 +71,16 @@ class ParamTable {
   // Every parameter back to its captured default (no codes queued).
   void resetParamsToDefaults();
   // Whether the parameter holds its default (a double compared as
-  // trunc(1000 x value)).
+  // trunc(1000 x value); a text of the group "files" in its "%currentdir%"
+  // form while putBackCurrentDir is set).
   bool atDefault(int index) const;
+
+  // One settings line without line break: "name = value"; with changedOnly,
+  // "" for a parameter at its default.
+  std::string formatParamLine(int index, bool changedOnly) const;
+  // Set while settings are saved: texts of the group "files" are written
+  // with the current folder put back as "%currentdir%".
+  bool putBackCurrentDir = false;
 
  private:
   void registerParam(std::string name, ParamPtr ptr, std::string type, const std::string& help, int def);
