@@ -10,7 +10,7 @@ namespace plat {
 // the name; tests use it to keep their objects apart from a running system.
 std::string posixObjectName(const std::string& name);
 
-// Folder for lock files: $XDG_RUNTIME_DIR when set, else /tmp.
+// Folder for lock files: /dev/shm (else /tmp).
 std::string runtimeDir();
 
 }  // namespace plat

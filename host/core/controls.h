@@ -25,6 +25,7 @@ struct Control {
   bool checked = false;  // check boxes and checkable menu items
   bool checkable = false;
   int tag = 0;
+  std::vector<std::string> items;  // combo box entries
   std::function<void()> onClick;  // button click, menu click
   std::function<void()> onRightClick;
 

@@ -11,6 +11,12 @@ namespace ph {
 
 bool isPathSep(char c) { return c == '/' || c == '\\'; }
 
+std::string nativePath(std::string path) {
+  for (char& c : path)
+    if (c == '\\') c = '/';
+  return path;
+}
+
 namespace {
 std::size_t lastSep(const std::string& p) { return p.find_last_of("/\\"); }
 }  // namespace
@@ -81,12 +87,12 @@ std::string toCurrentDirToken(const std::string& text) {
 
 bool fileExists(const std::string& path) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0;
+  return stat(nativePath(path).c_str(), &st) == 0;
 }
 
 bool folderExists(const std::string& path) {
   struct stat st {};
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return stat(nativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 std::string checkedFolder(const std::string& path) {

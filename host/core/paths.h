@@ -6,6 +6,8 @@
 namespace ph {
 
 bool isPathSep(char c);
+// The path with every "\" turned into "/", for the file system.
+std::string nativePath(std::string path);
 // The part after the last separator; the whole path when it has none.
 std::string fileNamePart(const std::string& path);
 // The folder with its trailing separator; the current folder (no trailing

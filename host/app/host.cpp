@@ -1,0 +1,157 @@
+#include "host/app/host.h"
+
+#include <algorithm>
+
+#include "host/core/main_texts.h"
+#include "host/core/numbers.h"
+#include "host/core/param_table.h"
+#include "host/core/paths.h"
+#include "host/core/texts.h"
+
+namespace ph {
+
+Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args)
+    : core(ui, clock), args_(std::move(args)) {
+  createMainControls(core.controls);
+  core.timers.Init->setHandler([this] { InitTimerTimer(); });
+  core.timers.Movecheck->setHandler([this] { MovecheckTimerTimer(); });
+  core.timers.Sizing->setHandler([this] { SizingTimerTimer(); });
+  core.timers.LeaveProgram->setHandler([this] { LeaveProgramTimerTimer(); });
+  if (Control* c = core.controls.find("goodbye1")) c->onClick = [this] { goodbye(); };
+  if (Control* c = core.controls.find("KeepForm1")) c->onClick = [this] { KeepForm1Click(); };
+  auto bind = [&](const char* name, std::function<void()> f) {
+    if (Control* c = core.controls.find(name)) c->onClick = std::move(f);
+  };
+  bind("inifile1", [this] { settingsFiles.inifile1Click(); });
+  bind("mergeini1", [this] { settingsFiles.mergeini1Click(); });
+  bind("saveini1", [this] { settingsFiles.saveini1Click(); });
+  bind("setinifile1", [this] { settingsFiles.setinifile1Click(); });
+  bind("fullini1", [this] { settingsFiles.fullini1Click(); });
+  bind("setexes1", [this] { settingsFiles.setexes1Click(); });
+}
+
+Host::~Host() = default;
+
+void Host::FormCreate() {
+  Settings& s = core.s;
+  // Instance number: the first free one of 1..100 (100 when all are taken).
+  core.instanceNumber = instanceLock_.acquire(kInstanceMutexBase, 100);
+  if (core.instanceNumber >= 2) syncsliceEventName = plat::format(".p3d file ready(%d)", core.instanceNumber);
+  if (openSyncsliceCouple) openSyncsliceCouple(syncsliceEventName);
+
+  core.workDir = s.file_folder + "/";
+  core.progDir = currentDir() + "/";
+  tables.fillBitTables();
+
+  registerEarlyParams(core.params, s);
+  if (args_.size() == 1 && fileExt(args_[0]) == "i3d") s.settingsFile = args_[0];
+  // The first read can only set the Marlin port and baud rate, or redirect
+  // to another settings file.
+  if (fileExists(expandCurrentDir(s.settingsFile))) core.applySettings(s.settingsFile, false);
+  registerParamTable(core.params, s, core.controls);
+  if (fileExists(expandCurrentDir(s.settingsFile))) core.applySettings(s.settingsFile, true);
+
+  applyCommsOverride();
+  chooseMarlinLink();
+  settingsFiles.fixupSettings();
+  tables.fillNozzleWordMap(s.primgrens);
+  buildUserFunctions();
+  core.controls.at("vlabel").setCaption(buildDate());
+  applyExpertMode();
+  Control& combo = core.controls.at("typeGcode");
+  combo.items.clear();
+  for (std::string rest = s.dropItems; !rest.empty();) combo.items.push_back(popToken(rest, '~'));
+  core.controls.notify(combo);
+  if (core.dualBoxMode()) {
+    core.controls.at("btPrep").setCaption("load pwdr");
+    m18zAccepted = s.acceptM18Z;
+  }
+}
+
+void Host::applyCommsOverride() {
+  const std::string file = "commsoverride.i3d";
+  if (!fileExists(file)) return;
+  core.memoPrintf("comms from %s", file);
+  core.s.CommPortMarlin = readFileKey(file, "CommPortMarlin", core.s.CommPortMarlin, true);
+  core.s.CommInkDevice = readFileKey(file, "CommInkDevice", core.s.CommInkDevice, true);
+  const std::string pos = readFileKey(file, "FormPosition", "", false);
+  if (pos.size() > 1) {
+    std::string inner = splitAt(splitAt(pos, '{', true), '}', false);
+    core.memoPrintf("FormPosition from %s", inner);
+    for (int i = 0; i < 4; ++i) core.s.FormPosition[std::size_t(i)] = leadingInt(trimmed(popToken(inner, ',')));
+  }
+}
+
+void Host::chooseMarlinLink() {
+  const std::string& port = core.s.CommPortMarlin;
+  if (!port.empty() && port[0] >= '0' && port[0] <= '9') {
+    marlinOverTcp = true;
+    marlinTcpHost = splitAt(port, ':', false);
+    marlinTcpPort = port.find(':') == std::string::npos ? 0 : leadingInt(splitAt(port, ':', true));
+  }
+  // The serial Marlin link takes its device and baud rate when the machine
+  // links are attached.
+}
+
+void Host::buildUserFunctions() {
+  const bool rollerOnMarlin = core.dualBoxAny();
+  addUserFunction("Roller on", rollerOnMarlin ? ">M106 S255" : "17n");
+  addUserFunction("Roller off", rollerOnMarlin ? ">M106 S0" : "16n");
+  if (core.dualBoxMode()) {
+    core.waterLineWidth = 6;
+    addUserFunction("Feeder up (mm)", ">" + std::string(feederGcode));
+    addUserFunction("Feeder down (mm)", ">" + replaceAll(std::string(feederGcode), "E?", "E-?"));
+  } else {
+    addUserFunction("shaker on", "9999p");
+    addUserFunction("shaker off", "0p");
+  }
+  addUserFunction("color cartridge", "2g");
+  addUserFunction("water cartridge", "3g");
+  addUserFunction("report", " 21o1r21r16o12t33t1o");
+  for (std::string rest = core.s.userfuncts; !rest.empty();) {
+    std::string pair = popToken(rest, '/');
+    addUserFunction(splitAt(pair, ';', false), splitAt(pair, ';', true));
+  }
+}
+
+void Host::addUserFunction(const std::string& caption, const std::string& command) {
+  if (userFunctionCount_ >= 20) return;
+  const int index = userFunctionCount_++;
+  Control& item = core.controls.add(Control::Kind::MenuItem, "", caption, "funct1");
+  item.tag = 100 + index;
+  item.onClick = [this, tag = item.tag] { inkfunct1Click(tag); };
+  userFunctionCommands_[std::size_t(index)] = command;
+}
+
+void Host::inkfunct1Click(int tag) {
+  const int index = tag - 100;
+  if (index < 0 || index >= userFunctionCount_) return;
+  std::string caption;
+  for (const Control& c : core.controls.all())
+    if (c.parent == "funct1" && c.tag == tag) caption = c.caption;
+  std::string cmd = userFunctionCommands_[std::size_t(index)];
+  for (auto p = cmd.find("?%?"); p != std::string::npos; p = cmd.find("?%?"))
+    cmd.replace(p, 3, core.askText("", caption, "0"));
+  if (!links) {
+    core.memoPrintf("no machine link for %s", cmd);
+    return;
+  }
+  if (!cmd.empty() && cmd[0] == '>') {
+    links->flushPendingMcodes();
+    for (std::string rest = cmd.substr(1); !rest.empty();) links->sendGcode(popToken(rest, ','));
+  } else {
+    links->sendInkPending(cmd);
+  }
+}
+
+void Host::applyExpertMode() {
+  if (fileExists("3dpowderprintingexpert.txt")) return;
+  for (Control& c : core.controls.all()) {
+    if (c.kind != Control::Kind::Menu && c.kind != Control::Kind::MenuItem) continue;
+    if (c.name.empty() || !c.hint.empty()) continue;
+    if (std::string(" setfile1 setup1 funct1 util1 ").find(" " + c.name + " ") != std::string::npos) continue;
+    c.setVisible(false);
+  }
+}
+
+}  // namespace ph

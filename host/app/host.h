@@ -1,0 +1,109 @@
+#pragma once
+// Host: the prismhost program's state and handlers of its main window:
+// start-up (FormCreate), the command line (InitTimer), the user functions,
+// window geometry and the close sequence. It owns HostCore and, as they are
+// built, the subsystem objects.
+#include <array>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/core/host_core.h"
+#include "host/core/lookup_tables.h"
+#include "host/core/settings_files.h"
+#include "platform/instance_lock.h"
+
+namespace ph {
+
+// What start-up and shut-down need of the Marlin and jetting-unit links.
+// The machine-control subsystem implements it; until it is attached nothing
+// is sent and no line waits for an acknowledgement.
+class MachineLinks {
+ public:
+  virtual ~MachineLinks() = default;
+  virtual void openMarlin() = 0;
+  // The leading M-codes of the pending G-code sequence go out first.
+  virtual void flushPendingMcodes() = 0;
+  virtual void sendGcode(const std::string& code) = 0;
+  virtual void sendInkPending(const std::string& command) = 0;
+  // The running G-code sequence ("" when none).
+  virtual std::string gcodeSequence() const = 0;
+  // Every numbered line has been acknowledged.
+  virtual bool allLinesAcknowledged() const = 0;
+  virtual void closeSerialLinks() = 0;
+  virtual void stopMarlinTimer() = 0;
+};
+
+class Host {
+ public:
+  static constexpr const char* kInstanceMutexBase = "prismhost489358654";
+
+  Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args);
+  ~Host();
+
+  HostCore core;
+  SettingsFiles settingsFiles{core};
+  LookupTables tables;
+  MachineLinks* links = nullptr;
+
+  // Command-line state, read by the job-data and machine Parts.
+  char currentOption = ' ';
+  int conveyerTime = -1;
+  std::string commandInputFile;
+  char runMode = ' ';
+  bool primeAtStart = true;
+  bool batchRun = false;
+  int skinClear = -1;
+  bool m18zAccepted = false;
+  bool marlinOverTcp = false;
+  std::string marlinTcpHost;
+  int marlinTcpPort = 0;
+  // The receive event the slicer sets when a job is ready.
+  std::string syncsliceEventName = ".p3d file ready";
+  // Initial folder of the file dialogs and the model preselected in the
+  // model dialog.
+  std::string dialogFolder;
+  std::string modelDialogFile;
+
+  // Handlers of later subsystems (not yet attached: the handler logs so).
+  std::function<void()> povstl1Click;  // open a model (slice and convert)
+  std::function<void()> btBatchClick;  // unattended batch print
+  std::function<void(const std::string&)> openSyncsliceCouple;
+
+  void FormCreate();
+  void InitTimerTimer();
+  void addUserFunction(const std::string& caption, const std::string& command);
+  void inkfunct1Click(int tag);
+  void FormResize();
+  void MovecheckTimerTimer();
+  void SizingTimerTimer();
+  void KeepForm1Click();
+  // The close sequence: false when the operator cancelled the close.
+  bool FormCloseQuery();
+  void goodbye();
+  void LeaveProgramTimerTimer();
+
+  int userFunctionCount() const { return userFunctionCount_; }
+  const std::array<std::string, 20>& userFunctionCommands() const { return userFunctionCommands_; }
+  int leaveTicks() const { return leaveTicks_; }
+
+ private:
+  void applyCommsOverride();
+  void chooseMarlinLink();
+  void buildUserFunctions();
+  void applyExpertMode();
+  void logUsage();
+
+  std::vector<std::string> args_;
+  plat::InstanceLock instanceLock_;
+  std::array<std::string, 20> userFunctionCommands_;
+  int userFunctionCount_ = 0;
+  int leaveTicks_ = 0;
+  int lastWindowLeft_ = -9999;
+  int lastWindowTop_ = -1;
+};
+
+// The main window's named controls and menus, created before start-up runs.
+void createMainControls(Controls& controls);
+
+}  // namespace ph

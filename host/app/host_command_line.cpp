@@ -1,0 +1,99 @@
+// The command line, handled once by the Init timer about 1 s after start.
+#include <algorithm>
+
+#include "host/app/host.h"
+#include "host/core/numbers.h"
+#include "host/core/paths.h"
+#include "host/core/settings_files.h"
+#include "host/core/texts.h"
+
+namespace ph {
+
+namespace {
+struct OptionText {
+  char letter;
+  const char* text;
+};
+constexpr OptionText kOptions[] = {
+    {'C', "set conveyer time [ms]  "},
+    {'F', "input file  "},
+    {'G', "set goodbyecode  "},
+    {'I', "set inifile  "},
+    {'P', "disable priming at beginning of print"},
+    {'V', "only convert selected input file (no printing)  "},
+    {'U', "set skinClear no ink closer to skinClear microns form outside"},
+    {'T', "only convert obj to stl (no printing)  "},
+    {'B', "print selected input file  "},
+};
+}  // namespace
+
+void Host::logUsage() {
+  core.memoPrintf("command line usage:\n prismhost -option [filename] [-option]...\noptions are:");
+  for (const auto& o : kOptions) core.memoPrintf("%c  %s", o.letter, o.text);
+}
+
+void Host::InitTimerTimer() {
+  core.timers.Init->stop();
+  Settings& s = core.s;
+  dialogFolder = s.file_folder;
+
+  Control& combo = core.controls.at("parmcombo");
+  if (combo.items.empty()) {
+    for (const ParamEntry& e : core.params.entries()) combo.items.push_back(e.paramName);
+    sortStrings(combo.items);
+    core.controls.notify(combo);
+  }
+
+  if (args_.size() == 1 && std::string(";obj;stl;").find(";" + fileExt(args_[0]) + ";") != std::string::npos)
+    modelDialogFile = args_[0];
+
+  std::string laterSettingsFile;
+  for (std::size_t i = 0; i < args_.size(); ++i) {
+    const std::string& a = args_[i];
+    if (a.size() != 2 || a[0] != '-') continue;
+    currentOption = a[1];
+    // The value is examined as an option in its turn.
+    const std::string value = i + 1 < args_.size() ? args_[i + 1] : "";
+    switch (currentOption) {
+      case '?': logUsage(); break;
+      case 'C': conveyerTime = leadingInt(value); break;
+      case 'F': commandInputFile = value; break;
+      case 'G': s.goodbyecode = value; break;
+      case 'I':
+        if (!value.empty() && value[0] == '?') core.applySettings(replaceAll(value, "'", "\""), true);
+        else laterSettingsFile = value;
+        break;
+      case 'P': primeAtStart = false; break;
+      case 'V': runMode = 'V'; break;
+      case 'U':
+        if (!value.empty()) skinClear = leadingInt(value);
+        break;
+      case 'T': runMode = 'T'; break;
+      case 'B': runMode = 'B'; break;
+      default: break;
+    }
+  }
+
+  if (!laterSettingsFile.empty()) {
+    s.settingsFile = laterSettingsFile;
+    core.params.resetParamsToDefaults();
+    core.applySettings(laterSettingsFile, true);
+    s.settingsFile = laterSettingsFile;
+  }
+
+  if (!commandInputFile.empty()) {
+    if (runMode == 'V' || runMode == 'T') {
+      if (povstl1Click) povstl1Click();
+      else core.memoPrintf("opening models is not available in this build");
+    } else if (runMode == 'B') {
+      batchRun = true;
+      if (btBatchClick) btBatchClick();
+      else core.memoPrintf("batch printing is not available in this build");
+    }
+  }
+
+  const auto& g = s.FormPosition;
+  if (g[2] > 100 && g[3] > 100) core.ui.setWindowGeometry({std::max(-3000, g[0]), std::max(-3000, g[1]), g[2], g[3]});
+}
+
+}  // namespace ph

@@ -1,0 +1,75 @@
+// The main window's controls and menus as the logic knows them. Later
+// subsystems attach their handlers by name.
+#include "host/app/host.h"
+
+namespace ph {
+
+void createMainControls(Controls& c) {
+  using K = Control::Kind;
+  auto menu = [&](const char* name, const char* caption, const char* hint) {
+    c.add(K::Menu, name, caption).hint = hint;
+  };
+  auto item = [&](const char* parent, const char* name, const char* caption, const char* hint) -> Control& {
+    Control& i = c.add(K::MenuItem, name, caption, parent);
+    i.hint = hint;
+    return i;
+  };
+  auto option = [&](const char* name, const char* caption, bool checked, const char* hint) {
+    Control& i = item("options1", name, caption, hint);
+    i.checkable = true;
+    i.checked = checked;
+  };
+
+  menu("setfile1", "Files", "");
+  item("setfile1", "inifile1", "inifile", "open a settings file");
+  item("setfile1", "mergeini1", "merge ini", "load a settings file over the current one, keeping ports and paths");
+  item("setfile1", "saveini1", "save_ini", "save the settings file");
+  item("setfile1", "setinifile1", "save inifile as", "save the settings under another name");
+  item("setfile1", "fullini1", "full_ini", "write every setting to allparam.i3d");
+  item("setfile1", "setexes1", "exe_currentdir", "take the current folder for models, slicer and settings");
+  item("setfile1", "KeepForm1", "keep window position", "keep the window's size and position in the settings");
+  item("setfile1", "goodbye1", "goodbye", "send the goodbye codes and close when they are done");
+  menu("setup1", "Setup", "");
+  menu("options1", "Options", "switches of the print");
+  option("connectcheck1", "connect check", true, "check the cartridge connection while printing");
+  option("IgnoreHopper1", "ignore hopper", false, "do not pause on powder feeding errors");
+  option("temprcontrol1", "temperature control", true, "allow controlling the temperature");
+  option("NoColor1", "no color", false, "ignore the colour cartridge when checking connections");
+  for (const char* n : {"BMPlayers1", "cocooned1", "debugroute1", "detour1", "gcodes1", "inkdata1", "MarlinResp1",
+                        "multiPowderlayer1", "OkDebug1", "picturemode1", "piston1", "powder2", "PrepLifts1",
+                        "scaled1", "scancartridges1", "simloop1"})
+    option(n, n, false, "");
+  menu("funct1", "Functions", "");
+  menu("util1", "Utilities", "");
+  item("util1", "addBthints1", "button hints", "show the hints of the buttons");
+  // Developer aids: visible in expert mode only (no hint).
+  item("util1", "btnames", "button names", "");
+  item("util1", "listmenus1", "list menus", "");
+  item("util1", "scansethint1", "scan sethint", "");
+
+  for (auto [name, caption] : {std::pair{"btPlatform", "platform"}, {"btDspP3d", "dsp p3d"}, {"btStart", "start"},
+                               {"btDmc", "pr dmc"}, {"btzreset", "Z-reset"}, {"btAbort", "abort"},
+                               {"btpark", "< --- >"}, {"BtHome", "Home"}, {"btCartridges", "Cartridges"},
+                               {"btPrep", "prep layers"}, {"btBatch", "3d print"}, {"btAllign", "Align"},
+                               {"btFront", "V ^"}, {"btViewstl", "View stl"}, {"BurstCol", "Ink"},
+                               {"BurstWtr", "Wtr"}})
+    c.add(K::Button, name, caption);
+  for (auto [name, caption] : {std::pair{"cb_comm", "cb_comm"}, {"cbkeepwet", "KeepWet"}, {"pause", "pause"}}) {
+    Control& b = c.add(K::CheckBox, name, caption);
+    b.checkable = true;
+  }
+  for (auto [name, caption] : {std::pair{"Label2", "powder +/-"}, {"LabPwdr", "0"}, {"shakeLabel", "shake"},
+                               {"LabBurst", ""}, {"LabStretch", ""}, {"perclabel", ""}, {"Label1", ""},
+                               {"Label3", ""}, {"vlabel", ""}})
+    c.add(K::Label, name, caption);
+  c.add(K::UpDown, "UpDown1", "");
+  c.add(K::Combo, "parmcombo", "");
+  c.add(K::Combo, "typeGcode", "");
+  c.add(K::Edit, "Edit1", "");
+  c.add(K::Image, "cmyburst", "");
+  c.add(K::Image, "dropshidden", "");
+  c.add(K::Image, "Imdrops", "");
+  c.add(K::Shape, "xofflamp", "");
+}
+
+}  // namespace ph

@@ -1,0 +1,162 @@
+// Start-up order and the command line.
+#include "host/app/tests/host_fixture.h"
+
+using namespace ph;
+
+TEST_F(HostTest, RedirectLineLoadsTheActiveSettingsFile) {
+  write("prismhost.i3d", "inifile = \"second.i3d\"\r\nprintspeed = 1111\r\n");
+  write("second.i3d", "printspeed = 2222\r\nMarlinBaudrate = 115200\r\n");
+  Host& h = start();
+  EXPECT_EQ(h.core.s.settingsFile, "second.i3d");
+  EXPECT_EQ(h.core.s.printspeed, 2222);
+  EXPECT_EQ(h.core.s.MarlinBaudrate, 115200);
+}
+
+TEST_F(HostTest, UnknownNamesAreReportedOnTheSecondReadOnly) {
+  write("prismhost.i3d", "nosuch = 1\r\n");
+  start();
+  int reports = 0;
+  for (const auto& l : log()) reports += l == "unknown parameter nosuch = 1";
+  EXPECT_EQ(reports, 1);
+}
+
+TEST_F(HostTest, LoneArguments) {
+  write("other.i3d", "printspeed = 3333\r\n");
+  EXPECT_EQ(startAndInit({"other.i3d"}).core.s.printspeed, 3333);
+  host.reset();
+  EXPECT_EQ(startAndInit({"Cube.STL"}).modelDialogFile, "Cube.STL");
+  host.reset();
+  EXPECT_EQ(startAndInit({"cube.v2.stl"}).modelDialogFile, "");  // extension taken after the first "."
+}
+
+TEST_F(HostTest, CommsOverride) {
+  write("commsoverride.i3d",
+        "CommPortMarlin = \"/dev/first-line-is-not-found\"\r\nCommInkDevice = \"/dev/ttyUSB1\"\r\n"
+        "FormPosition = {10,20,300}\r\n");
+  Host& h = start();
+  EXPECT_EQ(h.core.s.CommPortMarlin, "\\\\.\\COM30");
+  EXPECT_EQ(h.core.s.CommInkDevice, "/dev/ttyUSB1");
+  EXPECT_EQ(h.core.s.FormPosition, (std::array<int, 4>{10, 20, 300, 0}));
+  EXPECT_TRUE(logHas("comms from commsoverride.i3d"));
+  EXPECT_TRUE(logHas("FormPosition from 10,20,300"));
+}
+
+TEST_F(HostTest, MarlinOverTcp) {
+  write("prismhost.i3d", "CommPortMarlin = \"192.168.1.7:23\"\r\n");
+  Host& h = start();
+  EXPECT_TRUE(h.marlinOverTcp);
+  EXPECT_EQ(h.marlinTcpHost, "192.168.1.7");
+  EXPECT_EQ(h.marlinTcpPort, 23);
+}
+
+TEST_F(HostTest, StartUpFollowUps) {
+  write("prismhost.i3d", "dualbox = 1\r\ndropItems = \"G28~M105\"\r\nprimgrens = 0\r\nreversdir = true\r\n");
+  Host& h = start();
+  EXPECT_EQ(h.core.controls.at("btPrep").caption, "load pwdr");
+  EXPECT_TRUE(h.m18zAccepted);
+  EXPECT_EQ(h.core.waterLineWidth, 6);
+  EXPECT_EQ(h.core.controls.at("typeGcode").items, (std::vector<std::string>{"G28", "M105"}));
+  EXPECT_EQ(h.tables.reversedBits[1], 0x80);
+  EXPECT_EQ(h.tables.setBitCount[0xFF], 8);
+  EXPECT_EQ(h.tables.nozzleWordMap[1], 1 << 4);  // primgrens as loaded
+  EXPECT_EQ(h.core.controls.at("vlabel").caption.size(), 6u);
+  // Codes of template settings still at their defaults are queued; reversdir
+  // adds its own.
+  EXPECT_NE(h.core.pendingInkText.find("81,2t"), std::string::npos);
+  EXPECT_NE(h.core.pendingInkText.find(" 43n49n"), std::string::npos);
+}
+
+TEST_F(HostTest, UserFunctions) {
+  write("prismhost.i3d", "userfuncts = \"a;1p/b;>G0 X?%?,G1 Y1/c;3p/d;4p/e;5p/f;6p/g;7p/h;8p/i;9p/j;10p/k;11p/l;12p/m;13p/"
+                         "n;14p\"\r\n");
+  Host& h = start();
+  EXPECT_EQ(h.userFunctionCount(), 20);  // 7 fixed, then the list until 20
+  EXPECT_EQ(h.userFunctionCommands()[0], "17n");
+  EXPECT_EQ(h.userFunctionCommands()[2], "9999p");
+  EXPECT_EQ(h.userFunctionCommands()[6], " 21o1r21r16o12t33t1o");
+  EXPECT_EQ(h.userFunctionCommands()[19], "13p");
+
+  RecordingLinks links;
+  h.links = &links;
+  h.core.presetAnswer = 25;
+  h.inkfunct1Click(108);  // "b": G-codes with a typed amount
+  EXPECT_EQ(links.gcodes, (std::vector<std::string>{"(flush)", "G0 X25", "G1 Y1"}));
+  h.inkfunct1Click(100);
+  EXPECT_EQ(links.ink, (std::vector<std::string>{"17n"}));
+}
+
+TEST_F(HostTest, ExpertModeShowsItemsWithoutHints) {
+  Host& h = start();
+  EXPECT_FALSE(h.core.controls.at("btnames").visible);
+  EXPECT_TRUE(h.core.controls.at("inifile1").visible);
+  EXPECT_TRUE(h.core.controls.at("util1").visible);
+  host.reset();
+  write("3dpowderprintingexpert.txt", "");
+  EXPECT_TRUE(start().core.controls.at("btnames").visible);
+}
+
+TEST_F(HostTest, UsageAndOptions) {
+  Host& h = startAndInit({"-?", "-P", "-F", "model.stl", "-C", "-250x", "-U", "300", "-G", "G28"});
+  EXPECT_TRUE(logHas("command line usage:"));
+  EXPECT_TRUE(logHas("B  print selected input file  "));
+  EXPECT_FALSE(h.primeAtStart);
+  EXPECT_EQ(h.commandInputFile, "model.stl");  // -P took "-F" as its value; -F then ran
+  EXPECT_EQ(h.conveyerTime, -250);
+  EXPECT_EQ(h.skinClear, 300);
+  EXPECT_EQ(h.core.s.goodbyecode, "G28");
+  EXPECT_EQ(h.runMode, ' ');
+}
+
+TEST_F(HostTest, SettingsOnTheCommandLine) {
+  write("job.i3d", "printspeed = 4444\r\ninifile = \"elsewhere.i3d\"\r\n");
+  Host& h = startAndInit({"-I", "?pauseEachLayer=true startgcodes='G28 X0'", "-I", "job.i3d"});
+  EXPECT_TRUE(h.core.s.pauseEachLayer == false);  // reset by the later file load
+  EXPECT_EQ(h.core.s.printspeed, 4444);
+  EXPECT_EQ(h.core.s.settingsFile, "job.i3d");    // the redirect inside does not survive
+  host.reset();
+  Host& h2 = startAndInit({"-I", "?pauseEachLayer=true startgcodes='G28 X0'"});
+  EXPECT_TRUE(h2.core.s.pauseEachLayer);
+  EXPECT_EQ(h2.core.s.startgcodes, "G28 X0");
+}
+
+TEST_F(HostTest, RunModes) {
+  int opened = 0, batches = 0;
+  host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-F", "m.stl", "-V"});
+  host->povstl1Click = [&] { ++opened; };
+  host->btBatchClick = [&] { ++batches; };
+  host->FormCreate();
+  clock.advance(1000);
+  EXPECT_EQ(opened, 1);
+  clock.advance(5000);  // the Init timer runs once
+  EXPECT_EQ(opened, 1);
+  host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-B", "-F", "m.stl"});
+  host->btBatchClick = [&] { ++batches; };
+  host->FormCreate();
+  clock.advance(1000);
+  EXPECT_EQ(batches, 1);
+  EXPECT_TRUE(host->batchRun);
+}
+
+TEST_F(HostTest, WindowGeometry) {
+  write("prismhost.i3d", "FormPosition = {-5000,10,400,300}\r\n");
+  startAndInit();
+  EXPECT_EQ(ui.geometry.left, -3000);
+  EXPECT_EQ(ui.geometry.width, 400);
+  host.reset();
+  ui.geometry = {1, 2, 3, 4};
+  write("prismhost.i3d", "FormPosition = {5,10,400,100}\r\n");
+  startAndInit();
+  EXPECT_EQ(ui.geometry.left, 1);  // a height of 100 is not applied
+}
+
+TEST_F(HostTest, InstanceNumbersAndTheSliceEventName) {
+  plat::ManualClock clock2;
+  FakeUi ui2;
+  Host& first = start();
+  Host second(ui2, clock2, {});
+  second.FormCreate();
+  EXPECT_EQ(first.core.instanceNumber, 1);
+  EXPECT_EQ(second.core.instanceNumber, 2);
+  EXPECT_EQ(first.syncsliceEventName, ".p3d file ready");
+  EXPECT_EQ(second.syncsliceEventName, ".p3d file ready(2)");
+}

@@ -1,0 +1,168 @@
+#pragma once
+// HostCore: the state that every subsystem of prismhost shares (settings,
+// registry, operator log, named controls and timers, shared flags) and the
+// core services on it: the log writer, file access that reports to the
+// operator, the settings interpreter and the typed questions.
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "host/core/controls.h"
+#include "host/core/main_timers.h"
+#include "host/core/operator_log.h"
+#include "host/core/operator_ui.h"
+#include "host/core/param_registry.h"
+#include "host/core/settings.h"
+#include "platform/clock.h"
+#include "platform/format.h"
+
+namespace ph {
+
+struct FileCloser {
+  void operator()(std::FILE* f) const {
+    if (f) std::fclose(f);
+  }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// The tokeniser of settings texts (and, in its number variant, of OBJ and
+// PLY lines). Comment state lives in the object: one object per text or
+// file, so an unclosed "/*" never reaches into the next one.
+class Tokenizer {
+ public:
+  // One token, removed from the front of `line`.
+  std::string getToken(std::string& line);
+  // The variant for OBJ and PLY numbers ("-1.5e-3" is one token).
+  std::string getObjToken(std::string& line);
+  bool inBlockComment = false;
+
+ private:
+  std::string next(std::string& line, bool objNumbers);
+};
+
+class HostCore {
+ public:
+  static constexpr int kNoPreset = -9999999;
+
+  HostCore(OperatorUi& ui, plat::Clock& clock);
+  HostCore(const HostCore&) = delete;
+  HostCore& operator=(const HostCore&) = delete;
+
+  OperatorUi& ui;
+  plat::Clock& clock;
+  Settings s;
+  ParamTable params;
+  Controls controls;
+  MainTimers timers;
+
+  // ---- operator log ----
+  OperatorLog Memo1;
+  OperatorLog* logTarget = &Memo1;  // the mesh tools point it at their memo
+  bool lastEndedWithNewline = false;
+  bool provisionalLine = false;
+  int lastEchoSource = 0;  // source of the last device echo; every message resets it
+  std::string statusText;
+  std::string lastStampDay;
+  int presetAnswer = kNoPreset;
+  bool valuesChanged = false;
+
+  // printf-style message to the log; a format beginning "%n" continues the
+  // last line, "%o" (after it) makes the message provisional.
+  template <class... A>
+  void memoPrintf(plat::LogFormat<A...> f, const A&... a) {
+    const char* fmt = f.text;
+    bool cont = false, prov = false;
+    if (fmt[0] == '%' && fmt[1] == 'n') {
+      cont = true;
+      fmt += 2;
+    }
+    if (fmt[0] == '%' && fmt[1] == 'o') {
+      prov = true;
+      fmt += 2;
+    }
+    plat::fmtdetail::Arg args[] = {plat::fmtdetail::toArg(a)..., plat::fmtdetail::Arg{plat::fmtdetail::Kind::Bad}};
+    logWrite(plat::fmtdetail::render(fmt, args, sizeof...(A)), cont, prov);
+  }
+  // The log writer behind memoPrintf, for text that is already formatted.
+  void logWrite(const std::string& text, bool continueLine, bool provisional);
+  // " %s %s " with the time stamp ("hh:mm:ss", or the full date on the first
+  // stamped line of a day) and the text.
+  void logStamped(const std::string& text);
+  // "a=1 b=2": pairs whose name is "0" (or null) are left out.
+  void logVars(const char* n1, int v1, const char* n2 = "0", int v2 = 0, const char* n3 = "0", int v3 = 0);
+  // Adds to the first status-bar panel; cleared 5 s after the last addition.
+  void statusMessage(const std::string& text);
+  void LabelwipeTimer();
+
+  // ---- typed answers ----
+  // The value of an integer expression, or the pending preset answer.
+  int evalIntExpr(const std::string& text);
+  // An input box's text, or "0" while a preset answer is pending.
+  std::string askText(const std::string& caption, const std::string& prompt, const std::string& initial);
+  // True unless the operator answers Yes to "are you sure you want to "
+  // followed by the action.
+  bool notConfirmed(const std::string& action);
+
+  // ---- files ----
+  bool printAbort = false;
+  bool openFailed = false;
+  int readFailures = 0;
+  // Opens a file; failures are told to the operator. A failed write open
+  // returns the null device (writes go nowhere) with openFailed set, so the
+  // caller can tell that nothing was stored; a failed read or append open
+  // returns null and raises printAbort.
+  FilePtr openFile(const std::string& name, const char* mode);
+  // Line reading in the caller's file variable: false at the end.
+  bool readLine(const std::string& name, std::string& line, FilePtr& file);
+  void writeLine(const std::string& name, const std::string& text, FilePtr& file);
+  void closeLine(FilePtr& file) { file.reset(); }
+  // Whole-file writers; false when nothing could be written.
+  bool writeFileBytes(const std::string& name, const void* data, std::size_t count);
+  bool writeTextFile(const std::string& name, const std::string& text);
+  // The work file of the current job with that extension.
+  std::string workFileName(const std::string& ext) const;
+
+  // ---- settings ----
+  std::string pendingInkText;
+  bool settingsModified = false;
+  bool jobReady = false;
+  int lastBand64 = 64;
+  int lastShakerSpeed = -999;
+  // Applies a settings file, or a "?" text of assignments; with report,
+  // unknown names are logged.
+  void applySettings(const std::string& textOrFile, bool report);
+  // Stores into an int setting, queueing its jetting-unit code (every time,
+  // also when the value does not change).
+  void setParam(int& variable, int value);
+  void queueParamCode(int value, const std::string& code);
+  // Writes the settings file (only changed values, unless its core name is
+  // "full"). False when it could not be written completely.
+  bool saveSettings();
+
+  // ---- shared state of the job and the machines ----
+  std::string workDir = "%currentdir%/";
+  std::string progDir;
+  std::string openJobName = "??";  // the open print file
+  int instanceNumber = 1;
+  bool patternMode = false;
+  bool dmcCurrent = false;
+  bool modelFits = true;
+  bool backwardPass = false;
+  bool closingDown = false;
+  // Line width of the test patterns' water lines (start-up sets 6 in the
+  // dual-box set-up).
+  int waterLineWidth = 12;
+
+  // Settings tests: the powder feeder is driven by G-codes / the roller
+  // hangs on the Marlin machine.
+  bool dualBoxMode() const;
+  bool dualBoxAny() const;
+
+ private:
+  void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,
+                       struct AssignState& st);
+  void settingsTail(bool questionText, bool reversdirBefore, const struct AssignState& st);
+};
+
+}  // namespace ph

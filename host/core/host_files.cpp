@@ -1,0 +1,75 @@
+// File access of HostCore: opening with operator messages, line files and
+// whole-file writers.
+#include <cstring>
+
+#include "host/core/host_core.h"
+#include "host/core/paths.h"
+#include "host/core/texts.h"
+
+namespace ph {
+
+FilePtr HostCore::openFile(const std::string& name, const char* mode) {
+  std::string path = nativePath(expandCurrentDir(name));
+  if (path == "nul") path = "/dev/null";
+  openFailed = false;
+  FilePtr f(std::fopen(path.c_str(), mode));
+  if (f) return f;
+  openFailed = true;
+  if (upperCase(mode).find('W') != std::string::npos) {
+    ui.showMessage("unable to write to file: " + name);
+    return FilePtr(std::fopen("/dev/null", mode));
+  }
+  printAbort = true;
+  ++readFailures;
+  ui.showMessage("cannot read from file: " + name);
+  return nullptr;
+}
+
+bool HostCore::readLine(const std::string& name, std::string& line, FilePtr& file) {
+  const bool wasOpen = bool(file);
+  if (!file) file = openFile(name, "r");
+  if (!file) return false;
+  if (wasOpen && std::feof(file.get())) {
+    file.reset();
+    return false;
+  }
+  char buf[2048];
+  if (!std::fgets(buf, sizeof buf, file.get())) buf[0] = 0;
+  std::size_t n = std::strlen(buf);
+  if (n && buf[n - 1] == '\n') buf[--n] = 0;
+  if (n && buf[n - 1] == '\r') buf[--n] = 0;  // files written with CR LF
+  line.assign(buf, n);
+  return true;
+}
+
+void HostCore::writeLine(const std::string& name, const std::string& text, FilePtr& file) {
+  if (!file) file = openFile(name, "w+");
+  if (!file) return;
+  std::fputs(text.c_str(), file.get());
+  std::fputc('\n', file.get());
+}
+
+bool HostCore::writeFileBytes(const std::string& name, const void* data, std::size_t count) {
+  FilePtr f = openFile(name, "wb");
+  if (!f || openFailed) return false;
+  bool ok = std::fwrite(data, 1, count, f.get()) == count;
+  return std::fclose(f.release()) == 0 && ok;
+}
+
+bool HostCore::writeTextFile(const std::string& name, const std::string& text) {
+  FilePtr f = openFile(name, "w+");
+  if (!f || openFailed) return false;
+  bool ok = std::fputs(text.c_str(), f.get()) >= 0;
+  return std::fclose(f.release()) == 0 && ok;
+}
+
+std::string HostCore::workFileName(const std::string& ext) const {
+  std::string r;
+  if (ext == "dmc") r = workDir + (patternMode ? "pattern.dmc" : "temp.dmc");
+  else if (patternMode) r = workDir + "pattern." + ext;
+  else if (ext == "p3d" && upperCase(openJobName).find(".P3D") != std::string::npos) r = openJobName;
+  else r = workDir + s.file_name + "." + ext;
+  return checkedFolder(r);
+}
+
+}  // namespace ph

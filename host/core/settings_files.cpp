@@ -1,0 +1,196 @@
+#include "host/core/settings_files.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "host/core/host_core.h"
+#include "host/core/paths.h"
+#include "host/core/texts.h"
+#include "platform/process.h"
+
+namespace ph {
+
+namespace {
+// The current folder at call time; the dialogs must not leave it changed.
+struct KeepCurrentDir {
+  std::string dir = currentDir();
+  ~KeepCurrentDir() {
+    if (chdir(dir.c_str()) != 0) {
+    }
+  }
+};
+
+bool readLines(const std::string& path, std::vector<std::string>& lines) {
+  std::ifstream f(nativePath(path), std::ios::binary);
+  if (!f) return false;
+  std::string line;
+  while (std::getline(f, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return true;
+}
+}  // namespace
+
+bool replaceFileAtomically(const std::string& path, const std::string& contents) {
+  const std::string target = nativePath(path);
+  const std::string tmp = target + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  bool ok = f && std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
+  if (f) ok = std::fclose(f) == 0 && ok;
+  if (ok) ok = std::rename(tmp.c_str(), target.c_str()) == 0;
+  if (!ok) std::remove(tmp.c_str());
+  return ok;
+}
+
+void SettingsFiles::fixupSettings() {
+  Settings& s = core_.s;
+  s.slicer_exe = expandCurrentDir(s.slicer_exe);
+  s.file_folder = expandCurrentDir(s.file_folder);
+  if (!folderExists(s.file_folder)) s.file_folder = currentDir();
+  // The slicer ships beside this program.
+  if (!fileExists(s.slicer_exe)) s.slicer_exe = plat::siblingProgram("layertint");
+  core_.workDir = s.file_folder + "/";
+  for (int i = 0; i < core_.params.paramCount(); ++i) {
+    const ParamEntry& e = core_.params.entry(i);
+    if (e.paramType == "@i" && !e.paramCode.empty() && core_.params.atDefault(i))
+      core_.queueParamCode(*std::get<int*>(e.paramPtr), e.paramCode);
+  }
+  if (s.reversdir) core_.pendingInkText += " 43n49n";
+}
+
+void SettingsFiles::recordActiveSettings() {
+  const std::string& active = core_.s.settingsFile;
+  if (active == "prismhost.i3d" || fileCore(active) == "full") return;
+  const std::string main = core_.progDir + "prismhost.i3d";
+  std::vector<std::string> lines;
+  if (!readLines(main, lines)) {
+    core_.ui.showMessage("cannot read from file: " + main);
+    return;
+  }
+  std::string text;
+  for (const auto& l : lines)
+    if (l.compare(0, 9, "inifile =") != 0) text += l + "\r\n";
+  text += "inifile = \"" + toCurrentDirToken(active) + "\"\r\n";
+  if (!replaceFileAtomically(main, text)) core_.ui.showMessage("unable to write to file: " + main);
+}
+
+void SettingsFiles::inifile1Click() { openSettingsFile(); }
+
+bool SettingsFiles::openSettingsFile() {
+  KeepCurrentDir keep;
+  const std::string current = expandCurrentDir(core_.s.settingsFile);
+  FileDialogSpec spec;
+  spec.title = "inifile";
+  spec.folder = pathFolderOrCurrent(current);
+  spec.fileName = current;
+  spec.filter = "ini files|*.i3d";
+  spec.defaultExt = "i3d";
+  auto chosen = core_.ui.openFileDialog(spec);
+  if (!chosen) return false;
+  core_.params.resetParamsToDefaults();
+  core_.s.settingsFile = *chosen;
+  core_.applySettings(*chosen, true);
+  core_.s.settingsFile = *chosen;  // a redirect inside the file does not survive
+  if (!core_.params.mergeMode) recordActiveSettings();
+  fixupSettings();
+  return true;
+}
+
+void SettingsFiles::mergeini1Click() {
+  core_.params.mergeMode = true;
+  // Only a merge that happened renames the active file; a cancelled one
+  // leaves everything as it was.
+  if (openSettingsFile()) core_.s.settingsFile = core_.s.file_folder + "/merged.i3d";
+  core_.params.mergeMode = false;
+}
+
+bool SettingsFiles::saveini1Click() {
+  if (!core_.saveSettings()) return false;
+  core_.logStamped("saved ini " + core_.s.settingsFile);
+  recordActiveSettings();
+  core_.settingsModified = false;
+  return true;
+}
+
+void SettingsFiles::setinifile1Click() {
+  KeepCurrentDir keep;
+  std::string proposed = expandCurrentDir(core_.s.settingsFile);
+  if (proposed.find_first_of("/\\") == std::string::npos) proposed = currentDir() + "/" + proposed;
+  FileDialogSpec spec;
+  spec.title = "save inifile as";
+  spec.folder = pathFolderOrCurrent(proposed);
+  spec.fileName = proposed;
+  spec.filter = "ini file|*.i3d";
+  auto chosen = core_.ui.saveFileDialog(spec);
+  if (!chosen) return;
+  // The name keeps its case: on this file system another case is another file.
+  std::string name = *chosen;
+  if (lowerCase(name).find(".i3d") == std::string::npos) name += ".i3d";
+  const std::string cur = currentDir();
+  const auto at = name.find(cur);
+  if (at != std::string::npos && at < 3) name = toCurrentDirToken(name);
+  core_.s.settingsFile = name;
+  saveini1Click();
+}
+
+void SettingsFiles::fullini1Click() {
+  std::string text;
+  for (int i = 0; i < core_.params.paramCount(); ++i) text += core_.params.formatParamLine(i, false) + "\r\n";
+  FilePtr f = core_.openFile("allparam.i3d", "w+");
+  if (!f || core_.openFailed) return;
+  std::fwrite(text.data(), 1, text.size(), f.get());
+}
+
+void SettingsFiles::setexes1Click() {
+  if (core_.notConfirmed("adapt programm to current folder")) return;
+  const std::string cur = currentDir();
+  core_.s.file_folder = cur;
+  core_.s.slicer_exe = cur + "/layertint";
+  core_.s.settingsFile = cur + "/prismhost.i3d";
+}
+
+std::string readFileKey(const std::string& file, const std::string& key, const std::string& fallback, bool quoted) {
+  std::vector<std::string> lines;
+  if (!readLines(file, lines)) return fallback;
+  std::string text;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    if (i) text += "\r\n";
+    text += lines[i];
+  }
+  const auto at = text.find("\r\n" + key + " =");
+  if (at == std::string::npos) return fallback;
+  const std::size_t from = at + 2 + key.size();
+  if (quoted) {
+    const auto q1 = text.find('"', from);
+    if (q1 == std::string::npos) return fallback;
+    const auto q2 = text.find('"', q1 + 1);
+    if (q2 == std::string::npos) return fallback;
+    return text.substr(q1 + 1, q2 - q1 - 1);
+  }
+  const auto blank = text.find(' ', from);
+  const auto cr = text.find('\r', from);
+  if (blank == std::string::npos || (cr != std::string::npos && blank > cr)) return "";
+  return text.substr(blank + 1, cr == std::string::npos ? std::string::npos : cr - blank - 1);
+}
+
+void sortStrings(std::vector<std::string>& list) {
+  if (list.size() < 2) return;
+  const std::string pivot = list[list.size() / 2];
+  const std::string key = lowerCase(pivot);
+  std::vector<std::string> low, high;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (i == list.size() / 2) continue;
+    (lowerCase(list[i]) > key ? high : low).push_back(list[i]);
+  }
+  sortStrings(low);
+  sortStrings(high);
+  list = std::move(low);
+  list.push_back(pivot);
+  list.insert(list.end(), high.begin(), high.end());
+}
+
+}  // namespace ph

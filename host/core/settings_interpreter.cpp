@@ -1,0 +1,317 @@
+// The settings interpreter: one path for settings files and "?" texts, the
+// jetting-unit codes of int settings, and the settings file writer.
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+
+#include "host/core/host_core.h"
+#include "host/core/numbers.h"
+#include "host/core/paths.h"
+#include "host/core/texts.h"
+
+namespace ph {
+
+// ---- tokeniser ----
+
+namespace {
+const char* kOperatorChars = "/*-+=&%><";
+bool isOperatorChar(char c) { return c && std::strchr(kOperatorChars, c) != nullptr; }
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isWordChar(char c) { return inCharRanges(c, "azAZ09__"); }
+}  // namespace
+
+std::string Tokenizer::getToken(std::string& line) { return next(line, false); }
+std::string Tokenizer::getObjToken(std::string& line) { return next(line, true); }
+
+std::string Tokenizer::next(std::string& line, bool obj) {
+  if (inBlockComment) {
+    auto end = line.find("*/");
+    if (end == std::string::npos) {
+      std::string all;
+      all.swap(line);
+      return all;
+    }
+    std::string tok = line.substr(0, end + 2);
+    line.erase(0, end + 2);
+    inBlockComment = false;
+    return tok;
+  }
+  auto first = line.find_first_not_of(" \t");
+  if (first == std::string::npos) {
+    line.clear();
+    return "";
+  }
+  line.erase(0, first);
+  if (line.compare(0, 2, "//") == 0) {
+    line.clear();
+    return "";
+  }
+  if (line.compare(0, 2, "/*") == 0) {
+    auto end = line.find("*/", 2);
+    if (end == std::string::npos) {
+      inBlockComment = true;
+      std::string rest;
+      rest.swap(line);
+      return rest;
+    }
+    // Cut the comment out and go on right behind it.
+    line.erase(0, end + 2);
+    if (line.empty()) return "";
+  }
+  const char c = line[0];
+  std::size_t n = 1;
+  if (c == '"' || c == '\'') {
+    auto close = line.find(c, 1);
+    n = close == std::string::npos ? 1 : close + 1;
+  } else if (obj && (c == '-' || isDigit(c))) {
+    while (n < line.size() && (isDigit(line[n]) || line[n] == '.' || line[n] == '-' || line[n] == 'e')) ++n;
+  } else if (inCharRanges(c, "azAZ09$$__")) {
+    if (isDigit(c))
+      while (n < line.size() && (isDigit(line[n]) || line[n] == '.')) ++n;
+    else
+      while (n < line.size() && isWordChar(line[n])) ++n;
+  } else if (isOperatorChar(c)) {
+    if (line.size() > 1 && isOperatorChar(line[1])) {
+      n = 2;
+      if (line.size() > 2 && line[2] == '=') n = 3;
+    }
+  }
+  std::string tok = line.substr(0, n);
+  line.erase(0, n);
+  return tok;
+}
+
+// ---- interpreter ----
+
+struct AssignState {
+  std::string oldText;
+  bool haveText = false;
+  float oldFloat = 0;
+  bool haveFloat = false;
+  int oldInt = -9999;
+  // element list of an int array
+  IntArrayRef target{nullptr, 0};
+  std::string targetName;
+  bool listOpen = false;
+  int listIndex = 0;
+  bool listOverflowReported = false;
+};
+
+void HostCore::applySettings(const std::string& textOrFile, bool report) {
+  const std::string input = expandCurrentDir(textOrFile);
+  const bool reversdirBefore = s.reversdir;
+  const bool question = !input.empty() && input[0] == '?';
+  AssignState st;
+  Tokenizer tok;  // comment state belongs to this one text or file
+  std::deque<std::string> recent;
+  bool minus = false;
+
+  auto feed = [&](std::string& line) {
+    for (;;) {
+      std::string t = tok.getToken(line);
+      if (t.empty()) {
+        if (line.empty()) return;
+        continue;
+      }
+      if (t == "-" && !minus) {
+        minus = true;
+        continue;
+      }
+      if (minus) {
+        t = "-" + t;
+        minus = false;
+      }
+      recent.push_back(t);
+      if (recent.size() > 5) recent.pop_front();
+      const std::size_t k = recent.size();
+      if (k >= 3 && recent[k - 2] == "=") applyAssignment(recent[k - 3], recent[k - 1], question, report, st);
+      if (st.target.first) {
+        if (t == "{" && !st.listOpen) {
+          st.listOpen = true;
+          st.listIndex = 0;
+        } else if (st.listOpen && t == "}") {
+          st.target = {nullptr, 0};
+          st.listOpen = false;
+        } else if (st.listOpen && t != ",") {
+          if (st.listIndex < st.target.count) {
+            st.target.first[st.listIndex] = textToInt(intPartText(t));
+          } else if (!st.listOverflowReported) {
+            st.listOverflowReported = true;
+            memoPrintf("%s takes %d values: the rest is passed over", st.targetName, st.target.count);
+          }
+          ++st.listIndex;
+        }
+      }
+    }
+  };
+
+  if (question) {
+    std::string body = input.substr(1);
+    memoPrintf("setting %s ", body.substr(0, 999));
+    feed(body);
+  } else {
+    memoPrintf("loading ini %s ", input);
+    if (!fileExists(input)) {
+      ui.showMessage("file not found: " + input);
+    } else if (FilePtr f = openFile(input, "r")) {
+      // Whole lines, however long, so a long quoted text is never split.
+      std::string line;
+      int c;
+      bool any = false;
+      while ((c = std::fgetc(f.get())) != EOF) {
+        any = true;
+        if (c == '\n') {
+          if (!line.empty() && line.back() == '\r') line.pop_back();
+          feed(line);
+          line.clear();
+          any = false;
+        } else {
+          line += char(c);
+        }
+      }
+      if (any) feed(line);
+    }
+  }
+  settingsTail(question, reversdirBefore, st);
+}
+
+void HostCore::applyAssignment(const std::string& name, const std::string& value, bool question, bool report,
+                               AssignState& st) {
+  if (question && std::string("?layerMicrons?waterpixel?sumpixel?colorweight?skinmicrons?defaultcolor?depleteFile?")
+                          .find("?" + name + "?") != std::string::npos)
+    jobReady = false;
+  const int idx = params.find(name);
+  if (idx < 0) {
+    if (report) memoPrintf("unknown parameter %s = %s", name, value);
+    return;
+  }
+  if (params.mergeMode && params.isNoMerge(name)) return;
+  const ParamEntry& e = params.entry(idx);
+  if (!value.empty() && value[0] == '"' && e.isText()) {
+    std::string* p = std::get<std::string*>(e.paramPtr);
+    st.oldText = *p;
+    st.haveText = true;
+    std::string v = value.size() >= 2 ? value.substr(1, value.size() - 2) : std::string();
+    if (v.size() == 2 && v[0] == '@') v = " ";
+    *p = v;
+    return;
+  }
+  std::visit(
+      [&](auto p) {
+        using T = decltype(p);
+        if constexpr (std::is_same_v<T, int*>) {
+          st.oldInt = *p;
+          setParam(*p, textToInt(value));
+        } else if constexpr (std::is_same_v<T, double*>) {
+          char* end = nullptr;
+          const std::string v = trimmed(value);
+          double d = v.empty() ? 0 : std::strtod(v.c_str(), &end);
+          if (v.empty() || *end != 0 || !std::isfinite(d)) {
+            memoPrintf("'%s' is not a valid floating point value for %s", value, name);
+            return;
+          }
+          st.oldFloat = static_cast<float>(*p);
+          st.haveFloat = true;
+          *p = d;
+        } else if constexpr (std::is_same_v<T, bool*>) {
+          *p = value == "true";
+        } else if constexpr (std::is_same_v<T, Control*>) {
+          p->setChecked(value == "true");
+        } else if constexpr (std::is_same_v<T, IntArrayRef>) {
+          st.target = p;
+          st.targetName = name;
+          st.listOpen = false;
+          st.listOverflowReported = false;
+        }
+        // An unquoted value for a text stores nothing.
+      },
+      e.paramPtr);
+}
+
+void HostCore::settingsTail(bool question, bool reversdirBefore, const AssignState& st) {
+  if (Control* c = controls.find("LabPwdr")) c->setCaption(std::to_string(s.powderPercentage));
+  if (s.band64 != lastBand64) {
+    lastBand64 = s.band64;
+    pendingInkText += s.band64 == 64 ? " 40n" : " 41n";
+  }
+  if (s.bidirectional && s.powderReduce) {
+    memoPrintf("PowderReduce set to false because of bidirectional");
+    s.powderReduce = false;
+  }
+  if (!s.formCaption.empty()) ui.setCaption(s.formCaption);
+  if (s.reversdir != reversdirBefore) pendingInkText += plat::format(" %dn%dn", s.reversdir + 42, s.reversdir + 48);
+  if (s.shakerspeed != lastShakerSpeed) {
+    lastShakerSpeed = s.shakerspeed;
+    if (Control* c = controls.find("shakeLabel")) c->setCaption(plat::format("shake %d +/-", s.shakerspeed));
+  }
+  if (question) {
+    if (st.haveText) memoPrintf("%n (was \"%s\")", st.oldText);
+    if (st.haveFloat) memoPrintf("%n(was %s)", plat::format("%.7g", double(st.oldFloat)));
+    if (st.oldInt > -9999) memoPrintf("%n(was %d)", st.oldInt);
+  }
+  timers.ParamUpdates->start();
+}
+
+// ---- jetting-unit codes ----
+
+void HostCore::setParam(int& variable, int value) {
+  for (const ParamEntry& e : params.entries()) {
+    auto p = std::get_if<int*>(&e.paramPtr);
+    if (p && *p == &variable && !e.paramCode.empty()) queueParamCode(value, e.paramCode);
+  }
+  variable = value;
+}
+
+void HostCore::queueParamCode(int value, const std::string& code) {
+  std::string t = code;
+  if (t.compare(0, 6, "<spec>") == 0) {
+    t.erase(0, 6);
+    if (value > 10) {
+      value -= 10;
+      t += "3,25o";
+    }
+  }
+  auto star = t.find('*');
+  if (star != std::string::npos) {
+    value = static_cast<int>(static_cast<long long>(value) * leadingInt(t.substr(0, star)));
+    t.erase(0, star + 1);
+  }
+  // The template holds one "%d" for the value (templates come from the
+  // table, never from outside, but are filled without printf all the same).
+  auto d = t.find("%d");
+  if (d != std::string::npos) t.replace(d, 2, std::to_string(value));
+  pendingInkText += t;
+}
+
+// ---- writer ----
+
+bool HostCore::saveSettings() {
+  if (!folderExists(driveDir(expandCurrentDir(s.settingsFile))))
+    s.settingsFile = currentDir() + "/" + fileNamePart(s.settingsFile);
+  const std::string target = nativePath(expandCurrentDir(s.settingsFile));
+  const bool full = fileCore(s.settingsFile) == "full";
+  std::string text;
+  params.putBackCurrentDir = true;
+  for (int i = 0; i < params.paramCount(); ++i) {
+    std::string line = params.formatParamLine(i, !full);
+    if (!line.empty()) text += line + "\r\n";
+  }
+  params.putBackCurrentDir = false;
+
+  // Write beside the file and rename over it, so a failed or interrupted
+  // save never leaves a truncated settings file.
+  const std::string tmp = target + ".tmp";
+  std::FILE* f = std::fopen(tmp.c_str(), "wb");
+  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  if (f) ok = std::fclose(f) == 0 && ok;
+  if (ok) ok = std::rename(tmp.c_str(), target.c_str()) == 0;
+  openFailed = !ok;
+  if (!ok) {
+    std::remove(tmp.c_str());
+    ui.showMessage("unable to write to file: " + s.settingsFile);
+  }
+  return ok;
+}
+
+}  // namespace ph

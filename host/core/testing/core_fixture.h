@@ -1,0 +1,28 @@
+#pragma once
+// A HostCore with the whole settings table registered, a scripted operator
+// and a manual clock, as start-up leaves it (before any settings file).
+#include "host/core/host_core.h"
+#include "host/core/param_table.h"
+#include "host/core/testing/fake_ui.h"
+#include "platform/clock.h"
+
+namespace ph {
+
+struct CoreFixture {
+  FakeUi ui;
+  plat::ManualClock clock;
+  HostCore core{ui, clock};
+
+  CoreFixture() {
+    // The menu items whose checked state is a setting.
+    core.controls.add(Control::Kind::MenuItem, "connectcheck1", "connect check").checked = true;
+    core.controls.add(Control::Kind::MenuItem, "IgnoreHopper1", "ignore hopper");
+    core.controls.add(Control::Kind::MenuItem, "temprcontrol1", "temperature control").checked = true;
+    core.controls.add(Control::Kind::MenuItem, "NoColor1", "no color");
+    registerEarlyParams(core.params, core.s);
+    registerParamTable(core.params, core.s, core.controls);
+  }
+  const std::vector<std::string>& log() const { return core.Memo1.lines(); }
+};
+
+}  // namespace ph

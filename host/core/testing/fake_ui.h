@@ -1,0 +1,83 @@
+#pragma once
+// A scripted operator for tests: records what the program showed and
+// answers questions from queues (an empty queue answers Cancel / nothing).
+#include <QImage>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/core/operator_ui.h"
+
+namespace ph {
+
+class FakeUi : public OperatorUi {
+ public:
+  std::vector<std::string> messages;   // message boxes
+  std::vector<std::string> questions;  // Yes/No/Cancel texts
+  std::vector<std::string> prompts;    // input box prompts
+  std::vector<FileDialogSpec> dialogs;
+  std::deque<Answer> answers;
+  std::deque<std::optional<std::string>> inputs;
+  std::deque<std::optional<std::string>> files;
+  std::deque<std::vector<std::string>> fieldAnswers;  // texts for the next field dialog; absent = not confirmed
+  std::string status[3];
+  std::string caption;
+  int progress = 0;
+  int progressShown = 0;  // how often 1..99 was shown
+  int events = 0;
+  int bitmapsShown = 0;
+  int keyPopups = 0;
+  bool closeRequested = false;
+  WindowGeometry geometry{100, 100, 800, 600};
+
+  void showMessage(const std::string& t) override { messages.push_back(t); }
+  Answer askYesNoCancel(const std::string&, const std::string& t) override {
+    questions.push_back(t);
+    if (answers.empty()) return Answer::Cancel;
+    Answer a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  std::optional<std::string> inputBox(const std::string&, const std::string& prompt, const std::string&) override {
+    prompts.push_back(prompt);
+    if (inputs.empty()) return std::nullopt;
+    auto a = inputs.front();
+    inputs.pop_front();
+    return a;
+  }
+  std::optional<std::string> openFileDialog(const FileDialogSpec& s) override { return nextFile(s); }
+  std::optional<std::string> saveFileDialog(const FileDialogSpec& s) override { return nextFile(s); }
+  bool fieldDialog(const std::string&, int, int, std::vector<DialogField>& fields) override {
+    if (fieldAnswers.empty()) return false;
+    auto texts = fieldAnswers.front();
+    fieldAnswers.pop_front();
+    for (std::size_t i = 0; i < fields.size() && i < texts.size(); ++i) fields[i].text = texts[i];
+    return true;
+  }
+  void waitKeyPopup() override { ++keyPopups; }
+  void setStatusPanel(int panel, const std::string& t) override {
+    if (panel >= 0 && panel < 3) status[panel] = t;
+  }
+  void setCaption(const std::string& t) override { caption = t; }
+  void showProgress(int percent) override {
+    progress = percent;
+    if (percent >= 1 && percent <= 99) ++progressShown;
+  }
+  void processEvents() override { ++events; }
+  void showBitmap(const QImage&, bool) override { ++bitmapsShown; }
+  WindowGeometry windowGeometry() override { return geometry; }
+  void setWindowGeometry(const WindowGeometry& g) override { geometry = g; }
+  void closeMainWindow() override { closeRequested = true; }
+
+ private:
+  std::optional<std::string> nextFile(const FileDialogSpec& s) {
+    dialogs.push_back(s);
+    if (files.empty()) return std::nullopt;
+    auto a = files.front();
+    files.pop_front();
+    return a;
+  }
+};
+
+}  // namespace ph

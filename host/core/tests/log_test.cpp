@@ -1,0 +1,106 @@
+// The operator log writer, stamps, status text and typed answers.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "host/core/testing/core_fixture.h"
+
+using namespace ph;
+
+class Log : public ::testing::Test, public CoreFixture {};
+
+TEST_F(Log, ContinueProvisionalAndNewlines) {
+  core.memoPrintf("a%d", 1);
+  core.memoPrintf("%nb");
+  EXPECT_EQ(log(), (std::vector<std::string>{"a1b"}));
+  core.memoPrintf("c\n");
+  core.memoPrintf("%nd");  // the previous message ended with a line feed: new line
+  EXPECT_EQ(log(), (std::vector<std::string>{"a1b", "c", "d"}));
+  core.memoPrintf("%o50%%");
+  core.memoPrintf("%o60%%");
+  EXPECT_EQ(log().back(), "60%");
+  core.memoPrintf("done");
+  EXPECT_EQ(log(), (std::vector<std::string>{"a1b", "c", "d", "done"}));
+  core.memoPrintf("x\n\ny");
+  EXPECT_EQ(log().size(), 7u);
+  EXPECT_EQ(log()[5], "");
+  core.memoPrintf("");
+  EXPECT_EQ(log().size(), 7u);
+}
+
+TEST_F(Log, DeviceTextIsNeverAFormat) {
+  const std::string device = "%s%n%d reply";
+  core.memoPrintf("%s", device);
+  EXPECT_EQ(log().back(), device);
+}
+
+TEST_F(Log, StampsShowTheDateOnTheFirstLineOfADay) {
+  setenv("TZ", "UTC", 1);
+  tzset();
+  std::tm t{};
+  t.tm_year = 2026 - 1900;
+  t.tm_mon = 11;
+  t.tm_mday = 9;
+  t.tm_hour = 23;
+  t.tm_min = 59;
+  t.tm_sec = 58;
+  clock.setWallTime(std::chrono::system_clock::from_time_t(timegm(&t)));
+  core.logStamped("one");
+  clock.advance(1000);
+  core.logStamped("two");
+  clock.advance(1000);
+  core.logStamped("three");
+  EXPECT_EQ(log(), (std::vector<std::string>{" 2026/12/09 23:59:58 one ", " 23:59:59 two ",
+                                             " 2026/12/10 00:00:00 three "}));
+  unsetenv("TZ");
+  tzset();
+}
+
+TEST_F(Log, StatusKeepsTheLastFifteenAndWipes) {
+  core.statusMessage("123456789");
+  core.statusMessage("abcdefghi");
+  core.statusMessage("ABCDEFGHI");
+  EXPECT_EQ(ui.status[0], "defghiABCDEFGHI");
+  clock.advance(4999);
+  EXPECT_EQ(ui.status[0], "defghiABCDEFGHI");
+  clock.advance(1);
+  EXPECT_EQ(ui.status[0], "");
+}
+
+TEST_F(Log, LogVars) {
+  core.logVars("a", 1, "0", 5, "c", 3);
+  EXPECT_EQ(log().back(), "a=1 c=3");
+}
+
+TEST_F(Log, EvalIntExpr) {
+  struct Case {
+    const char* text;
+    int value;
+  };
+  const Case cases[] = {{"2*(3+4)", 14}, {"10-2-3", 5},  {"-5", -5},          {"2*-3", -3},
+                        {"word", 0},     {"0x10+1", 17}, {"2147483647+1", -2147483648}, {"7/0", 0}};
+  for (const auto& c : cases) EXPECT_EQ(core.evalIntExpr(c.text), c.value) << c.text;
+  EXPECT_NE(log().back().find("division by zero"), std::string::npos);
+}
+
+TEST_F(Log, PresetAnswersOneQuestionOnly) {
+  core.presetAnswer = 7;
+  EXPECT_EQ(core.evalIntExpr(core.askText("", "layers", "3")), 7);
+  EXPECT_TRUE(ui.prompts.empty());
+  ui.inputs.push_back("4");
+  EXPECT_EQ(core.evalIntExpr(core.askText("", "layers", "3")), 4);
+  EXPECT_EQ(ui.prompts.size(), 1u);
+
+  // A text prompt that takes the preset must not leave it for a later one.
+  core.presetAnswer = 9;
+  core.askText("", "name", "x");
+  EXPECT_EQ(core.askText("", "other", "y"), "y");  // cancelled: the default
+}
+
+TEST_F(Log, NotConfirmed) {
+  ui.answers = {OperatorUi::Answer::Yes, OperatorUi::Answer::No};
+  EXPECT_FALSE(core.notConfirmed("erase"));
+  EXPECT_TRUE(core.notConfirmed("erase"));
+  EXPECT_TRUE(core.notConfirmed("erase"));  // closed box
+  EXPECT_EQ(ui.questions[0], "are you sure you want to erase");
+}

@@ -1,0 +1,397 @@
+#include "host/ui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QVBoxLayout>
+#include <cstdio>
+
+#include "host/app/host.h"
+
+namespace ph {
+
+namespace {
+QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// "description|*.ext|description|*.ext" into Qt's "description (*.ext);;...".
+QString qtFilter(const std::string& filter) {
+  QStringList parts = q(filter).split('|');
+  QStringList out;
+  for (int i = 0; i + 1 < parts.size(); i += 2) out << parts[i] + " (" + parts[i + 1].replace(';', ' ') + ")";
+  return out.join(";;");
+}
+
+// The three colour bands shown beside the burst controls.
+QPixmap cmyBands() {
+  QPixmap p(60, 20);
+  QPainter g(&p);
+  g.fillRect(0, 0, 20, 20, QColor(0, 127, 127));
+  g.fillRect(20, 0, 20, 20, QColor(127, 0, 127));
+  g.fillRect(40, 0, 20, 20, QColor(127, 127, 0));
+  return p;
+}
+}  // namespace
+
+class ProgressWindow : public QDialog {
+ public:
+  explicit ProgressWindow(QWidget* parent) : QDialog(parent, Qt::Tool) {
+    setWindowTitle("converting...");
+    resize(600, 80);
+    bar_ = new QProgressBar(this);
+    bar_->setGeometry(10, 5, 600 - 20 - 8, 80 / 3);
+    bar_->setRange(0, 100);
+  }
+  void set(int p) { bar_->setValue(p); }
+
+ private:
+  QProgressBar* bar_;
+};
+
+class BitmapViewer : public QDialog {
+ public:
+  explicit BitmapViewer(QWidget* parent) : QDialog(parent) {
+    label_ = new QLabel(this);
+    label_->move(0, 0);
+  }
+  void show(const QImage& img, bool first) {
+    if (first) {
+      resize(img.width() + 10, img.height() + 10);
+      label_->resize(img.size());
+    }
+    label_->setPixmap(QPixmap::fromImage(img));
+  }
+
+ private:
+  QLabel* label_;
+};
+
+MainWindow::MainWindow(bool headless) : headless_(headless) {
+  setWindowTitle("prismhost");
+  auto* central = new QWidget(this);
+  auto* row = new QHBoxLayout(central);
+  auto* scroll = new QScrollArea(central);
+  panel_ = new QWidget;
+  panelLayout_ = new QVBoxLayout(panel_);
+  panelLayout_->setAlignment(Qt::AlignTop);
+  scroll->setWidget(panel_);
+  scroll->setWidgetResizable(true);
+  scroll->setFixedWidth(190);
+  memo_ = new QPlainTextEdit(central);
+  memo_->setReadOnly(true);
+  memo_->setFont(QFont("Monospace", 9));
+  row->addWidget(scroll);
+  row->addWidget(memo_, 1);
+  setCentralWidget(central);
+  for (auto& s : status_) {
+    s = new QLabel;
+    statusBar()->addWidget(s, 1);
+  }
+  resize(1000, 700);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::attach(Host* host) {
+  host_ = host;
+  HostCore& core = host->core;
+  core.Memo1.setView(this);
+  for (Control& c : core.controls.all()) addControlWidget(c);
+  core.controls.onChanged = [this, &core](const Control& c) {
+    if (!widgets_.count(&c) && !actions_.count(&c) && !menus_.count(c.name)) addControlWidget(const_cast<Control&>(c));
+    else controlChanged(c);
+    (void)core;
+  };
+}
+
+void MainWindow::addControlWidget(Control& c) {
+  using K = Control::Kind;
+  if (c.kind == K::Menu) {
+    QMenu* m = menuBar()->addMenu(q(c.caption));
+    menus_[c.name] = m;
+    m->menuAction()->setVisible(c.visible);
+    return;
+  }
+  if (c.kind == K::MenuItem) {
+    auto it = menus_.find(c.parent);
+    if (it == menus_.end()) return;
+    QAction* a = it->second->addAction(q(c.caption));
+    a->setCheckable(c.checkable);
+    a->setChecked(c.checked);
+    a->setVisible(c.visible);
+    a->setStatusTip(q(c.hint));
+    Control* pc = &c;
+    QObject::connect(a, &QAction::triggered, this, [pc, a](bool checked) {
+      if (pc->checkable) pc->checked = checked;
+      pc->click();
+      (void)a;
+    });
+    actions_[&c] = a;
+    return;
+  }
+  QWidget* w = nullptr;
+  Control* pc = &c;
+  switch (c.kind) {
+    case K::Button: {
+      auto* b = new QPushButton(q(c.caption));
+      QObject::connect(b, &QPushButton::clicked, this, [pc] { pc->click(); });
+      w = b;
+      break;
+    }
+    case K::CheckBox: {
+      auto* b = new QCheckBox(q(c.caption));
+      b->setChecked(c.checked);
+      QObject::connect(b, &QCheckBox::toggled, this, [pc](bool on) {
+        pc->checked = on;
+        pc->click();
+      });
+      w = b;
+      break;
+    }
+    case K::Label: w = new QLabel(q(c.caption)); break;
+    case K::Combo: {
+      auto* b = new QComboBox;
+      b->setEditable(true);
+      w = b;
+      break;
+    }
+    case K::Edit: w = new QLineEdit(q(c.caption)); break;
+    case K::UpDown: w = new QSpinBox; break;
+    case K::Image: {
+      auto* l = new QLabel;
+      if (c.name == "cmyburst") l->setPixmap(cmyBands());
+      w = l;
+      break;
+    }
+    default: return;
+  }
+  w->setObjectName(q(c.name));
+  panelLayout_->addWidget(w);
+  widgets_[&c] = w;
+  controlChanged(c);
+}
+
+void MainWindow::controlChanged(const Control& c) {
+  if (auto it = menus_.find(c.name); it != menus_.end() && c.kind == Control::Kind::Menu) {
+    it->second->setTitle(q(c.caption));
+    it->second->menuAction()->setVisible(c.visible);
+    return;
+  }
+  if (auto it = actions_.find(&c); it != actions_.end()) {
+    it->second->setText(q(c.caption));
+    it->second->setChecked(c.checked);
+    it->second->setVisible(c.visible);
+    it->second->setStatusTip(q(c.hint));
+    return;
+  }
+  auto it = widgets_.find(&c);
+  if (it == widgets_.end()) return;
+  QWidget* w = it->second;
+  w->setVisible(c.visible);
+  w->setEnabled(c.enabled);
+  w->setToolTip(c.showHint ? q(c.hint) : QString());
+  if (auto* b = qobject_cast<QPushButton*>(w)) b->setText(q(c.caption));
+  else if (auto* cb = qobject_cast<QCheckBox*>(w)) {
+    QSignalBlocker block(cb);
+    cb->setText(q(c.caption));
+    cb->setChecked(c.checked);
+  } else if (auto* l = qobject_cast<QLabel*>(w)) {
+    if (c.kind == Control::Kind::Label) l->setText(q(c.caption));
+  } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
+    if (combo->count() != int(c.items.size())) {
+      combo->clear();
+      for (const auto& i : c.items) combo->addItem(q(i));
+    }
+  }
+}
+
+void MainWindow::tellHeadless(const std::string& what, const std::string& text) {
+  std::fprintf(stderr, "prismhost %s: %s\n", what.c_str(), text.c_str());
+}
+
+void MainWindow::showMessage(const std::string& text) {
+  if (headless_) return tellHeadless("message", text);
+  QMessageBox::information(this, "prismhost", q(text));
+}
+
+OperatorUi::Answer MainWindow::askYesNoCancel(const std::string& caption, const std::string& text) {
+  if (headless_) {
+    tellHeadless("question (answered Cancel)", text);
+    return Answer::Cancel;
+  }
+  auto r = QMessageBox::question(this, q(caption), q(text), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+  return r == QMessageBox::Yes ? Answer::Yes : r == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
+std::optional<std::string> MainWindow::inputBox(const std::string& caption, const std::string& prompt,
+                                                const std::string& initial) {
+  if (headless_) {
+    tellHeadless("input (default kept)", prompt);
+    return std::nullopt;
+  }
+  bool ok = false;
+  QString r = QInputDialog::getText(this, q(caption), q(prompt), QLineEdit::Normal, q(initial), &ok);
+  if (!ok) return std::nullopt;
+  return r.toStdString();
+}
+
+std::optional<std::string> MainWindow::openFileDialog(const FileDialogSpec& spec) {
+  if (headless_) return std::nullopt;
+  QString r = QFileDialog::getOpenFileName(this, q(spec.title), q(spec.fileName.empty() ? spec.folder : spec.fileName),
+                                           qtFilter(spec.filter));
+  if (r.isEmpty()) return std::nullopt;
+  return r.toStdString();
+}
+
+std::optional<std::string> MainWindow::saveFileDialog(const FileDialogSpec& spec) {
+  if (headless_) return std::nullopt;
+  QString r = QFileDialog::getSaveFileName(this, q(spec.title), q(spec.fileName.empty() ? spec.folder : spec.fileName),
+                                           qtFilter(spec.filter));
+  if (r.isEmpty()) return std::nullopt;
+  return r.toStdString();
+}
+
+bool MainWindow::fieldDialog(const std::string& caption, int width, int height, std::vector<DialogField>& fields) {
+  if (headless_) return false;
+  QDialog d(this);
+  d.setWindowTitle(q(caption));
+  d.resize(width, height);
+  std::vector<QLineEdit*> edits;
+  int y = 10;
+  for (auto& f : fields) {
+    auto* e = new QLineEdit(q(f.text), &d);
+    e->setGeometry(10, y, 50, e->sizeHint().height());
+    auto* l = new QLabel(q(f.label), &d);
+    l->move(70, y);
+    DialogField* pf = &f;
+    QObject::connect(e, &QLineEdit::textChanged, &d, [pf, e](const QString& t) {
+      bool ok = !pf->validate || pf->validate(t.toStdString());
+      e->setStyleSheet(ok ? "background: white" : "background: red");
+      if (ok) pf->text = t.toStdString();
+    });
+    edits.push_back(e);
+    y += e->sizeHint().height() + 5;
+  }
+  auto* ok = new QPushButton("Ok", &d);
+  ok->setGeometry((width - 60) / 2, height - 35 - ok->sizeHint().height(), 60, ok->sizeHint().height());
+  QObject::connect(ok, &QPushButton::clicked, &d, &QDialog::accept);
+  return d.exec() == QDialog::Accepted;
+}
+
+void MainWindow::waitKeyPopup() {
+  if (headless_) return;
+  class KeyBox : public QDialog {
+   public:
+    using QDialog::QDialog;
+    void keyPressEvent(QKeyEvent*) override { accept(); }
+  } d(nullptr);
+  d.resize(321, 180);
+  auto* l = new QLabel("Press any Key\nto continue", &d);
+  l->setGeometry(3, 13, 300, 140);
+  l->setWordWrap(true);
+  QFont f = l->font();
+  f.setPointSize(20);
+  l->setFont(f);
+  d.exec();
+}
+
+void MainWindow::setStatusPanel(int panel, const std::string& text) {
+  if (panel >= 0 && panel < 3) status_[panel]->setText(q(text));
+}
+
+void MainWindow::setCaption(const std::string& text) { setWindowTitle(q(text)); }
+
+void MainWindow::showProgress(int percent) {
+  if (percent >= 1 && percent <= 99) {
+    if (!progress_) {
+      progress_ = new ProgressWindow(this);
+      progress_->move(geometry().center() - QPoint(300, 40));
+      progress_->show();
+    }
+    progress_->set(percent);
+  } else if (progress_) {
+    progress_->close();
+    progress_->deleteLater();
+    progress_ = nullptr;
+  }
+}
+
+void MainWindow::processEvents() { QApplication::processEvents(); }
+
+void MainWindow::showBitmap(const QImage& picture, bool modal) {
+  if (headless_) return;
+  const bool first = !viewer_;
+  if (first) viewer_ = new BitmapViewer(this);
+  viewer_->show(picture, first);
+  if (modal) {
+    viewer_->exec();
+    viewer_->deleteLater();
+    viewer_ = nullptr;
+  } else {
+    viewer_->QDialog::show();
+  }
+}
+
+WindowGeometry MainWindow::windowGeometry() {
+  QRect g = geometry();
+  return {g.x(), g.y(), g.width(), g.height()};
+}
+
+void MainWindow::setWindowGeometry(const WindowGeometry& g) { setGeometry(g.left, g.top, g.width, g.height); }
+
+void MainWindow::closeMainWindow() { close(); }
+
+void MainWindow::lineAdded(const std::string& line) { memo_->appendPlainText(q(line)); }
+
+void MainWindow::lastLineChanged(const std::string& line) {
+  QTextCursor c(memo_->document());
+  c.movePosition(QTextCursor::End);
+  c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+  c.insertText(q(line));
+}
+
+void MainWindow::lastLineRemoved() {
+  if (memo_->document()->blockCount() <= 1) {
+    memo_->clear();
+    return;
+  }
+  QTextCursor c(memo_->document());
+  c.movePosition(QTextCursor::End);
+  c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
+  c.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
+  c.removeSelectedText();
+}
+
+void MainWindow::cleared() { memo_->clear(); }
+
+void MainWindow::closeEvent(QCloseEvent* e) {
+  if (host_ && !host_->FormCloseQuery()) {
+    e->ignore();
+    return;
+  }
+  e->accept();
+}
+
+void MainWindow::resizeEvent(QResizeEvent* e) {
+  QMainWindow::resizeEvent(e);
+  if (host_) host_->FormResize();
+}
+
+}  // namespace ph

@@ -1,0 +1,77 @@
+#pragma once
+// The Qt main window of prismhost: builds its widgets from the Controls
+// model, shows the operator log, forwards clicks to the Host and answers the
+// operator-UI seam. It holds no logic of its own.
+#include <QMainWindow>
+#include <map>
+
+#include "host/core/operator_log.h"
+#include "host/core/operator_ui.h"
+
+class QPlainTextEdit;
+class QLabel;
+class QMenu;
+class QWidget;
+class QAction;
+class QFlowLayout;
+class QVBoxLayout;
+
+namespace ph {
+
+class Host;
+struct Control;
+
+class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::View {
+ public:
+  // headless: no display, so no dialog may wait for an answer.
+  explicit MainWindow(bool headless);
+  ~MainWindow() override;
+  void attach(Host* host);
+
+  // OperatorUi
+  void showMessage(const std::string& text) override;
+  Answer askYesNoCancel(const std::string& caption, const std::string& text) override;
+  std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
+                                      const std::string& initial) override;
+  std::optional<std::string> openFileDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> saveFileDialog(const FileDialogSpec& spec) override;
+  bool fieldDialog(const std::string& caption, int width, int height, std::vector<DialogField>& fields) override;
+  void waitKeyPopup() override;
+  void setStatusPanel(int panel, const std::string& text) override;
+  void setCaption(const std::string& text) override;
+  void showProgress(int percent) override;
+  void processEvents() override;
+  void showBitmap(const QImage& picture, bool modal) override;
+  WindowGeometry windowGeometry() override;
+  void setWindowGeometry(const WindowGeometry& g) override;
+  void closeMainWindow() override;
+
+  // OperatorLog::View
+  void lineAdded(const std::string& line) override;
+  void lastLineChanged(const std::string& line) override;
+  void lastLineRemoved() override;
+  void cleared() override;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+
+ private:
+  void controlChanged(const Control& c);
+  void addControlWidget(Control& c);
+  void tellHeadless(const std::string& what, const std::string& text);
+
+  bool headless_;
+  Host* host_ = nullptr;
+  QPlainTextEdit* memo_ = nullptr;
+  QLabel* status_[3] = {};
+  QWidget* panel_ = nullptr;
+  QVBoxLayout* panelLayout_ = nullptr;
+  std::map<const Control*, QWidget*> widgets_;
+  std::map<const Control*, QAction*> actions_;
+  std::map<std::string, QMenu*> menus_;
+  class ProgressWindow* progress_ = nullptr;
+  class BitmapViewer* viewer_ = nullptr;
+};
+
+}  // namespace ph
