@@ -64,7 +64,7 @@ void Host::FormCreate() {
   core.controls.notify(combo);
   if (core.dualBoxMode()) {
     core.controls.at("btPrep").setCaption("load pwdr");
-    m18zAccepted = s.acceptM18Z;
+    core.m18zAccepted = s.acceptM18Z;
   }
 }
 
@@ -85,7 +85,7 @@ void Host::applyCommsOverride() {
 void Host::chooseMarlinLink() {
   const std::string& port = core.s.CommPortMarlin;
   if (!port.empty() && port[0] >= '0' && port[0] <= '9') {
-    marlinOverTcp = true;
+    core.marlinOverTcp = true;
     marlinTcpHost = splitAt(port, ':', false);
     marlinTcpPort = port.find(':') == std::string::npos ? 0 : leadingInt(splitAt(port, ':', true));
   }

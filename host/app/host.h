@@ -46,16 +46,7 @@ class Host {
   LookupTables tables;
   MachineLinks* links = nullptr;
 
-  // Command-line state, read by the job-data and machine Parts.
-  char currentOption = ' ';
-  int conveyerTime = -1;
-  std::string commandInputFile;
-  char runMode = ' ';
-  bool primeAtStart = true;
-  bool batchRun = false;
-  int skinClear = -1;
-  bool m18zAccepted = false;
-  bool marlinOverTcp = false;
+  char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;
   int marlinTcpPort = 0;
   // The receive event the slicer sets when a job is ready.

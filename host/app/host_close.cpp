@@ -61,7 +61,7 @@ void Host::goodbye() {
   std::string seq = running.empty() ? core.s.goodbyecode : running + "/" + core.s.goodbyecode;
   for (std::string rest = seq; !rest.empty();) {
     std::string code = popToken(rest, '/');
-    if (code.compare(0, 3, "G4 ") == 0 && conveyerTime > 0) code = plat::format("G4 P%d", conveyerTime);
+    if (code.compare(0, 3, "G4 ") == 0 && core.conveyerTime > 0) code = plat::format("G4 P%d", core.conveyerTime);
     if (links) links->sendGcode(code);
   }
   core.timers.LeaveProgram->start();

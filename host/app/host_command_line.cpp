@@ -21,7 +21,7 @@ constexpr OptionText kOptions[] = {
     {'I', "set inifile  "},
     {'P', "disable priming at beginning of print"},
     {'V', "only convert selected input file (no printing)  "},
-    {'U', "set skinClear no ink closer to skinClear microns form outside"},
+    {'U', "set core.skinClear no ink closer to core.skinClear microns form outside"},
     {'T', "only convert obj to stl (no printing)  "},
     {'B', "print selected input file  "},
 };
@@ -56,20 +56,20 @@ void Host::InitTimerTimer() {
     const std::string value = i + 1 < args_.size() ? args_[i + 1] : "";
     switch (currentOption) {
       case '?': logUsage(); break;
-      case 'C': conveyerTime = leadingInt(value); break;
-      case 'F': commandInputFile = value; break;
+      case 'C': core.conveyerTime = leadingInt(value); break;
+      case 'F': core.commandInputFile = value; break;
       case 'G': s.goodbyecode = value; break;
       case 'I':
         if (!value.empty() && value[0] == '?') core.applySettings(replaceAll(value, "'", "\""), true);
         else laterSettingsFile = value;
         break;
-      case 'P': primeAtStart = false; break;
-      case 'V': runMode = 'V'; break;
+      case 'P': core.primeAtStart = false; break;
+      case 'V': core.runMode = 'V'; break;
       case 'U':
-        if (!value.empty()) skinClear = leadingInt(value);
+        if (!value.empty()) core.skinClear = leadingInt(value);
         break;
-      case 'T': runMode = 'T'; break;
-      case 'B': runMode = 'B'; break;
+      case 'T': core.runMode = 'T'; break;
+      case 'B': core.runMode = 'B'; break;
       default: break;
     }
   }
@@ -81,12 +81,12 @@ void Host::InitTimerTimer() {
     s.settingsFile = laterSettingsFile;
   }
 
-  if (!commandInputFile.empty()) {
-    if (runMode == 'V' || runMode == 'T') {
+  if (!core.commandInputFile.empty()) {
+    if (core.runMode == 'V' || core.runMode == 'T') {
       if (povstl1Click) povstl1Click();
       else core.memoPrintf("opening models is not available in this build");
-    } else if (runMode == 'B') {
-      batchRun = true;
+    } else if (core.runMode == 'B') {
+      core.batchRun = true;
       if (btBatchClick) btBatchClick();
       else core.memoPrintf("batch printing is not available in this build");
     }

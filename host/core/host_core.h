@@ -145,6 +145,15 @@ class HostCore {
   std::string progDir;
   std::string openJobName = "??";  // the open print file
   int instanceNumber = 1;
+  // Command-line state (read by the job-data and machine subsystems).
+  int conveyerTime = -1;  // ms, -1 = not given
+  std::string commandInputFile;
+  char runMode = ' ';  // ' ', or 'V', 'T', 'B'
+  bool primeAtStart = true;
+  bool batchRun = false;
+  int skinClear = -1;  // microns, -1 = not given
+  bool m18zAccepted = false;
+  bool marlinOverTcp = false;
   bool patternMode = false;
   bool dmcCurrent = false;
   bool modelFits = true;

@@ -44,7 +44,7 @@ TEST_F(HostTest, CommsOverride) {
 TEST_F(HostTest, MarlinOverTcp) {
   write("prismhost.i3d", "CommPortMarlin = \"192.168.1.7:23\"\r\n");
   Host& h = start();
-  EXPECT_TRUE(h.marlinOverTcp);
+  EXPECT_TRUE(h.core.marlinOverTcp);
   EXPECT_EQ(h.marlinTcpHost, "192.168.1.7");
   EXPECT_EQ(h.marlinTcpPort, 23);
 }
@@ -53,7 +53,7 @@ TEST_F(HostTest, StartUpFollowUps) {
   write("prismhost.i3d", "dualbox = 1\r\ndropItems = \"G28~M105\"\r\nprimgrens = 0\r\nreversdir = true\r\n");
   Host& h = start();
   EXPECT_EQ(h.core.controls.at("btPrep").caption, "load pwdr");
-  EXPECT_TRUE(h.m18zAccepted);
+  EXPECT_TRUE(h.core.m18zAccepted);
   EXPECT_EQ(h.core.waterLineWidth, 6);
   EXPECT_EQ(h.core.controls.at("typeGcode").items, (std::vector<std::string>{"G28", "M105"}));
   EXPECT_EQ(h.tables.reversedBits[1], 0x80);
@@ -99,12 +99,12 @@ TEST_F(HostTest, UsageAndOptions) {
   Host& h = startAndInit({"-?", "-P", "-F", "model.stl", "-C", "-250x", "-U", "300", "-G", "G28"});
   EXPECT_TRUE(logHas("command line usage:"));
   EXPECT_TRUE(logHas("B  print selected input file  "));
-  EXPECT_FALSE(h.primeAtStart);
-  EXPECT_EQ(h.commandInputFile, "model.stl");  // -P took "-F" as its value; -F then ran
-  EXPECT_EQ(h.conveyerTime, -250);
-  EXPECT_EQ(h.skinClear, 300);
+  EXPECT_FALSE(h.core.primeAtStart);
+  EXPECT_EQ(h.core.commandInputFile, "model.stl");  // -P took "-F" as its value; -F then ran
+  EXPECT_EQ(h.core.conveyerTime, -250);
+  EXPECT_EQ(h.core.skinClear, 300);
   EXPECT_EQ(h.core.s.goodbyecode, "G28");
-  EXPECT_EQ(h.runMode, ' ');
+  EXPECT_EQ(h.core.runMode, ' ');
 }
 
 TEST_F(HostTest, SettingsOnTheCommandLine) {
@@ -134,7 +134,7 @@ TEST_F(HostTest, RunModes) {
   host->FormCreate();
   clock.advance(1000);
   EXPECT_EQ(batches, 1);
-  EXPECT_TRUE(host->batchRun);
+  EXPECT_TRUE(host->core.batchRun);
 }
 
 TEST_F(HostTest, WindowGeometry) {

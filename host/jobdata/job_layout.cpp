@@ -1,0 +1,1 @@
+#include "host/jobdata/job_layout.h"
