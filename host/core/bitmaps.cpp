@@ -33,9 +33,9 @@ bool loadPicture(QImage& bitmap, const std::string& name) {
   QImage img;
   const std::string ext = fileExt(name);
   if (ext == "jpg" || ext == "jpeg") {
-    if (!readJpegFile(name, img)) return false;
+    if (!readJpegFile(nativePath(name), img)) return false;
   } else {
-    if (!img.load(QFile::decodeName(QByteArray::fromStdString(name)))) return false;
+    if (!img.load(QFile::decodeName(QByteArray::fromStdString(nativePath(name))))) return false;
     if (img.format() != QImage::Format_RGB32) img.convertTo(QImage::Format_RGB32);
     if (img.isNull()) return false;
   }
@@ -43,7 +43,7 @@ bool loadPicture(QImage& bitmap, const std::string& name) {
   return true;
 }
 
-bool saveJpeg(const QImage& bitmap, const std::string& name) { return writeJpegFile(bitmap, name); }
+bool saveJpeg(const QImage& bitmap, const std::string& name) { return writeJpegFile(bitmap, nativePath(name)); }
 
 namespace {
 

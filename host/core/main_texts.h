@@ -68,7 +68,6 @@ inline constexpr std::array<std::string_view, 24> buttonHintTable{
 // Values the main unit's state starts from at program load. Texts not
 // listed here start empty.
 struct MainUnitTexts {
-  std::string workDir = "%currentdir%/";  // replaced at start-up
   std::string jobFileName = "??";         // the open print file
   std::string convertedStlName = "convertedobj.stl";
   std::string comboLine = "a = 0";     // single-parameter combo box
