@@ -1,0 +1,192 @@
+#include "slicer/stl_loader.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+
+#include "platform/fingerprint.h"
+#include "platform/format.h"
+#include "slicer/model_names.h"
+#include "slicer/support_file.h"
+
+namespace lt {
+
+namespace {
+
+constexpr std::size_t kFacetBytes = 50;
+constexpr std::size_t kFacetsPerRead = 4096;
+
+Vec3f readVec(const unsigned char* p) {
+  float f[3];
+  std::memcpy(f, p, sizeof f);
+  return {f[0], f[1], f[2]};
+}
+
+// Many tools write a zero normal; the slicer needs it to tell inside from
+// outside, so take it from the vertices (right-hand order).
+Vec3f normalFromVertices(const Vec3f v[3]) {
+  const double ax = v[1].x - v[0].x, ay = v[1].y - v[0].y, az = v[1].z - v[0].z;
+  const double bx = v[2].x - v[0].x, by = v[2].y - v[0].y, bz = v[2].z - v[0].z;
+  const double nx = ay * bz - az * by, ny = az * bx - ax * bz, nz = ax * by - ay * bx;
+  const double len = std::sqrt(nx * nx + ny * ny + nz * nz);
+  if (!(len > 0)) return {};
+  return {float(nx / len), float(ny / len), float(nz / len)};
+}
+
+void resetModelState(SliceValues& values, ColouredModel& m) {
+  m.facets.clear();
+  m.facets.shrink_to_fit();
+  m.palette.reset();
+  std::fill(m.colourDistanceOffset.begin(), m.colourDistanceOffset.end(), 0.0f);
+  m.headerColour = false;
+  m.headerDefault = 0;
+  m.boxMin = {9.99e9f, 9.99e9f, 9.99e9f};
+  m.boxMax = {-9.99e9f, -9.99e9f, -9.99e9f};
+  m.placementMin = {};
+  m.placeOffset = {};
+  m.placed = false;
+  m.placementPending = false;
+  m.supportScale = 1.0f;
+  m.supportShift = {};
+  m.singleWhite = false;
+  values.copiesX = values.copiesY = 1;
+  values.modelWidthDots = 10;
+  values.modelRows = 32767;
+}
+
+void measure(ColouredModel& m) {
+  for (auto& f : m.facets) {
+    f.zTop = std::max({f.v[0].z, f.v[1].z, f.v[2].z});
+    f.zBottom = std::min({f.v[0].z, f.v[1].z, f.v[2].z});
+    for (const auto& v : f.v) {
+      m.boxMin = {std::min(m.boxMin.x, v.x), std::min(m.boxMin.y, v.y), std::min(m.boxMin.z, v.z)};
+      m.boxMax = {std::max(m.boxMax.x, v.x), std::max(m.boxMax.y, v.y), std::max(m.boxMax.z, v.z)};
+    }
+  }
+}
+
+// Stable, and a strict order even when a corrupt file holds NaN heights
+// (they go last).
+bool lowerBottom(const FacetRecord& a, const FacetRecord& b) {
+  if (std::isnan(a.zBottom)) return false;
+  if (std::isnan(b.zBottom)) return true;
+  return a.zBottom < b.zBottom;
+}
+
+}  // namespace
+
+bool headerColourOf(const unsigned char head[84], std::uint16_t& colour) {
+  static const char key[] = "COLOR=";
+  bool found = false;
+  for (std::size_t i = 0; i + 6 <= 80; ++i) {
+    if (std::memcmp(head + i, key, 6) != 0) continue;
+    const unsigned char* c = head + i + 6;  // may reach into the count: the head is 84 bytes
+    colour = std::uint16_t((c[0] >> 3) << 10 | (c[1] >> 3) << 5 | (c[2] >> 3));
+    found = true;
+  }
+  return found;
+}
+
+std::uint16_t facetColour(std::uint16_t a, bool headerColour, std::uint16_t headerDefault) {
+  if (headerColour) {
+    if (a & 0x8000) return std::uint16_t(headerDefault | 0x8000);
+    return std::uint16_t((a & 0x3E0) | (a & 0x1F) << 10 | (a & 0x7C00) >> 10 | 0x8000);
+  }
+  if (!(a & 0x8000) && a != kGlassCode) return 0;
+  return a;
+}
+
+LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, ColouredModel& m,
+                           const ProgressFn& progress) {
+  LoadResult res;
+  resetModelState(values, m);
+  const std::string stl = stlFileName(modelName);
+  const std::string path = localPath(stl);
+  m.sourcePath = stl;
+
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) {
+    res.error = plat::format("cannot read the model %s: %s", stl, std::string(std::strerror(errno)));
+    return res;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    res.error = plat::format("cannot read the model %s: not a file", stl);
+    return res;
+  }
+  errno = 0;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    const int e = errno;
+    res.error = plat::format("cannot read the model %s: %s", stl, std::string(e ? std::strerror(e) : "open failed"));
+    return res;
+  }
+  const long long size = st.st_size;
+  if (size < 84 || (size - 84) % 50 != 0) {
+    res.error = plat::format("%s is not a binary STL: its %lld bytes are not 84 + 50 x n", stl, size);
+    return res;
+  }
+  const std::size_t total = std::size_t((size - 84) / 50);
+  if (total == 0) {
+    res.error = plat::format("%s holds no facets", stl);
+    return res;
+  }
+  m.modelSize = std::int32_t(size);
+  m.modelDateCode = plat::dateCodeOf(st.st_mtime);
+
+  unsigned char head[84];
+  if (!in.read(reinterpret_cast<char*>(head), 84)) {
+    res.error = plat::format("cannot read the model %s", stl);
+    return res;
+  }
+  m.headerColour = headerColourOf(head, m.headerDefault);
+
+  const std::string sup = supportFileName(modelName);
+  applySupportFile(sup, 0, values, m, res.notes);
+
+  m.facets.reserve(total);
+  std::vector<unsigned char> buf(kFacetsPerRead * kFacetBytes);
+  std::size_t done = 0;
+  while (done < total) {
+    const std::size_t n = std::min(kFacetsPerRead, total - done);
+    if (!in.read(reinterpret_cast<char*>(buf.data()), std::streamsize(n * kFacetBytes))) {
+      res.error = plat::format("cannot read the model %s: it ends after %zu of %zu facets", stl, done, total);
+      m.facets.clear();
+      return res;
+    }
+    for (std::size_t i = 0; i < n; ++i) {
+      const unsigned char* p = buf.data() + i * kFacetBytes;
+      FacetRecord f;
+      Vec3f normal = readVec(p);
+      for (int k = 0; k < 3; ++k) f.v[k] = readVec(p + 12 + 12 * k);
+      if (normal.x == 0 && normal.y == 0 && normal.z == 0) normal = normalFromVertices(f.v);
+      f.normal = {-normal.x, normal.y, normal.z};
+      for (auto& v : f.v) v.x = -v.x;
+      std::uint16_t attr;
+      std::memcpy(&attr, p + 48, 2);
+      f.colourIndex = m.palette.assign(facetColour(attr, m.headerColour, m.headerDefault));
+      m.facets.push_back(f);
+      if (++done % 512 == 0 && progress) progress(int(done * 100 / total));
+    }
+  }
+
+  applySupportFile(sup, 1, values, m, res.notes);
+  measure(m);
+  m.boxMin.y -= float(values.yShift);
+  std::stable_sort(m.facets.begin(), m.facets.end(), lowerBottom);
+
+  m.singleWhite = m.palette.count() == 1 && (m.palette.colour(1) & 0x7FFF) == 0x7FFF;
+  m.placementMin = m.boxMin;
+  m.placementPending = true;
+  m.boxMin.x = 0;
+  m.boxMin.y = 0;
+  m.dotsPerMmX = m.dotsPerMmY = 11.811024;
+  if (progress) progress(0);
+  res.ok = true;
+  return res;
+}
+
+}  // namespace lt

@@ -1,0 +1,66 @@
+// The host's side of a slice, with the real program: start layertint with the
+// host's argument order and wait for its ready event from this process.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "platform/named_event.h"
+#include "platform/process.h"
+#include "slicer/slicer_app.h"
+#include "stl_fixture.h"
+
+using namespace lt;
+using namespace lt::test;
+
+namespace {
+
+class BatchProcess : public ::testing::Test {
+ protected:
+  BatchProcess() {
+    // Named objects of this test alone; the child inherits the prefix.
+    const std::string ns = "tltbatch" + std::to_string(getpid()) + "_";
+    setenv("PRISM_NAMESPACE", ns.c_str(), 1);
+    plat::NamedEvent::remove(kEvent);
+    ready = plat::NamedEvent::open(kEvent);
+    writeFile(dir / "cube.stl", stlBytes(cube(0, 10, {0x8000 | 31})));
+  }
+  ~BatchProcess() override { plat::NamedEvent::remove(kEvent); }
+
+  // "%s -F%s -L%d -W%d -S%d -C%d -D%d -K%s -E%d %s" with " -I3" as extras.
+  pid_t startSlicer(const std::string& model) {
+    auto r = plat::spawnProcess({LAYERTINT_PATH, "-F" + model, "-L100", "-W64", "-S64", "-C50", "-D1000",
+                                 "-K" + (dir / "out.p3d"), "-E32767", "-I3"});
+    EXPECT_GT(r.pid, 0) << r.error;
+    return r.pid;
+  }
+
+  static constexpr const char* kEvent = ".p3d file ready(3)";
+  ScratchDir dir;
+  std::unique_ptr<plat::NamedEvent> ready;
+};
+
+}  // namespace
+
+TEST_F(BatchProcess, ReadyEventReachesTheWaitingProcess) {
+  ASSERT_TRUE(ready);
+  pid_t pid = startSlicer(dir / "cube.stl");
+  EXPECT_EQ(ready->wait(30000), plat::NamedEvent::Wait::Signalled);
+  auto status = plat::waitProcess(pid, 30000);
+  ASSERT_TRUE(status.has_value());
+  // The program has no job writer linked in: it loads the model, signals,
+  // and says by its status that it wrote no job.
+  EXPECT_EQ(*status, kExitNoJob);
+}
+
+TEST_F(BatchProcess, UnreadableModelSignalsAndFails) {
+  ASSERT_TRUE(ready);
+  writeFile(dir / "out.p3d", "an older job\r\n0123ABCD\r\n");
+  pid_t pid = startSlicer(dir / "missing.stl");
+  EXPECT_EQ(ready->wait(30000), plat::NamedEvent::Wait::Signalled);
+  auto status = plat::waitProcess(pid, 30000);
+  ASSERT_TRUE(status.has_value());
+  EXPECT_EQ(*status, kExitModelFailed);
+  EXPECT_EQ(readFile(dir / "out.p3d"), "   ");
+}

@@ -1,0 +1,40 @@
+// layertint: the slicer. Started by the host with a command line it slices
+// the model unattended and sets the ready event; started by hand it shows its
+// window.
+#include <unistd.h>
+
+#include <QApplication>
+#include <clocale>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "main_window.h"
+#include "platform/qt_clock.h"
+#include "slicer/slicer_app.h"
+
+int main(int argc, char** argv) {
+  // Without a display the program still runs (unattended) on Qt's offscreen
+  // platform instead of failing to start.
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Qt takes its own options out of argv; keep ours as given.
+  std::vector<std::string> args(argv + 1, argv + argc);
+  QApplication qapp(argc, argv);
+  setlocale(LC_NUMERIC, "C");
+  QGuiApplication::setApplicationDisplayName("layertint");
+
+  std::string cwd;
+  if (char* d = getcwd(nullptr, 0)) {
+    cwd = d;
+    std::free(d);
+  }
+  plat::QtClock clock;
+  lt::SlicerStages stages;
+  lt::MainWindow window;
+  lt::SlicerApp app(clock, window, stages);
+  window.attach(&app);
+  app.formCreate(std::move(args), cwd);
+  window.show();
+  qapp.exec();
+  return app.exitStatus();
+}
