@@ -28,6 +28,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args)
   bind("setinifile1", [this] { settingsFiles.setinifile1Click(); });
   bind("fullini1", [this] { settingsFiles.fullini1Click(); });
   bind("setexes1", [this] { settingsFiles.setexes1Click(); });
+  bind("addBthints1", [this] { hints.addBthints1Click(); });
+  bind("btnames", [this] { hints.btnamesClick(); });
+  bind("listmenus1", [this] { hints.listmenus1Click(); });
+  // The main unit's source, when a developer put it in the current folder.
+  bind("scansethint1", [this] { hints.scansethint1Click("sprayline1.cpp"); });
 }
 
 Host::~Host() = default;

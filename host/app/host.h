@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/hints.h"
 #include "host/core/host_core.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
@@ -43,6 +44,7 @@ class Host {
 
   HostCore core;
   SettingsFiles settingsFiles{core};
+  Hints hints{core};
   LookupTables tables;
   MachineLinks* links = nullptr;
 

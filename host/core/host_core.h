@@ -5,6 +5,7 @@
 // operator, the settings interpreter and the typed questions.
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,8 @@ class HostCore {
   std::string lastStampDay;
   int presetAnswer = kNoPreset;
   bool valuesChanged = false;
+  // Tick of the last event pump of the progress window (unset: none yet).
+  std::optional<std::int64_t> lastProgressPump;
 
   // printf-style message to the log; a format beginning "%n" continues the
   // last line, "%o" (after it) makes the message provisional.

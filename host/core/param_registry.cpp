@@ -148,6 +148,11 @@ bool ParamTable::atDefault(int index) const {
       e.paramPtr);
 }
 
+bool ParamTable::writable(int index) const {
+  auto p = std::get_if<std::string*>(&entry(index).paramPtr);
+  return !p || (*p)->find('"') == std::string::npos;
+}
+
 std::string ParamTable::formatParamLine(int index, bool changedOnly) const {
   if (changedOnly && atDefault(index)) return "";
   const ParamEntry& e = entry(index);

@@ -78,6 +78,9 @@ class ParamTable {
   // One settings line without line break: "name = value"; with changedOnly,
   // "" for a parameter at its default.
   std::string formatParamLine(int index, bool changedOnly) const;
+  // False for a text that holds a double quote: a settings line cannot
+  // carry it (it would be read back cut short at that quote).
+  bool writable(int index) const;
   // Set while settings are saved: texts of the group "files" are written
   // with the current folder put back as "%currentdir%".
   bool putBackCurrentDir = false;

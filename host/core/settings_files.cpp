@@ -9,7 +9,6 @@
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
 #include "host/core/texts.h"
-#include "platform/process.h"
 
 namespace ph {
 
@@ -51,8 +50,9 @@ void SettingsFiles::fixupSettings() {
   s.slicer_exe = expandCurrentDir(s.slicer_exe);
   s.file_folder = expandCurrentDir(s.file_folder);
   if (!folderExists(s.file_folder)) s.file_folder = currentDir();
-  // The slicer ships beside this program.
-  if (!fileExists(s.slicer_exe)) s.slicer_exe = plat::siblingProgram("layertint");
+  // The stored path stays in its portable form; the hand-off falls back to
+  // the slicer shipped beside this program when no file is there.
+  if (!fileExists(s.slicer_exe)) s.slicer_exe = currentDir() + "/layertint";
   core_.workDir = s.file_folder + "/";
   for (int i = 0; i < core_.params.paramCount(); ++i) {
     const ParamEntry& e = core_.params.entry(i);
@@ -65,6 +65,10 @@ void SettingsFiles::fixupSettings() {
 void SettingsFiles::recordActiveSettings() {
   const std::string& active = core_.s.settingsFile;
   if (active == "prismhost.i3d" || fileCore(active) == "full") return;
+  if (active.find('"') != std::string::npos) {
+    core_.memoPrintf("inifile not recorded: a text setting cannot hold a double quote");
+    return;
+  }
   const std::string main = core_.progDir + "prismhost.i3d";
   std::vector<std::string> lines;
   if (!readLines(main, lines)) {
@@ -127,6 +131,11 @@ void SettingsFiles::setinifile1Click() {
   spec.filter = "ini file|*.i3d";
   auto chosen = core_.ui.saveFileDialog(spec);
   if (!chosen) return;
+  if (chosen->find('"') != std::string::npos) {
+    // The redirect line could not name it.
+    core_.ui.showMessage("a settings file name cannot hold a double quote: " + *chosen);
+    return;
+  }
   // The name keeps its case: on this file system another case is another file.
   std::string name = *chosen;
   if (lowerCase(name).find(".i3d") == std::string::npos) name += ".i3d";
@@ -139,7 +148,13 @@ void SettingsFiles::setinifile1Click() {
 
 void SettingsFiles::fullini1Click() {
   std::string text;
-  for (int i = 0; i < core_.params.paramCount(); ++i) text += core_.params.formatParamLine(i, false) + "\r\n";
+  for (int i = 0; i < core_.params.paramCount(); ++i) {
+    if (!core_.params.writable(i)) {
+      core_.memoPrintf("%s not saved: a text setting cannot hold a double quote", core_.params.entry(i).paramName);
+      continue;
+    }
+    text += core_.params.formatParamLine(i, false) + "\r\n";
+  }
   FilePtr f = core_.openFile("allparam.i3d", "w+");
   if (!f || core_.openFailed) return;
   std::fwrite(text.data(), 1, text.size(), f.get());

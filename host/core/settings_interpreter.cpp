@@ -84,6 +84,26 @@ std::string Tokenizer::next(std::string& line, bool obj) {
 
 // ---- interpreter ----
 
+namespace {
+// A text in double quotes cannot hold a double quote: "a"b" would be taken
+// as "a" and stray words. Every quoted token must be a whole value: right
+// behind "=", closed, and ended by a blank or the end of the text.
+bool quotedTextsIntact(std::string line) {
+  Tokenizer tok;
+  std::string prev;
+  for (;;) {
+    std::string t = tok.getToken(line);
+    if (t.empty()) {
+      if (line.empty()) return true;
+      continue;
+    }
+    if (t[0] == '"' && (t.size() < 2 || prev != "=" || (!line.empty() && line[0] != ' ' && line[0] != '\t')))
+      return false;
+    prev = t;
+  }
+}
+}  // namespace
+
 struct AssignState {
   std::string oldText;
   bool haveText = false;
@@ -149,7 +169,9 @@ void HostCore::applySettings(const std::string& textOrFile, bool report) {
   if (question) {
     std::string body = input.substr(1);
     memoPrintf("setting %s ", body.substr(0, 999));
-    feed(body);
+    // Refused whole rather than stored cut short or half applied.
+    if (quotedTextsIntact(body)) feed(body);
+    else memoPrintf("not set: a text in double quotes cannot hold a double quote");
   } else {
     memoPrintf("loading ini %s ", input);
     if (!fileExists(input)) {
@@ -295,7 +317,12 @@ bool HostCore::saveSettings() {
   params.putBackCurrentDir = true;
   for (int i = 0; i < params.paramCount(); ++i) {
     std::string line = params.formatParamLine(i, !full);
-    if (!line.empty()) text += line + "\r\n";
+    if (line.empty()) continue;
+    if (!params.writable(i)) {
+      memoPrintf("%s not saved: a text setting cannot hold a double quote", params.entry(i).paramName);
+      continue;
+    }
+    text += line + "\r\n";
   }
   params.putBackCurrentDir = false;
 

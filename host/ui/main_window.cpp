@@ -127,6 +127,10 @@ void MainWindow::addControlWidget(Control& c) {
     QMenu* m = menuBar()->addMenu(q(c.caption));
     menus_[c.name] = m;
     m->menuAction()->setVisible(c.visible);
+    Control* pc = &c;
+    QObject::connect(m->menuAction(), &QAction::hovered, this, [this, pc] {
+      if (host_) host_->hints.menuSelectHint(pc);
+    });
     return;
   }
   if (c.kind == K::MenuItem) {
@@ -136,8 +140,12 @@ void MainWindow::addControlWidget(Control& c) {
     a->setCheckable(c.checkable);
     a->setChecked(c.checked);
     a->setVisible(c.visible);
-    a->setStatusTip(q(c.hint));
     Control* pc = &c;
+    // Menu hints go to the second status panel (no Qt status tips, which
+    // would cover the panels).
+    QObject::connect(a, &QAction::hovered, this, [this, pc] {
+      if (host_) host_->hints.menuSelectHint(pc);
+    });
     QObject::connect(a, &QAction::triggered, this, [pc, a](bool checked) {
       if (pc->checkable) pc->checked = checked;
       pc->click();
@@ -198,7 +206,6 @@ void MainWindow::controlChanged(const Control& c) {
     it->second->setText(q(c.caption));
     it->second->setChecked(c.checked);
     it->second->setVisible(c.visible);
-    it->second->setStatusTip(q(c.hint));
     return;
   }
   auto it = widgets_.find(&c);

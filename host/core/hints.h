@@ -1,0 +1,40 @@
+#pragma once
+// Hints of the main window's buttons and menu items, and the developer aids
+// that list the window's controls and collect hint texts from a source file.
+#include <string>
+
+namespace ph {
+
+class HostCore;
+struct Control;
+
+class Hints {
+ public:
+  // Takes over the ParamUpdates and EndHint timers.
+  explicit Hints(HostCore& core);
+
+  // Applies the button-hint table (controls: wrapped at 24 and shown; menu
+  // items: as they are), with the dual-box set-up's own texts.
+  void addBthints1Click();
+  // After a settings change: hints follow ButtonHints.
+  void ParamUpdatesTimer();
+  // The operator moved onto a menu entry (null: the menu closed). Its hint
+  // shows in the second status panel for 5 s.
+  void menuSelectHint(const Control* item);
+  void EndHintTimer();
+
+  // Developer aids: "name;caption~" of every button and check box (the
+  // source of the hint table), the name of every menu item, and hint-table
+  // entries for every "sethint" call of a source file.
+  void btnamesClick();
+  void listmenus1Click();
+  void scansethint1Click(const std::string& sourceFile);
+
+  bool lastButtonHints = false;
+  bool menuHintShown = false;
+
+ private:
+  HostCore& core_;
+};
+
+}  // namespace ph
