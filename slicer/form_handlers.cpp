@@ -36,6 +36,7 @@ void SlicerApp::taggedEditChanged(int tag, const std::string& text) {
 }
 
 void SlicerApp::button1Click() {
+  if (st_.jobRunning) return;  // one job at a time
   if (prepareModel(true)) writeJob();
 }
 
@@ -104,6 +105,9 @@ void SlicerApp::colorboxClick() {
 }
 
 void SlicerApp::supfileClick() {
+  // Reloading the model under a running job would pull it away from the
+  // threads that slice it.
+  if (st_.jobRunning) return;
   if (st_.modelName.empty()) {
     std::string chosen = ui_.chooseModelFile();
     if (chosen.empty()) return;

@@ -132,7 +132,10 @@ void SlicerApp::applyStartOption(const std::string& arg) {
       if (auto n = intOption('Y', o->value)) v.yShift = *n;
       break;
     case 'L':
-      if (auto n = intOption('L', o->value)) st_.layerbox = plat::format("%.2f", *n / 1000.0);
+      if (auto n = intOption('L', o->value)) {
+        st_.layerbox = plat::format("%.2f", *n / 1000.0);
+        st_.layerMm = *n / 1000.0;
+      }
       break;
     case 'E':
       if (auto n = intOption('E', o->value)) v.defaultColour = *n & 0x7FFF;
@@ -199,9 +202,12 @@ void SlicerApp::doparamTimer() {
   }
   st_.batchJob = true;
   if (ready) {
-    if (writeJob() == JobOutcome::NotWritten) {
+    const JobOutcome o = writeJob();
+    if (o == JobOutcome::NotWritten) {
       exitStatus_ = kExitNoJob;
       invalidateOutput();
+    } else if (o != JobOutcome::Finished) {
+      exitStatus_ = kExitIncomplete;
     }
   } else {
     exitStatus_ = kExitModelFailed;

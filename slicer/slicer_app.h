@@ -21,6 +21,7 @@ enum ExitStatus {
   kExitOk = 0,
   kExitModelFailed = 1,  // the model (or the -V file) could not be read
   kExitNoJob = 2,        // a batch run wrote no job
+  kExitIncomplete = 3,   // the job was stopped or aborted (no fingerprint)
 };
 
 class SlicerApp {
@@ -50,7 +51,10 @@ class SlicerApp {
   // Window handlers.
   void formActivate();
   void taggedEditChanged(int tag, const std::string& text);  // wpixboxChange
-  void layerboxChanged(const std::string& text) { st_.layerbox = text; }
+  void layerboxChanged(const std::string& text) {
+    st_.layerbox = text;
+    st_.layerMm.reset();
+  }
   void zstartChanged(const std::string& text) { st_.zstart = text; }
   void zendChanged(const std::string& text) { st_.zend = text; }
   void button1Click();  // start
@@ -77,7 +81,9 @@ class SlicerApp {
   SlicerState& state() { return st_; }
   const SlicerState& state() const { return st_; }
   ColouredModel& model() { return model_; }
+  const ColouredModel& model() const { return model_; }
   SlicerUi& ui() { return ui_; }
+  plat::Clock& clock() { return clock_; }
   FormView view() const;
   void refresh() { ui_.showForm(view()); }
   int exitStatus() const { return exitStatus_; }

@@ -2,6 +2,7 @@
 // The program's state: command line, fingerprint text, slicing values, the
 // results of model preparation and the texts of the window's controls.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ struct SlicerState {
 
   // Texts and states of the window's controls.
   std::string layerbox = "0.25";  // mm
+  // The thickness given with -L (mm), exactly: the box shows it rounded to
+  // two decimals. Dropped when the operator edits the box.
+  std::optional<double> layerMm;
+  // The serial device a job goes to when "to file" is off.
+  std::string printerPort = "/dev/ttyS37";
   std::string zstart = "0.00";
   std::string zend;
   std::string dcopies = "1";

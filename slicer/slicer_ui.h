@@ -37,6 +37,9 @@ class SlicerUi {
   virtual void processEvents() = 0;
   // The open dialog for a model; empty when cancelled.
   virtual std::string chooseModelFile() = 0;
+  // The save dialog for a job file, offering `offered`; empty when
+  // cancelled.
+  virtual std::string chooseJobFile(const std::string& offered) = 0;
   // The colour dialog (0xRRGGBB); nothing when cancelled.
   virtual std::optional<unsigned> chooseColour(unsigned rgb) = 0;
   // An input box; nothing when cancelled.

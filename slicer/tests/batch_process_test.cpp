@@ -49,9 +49,12 @@ TEST_F(BatchProcess, ReadyEventReachesTheWaitingProcess) {
   EXPECT_EQ(ready->wait(30000), plat::NamedEvent::Wait::Signalled);
   auto status = plat::waitProcess(pid, 30000);
   ASSERT_TRUE(status.has_value());
-  // The program has no job writer linked in: it loads the model, signals,
-  // and says by its status that it wrote no job.
-  EXPECT_EQ(*status, kExitNoJob);
+  EXPECT_EQ(*status, kExitOk);
+  // The job is complete: it ends with its fingerprint line.
+  const std::string job = readFile(dir / "out.p3d");
+  ASSERT_GT(job.size(), 10u);
+  EXPECT_EQ(job.substr(job.size() - 2), "\r\n");
+  EXPECT_EQ(job.find_first_not_of("0123456789ABCDEF", job.size() - 10), job.size() - 2);
 }
 
 TEST_F(BatchProcess, UnreadableModelSignalsAndFails) {

@@ -23,8 +23,15 @@ class FakeUi : public SlicerUi {
   void showMessage(const std::string& text) override { messages.push_back(text); }
   void setJobRunning(bool running) override { jobRunning = running; }
   void setBusyCursor(bool b) override { busy = b; }
-  void processEvents() override { ++eventRuns; }
+  void processEvents() override {
+    ++eventRuns;
+    if (onEvents) onEvents();
+  }
   std::string chooseModelFile() override { return chosenFile; }
+  std::string chooseJobFile(const std::string& offered) override {
+    offeredJob = offered;
+    return chosenJob;
+  }
   std::optional<unsigned> chooseColour(unsigned) override { return colour; }
   std::optional<std::string> askText(const std::string&, const std::string&, const std::string& value) override {
     asked = value;
@@ -46,7 +53,9 @@ class FakeUi : public SlicerUi {
   bool ask = true;
   bool jobRunning = false, busy = false;
   int eventRuns = 0, fronts = 0, closes = 0;
+  std::function<void()> onEvents;  // a window event that arrives while the program waits
   std::string chosenFile;
+  std::string offeredJob, chosenJob;
   std::optional<unsigned> colour;
   std::optional<std::string> answer;
   std::string asked;

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -61,6 +62,48 @@ std::vector<Tri> cube(float lo, float hi, const std::vector<std::uint16_t>& attr
   }
   return out;
 }
+
+std::vector<Tri> box(const float lo[3], const float hi[3], const std::vector<std::uint16_t>& attrs, bool inward) {
+  std::vector<Tri> out = cube(0, 1, attrs);
+  for (auto& t : out) {
+    for (auto& v : t.v)
+      for (int k = 0; k < 3; ++k) v[k] = v[k] == 0 ? lo[k] : hi[k];
+    if (inward) {
+      for (float& n : t.n) n = -n;
+      std::swap(t.v[1], t.v[2]);
+    }
+  }
+  return out;
+}
+
+std::vector<Tri> sphere(float diameter, int rings, const std::vector<std::uint16_t>& attrs) {
+  const double r = diameter / 2.0;
+  const int sectors = 2 * rings;
+  auto at = [&](int i, int j, float* v) {
+    const double th = M_PI * i / rings, ph = 2 * M_PI * j / sectors;
+    v[0] = float(r * std::sin(th) * std::cos(ph));
+    v[1] = float(r * std::sin(th) * std::sin(ph));
+    v[2] = float(r - r * std::cos(th));
+  };
+  std::vector<Tri> out;
+  auto add = [&](int ia, int ja, int ib, int jb, int ic, int jc, std::uint16_t attr) {
+    Tri t{};
+    at(ia, ja, t.v[0]);
+    at(ib, jb, t.v[1]);
+    at(ic, jc, t.v[2]);
+    t.attr = attr;  // zero normal: the loader takes it from the vertices
+    out.push_back(t);
+  };
+  for (int i = 0; i < rings; ++i)
+    for (int j = 0; j < sectors; ++j) {
+      const std::uint16_t a = attrs[std::size_t(j) * attrs.size() / std::size_t(sectors)];
+      if (i > 0) add(i, j, i, j + 1, i + 1, j + 1, a);
+      if (i < rings - 1) add(i, j, i + 1, j + 1, i + 1, j, a);
+    }
+  return out;
+}
+
+void append(std::vector<Tri>& a, const std::vector<Tri>& b) { a.insert(a.end(), b.begin(), b.end()); }
 
 void writeFile(const std::string& path, const std::string& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);

@@ -23,6 +23,17 @@ std::string colourHead(unsigned char r, unsigned char g, unsigned char b);
 // facets of a side (sides -x, +x, -y, +y, -z, +z).
 std::vector<Tri> cube(float lo, float hi, const std::vector<std::uint16_t>& attrs, bool zeroNormals = false);
 
+// A box from lo to hi (x, y, z), two facets per side, normals outward (or
+// inward for a void); every facet gets `attr`, or attrs[side] for sides
+// -x, +x, -y, +y, -z, +z.
+std::vector<Tri> box(const float lo[3], const float hi[3], const std::vector<std::uint16_t>& attrs,
+                     bool inward = false);
+// A UV sphere of the given diameter, its lowest point at z = 0, with
+// rings x 2 rings sectors; facet colour attrs[sector * attrs.size() / sectors].
+std::vector<Tri> sphere(float diameter, int rings, const std::vector<std::uint16_t>& attrs);
+// Appends b to a.
+void append(std::vector<Tri>& a, const std::vector<Tri>& b);
+
 void writeFile(const std::string& path, const std::string& bytes);
 std::string readFile(const std::string& path);
 

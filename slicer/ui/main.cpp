@@ -12,6 +12,7 @@
 #include "main_window.h"
 #include "platform/qt_clock.h"
 #include "slicer/slicer_app.h"
+#include "slicer/slicer_core.h"
 
 int main(int argc, char** argv) {
   // Without a display the program still runs (unattended) on Qt's offscreen
@@ -29,10 +30,12 @@ int main(int argc, char** argv) {
     std::free(d);
   }
   plat::QtClock clock;
-  lt::SlicerStages stages;
+  lt::SlicerCore stages;
   lt::MainWindow window;
   lt::SlicerApp app(clock, window, stages);
   window.attach(&app);
+  // The serial device of direct printer output.
+  if (const char* port = std::getenv("LAYERTINT_PRINTER_PORT"); port && *port) app.state().printerPort = port;
   app.formCreate(std::move(args), cwd);
   window.show();
   qapp.exec();

@@ -253,6 +253,11 @@ std::string MainWindow::chooseModelFile() {
       "stl and pov files (*.pov *.stl);;stl files (*.stl);;pov files (*.pov);;p3d files (*.p3d);;bmp files (*.bmp)"));
 }
 
+std::string MainWindow::chooseJobFile(const std::string& offered) {
+  if (!canAsk()) return offered;
+  return str(QFileDialog::getSaveFileName(this, "save", QString::fromStdString(offered), "p3d files (*.p3d)"));
+}
+
 std::optional<unsigned> MainWindow::chooseColour(unsigned rgb) {
   if (!canAsk()) return std::nullopt;
   QColor c = QColorDialog::getColor(QColor(QRgb(rgb)), this);

@@ -34,6 +34,7 @@ class MainWindow : public QMainWindow, public SlicerUi {
   void setBusyCursor(bool busy) override;
   void processEvents() override;
   std::string chooseModelFile() override;
+  std::string chooseJobFile(const std::string& offered) override;
   std::optional<unsigned> chooseColour(unsigned rgb) override;
   std::optional<std::string> askText(const std::string& caption, const std::string& prompt,
                                      const std::string& value) override;

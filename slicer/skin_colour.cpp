@@ -1,0 +1,292 @@
+#include "slicer/skin_colour.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "slicer/colour_model.h"
+#include "slicer/dots.h"
+#include "slicer/palette.h"
+
+namespace lt {
+
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr int kMaxStep = 10;  // dots one colour decision covers at most
+
+}  // namespace
+
+FacetTurn turnOf(const NearFacet& f) {
+  const double ny = f.ny, nz = f.nz;
+  const double h = std::sqrt(ny * ny + nz * nz);
+  if (h > 1e-5) return {ny / h, nz / h};
+  return {};
+}
+
+bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out) {
+  const double c = turn.c, s = turn.s;
+  double X[3], Y[3], Z[3];
+  for (int k = 0; k < 3; ++k) Z[k] = -s * (double(f.y[k]) - yc) + c * (double(f.z[k]) - z);
+  if ((Z[0] >= 0) == (Z[1] >= 0) && (Z[1] >= 0) == (Z[2] >= 0)) return false;
+  for (int k = 0; k < 3; ++k) {
+    X[k] = f.x[k];
+    Y[k] = c * (double(f.y[k]) - yc) + s * (double(f.z[k]) - z);
+  }
+  double px[2], py[2];
+  int found = 0;
+  static constexpr int kSide[3][2] = {{0, 1}, {1, 2}, {2, 0}};
+  for (const auto& sd : kSide) {
+    const int a = sd[0], b = sd[1];
+    if ((Z[a] >= 0) == (Z[b] >= 0) || !(std::fabs(Z[a] - Z[b]) > 1e-6) || found == 2) continue;
+    const double t = Z[a] / (Z[a] - Z[b]);
+    px[found] = X[a] + t * (X[b] - X[a]);
+    py[found] = Y[a] + t * (Y[b] - Y[a]);
+    ++found;
+  }
+  if (found < 2) return false;
+  if (px[1] < px[0]) {
+    std::swap(px[0], px[1]);
+    std::swap(py[0], py[1]);
+  }
+  float x0 = float(px[0]), y0 = float(py[0]), x1 = float(px[1]), y1 = float(py[1]);
+  if (std::fabs(double(x0) - x1) < 1e-4) {
+    out.xCross = x0;
+    out.sinSlope = 1;
+    if ((y0 <= 0 && y1 >= 0) || (y0 >= 0 && y1 <= 0)) {
+      out.xFrom = -999;
+      out.xTo = 999;
+    } else {
+      const float nearer = std::fabs(y0) <= std::fabs(y1) ? y0 : y1;
+      y0 = y1 = nearer;
+      out.xFrom = 999;
+      out.xTo = -999;
+    }
+  } else {
+    double sl = (double(y1) - y0) / (double(x1) - x0);
+    out.xFrom = float(x0 + sl * y0);
+    out.xTo = float(x1 + sl * y1);
+    if (std::fabs(sl) < 1e-5) {
+      out.xCross = -999.9f;
+      sl = y0 / (double(x0) + 999.9);
+    } else {
+      out.xCross = float(x0 - y0 / sl);
+    }
+    out.sinSlope = float(sl / std::sqrt(sl * sl + 1));
+  }
+  // A corrupt facet (NaN) could never be the nearest: leave it out.
+  if (!(x0 == x0 && x1 == x1 && y0 == y0 && y1 == y1 && out.xFrom == out.xFrom && out.xTo == out.xTo &&
+        out.xCross == out.xCross && out.sinSlope == out.sinSlope))
+    return false;
+  out.x0 = x0;
+  out.y0 = y0;
+  out.x1 = x1;
+  out.y1 = y1;
+  out.colour = f.colour;
+  return true;
+}
+
+double sectionDistance(const FacetSection& s, double p) {
+  double d;
+  if (p < s.xFrom) d = std::fabs(p - s.x0) + std::fabs(double(s.y0));
+  else if (p > s.xTo) d = std::fabs(p - s.x1) + std::fabs(double(s.y1));
+  else if (s.sinSlope == 0) d = std::fabs(double(s.y0));
+  else d = std::fabs(s.sinSlope * (p - s.xCross));
+  return d + s.offset;
+}
+
+void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, const SkinSettings& s) {
+  facets_ = &facets;
+  s_ = s;
+  z_ = z;
+  const double reach = 1.5 * s_.skinDepth;
+  constexpr double kInfY = std::numeric_limits<double>::infinity();
+  reach_.resize(facets.size());
+  byFrom_.clear();
+  for (std::size_t i = 0; i < facets.size(); ++i) {
+    const NearFacet& f = facets[i];
+    Reach& r = reach_[i];
+    r.turn = turnOf(f);
+    // z' of a vertex is a(k) + s yc: the plane through the row cuts the
+    // facet while yc lies between the values that zero the lowest and the
+    // highest a(k).
+    double aLo = kInfY, aHi = -kInfY;
+    for (int k = 0; k < 3; ++k) {
+      const double a = -r.turn.s * f.y[k] + r.turn.c * (double(f.z[k]) - z);
+      aLo = std::min(aLo, a);
+      aHi = std::max(aHi, a);
+    }
+    double from = -kInfY, to = kInfY;
+    if (std::fabs(r.turn.s) >= 1e-6) {
+      const double e1 = -aHi / r.turn.s, e2 = -aLo / r.turn.s;
+      from = std::min(e1, e2) - 1e-6;
+      to = std::max(e1, e2) + 1e-6;
+    } else if (r.turn.s == 0 && !(aLo < 0 && aHi >= 0)) {
+      continue;  // the same plane for every row, and it misses the facet
+    }
+    from = std::max(from, double(f.yMin) - reach - 1e-6);
+    to = std::min(to, double(f.yMax) + reach + 1e-6);
+    if (!(from <= to)) continue;
+    r.from = from;
+    r.to = to;
+    byFrom_.push_back(int(i));
+  }
+  std::sort(byFrom_.begin(), byFrom_.end(), [&](int a, int b) {
+    const double fa = reach_[std::size_t(a)].from, fb = reach_[std::size_t(b)].from;
+    return fa < fb || (fa == fb && a < b);
+  });
+  nextByFrom_ = 0;
+  window_.clear();
+  sections_.clear();
+}
+
+void SkinColourer::startRow(int row, double y) {
+  y_ = y;
+  if (row % s_.minstepy == 0 || row > 3481) sections_.clear();
+}
+
+void SkinColourer::buildSections() {
+  const auto& f = *facets_;
+  const double reach = 1.5 * s_.skinDepth;
+  const double yc = y_ + s_.minstepy / kDotsPerMm / 2;
+  const double lo = yc - reach, hi = yc + reach;
+  added_.clear();
+  while (nextByFrom_ < byFrom_.size() && reach_[std::size_t(byFrom_[nextByFrom_])].from <= yc) {
+    const int i = byFrom_[nextByFrom_++];
+    if (reach_[std::size_t(i)].to >= yc) added_.push_back(i);
+  }
+  if (!added_.empty()) {
+    std::sort(added_.begin(), added_.end());
+    merged_.resize(window_.size() + added_.size());
+    std::merge(window_.begin(), window_.end(), added_.begin(), added_.end(), merged_.begin());
+    window_.swap(merged_);
+  }
+  // The window holds the facets in their stored order, so that of equally
+  // near sections the same one wins on every run.
+  std::size_t keep = 0;
+  FacetSection sec;
+  for (int i : window_) {
+    if (reach_[std::size_t(i)].to < yc) continue;  // rows only go down
+    window_[keep++] = i;
+    const NearFacet& nf = f[std::size_t(i)];
+    if (!(nf.yMax > lo && nf.yMin < hi)) continue;
+    if (!cutFacet(nf, reach_[std::size_t(i)].turn, yc, z_, sec)) continue;
+    const bool oneSide = (sec.y0 > 0 && sec.y1 > 0) || (sec.y0 < 0 && sec.y1 < 0);
+    const double gap = oneSide ? std::min(std::fabs(double(sec.y0)), std::fabs(double(sec.y1))) : 0.0;
+    if (!(gap < reach)) continue;
+    sec.offset = s_.colourOffset ? s_.colourOffset[nf.colour] : 0.0f;
+    sections_.push_back(sec);
+  }
+  window_.resize(keep);
+}
+
+// The nearest candidate (the first of equal ones), its distance r and the
+// second smallest distance m. A distance is never below the x distance to
+// the section plus its offset (less rounding slack), so the search walks
+// out from p by x and stops where no farther section can beat m.
+void SkinColourer::nearest(double p, double& r, double& m, int& n) const {
+  r = m = kInf;
+  n = -1;
+  auto visit = [&](int i) {
+    const FacetSection& c = candidates_[std::size_t(i)];
+    const double dx = std::max({0.0, double(c.x0) - p, p - double(c.x1)});
+    if (dx + c.offset - slack_ > m) return;
+    const double d = sectionDistance(c, p);
+    if (d < r || (d == r && i < n)) {
+      m = r;
+      r = d;
+      n = i;
+    } else if (d < m) {
+      m = d;
+    }
+  };
+  const std::size_t start = std::size_t(std::lower_bound(x0Sorted_.begin(), x0Sorted_.end(), p) - x0Sorted_.begin());
+  for (std::size_t j = start; j < byX0_.size(); ++j) {
+    if (double(x0Sorted_[j]) - p + minOffset_ - slack_ > m) break;
+    visit(byX0_[j]);
+  }
+  for (std::size_t j = start; j-- > 0;) {
+    if (p - double(x0Sorted_[j]) - maxLength_ + minOffset_ - slack_ > m) break;
+    visit(byX0_[j]);
+  }
+}
+
+void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
+  if (a >= b) return;
+  if (sections_.empty()) buildSections();
+  const double D = s_.skinDepth, U = s_.surfaceClear, X = kDotsPerMm;
+  const double reach = 1.5 * D;
+  const double lo = (a - 10) / X - reach, hi = (b - 10) / X + reach;
+  candidates_.clear();
+  for (const auto& sec : sections_)
+    if (sec.colour != s_.glassIndex && sec.x0 < hi && sec.x1 > lo) candidates_.push_back(sec);
+  byX0_.resize(candidates_.size());
+  maxLength_ = 0;
+  minOffset_ = kInf;
+  double maxAbsX = 0;
+  for (std::size_t i = 0; i < candidates_.size(); ++i) {
+    const FacetSection& c = candidates_[i];
+    byX0_[i] = int(i);
+    maxLength_ = std::max(maxLength_, double(c.x1) - c.x0);
+    minOffset_ = std::min(minOffset_, double(c.offset));
+    maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
+  }
+  slack_ = 1e-3 + 2e-6 * maxAbsX;
+  std::sort(byX0_.begin(), byX0_.end(), [&](int l, int r) {
+    const float a = candidates_[std::size_t(l)].x0, b = candidates_[std::size_t(r)].x0;
+    return a < b || (a == b && l < r);
+  });
+  x0Sorted_.resize(byX0_.size());
+  for (std::size_t j = 0; j < byX0_.size(); ++j) x0Sorted_[j] = candidates_[std::size_t(byX0_[j])].x0;
+
+  // Far inside, every surface is more than one skin depth and one whole step
+  // away: the step is the longest and the dots are interior whatever the
+  // exact distances are. Distances to a section are never below the x
+  // distance to it (plus its offset), so outside these ranges the exact
+  // search cannot give anything else.
+  const bool shortcut = !s_.exactOnly && std::isfinite(D) && D >= 0;
+  const double reachOut = D + kMaxStep / X + 1e-6;
+  danger_.clear();
+  if (shortcut) {
+    for (const auto& c : candidates_) {
+      const double margin = 1e-3 + 1e-6 * (std::fabs(double(c.x0)) + std::fabs(double(c.x1)));
+      const double w = reachOut - c.offset + margin;
+      if (w > 0) danger_.push_back({c.x0 - w, c.x1 + w});
+    }
+    std::sort(danger_.begin(), danger_.end(), [](const Range& l, const Range& r) { return l.from < r.from; });
+    std::size_t k = 0;
+    for (const auto& d : danger_) {
+      if (k > 0 && d.from <= danger_[k - 1].to) danger_[k - 1].to = std::max(danger_[k - 1].to, d.to);
+      else danger_[k++] = d;
+    }
+    danger_.resize(k);
+  }
+  std::size_t di = 0;
+  while (a < b) {
+    const double p = (a - 10) / X;
+    double t = (b - a) / X;
+    if (shortcut && (t - D) * X >= kMaxStep + 1e-6) {
+      while (di < danger_.size() && danger_[di].to < p) ++di;
+      if (di == danger_.size() || danger_[di].from > p) {
+        out.add(kSupportIndex, a + kMaxStep);
+        a += kMaxStep;
+        continue;
+      }
+    }
+    double r, m;
+    int n;
+    nearest(p, r, m, n);
+    if (r < D) t = std::min({(m - r) / 2, D - r, t});
+    else if (n >= 0 && sectionDistance(candidates_[std::size_t(n)], p + 0.1) > r) t = std::min(m, t - D);
+    else t = std::min(r, t) - D;
+    int step = roundEven(t * X);
+    step = std::max(step, std::min(s_.minstepx, b - a));
+    // A negative skin depth could ask for more than the stretch holds.
+    step = std::min({step, kMaxStep, b - a});
+    const std::uint16_t colour = (n >= 0 && U <= r && r <= D) ? candidates_[std::size_t(n)].colour : kSupportIndex;
+    out.add(colour, a + step);
+    a += step;
+  }
+}
+
+}  // namespace lt

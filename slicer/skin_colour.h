@@ -1,0 +1,97 @@
+#pragma once
+// The colour of the dots inside a model: the colour of the nearest surface
+// when it lies within the skin depth, else the interior. Distances are taken
+// to each nearby facet cut in a plane through the row, so that a facet
+// slanted in y and z counts by its true distance from the row.
+#include <cstdint>
+#include <vector>
+
+#include "slicer/span_store.h"
+
+namespace lt {
+
+// A facet near the current layer, placed in the build room.
+struct NearFacet {
+  float x[3], y[3], z[3];
+  float ny = 0, nz = 0;  // normal, turned to point up (nz >= 0)
+  float yMin = 0, yMax = 0;
+  std::uint16_t colour = 0;
+};
+
+// A facet cut for a row: end points (x0, y0), (x1, y1) with x0 <= x1 in the
+// plane of the row, and what the distance needs.
+struct FacetSection {
+  float x0, y0, x1, y1;
+  float sinSlope, xCross, xFrom, xTo;
+  float offset;  // the colour's distance offset (support file K)
+  std::uint16_t colour;
+};
+
+// The turn about the x axis that brings a facet's normal into the y' axis:
+// y' = c y + s z, z' = -s y + c z (no turn for a normal along x).
+struct FacetTurn {
+  double c = 1, s = 0;
+};
+FacetTurn turnOf(const NearFacet& f);
+
+// Cuts a facet for the row at yc on layer z; false when the plane through
+// the row misses it.
+bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out);
+// Distance (mm) from the point x on the row to a section, with its offset.
+double sectionDistance(const FacetSection& s, double x);
+
+struct SkinSettings {
+  double skinDepth = 1.0;     // D, mm
+  double surfaceClear = 0.0;  // U, mm
+  int minstepx = 1, minstepy = 1;
+  std::uint16_t glassIndex = 0xFFFF;  // none
+  const float* colourOffset = nullptr;  // per palette index
+  // Tests: always take every distance, never the shortcut through the
+  // interior (which gives the same spans).
+  bool exactOnly = false;
+};
+
+// The skin colouring of one layer. Sections come from a window of facets
+// that moves down the rows with the row centre, so a row looks only at
+// facets within 1.5 skin depths of it.
+class SkinColourer {
+ public:
+  // Starts a layer at height z over the facets near it (kept by reference).
+  void startLayer(const std::vector<NearFacet>& facets, double z, const SkinSettings& s);
+  // A new row at y (mm); the sections are dropped on rows where they are
+  // rebuilt.
+  void startRow(int row, double y);
+  // Emits the spans of the inside stretch from dot a to dot b.
+  void colourStretch(int a, int b, SpanStore& out);
+
+ private:
+  void buildSections();
+  void nearest(double p, double& r, double& m, int& n) const;
+
+  const std::vector<NearFacet>* facets_ = nullptr;
+  SkinSettings s_;
+  double z_ = 0, y_ = 0;
+  // Per facet: its turn and the row centres at which it can give a section
+  // (its y range within reach and the plane through the row cutting it),
+  // a little wide so that rounding never leaves a facet out.
+  struct Reach {
+    FacetTurn turn;
+    double from, to;
+  };
+  std::vector<Reach> reach_;
+  std::vector<int> byFrom_;  // facets by the first row centre they reach
+  std::size_t nextByFrom_ = 0;
+  std::vector<int> window_, added_, merged_;  // facet numbers, ascending
+  std::vector<FacetSection> sections_;
+  bool sectionsEmpty_ = true;
+  std::vector<FacetSection> candidates_;
+  std::vector<int> byX0_;  // candidates by their left end
+  std::vector<float> x0Sorted_;
+  double maxLength_ = 0, minOffset_ = 0, slack_ = 0;
+  struct Range {
+    double from, to;
+  };
+  std::vector<Range> danger_;  // where the shortcut does not hold
+};
+
+}  // namespace lt

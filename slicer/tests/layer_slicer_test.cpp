@@ -1,0 +1,239 @@
+// Slicing layers: inside and outside by winding, skin colours, clipping.
+#include "slicer/layer_slicer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "slicer/dots.h"
+#include "slicer/stl_loader.h"
+#include "stl_fixture.h"
+
+using namespace lt;
+using namespace lt::test;
+
+namespace {
+
+constexpr std::uint16_t kRed = 0x8000 | 31 << 10, kGreen = 0x8000 | 31 << 5, kBlue = 0x8000 | 31;
+constexpr std::uint16_t kWhite = 0xFFFF, kYellowish = 0x8000 | 31 << 10 | 31 << 5, kCyanish = 0x8000 | 31 << 5 | 31;
+
+// A model loaded from STL bytes (and an optional support file) and placed.
+struct Loaded {
+  explicit Loaded(const std::vector<Tri>& tris, const std::string& support = "") {
+    writeFile(dir / "m.stl", stlBytes(tris));
+    if (!support.empty()) writeFile(dir / "m.sup", support);
+    auto r = loadColouredStl(dir / "m.stl", values, model, nullptr);
+    EXPECT_TRUE(r.ok) << r.error;
+    modelBox(model);
+  }
+  SpanStore slice(float z, SliceSettings s = {}) {
+    s.singleWhite = s.singleWhite || model.singleWhite;
+    SpanStore out;
+    SliceScratch sc;
+    LayerSlicer(model, s).slice(z, out, sc);
+    return out;
+  }
+  int index(std::uint16_t colour) const { return *model.palette.find(colour); }
+  ScratchDir dir;
+  SliceValues values;
+  ColouredModel model;
+};
+
+// The colour of every dot of a row (0 = gap) up to the row's end.
+std::vector<int> dotsOf(const SpanStore& s, int row) {
+  std::vector<int> d;
+  for (const Span& sp : s.row(row)) d.resize(std::size_t(sp.xEnd), sp.colour);
+  return d;
+}
+
+const float kLo[3] = {0, 0, 0}, kHi[3] = {10, 10, 10};
+
+}  // namespace
+
+// A 10 mm cube lands at 10..20 mm in x and y: dots 128..245 on rows whose
+// centre lies within it.
+TEST(LayerSlicer, CubeRowsHoldOneInsideStretch) {
+  Loaded m(cube(0, 10, {kWhite}));
+  ASSERT_TRUE(m.model.singleWhite);
+  const float top = m.model.boxMax.z + m.model.placeOffset.z;
+  for (float z : {5.35f, top}) {  // at the top, the top facets lie in the layer: no edges
+    SCOPED_TRACE(z);
+    const SpanStore s = m.slice(z);
+    ASSERT_EQ(s.rows(), LayerSlicer::kRows);
+    int inside = 0;
+    for (int r = 0; r < s.rows(); ++r) {
+      const auto row = s.row(r);
+      const double y = dotToY(r);
+      if (y > 10 && y <= 20) {
+        ++inside;
+        ASSERT_EQ(row.size(), 2u) << r;
+        EXPECT_EQ(row[0].colour, 0);
+        EXPECT_EQ(row[0].xEnd, 128);
+        EXPECT_EQ(row[1].colour, 1);
+        EXPECT_EQ(row[1].xEnd, 246);
+      } else {
+        EXPECT_TRUE(row.empty()) << r;
+      }
+    }
+    EXPECT_EQ(inside, 118);
+  }
+  EXPECT_TRUE(m.slice(11).row(200).empty());  // above the model
+}
+
+// Winding: overlapping or nested solids stay inside; a void leaves a gap.
+TEST(LayerSlicer, OverlapsPartsInsidePartsAndVoids) {
+  const float bLo[3] = {5, 0, 0}, bHi[3] = {15, 10, 10};
+  const float inLo[3] = {3, 3, 3}, inHi[3] = {7, 7, 7};
+  struct Case {
+    const char* name;
+    std::vector<Tri> tris;
+    std::string support;
+    bool gap;
+  } cases[] = {
+      {"overlapping cubes", {}, "", false},
+      {"part inside a part", {}, "", false},
+      {"void", {}, "", true},
+      {"support void inside a block", cube(20, 21, {kWhite}), "B 0 0 0 10 10 10\nV 3 3 3 7 7 7\n", true},
+  };
+  cases[0].tris = box(kLo, kHi, {kWhite});
+  append(cases[0].tris, box(bLo, bHi, {kWhite}));
+  cases[1].tris = box(kLo, kHi, {kWhite});
+  append(cases[1].tris, box(inLo, inHi, {kWhite}));
+  cases[2].tris = box(kLo, kHi, {kWhite});
+  append(cases[2].tris, box(inLo, inHi, {kWhite}, true));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Loaded m(c.tris, c.support);
+    SliceSettings s;
+    s.singleWhite = true;
+    const SpanStore st = m.slice(5.35f, s);
+    // Row at y = 15 mm (5 mm into the model), in the void's y range.
+    const std::vector<int> d = dotsOf(st, yToDot(m.model.placeOffset.y + 5));
+    int gapsInside = 0, first = -1, last = -1;
+    for (int x = 0; x < int(d.size()); ++x)
+      if (d[std::size_t(x)] != 0) {
+        if (first < 0) first = x;
+        last = x;
+      }
+    ASSERT_GE(first, 0);
+    for (int x = first; x <= last; ++x) gapsInside += d[std::size_t(x)] == 0;
+    if (c.gap) EXPECT_NEAR(gapsInside, 47.2, 1) << "a 4 mm void";
+    else EXPECT_EQ(gapsInside, 0);
+  }
+}
+
+// Dots within the skin depth of a surface take its colour, deeper dots are
+// interior; glass bounds the model but never colours it.
+TEST(LayerSlicer, SkinColoursWithinTheSkinDepth) {
+  // Sides -x, +x, -y, +y, -z, +z; +x of the file is the left side once
+  // mirrored.
+  Loaded m(box(kLo, kHi, {kRed, kGreen, kBlue, kYellowish, kWhite, kCyanish}));
+  struct Wall {
+    int colour;
+    double (*dist)(double x, double y, double z);
+  };
+  // Distances in the placed build room: x 10..20, y 10..20, z 0.35..10.35.
+  const Wall walls[] = {
+      {m.index(kGreen), [](double x, double, double) { return x - 10; }},
+      {m.index(kRed), [](double x, double, double) { return 20 - x; }},
+      {m.index(kBlue), [](double, double y, double) { return y - 10; }},
+      {m.index(kYellowish), [](double, double y, double) { return 20 - y; }},
+      {m.index(kWhite), [](double, double, double z) { return z - 0.35; }},
+      {m.index(kCyanish), [](double, double, double z) { return 10.35 - z; }},
+  };
+  for (float z : {5.35f, 9.85f}) {
+    const SpanStore s = m.slice(z);
+    int checked = 0, skin = 0;
+    for (int r = 129; r <= 246; ++r) {
+      const std::vector<int> d = dotsOf(s, r);
+      ASSERT_EQ(d.size(), 246u);
+      for (int x = 128; x < 246; ++x) {
+        const double px = (x - 10) / kDotsPerMm, py = dotToY(r);
+        double best = 1e9, second = 1e9;
+        int colour = 0;
+        for (const auto& w : walls) {
+          const double dd = w.dist(px, py, z);
+          if (dd < best) {
+            second = best;
+            best = dd;
+            colour = w.colour;
+          } else if (dd < second) {
+            second = dd;
+          }
+        }
+        const int got = d[std::size_t(x)];
+        if (best < 0.85 && second - best > 0.3) {
+          EXPECT_EQ(got, colour) << "z " << z << " row " << r << " dot " << x;
+          ++skin;
+        } else if (best > 1.15) {
+          EXPECT_EQ(got, kSupportIndex) << "z " << z << " row " << r << " dot " << x;
+        } else {
+          continue;
+        }
+        ++checked;
+      }
+    }
+    EXPECT_GT(skin, 1000);
+    EXPECT_GT(checked, 9000);
+  }
+
+  // The same cube with a glass left side: still bounded there, but the dots
+  // by it are interior, never glass.
+  Loaded g(box(kLo, kHi, {kRed, kGlassCode | 0, kBlue, kYellowish, kWhite, kCyanish}));
+  const SpanStore s = g.slice(5.35f);
+  const std::vector<int> d = dotsOf(s, 187);
+  ASSERT_EQ(d.size(), 246u);
+  EXPECT_EQ(d[127], 0);
+  for (int x = 128; x < 200; ++x) EXPECT_EQ(d[std::size_t(x)], kSupportIndex) << x;
+}
+
+TEST(LayerSlicer, SurfaceClearLeavesTheOutermostDotsInterior) {
+  Loaded m(cube(0, 10, {kRed}));
+  SliceSettings s;
+  s.surfaceClear = 0.5;
+  const std::vector<int> d = dotsOf(m.slice(5.35f, s), 187);
+  for (int x = 128; x < 133; ++x) EXPECT_EQ(d[std::size_t(x)], kSupportIndex) << x;   // < 0.42 mm
+  for (int x = 136; x < 138; ++x) EXPECT_EQ(d[std::size_t(x)], m.index(kRed)) << x;  // 0.68..0.76 mm
+}
+
+// A model placed as it stands (support file P) at positive x is mirrored to
+// negative dots: its rows are clipped to the raster and stay well formed.
+TEST(LayerSlicer, ModelsOutsideTheRasterAreClipped) {
+  Loaded left(cube(5, 15, {kWhite}), "P\n");
+  const SpanStore s = left.slice(10);
+  for (int r = 0; r < s.rows(); ++r) EXPECT_TRUE(s.row(r).empty()) << r;
+
+  Loaded straddle(cube(-5, 5, {kWhite}), "P\n");  // mirrored: x from -5 to 5 mm
+  const SpanStore t = straddle.slice(1);
+  const auto row = t.row(yToDot(0));
+  ASSERT_EQ(row.size(), 1u);
+  EXPECT_EQ(row[0].colour, 1);
+  EXPECT_EQ(row[0].xEnd, xToDot(5));
+}
+
+// The shortcut through the interior and the search that skips far sections
+// give exactly what taking every distance gives.
+TEST(LayerSlicer, ShortcutsChangeNothing) {
+  std::vector<Tri> tris = sphere(30, 40, {kRed, kGreen, kBlue, kYellowish, kGlassCode, kCyanish});
+  append(tris, box(kLo, kHi, {kWhite, kRed}));
+  Loaded m(tris, "K 2 0.3\nK 3 -0.2\n");
+  for (int step : {1, 3}) {
+    SliceSettings fast;
+    fast.minstepx = fast.minstepy = step;
+    fast.skinDepth = step == 1 ? 1.0 : 2.5;
+    SliceSettings exact = fast;
+    exact.exactSkin = true;
+    for (float z : {0.5f, 4.0f, 10.35f, 15.35f, 29.0f}) {
+      const SpanStore a = m.slice(z, fast), b = m.slice(z, exact);
+      ASSERT_EQ(a.rows(), b.rows());
+      for (int r = 0; r < a.rows(); ++r) {
+        const auto ra = a.row(r), rb = b.row(r);
+        ASSERT_EQ(ra.size(), rb.size()) << "z " << z << " row " << r;
+        for (std::size_t i = 0; i < ra.size(); ++i) {
+          ASSERT_EQ(ra[i].colour, rb[i].colour) << "z " << z << " row " << r << " span " << i;
+          ASSERT_EQ(ra[i].xEnd, rb[i].xEnd) << "z " << z << " row " << r << " span " << i;
+        }
+      }
+    }
+  }
+}
