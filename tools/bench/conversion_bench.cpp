@@ -77,11 +77,16 @@ int main(int argc, char** argv) {
   int microns = 250;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--p3d" && i + 1 < argc) p3d = argv[++i];
-    else if (a == "--repeat" && i + 1 < argc) repeat = std::atoi(argv[++i]);
-    else if (a == "--slow") slow = true;
-    else if (a == "--synthetic" && i + 2 < argc) diameter = std::atof(argv[++i]), height = std::atof(argv[++i]);
-    else if (a == "--microns" && i + 1 < argc) microns = std::atoi(argv[++i]);
+    if (a == "--p3d" && i + 1 < argc)
+      p3d = argv[++i];
+    else if (a == "--repeat" && i + 1 < argc)
+      repeat = std::atoi(argv[++i]);
+    else if (a == "--slow")
+      slow = true;
+    else if (a == "--synthetic" && i + 2 < argc)
+      diameter = std::atof(argv[++i]), height = std::atof(argv[++i]);
+    else if (a == "--microns" && i + 1 < argc)
+      microns = std::atoi(argv[++i]);
     else {
       std::fprintf(stderr, "unknown argument %s\n", a.c_str());
       return 2;

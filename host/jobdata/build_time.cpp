@@ -1,0 +1,63 @@
+#include "host/jobdata/build_time.h"
+
+#include <cmath>
+
+#include "host/core/host_core.h"
+#include "host/jobdata/job_layout.h"
+
+namespace ph {
+
+double moveTime(double d, double speed, double a) {
+  const double v = speed / 60.0;
+  d = std::fabs(d);
+  const double tTri = 2.0 * std::sqrt(2.0 * d / a);
+  const double tAcc = v / a;
+  if (tTri / 2.0 < tAcc) return tTri;
+  const double rest = d - tAcc * tAcc * a;
+  return rest > 0 ? 2.0 * tAcc + rest / v : 2.0 * tAcc;
+}
+
+double moveDistance(double t, double speed, double a) {
+  const double v = speed / 60.0;
+  const double tAcc = v / a;
+  if (t <= tAcc) return a * t * t / 2.0;
+  return (t - tAcc) * v + a * tAcc * tAcc / 2.0;
+}
+
+int buildTimeAndFit(HostCore& core, JobLayout& layout, int filled, int total, int jumps) {
+  const Settings& s = core.s;
+  const double y = s.yvHi - layout.yvLim;
+  auto t = [](double d, double speed) { return moveTime(d, speed, xyaccel); };
+  auto dots = [](double n) { return n * 25.4 / 300.0; };
+  const int printpages = layout.printpages;
+  const double k = double(s.prepstretches) * printpages + total - filled;
+  double T = filled * (t(y, s.movespeed) + t(y, s.printspeed)) + 2.0 * k * t(y - s.stretchcut, s.printspeed);
+  T += t(dots(double(s.prepstretches + layout.stretchesPerLayer) * s.band64), s.movespeed);
+  T += 2.0 * jumps * (s.prepstretches + layout.stretchesPerLayer) * moveTime(1.0, 2400.0, 100.0);
+  if (s.bidirectional && !core.patternMode) T = T * 65 * 0.01;
+  if (!core.patternMode)
+    core.memoPrintf("file %s build time %d minutes (%d stretch)", s.file_name, int(T / 60),
+                    2 * ((s.prepstretches + 1) * printpages + total));
+  if (dots(double(s.prepstretches + layout.stretchesPerLayer + 1) * s.band64) > s.xMarlinBase - layout.buildRoomSkip) {
+    layout.modelFits = false;
+    core.memoPrintf("NO FIT IN X-Direction");
+  }
+  core.logVars("endx1200", layout.endx1200, "stretchesPerLayer", layout.stretchesPerLayer);
+  const double need = dots(double(s.kcmyoff[9] + s.behindmargin + layout.endx1200 - 761));
+  if (y < need) {
+    core.memoPrintf("Y overflow %g", need - y);
+    layout.modelFits = false;
+    core.memoPrintf("NO FIT IN Y-Direction");
+  }
+  return int(T / 60);
+}
+
+void movetim1Click(HostCore& core) {
+  for (int i = 0; i <= 20; ++i) {
+    const double tim = moveTime(20.0 * i, core.s.movespeed, xyaccel) / 2.0;
+    core.logVars("int(1000.0*tim)", int(1000.0 * tim), "int(movedist(tim,movespeed,xyaccel))",
+                 int(moveDistance(tim, core.s.movespeed, xyaccel)));
+  }
+}
+
+}  // namespace ph

@@ -1,0 +1,192 @@
+// The open-model road of the hand-off and the other ways a job gets opened:
+// a ready-made .p3d, the program's first argument, the temperature test.
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "host/core/host_core.h"
+#include "host/core/numbers.h"
+#include "host/core/paths.h"
+#include "host/core/value_dialogs.h"
+#include "host/jobdata/job_layout.h"
+#include "host/jobdata/slicer_command.h"
+#include "host/jobdata/slicer_handoff.h"
+
+namespace ph {
+
+namespace {
+
+// File dialogs may move the current folder; the road puts it back.
+struct KeepFolder {
+  std::string dir = currentDir();
+  ~KeepFolder() { restore(); }
+  void restore() const {
+    if (!dir.empty() && chdir(dir.c_str()) != 0) {
+      // The folder went away meanwhile: stay where we are.
+    }
+  }
+};
+
+}  // namespace
+
+void SlicerHandoff::runMeshCommand(const std::string& line) {
+  std::vector<std::string> words;
+  for (std::string rest = line; !rest.empty();) words.push_back(splitArgument(rest, ' '));
+  if (links.meshCommand) links.meshCommand(words);
+  else core_.memoPrintf("the mesh tools are not available in this build");
+}
+
+void SlicerHandoff::askScaleRotation() {
+  editFloatValues(core_, "Scale and Rotations", {&scale, &rotX, &rotY, &rotZ, &cocoon},
+                  "scale,rotate around x axis,rotate around y axis,rotate around z axis,cocoon");
+  if (Control* c = core_.controls.find("cocooned1")) c->setChecked(cocoon != 0.0f);
+  core_.memoPrintf("S%3.2f RX%3.2f RY%3.2f RZ%3.2f", double(scale), double(rotX), double(rotY), double(rotZ));
+}
+
+void SlicerHandoff::applyModelTransform(bool objModel) {
+  if (!links.setCocoonTransform) return;  // the wrapping step reports it
+  if (!checked("scaled1")) links.setCocoonTransform(1.0f, 0.0f, 0.0f, 0.0f, cocoon);
+  // An OBJ model was already scaled by the converter.
+  else links.setCocoonTransform(objModel ? 1.0f : scale, rotX, rotY, rotZ, cocoon);
+}
+
+std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
+  applyModelTransform(objModel);
+  if (checked("NoColor1") &&
+      core_.ui.askYesNoCancel("Confirm", "process without color?") == OperatorUi::Answer::Yes)
+    processWithoutColor = true;
+  if (checked("cocooned1") || checked("scaled1")) {
+    core_.memoPrintf("converting %s to !cocooned.stl", path);
+    const std::string wrapped = workPath("!cocooned.stl");
+    if (fileExists(wrapped)) std::remove(nativePath(wrapped).c_str());
+    runMeshCommand(plat::format("%s %s -F%s -D%s", quoteIfBlank(kMeshTool), "", quoteIfBlank(path),
+                                quoteIfBlank(expandCurrentDir(core_.s.file_folder))));
+    // The mesh tools run in this process and have closed the file when they
+    // return, so no pause is needed before looking for it.
+    path = fileExists(wrapped) ? wrapped : std::string();
+  }
+  return path;
+}
+
+void SlicerHandoff::povstl1Click() {
+  Settings& s = core_.s;
+  core_.printAbort = false;
+  core_.modelFits = true;
+  if (links.setStretchCounter) links.setStretchCounter(1 - s.prepstretches);
+  core_.dmcCurrent = false;
+  KeepFolder folder;
+
+  std::string file = core_.commandInputFile;
+  if (file.empty()) {
+    FileDialogSpec spec;
+    spec.title = "stl/obj";
+    spec.folder = expandCurrentDir(s.file_folder);
+    spec.fileName = modelDialogFile;
+    spec.filter = "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp";
+    auto chosen = core_.ui.openFileDialog(spec);
+    if (!chosen || chosen->empty()) return;
+    file = *chosen;
+  }
+  folder.restore();
+  processWithoutColor = false;
+  if (Control* c = core_.controls.find("btViewstl")) c->setEnabled(true);
+  if (checked("scaled1")) askScaleRotation();
+  viewerstl.clear();
+
+  if (!fileExists(expandCurrentDir(file))) {
+    core_.memoPrintf("no such file %s", file);
+    return;
+  }
+  core_.jobReady = true;
+  core_.openJobName = file;
+  core_.logStamped("open: " + file);
+  s.file_name = fileCore(file);  // case kept: it names the job's files
+
+  const std::string ext = fileExt(file);
+  const bool objModel = ext == "obj";
+  if (objModel) {
+    if (s.stlnameIsObjname) convertedStlName = s.file_name + ".stl";
+    core_.memoPrintf("converting %s to %s", file, convertedStlName);
+    viewerstl = workPath(convertedStlName);
+    runMeshCommand(plat::format("%s -S%g -O%s -D%s", quoteIfBlank(kMeshTool), double(scale), quoteIfBlank(file),
+                                quoteIfBlank(expandCurrentDir(s.file_folder))));
+    file = workPath(convertedStlName);
+  }
+  if (core_.runMode == 'T' && !core_.commandInputFile.empty()) {
+    core_.ui.closeMainWindow();  // OBJ to STL only
+    return;
+  }
+  if (ext == "bmp") {
+    const std::string answer = core_.askText("input", "djpagrepeat", "1");
+    layout_.djpagrepeat = isNumberText(answer) ? textToInt(answer) : 1;
+  } else {
+    layout_.djpagrepeat = 1;
+  }
+  if (fileExt(file) == "stl") file = cocoonStep(file, objModel);
+
+  viewerstl = file;
+  if (!skipSlicing) {
+    if (s.powderReduce) {
+      if (!links.makeHeightProfile) core_.memoPrintf("height profiles are not available in this build");
+      else if (!links.makeHeightProfile(file)) core_.memoPrintf("unable to make profile from %s", file);
+    }
+    core_.memoPrintf("converting %s to %s%s.p3d", file, core_.workDir, s.file_name);
+    if (!file.empty()) runSlicer(file);
+  }
+  folder.restore();
+  skipSlicing = false;
+  if (links.resetProgressLabels) links.resetProgressLabels();
+}
+
+void SlicerHandoff::p3dfile1Click() {
+  KeepFolder folder;
+  FileDialogSpec spec;
+  spec.title = "p3d file";
+  spec.folder = expandCurrentDir(core_.s.file_folder);
+  spec.filter = "p3d files|*.p3d";
+  spec.defaultExt = "p3d";
+  auto chosen = core_.ui.openFileDialog(spec);
+  if (!chosen || chosen->empty()) return;
+  core_.jobReady = true;
+  layout_.heightProfile.fill(9999.0f);
+  core_.dmcCurrent = false;
+  if (Control* c = core_.controls.find("btViewstl")) c->setEnabled(true);
+  core_.openJobName = *chosen;
+  core_.s.file_name = fileCore(*chosen);
+  core_.memoPrintf("file %s fn %s", *chosen, core_.s.file_name);
+  runConversion();
+  askModelFits("model does not fit in machine, Comtinue?");
+}
+
+void SlicerHandoff::ParamFile1Click() {
+  if (programArgs.empty()) return;
+  core_.commandInputFile = programArgs[0];
+  povstl1Click();
+}
+
+void SlicerHandoff::balkfile1Click() {
+  Settings& s = core_.s;
+  core_.dmcCurrent = false;
+  const std::string answer = core_.askText("input", "starting_temperature", "30");
+  if (!isNumberText(answer)) {
+    core_.memoPrintf("starting_temperature: not a whole number: %s", answer);
+    return;
+  }
+  const int t = textToInt(answer);
+  if (savedStartingLayer < -10) savedStartingLayer = s.startinglayer;
+  s.startinglayer = clampInt(t - 30, 0, 52);
+  temprTestActive = true;
+  const std::string model = workPath("temprtest.stl");
+  s.file_name = fileCore(model);
+  viewerstl = model;
+  if (!fileExists(workPath(s.file_name + ".p3d"))) {
+    core_.memoPrintf("converting %s to %s%s.p3d", model, core_.workDir, s.file_name);
+    // The ready event converts the job once the slicer has written it.
+    runSlicer(model);
+  } else {
+    runConversion();
+  }
+  core_.pendingInkText += "28,15t";
+}
+
+}  // namespace ph

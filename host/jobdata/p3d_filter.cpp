@@ -1,0 +1,128 @@
+#include "host/jobdata/p3d_filter.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/core/main_texts.h"
+
+namespace ph {
+
+int P3dFilter::readByte(std::FILE* file) {
+  if (inPos_ == inLen_) {
+    inLen_ = std::fread(in_.data(), 1, in_.size(), file);
+    inPos_ = 0;
+    if (inLen_ == 0) return EOF;
+  }
+  return in_[inPos_++];
+}
+
+void P3dFilter::restart() {
+  inPos_ = inLen_ = 0;
+  inHeader_ = true;
+  markerMatch_ = 0;
+  owed_ = 0;
+  number_ = 0;
+  heldRowEnds_ = 0;
+  atEnd_ = false;
+  queueHead_ = queueSize_ = 0;
+}
+
+bool P3dFilter::filteredP3dByte(std::FILE* file, std::uint8_t& out) {
+  auto push = [this](std::uint8_t b) { queue_[(queueHead_ + queueSize_++) & 3] = b; };
+  while (queueSize_ == 0 && !atEnd_) {
+    const int ch = readByte(file);
+    if (ch == EOF) {
+      atEnd_ = true;
+      break;
+    }
+    const auto c = std::uint8_t(ch);
+    bool held = false;
+    if (inHeader_) {
+      if (c == std::uint8_t(layerStartMarker[std::size_t(markerMatch_)])) {
+        if (++markerMatch_ == int(layerStartMarker.size())) {
+          inHeader_ = false;
+          markerMatch_ = 0;
+          owed_ = number_ = heldRowEnds_ = 0;
+        }
+      } else {
+        markerMatch_ = 0;
+      }
+    } else if (owed_ > 0) {
+      --owed_;
+    } else if (c == 'v' || c == 'w' || c == 'W') {
+      owed_ = number_;
+      if (c == 'w') {
+        held = true;
+        ++heldRowEnds_;
+      } else if (c == 'W') {
+        // Only a bare end row closes the layer's run of empty rows; "12W"
+        // carries the data of a last plane and passes as it stands.
+        if (number_ == 0) {
+          if (heldRowEnds_ > 2) heldRowEnds_ = 2;
+          push('0');
+        }
+        inHeader_ = true;
+        owed_ = 0;
+      }
+      number_ = 0;
+    } else if (c >= '0' && c <= '9') {
+      if (number_ < 100000000) number_ = number_ * 10 + (c - '0');
+      if (number_ == 0 && heldRowEnds_ > 0) held = true;
+    } else {
+      number_ = 0;
+    }
+    if (!held) push(c);
+  }
+  if (queueSize_ == 0) {
+    restart();
+    return false;
+  }
+  if (heldRowEnds_ > 0) {
+    --heldRowEnds_;
+    out = 'w';
+    return true;
+  }
+  out = queue_[queueHead_];
+  queueHead_ = (queueHead_ + 1) & 3;
+  --queueSize_;
+  return true;
+}
+
+int P3dFilter::filteredP3dRead(void* buffer, std::size_t size, std::size_t count, std::FILE* file) {
+  auto* p = static_cast<std::uint8_t*>(buffer);
+  const std::size_t total = size * count;
+  std::size_t n = 0;
+  while (n < total) {
+    // Plane data and text outside the raster pages pass as they stand.
+    if (queueSize_ == 0 && heldRowEnds_ == 0 && !atEnd_ && inPos_ < inLen_) {
+      if (!inHeader_ && owed_ > 0) {
+        const std::size_t k = std::min({std::size_t(owed_), total - n, inLen_ - inPos_});
+        std::memcpy(p + n, in_.data() + inPos_, k);
+        n += k;
+        inPos_ += k;
+        owed_ -= int(k);
+        continue;
+      }
+      if (inHeader_) {
+        while (n < total && inPos_ < inLen_) {
+          const std::uint8_t c = in_[inPos_++];
+          p[n++] = c;
+          if (c != std::uint8_t(layerStartMarker[std::size_t(markerMatch_)])) {
+            markerMatch_ = 0;
+          } else if (++markerMatch_ == int(layerStartMarker.size())) {
+            inHeader_ = false;
+            markerMatch_ = 0;
+            owed_ = number_ = heldRowEnds_ = 0;
+            break;
+          }
+        }
+        continue;
+      }
+    }
+    if (!filteredP3dByte(file, p[n])) break;
+    ++n;
+  }
+  return int(n);
+}
+
+}  // namespace ph

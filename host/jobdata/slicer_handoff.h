@@ -1,0 +1,139 @@
+#pragma once
+// The road from a model file to a converted job: open the model (an OBJ is
+// first turned into coloured STL by the mesh tools), decide from the
+// fingerprint whether the .p3d in the work folder still fits the model and
+// the slicing settings, start the slicer when it does not, wait for its
+// ready event and start the conversion 1.5 s after it. Also the slicer's
+// preview, the 3-D viewer, opening ready-made .p3d jobs and the
+// temperature test.
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace ph {
+
+class HostCore;
+struct JobLayout;
+
+// What the hand-off calls in other subsystems. The Host sets each one as
+// the subsystem is attached; an unset call that matters says so in the log.
+struct HandoffLinks {
+  // The conversion of the job (scan, fit check, .dmc).
+  std::function<void()> blockbased1Click;
+  // The print progress labels: after a conversion, and back to the start
+  // at the end of the open-model road.
+  std::function<void()> updateProgressLabels;
+  std::function<void()> resetProgressLabels;
+  // The print's stretch counter (a new model starts it at 1 - prepstretches).
+  std::function<void(int)> setStretchCounter;
+  // Mesh tools: the command interpreter (OBJ to coloured STL, wrapping),
+  // the model transform of the wrapping step, and the height profile of an
+  // STL into the job layout (false when it could not be made).
+  std::function<void(const std::vector<std::string>& words)> meshCommand;
+  std::function<void(float scale, float rx, float ry, float rz, float cocoon)> setCocoonTransform;
+  std::function<bool(const std::string& stl)> makeHeightProfile;
+};
+
+class SlicerHandoff {
+ public:
+  // How often a started slicer is looked at: one that ended without
+  // setting the ready event is reported a look later.
+  static constexpr int kWatchMs = 500;
+  // Word 0 of the mesh tools' command lines (the interpreter skips it).
+  static constexpr const char* kMeshTool = "meshkit";
+
+  SlicerHandoff(HostCore& core, JobLayout& layout);
+  ~SlicerHandoff();
+  SlicerHandoff(const SlicerHandoff&) = delete;
+  SlicerHandoff& operator=(const SlicerHandoff&) = delete;
+
+  HandoffLinks links;
+  // The program's arguments (the "cmd line File" menu opens the first).
+  std::vector<std::string> programArgs;
+  // Preselected in the model dialog.
+  std::string modelDialogFile;
+
+  // The STL that the preview and the 3-D viewer show.
+  std::string viewerstl;
+  // The STL the OBJ conversion writes in the work folder.
+  std::string convertedStlName = "convertedobj.stl";
+  // Scale and rotations (degrees) of the "scaled" menu, and the wrapping.
+  float scale = 1.0f, rotX = 0.0f, rotY = 0.0f, rotZ = 0.0f, cocoon = 0.0f;
+  bool processWithoutColor = false;
+  bool waitingForSlicer = false;
+  std::int64_t slicerStartTick = 0;
+  // Set by "prep view": the next open prepares and shows the model only.
+  bool skipSlicing = false;
+  // The temperature-test model is printed; startinglayer before the test
+  // (below -10: none saved yet).
+  bool temprTestActive = false;
+  int savedStartingLayer = -11;
+  // The fingerprint of the last slicer start.
+  std::string lastSignature;
+
+  // Attaches the menu items and the "View stl" button that exist.
+  void bindControls();
+
+  // Menu "stl/obj": the open-model road.
+  void povstl1Click();
+  // Menu "p3d file": converts a ready-made job.
+  void p3dfile1Click();
+  // Menu "viewer" and the "View stl" button: the slicer's preview.
+  void viewer1Click();
+  // Menu "view3d": the outside 3-D viewer.
+  void view3d1Click();
+  // Menu "Tempr File": the temperature test.
+  void balkfile1Click();
+  // Menu "cmd line File": opens the program's first argument.
+  void ParamFile1Click();
+  void meshkitreadyReceive() {}
+
+  // Fingerprint, cache test and slicer start for a source STL.
+  void runSlicer(const std::string& source);
+  // The slicer's ready event (OnReceive of the syncslice couple).
+  void syncsliceReceive();
+  // 1.5 s after the ready event: the conversion.
+  void afterp3ddelayTimer();
+
+  // Hands a command line, split at blanks outside quotes, to the mesh tools.
+  void runMeshCommand(const std::string& line);
+  void askScaleRotation();
+  void applyModelTransform(bool objModel);
+  // The transform and wrapping step of an STL; "" when nothing is to be
+  // sliced.
+  std::string cocoonStep(std::string path, bool objModel);
+
+  // The slicer started last (-1 when none is watched).
+  pid_t slicerPid() const { return slicerPid_; }
+
+ private:
+  void runConversion();
+  void askModelFits(const char* question);
+  bool checked(const char* name) const;
+  // An unattended command-line run: never wait on a box.
+  bool unattendedRun() const;
+  void tellOperator(const std::string& text);
+  // A run of mode V whose slicer failed ends as it would after converting.
+  void endConvertOnlyRun();
+  pid_t startProgram(const std::vector<std::string>& argv);
+  // The slicer program: the setting, or the one beside this program.
+  std::string slicerProgram() const;
+  void slicerWatchTimer();
+  std::string workPath(const std::string& name) const;
+
+  HostCore& core_;
+  JobLayout& layout_;
+  std::unique_ptr<plat::Timer> slicerWatch_;
+  pid_t slicerPid_ = -1;
+  bool slicerEndSeen_ = false;
+  // Started programs not yet reaped.
+  std::vector<pid_t> children_;
+};
+
+}  // namespace ph

@@ -1,0 +1,230 @@
+// The open-model road (STL, OBJ through the mesh tools, BMP, scaling and
+// wrapping), ready-made .p3d jobs and the temperature test.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/jobdata/slicer_handoff.h"
+#include "host/jobdata/tests/handoff_fixture.h"
+
+using namespace ph;
+using ph::test::HandoffFixture;
+
+namespace {
+
+struct OpenModel : HandoffFixture, ::testing::Test {
+  std::vector<std::vector<std::string>> meshCalls;
+  OpenModel() {
+    for (const char* n : {"scaled1", "cocooned1", "BMPlayers1"})
+      core.controls.add(Control::Kind::MenuItem, n, n).checkable = true;
+    core.controls.add(Control::Kind::Button, "btViewstl", "View stl").enabled = false;
+  }
+  // Mesh tools that write `output` in the work folder for every command.
+  void meshToolsWrite(const std::string& output) {
+    handoff.links.meshCommand = [this, output](const std::vector<std::string>& words) {
+      meshCalls.push_back(words);
+      test::writeCubeStl(at(output));
+    };
+  }
+  bool started() const { return logHas("exe: "); }
+};
+
+TEST_F(OpenModel, AMissingModelIsLoggedAndNothingElseHappens) {
+  openFromMenu(at("gone.stl"));
+  EXPECT_TRUE(logHas("no such file " + at("gone.stl")));
+  EXPECT_FALSE(core.jobReady);
+  EXPECT_FALSE(started());
+  EXPECT_EQ(core.s.file_name, "default");
+}
+
+TEST_F(OpenModel, CancellingTheDialogEndsTheRoad) {
+  handoff.povstl1Click();
+  ASSERT_EQ(ui.dialogs.size(), 1u);
+  EXPECT_EQ(ui.dialogs[0].filter, "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp");
+  EXPECT_TRUE(log().empty());
+  EXPECT_FALSE(core.jobReady);
+}
+
+TEST_F(OpenModel, AnStlIsOpenedAndSliced) {
+  const std::string model = at("Vase.stl");
+  test::writeCubeStl(model);
+  core.printAbort = true;
+  openFromMenu(model);
+  EXPECT_FALSE(core.printAbort);
+  EXPECT_TRUE(core.jobReady);
+  EXPECT_TRUE(core.controls.at("btViewstl").enabled);
+  EXPECT_EQ(core.openJobName, model);
+  EXPECT_EQ(core.s.file_name, "Vase");
+  EXPECT_EQ(handoff.viewerstl, model);
+  EXPECT_TRUE(logHas("converting " + model + " to " + work + "/Vase.p3d"));
+  EXPECT_TRUE(started());
+  EXPECT_EQ(layout.djpagrepeat, 1);
+}
+
+TEST_F(OpenModel, AnObjIsConvertedByTheMeshToolsAndItsStlSliced) {
+  meshToolsWrite("convertedobj.stl");
+  const std::string obj = at("head scan.obj");
+  test::writeBytes(obj, "v 0 0 0\n");
+  openFromMenu(obj);
+  ASSERT_EQ(meshCalls.size(), 1u);
+  EXPECT_EQ(meshCalls[0], (std::vector<std::string>{"meshkit", "-S1", "-O\"" + obj + "\"", "-D" + work}));
+  EXPECT_TRUE(logHas("converting " + obj + " to convertedobj.stl"));
+  EXPECT_EQ(core.s.file_name, "head scan");
+  EXPECT_EQ(handoff.viewerstl, at("convertedobj.stl"));
+  EXPECT_NE(logLine("exe: ").find("-F" + at("convertedobj.stl")), std::string::npos);
+  EXPECT_NE(logLine("exe: ").find("-K\"" + at("head scan.p3d") + "\""), std::string::npos);
+}
+
+TEST_F(OpenModel, WithoutMeshToolsTheObjRoadSaysSo) {
+  const std::string obj = at("a.obj");
+  test::writeBytes(obj, "v 0 0 0\n");
+  openFromMenu(obj);
+  EXPECT_TRUE(logHas("the mesh tools are not available in this build"));
+}
+
+TEST_F(OpenModel, RunModeTStopsAfterTheObjConversion) {
+  meshToolsWrite("a.stl");
+  core.s.stlnameIsObjname = true;
+  const std::string obj = at("a.obj");
+  test::writeBytes(obj, "v 0 0 0\n");
+  core.commandInputFile = obj;
+  core.runMode = 'T';
+  handoff.povstl1Click();
+  EXPECT_TRUE(ui.dialogs.empty());
+  EXPECT_EQ(meshCalls.size(), 1u);
+  EXPECT_TRUE(std::filesystem::exists(at("a.stl")));
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_FALSE(started());
+}
+
+TEST_F(OpenModel, ABitmapAsksHowOftenItsLayersRepeat) {
+  const std::string bmp = at("logo.bmp");
+  test::writeBytes(bmp, "BM");
+  ui.inputs.push_back("3");
+  openFromMenu(bmp);
+  EXPECT_EQ(ui.prompts, std::vector<std::string>{"djpagrepeat"});
+  EXPECT_EQ(layout.djpagrepeat, 3);
+  EXPECT_NE(logLine("exe: ").find("-F" + bmp), std::string::npos);
+}
+
+TEST_F(OpenModel, AScaledModelIsTransformedAndWrappedBeforeSlicing) {
+  meshToolsWrite("!cocooned.stl");
+  std::vector<float> transform;
+  handoff.links.setCocoonTransform = [&](float s, float x, float y, float z, float c) { transform = {s, x, y, z, c}; };
+  core.controls.at("scaled1").checked = true;
+  ui.fieldAnswers.push_back({"2", "0", "0", "90", "1"});
+  const std::string model = at("Bust.stl");
+  test::writeCubeStl(model);
+  openFromMenu(model);
+  EXPECT_TRUE(logHas("S2.00 RX0.00 RY0.00 RZ90.00"));
+  EXPECT_TRUE(core.controls.at("cocooned1").checked);
+  EXPECT_EQ(transform, (std::vector<float>{2, 0, 0, 90, 1}));
+  ASSERT_EQ(meshCalls.size(), 1u);
+  EXPECT_EQ(meshCalls[0], (std::vector<std::string>{"meshkit", "", "-F" + model, "-D" + work}));
+  // The wrapped model is sliced under the opened model's name.
+  EXPECT_EQ(core.s.file_name, "Bust");
+  EXPECT_NE(logLine("exe: ").find("-F" + at("!cocooned.stl")), std::string::npos);
+
+  // Wrapping that writes nothing leaves nothing to slice.
+  core.Memo1.clear();
+  handoff.links.meshCommand = nullptr;
+  ui.fieldAnswers.push_back({"1", "0", "0", "0", "1"});
+  openFromMenu(model);
+  EXPECT_FALSE(std::filesystem::exists(at("!cocooned.stl")));
+  EXPECT_FALSE(started());
+  EXPECT_EQ(handoff.viewerstl, "");
+}
+
+TEST_F(OpenModel, NoColourAsksWhetherToProcessWithoutColour) {
+  core.controls.at("NoColor1").checked = true;
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  ui.answers.push_back(OperatorUi::Answer::Yes);
+  openFromMenu(model);
+  EXPECT_EQ(ui.questions, std::vector<std::string>{"process without color?"});
+  EXPECT_TRUE(handoff.processWithoutColor);
+}
+
+TEST_F(OpenModel, AHeightProfileThatFailsIsLoggedAndSlicingGoesOn) {
+  core.s.powderReduce = true;
+  handoff.links.makeHeightProfile = [](const std::string&) { return false; };
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  openFromMenu(model);
+  EXPECT_TRUE(logHas("unable to make profile from " + model));
+  EXPECT_TRUE(started());
+}
+
+TEST_F(OpenModel, PrepViewPreparesWithoutSlicingOnce) {
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  handoff.skipSlicing = true;
+  openFromMenu(model);
+  EXPECT_FALSE(started());
+  EXPECT_FALSE(handoff.skipSlicing);
+  openFromMenu(model);
+  EXPECT_TRUE(started());
+}
+
+TEST_F(OpenModel, TheFirstProgramArgumentIsOpened) {
+  const std::string model = at("arg.stl");
+  test::writeCubeStl(model);
+  handoff.programArgs = {model, "-V"};
+  handoff.ParamFile1Click();
+  EXPECT_TRUE(ui.dialogs.empty());
+  EXPECT_EQ(core.s.file_name, "arg");
+  EXPECT_TRUE(started());
+}
+
+TEST_F(OpenModel, AReadyMadeJobIsConverted) {
+  handoff.links.blockbased1Click = [this] {
+    ++conversions;
+    core.modelFits = false;
+  };
+  ui.files.push_back(at("Ring.p3d"));
+  ui.answers.push_back(OperatorUi::Answer::No);
+  handoff.p3dfile1Click();
+  EXPECT_EQ(conversions, 1);
+  EXPECT_EQ(core.s.file_name, "Ring");
+  EXPECT_EQ(core.openJobName, at("Ring.p3d"));
+  EXPECT_TRUE(core.jobReady);
+  EXPECT_EQ(layout.heightProfile[0], 9999.0f);
+  EXPECT_EQ(layout.heightProfile[299], 9999.0f);
+  EXPECT_TRUE(logHas("file " + at("Ring.p3d") + " fn Ring"));
+  EXPECT_EQ(ui.questions, std::vector<std::string>{"model does not fit in machine, Comtinue?"});
+  EXPECT_TRUE(core.printAbort);
+}
+
+TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
+  core.s.startinglayer = 7;
+  test::writeCubeStl(at("temprtest.stl"));
+  ui.inputs.push_back("45");
+  handoff.balkfile1Click();
+  EXPECT_EQ(core.s.startinglayer, 15);
+  EXPECT_EQ(handoff.savedStartingLayer, 7);
+  EXPECT_TRUE(handoff.temprTestActive);
+  EXPECT_EQ(core.s.file_name, "temprtest");
+  EXPECT_TRUE(logHas("converting " + at("temprtest.stl") + " to " + work + "/temprtest.p3d"));
+  EXPECT_TRUE(started());
+  // Nothing to convert before the slicer has written the job.
+  EXPECT_EQ(conversions, 0);
+  EXPECT_EQ(core.pendingInkText.substr(core.pendingInkText.size() - 6), "28,15t");
+
+  // With the job in place it is converted at once; the first saved
+  // starting layer stays saved.
+  core.Memo1.clear();
+  test::writeBytes(at("temprtest.p3d"), "job");
+  ui.inputs.push_back("100");
+  handoff.balkfile1Click();
+  EXPECT_EQ(core.s.startinglayer, 52);
+  EXPECT_EQ(handoff.savedStartingLayer, 7);
+  EXPECT_FALSE(started());
+  EXPECT_EQ(conversions, 1);
+
+  ui.inputs.push_back("warm");
+  handoff.balkfile1Click();
+  EXPECT_EQ(core.s.startinglayer, 52);
+  EXPECT_TRUE(logHas("starting_temperature: not a whole number: warm"));
+}
+
+}  // namespace
