@@ -10,9 +10,23 @@
 
 namespace ph {
 
-Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args)
-    : core(ui, clock), args_(std::move(args)) {
+namespace {
+// Without a poster, waiting threads block until their couple closes.
+plat::UiPoster orDiscard(plat::UiPoster p) {
+  if (p) return p;
+  return [](std::function<void()>) {};
+}
+}  // namespace
+
+Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, plat::UiPoster poster)
+    : core(ui, clock), syncslice(orDiscard(std::move(poster))), args_(std::move(args)) {
   createMainControls(core.controls);
+  handoff.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
+  handoff.programArgs = args_;
+  handoff.bindControls();
+  syncslice.SetName("syncslice");
+  syncslice.Tag = TMemCouple::kInfiniteWaitTag;
+  syncslice.OnReceive = [this](TMemCouple&) { handoff.syncsliceReceive(); };
   core.timers.Init->setHandler([this] { InitTimerTimer(); });
   core.timers.Movecheck->setHandler([this] { MovecheckTimerTimer(); });
   core.timers.Sizing->setHandler([this] { SizingTimerTimer(); });
@@ -28,6 +42,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args)
   bind("setinifile1", [this] { settingsFiles.setinifile1Click(); });
   bind("fullini1", [this] { settingsFiles.fullini1Click(); });
   bind("setexes1", [this] { settingsFiles.setexes1Click(); });
+  bind("blockbased1", [this] { conversion.blockbased1Click(); });
+  bind("scanconv1", [this] { conversion.scanconv1Click(); });
+  bind("scanp3d1", [this] { conversion.scanp3d1Click(); });
+  bind("movetim1", [this] { conversion.movetim1Click(); });
+  bind("bitreport1", [this] { conversion.bitreport1Click(); });
   bind("addBthints1", [this] { hints.addBthints1Click(); });
   bind("btnames", [this] { hints.btnamesClick(); });
   bind("listmenus1", [this] { hints.listmenus1Click(); });
@@ -42,7 +61,8 @@ void Host::FormCreate() {
   // Instance number: the first free one of 1..100 (100 when all are taken).
   core.instanceNumber = instanceLock_.acquire(kInstanceMutexBase, 100);
   if (core.instanceNumber >= 2) syncsliceEventName = plat::format(".p3d file ready(%d)", core.instanceNumber);
-  if (openSyncsliceCouple) openSyncsliceCouple(syncsliceEventName);
+  syncslice.RecvEventName = syncsliceEventName;
+  syncslice.Open();
 
   core.workDir = s.file_folder + "/";
   core.progDir = currentDir() + "/";

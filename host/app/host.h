@@ -9,7 +9,10 @@
 #include <vector>
 
 #include "host/core/hints.h"
+#include "host/components/mem_couple.h"
 #include "host/core/host_core.h"
+#include "host/jobdata/conversion.h"
+#include "host/jobdata/slicer_handoff.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
 #include "platform/instance_lock.h"
@@ -39,13 +42,19 @@ class Host {
  public:
   static constexpr const char* kInstanceMutexBase = "prismhost489358654";
 
-  Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args);
+  // poster: how waiting threads reach the user-interface thread
+  // (plat::qtUiPoster() in the program; tests without events may leave it).
+  Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, plat::UiPoster poster = {});
   ~Host();
 
   HostCore core;
   SettingsFiles settingsFiles{core};
   Hints hints{core};
   LookupTables tables;
+  Conversion conversion{core, tables};
+  SlicerHandoff handoff{core, conversion.layout};
+  // Listens for the slicer's ready event.
+  TMemCouple syncslice;
   MachineLinks* links = nullptr;
 
   char currentOption = ' ';  // the option being handled
@@ -59,9 +68,7 @@ class Host {
   std::string modelDialogFile;
 
   // Handlers of later subsystems (not yet attached: the handler logs so).
-  std::function<void()> povstl1Click;  // open a model (slice and convert)
   std::function<void()> btBatchClick;  // unattended batch print
-  std::function<void(const std::string&)> openSyncsliceCouple;
 
   void FormCreate();
   void InitTimerTimer();

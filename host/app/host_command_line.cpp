@@ -45,7 +45,7 @@ void Host::InitTimerTimer() {
   }
 
   if (args_.size() == 1 && std::string(";obj;stl;").find(";" + fileExt(args_[0]) + ";") != std::string::npos)
-    modelDialogFile = args_[0];
+    handoff.modelDialogFile = modelDialogFile = args_[0];
 
   std::string laterSettingsFile;
   for (std::size_t i = 0; i < args_.size(); ++i) {
@@ -83,8 +83,7 @@ void Host::InitTimerTimer() {
 
   if (!core.commandInputFile.empty()) {
     if (core.runMode == 'V' || core.runMode == 'T') {
-      if (povstl1Click) povstl1Click();
-      else core.memoPrintf("opening models is not available in this build");
+      handoff.povstl1Click();
     } else if (core.runMode == 'B') {
       core.batchRun = true;
       if (btBatchClick) btBatchClick();

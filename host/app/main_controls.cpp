@@ -27,6 +27,12 @@ void createMainControls(Controls& c) {
   item("setfile1", "setinifile1", "save inifile as", "save the settings under another name");
   item("setfile1", "fullini1", "full_ini", "write every setting to allparam.i3d");
   item("setfile1", "setexes1", "exe_currentdir", "take the current folder for models, slicer and settings");
+  item("setfile1", "povstl1", "stl/obj", "open a model: slice it and convert it for printing");
+  item("setfile1", "p3dfile1", "p3d file", "open a sliced job and convert it for printing");
+  item("setfile1", "ParamFile1", "cmd line File", "open the model named on the command line");
+  item("setfile1", "viewer1", "viewer", "show the layers of the current model in the slicer");
+  item("setfile1", "view3d1", "view3d", "show the current model in the 3-D viewer");
+  item("setfile1", "balkfile1", "Tempr File", "slice and convert the temperature test");
   item("setfile1", "KeepForm1", "keep window position", "keep the window's size and position in the settings");
   item("setfile1", "goodbye1", "goodbye", "send the goodbye codes and close when they are done");
   menu("setup1", "Setup", "");
@@ -40,6 +46,12 @@ void createMainControls(Controls& c) {
                         "scaled1", "scancartridges1", "simloop1"})
     option(n, n, false, "");
   menu("funct1", "Functions", "");
+  item("funct1", "blockbased1", "blockbased", "convert the sliced job into jetting data");
+  item("funct1", "scanconv1", "scan+conv", "").enabled = false;
+  // Diagnostics of the conversion: expert mode only.
+  item("funct1", "scanp3d1", "scanp3d", "");
+  item("funct1", "movetim1", "movetim", "");
+  item("funct1", "bitreport1", "bitreport", "");
   menu("util1", "Utilities", "");
   item("util1", "addBthints1", "button hints", "show the hints of the buttons");
   // Developer aids: visible in expert mode only (no hint).

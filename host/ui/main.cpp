@@ -10,6 +10,7 @@
 
 #include "host/app/host.h"
 #include "host/ui/main_window.h"
+#include "platform/handover.h"
 #include "platform/qt_clock.h"
 
 namespace {
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
   try {
     plat::QtClock clock;
     ph::MainWindow window(headless);
-    ph::Host host(window, clock, std::vector<std::string>(argv + 1, argv + argc));
+    ph::Host host(window, clock, std::vector<std::string>(argv + 1, argv + argc), plat::qtUiPoster());
     window.attach(&host);
 
     // A termination request closes the window as its close button does, so

@@ -75,3 +75,39 @@ TEST(PrismhostProcess, TwoCopiesTakeNumbersOneAndTwoAndCloseCleanly) {
   EXPECT_NE(log.find(" close "), std::string::npos);
   fs::remove_all(dir);
 }
+
+TEST(PrismhostProcess, ConvertOnlyRunSlicesConvertsClosesAndReusesTheJob) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phconv-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy_file(std::string(std::getenv("PRISM_TEST_DATA")) + "/slicer/20mm-xyz-cube.stl", dir / "cube.stl");
+  setenv("PRISM_NAMESPACE", ("c" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  auto run = [&] {
+    auto p = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.stl", "-V"});
+    EXPECT_GT(p.pid, 0);
+    EXPECT_EQ(plat::waitProcess(p.pid, 120000), 0);
+    const std::string log = readAll("prismhost.log");
+    fs::remove("prismhost.log");
+    return log;
+  };
+  const std::string first = run();
+  const std::string second = run();
+  fs::current_path(old);
+
+  // The slicer ran, the job was converted and judged, the program closed.
+  EXPECT_NE(first.find("exe: "), std::string::npos);
+  EXPECT_NE(first.find(".p3d file ready"), std::string::npos);
+  EXPECT_NE(first.find("build time"), std::string::npos);
+  EXPECT_NE(first.find(".dmc created"), std::string::npos);
+  EXPECT_NE(first.find(" close "), std::string::npos);
+  EXPECT_GT(fs::file_size(dir / "temp.dmc"), 1000u);
+  // Unchanged model and settings: the job is reused, no slicer started.
+  EXPECT_EQ(second.find("exe: "), std::string::npos);
+  EXPECT_NE(second.find(".dmc created"), std::string::npos);
+  fs::remove_all(dir);
+}
