@@ -9,16 +9,16 @@ void formatError(const char* why) { throw std::logic_error(why); }
 
 namespace {
 template <class T>
-void append(std::string& out, const std::string& spec, T v) {
+void append(std::string& out, const std::string& piece, T v) {
   char buf[128];
-  int n = std::snprintf(buf, sizeof buf, spec.c_str(), v);
+  int n = std::snprintf(buf, sizeof buf, piece.c_str(), v);
   if (n < 0) return;
   if (std::size_t(n) < sizeof buf) {
     out.append(buf, std::size_t(n));
     return;
   }
   std::string big(std::size_t(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), spec.c_str(), v);
+  std::snprintf(big.data(), big.size(), piece.c_str(), v);
   big.resize(std::size_t(n));
   out += big;
 }
@@ -38,21 +38,21 @@ std::string render(const char* f, const Arg* args, std::size_t n) {
       i += 2;
       continue;
     }
-    // Copy the spec, resolving "*" into digits and dropping length letters.
-    std::string spec = "%";
+    // Copy the conversion, resolving "*" into digits and dropping length letters.
+    std::string piece = "%";
     std::size_t j = i + 1;
-    while (f[j] == '-' || f[j] == '+' || f[j] == ' ' || f[j] == '#' || f[j] == '0') spec += f[j++];
+    while (f[j] == '-' || f[j] == '+' || f[j] == ' ' || f[j] == '#' || f[j] == '0') piece += f[j++];
     auto starOrDigits = [&] {
       if (f[j] == '*') {
         const Arg* a = next();
-        spec += std::to_string(a ? static_cast<int>(a->i) : 0);
+        piece += std::to_string(a ? static_cast<int>(a->i) : 0);
         ++j;
       }
-      while (f[j] >= '0' && f[j] <= '9') spec += f[j++];
+      while (f[j] >= '0' && f[j] <= '9') piece += f[j++];
     };
     starOrDigits();
     if (f[j] == '.') {
-      spec += f[j++];
+      piece += f[j++];
       starOrDigits();
     }
     std::string len;
@@ -69,7 +69,7 @@ std::string render(const char* f, const Arg* args, std::size_t n) {
         else if (len == "h") v = static_cast<short>(v);
         else if (len == "hh") v = static_cast<signed char>(v);
         else if (len == "l") v = static_cast<long>(v);
-        append(out, spec + "ll" + conv, v);
+        append(out, piece + "ll" + conv, v);
         break;
       }
       case 'u': case 'x': case 'X': case 'o': {
@@ -78,13 +78,13 @@ std::string render(const char* f, const Arg* args, std::size_t n) {
         else if (len == "h") v = static_cast<unsigned short>(v);
         else if (len == "hh") v = static_cast<unsigned char>(v);
         else if (len == "l") v = static_cast<unsigned long>(v);
-        append(out, spec + "ll" + conv, v);
+        append(out, piece + "ll" + conv, v);
         break;
       }
-      case 'c': append(out, spec + 'c', static_cast<int>(static_cast<unsigned char>(a->i))); break;
-      case 's': append(out, spec + 's', a->s ? a->s : ""); break;
-      case 'p': append(out, spec + 'p', a->p); break;
-      default: append(out, spec + conv, a->d); break;
+      case 'c': append(out, piece + 'c', static_cast<int>(static_cast<unsigned char>(a->i))); break;
+      case 's': append(out, piece + 's', a->s ? a->s : ""); break;
+      case 'p': append(out, piece + 'p', a->p); break;
+      default: append(out, piece + conv, a->d); break;
     }
   }
   return out;

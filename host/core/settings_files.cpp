@@ -87,13 +87,13 @@ void SettingsFiles::inifile1Click() { openSettingsFile(); }
 bool SettingsFiles::openSettingsFile() {
   KeepCurrentDir keep;
   const std::string current = expandCurrentDir(core_.s.settingsFile);
-  FileDialogSpec spec;
-  spec.title = "inifile";
-  spec.folder = pathFolderOrCurrent(current);
-  spec.fileName = current;
-  spec.filter = "ini files|*.i3d";
-  spec.defaultExt = "i3d";
-  auto chosen = core_.ui.openFileDialog(spec);
+  FileDialogSpec dialog;
+  dialog.title = "inifile";
+  dialog.folder = pathFolderOrCurrent(current);
+  dialog.fileName = current;
+  dialog.filter = "ini files|*.i3d";
+  dialog.defaultExt = "i3d";
+  auto chosen = core_.ui.openFileDialog(dialog);
   if (!chosen) return false;
   core_.params.resetParamsToDefaults();
   core_.s.settingsFile = *chosen;
@@ -124,12 +124,12 @@ void SettingsFiles::setinifile1Click() {
   KeepCurrentDir keep;
   std::string proposed = expandCurrentDir(core_.s.settingsFile);
   if (proposed.find_first_of("/\\") == std::string::npos) proposed = currentDir() + "/" + proposed;
-  FileDialogSpec spec;
-  spec.title = "save inifile as";
-  spec.folder = pathFolderOrCurrent(proposed);
-  spec.fileName = proposed;
-  spec.filter = "ini file|*.i3d";
-  auto chosen = core_.ui.saveFileDialog(spec);
+  FileDialogSpec dialog;
+  dialog.title = "save inifile as";
+  dialog.folder = pathFolderOrCurrent(proposed);
+  dialog.fileName = proposed;
+  dialog.filter = "ini file|*.i3d";
+  auto chosen = core_.ui.saveFileDialog(dialog);
   if (!chosen) return;
   if (chosen->find('"') != std::string::npos) {
     // The redirect line could not name it.

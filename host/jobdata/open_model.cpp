@@ -78,12 +78,12 @@ void SlicerHandoff::povstl1Click() {
 
   std::string file = core_.commandInputFile;
   if (file.empty()) {
-    FileDialogSpec spec;
-    spec.title = "stl/obj";
-    spec.folder = expandCurrentDir(s.file_folder);
-    spec.fileName = modelDialogFile;
-    spec.filter = "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp";
-    auto chosen = core_.ui.openFileDialog(spec);
+    FileDialogSpec dialog;
+    dialog.title = "stl/obj";
+    dialog.folder = expandCurrentDir(s.file_folder);
+    dialog.fileName = modelDialogFile;
+    dialog.filter = "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp";
+    auto chosen = core_.ui.openFileDialog(dialog);
     if (!chosen || chosen->empty()) return;
     file = *chosen;
   }
@@ -140,12 +140,12 @@ void SlicerHandoff::povstl1Click() {
 
 void SlicerHandoff::p3dfile1Click() {
   KeepFolder folder;
-  FileDialogSpec spec;
-  spec.title = "p3d file";
-  spec.folder = expandCurrentDir(core_.s.file_folder);
-  spec.filter = "p3d files|*.p3d";
-  spec.defaultExt = "p3d";
-  auto chosen = core_.ui.openFileDialog(spec);
+  FileDialogSpec dialog;
+  dialog.title = "p3d file";
+  dialog.folder = expandCurrentDir(core_.s.file_folder);
+  dialog.filter = "p3d files|*.p3d";
+  dialog.defaultExt = "p3d";
+  auto chosen = core_.ui.openFileDialog(dialog);
   if (!chosen || chosen->empty()) return;
   core_.jobReady = true;
   layout_.heightProfile.fill(9999.0f);

@@ -259,18 +259,18 @@ std::optional<std::string> MainWindow::inputBox(const std::string& caption, cons
   return r.toStdString();
 }
 
-std::optional<std::string> MainWindow::openFileDialog(const FileDialogSpec& spec) {
+std::optional<std::string> MainWindow::openFileDialog(const FileDialogSpec& dialog) {
   if (headless_) return std::nullopt;
-  QString r = QFileDialog::getOpenFileName(this, q(spec.title), q(spec.fileName.empty() ? spec.folder : spec.fileName),
-                                           qtFilter(spec.filter));
+  QString r = QFileDialog::getOpenFileName(this, q(dialog.title), q(dialog.fileName.empty() ? dialog.folder : dialog.fileName),
+                                           qtFilter(dialog.filter));
   if (r.isEmpty()) return std::nullopt;
   return r.toStdString();
 }
 
-std::optional<std::string> MainWindow::saveFileDialog(const FileDialogSpec& spec) {
+std::optional<std::string> MainWindow::saveFileDialog(const FileDialogSpec& dialog) {
   if (headless_) return std::nullopt;
-  QString r = QFileDialog::getSaveFileName(this, q(spec.title), q(spec.fileName.empty() ? spec.folder : spec.fileName),
-                                           qtFilter(spec.filter));
+  QString r = QFileDialog::getSaveFileName(this, q(dialog.title), q(dialog.fileName.empty() ? dialog.folder : dialog.fileName),
+                                           qtFilter(dialog.filter));
   if (r.isEmpty()) return std::nullopt;
   return r.toStdString();
 }

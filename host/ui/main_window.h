@@ -33,8 +33,8 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   Answer askYesNoCancel(const std::string& caption, const std::string& text) override;
   std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
                                       const std::string& initial) override;
-  std::optional<std::string> openFileDialog(const FileDialogSpec& spec) override;
-  std::optional<std::string> saveFileDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> openFileDialog(const FileDialogSpec& dialog) override;
+  std::optional<std::string> saveFileDialog(const FileDialogSpec& dialog) override;
   bool fieldDialog(const std::string& caption, int width, int height, std::vector<DialogField>& fields) override;
   void waitKeyPopup() override;
   void setStatusPanel(int panel, const std::string& text) override;
