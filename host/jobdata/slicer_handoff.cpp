@@ -58,6 +58,20 @@ void SlicerHandoff::endConvertOnlyRun() {
 
 std::string SlicerHandoff::workPath(const std::string& name) const { return expandCurrentDir(core_.workDir) + name; }
 
+SlicerJob SlicerHandoff::slicingSettings(const std::string& program, const std::string& model) const {
+  const Settings& s = core_.s;
+  SlicerJob job;
+  job.program = program;
+  job.model = model;
+  job.layerMicrons = s.layerMicrons;
+  job.waterpixel = s.waterpixel;
+  job.sumpixel = s.sumpixel;
+  job.colorweight = s.colorweight;
+  job.skinmicrons = s.skinmicrons;
+  job.defaultcolor = s.defaultcolor;
+  return job;
+}
+
 std::string SlicerHandoff::slicerProgram() const {
   // The setting keeps its portable "%currentdir%" form; without a slicer
   // there, the one shipped beside this program is used.
@@ -84,16 +98,8 @@ void SlicerHandoff::runSlicer(const std::string& source) {
   const std::string p3d = workPath(s.file_name + ".p3d");
   const std::string cached = cachedSignature(p3d);
 
-  SlicerJob job;
-  job.program = slicerProgram();
-  job.model = source;
+  SlicerJob job = slicingSettings(slicerProgram(), source);
   job.output = p3d;
-  job.layerMicrons = s.layerMicrons;
-  job.waterpixel = s.waterpixel;
-  job.sumpixel = s.sumpixel;
-  job.colorweight = s.colorweight;
-  job.skinmicrons = s.skinmicrons;
-  job.defaultcolor = s.defaultcolor;
   job.hazeRemove = s.hazeRemove;
   if (!s.depleteFile.empty()) {
     const std::string cube = expandCurrentDir(s.depleteFile);
@@ -198,15 +204,7 @@ void SlicerHandoff::viewer1Click() {
     startProgram({program});
     return;
   }
-  SlicerJob job;
-  job.program = program;
-  job.model = expandCurrentDir(viewerstl);
-  job.layerMicrons = s.layerMicrons;
-  job.waterpixel = s.waterpixel;
-  job.sumpixel = s.sumpixel;
-  job.colorweight = s.colorweight;
-  job.skinmicrons = s.skinmicrons;
-  job.defaultcolor = s.defaultcolor;
+  SlicerJob job = slicingSettings(program, expandCurrentDir(viewerstl));
   job.skinClear = core_.skinClear;
   job.exportSlices = checked("BMPlayers1");
   startProgram(previewArguments(job));

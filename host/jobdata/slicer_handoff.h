@@ -20,6 +20,7 @@ namespace ph {
 
 class HostCore;
 struct JobLayout;
+struct SlicerJob;
 
 // What the hand-off calls in other subsystems. The Host sets each one as
 // the subsystem is attached; an unset call that matters says so in the log.
@@ -124,6 +125,8 @@ class SlicerHandoff {
   pid_t startProgram(const std::vector<std::string>& argv);
   // The slicer program: the setting, or the one beside this program.
   std::string slicerProgram() const;
+  // The six slicing settings, for a run of the program on the model.
+  SlicerJob slicingSettings(const std::string& program, const std::string& model) const;
   void slicerWatchTimer();
   std::string workPath(const std::string& name) const;
 

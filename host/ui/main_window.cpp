@@ -259,18 +259,11 @@ std::optional<std::string> MainWindow::inputBox(const std::string& caption, cons
   return r.toStdString();
 }
 
-std::optional<std::string> MainWindow::openFileDialog(const FileDialogSpec& dialog) {
+std::optional<std::string> MainWindow::fileDialog(const FileDialogSpec& dialog, bool save) {
   if (headless_) return std::nullopt;
-  QString r = QFileDialog::getOpenFileName(this, q(dialog.title), q(dialog.fileName.empty() ? dialog.folder : dialog.fileName),
-                                           qtFilter(dialog.filter));
-  if (r.isEmpty()) return std::nullopt;
-  return r.toStdString();
-}
-
-std::optional<std::string> MainWindow::saveFileDialog(const FileDialogSpec& dialog) {
-  if (headless_) return std::nullopt;
-  QString r = QFileDialog::getSaveFileName(this, q(dialog.title), q(dialog.fileName.empty() ? dialog.folder : dialog.fileName),
-                                           qtFilter(dialog.filter));
+  const QString start = q(dialog.fileName.empty() ? dialog.folder : dialog.fileName);
+  QString r = save ? QFileDialog::getSaveFileName(this, q(dialog.title), start, qtFilter(dialog.filter))
+                   : QFileDialog::getOpenFileName(this, q(dialog.title), start, qtFilter(dialog.filter));
   if (r.isEmpty()) return std::nullopt;
   return r.toStdString();
 }

@@ -33,8 +33,8 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   Answer askYesNoCancel(const std::string& caption, const std::string& text) override;
   std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
                                       const std::string& initial) override;
-  std::optional<std::string> openFileDialog(const FileDialogSpec& dialog) override;
-  std::optional<std::string> saveFileDialog(const FileDialogSpec& dialog) override;
+  std::optional<std::string> openFileDialog(const FileDialogSpec& dialog) override { return fileDialog(dialog, false); }
+  std::optional<std::string> saveFileDialog(const FileDialogSpec& dialog) override { return fileDialog(dialog, true); }
   bool fieldDialog(const std::string& caption, int width, int height, std::vector<DialogField>& fields) override;
   void waitKeyPopup() override;
   void setStatusPanel(int panel, const std::string& text) override;
@@ -60,6 +60,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void controlChanged(const Control& c);
   void addControlWidget(Control& c);
   void tellHeadless(const std::string& what, const std::string& text);
+  std::optional<std::string> fileDialog(const FileDialogSpec& dialog, bool save);
 
   bool headless_;
   Host* host_ = nullptr;

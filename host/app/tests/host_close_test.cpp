@@ -1,18 +1,12 @@
 // The close sequence and the unattended goodbye.
+#include "host/core/testing/file_text.h"
 #include "host/app/tests/host_fixture.h"
 
 #include <sstream>
 
 using namespace ph;
+using test::readAll;
 
-namespace {
-std::string readAll(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-}  // namespace
 
 TEST_F(HostTest, CloseAppendsTheLog) {
   Host& h = start();

@@ -1,5 +1,6 @@
 // The real program: instance numbers across processes, and a clean close on
 // a termination request that appends the log.
+#include "host/core/testing/file_text.h"
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -15,14 +16,9 @@
 #include "platform/named_objects.h"
 #include "platform/process.h"
 
-namespace {
-std::string readAll(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
+using ph::test::readAll;
 
+namespace {
 // Whether some process holds an flock on the file, read from /proc/locks so
 // that looking does not take the lock itself.
 bool flockHeld(const std::string& path) {

@@ -1,4 +1,5 @@
 // The settings interpreter, the jetting-unit codes and the writer.
+#include "host/core/testing/file_text.h"
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -10,15 +11,10 @@
 #include <unistd.h>
 
 using namespace ph;
+using test::readAll;
+using test::writeAll;
 
 namespace {
-std::string readAll(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-void writeAll(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
 }  // namespace
 
 class Interpreter : public ::testing::Test, public CoreFixture {};

@@ -1,3 +1,4 @@
+#include "host/core/testing/file_text.h"
 #include "host/core/jpeg_io.h"
 
 #include <gtest/gtest.h>
@@ -18,6 +19,8 @@
 #include "host/core/bitmaps.h"
 
 using namespace ph;
+using test::readAll;
+using test::writeAll;
 namespace fs = std::filesystem;
 
 namespace {
@@ -66,15 +69,6 @@ bool near(int colour, int expected, int tolerance = 12) {
   for (int shift = 0; shift < 24; shift += 8)
     if (std::abs((colour >> shift & 0xFF) - (expected >> shift & 0xFF)) > tolerance) return false;
   return true;
-}
-
-std::string readAll(const std::string& name) {
-  std::ifstream in(name, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void writeAll(const std::string& name, const std::string& bytes) {
-  std::ofstream(name, std::ios::binary) << bytes;
 }
 
 }  // namespace

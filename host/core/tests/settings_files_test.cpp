@@ -1,5 +1,6 @@
 // The settings files on real files: open with its redirect line, merge,
 // save, save-as, the full dump, the path fix-up and the small file helpers.
+#include "host/core/testing/file_text.h"
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,16 +14,11 @@
 #include "host/core/testing/core_fixture.h"
 
 using namespace ph;
+using test::readAll;
+using test::writeAll;
 namespace fs = std::filesystem;
 
 namespace {
-std::string readAll(const std::string& name) {
-  std::ifstream f(name, std::ios::binary);
-  std::stringstream ss;
-  ss << f.rdbuf();
-  return ss.str();
-}
-void writeAll(const std::string& name, const std::string& text) { std::ofstream(name, std::ios::binary) << text; }
 std::vector<std::string> crlfLines(const std::string& text) {
   std::vector<std::string> out;
   std::size_t from = 0;
