@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
@@ -14,8 +15,8 @@ namespace ph {
 Conversion::Conversion(HostCore& core, const LookupTables& tables)
     : layout(core),
       records(core, layout, out),
-      builder(core, tables, nozzles, layout, encoder, records, out),
-      parser(core, tables, layout, builder, records, encoder, out),
+      stretches(core, tables, nozzles, records, out),
+      parser(core, tables, layout, stretches),
       decoder(core),
       core_(core) {}
 
@@ -58,7 +59,6 @@ void Conversion::blockbased1Click() {
 bool Conversion::convert1Click() {
   Settings& s = core_.s;
   records.startConversion();
-  builder.startConversion();
   s.maxstretchlen = 0;
   nozzles.initBandTables(s.band64);
   nozzles.buildWaterMap(core_);  // may correct primgrens
@@ -80,34 +80,60 @@ bool Conversion::convert1Click() {
     return false;
   }
 
-  parser.startConversion();
+  // The parser and the builders read the settings as they stand now,
+  // whatever window events change while they run.
+  const ParseSettings parseSettings = ParseSettings::take(core_, layout);
+  parser.startConversion(parseSettings);
   records.writeStretchRecord(2);  // the first placeholder
   records.layerParity = true;
+  const int threads = workers > 0 ? workers : StretchPipeline::defaultWorkers();
+  stretches.start(BuildSettings::take(core_, layout, slowColumnLoop), parseSettings, threads);
 
   fseeko(p3d.get(), 0, SEEK_END);
   const long long size = ftello(p3d.get());
   std::rewind(p3d.get());
   const int repeats = std::max(layout.djpagrepeat, 1);
   const long long progressTotal = size * repeats / 1000;
-  filter.restart();
-  std::uint8_t block[1000];
-  long long blocks = 0;
-  for (int passes = 1;;) {
-    const int n = filter.filteredP3dRead(block, 1, sizeof block, p3d.get());
-    if (n > 0) parser.parsePclBlock(block, n);
-    if (++blocks % 16 == 0) {
-      core_.ui.showProgress(int(std::clamp<long long>(blocks * 100 / std::max(progressTotal, 1LL), 1, 99)));
-      core_.ui.processEvents();
+  auto parseAll = [&] {
+    // With workers, the reading and filtering run on a thread of their own.
+    FilteredBlocks reader(filter, p3d.get(), repeats, stretches.threaded());
+    const std::uint8_t* block = nullptr;
+    long long blocks = 0;
+    for (int n; (n = reader.next(block)) >= 0;) {
+      if (n > 0) parser.parsePclBlock(block, n);
+      if (++blocks % 16 == 0) {
+        const int percent = int(std::clamp<long long>(blocks * 100 / std::max(progressTotal, 1LL), 1, 99));
+        stretches.defer([this, percent] {
+          core_.ui.showProgress(percent);
+          core_.ui.processEvents();
+        });
+      }
     }
-    if (n < int(sizeof block)) {
-      if (passes >= repeats) break;
-      // Another pass over the layers, from the file's second byte.
-      ++passes;
-      std::rewind(p3d.get());
-      std::fgetc(p3d.get());
-      filter.restart();
+  };
+  if (stretches.threaded()) {
+    // The parser runs on a thread of its own; this thread writes.
+    std::thread parsing([&] {
+      try {
+        parseAll();
+        stretches.endOfSteps();
+      } catch (...) {
+        stretches.endOfSteps(std::current_exception());
+      }
+    });
+    try {
+      stretches.writeAll();
+    } catch (...) {
+      stretches.abandon();
+      parsing.join();
+      stretches.finish();
+      throw;
     }
+    parsing.join();
+  } else {
+    parseAll();
   }
+  stretches.finish();
+  parser.finishConversion();
   records.stretchColumns = 0;
   records.writeStretchRecord(0);
   records.finishConversion();

@@ -2,7 +2,8 @@
 // The conversion of a sliced job (.p3d layer rasters) into the .dmc
 // jetting data, with its scan, build-time estimate and fit checks. One
 // object holds the whole state of the conversion: the stream filter, the
-// row parser, the stretch builder and encoder, the record writer.
+// row parser, the stretch pipeline (builders and encoders on worker
+// threads), the record writer.
 #include <cstdio>
 
 #include "host/jobdata/dmc_decoder.h"
@@ -12,8 +13,7 @@
 #include "host/jobdata/nozzle_tables.h"
 #include "host/jobdata/p3d_filter.h"
 #include "host/jobdata/p3d_parser.h"
-#include "host/jobdata/stretch_builder.h"
-#include "host/jobdata/stretch_encoder.h"
+#include "host/jobdata/stretch_pipeline.h"
 
 namespace ph {
 
@@ -41,16 +41,23 @@ class Conversion {
   // "movetim": the timing table.
   void movetim1Click();
   // "bitreport": the nozzle map of the next stretch goes to the log.
-  void bitreport1Click() { builder.bitReport = true; }
+  void bitreport1Click() { stretches.bitReport = true; }
 
   int buildTimeAndFit(int filled, int total, int jumps);
+
+  // Threads that build stretches; 0: as many as the processors allow
+  // beside the reading and parsing threads; 1: everything on the calling
+  // thread, one step after the other.
+  int workers = 0;
+  // The plain slot-by-slot column loop and byte-by-byte encoder, kept as
+  // the reference the fast path is tested against; the output is the same.
+  bool slowColumnLoop = false;
 
   P3dFilter filter;
   NozzleTables nozzles;
   DmcOut out;
-  StretchEncoder encoder{out};
   DmcRecordWriter records;
-  StretchBuilder builder;
+  StretchPipeline stretches;
   RowParser parser;
   // Reads back .dmc stretch data (viewers and diagnostics).
   DmcDecoder decoder;

@@ -40,7 +40,6 @@ class DmcOut {
   long long base_ = 0;  // file offset of buf_[0]
   std::vector<std::uint8_t> buf_;
   bool failed_ = false;
-  friend class StretchEncoder;
 };
 
 }  // namespace ph

@@ -111,6 +111,9 @@ void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& rec) {
 int countDmcStretches(HostCore& core, int* skippedOut) {
   FilePtr f = core.openFile(core.workFileName("dmc"), "rb");
   if (!f || core.openFailed) return 0;
+  // Every record is reached by a seek: a small buffer reads little more
+  // than its header.
+  std::setvbuf(f.get(), nullptr, _IOFBF, 256);
   DmcHeader rec;
   readDmcHeader(f.get(), rec);
   int skippedCount = 0, count = 0;

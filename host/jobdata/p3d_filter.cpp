@@ -125,4 +125,102 @@ int P3dFilter::filteredP3dRead(void* buffer, std::size_t size, std::size_t count
   return int(n);
 }
 
+namespace {
+
+constexpr int kBlocksPerChunk = 64;
+constexpr std::size_t kChunksAhead = 16;
+
+}  // namespace
+
+FilteredBlocks::FilteredBlocks(P3dFilter& filter, std::FILE* file, int passes, bool ownThread)
+    : filter_(filter), file_(file), passes_(std::max(passes, 1)) {
+  filter_.restart();
+  if (ownThread) thread_ = std::thread([this] { produce(); });
+}
+
+FilteredBlocks::~FilteredBlocks() {
+  if (!thread_.joinable()) return;
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+  }
+  roomCv_.notify_all();
+  thread_.join();
+}
+
+bool FilteredBlocks::readBlock(std::uint8_t* block, int& n) {
+  if (ended_) return false;
+  n = filter_.filteredP3dRead(block, 1, kBlockBytes, file_);
+  if (n < kBlockBytes) {
+    if (pass_ >= passes_) {
+      ended_ = true;
+    } else {
+      // Another pass over the layers, from the file's second byte.
+      ++pass_;
+      std::rewind(file_);
+      std::fgetc(file_);
+      filter_.restart();
+    }
+  }
+  return true;
+}
+
+void FilteredBlocks::produce() {
+  try {
+    for (bool last = false; !last;) {
+      Chunk chunk;
+      chunk.bytes.resize(std::size_t(kBlocksPerChunk) * kBlockBytes);
+      std::size_t at = 0;
+      while (chunk.lengths.size() < std::size_t(kBlocksPerChunk)) {
+        int n = 0;
+        if (!readBlock(chunk.bytes.data() + at, n)) {
+          last = true;
+          break;
+        }
+        chunk.lengths.push_back(n);
+        at += std::size_t(n);
+      }
+      chunk.last = last;
+      std::unique_lock lock(mu_);
+      roomCv_.wait(lock, [this] { return stopping_ || ready_.size() < kChunksAhead; });
+      if (stopping_) return;
+      ready_.push_back(std::move(chunk));
+      readyCv_.notify_one();
+    }
+  } catch (...) {
+    std::lock_guard lock(mu_);
+    failure_ = std::current_exception();
+    Chunk end;
+    end.last = true;
+    ready_.push_back(std::move(end));
+    readyCv_.notify_one();
+  }
+}
+
+int FilteredBlocks::next(const std::uint8_t*& block) {
+  if (!thread_.joinable()) {
+    own_.resize(kBlockBytes);
+    block = own_.data();
+    int n = 0;
+    return readBlock(own_.data(), n) ? n : -1;
+  }
+  while (currentBlock_ == current_.lengths.size()) {
+    if (current_.last) {
+      if (failure_) std::rethrow_exception(failure_);
+      return -1;
+    }
+    std::unique_lock lock(mu_);
+    readyCv_.wait(lock, [this] { return !ready_.empty(); });
+    current_ = std::move(ready_.front());
+    ready_.pop_front();
+    lock.unlock();
+    roomCv_.notify_one();
+    currentBlock_ = currentAt_ = 0;
+  }
+  const int n = current_.lengths[currentBlock_++];
+  block = current_.bytes.data() + currentAt_;
+  currentAt_ += std::size_t(n);
+  return n;
+}
+
 }  // namespace ph

@@ -2,9 +2,14 @@
 // The stream filter every conversion reads the .p3d through: bytes pass
 // unchanged, except that runs of empty rows come out as bare "w" row ends
 // and at most two empty rows stay in front of a layer's end code ("0W").
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace ph {
@@ -33,6 +38,52 @@ class P3dFilter {
   int readByte(std::FILE* file);
   std::vector<std::uint8_t> in_ = std::vector<std::uint8_t>(1 << 16);
   std::size_t inPos_ = 0, inLen_ = 0;
+};
+
+// The blocks the conversion reads a .p3d in: up to kBlockBytes filtered
+// bytes each, the file read `passes` times (every pass after the first
+// from its second byte, so the layers repeat). A block shorter than
+// kBlockBytes ends a pass. With a thread, the reading and filtering run
+// beside the caller, a little ahead of it; the blocks are the same.
+class FilteredBlocks {
+ public:
+  static constexpr int kBlockBytes = 1000;
+
+  FilteredBlocks(P3dFilter& filter, std::FILE* file, int passes, bool ownThread);
+  ~FilteredBlocks();
+  FilteredBlocks(const FilteredBlocks&) = delete;
+  FilteredBlocks& operator=(const FilteredBlocks&) = delete;
+
+  // The next block: its length, or -1 after the last block; `block`
+  // points at its bytes until the next call.
+  int next(const std::uint8_t*& block);
+
+ private:
+  // Reads the next block; false after the last.
+  bool readBlock(std::uint8_t* block, int& n);
+  void produce();
+
+  P3dFilter& filter_;
+  std::FILE* file_;
+  int passes_;
+  int pass_ = 1;
+  bool ended_ = false;
+
+  // Blocks read ahead by the thread, many to a chunk.
+  struct Chunk {
+    std::vector<std::uint8_t> bytes;
+    std::vector<int> lengths;
+    bool last = false;
+  };
+  std::deque<Chunk> ready_;
+  Chunk current_;
+  std::size_t currentBlock_ = 0, currentAt_ = 0;
+  std::vector<std::uint8_t> own_;  // the block read without a thread
+  std::mutex mu_;
+  std::condition_variable readyCv_, roomCv_;
+  bool stopping_ = false;
+  std::exception_ptr failure_;
+  std::thread thread_;
 };
 
 }  // namespace ph

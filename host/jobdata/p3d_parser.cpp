@@ -6,40 +6,41 @@
 #include "host/core/host_core.h"
 #include "host/core/main_texts.h"
 #include "host/core/numbers.h"
-#include "host/jobdata/dmc_out.h"
-#include "host/jobdata/dmc_records.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/p3d_reader.h"
-#include "host/jobdata/stretch_builder.h"
-#include "host/jobdata/stretch_encoder.h"
+#include "host/jobdata/stretch_pipeline.h"
 
 namespace ph {
 
-namespace {
+ParseSettings ParseSettings::take(const HostCore& core, const JobLayout& layout) {
+  const Settings& s = core.s;
+  ParseSettings p;
+  p.band64 = s.band64;
+  p.shiftLayer = s.shiftLayer;
+  p.bridgelayers = s.bridgelayers;
+  p.br32 = s.br32;
+  p.addedStretch = s.addedStretch;
+  p.layerMicrons = s.layerMicrons;
+  p.skipstretches = s.skipstretches;
+  p.bidirectional = s.bidirectional;
+  p.alternating = s.bidirectional && !core.patternMode;
+  p.pagetopmargin = layout.pagetopmargin;
+  p.stretchesPerLayer = layout.stretchesPerLayer;
+  return p;
+}
 
-// The band buffer grows with the band; past this a band is not a raster any
-// more and its further bytes are dropped.
-constexpr int kMaxBandBytes = 16 << 20;
-constexpr std::uint8_t kEmptyColumn[3] = {0x81, 0x00, 0x35};
+int ParseSettings::bandRows() const { return clampInt(band64, 1, 4096); }
 
-}  // namespace
+RowParser::RowParser(HostCore& core, const LookupTables& tables, JobLayout& layout, StretchPipeline& stretches)
+    : core_(core), tables_(tables), layout_(layout), stretches_(stretches) {}
 
-RowParser::RowParser(HostCore& core, const LookupTables& tables, JobLayout& layout, StretchBuilder& builder,
-                     DmcRecordWriter& records, StretchEncoder& encoder, DmcOut& out)
-    : core_(core),
-      tables_(tables),
-      layout_(layout),
-      builder_(builder),
-      records_(records),
-      encoder_(encoder),
-      out_(out) {}
-
-void RowParser::startConversion() {
+void RowParser::startConversion(const ParseSettings& settings) {
+  s_ = settings;
+  widestRow_ = layout_.djmaxline;
   parseMode_ = 2;
   layerCounter = 0;
   core_.backwardPass = false;
-  builder_.lastStretchBackward = false;
-  records_.layerParity = true;
+  layerParity_ = true;
   shiftAccumulator = 0;
   bandFill_ = 0;
   bandOverflowShown_ = false;
@@ -52,12 +53,16 @@ void RowParser::startConversion() {
   markerMatch_ = 0;
 }
 
-void RowParser::storeByte(std::uint8_t c) {
+void RowParser::finishConversion() { layout_.djmaxline = widestRow_; }
+
+void RowParser::storeByteSlow(std::uint8_t c) {
   if (bandFill_ >= kMaxBandBytes) {
     if (!bandOverflowShown_) {
       bandOverflowShown_ = true;
-      core_.memoPrintf("read buffer overflow (%d)", bandFill_);
-      core_.ui.showMessage(plat::format("read buffer overflow (%d)", bandFill_));
+      stretches_.defer([this, fill = bandFill_] {
+        core_.memoPrintf("read buffer overflow (%d)", fill);
+        core_.ui.showMessage(plat::format("read buffer overflow (%d)", fill));
+      });
     }
     return;
   }
@@ -72,12 +77,16 @@ void RowParser::putRowEnds(int n) {
 void RowParser::planeRowRead() {
   int dots = 0;
   const int length = rowLengthAndDots(band_.data() + planeDataStart_, bandFill_ - planeDataStart_, dots, tables_);
-  layout_.djmaxline = std::max(layout_.djmaxline, length);
+  widestRow_ = std::max(widestRow_, length);
   drops[std::size_t(previousPlane_)] += dots;
-  if (core_.backwardPass && length > 175 && longRowReports_ < 100) {
-    ++longRowReports_;
-    core_.logVars("d1", length, "d2", length, "111", 111);
-  }
+  // Reported while a backward pass is being collected, which the writing
+  // thread knows when the row's turn comes.
+  if (length > 175 && s_.bidirectional)
+    stretches_.defer([this, length] {
+      if (!core_.backwardPass || longRowReports_ >= 100) return;
+      ++longRowReports_;
+      core_.logVars("d1", length, "d2", length, "111", 111);
+    });
 }
 
 void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
@@ -130,11 +139,13 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
         bandComplete_ = rowsLeft_ <= 0;
         pendingNumber_ = 0;
       } else {
-        core_.memoPrintf(" wrong char %c", int(c));
-        for (int off = -10; off <= 10; ++off) {
-          const int at = i + off;
-          if (at >= 0 && at < count) core_.memoPrintf("%d %d %c", off, int(bytes[at]), int(bytes[at]));
-        }
+        std::vector<std::pair<int, int>> around;
+        for (int off = -10; off <= 10; ++off)
+          if (i + off >= 0 && i + off < count) around.emplace_back(off, int(bytes[i + off]));
+        stretches_.defer([this, c, around = std::move(around)] {
+          core_.memoPrintf(" wrong char %c", int(c));
+          for (const auto& [off, b] : around) core_.memoPrintf("%d %d %c", off, b, b);
+        });
         return;  // the rest of the block is dropped; the state runs on
       }
     }
@@ -143,39 +154,26 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
 }
 
 void RowParser::layerStart() {
-  const Settings& s = core_.s;
-  const int band = clampInt(s.band64, 1, 4096);
-  if (builder_.lastStretchBackward && !core_.backwardPass && s.bidirectional && !core_.patternMode) {
-    // The layer before ended on a backward pass: it closes with an empty
-    // forward stretch.
-    builder_.lastStretchBackward = false;
-    encoder_.putDataBytes(kEmptyColumn, 3);
-    stretchesLeft_ = 0;
-    records_.stretchColumns = 0;
-    records_.writeStretchRecord(0);
-  }
-  core_.backwardPass = false;
+  const ParseSettings& s = s_;
+  const int band = s.bandRows();
   parseMode_ = 0;
   bandFill_ = 0;
-  rowsLeft_ = layout_.pagetopmargin;
+  rowsLeft_ = s.pagetopmargin;
   if (s.shiftLayer != 0) {
     rowsLeft_ -= shiftAccumulator;
     shiftAccumulator = (shiftAccumulator + s.shiftLayer) % band;
-  } else if (!records_.layerParity && s.bridgelayers) {
+  } else if (!layerParity_ && s.bridgelayers) {
     rowsLeft_ -= s.br32;
   }
-  bandPosition_ = rowsLeft_ + 32 - layout_.pagetopmargin;
+  bandPosition_ = rowsLeft_ + 32 - s.pagetopmargin;
   dataLeft_ = 0;
-  stretchesLeft_ = layout_.stretchesPerLayer + s.addedStretch;
+  stretchesLeft_ = s.stretchesPerLayer + s.addedStretch;
   ++layerCounter;
-  records_.layerParity = !records_.layerParity;
-  for (int k = 0; k < s.addedStretch; ++k) {
-    out_.write(kEmptyColumn, 3);
-    records_.stretchColumns = 0;  // an empty stretch of one column
-    records_.powderReduceCheck(bandPosition_, layerCounter);
-    --stretchesLeft_;
-    records_.writeStretchRecord(stretchesLeft_);
-  }
+  layerParity_ = !layerParity_;
+  const int added = std::max(s.addedStretch, 0);
+  stretches_.layerStart(bandPosition_, layerCounter, stretchesLeft_, added);
+  bandPosition_ += added * s.band64;
+  stretchesLeft_ -= added;
   if (rowsLeft_ <= 0) {
     rowsLeft_ += band;
     parseMode_ = 1;
@@ -184,24 +182,23 @@ void RowParser::layerStart() {
 }
 
 void RowParser::bandEnd() {
-  const int band = clampInt(core_.s.band64, 1, 4096);
+  const int band = s_.bandRows();
   while (rowsLeft_ > 0) {
     storeByte('w');
     --rowsLeft_;
   }
-  if (parseMode_ == 1) {
-    builder_.endBand(bandPosition_, stretchesLeft_, band_.data(), bandFill_, layerCounter);
-  }
+  if (parseMode_ == 1) stretches_.endBand(bandPosition_, stretchesLeft_, band_, bandFill_, layerCounter);
   if (band_.size() < std::size_t(band + 1)) band_.resize(std::size_t(band + 1));
   std::fill(band_.begin(), band_.begin() + band + 1, std::uint8_t('w'));
   if (lastCode_ == 'W' && stretchesLeft_ > 0) {
     // The layer ended: its missing stretches are built empty.
     band_[std::size_t(band - 1)] = 'W';
-    while (stretchesLeft_ > 0) builder_.endBand(bandPosition_, stretchesLeft_, band_.data(), band + 1, layerCounter);
+    while (stretchesLeft_ > 0)
+      stretches_.endBandCopy(bandPosition_, stretchesLeft_, band_.data(), band + 1, layerCounter);
   }
   bandComplete_ = false;
   while (stretchesLeft_ > 0 && rowsLeft_ <= -band) {  // a skip passed whole bands
-    builder_.endBand(bandPosition_, stretchesLeft_, band_.data(), band + 1, layerCounter);
+    stretches_.endBandCopy(bandPosition_, stretchesLeft_, band_.data(), band + 1, layerCounter);
     rowsLeft_ += band;
   }
   bandFill_ = 0;

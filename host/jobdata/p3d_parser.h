@@ -1,7 +1,10 @@
 #pragma once
 // The row parser of the conversion: takes the .p3d in blocks, cuts every
-// layer into bands of band64 rows and has each band built into a stretch,
-// adding the empty stretches the layout asks for.
+// layer into bands of band64 rows and hands each band on to become a
+// stretch, adding the empty stretches the layout asks for. It may run on a
+// thread of its own: what it tells the operator goes through the stretch
+// pipeline, which keeps it in its place among the stretches written, and
+// it reads the settings as they stood when the conversion started.
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -9,22 +12,39 @@
 namespace ph {
 
 class HostCore;
-class DmcRecordWriter;
-class StretchBuilder;
-class StretchEncoder;
-class DmcOut;
+class StretchPipeline;
 struct JobLayout;
 struct LookupTables;
 
+// What the row parser reads of the settings and the layout.
+struct ParseSettings {
+  int band64 = 64;
+  int shiftLayer = 0;
+  bool bridgelayers = false;
+  int br32 = 0;
+  int addedStretch = 0;
+  int layerMicrons = 250;
+  int skipstretches = 0;
+  bool bidirectional = false;
+  bool alternating = false;  // bidirectional and no pattern printed
+  int pagetopmargin = 0;
+  int stretchesPerLayer = 0;
+
+  static ParseSettings take(const HostCore& core, const JobLayout& layout);
+  int bandRows() const;
+};
+
 class RowParser {
  public:
-  RowParser(HostCore& core, const LookupTables& tables, JobLayout& layout, StretchBuilder& builder,
-            DmcRecordWriter& records, StretchEncoder& encoder, DmcOut& out);
+  RowParser(HostCore& core, const LookupTables& tables, JobLayout& layout, StretchPipeline& stretches);
 
   // Before the first block of a conversion.
-  void startConversion();
+  void startConversion(const ParseSettings& settings);
   // Parses count bytes; the state runs on from block to block.
   void parsePclBlock(const std::uint8_t* bytes, int count);
+  // After the last block (and after the parser's thread ended): the
+  // widest row goes to the layout.
+  void finishConversion();
 
   // Set dots per plane: water, cyan, magenta, yellow.
   std::array<long long, 4> drops{};
@@ -35,17 +55,25 @@ class RowParser {
   void layerStart();
   void bandEnd();
   void putRowEnds(int n);
-  void storeByte(std::uint8_t c);
+  void storeByte(std::uint8_t c) {
+    if (std::size_t(bandFill_) < band_.size() && bandFill_ < kMaxBandBytes)
+      band_[std::size_t(bandFill_++)] = c;
+    else
+      storeByteSlow(c);
+  }
+  // The band buffer grows with the band; past this a band is not a raster
+  // any more and its further bytes are dropped.
+  static constexpr int kMaxBandBytes = 16 << 20;
+  void storeByteSlow(std::uint8_t c);
   // A plane row's data is complete: statistics.
   void planeRowRead();
 
   HostCore& core_;
   const LookupTables& tables_;
   JobLayout& layout_;
-  StretchBuilder& builder_;
-  DmcRecordWriter& records_;
-  StretchEncoder& encoder_;
-  DmcOut& out_;
+  StretchPipeline& stretches_;
+  ParseSettings s_;
+  int widestRow_ = 0;  // djmaxline so far
 
   int parseMode_ = 2;  // 2 waiting for a layer, 0 top margin, 1 collecting a band
   std::vector<std::uint8_t> band_;
@@ -61,8 +89,9 @@ class RowParser {
   bool bandComplete_ = false;
   int stretchesLeft_ = 0;
   int bandPosition_ = 0;
+  bool layerParity_ = true;  // inverted at every layer start
   std::size_t markerMatch_ = 0;
-  int longRowReports_ = 0;  // over the program run
+  int longRowReports_ = 0;  // over the program run; the writing thread's
 };
 
 }  // namespace ph

@@ -1,17 +1,20 @@
 #include "host/jobdata/stretch_builder.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "host/core/host_core.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/numbers.h"
-#include "host/jobdata/dmc_out.h"
 #include "host/jobdata/dmc_records.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/nozzle_tables.h"
 #include "host/jobdata/p3d_reader.h"
-#include "host/jobdata/stretch_encoder.h"
 
 namespace ph {
 
@@ -20,6 +23,11 @@ namespace {
 constexpr int kSlotsPerRow = 5;
 // Records hold six-digit lengths: stretch data is split well below that.
 constexpr long long kMaxStretchBytes = 900000;
+constexpr char kBlstripError[] = "blstrip error!";
+// The fast loop keeps one row of kDeltaStride bytes per column (a column
+// and its padding, for whole 16-byte steps).
+constexpr int kDeltaStride = 64;
+static_assert(kDeltaStride >= kColumnBytes && kDeltaStride % 16 == 0);
 
 struct Run {
   bool repeat;
@@ -66,21 +74,86 @@ int mirrorRow(std::uint8_t* row, int length, const LookupTables& tables, int* us
   return 8 * (125 - decoded);
 }
 
-StretchBuilder::StretchBuilder(HostCore& core, const LookupTables& tables, const NozzleTables& nozzles,
-                               JobLayout& layout, StretchEncoder& encoder, DmcRecordWriter& records, DmcOut& out)
-    : core_(core),
-      tables_(tables),
-      nozzles_(nozzles),
-      layout_(layout),
-      encoder_(encoder),
-      records_(records),
-      out_(out) {}
+namespace {
 
-int StretchBuilder::bandRows() const { return clampInt(core_.s.band64, 1, 4096); }
+// Walks the rows of a band as the builder reads them: plane(row, plane,
+// data, n) for each plane code of the first `band` rows. Returns the bytes
+// consumed.
+template <class Byte, class Plane>
+int walkBandRows(Byte* rows, int length, int band, bool& layerEnded, Plane plane) {
+  int rowsToSkip = 0;
+  int p = 0, row = 0, planeNo = 0, number = 0;
+  while (row < band) {
+    if (rowsToSkip > 0 || layerEnded) {
+      if (rowsToSkip > 0) --rowsToSkip;
+      ++row;
+      planeNo = 0;
+      continue;
+    }
+    if (p >= length) break;
+    const std::uint8_t c = rows[p++];
+    if (c >= '0' && c <= '9') {
+      if (number < 100000000) number = number * 10 + (c - '0');
+    } else if (c == 'y') {
+      rowsToSkip = number;
+      number = 0;
+    } else if (c == 'v' || c == 'w' || c == 'W') {
+      const int n = std::min(number, length - p);
+      number = 0;
+      // A fifth plane code within a row (not written by the slicer) is ignored.
+      if (planeNo < 4) plane(row, planeNo, rows + p, n);
+      p += n;
+      ++planeNo;
+      if (c != 'v') {
+        ++row;
+        planeNo = 0;
+        if (c == 'W') layerEnded = true;
+      }
+    } else {
+      layerEnded = true;
+    }
+  }
+  return p;
+}
 
-void StretchBuilder::startConversion() {
-  lastStretchBackward = false;
-  stretchColumns_ = forwardColumns_ = alignedColumns_ = 0;
+}  // namespace
+
+bool bandEndsLayer(const std::uint8_t* rows, int length, int band) {
+  bool layerEnded = false;
+  walkBandRows(rows, length, band, layerEnded, [](int, int, const std::uint8_t*, int) {});
+  return layerEnded;
+}
+
+BuildSettings BuildSettings::take(const HostCore& core, const JobLayout& layout, bool slowColumnLoop) {
+  const Settings& s = core.s;
+  BuildSettings b;
+  b.band64 = s.band64;
+  b.endx1200 = layout.endx1200;
+  b.kcmyoff = s.kcmyoff;
+  b.CartridgeDist = s.CartridgeDist;
+  b.hazeRemove = s.hazeRemove;
+  b.moveBackAlign = s.moveBackAlign;
+  b.sizeLimit = std::min<long long>(s.stretchSizeLim, kMaxStretchBytes);
+  b.blackPrint = s.blackPrint;
+  b.skipwater = s.skipwater;
+  const Control* picture = core.controls.find("picturemode1");
+  b.pictureMode = picture && picture->checked;
+  b.slowColumnLoop = slowColumnLoop;
+  return b;
+}
+
+int BuildSettings::bandRows() const { return clampInt(band64, 1, 4096); }
+
+void StretchJob::publishColumns(long long columns) {
+  if (columnsPublished) return;
+  columnsPublished = true;
+  publishedColumns = columns;
+  columnsPromise.set_value(columns);
+}
+
+StretchBuilder::StretchBuilder(const LookupTables& tables, const NozzleTables& nozzles)
+    : tables_(tables), nozzles_(nozzles) {
+  out_.open(nullptr);
 }
 
 bool StretchBuilder::skipLeadingZeros(Slot& slot) {
@@ -98,7 +171,7 @@ bool StretchBuilder::skipLeadingZeros(Slot& slot) {
 }
 
 void StretchBuilder::placePlane(int row, int plane, std::uint8_t* data, int n, bool backward, int maxOffset) {
-  const Settings& s = core_.s;
+  const BuildSettings& s = *cfg_;
   int slotNo = plane == 0 ? 0 : plane + 1;
   if (s.blackPrint) {
     slotNo = plane == 1 ? 0 : 2;
@@ -143,53 +216,57 @@ void StretchBuilder::placePlane(int row, int plane, std::uint8_t* data, int n, b
   slots_[std::size_t(row * kSlotsPerRow + 1)] = copy;
 }
 
-int StretchBuilder::buildStretch(std::uint8_t* rows, int length, int& rowsToSkip, bool& layerEnded) {
-  const Settings& s = core_.s;
-  const int band = bandRows();
+void StretchBuilder::build(StretchJob& job, const BuildSettings& settings) {
+  cfg_ = &settings;
+  job_ = &job;
+  job.log.clear();
+  job.maxColumns = 0;
+  job.rebuiltForward = false;
+  if (job.backward) {
+    // The mirror rewrites rows in place: a backward pass reads a copy, and
+    // the band stays as it was for a rebuild.
+    mirrored_.assign(job.band.begin(), job.band.begin() + job.length);
+    buildStretch(mirrored_.data(), true, job.initialBytes);
+    if (forwardRebuild_) {
+      // Outgrew the size limit: built again as a forward pass. The count of
+      // the data bytes was cleared by the flush of the first attempt.
+      job.rebuiltForward = true;
+      buildStretch(job.band.data(), false, 0);
+    }
+  } else {
+    buildStretch(job.band.data(), false, job.initialBytes);
+  }
+  if (!backward_) {
+    job.publishColumns(columnsSent_);
+    assert(job.publishedColumns == columnsSent_);  // the early count held
+  }
+  job.columnsSent = columnsSent_;
+  job.stretchColumns = backward_ ? alignedColumns_ : columnsSent_;
+  // A copy: the builder's buffer keeps its room for the next stretch.
+  job.data.assign(out_.memory().begin(), out_.memory().end());
+  job_ = nullptr;
+}
+
+void StretchBuilder::buildStretch(std::uint8_t* rows, bool backward, long long initialBytes) {
+  const BuildSettings& s = *cfg_;
+  const int band = s.bandRows();
   slots_.assign(std::size_t(band * kSlotsPerRow), Slot{});
   if (int(repacked_.size()) < band) repacked_.resize(std::size_t(band));
-  records_.splitList.clear();
+  out_.open(nullptr);
+  job_->splits.clear();
   rowsWithData_ = 0;
   forwardRebuild_ = false;
-  backward_ = core_.backwardPass;
+  backward_ = backward;
   int maxOffset = s.kcmyoff[0];
   for (int v : s.kcmyoff) maxOffset = std::max(maxOffset, v);
   maxOffset += s.CartridgeDist;
 
-  int p = 0, row = 0, plane = 0, number = 0;
-  while (row < band) {
-    if (rowsToSkip > 0 || layerEnded) {
-      if (rowsToSkip > 0) --rowsToSkip;
-      ++row;
-      plane = 0;
-      continue;
-    }
-    if (p >= length) break;
-    const std::uint8_t c = rows[p++];
-    if (c >= '0' && c <= '9') {
-      if (number < 100000000) number = number * 10 + (c - '0');
-    } else if (c == 'y') {
-      rowsToSkip = number;
-      number = 0;
-    } else if (c == 'v' || c == 'w' || c == 'W') {
-      const int n = std::min(number, length - p);
-      number = 0;
-      // A fifth plane code within a row (not written by the slicer) is ignored.
-      if (plane < 4) placePlane(row, plane, rows + p, n, backward_, maxOffset);
-      p += n;
-      ++plane;
-      if (c != 'v') {
-        ++row;
-        plane = 0;
-        if (c == 'W') layerEnded = true;
-      }
-    } else {
-      layerEnded = true;
-    }
-  }
+  bool layerEnded = false;
+  walkBandRows(rows, job_->length, band, layerEnded, [&](int row, int plane, std::uint8_t* data, int n) {
+    placePlane(row, plane, data, n, backward, maxOffset);
+  });
 
-  const Control* picture = core_.controls.find("picturemode1");
-  if (picture && picture->checked) {
+  if (s.pictureMode) {
     rowsWithData_ = 0;
     const int back = s.kcmyoff[4] + s.CartridgeDist;
     for (int r = 0; r < band; ++r)
@@ -206,72 +283,69 @@ int StretchBuilder::buildStretch(std::uint8_t* rows, int length, int& rowsToSkip
   }
 
   encoder_.startStretch();
+  encoder_.setBytesSinceFlush(initialBytes);
   columnsSent_ = 0;
-  if (bitReport) report();
   if (backward_) backwardAlign();
-  encoder_.plain = slowColumnLoop;
-  if (slowColumnLoop)
+  encoder_.plain = s.slowColumnLoop;
+  if (s.slowColumnLoop)
     columnLoopSlow();
   else
     columnLoopFast();
-  stretchColumns_ = backward_ ? alignedColumns_ : columnsSent_;
-  if (!backward_) forwardColumns_ = columnsSent_;
-  core_.s.maxstretchlen = int(std::max<long long>(core_.s.maxstretchlen, columnsSent_));
+  job_->maxColumns = std::max(job_->maxColumns, columnsSent_);
   encoder_.flushStretch();
-  return p;
 }
 
 void StretchBuilder::backwardAlign() {
   int m = kEmptySlot;
   for (const Slot& slot : slots_)
     if (slot.start != kEmptySlot) m = std::min(m, slot.start);
+  // The forward stretch before this one: known, or built on another thread.
+  if (job_->partner.valid()) job_->forwardColumns = job_->partner.get();
+  const long long forwardColumns = job_->forwardColumns;
   if (m >= 90000) {
-    alignedColumns_ = forwardColumns_;
+    alignedColumns_ = forwardColumns;
     return;
   }
-  long long columns = forwardColumns_ - 8;
+  long long columns = forwardColumns - 8;
   int tries = m < 0 ? 1501 : 1500;
   long long shift = 100000;
   while (shift > m && tries > 0) {
     columns += 8;
     const long long c = std::clamp<long long>(columns * 254 / 3000, 0, 560);
-    shift = core_.s.moveBackAlign - c * 3000 / 254;
+    shift = cfg_->moveBackAlign - c * 3000 / 254;
     --tries;
   }
-  if (tries == 0) core_.memoPrintf("blstrip error!");
+  if (tries == 0) job_->log.emplace_back(kBlstripError);
   for (Slot& slot : slots_)
     if (slot.start != kEmptySlot) slot.start -= int(shift);
   alignedColumns_ = columns;
 }
 
-void StretchBuilder::report() {
-  bitReport = false;
-  const Settings& s = core_.s;
+void reportBits(HostCore& core, const BuildSettings& s, const NozzleTables& nozzles) {
   const bool colourLayout = s.band64 == 64;
   auto bitOf = [](std::uint8_t mask) {
     int b = 0;
     while (mask > 1) mask >>= 1, ++b;
     return b;
   };
-  for (int r = 0; r < bandRows(); ++r) {
+  for (int r = 0; r < s.bandRows(); ++r) {
     for (int w = 0; w < 2 && r < NozzleTables::kWaterRows; ++w) {
-      const ColumnBit cb = waterColumnBit(nozzles_.waterNozzle[std::size_t(w)][std::size_t(r)], colourLayout);
+      const ColumnBit cb = waterColumnBit(nozzles.waterNozzle[std::size_t(w)][std::size_t(r)], colourLayout);
       if (cb.byte >= 0)
-        core_.memoPrintf("%3d:%1d %c %3d %3d", cb.byte, bitOf(cb.mask), 'W', r, s.kcmyoff[std::size_t(2 * w + r % 2)]);
+        core.memoPrintf("%3d:%1d %c %3d %3d", cb.byte, bitOf(cb.mask), 'W', r, s.kcmyoff[std::size_t(2 * w + r % 2)]);
     }
     for (int c = 0; c < 3 && colourLayout && r < NozzleTables::kColorRows; ++c) {
-      const ColumnBit cb = colourColumnBit(nozzles_.colorNozzle[std::size_t(c)][std::size_t(r)]);
+      const ColumnBit cb = colourColumnBit(nozzles.colorNozzle[std::size_t(c)][std::size_t(r)]);
       if (cb.byte >= 0)
-        core_.memoPrintf("%3d:%1d %c %3d %3d", cb.byte, bitOf(cb.mask), "CMY"[c], r,
-                         s.kcmyoff[std::size_t(4 + 2 * c + r % 2)]);
+        core.memoPrintf("%3d:%1d %c %3d %3d", cb.byte, bitOf(cb.mask), "CMY"[c], r,
+                        s.kcmyoff[std::size_t(4 + 2 * c + r % 2)]);
     }
   }
 }
 
 bool StretchBuilder::columnDone() {
   ++columnsSent_;
-  const long long limit = std::min<long long>(core_.s.stretchSizeLim, kMaxStretchBytes);
-  if (encoder_.bytesSinceFlush() <= limit) return true;
+  if (encoder_.bytesSinceFlush() <= cfg_->sizeLimit) return true;
   if (!backward_) {
     finishStretchData();
     return true;
@@ -283,8 +357,8 @@ bool StretchBuilder::columnDone() {
 
 void StretchBuilder::finishStretchData() {
   encoder_.flushStretch();
-  core_.s.maxstretchlen = int(std::max<long long>(core_.s.maxstretchlen, columnsSent_));
-  records_.splitList.push_back(out_.tell());
+  job_->maxColumns = std::max(job_->maxColumns, columnsSent_);
+  job_->splits.push_back(out_.tell());
   out_.write(kPlaceholderHeader, kStretchHeaderBytes);
   // Every piece is a pass of its own over the band from its start: it opens
   // with all the columns the stretch has sent so far.
@@ -293,8 +367,25 @@ void StretchBuilder::finishStretchData() {
 
 namespace {
 
+// column ^= delta, and delta := 0 (kDeltaStride bytes each).
+void xorAndClear(std::uint8_t* column, std::uint8_t* delta) {
+#if defined(__SSE2__)
+  for (int at = 0; at < kDeltaStride; at += 16) {
+    auto* c = reinterpret_cast<__m128i*>(column + at);
+    auto* d = reinterpret_cast<__m128i*>(delta + at);
+    _mm_store_si128(c, _mm_xor_si128(_mm_load_si128(c), _mm_load_si128(d)));
+    _mm_store_si128(d, _mm_setzero_si128());
+  }
+#else
+  for (int k = 0; k < kDeltaStride; ++k) {
+    column[k] ^= delta[k];
+    delta[k] = 0;
+  }
+#endif
+}
+
 // The column byte and bit a slot fires, if any.
-ColumnBit slotTarget(const NozzleTables& nz, const Settings& s, int row, int slotNo) {
+ColumnBit slotTarget(const NozzleTables& nz, const BuildSettings& s, int row, int slotNo) {
   const bool colourLayout = s.band64 == 64;
   if (slotNo < 2) {
     if (s.skipwater || row >= NozzleTables::kWaterRows) return {};
@@ -307,8 +398,8 @@ ColumnBit slotTarget(const NozzleTables& nz, const Settings& s, int row, int slo
 }  // namespace
 
 void StretchBuilder::columnLoopSlow() {
-  const Settings& s = core_.s;
-  const int limit = layout_.endx1200;
+  const BuildSettings& s = *cfg_;
+  const int limit = s.endx1200;
   struct Reader {
     PackBitsSlot slot;
     ColumnBit target;
@@ -339,15 +430,18 @@ void StretchBuilder::addRuns(const std::uint8_t* data, int length, int start, in
                              std::uint8_t mask) {
   // Dot i of the row fires at column start + i; the nozzle bit toggles
   // wherever a dot differs from the one before it.
+  std::uint8_t* delta = delta_.data() + byte;  // the byte of column c is delta[c * kDeltaStride]
+  std::uint8_t* changed = changed_.data();
   unsigned previous = 0;  // the last dot of the byte before
   int column = start;     // the column of the next byte's first dot
   auto addByte = [&](unsigned b) {
     unsigned change = (b ^ ((b >> 1) | (previous << 7))) & 0xFF;
     previous = b & 1;
-    while (change) {
-      const int i = __builtin_clz(change) - 24;
-      if (column + i <= last) toggles_.push_back({column + i, byte, mask});
-      change &= ~(0x80u >> i);
+    for (; change; change &= change - 1) {
+      const int at = column + 7 - __builtin_ctz(change);
+      if (at > last) continue;
+      delta[std::size_t(at) * kDeltaStride] ^= mask;
+      changed[at] = 1;
     }
     column += 8;
   };
@@ -365,12 +459,15 @@ void StretchBuilder::addRuns(const std::uint8_t* data, int length, int start, in
     }
     for (int k = 1; k < copies && column <= last; ++k) addByte(b);
   });
-  if (previous && column <= last) toggles_.push_back({column, byte, mask});
+  if (previous && column <= last) {
+    delta[std::size_t(column) * kDeltaStride] ^= mask;
+    changed[column] = 1;
+  }
 }
 
 void StretchBuilder::columnLoopFast() {
-  const Settings& s = core_.s;
-  const int limit = layout_.endx1200;
+  const BuildSettings& s = *cfg_;
+  const int limit = s.endx1200;
   long long lastData = -1;
   bool any = false;
   // The last column: the one after every row has been read to its end.
@@ -387,8 +484,18 @@ void StretchBuilder::columnLoopFast() {
   }
   long long lastColumn = any ? std::max<long long>(lastData + 1, 4) : 4;
   int last = int(std::min<long long>(lastColumn, limit));
+  // A forward pass sends every column up to the last: a backward pass
+  // built on another thread may align on the count now.
+  if (!backward_) job_->publishColumns(last + 1);
 
-  toggles_.clear();
+  // What changes from each column to the next, as XOR masks. The image is
+  // all zero between stretches: each row is cleared as it is used.
+  const std::size_t rows = std::size_t(last) + 1;
+  if (!deltaClean_) std::fill(delta_.begin(), delta_.end(), std::uint8_t(0));
+  if (delta_.size() < rows * kDeltaStride) delta_.resize(rows * kDeltaStride, 0);
+  deltaClean_ = false;
+  changed_.assign(rows + 1, 0);
+  changed_[rows] = 1;  // stops the search for the next change
   for (std::size_t i = 0; i < slots_.size(); ++i) {
     const Slot& sl = slots_[i];
     if (sl.start == kEmptySlot || sl.length <= 0) continue;
@@ -397,26 +504,22 @@ void StretchBuilder::columnLoopFast() {
     if (target.byte < 0 || start > last) continue;
     addRuns(sl.data, sl.length, start, last, std::uint8_t(target.byte), target.mask);
   }
-  // The toggles in column order (counting sort).
-  togglesAt_.assign(std::size_t(last) + 2, 0);
-  for (const Toggle& t : toggles_) ++togglesAt_[std::size_t(t.column) + 1];
-  for (std::size_t c = 1; c < togglesAt_.size(); ++c) togglesAt_[c] += togglesAt_[c - 1];
-  sorted_.resize(toggles_.size());
-  fillAt_.assign(togglesAt_.begin(), togglesAt_.end() - 1);
-  for (const Toggle& t : toggles_) sorted_[std::size_t(fillAt_[std::size_t(t.column)]++)] = t;
 
-  std::uint8_t column[kColumnBytes] = {};
-  int lastChange = -2;   // the column state was last changed here
-  std::size_t next = 0;  // the next toggle in column order
-  for (int col = 0; col <= last;) {
-    for (; next < sorted_.size() && sorted_[next].column == col; ++next)
-      column[sorted_[next].byte] ^= sorted_[next].mask;
-    if (togglesAt_[std::size_t(col)] < togglesAt_[std::size_t(col) + 1]) lastChange = col;
+  alignas(16) std::uint8_t column[kDeltaStride] = {};  // the bytes past kColumnBytes stay 0
+  int lastChange = -2;  // the column state was last changed here
+  int col = 0;
+  for (; col <= last;) {
+    if (changed_[std::size_t(col)]) {
+      xorAndClear(column, delta_.data() + std::size_t(col) * kDeltaStride);
+      lastChange = col;
+    }
     // Unchanged for two columns: the column repeats the one two back, and
     // so do all up to the next change.
     const bool repeats = col - lastChange >= 2;
     if (repeats && encoder_.canRepeat()) {
-      const int upTo = next < sorted_.size() ? std::min(sorted_[next].column - 1, last) : last;
+      const auto* next =
+          static_cast<const std::uint8_t*>(std::memchr(changed_.data() + col + 1, 1, std::size_t(last - col + 1)));
+      const int upTo = int(next - changed_.data()) - 1;
       encoder_.repeatColumns(upTo - col + 1);
       columnsSent_ += upTo - col + 1;
       col = upTo + 1;
@@ -426,29 +529,10 @@ void StretchBuilder::columnLoopFast() {
     if (!columnDone()) last = std::min(last, std::max(col + 1, 4));
     ++col;
   }
-}
-
-void StretchBuilder::endBand(int& position, int& stretchesLeft, std::uint8_t* band, int length, int layer) {
-  int rowsToSkip = 0;
-  bool layerEnded = false;
-  const long long start = out_.tell();
-  if (core_.backwardPass) bandCopy_.assign(band, band + length);  // the mirror rewrites the rows
-  buildStretch(band, length, rowsToSkip, layerEnded);
-  if (forwardRebuild_ && core_.backwardPass) {
-    out_.seek(start);
-    core_.backwardPass = false;
-    rowsToSkip = 0;
-    layerEnded = false;
-    buildStretch(bandCopy_.data(), length, rowsToSkip, layerEnded);
-  }
-  records_.stretchColumns = stretchColumns_;
-  records_.powderReduceCheck(position, layer);
-  --stretchesLeft;
-  if (layerEnded && layer > 750 / notnul(core_.s.layerMicrons))
-    stretchesLeft = clampInt(stretchesLeft - core_.s.skipstretches, 0, 999);
-  lastStretchBackward = core_.backwardPass;
-  records_.writeStretchRecord(stretchesLeft);
-  out_.settle();
+  // A stretch cut short leaves rows behind it.
+  for (std::size_t c = std::size_t(col); c < rows; ++c)
+    if (changed_[c]) std::memset(delta_.data() + c * kDeltaStride, 0, kDeltaStride);
+  deltaClean_ = true;
 }
 
 }  // namespace ph

@@ -2,16 +2,23 @@
 // The stretch builder: places the four colour planes of a band's raster
 // rows on the print head's nozzles (mirrored for the backward passes of
 // bidirectional printing), walks the band column by column along Y and
-// hands each 54-byte nozzle column to the encoder.
+// encodes each 54-byte nozzle column into the stretch's data.
+//
+// A build reads only its job and the values fixed for the conversion, so
+// builders on several threads can make the stretches of one job at once.
+#include <array>
+#include <atomic>
 #include <cstdint>
+#include <future>
+#include <string>
 #include <vector>
+
+#include "host/jobdata/dmc_out.h"
+#include "host/jobdata/stretch_encoder.h"
 
 namespace ph {
 
 class HostCore;
-class DmcOut;
-class DmcRecordWriter;
-class StretchEncoder;
 struct JobLayout;
 struct LookupTables;
 struct NozzleTables;
@@ -23,27 +30,78 @@ struct NozzleTables;
 // to a 1000-dot page: 8 x (125 - decoded length).
 int mirrorRow(std::uint8_t* row, int length, const LookupTables& tables, int* usedLength = nullptr);
 
+// True when the rows of a band end the layer (a "W" or a byte that is no
+// row code within its first `band` rows): the walk of buildStretch without
+// the placing.
+bool bandEndsLayer(const std::uint8_t* rows, int length, int band);
+
+// What a build reads besides its band: fixed when the conversion starts.
+struct BuildSettings {
+  int band64 = 64;
+  int endx1200 = 2000;
+  std::array<int, 10> kcmyoff{};
+  int CartridgeDist = 0;
+  int hazeRemove = 0;
+  int moveBackAlign = 0;
+  long long sizeLimit = 0;  // stretchSizeLim, kept below what a record can hold
+  bool blackPrint = false;
+  bool skipwater = false;
+  bool pictureMode = false;
+  // The plain slot-by-slot column loop and byte-by-byte encoder, kept as
+  // the reference the fast path is tested against; the output is the same.
+  bool slowColumnLoop = false;
+
+  static BuildSettings take(const HostCore& core, const JobLayout& layout, bool slowColumnLoop);
+  int bandRows() const;
+};
+
+// One band to build, with the state it is built in, and the result.
+struct StretchJob {
+  // The band's rows as the row parser collected them; left unchanged.
+  std::vector<std::uint8_t> band;
+  int length = 0;
+  // The state the stretch is built in: its direction, the data bytes the
+  // encoder has counted since its last flush, and (for a backward pass)
+  // the columns of the last forward stretch, given or to come from
+  // `partner`.
+  bool backward = false;
+  long long initialBytes = 0;
+  long long forwardColumns = 0;
+  std::shared_future<long long> partner;
+  // This stretch's columns, published as soon as a forward build knows
+  // them (a backward pass after it aligns on them).
+  std::promise<long long> columnsPromise;
+  bool columnsPublished = false;
+  long long publishedColumns = 0;
+
+  // The record writer's part, fixed when the band was complete.
+  int position = 0;  // Y of the stretch, in dots
+  int layer = 0;
+  int stretchesLeft = 0;  // after this one
+
+  // Result.
+  bool built = false;
+  std::atomic<bool> done{false};
+  std::vector<std::uint8_t> data;  // the encoded stretch, split headers included
+  std::vector<long long> splits;   // offsets in data where a new piece starts
+  bool rebuiltForward = false;     // a backward pass that outgrew the limit
+  long long columnsSent = 0;       // columns of the final build
+  long long stretchColumns = 0;    // columns for the powder code
+  long long maxColumns = 0;        // longest piece or stretch, over every attempt
+  std::vector<std::string> log;    // lines for the operator log, in order
+
+  void publishColumns(long long columns);
+};
+
 class StretchBuilder {
  public:
   static constexpr int kEmptySlot = 99999;
 
-  StretchBuilder(HostCore& core, const LookupTables& tables, const NozzleTables& nozzles, JobLayout& layout,
-                 StretchEncoder& encoder, DmcRecordWriter& records, DmcOut& out);
+  StretchBuilder(const LookupTables& tables, const NozzleTables& nozzles);
 
-  // Builds and records the stretch of one band (length bytes of rows);
-  // position (Y in dots) moves on by a band, stretchesLeft counts down.
-  void endBand(int& position, int& stretchesLeft, std::uint8_t* band, int length, int layer);
-  // Builds the stretch data of the band; returns the row bytes consumed.
-  int buildStretch(std::uint8_t* rows, int length, int& rowsToSkip, bool& layerEnded);
-
-  void startConversion();
-
-  bool lastStretchBackward = false;
-  // One bit report at the next stretch ("bitreport").
-  bool bitReport = false;
-  // The plain slot-by-slot column loop, kept as the reference that the fast
-  // loop is tested against; the output is the same.
-  bool slowColumnLoop = false;
+  // Builds the job's stretch in the job's state. A backward pass that
+  // outgrows the size limit is built again as a forward pass.
+  void build(StretchJob& job, const BuildSettings& settings);
 
  private:
   struct Slot {
@@ -51,11 +109,10 @@ class StretchBuilder {
     const std::uint8_t* data = nullptr;
     int length = 0;
   };
-  int bandRows() const;
+  void buildStretch(std::uint8_t* rows, bool backward, long long initialBytes);
   void placePlane(int row, int plane, std::uint8_t* data, int n, bool backward, int maxOffset);
   bool skipLeadingZeros(Slot& slot);
   void backwardAlign();
-  void report();
   void columnLoopFast();
   void columnLoopSlow();
   // After each column: counts it and splits a forward stretch that grew
@@ -64,35 +121,31 @@ class StretchBuilder {
   bool columnDone();
   void finishStretchData();
 
-  HostCore& core_;
   const LookupTables& tables_;
   const NozzleTables& nozzles_;
-  JobLayout& layout_;
-  StretchEncoder& encoder_;
-  DmcRecordWriter& records_;
-  DmcOut& out_;
+  const BuildSettings* cfg_ = nullptr;
+  StretchJob* job_ = nullptr;
+  DmcOut out_;
+  StretchEncoder encoder_{out_};
 
   std::vector<Slot> slots_;                          // 5 per row: water, water (second line), C, M, Y
   std::vector<std::vector<std::uint8_t>> repacked_;  // trimmed water rows, per row
-  std::vector<std::uint8_t> bandCopy_;
+  std::vector<std::uint8_t> mirrored_;               // a backward pass mirrors a copy of the band
   int rowsWithData_ = 0;
   bool backward_ = false;
   bool forwardRebuild_ = false;
-  long long columnsSent_ = 0;  // columns of the stretch so far, over all pieces
-  long long stretchColumns_ = 0;
-  long long forwardColumns_ = 0;  // the last forward stretch's columns
+  long long columnsSent_ = 0;     // columns of the stretch so far, over all pieces
   long long alignedColumns_ = 0;  // a backward pass's columns from its alignment
 
   // Work buffers of the fast loop: a nozzle bit switches on at the first
-  // column of each run of dots of its row and off behind it.
-  struct Toggle {
-    int column;
-    std::uint8_t byte;
-    std::uint8_t mask;
-  };
+  // column of each run of dots of its row and off behind it; delta_ holds
+  // per column the bits that switch there, changed_ marks those columns.
   void addRuns(const std::uint8_t* data, int length, int start, int last, std::uint8_t byte, std::uint8_t mask);
-  std::vector<Toggle> toggles_, sorted_;
-  std::vector<int> togglesAt_, fillAt_;
+  std::vector<std::uint8_t> delta_, changed_;
+  bool deltaClean_ = true;  // false while a build has rows in it
 };
+
+// "bitreport": the nozzle of every row and slot, one log line each.
+void reportBits(HostCore& core, const BuildSettings& settings, const NozzleTables& nozzles);
 
 }  // namespace ph

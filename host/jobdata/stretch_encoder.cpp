@@ -26,23 +26,50 @@ std::string sixBitCount(std::uint8_t tag, long long n) {
 
 namespace {
 
-bool allZero(const std::uint8_t* p) {
-  std::uint64_t acc = 0, w;
-  for (int i = 0; i + 8 <= kColumnBytes; i += 8) {
-    std::memcpy(&w, p + i, 8);
-    acc |= w;
+constexpr std::uint64_t kAllBytes = (1ull << kColumnBytes) - 1;
+
+// Bit i set where byte i of the column is zero, and where it equals the
+// byte of the reference.
+struct ByteClasses {
+  std::uint64_t zero = 0, same = 0;
+};
+
+ByteClasses classify(const std::uint8_t* column, const std::uint8_t* ref) {
+  ByteClasses m;
+#if defined(__SSE2__)
+  // Bytes 0-47 in three blocks of 16, then 38-53 for the last six.
+  const __m128i nothing = _mm_setzero_si128();
+  for (int at : {0, 16, 32, 38}) {
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + at));
+    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + at));
+    m.zero |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(c, nothing)))) << at;
+    m.same |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(c, r)))) << at;
   }
-  std::uint32_t tail;
-  std::memcpy(&tail, p + kColumnBytes - 4, 4);  // the last 6 bytes, overlapping
-  acc |= tail;
-  std::uint16_t t2;
-  std::memcpy(&t2, p + 48, 2);
-  return (acc | t2) == 0;
+#else
+  for (int i = 0; i < kColumnBytes; ++i) {
+    m.zero |= std::uint64_t(column[i] == 0) << i;
+    m.same |= std::uint64_t(column[i] == ref[i]) << i;
+  }
+#endif
+  return m;
+}
+
+// The zero bytes at the end of the column.
+int trailingZeros(std::uint64_t zero) {
+  const std::uint64_t top = ~(zero << (64 - kColumnBytes));  // byte 53 at bit 63
+  return __builtin_clzll(top);  // the low bits of top are set, so it is never 0
 }
 
 }  // namespace
 
+void StretchEncoder::drainStage() {
+  out_.write(stage_.data(), std::size_t(staged_));
+  bytesSinceFlush_ += staged_;
+  staged_ = 0;
+}
+
 void StretchEncoder::emitDigits(std::uint8_t tag, long long n) {
+  room(11);  // a 64-bit count in 6-bit digits
   for (; n > 0; n >>= 6) putByte(std::uint8_t(tag | (n & 63)));
 }
 
@@ -51,6 +78,7 @@ void StretchEncoder::emitZeroCount(long long n) {
   // as a literal zero, 61440 zeros and a literal zero at a time.
   static constexpr std::uint8_t chunk[7] = {0x81, 0x00, 0x00, 0x00, 0x0F, 0x81, 0x00};
   while (n > 65536) {
+    room(sizeof chunk);
     for (std::uint8_t b : chunk) putByte(b);
     n -= 61442;
   }
@@ -58,20 +86,22 @@ void StretchEncoder::emitZeroCount(long long n) {
 }
 
 void StretchEncoder::emitLiterals(long long k, std::uint8_t combined) {
-  auto oldest = [this]() {
-    assert(pendingLen_ <= kHistory);
-    const std::uint8_t b = history_[std::size_t((streamPos_ - pendingLen_) & (kHistory - 1))];
-    --pendingLen_;
-    return b;
-  };
-  while (k > 60) {
-    putByte(0x81);
-    putByte(oldest());
-    --k;
-  }
   if (k <= 0) return;
+  assert(pendingLen_ <= kHistory);  // literals come from the history
+  room(2 * k + 1);
+  for (; k > 60; --k) {
+    putByte(0x81);
+    putByte(history_[std::size_t((streamPos_ - pendingLen_) & (kHistory - 1))]);
+    --pendingLen_;
+  }
   putByte(combined ? combined : std::uint8_t(0x80 + k));
-  for (; k > 0; --k) putByte(oldest());
+  // The k oldest pending bytes, in at most two pieces of the ring.
+  const auto from = std::size_t((streamPos_ - pendingLen_) & (kHistory - 1));
+  const std::size_t first = std::min<std::size_t>(std::size_t(k), kHistory - from);
+  std::memcpy(stage_.data() + staged_, history_.data() + from, first);
+  std::memcpy(stage_.data() + staged_ + first, history_.data(), std::size_t(k) - first);
+  staged_ += int(k);
+  pendingLen_ -= k;
 }
 
 void StretchEncoder::startStretch() {
@@ -87,9 +117,30 @@ void StretchEncoder::startPieceAfter(long long columns) {
   zeroRun_ = columns * kColumnBytes;
 }
 
-void StretchEncoder::putDataBytes(const std::uint8_t* bytes, int count) {
-  out_.write(bytes, std::size_t(count));
-  bytesSinceFlush_ += count;
+void StretchEncoder::endSameRun(bool zeroByte) {
+  const long long k = pendingLen_ - sameRun_ - 1;
+  if (k == 1 && sameRun_ < 32) {
+    emitLiterals(1, std::uint8_t(0xC0 + sameRun_));
+    sameRun_ = 0;
+  } else {
+    emitLiterals(k);
+  }
+  emitDigits(0x40, sameRun_);
+  pendingLen_ = 1;
+  zeroRun_ = zeroByte ? 1 : 0;
+}
+
+void StretchEncoder::endZeroRun(bool sameByte) {
+  const long long k = pendingLen_ - zeroRun_ - 1;
+  if (k == 1 && zeroRun_ < 32) {
+    emitLiterals(1, std::uint8_t(0xE0 + zeroRun_));
+    zeroRun_ = 0;
+  } else {
+    emitLiterals(k);
+  }
+  emitZeroCount(zeroRun_);
+  sameRun_ = sameByte ? 1 : 0;
+  pendingLen_ = 1;
 }
 
 void StretchEncoder::encodeByte(std::uint8_t b, std::uint8_t ref) {
@@ -97,35 +148,13 @@ void StretchEncoder::encodeByte(std::uint8_t b, std::uint8_t ref) {
   ++pendingLen_;
   if (b == 0) ++zeroRun_;
   if (b != ref) {
-    if (sameRun_ > 1 && sameRun_ > zeroRun_) {
-      const long long k = pendingLen_ - sameRun_ - 1;
-      if (k == 1 && sameRun_ < 32) {
-        emitLiterals(1, std::uint8_t(0xC0 + sameRun_));
-        sameRun_ = 0;
-      } else {
-        emitLiterals(k);
-      }
-      emitDigits(0x40, sameRun_);
-      pendingLen_ = 1;
-      zeroRun_ = b == 0 ? 1 : 0;
-    }
+    if (sameRun_ > 1 && sameRun_ > zeroRun_) endSameRun(b == 0);
     sameRun_ = 0;
   } else {
     ++sameRun_;
   }
   if (b != 0) {
-    if (zeroRun_ > 1 && zeroRun_ > sameRun_) {
-      const long long k = pendingLen_ - zeroRun_ - 1;
-      if (k == 1 && zeroRun_ < 32) {
-        emitLiterals(1, std::uint8_t(0xE0 + zeroRun_));
-        zeroRun_ = 0;
-      } else {
-        emitLiterals(k);
-      }
-      emitZeroCount(zeroRun_);
-      sameRun_ = b == ref ? 1 : 0;
-      pendingLen_ = 1;
-    }
+    if (zeroRun_ > 1 && zeroRun_ > sameRun_) endZeroRun(b == ref);
     zeroRun_ = 0;
   }
   if (zeroRun_ == 0 && sameRun_ == 0 && pendingLen_ >= 60) emitLiterals(60);
@@ -144,51 +173,120 @@ void StretchEncoder::afterColumn() {
   }
 }
 
-void StretchEncoder::encodeBytes(const std::uint8_t* column, const std::uint8_t* ref) {
+void StretchEncoder::encodeBytes(const std::uint8_t* column, const std::uint8_t* ref, std::uint64_t zero,
+                                 std::uint64_t same) {
   if (plain) {
     for (int i = 0; i < kColumnBytes; ++i) encodeByte(column[i], ref[i]);
     return;
   }
   // Bytes of one class (zero or not, equal to the reference or not) after
   // the first of a run only extend the runs: the first byte of each run of
-  // a class goes through encodeByte, the rest are counted.
-  std::uint64_t zero = 0, same = 0;
-#if defined(__SSE2__)
-  // Bytes 0-47 in three blocks of 16, then 38-53 for the last six.
-  const __m128i nothing = _mm_setzero_si128();
-  for (int at : {0, 16, 32, 38}) {
-    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(column + at));
-    const __m128i r = _mm_loadu_si128(reinterpret_cast<const __m128i*>(ref + at));
-    zero |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(c, nothing)))) << at;
-    same |= std::uint64_t(unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(c, r)))) << at;
-  }
-#else
-  for (int i = 0; i < kColumnBytes; ++i) {
-    zero |= std::uint64_t(column[i] == 0) << i;
-    same |= std::uint64_t(column[i] == ref[i]) << i;
-  }
-#endif
-  const std::uint64_t change = ((zero ^ (zero >> 1)) | (same ^ (same >> 1))) & ((1ull << (kColumnBytes - 1)) - 1);
-  for (int i = 0; i < kColumnBytes;) {
+  // a class takes the steps of encodeByte, the rest are counted. The
+  // counters stay in locals, stored only around what writes.
+  long long pos = streamPos_, pend = pendingLen_, zr = zeroRun_, sr = sameRun_;
+  auto store = [&] {
+    streamPos_ = pos;
+    pendingLen_ = pend;
+    zeroRun_ = zr;
+    sameRun_ = sr;
+  };
+  auto load = [&] {
+    pos = streamPos_;
+    pend = pendingLen_;
+    zr = zeroRun_;
+    sr = sameRun_;
+  };
+  const std::uint64_t change = ((zero ^ (zero >> 1)) | (same ^ (same >> 1))) & (kAllBytes >> 1);
+  // Runs of bytes both zero and unchanged only lengthen every count: the
+  // loop visits the other runs and counts those in between.
+  std::uint64_t starts = ((change << 1) | 1) & ~(zero & same) & kAllBytes;
+  int counted = 0;  // bytes of the column taken into the counts
+  while (starts) {
+    const int i = __builtin_ctzll(starts);
+    starts &= starts - 1;
+    const long long gap = i - counted;
+    pos += gap;
+    pend += gap;
+    zr += gap;
+    sr += gap;
     const std::uint64_t after = change >> i;
     const int end = after ? i + __builtin_ctzll(after) : kColumnBytes - 1;  // the run's last byte
     const long long more = end - i;
     const bool z = (zero >> i) & 1, e = (same >> i) & 1;
-    if (z && e) {
-      streamPos_ += more + 1;
-      pendingLen_ += more + 1;
-      zeroRun_ += more + 1;
-      sameRun_ += more + 1;
-    } else if (!z && !e) {
-      for (int k = i; k <= end; ++k) encodeByte(column[k], ref[k]);
+    counted = end + 1;
+    ++pos;
+    ++pend;
+    if (z) ++zr;
+    // The commonest run end: one literal byte and a short run, as one
+    // combined code (what endSameRun and endZeroRun write then).
+    auto combined = [&](std::uint8_t code) {
+      room(2);
+      putByte(code);
+      putByte(history_[std::size_t((pos - pend) & (kHistory - 1))]);
+      pend = 1;
+    };
+    if (!e) {
+      if (sr > 1 && sr > zr) {
+        if (pend - sr - 1 == 1 && sr < 32) {
+          combined(std::uint8_t(0xC0 + sr));
+          zr = z ? 1 : 0;
+        } else {
+          store();
+          endSameRun(z);
+          load();
+        }
+      }
+      sr = 0;
     } else {
-      encodeByte(column[i], ref[i]);
-      streamPos_ += more;
-      pendingLen_ += more;
-      (z ? zeroRun_ : sameRun_) += more;
+      ++sr;
     }
-    i = end + 1;
+    if (!z) {
+      if (zr > 1 && zr > sr) {
+        if (pend - zr - 1 == 1 && zr < 32) {
+          combined(std::uint8_t(0xE0 + zr));
+          sr = e ? 1 : 0;
+        } else {
+          store();
+          endZeroRun(e);
+          load();
+        }
+      }
+      zr = 0;
+    }
+    if (zr == 0 && sr == 0 && pend >= 60) {
+      store();
+      emitLiterals(60);
+      load();
+    }
+    if (z || e) {
+      pos += more;
+      pend += more;
+      (z ? zr : sr) += more;
+      continue;
+    }
+    // Both runs are 0 now: the rest only pend, and every 60 pending bytes
+    // go out as a literal block.
+    for (long long left = more; left > 0;) {
+      const long long step = std::max<long long>(1, 60 - pend);
+      if (step > left) {
+        pos += left;
+        pend += left;
+        break;
+      }
+      pos += step;
+      pend += step;
+      left -= step;
+      store();
+      emitLiterals(60);
+      load();
+    }
   }
+  const long long gap = kColumnBytes - counted;
+  pos += gap;
+  pend += gap;
+  zr += gap;
+  sr += gap;
+  store();
 }
 
 void StretchEncoder::encodeColumn(const std::uint8_t* column, bool repeatsTwoBack) {
@@ -197,21 +295,24 @@ void StretchEncoder::encodeColumn(const std::uint8_t* column, bool repeatsTwoBac
   const std::uint8_t* ref = cols_[std::size_t(refSlot)].data();
   bool zero;
   int trailing;
+  ByteClasses classes;
+  bool classified = false;
   if (repeatsTwoBack && !plain) {
     zero = colZero_[std::size_t(refSlot)];
     trailing = trailingZeros_[std::size_t(refSlot)];
   } else {
-    zero = allZero(column);
-    trailing = 0;
-    while (trailing < kColumnBytes && column[kColumnBytes - 1 - trailing] == 0) ++trailing;
-    repeatsTwoBack = zero ? colZero_[std::size_t(refSlot)] : std::memcmp(column, ref, kColumnBytes) == 0;
+    classes = classify(column, ref);
+    classified = true;
+    zero = classes.zero == kAllBytes;
+    trailing = trailingZeros(classes.zero);
+    repeatsTwoBack = classes.same == kAllBytes;
   }
   const std::size_t at = std::size_t(streamPos_ & (kHistory - 1));
   const std::size_t first = std::min<std::size_t>(kColumnBytes, kHistory - at);
   std::memcpy(history_.data() + at, column, first);
   std::memcpy(history_.data(), column + first, kColumnBytes - first);
   if (plain) {
-    encodeBytes(column, ref);
+    encodeBytes(column, ref, 0, 0);
   } else if (zero && repeatsTwoBack) {
     // Every byte extends both runs.
     streamPos_ += kColumnBytes;
@@ -226,7 +327,8 @@ void StretchEncoder::encodeColumn(const std::uint8_t* column, bool repeatsTwoBac
     sameRun_ += kColumnBytes;
     zeroRun_ = trailing;
   } else {
-    encodeBytes(column, ref);
+    if (!classified) classes = classify(column, ref);
+    encodeBytes(column, ref, classes.zero, classes.same);
   }
   afterColumn();
   std::memcpy(cols_[std::size_t(slot)].data(), column, kColumnBytes);
@@ -247,9 +349,16 @@ void StretchEncoder::repeatColumns(long long n) {
   // this only lengthens the runs and writes nothing.
   const std::uint8_t* column = cols_[std::size_t(newest_)].data();
   const long long bytes = n * kColumnBytes;
-  const long long from = std::max(streamPos_, streamPos_ + bytes - kHistory);
-  for (long long p = from; p < streamPos_ + bytes; ++p)
-    history_[std::size_t(p & (kHistory - 1))] = column[(p - streamPos_) % kColumnBytes];
+  // Only the last kHistory bytes of the stream can still be needed.
+  const long long end = streamPos_ + bytes;
+  for (long long p = std::max(streamPos_, end - kHistory); p < end;) {
+    const auto inColumn = std::size_t((p - streamPos_) % kColumnBytes);
+    const auto at = std::size_t(p & (kHistory - 1));
+    const std::size_t k =
+        std::min({std::size_t(kColumnBytes) - inColumn, std::size_t(kHistory) - at, std::size_t(end - p)});
+    std::memcpy(history_.data() + at, column + inColumn, k);
+    p += (long long)k;
+  }
   streamPos_ += bytes;
   pendingLen_ += bytes;
   sameRun_ += bytes;
@@ -267,11 +376,13 @@ void StretchEncoder::flushStretch() {
   if (zeroRun_ < sameRun_) {
     emitDigits(0x40, sameRun_);
   } else {
+    room(2);
     putByte(0x81);
     putByte(0x00);
     emitZeroCount(zeroRun_ - 1);
   }
   pendingLen_ = zeroRun_ = sameRun_ = 0;
+  drainStage();
   bytesSinceFlush_ = 0;
 }
 

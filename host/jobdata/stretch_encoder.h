@@ -46,22 +46,31 @@ class StretchEncoder {
   // After a split: the next piece opens with as many empty columns as the
   // stretch has sent so far, and an empty window.
   void startPieceAfter(long long columns);
-  // Bytes written to the .dmc and counted as stretch data.
-  void putDataBytes(const std::uint8_t* bytes, int count);
-  long long bytesSinceFlush() const { return bytesSinceFlush_; }
+  long long bytesSinceFlush() const { return bytesSinceFlush_ + staged_; }
+  // A stretch built apart from the ones before it takes over their count.
+  void setBytesSinceFlush(long long n) { bytesSinceFlush_ = n - staged_; }
 
  private:
-  void putByte(std::uint8_t b) {
-    out_.put(b);
-    ++bytesSinceFlush_;
+  // Written bytes go through a staging buffer, handed on when it is full
+  // and at every flush; room(n) makes space for n more.
+  void putByte(std::uint8_t b) { stage_[std::size_t(staged_++)] = b; }
+  void room(long long n) {
+    if (staged_ + n > kStage) drainStage();
   }
+  void drainStage();
   void emitDigits(std::uint8_t tag, long long n);
   void emitZeroCount(long long n);
   // The oldest k pending bytes as literal blocks of at most 60 bytes; the
   // last block may be a combined code when combined != 0.
   void emitLiterals(long long k, std::uint8_t combined = 0);
   void encodeByte(std::uint8_t b, std::uint8_t ref);
-  void encodeBytes(const std::uint8_t* column, const std::uint8_t* ref);
+  // The column's bytes with bit masks of its zero bytes and of the bytes
+  // equal to the reference.
+  void encodeBytes(const std::uint8_t* column, const std::uint8_t* ref, std::uint64_t zero, std::uint64_t same);
+  // A byte ends the pending unchanged run, or zero run, that is long
+  // enough to be sent as a count.
+  void endSameRun(bool zeroByte);
+  void endZeroRun(bool sameByte);
   void afterColumn();
 
   DmcOut& out_;
@@ -76,7 +85,10 @@ class StretchEncoder {
   std::array<std::uint8_t, kHistory> history_{};
   long long streamPos_ = 0;
   long long pendingLen_ = 0, zeroRun_ = 0, sameRun_ = 0;
-  long long bytesSinceFlush_ = 0;
+  long long bytesSinceFlush_ = 0;  // not counting the staged bytes
+  static constexpr int kStage = 8192;
+  std::array<std::uint8_t, kStage> stage_;
+  int staged_ = 0;
 };
 
 }  // namespace ph

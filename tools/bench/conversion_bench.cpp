@@ -1,12 +1,14 @@
 // Times the conversion of a .p3d job against reading it once (the scan).
 //
-//   conversion_bench --p3d JOB.p3d [--microns N] [--repeat N] [--slow]
+//   conversion_bench --p3d JOB.p3d [--microns N] [--repeat N] [--workers N] [--slow]
 //   conversion_bench --synthetic DIAMETER_MM HEIGHT_MM --p3d OUT.p3d ...
 //
 // --synthetic first writes a cylinder job the way the slicer lays out a
 // coloured model (full water inside, a dithered colour skin, 250 um layers).
-// --slow uses the slot-by-slot column loop that the fast one is tested
-// against.
+// --workers sets the threads that build stretches (default: the
+// processors less the reading and parsing threads; 1 does everything on
+// the calling thread). --slow uses the slot-by-slot column loop that the
+// fast one is tested against.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -75,6 +77,7 @@ int main(int argc, char** argv) {
   bool slow = false;
   double diameter = 0, height = 0;
   int microns = 250;
+  int workers = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--p3d" && i + 1 < argc)
@@ -87,13 +90,16 @@ int main(int argc, char** argv) {
       diameter = std::atof(argv[++i]), height = std::atof(argv[++i]);
     else if (a == "--microns" && i + 1 < argc)
       microns = std::atoi(argv[++i]);
+    else if (a == "--workers" && i + 1 < argc)
+      workers = std::atoi(argv[++i]);
     else {
       std::fprintf(stderr, "unknown argument %s\n", a.c_str());
       return 2;
     }
   }
   if (p3d.empty()) {
-    std::fprintf(stderr, "usage: conversion_bench --p3d JOB.p3d [--synthetic D_MM H_MM] [--repeat N] [--slow]\n");
+    std::fprintf(stderr,
+                 "usage: conversion_bench --p3d JOB.p3d [--synthetic D_MM H_MM] [--repeat N] [--workers N] [--slow]\n");
     return 2;
   }
   if (diameter > 0) writeSynthetic(p3d, diameter, height);
@@ -102,7 +108,8 @@ int main(int argc, char** argv) {
   ph::LookupTables tables;
   tables.fillBitTables();
   ph::Conversion conv(f.core, tables);
-  conv.builder.slowColumnLoop = slow;
+  conv.slowColumnLoop = slow;
+  conv.workers = workers;
   f.core.s.layerMicrons = microns;
   f.core.workDir = ph::pathFolderOrCurrent(p3d);
   if (f.core.workDir.empty() || f.core.workDir.back() != '/') f.core.workDir += '/';
@@ -132,7 +139,8 @@ int main(int argc, char** argv) {
   std::printf("job %s: %.1f MB, %d layers, %d stretches per layer, %d records, .dmc %.1f MB\n", p3d.c_str(),
               double(size) / 1e6, conv.layout.printpages, conv.layout.stretchesPerLayer, conv.layout.dmcStretchCount,
               double(conv.out.tell()) / 1e6);
-  std::printf("read %.3f s, scan %.3f s, conversion %.3f s (%s column loop), conversion/scan %.2f\n", bestRead,
-              bestScan, bestConvert, slow ? "slot-by-slot" : "fast", bestConvert / bestScan);
+  std::printf("read %.3f s, scan %.3f s, conversion %.3f s (%s column loop, %d workers), conversion/scan %.2f\n",
+              bestRead, bestScan, bestConvert, slow ? "slot-by-slot" : "fast",
+              workers > 0 ? workers : ph::StretchPipeline::defaultWorkers(), bestConvert / bestScan);
   return 0;
 }

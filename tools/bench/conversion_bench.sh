@@ -2,8 +2,9 @@
 # Conversion benchmark: slices the 1,000,000-facet 80 mm sphere of the
 # slicer benchmark at 100 micrometres with layertint, then times the scan of
 # the .p3d (one reading of the file) and its conversion into .dmc jetting
-# data, best of three; with --slow also the slot-by-slot column loop that
-# the fast one is tested against.
+# data, best of five: with the default worker threads and with everything
+# on one thread; with --slow also the slot-by-slot column loop that the
+# fast one is tested against (one thread, one run).
 #
 #   tools/bench/conversion_bench.sh [BUILD_DIR] [--slow] [MODEL.stl]
 #
@@ -36,6 +37,7 @@ fi
 (cd "$work" && QT_QPA_PLATFORM=offscreen PRISM_NAMESPACE="bench$$_" "$build/bin/layertint" "-F$model" -L100 -W64 \
   -S64 -C50 -D1000 "-K$work/job.p3d" -E32767 >"$work/slice.log" 2>&1) || { tail -20 "$work/slice.log" >&2; exit 1; }
 
-"$build/bin/conversion_bench" --p3d "$work/job.p3d" --microns 100 --repeat 3
-[ "$slow" = no ] || "$build/bin/conversion_bench" --p3d "$work/job.p3d" --microns 100 --repeat 1 --slow
+"$build/bin/conversion_bench" --p3d "$work/job.p3d" --microns 100 --repeat 5
+"$build/bin/conversion_bench" --p3d "$work/job.p3d" --microns 100 --repeat 5 --workers 1 | tail -1
+[ "$slow" = no ] || "$build/bin/conversion_bench" --p3d "$work/job.p3d" --microns 100 --repeat 1 --workers 1 --slow | tail -1
 echo "machine: $(nproc) processors, $(awk '/MemTotal/ {printf "%.0f GiB", $2/1048576}' /proc/meminfo), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), load $(cut -d' ' -f1 /proc/loadavg)"

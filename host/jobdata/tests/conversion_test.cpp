@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <filesystem>
+#include <functional>
 #include <random>
 
 #include "conversion_fixture.h"
 #include "host/core/numbers.h"
+#include "host/core/param_table.h"
 
 namespace ph::testing {
 namespace {
@@ -283,34 +286,160 @@ P3dJob randomJob(unsigned seed, int layersCount, int rowsPerLayer, int width) {
   return job;
 }
 
-TEST_F(ConversionFixture, FastColumnLoopWritesTheSameBytesAsTheSlotBySlotLoop) {
+std::string recordTypes(const std::vector<DmcRecord>& records) {
+  std::string types;
+  for (const auto& r : records) types += r.type;
+  return types;
+}
+
+// The fast column loop on one thread and on four workers writes the bytes
+// of the slot-by-slot loop, and tells the operator the same.
+TEST_F(ConversionFixture, FastLoopAndWorkersWriteWhatTheSlotBySlotLoopWrites) {
   struct Case {
     const char* name;
-    void (*set)(Settings&);
+    void (*set)(Settings&, JobLayout&);
+    // Record types (split pieces left out) the job must show, so the case
+    // does what it is for.
+    const char* mustShow = "";
   } cases[] = {
-      {"defaults", [](Settings&) {}},
-      {"bidirectional", [](Settings& s) { s.bidirectional = true; }},
-      {"haze", [](Settings& s) { s.hazeRemove = 2; }},
-      {"haze, bidirectional", [](Settings& s) { s.hazeRemove = 1, s.bidirectional = true; }},
-      {"blackPrint", [](Settings& s) { s.blackPrint = true; }},
-      {"water-only", [](Settings& s) { s.band64 = 100; }},
-      {"small stretches", [](Settings& s) { s.stretchSizeLim = 1500; }},
+      {"defaults", [](Settings&, JobLayout&) {}},
+      {"bidirectional", [](Settings& s, JobLayout&) { s.bidirectional = true; }},
+      {"haze", [](Settings& s, JobLayout&) { s.hazeRemove = 2; }},
+      {"haze, bidirectional", [](Settings& s, JobLayout&) { s.hazeRemove = 1, s.bidirectional = true; }},
+      {"blackPrint", [](Settings& s, JobLayout&) { s.blackPrint = true; }},
+      {"water-only", [](Settings& s, JobLayout&) { s.band64 = 100; }},
+      {"small stretches", [](Settings& s, JobLayout&) { s.stretchSizeLim = 1500; }},
       {"odd offsets",
-       [](Settings& s) { s.kcmyoff = {-30, 3, 7, -2, 361, 368, 390, 397, 419, 426}, s.CartridgeDist = 3; }},
+       [](Settings& s, JobLayout&) {
+         s.kcmyoff = {-30, 3, 7, -2, 361, 368, 390, 397, 419, 426}, s.CartridgeDist = 3;
+       }},
+      // A backward pass that outgrows the limit is built again forward,
+      // which shifts the alternation behind it: two forward stretches in a
+      // row, which the workers could not foresee.
+      {"bidirectional, small stretches",
+       [](Settings& s, JobLayout&) { s.bidirectional = true, s.stretchSizeLim = 1500; }, "(("},
+      // Every layer opens with an empty stretch, so its first band is a
+      // backward pass; a layer ending on one is closed by an empty stretch
+      // whose bytes count into the next stretch's size.
+      {"bidirectional, added stretch, small stretches",
+       [](Settings& s, JobLayout&) { s.bidirectional = true, s.addedStretch = 1, s.stretchSizeLim = 1500; }, "<}"},
+      {"two passes", [](Settings&, JobLayout& l) { l.djpagrepeat = 2; }},
   };
+  struct Run {
+    const char* name;
+    bool slow;
+    int workers;
+  } runs[] = {{"slot by slot", true, 1}, {"fast", false, 1}, {"fast, four workers", false, 4}};
   const P3dJob job = randomJob(99, 3, 150, 900);
   for (const auto& c : cases) {
-    std::vector<std::uint8_t> bytes[2];
-    for (int slow = 0; slow < 2; ++slow) {
+    std::vector<std::uint8_t> bytes[3];
+    std::vector<std::string> logs[3];
+    for (int r = 0; r < 3; ++r) {
       ConversionRig t;
-      c.set(t.core.s);
-      t.conv->builder.slowColumnLoop = slow == 1;
+      c.set(t.core.s, t.conv->layout);
+      t.conv->slowColumnLoop = runs[r].slow;
+      t.conv->workers = runs[r].workers;
       t.convert(job);
       ASSERT_TRUE(t.logHas(".dmc created")) << c.name;
-      bytes[slow] = t.dmc();
+      bytes[r] = t.dmc();
+      logs[r] = t.log();
     }
-    EXPECT_EQ(bytes[0], bytes[1]) << c.name;
+    std::string types = recordTypes(parseRecords(bytes[0]));
+    std::erase(types, '!');
+    EXPECT_NE(types.find(c.mustShow), std::string::npos) << c.name << ": " << types;
+    for (int r = 1; r < 3; ++r) {
+      EXPECT_EQ(bytes[r], bytes[0]) << c.name << ", " << runs[r].name;
+      EXPECT_EQ(logs[r], logs[0]) << c.name << ", " << runs[r].name;
+    }
   }
+}
+
+// An operator that notes where in the log each progress step and each
+// window event came.
+struct TracingUi : FakeUi {
+  const OperatorLog* log = nullptr;
+  std::vector<std::string> trace;
+  std::function<void()> onEvents;
+  void showProgress(int percent) override {
+    FakeUi::showProgress(percent);
+    trace.push_back(plat::format("progress %d after line %d", percent, int(log->lines().size())));
+  }
+  void processEvents() override {
+    FakeUi::processEvents();
+    trace.push_back(plat::format("events after line %d", int(log->lines().size())));
+    if (onEvents) onEvents();
+  }
+};
+
+struct TracedConversion {
+  TracingUi ui;
+  plat::ManualClock clock;
+  HostCore core{ui, clock};
+  LookupTables tables;
+  Conversion conv{core, tables};
+  std::string dir = makeWorkDir();
+
+  explicit TracedConversion(int workers) {
+    // As CoreFixture leaves the core.
+    core.controls.add(Control::Kind::MenuItem, "connectcheck1", "connect check").checked = true;
+    core.controls.add(Control::Kind::MenuItem, "IgnoreHopper1", "ignore hopper");
+    core.controls.add(Control::Kind::MenuItem, "temprcontrol1", "temperature control").checked = true;
+    core.controls.add(Control::Kind::MenuItem, "NoColor1", "no color");
+    registerEarlyParams(core.params, core.s);
+    registerParamTable(core.params, core.s, core.controls);
+    tables.fillBitTables();
+    ui.log = &core.Memo1;
+    core.workDir = dir + "/";
+    conv.workers = workers;
+  }
+  ~TracedConversion() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+};
+
+// What the parser reports (a byte that is no row code, long rows of
+// backward passes), what the builders report (no backward alignment) and
+// the bit report asked for from a window event land in the log where they
+// land on one thread, between the same progress steps and events.
+TEST(ConversionOrder, LogProgressAndEventsKeepTheirPlaceWithWorkers) {
+  // A stray byte among the first rows of the last layer.
+  std::string bytes = randomJob(7, 3, 120, 1800).bytes();
+  const std::string layerStart = "\x1b*b";
+  bytes.insert(bytes.rfind(layerStart) + layerStart.size() + 4, "?");
+  std::vector<std::string> traces[2], logs[2];
+  std::vector<std::uint8_t> dmcs[2];
+  for (int r = 0; r < 2; ++r) {
+    TracedConversion t(r == 0 ? 1 : 4);
+    t.core.s.bidirectional = true;
+    t.core.s.moveBackAlign = 10000000;  // beyond every alignment try
+    int events = 0;
+    t.ui.onEvents = [&] {
+      if (++events == 2) t.conv.bitreport1Click();
+    };
+    {
+      std::FILE* f = std::fopen(t.core.workFileName("p3d").c_str(), "wb");
+      std::fwrite(bytes.data(), 1, bytes.size(), f);
+      std::fclose(f);
+    }
+    t.conv.blockbased1Click();
+    traces[r] = t.ui.trace;
+    logs[r] = t.core.Memo1.lines();
+    dmcs[r] = readFile(t.core.workFileName("dmc"));
+  }
+  auto has = [&](const std::string& text) {
+    return std::any_of(logs[0].begin(), logs[0].end(),
+                       [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  };
+  ASSERT_TRUE(has(".dmc created"));
+  EXPECT_TRUE(has(" wrong char"));
+  EXPECT_TRUE(has("blstrip error!"));
+  EXPECT_TRUE(has("d1="));
+  EXPECT_TRUE(has(" W "));  // the bit report
+  EXPECT_GT(traces[0].size(), 6u);
+  EXPECT_EQ(traces[1], traces[0]);
+  EXPECT_EQ(logs[1], logs[0]);
+  EXPECT_EQ(dmcs[1], dmcs[0]);
 }
 
 TEST_F(ConversionFixture, SplitStretchPiecesDecodeToTheirPlaceInTheBand) {

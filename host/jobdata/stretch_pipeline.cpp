@@ -1,0 +1,306 @@
+#include "host/jobdata/stretch_pipeline.h"
+
+#include <algorithm>
+
+#include "host/core/host_core.h"
+#include "host/core/numbers.h"
+#include "host/jobdata/dmc_out.h"
+#include "host/jobdata/dmc_records.h"
+
+namespace ph {
+
+namespace {
+
+// One empty column: a literal zero and a zero run of 53.
+constexpr std::uint8_t kEmptyColumn[3] = {0x81, 0x00, 0x35};
+
+// Thrown to the parser when the writing thread has given up.
+struct Abandoned : std::exception {
+  const char* what() const noexcept override { return "conversion abandoned"; }
+};
+
+std::shared_future<long long> knownColumns(long long columns) {
+  std::promise<long long> p;
+  p.set_value(columns);
+  return p.get_future().share();
+}
+
+}  // namespace
+
+StretchPipeline::StretchPipeline(HostCore& core, const LookupTables& tables, const NozzleTables& nozzles,
+                                 DmcRecordWriter& records, DmcOut& out)
+    : core_(core), tables_(tables), nozzles_(nozzles), records_(records), out_(out), builder_(tables, nozzles) {}
+
+StretchPipeline::~StretchPipeline() { stopWorkers(); }
+
+int StretchPipeline::defaultWorkers() {
+  // The .p3d is read and filtered, and parsed, on threads of their own:
+  // two processors are busy already.
+  const int processors = std::max(1, int(std::thread::hardware_concurrency()));
+  return std::max(std::min(processors, 2), processors - 2);
+}
+
+void StretchPipeline::start(const BuildSettings& build, const ParseSettings& parse, int workers) {
+  stopWorkers();
+  steps_.clear();
+  settings_ = build;
+  parse_ = parse;
+  predicted_ = Prediction{};
+  predicted_.lastForward = knownColumns(0);
+  lastStretchBackward_ = false;
+  bytesSinceFlush_ = 0;
+  forwardColumns_ = 0;
+  maxSteps_ = std::size_t(std::max(workers, 1)) * 16;
+  stopping_ = abandoned_ = false;
+  failure_ = nullptr;
+  if (workers < 2) return;
+  for (int i = 0; i < workers; ++i) threads_.emplace_back([this] { work(); });
+}
+
+void StretchPipeline::finish() { stopWorkers(); }
+
+void StretchPipeline::stopWorkers() {
+  {
+    std::lock_guard lock(mu_);
+    stopping_ = true;
+    // Stretches not begun are dropped; the ones begun only wait on earlier
+    // ones, which are begun too.
+    queue_.clear();
+  }
+  workCv_.notify_all();
+  for (auto& t : threads_) t.join();
+  threads_.clear();
+}
+
+void StretchPipeline::work() {
+  StretchBuilder builder(tables_, nozzles_);
+  for (;;) {
+    std::shared_ptr<StretchJob> job;
+    {
+      std::unique_lock lock(mu_);
+      workCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+      if (queue_.empty()) return;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    try {
+      builder.build(*job, settings_);
+      job->built = true;
+    } catch (...) {
+      // The writing thread builds it again and meets the failure itself.
+      job->built = false;
+      if (!job->columnsPublished) job->publishColumns(0);
+    }
+    bool front;  // the writing thread waits for this one
+    {
+      std::lock_guard lock(mu_);
+      job->done.store(true, std::memory_order_release);
+      front = !steps_.empty() && steps_.front().job == job;
+    }
+    if (front) writerCv_.notify_one();
+  }
+}
+
+// ---- the parser's side ----
+
+void StretchPipeline::push(Step step) {
+  if (!threaded()) {
+    steps_.push_back(std::move(step));
+    pump();
+    return;
+  }
+  const bool job = step.job != nullptr;
+  bool ready;  // the writing thread can take it at once
+  {
+    std::unique_lock lock(mu_);
+    roomCv_.wait(lock, [this] { return abandoned_ || steps_.size() < maxSteps_; });
+    if (abandoned_) throw Abandoned();
+    if (job) queue_.push_back(step.job);
+    ready = steps_.empty() && !job;
+    steps_.push_back(std::move(step));
+  }
+  // A stretch wakes a worker; the writing thread hears from the worker.
+  if (job) workCv_.notify_one();
+  if (ready) writerCv_.notify_one();
+}
+
+void StretchPipeline::defer(std::function<void()> step) { push({nullptr, std::move(step)}); }
+
+void StretchPipeline::endOfSteps(std::exception_ptr failure) {
+  if (!threaded()) return;
+  {
+    std::lock_guard lock(mu_);
+    failure_ = failure;
+    steps_.push_back({nullptr, {}, true});
+  }
+  writerCv_.notify_one();
+}
+
+void StretchPipeline::layerStart(int position, int layer, int stretchesLeft, int added) {
+  if (predicted_.lastStretchBackward && !predicted_.backward && parse_.alternating) {
+    predicted_.lastStretchBackward = false;
+    predicted_.bytesSinceFlush += sizeof kEmptyColumn;
+  }
+  predicted_.backward = parse_.alternating && added % 2 == 1;
+  defer([this, position, layer, stretchesLeft, added] { writeLayerStart(position, layer, stretchesLeft, added); });
+}
+
+std::vector<std::uint8_t> StretchPipeline::spareBand() {
+  std::lock_guard lock(mu_);
+  if (spareBands_.empty()) return {};
+  std::vector<std::uint8_t> band = std::move(spareBands_.back());
+  spareBands_.pop_back();
+  return band;
+}
+
+void StretchPipeline::endBand(int& position, int& stretchesLeft, std::vector<std::uint8_t>& band, int length,
+                              int layer) {
+  auto job = std::make_shared<StretchJob>();
+  job->band = std::move(band);
+  band = spareBand();
+  job->length = length;
+  job->layer = layer;
+  submit(std::move(job), position, stretchesLeft);
+}
+
+void StretchPipeline::endBandCopy(int& position, int& stretchesLeft, const std::uint8_t* band, int length,
+                                  int layer) {
+  auto job = std::make_shared<StretchJob>();
+  job->band = spareBand();
+  // Buffers only grow, so any of them can take the parser's place.
+  if (job->band.size() < std::size_t(length)) job->band.resize(std::size_t(length));
+  std::copy(band, band + length, job->band.begin());
+  job->length = length;
+  job->layer = layer;
+  submit(std::move(job), position, stretchesLeft);
+}
+
+void StretchPipeline::submit(std::shared_ptr<StretchJob> job, int& position, int& stretchesLeft) {
+  const ParseSettings& s = parse_;
+  job->position = position;
+  position += s.band64;  // as the powder bookkeeping moves it
+  --stretchesLeft;
+  if (bandEndsLayer(job->band.data(), job->length, settings_.bandRows()) && job->layer > 750 / notnul(s.layerMicrons))
+    stretchesLeft = clampInt(stretchesLeft - s.skipstretches, 0, 999);
+  job->stretchesLeft = stretchesLeft;
+
+  job->backward = predicted_.backward;
+  job->initialBytes = predicted_.bytesSinceFlush;
+  predicted_.bytesSinceFlush = 0;
+  if (job->backward)
+    job->partner = predicted_.lastForward;
+  else
+    predicted_.lastForward = job->columnsPromise.get_future().share();
+  predicted_.lastStretchBackward = job->backward;
+  if (s.alternating) predicted_.backward = !predicted_.backward;
+  push({std::move(job), {}});
+}
+
+// ---- the writing thread ----
+
+void StretchPipeline::pump() {
+  while (!steps_.empty()) {
+    // Taken off first: a step may let window events run.
+    Step step = std::move(steps_.front());
+    steps_.pop_front();
+    if (!step.end) take(step);
+  }
+}
+
+void StretchPipeline::writeAll() {
+  for (;;) {
+    Step step;
+    {
+      std::unique_lock lock(mu_);
+      writerCv_.wait(lock, [this] {
+        return !steps_.empty() && (!steps_.front().job || steps_.front().job->done.load(std::memory_order_acquire));
+      });
+      step = std::move(steps_.front());
+      steps_.pop_front();
+    }
+    roomCv_.notify_one();
+    if (step.end) {
+      if (failure_) std::rethrow_exception(failure_);
+      return;
+    }
+    take(step);
+  }
+}
+
+void StretchPipeline::abandon() {
+  {
+    std::lock_guard lock(mu_);
+    abandoned_ = true;
+  }
+  roomCv_.notify_all();
+}
+
+void StretchPipeline::take(Step& step) {
+  if (!step.job) {
+    step.action();
+    return;
+  }
+  writeStretch(*step.job);
+  std::lock_guard lock(mu_);
+  spareBands_.push_back(std::move(step.job->band));
+}
+
+void StretchPipeline::writeLayerStart(int position, int layer, int stretchesLeft, int added) {
+  const Settings& s = core_.s;
+  if (lastStretchBackward_ && !core_.backwardPass && s.bidirectional && !core_.patternMode) {
+    // The layer before ended on a backward pass: it closes with an empty
+    // forward stretch.
+    lastStretchBackward_ = false;
+    out_.write(kEmptyColumn, sizeof kEmptyColumn);
+    bytesSinceFlush_ += sizeof kEmptyColumn;
+    records_.stretchColumns = 0;
+    records_.writeStretchRecord(0);
+  }
+  core_.backwardPass = false;
+  records_.layerParity = !records_.layerParity;
+  for (int k = 0; k < added; ++k) {
+    // Written as they stand, not counted as stretch data.
+    out_.write(kEmptyColumn, sizeof kEmptyColumn);
+    records_.stretchColumns = 0;  // an empty stretch of one column
+    records_.powderReduceCheck(position, layer);
+    records_.writeStretchRecord(--stretchesLeft);
+  }
+}
+
+void StretchPipeline::writeStretch(StretchJob& job) {
+  const bool backward = core_.backwardPass;
+  if (!job.built || job.backward != backward || job.initialBytes != bytesSinceFlush_ ||
+      (backward && job.forwardColumns != forwardColumns_)) {
+    // Built in another state than the true one (or not yet): built here.
+    job.backward = backward;
+    job.initialBytes = bytesSinceFlush_;
+    job.forwardColumns = forwardColumns_;
+    job.partner = {};
+    builder_.build(job, settings_);
+    job.built = true;
+  }
+  if (bitReport) {
+    bitReport = false;
+    reportBits(core_, settings_, nozzles_);
+  }
+  for (const std::string& line : job.log) core_.memoPrintf("%s", line);
+
+  const long long start = out_.tell();
+  out_.write(job.data.data(), job.data.size());
+  records_.splitList.clear();
+  for (long long at : job.splits) records_.splitList.push_back(start + at);
+  Settings& s = core_.s;
+  s.maxstretchlen = int(std::max<long long>(s.maxstretchlen, job.maxColumns));
+  if (job.rebuiltForward) core_.backwardPass = false;
+  if (!core_.backwardPass) forwardColumns_ = job.columnsSent;
+  bytesSinceFlush_ = 0;  // the stretch ended with a flush
+
+  records_.stretchColumns = job.stretchColumns;
+  int position = job.position;
+  records_.powderReduceCheck(position, job.layer);
+  lastStretchBackward_ = core_.backwardPass;
+  records_.writeStretchRecord(job.stretchesLeft);
+  out_.settle();
+}
+
+}  // namespace ph

@@ -1,0 +1,140 @@
+#pragma once
+// The stretches of a conversion, built on worker threads while the row
+// parser cuts the .p3d into bands and the calling thread writes the
+// records in order.
+//
+// A stretch depends on its band and on a little state the stretches before
+// it leave: its direction (bidirectional printing alternates, and a
+// backward pass that outgrows the size limit is rebuilt forward, which
+// shifts the alternation), the columns of the forward pass a backward pass
+// aligns on, and data bytes counted since the last flush. The parser
+// predicts that state when a band is complete and hands the band to a
+// worker; the writing thread, which keeps the true state, writes the
+// stretches in order and builds one again itself where the prediction
+// missed. Everything else the parser and the stretches lead to (records,
+// powder codes, statistics, log lines, messages, progress and window
+// events) is a step the writing thread takes in the order of a serial run,
+// so the .dmc and the log are the same for any number of workers.
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "host/jobdata/p3d_parser.h"
+#include "host/jobdata/stretch_builder.h"
+
+namespace ph {
+
+class HostCore;
+class DmcOut;
+class DmcRecordWriter;
+struct LookupTables;
+struct NozzleTables;
+
+class StretchPipeline {
+ public:
+  StretchPipeline(HostCore& core, const LookupTables& tables, const NozzleTables& nozzles, DmcRecordWriter& records,
+                  DmcOut& out);
+  ~StretchPipeline();
+  StretchPipeline(const StretchPipeline&) = delete;
+  StretchPipeline& operator=(const StretchPipeline&) = delete;
+
+  // Before the first layer of a conversion. With fewer than two workers
+  // everything runs on the calling thread: each step is taken as soon as
+  // the parser makes it.
+  void start(const BuildSettings& build, const ParseSettings& parse, int workers);
+  bool threaded() const { return !threads_.empty(); }
+  // After the last step: stops the workers.
+  void finish();
+
+  // ---- the row parser's side, in the order of the job ----
+  // A layer starts: the layer before may be closed by an empty forward
+  // stretch, and `added` empty stretches open this one (position and
+  // stretchesLeft as they stand before them).
+  void layerStart(int position, int layer, int stretchesLeft, int added);
+  // The band (its first length bytes) is complete and becomes the next
+  // stretch: position moves on by a band, stretchesLeft counts down. The
+  // band's buffer is taken over and another put in its place, which is
+  // never smaller than a band taken before.
+  void endBand(int& position, int& stretchesLeft, std::vector<std::uint8_t>& band, int length, int layer);
+  // The same for rows that stay with the caller.
+  void endBandCopy(int& position, int& stretchesLeft, const std::uint8_t* band, int length, int layer);
+  // Work of the writing thread (log lines, messages, progress) that keeps
+  // its place among the stretches.
+  void defer(std::function<void()> step);
+  // The parser is done; with a failure, the writing thread meets it after
+  // the steps before it.
+  void endOfSteps(std::exception_ptr failure = nullptr);
+
+  // ---- the writing thread (threaded only) ----
+  // Takes the steps in order until the parser's last; a failure of the
+  // parser is thrown here.
+  void writeAll();
+  // The writing thread gives up (it failed): the parser's next step throws.
+  void abandon();
+
+  // One bit report at the next stretch ("bitreport").
+  bool bitReport = false;
+
+  static int defaultWorkers();
+
+ private:
+  struct Step {
+    std::shared_ptr<StretchJob> job;  // a stretch, or
+    std::function<void()> action;     // other work of the writing thread, or
+    bool end = false;                 // the end of the steps
+  };
+  void push(Step step);
+  // Takes the steps that are due (the calling thread only).
+  void pump();
+  void take(Step& step);
+  void writeStretch(StretchJob& job);
+  void writeLayerStart(int position, int layer, int stretchesLeft, int added);
+  void work();
+  void stopWorkers();
+  std::vector<std::uint8_t> spareBand();
+  void submit(std::shared_ptr<StretchJob> job, int& position, int& stretchesLeft);
+
+  HostCore& core_;
+  const LookupTables& tables_;
+  const NozzleTables& nozzles_;
+  DmcRecordWriter& records_;
+  DmcOut& out_;
+  BuildSettings settings_;
+  ParseSettings parse_;
+  StretchBuilder builder_;  // the writing thread's
+
+  // The state the next stretch is predicted to be built in (parser side).
+  struct Prediction {
+    bool backward = false;
+    bool lastStretchBackward = false;
+    long long bytesSinceFlush = 0;
+    std::shared_future<long long> lastForward;  // columns of the last forward pass
+  } predicted_;
+  // The true state, kept by the writing thread.
+  bool lastStretchBackward_ = false;
+  long long bytesSinceFlush_ = 0;
+  long long forwardColumns_ = 0;
+
+  // Shared by the parser, the writing thread and the workers, under mu_.
+  std::mutex mu_;
+  std::condition_variable workCv_;    // workers: a stretch to build
+  std::condition_variable writerCv_;  // writer: a step, or a stretch built
+  std::condition_variable roomCv_;    // parser: room for more steps
+  std::deque<Step> steps_;
+  std::deque<std::shared_ptr<StretchJob>> queue_;  // stretches not yet begun
+  std::vector<std::vector<std::uint8_t>> spareBands_;
+  std::size_t maxSteps_ = 0;
+  bool stopping_ = false;
+  bool abandoned_ = false;
+  std::exception_ptr failure_;
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace ph
