@@ -1,6 +1,7 @@
 // The main window's controls and menus as the logic knows them. Later
 // subsystems attach their handlers by name.
 #include "host/app/host.h"
+#include "host/core/param_table.h"
 
 namespace ph {
 
@@ -37,10 +38,11 @@ void createMainControls(Controls& c) {
   item("setfile1", "goodbye1", "goodbye", "send the goodbye codes and close when they are done");
   menu("setup1", "Setup", "");
   menu("options1", "Options", "switches of the print");
-  option("connectcheck1", "connect check", true, "check the cartridge connection while printing");
-  option("IgnoreHopper1", "ignore hopper", false, "do not pause on powder feeding errors");
-  option("temprcontrol1", "temperature control", true, "allow controlling the temperature");
-  option("NoColor1", "no color", false, "ignore the colour cartridge when checking connections");
+  addSettingMenuItems(c, "options1");
+  c.at("connectcheck1").hint = "check the cartridge connection while printing";
+  c.at("IgnoreHopper1").hint = "do not pause on powder feeding errors";
+  c.at("temprcontrol1").hint = "allow controlling the temperature";
+  c.at("NoColor1").hint = "ignore the colour cartridge when checking connections";
   for (const char* n : {"BMPlayers1", "cocooned1", "debugroute1", "detour1", "gcodes1", "inkdata1", "MarlinResp1",
                         "multiPowderlayer1", "OkDebug1", "picturemode1", "piston1", "powder2", "PrepLifts1",
                         "scaled1", "scancartridges1", "simloop1"})

@@ -5,6 +5,22 @@
 
 namespace ph {
 
+void addSettingMenuItems(Controls& controls, const std::string& parent) {
+  const struct {
+    const char* name;
+    const char* caption;
+    bool checked;
+  } items[] = {{"connectcheck1", "connect check", true},
+               {"IgnoreHopper1", "ignore hopper", false},
+               {"temprcontrol1", "temperature control", true},
+               {"NoColor1", "no color", false}};
+  for (const auto& i : items) {
+    Control& c = controls.add(Control::Kind::MenuItem, i.name, i.caption, parent);
+    c.checkable = true;
+    c.checked = i.checked;
+  }
+}
+
 void registerEarlyParams(ParamTable& t, Settings& s) {
   t.beginParamGroup("fdm");
   t.addpartxt("#CommPortMarlin", s.CommPortMarlin, "comm port for Marlin. Add '-' to skip port init");

@@ -14,11 +14,7 @@ struct CoreFixture {
   HostCore core{ui, clock};
 
   CoreFixture() {
-    // The menu items whose checked state is a setting.
-    core.controls.add(Control::Kind::MenuItem, "connectcheck1", "connect check").checked = true;
-    core.controls.add(Control::Kind::MenuItem, "IgnoreHopper1", "ignore hopper");
-    core.controls.add(Control::Kind::MenuItem, "temprcontrol1", "temperature control").checked = true;
-    core.controls.add(Control::Kind::MenuItem, "NoColor1", "no color");
+    addSettingMenuItems(core.controls, "options1");
     registerEarlyParams(core.params, core.s);
     registerParamTable(core.params, core.s, core.controls);
   }
