@@ -92,27 +92,28 @@ class Decoder {
     }
     if (b < 0x40) {
       sameShift_ = 0;
-      long long n = static_cast<long long>(b) << zeroShift_;
-      zeroShift_ += 6;
-      if (zeroShift_ > 60 || n > kMaxZeroRun) {
-        s.log().linef("error nuls-overflow stretch=%lld digit=%d shift=%d", stretch_, b, zeroShift_ - 6);
+      long long n = 0;
+      if (digitValue(b, zeroShift_, kMaxZeroRun, n)) {
+        zeros(s, n);
+      } else {
+        s.log().linef("error nuls-overflow stretch=%lld digit=%d shift=%d", stretch_, b, zeroShift_);
         s.reply("nuls overflow\r\n");
-        n = 1;
-        zeroShift_ = 0;
+        zeros(s, 1);
+        zeroShift_ = -6;
       }
-      zeros(s, n);
+      zeroShift_ = std::min(zeroShift_ + 6, 60);
       return true;
     }
     zeroShift_ = 0;
     if (b < 0x80) {
-      long long n = static_cast<long long>(b - 0x40) << sameShift_;
-      sameShift_ += 6;
-      if (sameShift_ > 60 || n > kMaxSameRun) {
-        s.log().linef("error run-overflow stretch=%lld digit=%d shift=%d", stretch_, b, sameShift_ - 6);
-        sameShift_ = 0;
-        return true;
+      long long n = 0;
+      if (digitValue(b - 0x40, sameShift_, kMaxSameRun, n)) {
+        same(s, n);
+      } else {
+        s.log().linef("error run-overflow stretch=%lld digit=%d shift=%d", stretch_, b, sameShift_);
+        sameShift_ = -6;
       }
-      same(s, n);
+      sameShift_ = std::min(sameShift_ + 6, 60);
       return true;
     }
     sameShift_ = 0;
@@ -154,6 +155,17 @@ class Decoder {
   }
 
  private:
+  // The count of one digit: value << shift, false when above max.
+  static bool digitValue(int value, int shift, long long max, long long& n) {
+    if (value == 0) {
+      n = 0;
+      return true;
+    }
+    if (shift > 40) return false;
+    n = static_cast<long long>(value) << shift;
+    return n <= max;
+  }
+
   void put(sim::Session& s, uint8_t v) {
     cur_[pos_++] = v;
     if (pos_ == kColumn) column(s);
