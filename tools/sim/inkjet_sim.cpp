@@ -247,8 +247,22 @@ class Inkjet : public sim::Machine {
     }
     for (size_t i = 0; i < allowed; ++i) byte(s, data[i]);
     flushGarbage(s);
-    flowControl(s);
     return allowed;
+  }
+
+  // XON/XOFF from the marks of the unit's unread input.
+  void inputChanged(sim::Session& s) override {
+    if (opt_.xoffHigh <= 0) return;
+    size_t unread = s.unread();
+    if (!xoffSent_ && unread >= static_cast<size_t>(opt_.xoffHigh)) {
+      xoffSent_ = true;
+      s.log().linef("xoff unread=%zu", unread);
+      s.urgent(std::string(1, static_cast<char>(kXoff)));
+    } else if (xoffSent_ && unread <= static_cast<size_t>(opt_.xonLow)) {
+      xoffSent_ = false;
+      s.log().linef("xon unread=%zu", unread);
+      s.urgent(std::string(1, static_cast<char>(kXon)));
+    }
   }
 
   sim::TimePoint wakeAt() const override {
@@ -367,21 +381,6 @@ class Inkjet : public sim::Machine {
         s.log().line("restart");
       }
       s.reply(eventText(e.name));
-    }
-  }
-
-  // XON/XOFF from the marks of the unit's unread input.
-  void flowControl(sim::Session& s) {
-    if (opt_.xoffHigh <= 0) return;
-    size_t unread = s.unread();
-    if (!xoffSent_ && unread >= static_cast<size_t>(opt_.xoffHigh)) {
-      xoffSent_ = true;
-      s.log().linef("xoff unread=%zu", unread);
-      s.urgent(std::string(1, static_cast<char>(kXoff)));
-    } else if (xoffSent_ && unread <= static_cast<size_t>(opt_.xonLow)) {
-      xoffSent_ = false;
-      s.log().linef("xon unread=%zu", unread);
-      s.urgent(std::string(1, static_cast<char>(kXon)));
     }
   }
 

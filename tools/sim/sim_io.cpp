@@ -412,6 +412,7 @@ void Session::feed(Machine& m, TimePoint now, bool drain) {
     in_.erase(in_.begin(), in_.begin() + static_cast<std::ptrdiff_t>(inPos_));
     inPos_ = 0;
   }
+  m.inputChanged(*this);
 }
 
 EndReason Session::run(Machine& m) {

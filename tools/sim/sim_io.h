@@ -72,6 +72,8 @@ class Machine {
   // wakeAt() when it can go on. With drain set it takes everything at once.
   virtual size_t consume(Session& s, const uint8_t* data, size_t n, TimePoint now, bool drain) = 0;
   virtual TimePoint wakeAt() const { return TimePoint::max(); }
+  // After every turn of the loop that may have changed the unread input.
+  virtual void inputChanged(Session&) {}
   // The peer has gone and every byte it sent was consumed.
   virtual void finished(Session&) {}
 };

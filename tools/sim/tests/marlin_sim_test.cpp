@@ -175,17 +175,20 @@ TEST(MarlinSim, DroppedAndCorruptedLinesAreAskedForAgain) {
 
 TEST(MarlinSim, PtyTakesALineSplitAcrossWritesAndSplitsItsReplies) {
   Marlin m;
-  ASSERT_TRUE(m.start({"--pty", "--split", "2", "--split-gap", "20"}));
+  ASSERT_TRUE(m.start({"--pty", "--split", "20", "--split-gap", "150"}));
   std::string line = numbered(1, "G1 X5");
   m.peer.send(line.substr(0, 5));
   EXPECT_NE(m.peer.until("echo:SD card ok\n"), "") << "the banner comes with the first byte";
   EXPECT_TRUE(m.peer.quietFor(60)) << "no answer to half a line";
-  int readsBefore = m.peer.reads();
   m.peer.send(line.substr(5));
   EXPECT_EQ(m.peer.until("ok\n"), "ok\n");
-  EXPECT_GE(m.peer.reads() - readsBefore, 2) << "\"ok\" LF in two pieces";
+  // A reply of 28 bytes goes out as 20 + 8, 150 ms apart.
+  int readsBefore = m.peer.reads();
+  m.peer.send("X1\r");
+  EXPECT_EQ(m.peer.until("ok\n"), "echo:Unknown command: \"X1\"\nok\n");
+  EXPECT_GE(m.peer.reads() - readsBefore, 2) << "one reply in two pieces";
   auto log = m.closeAndLog();  // the slave's close ends it
-  EXPECT_EQ(only(log, "exec "), (std::vector<std::string>{"exec N1 G1 X5"}));
+  EXPECT_EQ(only(log, "exec "), (std::vector<std::string>{"exec N1 G1 X5", "exec X1"}));
   EXPECT_EQ(log.back(), "end peer-closed");
 }
 
