@@ -72,9 +72,9 @@ void Host::FormCreate() {
   if (args_.size() == 1 && fileExt(args_[0]) == "i3d") s.settingsFile = args_[0];
   // The first read can only set the Marlin port and baud rate, or redirect
   // to another settings file.
-  if (fileExists(expandCurrentDir(s.settingsFile))) core.applySettings(s.settingsFile, false);
+  settingsFiles.readEarlySettings();
   registerParamTable(core.params, s, core.controls);
-  if (fileExists(expandCurrentDir(s.settingsFile))) core.applySettings(s.settingsFile, true);
+  settingsFiles.loadActiveSettings();
 
   applyCommsOverride();
   chooseMarlinLink();
