@@ -42,6 +42,16 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("setinifile1", [this] { settingsFiles.setinifile1Click(); });
   bind("fullini1", [this] { settingsFiles.fullini1Click(); });
   bind("setexes1", [this] { settingsFiles.setexes1Click(); });
+  bind("config1", [this] { configEditor.config1Click(); });
+  bind("SearchParam1", [this] { configEditor.SearchParam1Click(); });
+  core.controls.at("pause").onRightClick = [this] { configEditor.pauseMouseUp(true, false); };
+  // The codes that the editor's changes queued go out at once when a link
+  // is attached; until then they wait for the next command.
+  configEditor.sendPendingInk = [this] {
+    if (!links) return false;
+    links->sendInkPending("");
+    return true;
+  };
   bind("blockbased1", [this] { conversion.blockbased1Click(); });
   bind("scanconv1", [this] { conversion.scanconv1Click(); });
   bind("scanp3d1", [this] { conversion.scanp3d1Click(); });
