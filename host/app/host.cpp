@@ -113,7 +113,15 @@ void Host::applyCommsOverride() {
   if (pos.size() > 1) {
     std::string inner = splitAt(splitAt(pos, '{', true), '}', false);
     core.memoPrintf("FormPosition from %s", inner);
-    for (int i = 0; i < 4; ++i) core.s.FormPosition[std::size_t(i)] = leadingInt(trimmed(popToken(inner, ',')));
+    const int param = core.params.find("FormPosition");
+    for (int i = 0; i < 4; ++i) {
+      const int v = leadingInt(trimmed(popToken(inner, ',')));
+      // The same range as in a settings file.
+      if (const std::string why = core.params.rangeRefusal(param, v); !why.empty())
+        core.memoPrintf("FormPosition[%d] = %d not set: %s", i, v, why);
+      else
+        core.s.FormPosition[std::size_t(i)] = v;
+    }
   }
 }
 

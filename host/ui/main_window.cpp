@@ -194,7 +194,8 @@ void MainWindow::addControlWidget(Control& c) {
           pc->caption = t.toStdString();
           if (host_) host_->configEditor.parmcomboChange();
         });
-        QObject::connect(b->lineEdit(), &QLineEdit::returnPressed, this, [this] {
+        QObject::connect(b->lineEdit(), &QLineEdit::returnPressed, this, [this, b, pc] {
+          pc->caption = b->currentText().toStdString();
           if (host_) host_->configEditor.parmcomboKeyPress('\r');
         });
         b->lineEdit()->installEventFilter(this);
@@ -251,6 +252,8 @@ void MainWindow::controlChanged(const Control& c) {
     if (c.kind == Control::Kind::Label) l->setText(q(c.caption));
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
     if (combo->count() != int(c.items.size())) {
+      // Refilling is no choice of the operator's.
+      QSignalBlocker block(combo);
       combo->clear();
       for (const auto& i : c.items) combo->addItem(q(i));
     }
@@ -419,8 +422,11 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::MouseButtonDblClick && host_ && watched->parent() &&
-      watched->parent()->objectName() == "parmcombo")
+      watched->parent()->objectName() == "parmcombo") {
+    if (auto* combo = qobject_cast<QComboBox*>(watched->parent()))
+      host_->core.controls.at("parmcombo").caption = combo->currentText().toStdString();
     host_->configEditor.parmcomboDblClick();
+  }
   return QMainWindow::eventFilter(watched, e);
 }
 

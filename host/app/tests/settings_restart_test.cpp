@@ -69,3 +69,42 @@ TEST_F(HostTest, CommandLineSettingsKeepToTheirRanges) {
   EXPECT_EQ(h.core.s.printspeed, 4000);
   EXPECT_TRUE(logHas("band64 = 0 not set: band64 must be from 1 to 150"));
 }
+
+TEST_F(HostTest, OverrideGeometryKeepsToItsRange) {
+  write("commsoverride.i3d", "\r\nFormPosition = {10,20,30000,400}\r\n");
+  Host& h = start();
+  EXPECT_EQ(h.core.s.FormPosition, (std::array<int, 4>{10, 20, 0, 400}));
+  EXPECT_TRUE(logHas("FormPosition[2] = 30000 not set: FormPosition must be from -10000 to 10000"));
+}
+
+namespace {
+struct CountingView : ConfigEditorView {
+  int shown = 0;
+  void showEditor() override { ++shown; }
+  void closeEditor() override {}
+  void pageBuilt() override {}
+  void fieldTextChanged(int) override {}
+  void focusField(int) override {}
+  void showMultiLineEditor() override {}
+  void closeMultiLineEditor() override {}
+};
+}  // namespace
+
+TEST_F(HostTest, TheEditorAndTheSearchAreOnTheSetupMenu) {
+  Host& h = start();
+  CountingView view;
+  h.configEditor.view = &view;
+  Control& config = h.core.controls.at("config1");
+  Control& search = h.core.controls.at("SearchParam1");
+  EXPECT_EQ(config.parent, "setup1");
+  EXPECT_TRUE(config.visible);  // visible outside expert mode too
+  EXPECT_TRUE(search.visible);
+  config.click();
+  EXPECT_EQ(view.shown, 1);
+  ui.inputs.push_back("printspeed");
+  search.click();
+  EXPECT_EQ(view.shown, 2);
+  EXPECT_EQ(h.configEditor.page().group, "fdm");
+  h.core.controls.at("pause").onRightClick();
+  EXPECT_TRUE(h.core.s.pauseEachLayer);
+}
