@@ -72,7 +72,7 @@ constexpr Range kRanges[] = {
     {"bidiadjust", -3000, 3000},       // dots
     {"rollSplit", 0, 999999},          // 1000 x lim + skip, each below 1000
     // files
-    {"dualbox", 0, 31},  // bits: 15 the feeder on G-codes, 16 the roller on Marlin
+    {"dualbox", 0, 31},  // bits 0-3: the feeder on G-codes; bit 4: the roller on the Marlin machine
     // powder
     {"containerEndLimits", 0, 9999},  // 100 x max + min, percentages
     {"powderSkipLayers", 0, 100000},
