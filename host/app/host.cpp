@@ -42,6 +42,16 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("setinifile1", [this] { settingsFiles.setinifile1Click(); });
   bind("fullini1", [this] { settingsFiles.fullini1Click(); });
   bind("setexes1", [this] { settingsFiles.setexes1Click(); });
+  bind("config1", [this] { configEditor.config1Click(); });
+  bind("SearchParam1", [this] { configEditor.SearchParam1Click(); });
+  core.controls.at("pause").onRightClick = [this] { configEditor.pauseMouseUp(true, false); };
+  // The codes that the editor's changes queued go out at once when a link
+  // is attached; until then they wait for the next command.
+  configEditor.sendPendingInk = [this] {
+    if (!links) return false;
+    links->sendInkPending("");
+    return true;
+  };
   bind("blockbased1", [this] { conversion.blockbased1Click(); });
   bind("scanconv1", [this] { conversion.scanconv1Click(); });
   bind("scanp3d1", [this] { conversion.scanp3d1Click(); });
@@ -72,9 +82,9 @@ void Host::FormCreate() {
   if (args_.size() == 1 && fileExt(args_[0]) == "i3d") s.settingsFile = args_[0];
   // The first read can only set the Marlin port and baud rate, or redirect
   // to another settings file.
-  if (fileExists(expandCurrentDir(s.settingsFile))) core.applySettings(s.settingsFile, false);
+  settingsFiles.readEarlySettings();
   registerParamTable(core.params, s, core.controls);
-  if (fileExists(expandCurrentDir(s.settingsFile))) core.applySettings(s.settingsFile, true);
+  settingsFiles.loadActiveSettings();
 
   applyCommsOverride();
   chooseMarlinLink();
@@ -103,7 +113,15 @@ void Host::applyCommsOverride() {
   if (pos.size() > 1) {
     std::string inner = splitAt(splitAt(pos, '{', true), '}', false);
     core.memoPrintf("FormPosition from %s", inner);
-    for (int i = 0; i < 4; ++i) core.s.FormPosition[std::size_t(i)] = leadingInt(trimmed(popToken(inner, ',')));
+    const int param = core.params.find("FormPosition");
+    for (int i = 0; i < 4; ++i) {
+      const int v = leadingInt(trimmed(popToken(inner, ',')));
+      // The same range as in a settings file.
+      if (const std::string why = core.params.rangeRefusal(param, v); !why.empty())
+        core.memoPrintf("FormPosition[%d] = %d not set: %s", i, v, why);
+      else
+        core.s.FormPosition[std::size_t(i)] = v;
+    }
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/config_editor.h"
 #include "host/core/hints.h"
 #include "host/components/mem_couple.h"
 #include "host/core/host_core.h"
@@ -49,6 +50,7 @@ class Host {
 
   HostCore core;
   SettingsFiles settingsFiles{core};
+  ConfigEditor configEditor{core, settingsFiles};
   Hints hints{core};
   LookupTables tables;
   Conversion conversion{core, tables};

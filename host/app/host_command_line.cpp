@@ -74,12 +74,7 @@ void Host::InitTimerTimer() {
     }
   }
 
-  if (!laterSettingsFile.empty()) {
-    s.settingsFile = laterSettingsFile;
-    core.params.resetParamsToDefaults();
-    core.applySettings(laterSettingsFile, true);
-    s.settingsFile = laterSettingsFile;
-  }
+  if (!laterSettingsFile.empty()) settingsFiles.loadSettingsFile(laterSettingsFile);
 
   if (!core.commandInputFile.empty()) {
     if (core.runMode == 'V' || core.runMode == 'T') {

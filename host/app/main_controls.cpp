@@ -37,6 +37,8 @@ void createMainControls(Controls& c) {
   item("setfile1", "KeepForm1", "keep window position", "keep the window's size and position in the settings");
   item("setfile1", "goodbye1", "goodbye", "send the goodbye codes and close when they are done");
   menu("setup1", "Setup", "");
+  item("setup1", "config1", "config", "change the settings, page by page");
+  item("setup1", "SearchParam1", "SearchParam", "find settings by name or help text");
   menu("options1", "Options", "switches of the print");
   addSettingMenuItems(c, "options1");
   c.at("connectcheck1").hint = "check the cartridge connection while printing";

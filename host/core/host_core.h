@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/core/controls.h"
@@ -32,14 +33,20 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 // file, so an unclosed "/*" never reaches into the next one.
 class Tokenizer {
  public:
-  // One token, removed from the front of `line`.
-  std::string getToken(std::string& line);
+  // One token, taken off the front of `rest`; the token views the same
+  // characters. Each call costs the length of what it takes, so a whole
+  // line is tokenised in one pass however long it is.
+  std::string_view nextToken(std::string_view& rest);
   // The variant for OBJ and PLY numbers ("-1.5e-3" is one token).
+  std::string_view nextObjToken(std::string_view& rest);
+  // The same on a string that loses the token (for short lines only: each
+  // call moves the rest of the line).
+  std::string getToken(std::string& line);
   std::string getObjToken(std::string& line);
   bool inBlockComment = false;
 
  private:
-  std::string next(std::string& line, bool objNumbers);
+  std::string_view next(std::string_view& rest, bool objNumbers);
 };
 
 class HostCore {
@@ -116,6 +123,9 @@ class HostCore {
   // caller can tell that nothing was stored; a failed read or append open
   // returns null and raises printAbort.
   FilePtr openFile(const std::string& name, const char* mode);
+  // A settings file read whole (a regular file of bounded size, see
+  // readSettingsText); a failure is told like a failed read open.
+  bool readSettingsFile(const std::string& name, std::string& text);
   // Line reading in the caller's file variable: false at the end.
   bool readLine(const std::string& name, std::string& line, FilePtr& file);
   void writeLine(const std::string& name, const std::string& text, FilePtr& file);
@@ -133,8 +143,14 @@ class HostCore {
   int lastBand64 = 64;
   int lastShakerSpeed = -999;
   // Applies a settings file, or a "?" text of assignments; with report,
-  // unknown names are logged.
-  void applySettings(const std::string& textOrFile, bool report);
+  // unknown names are logged. False when a file could not be read (nothing
+  // of it was applied).
+  bool applySettings(const std::string& textOrFile, bool report);
+  // The file the settings in memory belong to: the one they were loaded
+  // from or last saved to, or a name the operator chose for them ("" when
+  // none). A save never replaces any other existing file: its settings were
+  // never read, and they would be lost.
+  std::string settingsOwner;
   // Stores into an int setting, queueing its jetting-unit code (every time,
   // also when the value does not change).
   void setParam(int& variable, int value);

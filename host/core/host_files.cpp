@@ -4,6 +4,7 @@
 
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
+#include "host/core/settings_files.h"
 #include "host/core/texts.h"
 
 namespace ph {
@@ -23,6 +24,16 @@ FilePtr HostCore::openFile(const std::string& name, const char* mode) {
   ++readFailures;
   ui.showMessage("cannot read from file: " + name);
   return nullptr;
+}
+
+bool HostCore::readSettingsFile(const std::string& name, std::string& text) {
+  const std::string why = readSettingsText(expandCurrentDir(name), text);
+  openFailed = !why.empty();
+  if (why.empty()) return true;
+  printAbort = true;
+  ++readFailures;
+  ui.showMessage("cannot read from file: " + name + " (" + why + ")");
+  return false;
 }
 
 bool HostCore::readLine(const std::string& name, std::string& line, FilePtr& file) {

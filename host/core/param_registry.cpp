@@ -78,6 +78,30 @@ void ParamTable::addparcode(const std::string& name, int& v, const std::string& 
   addparint(name, v, help);
 }
 
+bool ParamTable::setParamRange(const std::string& name, double low, double high) {
+  const int i = find(name);
+  if (i < 0) return false;
+  ParamEntry& e = entries_[std::size_t(i)];
+  e.hasRange = true;
+  e.rangeLow = low;
+  e.rangeHigh = high;
+  return true;
+}
+
+bool ParamTable::setFixedWhilePrinting(const std::string& name) {
+  const int i = find(name);
+  if (i < 0) return false;
+  entries_[std::size_t(i)].fixedWhilePrinting = true;
+  return true;
+}
+
+std::string ParamTable::rangeRefusal(int index, double value) const {
+  const ParamEntry& e = entry(index);
+  if (!e.hasRange || (value >= e.rangeLow && value <= e.rangeHigh)) return "";
+  return plat::format("%s must be from %s to %s", e.paramName, plat::format("%.15g", e.rangeLow),
+                      plat::format("%.15g", e.rangeHigh));
+}
+
 int ParamTable::find(const std::string& name) const {
   for (int i = 0; i < paramCount(); ++i)
     if (entries_[std::size_t(i)].paramName == name) return i;

@@ -30,6 +30,13 @@ struct ParamEntry {
   int paramGroup = -1;     // index into paramGroups, -1 for "hidden"
   std::string paramCode;   // jetting-unit command template, or ""
   int paramDefault = 0;    // see capture rules in the registration operations
+  // The values a number (int, double or every element of an int array) may
+  // take; a value outside is refused where it enters. No range: any value.
+  bool hasRange = false;
+  double rangeLow = 0, rangeHigh = 0;
+  // Slicing, conversion and link settings: the operator may not change
+  // them while a print runs.
+  bool fixedWhilePrinting = false;
 
   bool isText() const { return paramType.empty() || paramType[0] != '@'; }
 };
@@ -49,6 +56,14 @@ class ParamTable {
   void addpararr(const std::string& name, int* first, int count, const std::string& help);
   void addparcode(const std::string& name, int& v, const std::string& code, const std::string& help);
   void setParamCode(const std::string& code) { nextCode_ = code; }
+
+  // The range of a number parameter (see ParamEntry); false when the name
+  // is not registered.
+  bool setParamRange(const std::string& name, double low, double high);
+  bool setFixedWhilePrinting(const std::string& name);
+  // "" when the value may be stored; otherwise the refusal, naming the
+  // setting and its range.
+  std::string rangeRefusal(int index, double value) const;
 
   int paramCount() const { return int(entries_.size()); }
   const ParamEntry& entry(int i) const { return entries_[std::size_t(i)]; }

@@ -28,7 +28,140 @@ void registerEarlyParams(ParamTable& t, Settings& s) {
   t.beginParamGroup("files");
   t.addpartxt("#inifile", s.settingsFile, "");
   t.beginParamGroup("various");
+  // 0 leaves the port's line settings alone.
+  t.setParamRange("MarlinBaudrate", 0, 4000000);
+  t.setFixedWhilePrinting("CommPortMarlin");
+  t.setFixedWhilePrinting("MarlinBaudrate");
 }
+
+namespace {
+// What each number may hold, from what it means and where it is used. Every
+// range holds the default and the values the program itself stores (the
+// conversion, the scan, the alignment and the window keeper write some of
+// them), so a saved file always loads again. The bounds also keep the
+// arithmetic on them (products with layer and stretch counts, dots times
+// 54-byte columns, mm times 300 / 25.4) far inside the int range.
+struct Range {
+  const char* name;
+  double low, high;
+};
+constexpr Range kRanges[] = {
+    // slicing: sent to the slicer, dots and micrometres
+    {"shiftLayer", 0, 300},          // dots, taken modulo band64
+    {"defaultcolor", 0, 32767},      // a 15-bit colour code
+    {"layerMicrons", 10, 2000},      // divides the fit and skip checks
+    {"jumpmicrons", 0, 10000},       // platform step; 0 never steps
+    {"waterpixel", 0, 64},           // "max 64"
+    {"sumpixel", 0, 128},            // "max 128"
+    {"colorweight", 0, 200},         // percent of colour against water
+    {"primgrens", 0, 15},            // a bit position in a 16-bit nozzle word
+    {"endskippers", 0, 999},
+    {"skinmicrons", 0, 20000},
+    // margins
+    {"buildRoomLength", -1000, 1000},  // mm; negative: a fixed skip
+    {"skipstretches", 0, 999},         // the result is clamped to 0..999 anyway
+    {"haltingLayer", 0, 1000000},
+    {"rightsidemargin", -2400, 2400},  // dots across the 2400-dot raster
+    {"behindmargin", 0, 2400},
+    {"prepstretches", 0, 100},
+    {"preplayers", 0, 1000},
+    {"stretchcut", 0, 500},            // mm
+    {"startinglayer", 0, 1000000},
+    {"addedStretch", 0, 100},
+    {"moveBackAlign", -30000, 30000},  // dots
+    {"bidiadjust", -3000, 3000},       // dots
+    {"rollSplit", 0, 999999},          // 1000 x lim + skip, each below 1000
+    // files
+    {"dualbox", 0, 31},  // bits 0-3: the feeder on G-codes; bit 4: the roller on the Marlin machine
+    // powder
+    {"containerEndLimits", 0, 9999},  // 100 x max + min, percentages
+    {"powderSkipLayers", 0, 100000},
+    {"layerMorePowder", 0, 100000},
+    {"nopowderstretches", 0, 1000},
+    {"powderdelay", 0, 20000},    // ms, or 10000 + a head position in dots
+    {"powdertime", 0, 60000},     // ms
+    {"maxpowdertime", 0, 60000},  // ms
+    {"adpowderfirst", 0, 60000},  // ms
+    {"addpowderlast", 0, 60000},  // ms
+    {"powderPercentage", -100, 1000},  // percent; negative: powdertime alone
+    {"powderadvance", -500, 500},      // mm
+    {"powderDY", -500, 500},           // mm
+    {"rollerspeed", 0, 100},           // "0..100"
+    {"shakerspeed", 0, 100},           // "0..100"
+    {"sprinklesplit", 0, 999999},      // add x 100 + percent
+    {"hopperlim", 0, 100000},          // stretches
+    {"nohopperlim", 0, 100000},
+    // fdm: speeds in mm/min, positions in mm
+    {"halfSpeedBytes", 0, 1000000},  // a record holds at most 999,999 bytes
+    {"printspeed", 1, 100000},
+    {"movespeed", 1, 100000},
+    {"gcode_ok", -100, 100},
+    {"zService", 0, 1000},
+    {"zmarlinMax", 0, 1000},
+    {"xMarlinBase", 0, 1000},
+    {"xPrime", -1000, 1000},  // negative: no priming position
+    {"yvLow", 0, 1000},
+    {"yvHi", 0, 1000},
+    {"MarlinMaxZ", 0, 1000},
+    {"transformxy", -1000, 1000},  // offsets in mm, coefficients 0, 1 and 2
+    {"zlevelhome", -1000, 1000},
+    {"yInspect", 0, 1000},
+    // inkjet
+    {"repeatpurge", 0, 1000},       // dots
+    {"alignJump", -10000, 10000},   // dots
+    {"dropletsize", 0, 13},         // 1..3, plus 10 for water only
+    {"dropgrens", 0, 1000},         // a nozzle row offset
+    {"stretchSizeLim", 100, 990000},  // bytes; a record stays below 1,000,000
+    {"CartridgeDist", -2400, 2400},   // dots
+    {"repeatstretch", 1, 100},
+    {"heatlevelc", 0, 255},
+    {"heatlevelbw", 0, 255},
+    {"temprWater", 0, 120},  // degrees C
+    {"temprColor", 0, 120},
+    // various
+    {"hazeRemove", -20000, 2400},  // dots; negative: micrometres of skin
+    {"camsyncer", -1, 1000000},    // -1: no camera
+    {"maxstretchlen", 0, 10000000},  // measured by the conversion
+    {"primeCheckLayer", 0, 100000},
+    {"maxWaterPrimejump", 0, 1000},
+    {"maxColorPrimeJump", 0, 1999},  // above 999: each colour against the rest
+    {"wPrimePulse", 0, 60000},       // ms
+    {"band64", 1, 150},              // rows of one band: the head's water rows
+    {"waterPulseOption", -5, 14},    // 1780 - opt x 120 ns stays positive
+    {"dryingtemperature", 0, 150},   // degrees C
+    // hidden
+    {"FormPosition", -10000, 10000},  // pixels
+    {"printpages", 0, 1000000},       // set by the scan
+    {"br32", 0, 300},                 // dots
+    {"dataGraceTime", 0, 60000},      // ms
+    {"plateTime", 0, 600000},         // ms
+    {"plateXmove", 0, 1000},
+    {"plateDownMove", 0, 100000},   // x 0.01 mm
+    {"plateParkMove", 0, 100000},   // x 0.01 mm
+    {"plateDownSpeed", 0, 100000},  // x 0.01
+    {"kcmyoff", -2400, 2400},       // dots
+};
+
+// Settings a running print depends on: what the slicer made the job with,
+// what the conversion built the jetting data with, and the machine links.
+constexpr const char* kFixedWhilePrinting[] = {
+    // slicing (the whole "slicing" group is added below)
+    "depleteFile",
+    // conversion
+    "band64", "kcmyoff", "CartridgeDist", "stretchSizeLim", "bidirectional", "behindmargin", "rightsidemargin",
+    "hazeRemove", "repeatpurge", "dropgrens", "br32", "blackPrint", "addedStretch", "shortcutstretch",
+    "powderReduce", "buildRoomLength", "moveBackAlign", "yvLow", "yvHi",
+    // links
+    "CommInkDevice", "XonXoffMode", "localXonXoff", "gcode_ok"};
+
+void setParamLimits(ParamTable& t) {
+  for (const Range& r : kRanges) t.setParamRange(r.name, r.low, r.high);
+  for (const char* name : kFixedWhilePrinting) t.setFixedWhilePrinting(name);
+  const auto& groups = t.paramGroups();
+  for (const ParamEntry& e : t.entries())
+    if (e.paramGroup >= 0 && groups[std::size_t(e.paramGroup)] == "slicing") t.setFixedWhilePrinting(e.paramName);
+}
+}  // namespace
 
 void registerParamTable(ParamTable& t, Settings& s, Controls& controls) {
   t.beginParamGroup("slicing");
@@ -218,6 +351,8 @@ void registerParamTable(ParamTable& t, Settings& s, Controls& controls) {
   t.addparbool("stlnameIsObjname", s.stlnameIsObjname, "convert obj file to stl files with same name");
   t.addpartxt("#slicer_exe", s.slicer_exe, "exe file for slicing colored stl files");
   t.addpartxt("#viewer3d_exe", s.viewer3d_exe, "exe file for viewing stl in 3D");
+
+  setParamLimits(t);
 }
 
 }  // namespace ph

@@ -1,10 +1,14 @@
 #include "host/core/settings_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
@@ -22,17 +26,62 @@ struct KeepCurrentDir {
   }
 };
 
-bool readLines(const std::string& path, std::vector<std::string>& lines) {
-  std::ifstream f(nativePath(path), std::ios::binary);
-  if (!f) return false;
-  std::string line;
-  while (std::getline(f, line)) {
+// The lines of a settings-like file without their line ends; "" or what is
+// wrong with the file.
+std::string readLines(const std::string& path, std::vector<std::string>& lines) {
+  std::string text;
+  std::string why = readSettingsText(path, text);
+  if (!why.empty()) return why;
+  std::size_t from = 0;
+  while (from < text.size()) {
+    auto nl = text.find('\n', from);
+    std::string line = text.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
+    lines.push_back(std::move(line));
+    from = nl == std::string::npos ? text.size() : nl + 1;
   }
-  return true;
+  return "";
 }
 }  // namespace
+
+std::string readSettingsText(const std::string& path, std::string& text) {
+  text.clear();
+  const std::string native = nativePath(path);
+  // Non-blocking, so a FIFO without a writer is refused instead of waited on.
+  const int fd = ::open(native.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::strerror(errno);
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  if (std::size_t(st.st_size) > kMaxSettingsFileBytes) return "larger than 16 MB";
+  // Read to the end, but never past the limit (the file may grow meanwhile).
+  text.resize(std::size_t(st.st_size));
+  std::size_t got = 0;
+  for (;;) {
+    if (got == text.size()) {
+      if (text.size() >= kMaxSettingsFileBytes + 1) break;
+      text.resize(std::min(kMaxSettingsFileBytes + 1, text.size() + 4096));
+    }
+    const ssize_t n = ::read(fd, text.data() + got, text.size() - got);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return std::strerror(errno);
+    }
+    if (n == 0) break;
+    got += std::size_t(n);
+  }
+  text.resize(got);
+  if (got > kMaxSettingsFileBytes) {
+    text.clear();
+    return "larger than 16 MB";
+  }
+  return "";
+}
 
 bool replaceFileAtomically(const std::string& path, const std::string& contents) {
   const std::string target = nativePath(path);
@@ -71,8 +120,8 @@ void SettingsFiles::recordActiveSettings() {
   }
   const std::string main = core_.progDir + "prismhost.i3d";
   std::vector<std::string> lines;
-  if (!readLines(main, lines)) {
-    core_.ui.showMessage("cannot read from file: " + main);
+  if (const std::string why = readLines(main, lines); !why.empty()) {
+    core_.ui.showMessage("cannot read from file: " + main + " (" + why + ")");
     return;
   }
   std::string text;
@@ -80,6 +129,52 @@ void SettingsFiles::recordActiveSettings() {
     if (l.compare(0, 9, "inifile =") != 0) text += l + "\r\n";
   text += "inifile = \"" + toCurrentDirToken(active) + "\"\r\n";
   if (!replaceFileAtomically(main, text)) core_.ui.showMessage("unable to write to file: " + main);
+}
+
+bool sameSettingsFile(const std::string& a, const std::string& b) {
+  auto absolute = [](std::string p) {
+    p = nativePath(expandCurrentDir(p));
+    return !p.empty() && p[0] == '/' ? p : currentDir() + "/" + p;
+  };
+  const std::string pa = absolute(a), pb = absolute(b);
+  struct stat sa {}, sb {};
+  if (::stat(pa.c_str(), &sa) == 0 && ::stat(pb.c_str(), &sb) == 0)
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+  return pa == pb;
+}
+
+void SettingsFiles::readEarlySettings() {
+  const std::string name = core_.s.settingsFile;
+  if (!fileExists(expandCurrentDir(name))) return;
+  earlyFile_ = name;
+  earlyReadFailed_ = !core_.applySettings(name, false);
+}
+
+void SettingsFiles::loadActiveSettings() {
+  const std::string name = core_.s.settingsFile;
+  if (!fileExists(expandCurrentDir(name))) return;
+  // A file the first read could not read was reported then.
+  if (earlyReadFailed_ && sameSettingsFile(name, earlyFile_)) return;
+  if (!core_.applySettings(name, true)) return;
+  core_.settingsOwner = name;
+  keepLoadedName(name);
+}
+
+void SettingsFiles::loadSettingsFile(const std::string& name) {
+  core_.s.settingsFile = name;
+  core_.params.resetParamsToDefaults();
+  const bool read = core_.applySettings(name, true);
+  core_.s.settingsFile = name;  // a redirect inside the file does not survive
+  core_.settingsOwner = read ? name : "";
+}
+
+void SettingsFiles::keepLoadedName(const std::string& loaded) {
+  const std::string named = core_.s.settingsFile;
+  core_.s.settingsFile = loaded;
+  if (sameSettingsFile(named, loaded)) return;
+  core_.memoPrintf("%s names %s as its settings file: not followed (only prismhost.i3d redirects); the settings "
+                   "stay with %s",
+                   loaded, named, loaded);
 }
 
 void SettingsFiles::inifile1Click() { openSettingsFile(); }
@@ -97,8 +192,9 @@ bool SettingsFiles::openSettingsFile() {
   if (!chosen) return false;
   core_.params.resetParamsToDefaults();
   core_.s.settingsFile = *chosen;
-  core_.applySettings(*chosen, true);
+  const bool read = core_.applySettings(*chosen, true);
   core_.s.settingsFile = *chosen;  // a redirect inside the file does not survive
+  if (!core_.params.mergeMode) core_.settingsOwner = read ? *chosen : "";
   if (!core_.params.mergeMode) recordActiveSettings();
   fixupSettings();
   return true;
@@ -108,7 +204,12 @@ void SettingsFiles::mergeini1Click() {
   core_.params.mergeMode = true;
   // Only a merge that happened renames the active file; a cancelled one
   // leaves everything as it was.
-  if (openSettingsFile()) core_.s.settingsFile = core_.s.file_folder + "/merged.i3d";
+  if (openSettingsFile()) {
+    // The merged settings get a name of their own, which the next save
+    // writes (replacing an earlier merge).
+    core_.s.settingsFile = core_.s.file_folder + "/merged.i3d";
+    core_.settingsOwner = core_.s.settingsFile;
+  }
   core_.params.mergeMode = false;
 }
 
@@ -143,6 +244,7 @@ void SettingsFiles::setinifile1Click() {
   const auto at = name.find(cur);
   if (at != std::string::npos && at < 3) name = toCurrentDirToken(name);
   core_.s.settingsFile = name;
+  core_.settingsOwner = name;  // chosen in the save dialog: replaced on purpose
   saveini1Click();
 }
 
@@ -170,7 +272,7 @@ void SettingsFiles::setexes1Click() {
 
 std::string readFileKey(const std::string& file, const std::string& key, const std::string& fallback, bool quoted) {
   std::vector<std::string> lines;
-  if (!readLines(file, lines)) return fallback;
+  if (!readLines(file, lines).empty()) return fallback;
   std::string text;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     if (i) text += "\r\n";

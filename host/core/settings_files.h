@@ -2,6 +2,7 @@
 // The settings files: the main file "prismhost.i3d" with its redirect line,
 // the active settings file, "commsoverride.i3d", "allparam.i3d" and
 // "merged.i3d", with the file-menu handlers that open, merge and save them.
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,17 @@ class SettingsFiles {
   // settings file.
   void recordActiveSettings();
 
+  // Start-up: the first read of the settings file, while only the port
+  // settings and "inifile" are registered (it may name another file).
+  void readEarlySettings();
+  // Start-up: the second read, of the file the first one named. A redirect
+  // inside that file is not followed: the settings stay with the file they
+  // were read from, and the log says so.
+  void loadActiveSettings();
+  // A settings file named on the command line: the defaults, then the file,
+  // which stays the settings file whatever it names.
+  void loadSettingsFile(const std::string& name);
+
   void inifile1Click();    // "inifile": open
   void mergeini1Click();   // "merge ini"
   bool saveini1Click();    // "save_ini"; false when nothing could be saved
@@ -30,7 +42,12 @@ class SettingsFiles {
  private:
   // The open dialog and load; false when cancelled.
   bool openSettingsFile();
+  // After loading `loaded`: the settings file is `loaded` again, whatever
+  // the file named; a name of another file is logged.
+  void keepLoadedName(const std::string& loaded);
   HostCore& core_;
+  std::string earlyFile_;
+  bool earlyReadFailed_ = false;
 };
 
 // One key of a settings-like file without the interpreter: the key must
@@ -41,6 +58,20 @@ std::string readFileKey(const std::string& file, const std::string& key, const s
 
 // Sorts without regard to case (middle pivot, stable partitions).
 void sortStrings(std::vector<std::string>& list);
+
+// Settings files are small text files; anything larger is no settings file.
+constexpr std::size_t kMaxSettingsFileBytes = 16u << 20;
+
+// Reads a settings-like file whole. Only a regular file of at most
+// kMaxSettingsFileBytes is read, and opening never waits (a FIFO, a device
+// or a folder is refused at once). Returns "" on success, otherwise what is
+// wrong ("a folder", "not a regular file", "larger than 16 MB", or the
+// system's reason).
+std::string readSettingsText(const std::string& path, std::string& text);
+
+// Whether two names reach one file: the same file when both exist,
+// otherwise the same absolute path ("%currentdir%" expanded).
+bool sameSettingsFile(const std::string& a, const std::string& b);
 
 // Replaces a file's contents by way of a temporary file beside it; false
 // when nothing was replaced.

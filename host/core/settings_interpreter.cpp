@@ -3,11 +3,11 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <deque>
 
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
 #include "host/core/paths.h"
+#include "host/core/settings_files.h"
 #include "host/core/texts.h"
 
 namespace ph {
@@ -21,49 +21,61 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isWordChar(char c) { return inCharRanges(c, "azAZ09__"); }
 }  // namespace
 
-std::string Tokenizer::getToken(std::string& line) { return next(line, false); }
-std::string Tokenizer::getObjToken(std::string& line) { return next(line, true); }
+std::string_view Tokenizer::nextToken(std::string_view& rest) { return next(rest, false); }
+std::string_view Tokenizer::nextObjToken(std::string_view& rest) { return next(rest, true); }
 
-std::string Tokenizer::next(std::string& line, bool obj) {
+std::string Tokenizer::getToken(std::string& line) {
+  std::string_view rest(line);
+  std::string tok(next(rest, false));
+  line.erase(0, line.size() - rest.size());
+  return tok;
+}
+
+std::string Tokenizer::getObjToken(std::string& line) {
+  std::string_view rest(line);
+  std::string tok(next(rest, true));
+  line.erase(0, line.size() - rest.size());
+  return tok;
+}
+
+std::string_view Tokenizer::next(std::string_view& line, bool obj) {
+  // Takes n characters off the front of the line and returns them.
+  auto take = [&line](std::size_t n) {
+    std::string_view tok = line.substr(0, n);
+    line.remove_prefix(tok.size());
+    return tok;
+  };
   if (inBlockComment) {
     auto end = line.find("*/");
-    if (end == std::string::npos) {
-      std::string all;
-      all.swap(line);
-      return all;
-    }
-    std::string tok = line.substr(0, end + 2);
-    line.erase(0, end + 2);
+    if (end == std::string_view::npos) return take(line.size());
     inBlockComment = false;
-    return tok;
+    return take(end + 2);
   }
   auto first = line.find_first_not_of(" \t");
-  if (first == std::string::npos) {
-    line.clear();
-    return "";
+  if (first == std::string_view::npos) {
+    line = {};
+    return {};
   }
-  line.erase(0, first);
-  if (line.compare(0, 2, "//") == 0) {
-    line.clear();
-    return "";
+  line.remove_prefix(first);
+  if (line.substr(0, 2) == "//") {
+    line = {};
+    return {};
   }
-  if (line.compare(0, 2, "/*") == 0) {
+  if (line.substr(0, 2) == "/*") {
     auto end = line.find("*/", 2);
-    if (end == std::string::npos) {
+    if (end == std::string_view::npos) {
       inBlockComment = true;
-      std::string rest;
-      rest.swap(line);
-      return rest;
+      return take(line.size());
     }
     // Cut the comment out and go on right behind it.
-    line.erase(0, end + 2);
-    if (line.empty()) return "";
+    line.remove_prefix(end + 2);
+    if (line.empty()) return {};
   }
   const char c = line[0];
   std::size_t n = 1;
   if (c == '"' || c == '\'') {
     auto close = line.find(c, 1);
-    n = close == std::string::npos ? 1 : close + 1;
+    n = close == std::string_view::npos ? 1 : close + 1;
   } else if (obj && (c == '-' || isDigit(c))) {
     while (n < line.size() && (isDigit(line[n]) || line[n] == '.' || line[n] == '-' || line[n] == 'e')) ++n;
   } else if (inCharRanges(c, "azAZ09$$__")) {
@@ -77,9 +89,7 @@ std::string Tokenizer::next(std::string& line, bool obj) {
       if (line.size() > 2 && line[2] == '=') n = 3;
     }
   }
-  std::string tok = line.substr(0, n);
-  line.erase(0, n);
-  return tok;
+  return take(n);
 }
 
 // ---- interpreter ----
@@ -88,11 +98,11 @@ namespace {
 // A text in double quotes cannot hold a double quote: "a"b" would be taken
 // as "a" and stray words. Every quoted token must be a whole value: right
 // behind "=", closed, and ended by a blank or the end of the text.
-bool quotedTextsIntact(std::string line) {
+bool quotedTextsIntact(std::string_view line) {
   Tokenizer tok;
-  std::string prev;
+  std::string_view prev;
   for (;;) {
-    std::string t = tok.getToken(line);
+    std::string_view t = tok.nextToken(line);
     if (t.empty()) {
       if (line.empty()) return true;
       continue;
@@ -112,28 +122,34 @@ struct AssignState {
   int oldInt = -9999;
   // element list of an int array
   IntArrayRef target{nullptr, 0};
-  std::string targetName;
+  int targetIndex = -1;
   bool listOpen = false;
   int listIndex = 0;
   bool listOverflowReported = false;
+  // Refusals and other notes, logged after the tail so that the old values
+  // still continue the "setting" line.
+  std::vector<std::string> notes;
 };
 
-void HostCore::applySettings(const std::string& textOrFile, bool report) {
+bool HostCore::applySettings(const std::string& textOrFile, bool report) {
   const std::string input = expandCurrentDir(textOrFile);
   const bool reversdirBefore = s.reversdir;
   const bool question = !input.empty() && input[0] == '?';
   AssignState st;
   Tokenizer tok;  // comment state belongs to this one text or file
-  std::deque<std::string> recent;
+  // The last three tokens: name, "=" and value.
+  std::string recent[3];
+  int recentCount = 0;
   bool minus = false;
 
-  auto feed = [&](std::string& line) {
+  auto feed = [&](std::string_view line) {
     for (;;) {
-      std::string t = tok.getToken(line);
-      if (t.empty()) {
+      std::string_view view = tok.nextToken(line);
+      if (view.empty()) {
         if (line.empty()) return;
         continue;
       }
+      std::string t(view);
       if (t == "-" && !minus) {
         minus = true;
         continue;
@@ -142,10 +158,11 @@ void HostCore::applySettings(const std::string& textOrFile, bool report) {
         t = "-" + t;
         minus = false;
       }
-      recent.push_back(t);
-      if (recent.size() > 5) recent.pop_front();
-      const std::size_t k = recent.size();
-      if (k >= 3 && recent[k - 2] == "=") applyAssignment(recent[k - 3], recent[k - 1], question, report, st);
+      recent[0].swap(recent[1]);
+      recent[1].swap(recent[2]);
+      recent[2] = t;
+      if (recentCount < 3) ++recentCount;
+      if (recentCount == 3 && recent[1] == "=") applyAssignment(recent[0], recent[2], question, report, st);
       if (st.target.first) {
         if (t == "{" && !st.listOpen) {
           st.listOpen = true;
@@ -154,11 +171,15 @@ void HostCore::applySettings(const std::string& textOrFile, bool report) {
           st.target = {nullptr, 0};
           st.listOpen = false;
         } else if (st.listOpen && t != ",") {
+          const std::string& name = params.entry(st.targetIndex).paramName;
           if (st.listIndex < st.target.count) {
-            st.target.first[st.listIndex] = textToInt(intPartText(t));
+            const int v = textToInt(intPartText(t));
+            const std::string refusal = params.rangeRefusal(st.targetIndex, v);
+            if (refusal.empty()) st.target.first[st.listIndex] = v;
+            else st.notes.push_back(plat::format("%s[%d] = %s not set: %s", name, st.listIndex, t, refusal));
           } else if (!st.listOverflowReported) {
             st.listOverflowReported = true;
-            memoPrintf("%s takes %d values: the rest is passed over", st.targetName, st.target.count);
+            st.notes.push_back(plat::format("%s takes %d values: the rest is passed over", name, st.target.count));
           }
           ++st.listIndex;
         }
@@ -166,36 +187,37 @@ void HostCore::applySettings(const std::string& textOrFile, bool report) {
     }
   };
 
+  bool read = true;
   if (question) {
-    std::string body = input.substr(1);
-    memoPrintf("setting %s ", body.substr(0, 999));
+    std::string_view body(input);
+    body.remove_prefix(1);
+    memoPrintf("setting %s ", std::string(body.substr(0, 999)));
     // Refused whole rather than stored cut short or half applied.
     if (quotedTextsIntact(body)) feed(body);
     else memoPrintf("not set: a text in double quotes cannot hold a double quote");
   } else {
     memoPrintf("loading ini %s ", input);
+    std::string text;
     if (!fileExists(input)) {
       ui.showMessage("file not found: " + input);
-    } else if (FilePtr f = openFile(input, "r")) {
+      read = false;
+    } else if (!readSettingsFile(input, text)) {
+      read = false;
+    } else {
       // Whole lines, however long, so a long quoted text is never split.
-      std::string line;
-      int c;
-      bool any = false;
-      while ((c = std::fgetc(f.get())) != EOF) {
-        any = true;
-        if (c == '\n') {
-          if (!line.empty() && line.back() == '\r') line.pop_back();
-          feed(line);
-          line.clear();
-          any = false;
-        } else {
-          line += char(c);
-        }
+      std::string_view rest(text);
+      while (!rest.empty()) {
+        const auto nl = rest.find('\n');
+        std::string_view line = rest.substr(0, nl);
+        rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        feed(line);
       }
-      if (any) feed(line);
     }
   }
   settingsTail(question, reversdirBefore, st);
+  for (const std::string& note : st.notes) memoPrintf("%s", note);
+  return read;
 }
 
 void HostCore::applyAssignment(const std::string& name, const std::string& value, bool question, bool report,
@@ -219,20 +241,29 @@ void HostCore::applyAssignment(const std::string& name, const std::string& value
     *p = v;
     return;
   }
+  auto refused = [&](double v) {
+    const std::string refusal = params.rangeRefusal(idx, v);
+    if (refusal.empty()) return false;
+    st.notes.push_back(plat::format("%s = %s not set: %s", name, value, refusal));
+    return true;
+  };
   std::visit(
       [&](auto p) {
         using T = decltype(p);
         if constexpr (std::is_same_v<T, int*>) {
+          const int v = textToInt(value);
+          if (refused(v)) return;
           st.oldInt = *p;
-          setParam(*p, textToInt(value));
+          setParam(*p, v);
         } else if constexpr (std::is_same_v<T, double*>) {
           char* end = nullptr;
           const std::string v = trimmed(value);
           double d = v.empty() ? 0 : std::strtod(v.c_str(), &end);
           if (v.empty() || *end != 0 || !std::isfinite(d)) {
-            memoPrintf("'%s' is not a valid floating point value for %s", value, name);
+            st.notes.push_back(plat::format("'%s' is not a valid floating point value for %s", value, name));
             return;
           }
+          if (refused(d)) return;
           st.oldFloat = static_cast<float>(*p);
           st.haveFloat = true;
           *p = d;
@@ -242,7 +273,7 @@ void HostCore::applyAssignment(const std::string& name, const std::string& value
           p->setChecked(value == "true");
         } else if constexpr (std::is_same_v<T, IntArrayRef>) {
           st.target = p;
-          st.targetName = name;
+          st.targetIndex = idx;
           st.listOpen = false;
           st.listOverflowReported = false;
         }
@@ -312,6 +343,13 @@ bool HostCore::saveSettings() {
   if (!folderExists(driveDir(expandCurrentDir(s.settingsFile))))
     s.settingsFile = currentDir() + "/" + fileNamePart(s.settingsFile);
   const std::string target = nativePath(expandCurrentDir(s.settingsFile));
+  if (fileExists(target) && (settingsOwner.empty() || !sameSettingsFile(target, settingsOwner))) {
+    openFailed = true;
+    ui.showMessage("settings not saved to " + s.settingsFile +
+                   ": that file was never read, so its own settings would be lost (save inifile as "
+                   "saves them under a name you choose)");
+    return false;
+  }
   const bool full = fileCore(s.settingsFile) == "full";
   std::string text;
   params.putBackCurrentDir = true;
@@ -337,6 +375,8 @@ bool HostCore::saveSettings() {
   if (!ok) {
     std::remove(tmp.c_str());
     ui.showMessage("unable to write to file: " + s.settingsFile);
+  } else {
+    settingsOwner = s.settingsFile;
   }
   return ok;
 }

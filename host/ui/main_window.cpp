@@ -25,6 +25,7 @@
 #include <cstdio>
 
 #include "host/app/host.h"
+#include "host/ui/config_dialog.h"
 
 namespace ph {
 
@@ -112,6 +113,11 @@ MainWindow::~MainWindow() = default;
 void MainWindow::attach(Host* host) {
   host_ = host;
   HostCore& core = host->core;
+  // Without a display no dialog may wait: the editor then has no window.
+  if (!headless_) {
+    config_ = std::make_unique<ConfigDialog>(this, host->configEditor);
+    host->configEditor.view = config_.get();
+  }
   core.Memo1.setView(this);
   for (Control& c : core.controls.all()) addControlWidget(c);
   core.controls.onChanged = [this, &core](const Control& c) {
@@ -166,9 +172,13 @@ void MainWindow::addControlWidget(Control& c) {
     case K::CheckBox: {
       auto* b = new QCheckBox(q(c.caption));
       b->setChecked(c.checked);
-      QObject::connect(b, &QCheckBox::toggled, this, [pc](bool on) {
+      QObject::connect(b, &QCheckBox::toggled, this, [this, pc](bool on) {
         pc->checked = on;
         pc->click();
+        // Shift and a click on the pause box also switches pausing after
+        // every layer.
+        if (pc->name == "pause" && host_ && (QApplication::keyboardModifiers() & Qt::ShiftModifier))
+          host_->configEditor.pauseMouseUp(false, true);
       });
       w = b;
       break;
@@ -177,6 +187,19 @@ void MainWindow::addControlWidget(Control& c) {
     case K::Combo: {
       auto* b = new QComboBox;
       b->setEditable(true);
+      if (c.name == "parmcombo") {
+        // The single-parameter box: the chosen name is its caption; Enter
+        // (or a double click) sets the parameter.
+        QObject::connect(b, &QComboBox::currentTextChanged, this, [this, pc](const QString& t) {
+          pc->caption = t.toStdString();
+          if (host_) host_->configEditor.parmcomboChange();
+        });
+        QObject::connect(b->lineEdit(), &QLineEdit::returnPressed, this, [this, b, pc] {
+          pc->caption = b->currentText().toStdString();
+          if (host_) host_->configEditor.parmcomboKeyPress('\r');
+        });
+        b->lineEdit()->installEventFilter(this);
+      }
       w = b;
       break;
     }
@@ -191,6 +214,12 @@ void MainWindow::addControlWidget(Control& c) {
     default: return;
   }
   w->setObjectName(q(c.name));
+  if (c.onRightClick) {
+    w->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(w, &QWidget::customContextMenuRequested, this, [pc] {
+      if (pc->onRightClick) pc->onRightClick();
+    });
+  }
   panelLayout_->addWidget(w);
   widgets_[&c] = w;
   controlChanged(c);
@@ -223,6 +252,8 @@ void MainWindow::controlChanged(const Control& c) {
     if (c.kind == Control::Kind::Label) l->setText(q(c.caption));
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
     if (combo->count() != int(c.items.size())) {
+      // Refilling is no choice of the operator's.
+      QSignalBlocker block(combo);
       combo->clear();
       for (const auto& i : c.items) combo->addItem(q(i));
     }
@@ -387,6 +418,16 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     return;
   }
   e->accept();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (e->type() == QEvent::MouseButtonDblClick && host_ && watched->parent() &&
+      watched->parent()->objectName() == "parmcombo") {
+    if (auto* combo = qobject_cast<QComboBox*>(watched->parent()))
+      host_->core.controls.at("parmcombo").caption = combo->currentText().toStdString();
+    host_->configEditor.parmcomboDblClick();
+  }
+  return QMainWindow::eventFilter(watched, e);
 }
 
 void MainWindow::resizeEvent(QResizeEvent* e) {

@@ -4,6 +4,7 @@
 // operator-UI seam. It holds no logic of its own.
 #include <QMainWindow>
 #include <map>
+#include <memory>
 
 #include "host/core/operator_log.h"
 #include "host/core/operator_ui.h"
@@ -55,6 +56,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
  protected:
   void closeEvent(QCloseEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void controlChanged(const Control& c);
@@ -73,6 +75,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   std::map<std::string, QMenu*> menus_;
   class ProgressWindow* progress_ = nullptr;
   class BitmapViewer* viewer_ = nullptr;
+  std::unique_ptr<class ConfigDialog> config_;
 };
 
 }  // namespace ph

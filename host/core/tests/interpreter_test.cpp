@@ -36,8 +36,9 @@ TEST_F(Interpreter, Band64QueuesItsCodeOnChangeOnly) {
   EXPECT_EQ(core.pendingInkText, " 41n");
   core.applySettings("?band64=64", false);
   EXPECT_EQ(core.pendingInkText, " 41n 40n");
-  core.applySettings("?band64=0x40", false);  // the number ends before the x
-  EXPECT_EQ(core.s.band64, 0);
+  core.applySettings("?band64=0x40", false);  // the number ends before the x: 0, which no band can be
+  EXPECT_EQ(core.s.band64, 64);
+  EXPECT_EQ(log().back(), "band64 = 0 not set: band64 must be from 1 to 150");
 }
 
 TEST_F(Interpreter, TextsNeedQuotes) {
@@ -153,6 +154,7 @@ TEST_F(Interpreter, MergeModeLeavesHashNamesAlone) {
 }
 
 TEST_F(Interpreter, SaveWritesOnlyChangesWithCrLfAndReloads) {
+  std::remove("saved.i3d");  // left by an earlier run: a file this one never read
   core.s.settingsFile = "saved.i3d";
   core.s.file_folder = currentDir() + "/models";  // as the fix-up expands it
   ASSERT_TRUE(core.saveSettings());
@@ -183,6 +185,7 @@ TEST_F(Interpreter, SaveWritesOnlyChangesWithCrLfAndReloads) {
 TEST_F(Interpreter, FailedSaveKeepsTheOldFileAndSaysSo) {
   writeAll("keep.i3d", "printspeed = 1\r\n");
   core.s.settingsFile = currentDir() + "/keep.i3d";
+  core.settingsOwner = core.s.settingsFile;  // as if loaded from it
   ASSERT_EQ(mkdir("keep.i3d.tmp", 0700), 0);  // the temporary file cannot be created
   core.s.printspeed = 5;
   EXPECT_FALSE(core.saveSettings());
