@@ -292,9 +292,12 @@ bool SlicerApp::prepareModel(bool useFirstArgument) {
   if (st_.bmpMode) {
     st_.bmpLayerMode = true;
     st_.bmpScale = 3.0;
-    if (name.rfind("#amin", 0) == 0) {
+    // Renderer models are told by their file name, wherever they lie.
+    const auto slash = name.find_last_of("/\\");
+    const std::string file = slash == std::string::npos ? name : name.substr(slash + 1);
+    if (file.rfind("#amin", 0) == 0) {
       st_.bmpLayerMode = false;
-      if (name.size() > 5 && name[5] == 'h') st_.bmpScale = 1.0;
+      if (file.size() > 5 && file[5] == 'h') st_.bmpScale = 1.0;
     }
   } else {
     // The extension starts at the first "." of the file name, not of a folder.

@@ -2,6 +2,7 @@
 
 #include "platform/format.h"
 #include "slicer/job_writer.h"
+#include "slicer/pov_import.h"
 #include "slicer/slice_pipeline.h"
 #include "slicer/slicer_app.h"
 
@@ -19,9 +20,44 @@ void SlicerCore::loadColourCube(SlicerApp& app, const std::string& file) {
 
 JobOutcome SlicerCore::writeJob(SlicerApp& app) { return lt::writeJob(app, *this); }
 
-bool SlicerCore::sliceBitmapLayer(SlicerApp& app, float, SpanStore&) {
-  app.tellOperator(plat::format("bitmap layers cannot be read by this build: %s", app.state().modelName));
-  return false;
+bool SlicerCore::convertPov(SlicerApp& app, const std::string& povName, const std::string& stlName) {
+  PovOptions o;
+  o.interactive = app.state().interactive;
+  o.confirmDelete = [&app] { return app.ui().askYesNo("delete pov file"); };
+  o.progress = [&app](int p) { app.showProgress(p); };
+  const PovResult r = lt::convertPov(povName, stlName, o);
+  if (!r.ok) app.tellOperator(r.error);
+  return r.ok;
+}
+
+std::optional<Box> SlicerCore::bitmapModelBox(SlicerApp& app) {
+  calls_.forget();
+  return bitmaps_.modelBox(app);
+}
+
+bool SlicerCore::sliceBitmapLayer(SlicerApp& app, float z, SpanStore& out) { return bitmaps_.sliceLayer(app, z, out); }
+
+void SlicerCore::openPreview(SlicerApp& app) {
+  if (!windows_) {
+    app.tellOperator("the slice preview has no window here");
+    return;
+  }
+  if (preview_.isOpen()) return;
+  windows_->runPreview(preview_);
+}
+
+bool SlicerCore::editTextFile(SlicerApp& app, const std::string& path) {
+  if (editor_.editorOpen) return false;
+  if (!windows_) {
+    app.tellOperator(plat::format("the text editor has no window here: %s", path));
+    return false;
+  }
+  editor_.editorOpen = true;
+  editor_.editFileName = path;
+  editor_.editorSaved = false;
+  windows_->runEditor(editor_);
+  editor_.editorOpen = false;
+  return editor_.editorSaved;
 }
 
 SliceSettings sliceSettingsOf(const SlicerApp& app) {

@@ -30,6 +30,8 @@ class SlicerUi {
   // A modal message box; only called when canAsk() and the run is not
   // unattended.
   virtual void showMessage(const std::string& text) = 0;
+  // A Yes/No question; true for Yes. No when nobody can answer.
+  virtual bool askYesNo(const std::string& text) = 0;
   // The stop and abort buttons act while a job runs.
   virtual void setJobRunning(bool running) = 0;
   virtual void setBusyCursor(bool busy) = 0;

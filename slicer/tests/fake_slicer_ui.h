@@ -21,6 +21,10 @@ class FakeUi : public SlicerUi {
   void logLine(const std::string& text) override { log.push_back(text); }
   bool canAsk() const override { return ask; }
   void showMessage(const std::string& text) override { messages.push_back(text); }
+  bool askYesNo(const std::string& text) override {
+    questions.push_back(text);
+    return yes;
+  }
   void setJobRunning(bool running) override { jobRunning = running; }
   void setBusyCursor(bool b) override { busy = b; }
   void processEvents() override {
@@ -49,7 +53,8 @@ class FakeUi : public SlicerUi {
   FormView form;
   std::vector<int> progress;
   std::string title;
-  std::vector<std::string> log, messages;
+  std::vector<std::string> log, messages, questions;
+  bool yes = false;  // the answer to every Yes/No question
   bool ask = true;
   bool jobRunning = false, busy = false;
   int eventRuns = 0, fronts = 0, closes = 0;

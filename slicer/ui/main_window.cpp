@@ -235,6 +235,12 @@ void MainWindow::showMessage(const std::string& text) {
   QMessageBox::information(this, "layertint", QString::fromStdString(text));
 }
 
+bool MainWindow::askYesNo(const std::string& text) {
+  if (!canAsk()) return false;
+  return QMessageBox::question(QApplication::activeWindow() ? QApplication::activeWindow() : this, "layertint",
+                               QString::fromStdString(text), QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+}
+
 void MainWindow::setJobRunning(bool running) { button2_->setEnabled(running); }
 
 void MainWindow::setBusyCursor(bool busy) {

@@ -30,6 +30,7 @@ class MainWindow : public QMainWindow, public SlicerUi {
   void logLine(const std::string& text) override;
   bool canAsk() const override;
   void showMessage(const std::string& text) override;
+  bool askYesNo(const std::string& text) override;
   void setJobRunning(bool running) override;
   void setBusyCursor(bool busy) override;
   void processEvents() override;

@@ -1,0 +1,87 @@
+#include "slicer/text_editor.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "platform/format.h"
+#include "slicer/model_names.h"
+#include "slicer/slicer_app.h"
+
+namespace lt {
+
+void TextEditor::open(SlicerApp& app, EditorWindow& window) {
+  app_ = &app;
+  window_ = &window;
+}
+
+void TextEditor::closed() {
+  window_ = nullptr;
+  editorOpen = false;
+}
+
+void TextEditor::formActivate() {
+  text_.clear();
+  // A file that does not exist opens an empty memo; saving creates it.
+  std::ifstream in(localPath(editFileName), std::ios::binary);
+  std::string line;
+  bool first = true;
+  while (in && std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!first) text_ += '\n';
+    text_ += line;
+    first = false;
+  }
+  editorChanged = false;
+  editorSaved = false;
+  if (window_) window_->showText("Edit " + editFileName, text_);
+}
+
+void TextEditor::memo1Change(const std::string& text) {
+  text_ = text;
+  editorChanged = true;
+}
+
+// Every line with a line end. Written beside the file and then put in its
+// place, so a failed save leaves the old file whole.
+bool TextEditor::save() {
+  const std::string part = editFileName + ".part";
+  std::string body = text_;
+  if (!body.empty() && body.back() != '\n') body += '\n';
+  bool ok = false;
+  {
+    std::ofstream out(localPath(part), std::ios::binary | std::ios::trunc);
+    ok = out && (out << body) && out.flush();
+  }
+  if (ok) ok = std::rename(localPath(part).c_str(), localPath(editFileName).c_str()) == 0;
+  if (!ok) {
+    const std::string why(std::strerror(errno));
+    ::unlink(localPath(part).c_str());
+    if (app_) app_->tellOperator(plat::format("cannot write %s: %s; the text is not saved", editFileName, why));
+  }
+  return ok;
+}
+
+void TextEditor::saveClick() {
+  if (!save()) return;
+  editorSaved = editorSaved || editorChanged;
+  editorChanged = false;
+}
+
+void TextEditor::formClose() {
+  if (editorChanged && app_ && app_->ui().askYesNo("save file") && save()) {
+    editorSaved = true;
+    editorChanged = false;
+  }
+  editorOpen = false;
+}
+
+void TextEditor::closbutClick() {
+  if (window_) window_->close();
+}
+
+}  // namespace lt
