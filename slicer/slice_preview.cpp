@@ -163,6 +163,7 @@ void SlicePreview::panel1Click(unsigned rgb) {
 void SlicePreview::panel4Click() {
   if (window_)
     if (auto c = window_->chooseColour(view_.panel4Rgb)) view_.panel4Rgb = *c & 0xFFFFFF;
+  refresh();
   panel1Click(view_.panel4Rgb);
 }
 

@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   lt::MainWindow window;
   lt::SlicerApp app(clock, window, stages);
   window.attach(&app);
+  stages.setWindows(&window);
   // The serial device of direct printer output.
   if (const char* port = std::getenv("LAYERTINT_PRINTER_PORT"); port && *port) app.state().printerPort = port;
   app.formCreate(std::move(args), cwd);

@@ -22,6 +22,8 @@
 #include <cstdio>
 #include <functional>
 
+#include "editor_dialog.h"
+#include "preview_dialog.h"
 #include "slicer/slicer_app.h"
 
 namespace lt {
@@ -142,11 +144,11 @@ MainWindow::MainWindow() {
   v->addWidget(log_);
   setCentralWidget(central);
 
-  // Hidden: the operator sees the values, the gauge and the abort button;
-  // the program drives the rest.
-  for (QWidget* w : std::initializer_list<QWidget*>{button1_, button2_, prt0_, supfile_, prtsetup_, prvbut_, dcopies_,
-                                                    spin1Down_, spin1Up_, spin2Down_, spin2Up_, overlap_, mkfile_,
-                                                    powdstart_})
+  // Hidden: the operator sees the values, the gauge, the abort button and
+  // the ways to the model, its support file and the setup file (the preview
+  // button shows once a model is prepared); the program drives the rest.
+  for (QWidget* w : std::initializer_list<QWidget*>{button1_, button2_, prvbut_, dcopies_, spin1Down_, spin1Up_,
+                                                    spin2Down_, spin2Up_, overlap_, mkfile_, powdstart_})
     w->hide();
   button2_->setEnabled(false);
 }
@@ -289,5 +291,21 @@ void MainWindow::bringToFront() {
 }
 
 void MainWindow::closeWindow() { close(); }
+
+void MainWindow::runPreview(SlicePreview& preview) {
+  PreviewDialog dialog(preview, this);
+  preview.open(*app_, dialog);
+  dialog.resize(800, 600);
+  dialog.exec();
+  preview.closed();
+}
+
+void MainWindow::runEditor(TextEditor& editor) {
+  EditorDialog dialog(editor, this);
+  editor.open(*app_, dialog);
+  dialog.resize(640, 480);
+  dialog.exec();
+  editor.closed();
+}
 
 }  // namespace lt

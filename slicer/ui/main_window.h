@@ -4,6 +4,7 @@
 #include <QMainWindow>
 
 #include "slicer/slicer_ui.h"
+#include "slicer/stage_windows.h"
 
 class QCheckBox;
 class QGridLayout;
@@ -19,7 +20,7 @@ namespace lt {
 class SlicerApp;
 class ColourBox;
 
-class MainWindow : public QMainWindow, public SlicerUi {
+class MainWindow : public QMainWindow, public SlicerUi, public StageWindows {
  public:
   MainWindow();
   void attach(SlicerApp* app);
@@ -41,6 +42,10 @@ class MainWindow : public QMainWindow, public SlicerUi {
                                      const std::string& value) override;
   void bringToFront() override;
   void closeWindow() override;
+
+  // StageWindows: the preview and the text editor, modal.
+  void runPreview(SlicePreview& preview) override;
+  void runEditor(TextEditor& editor) override;
 
  protected:
   bool event(QEvent* e) override;
