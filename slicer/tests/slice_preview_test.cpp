@@ -163,7 +163,7 @@ TEST_F(PreviewTest, ASliceIsPaintedInItsColoursMirroredWithRowZeroAtTheBottom) {
     clock.advance(100);  // Timer1: the first slice, at z = 0 (below the model)
     EXPECT_EQ(windows.previewWindow.view.label2, "10.3");
     EXPECT_EQ(at(187, 187), 0x808080u);
-    p.drawSlice(5000);
+    p.scrollBar1Scroll(500, true);  // z = 5.175 mm
     // The cube covers dots and rows 128 to 246: a red skin of 1 mm (12
     // dots) around the interior.
     EXPECT_EQ(at(187, 187), 0x000000u);
@@ -179,6 +179,11 @@ TEST_F(PreviewTest, ASliceIsPaintedInItsColoursMirroredWithRowZeroAtTheBottom) {
     p.panel4Click();
     EXPECT_EQ(at(100, 187), 0x123456u);
     EXPECT_EQ(windows.previewWindow.view.panel4Rgb, 0x123456u);
+    // Coming back from the colour dialog activates the window again; the
+    // slice the operator chose stays.
+    p.formActivate();
+    clock.advance(100);
+    EXPECT_EQ(at(187, 187), 0x000000u);
   };
   app.prvbutClick();
 }
