@@ -254,8 +254,9 @@ TEST(BitmapJob, APictureFileIsOneLayerOfItsSpans) {
   FakeUi ui;
   SlicerCore core(3);
   SlicerApp app(clock, ui, core);
-  app.formCreate({"-F" + (dir / "pic.bmp"), "-L100", "-K" + (dir / "pic.p3d"), "-I" + std::to_string(300000 + getpid())},
-                 dir.path());
+  app.formCreate(
+      {"-F" + (dir / "pic.bmp"), "-L100", "-K" + (dir / "pic.p3d"), "-I" + std::to_string(300000 + getpid())},
+      dir.path());
   clock.advance(100);
   ASSERT_EQ(app.exitStatus(), kExitOk) << (ui.log.empty() ? "" : ui.log.back());
   EXPECT_EQ(app.model().modelSize, std::int32_t(readFile(dir / "pic.bmp").size()));

@@ -268,23 +268,27 @@ TEST(PovConvert, ABatchRunSlicesTheScene) {
   ScratchDir dir;
   // A 10 mm cube of the scene's triangles, two to a side.
   std::string scene = "cube\nrgb <1,0,0>\n";
-  const int q[6][4][3] = {{{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}},  {{0, 0, 10}, {0, 10, 10}, {10, 10, 10}, {10, 0, 10}},
-                          {{0, 0, 0}, {0, 0, 10}, {10, 0, 10}, {10, 0, 0}},  {{0, 10, 0}, {10, 10, 0}, {10, 10, 10}, {0, 10, 10}},
-                          {{0, 0, 0}, {0, 10, 0}, {0, 10, 10}, {0, 0, 10}},  {{10, 0, 0}, {10, 0, 10}, {10, 10, 10}, {10, 10, 0}}};
-  auto vec = [](const int* p) {
-    return "<" + std::to_string(p[0]) + "," + std::to_string(p[1]) + "," + std::to_string(p[2]) + ">, <0,0,1>, ";
-  };
-  for (const auto& f : q)
-    for (const auto& tri : {std::array<int, 3>{0, 2, 1}, std::array<int, 3>{0, 3, 2}})
-      scene += "triangle { " + vec(f[tri[0]]) + vec(f[tri[1]]) + vec(f[tri[2]]) + "}\n";
+  const int v[8][3] = {{0, 0, 0},  {10, 0, 0},  {10, 10, 0},  {0, 10, 0},
+                       {0, 0, 10}, {10, 0, 10}, {10, 10, 10}, {0, 10, 10}};
+  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};  // outward
+  for (const auto& f : faces) {
+    scene += "triangle {";
+    for (int k : f) {
+      scene += " <" + std::to_string(v[k][0]) + "," + std::to_string(v[k][1]) + "," + std::to_string(v[k][2]);
+      scene += ">, <0,0,1>,";
+    }
+    scene += " }\n";
+  }
   writeFile(dir / "cube.pov", scene);
 
   plat::ManualClock clock;
   FakeUi ui;
   SlicerCore core(2);
   SlicerApp app(clock, ui, core);
-  app.formCreate({"-F" + (dir / "cube.pov"), "-L500", "-K" + (dir / "cube.p3d"), "-I" + std::to_string(200000 + getpid())},
-                 dir.path());
+  app.formCreate(
+      {"-F" + (dir / "cube.pov"), "-L500", "-K" + (dir / "cube.p3d"), "-I" + std::to_string(200000 + getpid())},
+      dir.path());
   clock.advance(100);
   EXPECT_EQ(app.exitStatus(), kExitOk);
   EXPECT_EQ(app.state().modelName, dir / "cube.stl");
