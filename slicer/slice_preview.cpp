@@ -240,7 +240,8 @@ void SlicePreview::saveFrame() {
   if (previewScale <= 0.99) {
     frame = canvas_.copy();
   } else {
-    const int w = std::max(1, (st.boxXMicrons + 1000) * 3 / 254), h = std::max(1, (st.boxYMicrons + 1000) * 3 / 254);
+    auto pixels = [](int microns) { return int(std::clamp((microns + 1000LL) * 3 / 254, 1LL, 30000LL)); };
+    const int w = pixels(st.boxXMicrons), h = pixels(st.boxYMicrons);
     frame = QImage(w, h, QImage::Format_RGB32);
     frame.fill(QColor(QRgb(previewBackground)));
     for (int y = 0; y < std::min(h, canvas_.height()); ++y)
@@ -336,9 +337,9 @@ void SlicePreview::movieClick() {
       view_.scrollPosition = std::max(0, view_.scrollPosition - 10);
       z = heightOf(view_.scrollPosition);
     } else {
-      z = layer * frameNumber;
-      int p = boxZ() > 0 ? 1000 - int((long long)z * 1000 / boxZ()) : 0;
-      if (p < 1 && z < layer + boxZ()) p = 1;
+      z = int(std::clamp((long long)layer * frameNumber, -2000000000LL, 2000000000LL));
+      int p = boxZ() > 0 ? int(std::max(-1000000LL, 1000 - (long long)z * 1000 / boxZ())) : 0;
+      if (p < 1 && (long long)z < (long long)layer + boxZ()) p = 1;
       view_.scrollPosition = p;
     }
     view_.editz = heightText(z);
