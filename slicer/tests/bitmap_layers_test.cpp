@@ -15,6 +15,7 @@
 #include "p3d_decode.h"
 #include "platform/clock.h"
 #include "slicer/colour_model.h"
+#include "slicer/command_line.h"
 #include "slicer/slicer_core.h"
 #include "stl_fixture.h"
 
@@ -147,8 +148,12 @@ namespace {
 class RendererHandOver : public ::testing::Test {
  protected:
   RendererHandOver() {
-    const char* ns = std::getenv("PRISM_NAMESPACE");
-    setenv("PRISM_NAMESPACE", (std::string(ns ? ns : "t") + "p" + std::to_string(getpid()) + "_").c_str(), 1);
+    // Test cases run as processes side by side: the pid keeps them apart.
+    static const std::string ns = [] {
+      const char* n = std::getenv("PRISM_NAMESPACE");
+      return std::string(n ? n : "t") + "p" + std::to_string(getpid()) + "_";
+    }();
+    setenv("PRISM_NAMESPACE", ns.c_str(), 1);
     plat::NamedEvent::remove("bmprequest");
     plat::NamedEvent::remove("bmpready");
   }
@@ -276,4 +281,5 @@ TEST(BitmapJob, APictureFileIsOneLayerOfItsSpans) {
       EXPECT_EQ(ink, r >= 77 && r <= 82 && d >= 15 && d <= 23) << "row " << r << " dot " << d;
     }
   EXPECT_EQ(job.find_first_not_of("0123456789ABCDEF", job.size() - 10), job.size() - 2);
+  plat::NamedEvent::remove(readyEventName(300000 + getpid()));
 }

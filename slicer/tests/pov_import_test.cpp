@@ -12,6 +12,8 @@
 #include "fake_slicer_ui.h"
 #include "p3d_decode.h"
 #include "platform/clock.h"
+#include "platform/named_event.h"
+#include "slicer/command_line.h"
 #include "slicer/slicer_core.h"
 #include "stl_fixture.h"
 
@@ -303,5 +305,6 @@ TEST(PovConvert, ABatchRunSlicesTheScene) {
   int inked = 0;
   for (const auto& row : pages[10].rows) inked += !row.empty();
   EXPECT_NEAR(inked, 118, 2);
+  plat::NamedEvent::remove(readyEventName(200000 + getpid()));
   EXPECT_EQ(job.substr(job.size() - 2), "\r\n");
 }

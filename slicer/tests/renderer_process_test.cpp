@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/named_event.h"
 #include "platform/process.h"
+#include "slicer/command_line.h"
 #include "slicer/slicer_core.h"
 #include "stl_fixture.h"
 
@@ -39,6 +40,7 @@ std::string sliceWithRenderer(const ScratchDir& dir, int workers, const std::str
   app.state().zend = "1.00";  // the renderer does not tell the model's height
   clock.advance(100);
   EXPECT_EQ(app.exitStatus(), kExitOk) << (ui.log.empty() ? "" : ui.log.back());
+  plat::NamedEvent::remove(readyEventName(400000 + getpid()));
   return readFile(out);
 }
 
