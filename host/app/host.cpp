@@ -19,7 +19,10 @@ plat::UiPoster orDiscard(plat::UiPoster p) {
 }  // namespace
 
 Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, plat::UiPoster poster)
-    : core(ui, clock), syncslice(orDiscard(std::move(poster))), args_(std::move(args)) {
+    : core(ui, clock),
+      syncslice(orDiscard(poster)),
+      deviceLinks(core, settingsFiles, orDiscard(poster)),
+      args_(std::move(args)) {
   createMainControls(core.controls);
   handoff.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
   handoff.programArgs = args_;
@@ -132,8 +135,7 @@ void Host::chooseMarlinLink() {
     marlinTcpHost = splitAt(port, ':', false);
     marlinTcpPort = port.find(':') == std::string::npos ? 0 : leadingInt(splitAt(port, ':', true));
   }
-  // The serial Marlin link takes its device and baud rate when the machine
-  // links are attached.
+  deviceLinks.chooseMarlinTransport(marlinTcpHost, marlinTcpPort);
 }
 
 void Host::buildUserFunctions() {

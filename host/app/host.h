@@ -14,30 +14,12 @@
 #include "host/core/host_core.h"
 #include "host/jobdata/conversion.h"
 #include "host/jobdata/slicer_handoff.h"
+#include "host/machine/machine_links.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
 #include "platform/instance_lock.h"
 
 namespace ph {
-
-// What start-up and shut-down need of the Marlin and jetting-unit links.
-// The machine-control subsystem implements it; until it is attached nothing
-// is sent and no line waits for an acknowledgement.
-class MachineLinks {
- public:
-  virtual ~MachineLinks() = default;
-  virtual void openMarlin() = 0;
-  // The leading M-codes of the pending G-code sequence go out first.
-  virtual void flushPendingMcodes() = 0;
-  virtual void sendGcode(const std::string& code) = 0;
-  virtual void sendInkPending(const std::string& command) = 0;
-  // The running G-code sequence ("" when none).
-  virtual std::string gcodeSequence() const = 0;
-  // Every numbered line has been acknowledged.
-  virtual bool allLinesAcknowledged() const = 0;
-  virtual void closeSerialLinks() = 0;
-  virtual void stopMarlinTimer() = 0;
-};
 
 class Host {
  public:
@@ -57,7 +39,10 @@ class Host {
   SlicerHandoff handoff{core, conversion.layout};
   // Listens for the slicer's ready event.
   TMemCouple syncslice;
-  MachineLinks* links = nullptr;
+  // The machine links; `links` points at them (tests may point it at a
+  // recording double).
+  DeviceLinks deviceLinks;
+  MachineLinks* links = &deviceLinks;
 
   char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;

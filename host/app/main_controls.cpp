@@ -62,6 +62,9 @@ void createMainControls(Controls& c) {
   item("util1", "btnames", "button names", "");
   item("util1", "listmenus1", "list menus", "");
   item("util1", "scansethint1", "scan sethint", "");
+  // Link tests: the jetting unit's test sequence, the temperature parser.
+  item("util1", "Button161", "Button16", "");
+  item("util1", "catchtempr1", "catchtempr", "");
 
   for (auto [name, caption] : {std::pair{"btPlatform", "platform"}, {"btDspP3d", "dsp p3d"}, {"btStart", "start"},
                                {"btDmc", "pr dmc"}, {"btzreset", "Z-reset"}, {"btAbort", "abort"},

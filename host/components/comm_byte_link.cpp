@@ -16,13 +16,39 @@ CommByteLink::CommByteLink(TCommCust& port) : port_(port) {
       if (onReceive) onReceive(buf, n);
     }
   };
+  port_.OnError = [this](TThreadCComm&, std::uint32_t errors) {
+    if ((errors & ce::Ioe) && onEvent) onEvent(LinkEvent::Disconnected, 0);
+  };
 }
 
-CommByteLink::~CommByteLink() { port_.OnRxChar = nullptr; }
+CommByteLink::~CommByteLink() {
+  port_.OnRxChar = nullptr;
+  port_.OnError = nullptr;
+}
 
 int CommByteLink::write(const std::uint8_t* data, int count) {
   int n = port_.Write(data, count);
   return n < 0 ? 0 : n;
+}
+
+int CommByteLink::outQueueCount() const {
+  int n = port_.OutQueCount();
+  return n < 0 ? 0 : n;
+}
+
+void CommByteLink::setDevice(const std::string& device, int baud) {
+  port_.SetDeviceName(device);
+  port_.SetBaudRate(TCBaudRate::brcustom);
+  port_.SetCustomBaudRate(baud);
+}
+
+std::string CommByteLink::open() {
+  try {
+    port_.Open();
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+  return "";
 }
 
 }  // namespace ph

@@ -89,12 +89,13 @@ TEST(CommSocat, TwoLinksTalkBothWaysAndSeeTheCableGo) {
   EXPECT_EQ(atHost, reply);
   EXPECT_GE(hostLink.outQueueCount(), 0);
 
-  std::vector<std::uint32_t> errors;
-  host.OnError = [&](TThreadCComm&, std::uint32_t e) { errors.push_back(e); };
-  pair.stop();  // the cable is pulled
-  ASSERT_TRUE(pumpUntil(ui, [&] { return !errors.empty(); }));
+  // The cable is pulled: the link reports it once.
+  std::vector<LinkEvent> events;
+  hostLink.onEvent = [&](LinkEvent e, int) { events.push_back(e); };
+  pair.stop();
+  ASSERT_TRUE(pumpUntil(ui, [&] { return !events.empty(); }));
   commtest::pumpFor(ui, 100);
-  EXPECT_EQ(errors, (std::vector<std::uint32_t>{ce::Ioe}));
+  EXPECT_EQ(events, (std::vector<LinkEvent>{LinkEvent::Disconnected}));
   host.Close();
   machine.Close();
   EXPECT_FALSE(hostLink.isOpen());

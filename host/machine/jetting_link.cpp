@@ -1,0 +1,442 @@
+#include "host/machine/jetting_link.h"
+
+#include <cctype>
+
+#include "host/core/numbers.h"
+#include "host/core/settings_files.h"
+#include "host/core/texts.h"
+#include "host/machine/link_texts.h"
+
+namespace ph {
+
+namespace {
+constexpr const char* kRollerStalled = "!roller stalled";
+}
+
+void UnbuiltMachineEvents::notBuilt(const char* what) { core_.memoPrintf("(%s: not built yet)", what); }
+
+JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket)
+    : core_(core), files_(files), CommInk(commInk), InkSocket(inkSocket), unbuilt_(core) {
+  auto rx = [this](const std::uint8_t* d, int n) { CommInkRxChar(d, n); };
+  CommInk.onReceive = rx;
+  InkSocket.onReceive = rx;
+  CommInk.onEvent = [this](LinkEvent e, int code) { serialEvent(e, code); };
+  InkSocket.onEvent = [this](LinkEvent e, int code) { socketEvent(e, code); };
+  core_.timers.firstinkj->setHandler([this] { firstinkjTimer(); });
+  core_.timers.InkCts->setHandler([this] { InkCtsTimer(); });
+  auto bind = [&](const char* name, std::function<void()> f) {
+    if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
+  };
+  bind("cb_comm", [this] { cb_commClick(); });
+  bind("Button161", [this] { Button16Click(); });
+  bind("catchtempr1", [this] { catchtempr1Click(); });
+}
+
+JettingLink::~JettingLink() {
+  CommInk.onReceive = nullptr;
+  InkSocket.onReceive = nullptr;
+  CommInk.onEvent = nullptr;
+  InkSocket.onEvent = nullptr;
+  core_.timers.firstinkj->setHandler(nullptr);
+  core_.timers.InkCts->setHandler(nullptr);
+  for (const char* name : {"cb_comm", "Button161", "catchtempr1"})
+    if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
+}
+
+bool JettingLink::menuChecked(const char* name) const {
+  const Control* c = core_.controls.find(name);
+  return c && c->checked;
+}
+
+ByteLink& JettingLink::activeLink() {
+  if (inkViaSocket) return InkSocket;
+  return CommInk;
+}
+
+bool JettingLink::clearToSend() { return activeLink().cts() || core_.s.XonXoffMode; }
+
+int JettingLink::outputQueueCount() {
+  const int n = activeLink().outQueueCount();
+  return n < 0 ? 0 : n;
+}
+
+// ---------------------------------------------------------------- opening
+
+void JettingLink::cb_commClick() {
+  const Control* box = core_.controls.find("cb_comm");
+  if (box && box->checked) openLink();
+  else closeLink();
+}
+
+void JettingLink::openLink() {
+  const Settings& s = core_.s;
+  // Flow control, and the unit is told which handshake to use.
+  if (s.XonXoffMode && s.localXonXoff) {
+    CommInk.setFlowControl(TFlowControl::fcNone);
+    core_.pendingInkText += plat::format("%d,28o", 800) + "1,20o";
+  } else if (s.XonXoffMode) {
+    CommInk.setFlowControl(TFlowControl::fcSoftware);
+    core_.pendingInkText += "1,20o";
+  } else {
+    CommInk.setFlowControl(TFlowControl::fcCTS);
+    core_.pendingInkText += "0,20o";
+  }
+  const std::string& dev = s.CommInkDevice;
+  if (!dev.empty() && std::isdigit(static_cast<unsigned char>(dev[0]))) {
+    // "host:port"
+    inkViaSocket = true;
+    const int port = dev.find(':') == std::string::npos ? 0 : leadingInt(splitAt(dev, ':', true));
+    InkSocket.setAddress(splitAt(dev, ':', false), port);
+    InkSocket.setActive(true);
+    inkLinkOpen = true;
+  } else {
+    inkViaSocket = false;
+    if (!CommInk.isOpen()) {
+      int baud = inkBaudRate;
+      CommInk.setDevice(parseCommDevice(dev, baud), baud);
+      const std::string err = CommInk.open();
+      if (!err.empty()) core_.memoPrintf("%s", err);
+    }
+    inkLinkOpen = CommInk.isOpen();
+    if (!inkLinkOpen) core_.memoPrintf("cannot open %s", dev);
+  }
+  core_.timers.firstinkj->setInterval(100);
+  core_.timers.firstinkj->start();
+}
+
+void JettingLink::closeLink() {
+  CommInk.close();
+  inkLinkOpen = false;
+  if (commandsWaiting()) dropWaitingCommands("link closed");
+}
+
+void JettingLink::firstinkjTimer() {
+  core_.timers.firstinkj->stop();
+  sendInk(core_.pendingInkText);
+  sendInk(core_.s.InkjetIni);
+  core_.pendingInkText.clear();
+}
+
+// ---------------------------------------------------------------- sending
+
+void JettingLink::sendInk(const std::string& command) {
+  if (menuChecked("inkdata1")) core_.memoPrintf("send: %s", printableText(command));
+  if (core_.timers.inktransfer->enabled()) {
+    // Stretch data is streaming: the command goes out in front of the next
+    // one after the stream.
+    core_.memoPrintf("stuf %s", printableText(command));
+    core_.pendingInkText += command;
+    return;
+  }
+  if (!inkLinkOpen || events_->gcodeOnlyRun() || command.empty() || core_.closingDown) {
+    // Closing down, nothing is written or queued any more.
+    return;
+  }
+  if (!inkFifo) inkFifo = std::make_unique<TStringFifo>();
+  if (!inkFifo->notEmpty() && clearToSend()) {
+    inkWrite(command);
+    return;
+  }
+  inkFifo->push(command);
+  if (!core_.timers.InkCts->enabled()) InkCtsTimer();
+}
+
+void JettingLink::sendInkPending(const std::string& command) {
+  if (core_.timers.inktransfer->enabled()) {
+    core_.pendingInkText += command;
+    return;
+  }
+  std::string text = core_.pendingInkText + command;
+  core_.pendingInkText.clear();
+  sendInk(text);
+}
+
+void JettingLink::sendInkCounted(const std::string& command) {
+  sendInk(command);
+  const auto p = command.find("973j");
+  if (p == std::string::npos) return;
+  for (std::size_t i = p + 4; i < command.size(); ++i) {
+    ++inkByteCount;
+    inkCheckSum += static_cast<unsigned char>(command[i]);
+  }
+}
+
+void JettingLink::inkWrite(const std::uint8_t* data, int count) {
+  if (count <= 0) return;
+  if (inkViaSocket) {
+    const int taken = InkSocket.write(data, count);
+    if (taken < count) core_.memoPrintf("inksocket: %d bytes lost (not connected)", count - taken);
+    return;
+  }
+  if (debugDumpFile) std::fwrite(data, 1, static_cast<std::size_t>(count), debugDumpFile.get());
+  CommInk.write(data, count);
+}
+
+void JettingLink::deliver(const std::string& command) {
+  if (core_.timers.inktransfer->enabled()) {
+    core_.memoPrintf("stuf %s", printableText(command));
+    core_.pendingInkText += command;
+    return;
+  }
+  inkWrite(command);
+}
+
+bool JettingLink::linkUsable() { return inkLinkOpen && (inkViaSocket || CommInk.isOpen()); }
+
+void JettingLink::InkCtsTimer() {
+  if (!linkUsable()) {
+    if (commandsWaiting()) dropWaitingCommands("link closed");
+    core_.timers.InkCts->stop();
+    return;
+  }
+  if (activeLink().cts() || core_.closingDown || core_.s.XonXoffMode) {
+    std::string text = inkFifo ? inkFifo->pop() : "";
+    // In queue order: the head goes out now, whatever waits behind it.
+    if (!core_.closingDown && !text.empty()) deliver(text);
+  }
+  core_.timers.InkCts->setEnabled(commandsWaiting());
+}
+
+void JettingLink::dropWaitingCommands(const char* why) {
+  const int n = inkFifo ? inkFifo->count() : 0;
+  if (inkFifo) inkFifo->clear();
+  core_.timers.InkCts->stop();
+  if (n > 0) core_.memoPrintf("jetting unit %s: %d waiting commands dropped", why, n);
+}
+
+// ---------------------------------------------------------------- transport events
+
+void JettingLink::serialEvent(LinkEvent e, int) {
+  if (e != LinkEvent::Disconnected) return;
+  core_.memoPrintf("%s", "jetting unit port gone");
+  if (commandsWaiting()) dropWaitingCommands("port gone");
+}
+
+void JettingLink::socketEvent(LinkEvent e, int code) {
+  switch (e) {
+    case LinkEvent::Connecting: InkSocketConnecting(); break;
+    case LinkEvent::Connected: InkSocketConnect(); break;
+    case LinkEvent::Disconnected: InkSocketDisconnect(); break;
+    case LinkEvent::Error: InkSocketError(code); break;
+  }
+}
+
+void JettingLink::InkSocketConnect() { core_.memoPrintf("%s", " inksocket OK"); }
+
+void JettingLink::InkSocketError(int code) {
+  core_.memoPrintf("error %d", code);
+  if (commandsWaiting()) dropWaitingCommands("connection error");
+}
+
+void JettingLink::InkSocketConnecting() { core_.memoPrintf("%s", "connecting"); }
+
+void JettingLink::InkSocketDisconnect() {
+  core_.memoPrintf("%s", "disconnect");
+  if (commandsWaiting()) dropWaitingCommands("disconnected");
+}
+
+// ---------------------------------------------------------------- receiving
+
+void JettingLink::CommInkRxChar(const std::uint8_t* data, int count) {
+  // Everything that arrived, so no acknowledgement waits for the next
+  // arrival; in blocks of the size one call handles.
+  for (int off = 0; off < count; off += kReceiveBlock) {
+    const int n = count - off < kReceiveBlock ? count - off : kReceiveBlock;
+    handleBlock(std::string(reinterpret_cast<const char*>(data + off), static_cast<std::size_t>(n)));
+  }
+}
+
+void JettingLink::handleBlock(std::string block) {
+  Settings& s = core_.s;
+  inkRxTotal += static_cast<int>(block.size());
+  for (char c : block) inkRxHistory += c == '\0' ? ' ' : c;
+  if (inkRxHistory.size() > 256) inkRxHistory.erase(0, 64);
+
+  if (s.localXonXoff) {
+    std::string kept;
+    kept.reserve(block.size());
+    for (char c : block) {
+      if (c == 0x11 || c == 0x13) xoffHeld = c == 0x13;
+      else kept += c;
+    }
+    block.swap(kept);
+  }
+
+  const bool printing = core_.timers.MarlinTimer->enabled();
+  const std::string keyword = kStretchDone;
+  std::string echo;
+  for (char& c : block) {
+    if (c == '+') ++plusReplies;
+
+    if (s.containerEndLimits != 0) {
+      const auto u = static_cast<unsigned char>(c);
+      if (u == 146) {
+        c = static_cast<char>('0' + s.powderPercentage % 10);
+      } else if (u == 144 || u == 145) {
+        s.powderPercentage += u == 144 ? -1 : 1;
+        s.powderPercentage = clampInt(s.powderPercentage, s.containerEndLimits % 100, s.containerEndLimits / 100);
+        core_.controls.at("LabPwdr").setCaption(std::to_string(s.powderPercentage));
+        c = static_cast<char>('0' + s.powderPercentage / 10);
+      }
+    }
+
+    if (matchKeyword(c, "version", versionState_)) versionSeen = true;
+    if (matchKeyword(c, "start (", restartState_)) {
+      // The unit restarted: it gets its settings again.
+      files_.fixupSettings();
+      sendInkPending(s.InkjetIni);
+    }
+    matchKeywordNumber(c, "W:", waterState_, waterTemps[0], waterTemps[1], waterTemps[2]);
+    matchKeywordNumber(c, "C:", colorState_, colorTemps[0], colorTemps[1], colorTemps[2]);
+    if (matchKeyword(c, "CartrFail", cartrState_)) {
+      cartridgeFail = true;
+      if (!core_.timers.cartrsound->enabled()) events_->dropImages();
+      if (!menuChecked("scancartridges1") && printing) {
+        preparedMessage_ = "Check cartridge connections!";
+        if (menuChecked("connectcheck1")) pauseWithAlarm();
+      }
+    }
+
+    if (printing) {
+      if (matchKeyword(c, "Hopper Fail", hopperState_) && !menuChecked("IgnoreHopper1")) pauseWithAlarm();
+      if (matchKeyword(c, std::string(kRollerStalled) + "\r\n", rollerState_) &&
+          core_.clock.tickMs() - printResumeTick >= 3000) {
+        rollerStallCount += 3;
+        c = '#';
+        // The stall report leaves the echo (what of it was echoed here).
+        const std::string kw = kRollerStalled;
+        for (std::size_t k = kw.size(); k > 0; --k) {
+          if (echo.size() >= k && echo.compare(echo.size() - k, k, kw, kw.size() - k, k) == 0) {
+            echo.erase(echo.size() - k);
+            break;
+          }
+        }
+        if (rollerStallCount > 4) {
+          core_.memoPrintf("%s", "check roller");
+          rollerStallCount = 0;
+          pauseWithAlarm();
+        }
+      }
+      if (matchKeyword(c, "nuls overflow", nulsState_)) pauseWithAlarm();
+    }
+
+    // Stretch acknowledgement; its characters are held back from the echo
+    // until the match fails.
+    if (c == keyword[static_cast<std::size_t>(monitorPos_ - 1)]) {
+      if (++monitorPos_ > static_cast<int>(keyword.size())) {
+        if (rollerStallCount > 0) --rollerStallCount;
+        ++inkStretchesDone;
+        if (!s.silentmemo && !core_.lastEndedWithNewline) core_.logWrite("\n", true, false);
+        monitorPos_ = 1;
+      }
+    } else {
+      if (monitorLinesToSkip < 1) {
+        echo += keyword.substr(0, static_cast<std::size_t>(monitorPos_ - 1));
+        if (c != '\r') echo += c;
+      } else if (c == '\r') {
+        --monitorLinesToSkip;
+      }
+      monitorPos_ = 1;
+    }
+    if (c == '\0') c = ' ';
+  }
+
+  if (!s.silentmemo) {
+    for (char& c : block)
+      if (static_cast<unsigned char>(c) < 32 && c != '\n' && c != '\r') c = '?';
+    core_.memoPrintf("%n%s", block);
+  } else if (!echo.empty()) {
+    echoReceived(1, caretText(echo, true, false));
+  }
+  if (!preparedMessage_.empty()) {
+    core_.memoPrintf("%s", preparedMessage_);
+    preparedMessage_.clear();
+  }
+}
+
+void JettingLink::echoReceived(int source, const std::string& text) {
+  const auto& lines = core_.logTarget->lines();
+  const bool newLine = source != core_.lastEchoSource && !lines.empty() && !lines.back().empty();
+  core_.logWrite(text, !newLine, false);
+  core_.lastEchoSource = source;
+}
+
+void JettingLink::pauseWithAlarm() {
+  events_->setAlarmCount(3);
+  Control& pause = core_.controls.at("pause");
+  if (!pause.checked) {
+    pause.setChecked(true);
+    pause.click();
+  }
+  core_.timers.AlertSound->setInterval(2000);
+  core_.timers.AlertSound->start();
+}
+
+// ---------------------------------------------------------------- terminal and tests
+
+void JettingLink::Memo1KeyPress(char key) {
+  if (key == 27) {
+    events_->cartridgeCheck();
+    core_.timers.CartrScan->stop();
+    return;
+  }
+  if (key == '~') {
+    events_->alignmentPrint();
+    return;
+  }
+  if (!inkLinkOpen || !clearToSend()) return;
+  if (key == 3) {
+    inkWrite(&kStretchEnd, 1);
+  } else if (key == 22) {
+    events_->pasteInkCommands();
+  } else {
+    sendInkPending(std::string(1, key));
+    if (core_.timers.inktransfer->enabled()) core_.memoPrintf("in queue:%s", printableText(core_.pendingInkText));
+  }
+  core_.statusMessage(printableText(std::string(1, key)));
+}
+
+void JettingLink::Button16Click() {
+  if (!inkLinkOpen) return;
+  static const unsigned char test[] = {0x35, 0x81, 0x02, 0x35, 0x81, 0x02, 0x80, 0xBF, 0x20, 0x30, 0x6A, 0x23};
+  sendInkCounted(" 128t999j972j973j" + std::string(reinterpret_cast<const char*>(test), sizeof test));
+}
+
+void JettingLink::feedHeadTemperature(char c) {
+  if (matchKeyword(c, "tempr ", temprState_)) {
+    temprCount_ = 0;
+    temprNumber_ = 0;
+    return;
+  }
+  if (c >= '0' && c <= '9') {
+    if (temprNumber_ < 100000000) temprNumber_ = temprNumber_ * 10 + (c - '0');
+    return;
+  }
+  if (temprNumber_ != 0 && temprCount_ < 2) {
+    temprValues_[temprCount_++] = temprNumber_;
+    if (temprCount_ == 2) {
+      // Channel 2 is the colour head, channel 1 the water head.
+      const int limit[2] = {90, 100};
+      const int level[2] = {core_.s.heatlevelc, core_.s.heatlevelbw};
+      const int channel[2] = {2, 1};
+      for (int k = 0; k < 2; ++k) {
+        const bool hot = temprValues_[k] > limit[k] - 30;
+        if (hot == temprHot_[k]) continue;
+        temprHot_[k] = hot;
+        core_.pendingInkText += plat::format("%d,%dt", hot ? level[k] - 40 : level[k], channel[k]);
+      }
+    }
+  }
+  temprNumber_ = 0;
+}
+
+void JettingLink::catchtempr1Click() {
+  for (const char* feed : {"8n1,90t2,110t 530,530,36n] tempr 505,440 (lim 530,530)[",
+                           "8n1,90t2,110t 530,530,36n] tempr 490,440 (lim 530,530)["}) {
+    core_.pendingInkText.clear();
+    for (const char* p = feed; *p; ++p) feedHeadTemperature(*p);
+    core_.memoPrintf("singlecode %s", core_.pendingInkText);
+  }
+}
+
+}  // namespace ph

@@ -1,0 +1,139 @@
+#pragma once
+// The link to the colour-jetting unit, over a serial port (CommInk) or a TCP
+// client (InkSocket): opening with the flow-control announcement, sending
+// commands with the queue that waits for the line, the stream counters,
+// everything the unit answers (stretch acknowledgements, keywords,
+// temperatures, powder level, XON/XOFF), its echo into the operator log and
+// the log as a terminal.
+//
+// Commands are byte strings with a length: announcements carry 0x00 bytes.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "host/components/byte_link.h"
+#include "host/core/host_core.h"
+#include "host/machine/machine_events.h"
+#include "host/machine/string_fifo.h"
+
+namespace ph {
+
+class SettingsFiles;
+
+class JettingLink {
+ public:
+  // The keyword of a finished stretch, with its trailing blank.
+  static constexpr const char* kStretchDone = "~in_monitor ";
+  // One receive call handles at most this many bytes; a longer arrival is
+  // handled in pieces of this size, all in the same event.
+  static constexpr int kReceiveBlock = 999;
+  static constexpr std::uint8_t kStretchEnd = 0xBF;
+
+  JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket);
+  ~JettingLink();
+  JettingLink(const JettingLink&) = delete;
+  JettingLink& operator=(const JettingLink&) = delete;
+
+  // ---- link state ----
+  int inkBaudRate = 460800;  // changed only by the baud change
+  bool inkLinkOpen = false;  // the port opened, or a TCP connect was started
+  bool inkViaSocket = false;
+  bool xoffHeld = false;  // the last flow-control byte was XOFF (host-side XON/XOFF)
+  // Commands waiting for the line (made on first use).
+  std::unique_ptr<TStringFifo> inkFifo;
+  std::string inkRxHistory;  // the last received characters
+  int inkRxTotal = 0;
+  int inkStretchesDone = 0;  // "~in_monitor " replies
+  int plusReplies = 0;
+  bool versionSeen = false;
+  bool cartridgeFail = false;
+  int rollerStallCount = 0;
+  int monitorLinesToSkip = 0;
+  int waterTemps[3] = {0, 0, 0};  // newest first
+  int colorTemps[3] = {0, 0, 0};
+  std::int64_t printResumeTick = -1000000;
+  // Every byte written to the serial port is also appended here when open.
+  FilePtr debugDumpFile;
+  // Jetting data written to the unit over the program run: the bytes after
+  // "973j" of announcements (sendInkCounted) and what the data stream adds.
+  // 64 bits: the sum of a long run overflows 32.
+  std::int64_t inkByteCount = 0;
+  std::int64_t inkCheckSum = 0;
+
+  // Set by the subsystems that act on what the unit reports.
+  void setEvents(MachineEvents* e) { events_ = e ? e : &unbuilt_; }
+  MachineEvents& events() { return *events_; }
+
+  // ---- what the print sequencer reads ----
+  // The line may take a command now (CTS on, or software handshaking).
+  bool clearToSend();
+  // Bytes written but not yet sent; 0 when the link is closed.
+  int outputQueueCount();
+  // Commands wait in inkFifo.
+  bool commandsWaiting() const { return inkFifo && inkFifo->notEmpty(); }
+  // The transport in use.
+  ByteLink& activeLink();
+
+  // ---- handlers ----
+  void cb_commClick();
+  void firstinkjTimer();
+  void InkCtsTimer();
+  void CommInkRxChar(const std::uint8_t* data, int count);
+  // The terminal: every key typed in the main window.
+  void Memo1KeyPress(char key);
+  void Button16Click();
+  void catchtempr1Click();
+  void InkSocketConnect();
+  void InkSocketError(int code);
+  void InkSocketConnecting();
+  void InkSocketDisconnect();
+
+  // ---- send paths ----
+  void sendInk(const std::string& command);
+  void sendInkPending(const std::string& command);
+  void sendInkCounted(const std::string& command);
+  void inkWrite(const std::uint8_t* data, int count);
+  void inkWrite(const std::string& bytes) {
+    inkWrite(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
+  }
+
+  // Continues the log line with device text; a new line first when the
+  // last echo came from another source.
+  void echoReceived(int source, const std::string& text);
+  // Pauses the print with an audible alarm.
+  void pauseWithAlarm();
+  // The developer test's head-temperature parser, one character at a time.
+  void feedHeadTemperature(char c);
+
+ private:
+  void openLink();
+  void closeLink();
+  // Writes a command now, or defers it behind the running data stream.
+  void deliver(const std::string& command);
+  bool linkUsable();
+  // Commands can no longer go out: drop them, stop InkCts, tell the log.
+  void dropWaitingCommands(const char* why);
+  void handleBlock(std::string block);
+  void serialEvent(LinkEvent e, int code);
+  void socketEvent(LinkEvent e, int code);
+  bool menuChecked(const char* name) const;
+
+  HostCore& core_;
+  SettingsFiles& files_;
+  SerialByteLink& CommInk;
+  SocketByteLink& InkSocket;
+  UnbuiltMachineEvents unbuilt_;
+  MachineEvents* events_ = &unbuilt_;
+
+  // Keyword match states.
+  int versionState_ = 0, restartState_ = 0, waterState_ = 0, colorState_ = 0, cartrState_ = 0;
+  int hopperState_ = 0, rollerState_ = 0, nulsState_ = 0;
+  int monitorPos_ = 1;  // 1-based position in kStretchDone
+  std::string preparedMessage_;
+  // Head-temperature parser.
+  int temprState_ = 0, temprNumber_ = 0, temprCount_ = 0;
+  int temprValues_[2] = {0, 0};
+  bool temprHot_[2] = {false, false};
+};
+
+}  // namespace ph

@@ -1,0 +1,44 @@
+#include "host/machine/machine_links.h"
+
+#include "host/core/host_core.h"
+
+namespace ph {
+
+DeviceLinks::DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster)
+    : CommInk(poster),
+      CommMarlin(poster),
+      ink(core, files, inkPort, InkSocket),
+      marlin(core, marlinPort, MarlSocket),
+      core_(core) {
+  core_.timers.InkCommStart->setHandler([this] { InkCommStartTimer(); });
+}
+
+DeviceLinks::~DeviceLinks() { core_.timers.InkCommStart->setHandler(nullptr); }
+
+void DeviceLinks::InkCommStartTimer() {
+  core_.timers.InkCommStart->stop();
+  Control& box = core_.controls.at("cb_comm");
+  if (!box.checked) {
+    box.setChecked(true);
+    box.click();
+  }
+  if (core_.s.openMarlinAtStart) marlin.openMarlin();
+}
+
+void DeviceLinks::chooseMarlinTransport(const std::string& tcpHost, int tcpPort) {
+  if (core_.marlinOverTcp) MarlSocket.setAddress(tcpHost, tcpPort);
+  else marlin.setUpSerialPort();
+}
+
+void DeviceLinks::closeSerialLinks() {
+  inkPort.close();
+  marlinPort.close();
+  InkSocket.setActive(false);
+  MarlSocket.setActive(false);
+  ink.inkLinkOpen = false;
+  marlin.marlinLinkOpen = false;
+}
+
+void DeviceLinks::stopMarlinTimer() { core_.timers.MarlinTimer->stop(); }
+
+}  // namespace ph

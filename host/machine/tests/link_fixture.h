@@ -1,0 +1,135 @@
+#pragma once
+// The two machine links over fake transports on a manual clock: each fake
+// records the exact bytes written and lets the test play the machine's
+// replies, CTS, the output queue and connection events.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host/core/settings_files.h"
+#include "host/core/testing/core_fixture.h"
+#include "host/machine/jetting_link.h"
+#include "host/machine/marlin_link.h"
+
+namespace ph {
+
+template <class Base>
+struct FakeLinkCommon : Base {
+  std::string out;  // every byte written
+  bool ctsOn = true;
+  int queued = 0;
+  int room = 1 << 30;  // bytes a write may still take
+  int writes = 0;
+
+  int write(const std::uint8_t* d, int n) override {
+    ++writes;
+    const int taken = n < room ? n : room;
+    room -= taken;
+    out.append(reinterpret_cast<const char*>(d), static_cast<std::size_t>(taken));
+    return taken;
+  }
+  bool cts() const override { return ctsOn; }
+  int outQueueCount() const override { return queued; }
+  // The machine sends.
+  void reply(const std::string& s) {
+    if (this->onReceive) this->onReceive(reinterpret_cast<const std::uint8_t*>(s.data()), static_cast<int>(s.size()));
+  }
+  std::string take() {
+    std::string s;
+    s.swap(out);
+    return s;
+  }
+};
+
+struct FakeSerial : FakeLinkCommon<SerialByteLink> {
+  bool openWorks = true;
+  bool opened = false;
+  int opens = 0;
+  std::string device;
+  int baud = -1;
+  TFlowControl flow = TFlowControl::fcDefault;
+
+  bool isOpen() const override { return opened; }
+  void setDevice(const std::string& d, int b) override {
+    device = d;
+    baud = b;
+  }
+  void setFlowControl(TFlowControl f) override { flow = f; }
+  std::string open() override {
+    ++opens;
+    opened = openWorks;
+    return "";
+  }
+  void close() override { opened = false; }
+  std::string deviceName() const override { return device; }
+};
+
+struct FakeSocket : FakeLinkCommon<SocketByteLink> {
+  bool connected = false, isActive = false;
+  std::string host;
+  int port = -1;
+
+  FakeSocket() { ctsOn = true; }
+  bool isOpen() const override { return connected; }
+  void setAddress(const std::string& h, int p) override {
+    host = h;
+    port = p;
+  }
+  void setActive(bool on) override { isActive = on; }
+  bool active() const override { return isActive; }
+  void event(LinkEvent e, int code = 0) {
+    if (onEvent) onEvent(e, code);
+  }
+};
+
+// Records what the later subsystems would be asked.
+struct RecordingEvents : MachineEvents {
+  std::vector<std::string> calls;
+  bool gcodeOnly = false;
+  void dropImages() override { calls.push_back("dropImages"); }
+  void setAlarmCount(int n) override { calls.push_back("alarm " + std::to_string(n)); }
+  void cartridgeCheck() override { calls.push_back("cartridgeCheck"); }
+  void alignmentPrint() override { calls.push_back("alignmentPrint"); }
+  void pasteInkCommands() override { calls.push_back("paste"); }
+  bool gcodeOnlyRun() const override { return gcodeOnly; }
+};
+
+// The controls of the main window the links use.
+inline void addLinkControls(Controls& c) {
+  using K = Control::Kind;
+  for (const char* n : {"cb_comm", "pause"}) c.add(K::CheckBox, n, n).checkable = true;
+  c.add(K::Label, "LabPwdr", "0");
+  c.add(K::Combo, "typeGcode", "");
+  c.add(K::Edit, "Edit1", "M18");
+  for (const char* n : {"gcodes1", "inkdata1", "MarlinResp1", "OkDebug1", "scancartridges1"})
+    c.add(K::MenuItem, n, n, "options1").checkable = true;
+  c.add(K::MenuItem, "Button161", "Button16", "util1");
+  c.add(K::MenuItem, "catchtempr1", "catchtempr", "util1");
+}
+
+struct LinkFixture : ::testing::Test, CoreFixture {
+  LinkFixture() { addLinkControls(core.controls); }
+
+  // The log from line `from` on, joined by "|".
+  std::string logText(std::size_t from = 0) const {
+    std::string t;
+    for (std::size_t i = from; i < log().size(); ++i) t += (i > from ? "|" : "") + log()[i];
+    return t;
+  }
+  bool logHas(const std::string& part) const { return logText().find(part) != std::string::npos; }
+  void check(const char* name, bool on) { core.controls.at(name).checked = on; }
+
+  SettingsFiles files{core};
+  FakeSerial serial;
+  FakeSocket socket;
+};
+
+// Bytes as a string, for exact comparisons with embedded zeros.
+inline std::string bytes(std::initializer_list<int> b) {
+  std::string s;
+  for (int v : b) s += static_cast<char>(v);
+  return s;
+}
+
+}  // namespace ph
