@@ -1,5 +1,6 @@
 #include "host/machine/jetting_link.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "host/core/numbers.h"
@@ -93,7 +94,8 @@ void JettingLink::openLink() {
     inkViaSocket = false;
     if (!CommInk.isOpen()) {
       int baud = inkBaudRate;
-      CommInk.setDevice(parseCommDevice(dev, baud), baud);
+      const std::string name = parseCommDevice(dev, baud);
+      CommInk.setDevice(name, baud);
       const std::string err = CommInk.open();
       if (!err.empty()) core_.memoPrintf("%s", err);
     }
@@ -250,7 +252,12 @@ void JettingLink::handleBlock(std::string block) {
   Settings& s = core_.s;
   inkRxTotal += static_cast<int>(block.size());
   for (char c : block) inkRxHistory += c == '\0' ? ' ' : c;
-  if (inkRxHistory.size() > 256) inkRxHistory.erase(0, 64);
+  // Trimmed by 64 per block, and never longer than 256 and this block.
+  if (inkRxHistory.size() > 256) {
+    const std::size_t limit = 256 + block.size();
+    const std::size_t over = inkRxHistory.size() > limit ? inkRxHistory.size() - limit : 0;
+    inkRxHistory.erase(0, std::max<std::size_t>(64, over));
+  }
 
   if (s.localXonXoff) {
     std::string kept;

@@ -60,8 +60,10 @@ void MarlinLink::setUpSerialPort() {
 
 void MarlinLink::openSerial() {
   if (CommMarlin.isOpen()) return;
+  // An "@br" in the port text becomes the setting.
   int& baud = core_.s.MarlinBaudrate;
-  CommMarlin.setDevice(parseCommDevice(core_.s.CommPortMarlin, baud), baud);
+  const std::string name = parseCommDevice(core_.s.CommPortMarlin, baud);
+  CommMarlin.setDevice(name, baud);
   const std::string err = CommMarlin.open();
   if (!err.empty()) core_.memoPrintf("%s", err);
   if (!CommMarlin.isOpen()) core_.memoPrintf("cannot open %s", CommMarlin.deviceName());

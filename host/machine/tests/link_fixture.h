@@ -40,6 +40,9 @@ struct FakeLinkCommon : Base {
     s.swap(out);
     return s;
   }
+  void event(LinkEvent e, int code = 0) {
+    if (this->onEvent) this->onEvent(e, code);
+  }
 };
 
 struct FakeSerial : FakeLinkCommon<SerialByteLink> {
@@ -78,9 +81,6 @@ struct FakeSocket : FakeLinkCommon<SocketByteLink> {
   }
   void setActive(bool on) override { isActive = on; }
   bool active() const override { return isActive; }
-  void event(LinkEvent e, int code = 0) {
-    if (onEvent) onEvent(e, code);
-  }
 };
 
 // Records what the later subsystems would be asked.
