@@ -157,9 +157,13 @@ void JettingLink::sendInkCounted(const std::string& command) {
   sendInk(command);
   const auto p = command.find("973j");
   if (p == std::string::npos) return;
-  for (std::size_t i = p + 4; i < command.size(); ++i) {
+  // The data codes, up to the stretch end when the text carries it: what
+  // follows the end is commands again, as the unit reads it.
+  const std::string data = command.substr(p + 4);
+  const std::size_t n = inlineStretchLength(data);
+  for (std::size_t i = 0; i < n; ++i) {
     ++inkByteCount;
-    inkCheckSum += static_cast<unsigned char>(command[i]);
+    inkCheckSum += static_cast<unsigned char>(data[i]);
   }
 }
 

@@ -54,8 +54,9 @@ class JettingLink {
   std::int64_t printResumeTick = -1000000;
   // Every byte written to the serial port is also appended here when open.
   FilePtr debugDumpFile;
-  // Jetting data written to the unit over the program run: the bytes after
-  // "973j" of announcements (sendInkCounted) and what the data stream adds.
+  // Jetting data written to the unit over the program run: the data codes
+  // after "973j" of announcements up to their stretch end (sendInkCounted)
+  // and what the data stream adds.
   // 64 bits: the sum of a long run overflows 32.
   std::int64_t inkByteCount = 0;
   std::int64_t inkCheckSum = 0;

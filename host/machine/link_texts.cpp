@@ -59,6 +59,17 @@ bool matchKeywordNumber(char c, const std::string& keyword, int& state, int& v0,
   return false;
 }
 
+std::size_t inlineStretchLength(const std::string& data) {
+  std::size_t i = 0;
+  while (i < data.size()) {
+    const auto b = static_cast<unsigned char>(data[i++]);
+    if (b == 0xBF) return i;
+    if (b >= 0x81 && b <= 0xBC) i += b - 0x80u;  // a literal block
+    else if (b >= 0xC0) i += 1;                  // one literal byte and a run
+  }
+  return data.size();
+}
+
 std::string printableText(const std::string& text) {
   std::string out = text;
   for (char& c : out)

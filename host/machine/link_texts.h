@@ -1,6 +1,7 @@
 #pragma once
 // The small text tools both machine links share: device texts, keyword
 // matching of replies, and showing device bytes in the log.
+#include <cstddef>
 #include <string>
 
 namespace ph {
@@ -22,6 +23,11 @@ bool matchKeyword(char c, const std::string& keyword, int& state);
 // ends the number and returns true. Other characters before the first digit
 // are skipped.
 bool matchKeywordNumber(char c, const std::string& keyword, int& state, int& v0, int& v1, int& v2);
+
+// How many bytes of stretch data (the run-length codes that follow "973j")
+// reach up to and including the stretch-end code 0xBF; all of them when
+// the end code is not among them. A 0xBF inside a literal block is data.
+std::size_t inlineStretchLength(const std::string& data);
 
 // Every character below 32 shown as "?".
 std::string printableText(const std::string& text);

@@ -155,9 +155,24 @@ TEST_F(InkLink, AnnouncementsGoOutWithTheirZeroBytesAndAreCounted) {
   link.Button16Click();
   EXPECT_EQ(serial.take(), " 128t999j972j973j" + bytes({0x35, 0x81, 0x02, 0x35, 0x81, 0x02, 0x80, 0xBF, 0x20, 0x30,
                                                          0x6A, 0x23}));
-  EXPECT_EQ(link.inkByteCount, 6 + 12);
-  EXPECT_EQ(link.inkCheckSum,
-            0x20 + 0x96 + 0xFF + 0x80 + 0x35 + 0x81 + 0x02 + 0x35 + 0x81 + 0x02 + 0x80 + 0xBF + 0x20 + 0x30 + 0x6A + 0x23);
+  // The data up to its stretch end; " 0j#" after it is a command.
+  EXPECT_EQ(link.inkByteCount, 6 + 8);
+  EXPECT_EQ(link.inkCheckSum, 0x20 + 0x96 + 0xFF + 0x80 + 0x35 + 0x81 + 0x02 + 0x35 + 0x81 + 0x02 + 0x80 + 0xBF);
+}
+
+TEST(InlineStretchLength, TheEndCodeEndsTheDataUnlessItIsLiteralData) {
+  struct Case {
+    std::string data;
+    std::size_t n;
+  } cases[] = {
+      {bytes({0x20, 0x80}), 2},                           // the data follows later
+      {bytes({0x18, 0x03, 0xBF, '1', '2', 't'}), 3},      // end, then a command
+      {bytes({0x82, 0xBF, 0xBF, 0xBF, 'j'}), 4},          // two literal 0xBF, then the end
+      {bytes({0xC5, 0xBF, 0xE1, 0xBF, 0xBF, 0x20}), 5},   // combined codes carry one literal
+      {bytes({0x96}) + std::string(22, '\xFF') + bytes({0x80}), 24},
+      {bytes({0x85, 0x01}), 2},                           // a block cut short
+  };
+  for (const Case& c : cases) EXPECT_EQ(inlineStretchLength(c.data), c.n);
 }
 
 TEST_F(InkLink, WithoutCtsCommandsWaitAndGoOutInOrderOnePerTick) {
