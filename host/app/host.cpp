@@ -24,6 +24,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       deviceLinks(core, settingsFiles, orDiscard(poster)),
       args_(std::move(args)) {
   createMainControls(core.controls);
+  deviceLinks.bindControls();
   handoff.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
   handoff.programArgs = args_;
   handoff.bindControls();

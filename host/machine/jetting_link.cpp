@@ -25,6 +25,10 @@ JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& c
   InkSocket.onEvent = [this](LinkEvent e, int code) { socketEvent(e, code); };
   core_.timers.firstinkj->setHandler([this] { firstinkjTimer(); });
   core_.timers.InkCts->setHandler([this] { InkCtsTimer(); });
+  bindControls();
+}
+
+void JettingLink::bindControls() {
   auto bind = [&](const char* name, std::function<void()> f) {
     if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
   };

@@ -75,6 +75,9 @@ class JettingLink {
   // The transport in use.
   ByteLink& activeLink();
 
+  // The check box and menu items of this link (those that exist yet).
+  void bindControls();
+
   // ---- handlers ----
   void cb_commClick();
   void firstinkjTimer();

@@ -56,6 +56,8 @@ class DeviceLinks : public MachineLinks {
   JettingLink ink;
   MarlinLink marlin;
 
+  // Binds the links' controls once the window's controls exist.
+  void bindControls() { ink.bindControls(); }
   // Start-up, about 100 ms after the window shows: the jetting-unit link
   // opens, and the Marlin link with openMarlinAtStart.
   void InkCommStartTimer();

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "host/app/host.h"
+#include "host/components/comm_device_names.h"
 #include "host/core/testing/fake_ui.h"
 
 namespace ph {
@@ -25,6 +26,8 @@ class HostTest : public ::testing::Test {
     fs::create_directories(dir_);
     fs::current_path(dir_);
     setenv("PRISM_NAMESPACE", ("h" + std::to_string(getpid()) + "_").c_str(), 1);
+    // The default ports of the machine links never reach a real device.
+    for (int com : {2, 30}) commDeviceNames().map(com, (dir_ / ("no-port-COM" + std::to_string(com))).string());
   }
   void TearDown() override {
     host.reset();
