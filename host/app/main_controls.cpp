@@ -84,7 +84,9 @@ void createMainControls(Controls& c) {
   c.add(K::UpDown, "UpDown1", "");
   c.add(K::Combo, "parmcombo", "");
   c.add(K::Combo, "typeGcode", "");
-  c.add(K::Edit, "Edit1", "");
+  // The console's helper: raw G-code lines typed into typeGcode pass
+  // through it; hidden.
+  c.add(K::Edit, "Edit1", "M18").visible = false;
   c.add(K::Image, "cmyburst", "");
   c.add(K::Image, "dropshidden", "");
   c.add(K::Image, "Imdrops", "");

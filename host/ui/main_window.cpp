@@ -21,6 +21,7 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QThread>
 #include <QVBoxLayout>
 #include <cstdio>
 
@@ -119,6 +120,13 @@ void MainWindow::attach(Host* host) {
     host->configEditor.view = config_.get();
   }
   core.Memo1.setView(this);
+  memo_->installEventFilter(this);
+  terminalKeys_.insert(memo_);
+  host->deviceLinks.marlin.busyWait = [](int ms) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QThread::msleep(static_cast<unsigned long>(ms));
+    QApplication::restoreOverrideCursor();
+  };
   for (Control& c : core.controls.all()) addControlWidget(c);
   core.controls.onChanged = [this, &core](const Control& c) {
     if (!widgets_.count(&c) && !actions_.count(&c) && !menus_.count(c.name)) addControlWidget(const_cast<Control&>(c));
@@ -166,6 +174,8 @@ void MainWindow::addControlWidget(Control& c) {
     case K::Button: {
       auto* b = new QPushButton(q(c.caption));
       QObject::connect(b, &QPushButton::clicked, this, [pc] { pc->click(); });
+      b->installEventFilter(this);
+      terminalKeys_.insert(b);
       w = b;
       break;
     }
@@ -180,6 +190,8 @@ void MainWindow::addControlWidget(Control& c) {
         if (pc->name == "pause" && host_ && (QApplication::keyboardModifiers() & Qt::ShiftModifier))
           host_->configEditor.pauseMouseUp(false, true);
       });
+      b->installEventFilter(this);
+      terminalKeys_.insert(b);
       w = b;
       break;
     }
@@ -200,10 +212,26 @@ void MainWindow::addControlWidget(Control& c) {
         });
         b->lineEdit()->installEventFilter(this);
       }
+      if (c.name == "typeGcode") {
+        // The logic keeps the list (the console's history).
+        b->setInsertPolicy(QComboBox::NoInsert);
+        QObject::connect(b, &QComboBox::editTextChanged, this, [pc](const QString& t) { pc->caption = t.toStdString(); });
+        console_ = b->lineEdit();
+        console_->installEventFilter(this);
+      }
       w = b;
       break;
     }
-    case K::Edit: w = new QLineEdit(q(c.caption)); break;
+    case K::Edit: {
+      auto* e = new QLineEdit(q(c.caption));
+      QObject::connect(e, &QLineEdit::textChanged, this, [pc](const QString& t) { pc->caption = t.toStdString(); });
+      if (c.name == "Edit1") {
+        rawLine_ = e;
+        e->installEventFilter(this);
+      }
+      w = e;
+      break;
+    }
     case K::UpDown: w = new QSpinBox; break;
     case K::Image: {
       auto* l = new QLabel;
@@ -251,11 +279,25 @@ void MainWindow::controlChanged(const Control& c) {
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
     if (c.kind == Control::Kind::Label) l->setText(q(c.caption));
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
-    if (combo->count() != int(c.items.size())) {
+    QStringList items;
+    for (const auto& i : c.items) items << q(i);
+    QStringList shown;
+    for (int i = 0; i < combo->count(); ++i) shown << combo->itemText(i);
+    if (shown != items) {
       // Refilling is no choice of the operator's.
       QSignalBlocker block(combo);
       combo->clear();
-      for (const auto& i : c.items) combo->addItem(q(i));
+      combo->addItems(items);
+    }
+    // The console's text is the typed line (the logic puts it back).
+    if (c.name == "typeGcode" && combo->currentText() != q(c.caption)) {
+      QSignalBlocker block(combo);
+      combo->setEditText(q(c.caption));
+    }
+  } else if (auto* e = qobject_cast<QLineEdit*>(w)) {
+    if (e->text() != q(c.caption)) {
+      QSignalBlocker block(e);
+      e->setText(q(c.caption));
     }
   }
 }
@@ -420,6 +462,19 @@ void MainWindow::closeEvent(QCloseEvent* e) {
   e->accept();
 }
 
+namespace {
+// The key as the handlers know it: Esc 27, Ctrl and a letter 1..26, Enter
+// CR, otherwise its character (0 for keys without one).
+char keyChar(const QKeyEvent* k) {
+  if (k->key() == Qt::Key_Escape) return 27;
+  if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) return '\r';
+  if ((k->modifiers() & Qt::ControlModifier) && k->key() >= Qt::Key_A && k->key() <= Qt::Key_Z)
+    return static_cast<char>(k->key() - Qt::Key_A + 1);
+  const QByteArray t = k->text().toLatin1();
+  return t.isEmpty() ? 0 : t[0];
+}
+}  // namespace
+
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   if (e->type() == QEvent::MouseButtonDblClick && host_ && watched->parent() &&
       watched->parent()->objectName() == "parmcombo") {
@@ -427,7 +482,15 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       host_->core.controls.at("parmcombo").caption = combo->currentText().toStdString();
     host_->configEditor.parmcomboDblClick();
   }
-  return QMainWindow::eventFilter(watched, e);
+  if (!host_ || e->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, e);
+  const char key = keyChar(static_cast<QKeyEvent*>(e));
+  if (key == 0) return QMainWindow::eventFilter(watched, e);
+  MarlinLink& marlin = host_->deviceLinks.marlin;
+  if (watched == console_) return marlin.typeGcodeKeyPress(key) == 0;
+  if (watched == rawLine_) return marlin.Edit1KeyPress(key) == 0;
+  if (!terminalKeys_.count(watched)) return QMainWindow::eventFilter(watched, e);
+  host_->deviceLinks.ink.Memo1KeyPress(key);
+  return true;
 }
 
 void MainWindow::resizeEvent(QResizeEvent* e) {

@@ -4,6 +4,7 @@
 // operator-UI seam. It holds no logic of its own.
 #include <QMainWindow>
 #include <map>
+#include <set>
 #include <memory>
 
 #include "host/core/operator_log.h"
@@ -56,6 +57,8 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
  protected:
   void closeEvent(QCloseEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
+  // Keys typed in the log and on the buttons reach the jetting-unit
+  // terminal; keys of the G-code console reach the console.
   bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
@@ -73,6 +76,9 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   std::map<const Control*, QWidget*> widgets_;
   std::map<const Control*, QAction*> actions_;
   std::map<std::string, QMenu*> menus_;
+  QWidget* console_ = nullptr;  // the line edit of typeGcode
+  QWidget* rawLine_ = nullptr;  // Edit1
+  std::set<QObject*> terminalKeys_;  // the log and the buttons
   class ProgressWindow* progress_ = nullptr;
   class BitmapViewer* viewer_ = nullptr;
   std::unique_ptr<class ConfigDialog> config_;
