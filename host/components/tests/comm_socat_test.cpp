@@ -99,6 +99,7 @@ TEST(CommSocat, TwoLinksTalkBothWaysAndSeeTheCableGo) {
   host.Close();
   machine.Close();
   EXPECT_FALSE(hostLink.isOpen());
+  EXPECT_EQ(hostLink.outQueueCount(), 0);  // a closed port has nothing waiting
 }
 
 }  // namespace

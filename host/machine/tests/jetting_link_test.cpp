@@ -175,6 +175,22 @@ TEST(InlineStretchLength, TheEndCodeEndsTheDataUnlessItIsLiteralData) {
   for (const Case& c : cases) EXPECT_EQ(inlineStretchLength(c.data), c.n);
 }
 
+TEST_F(InkLink, TheDebugDumpGetsEveryByteWrittenToThePort) {
+  open();
+  serial.take();
+  link.debugDumpFile.reset(std::fopen("dump.bin", "wb"));
+  ASSERT_TRUE(link.debugDumpFile);
+  link.sendInkCounted("973j" + bytes({0x00, 0xBF}));
+  link.debugDumpFile.reset();
+  std::FILE* f = std::fopen("dump.bin", "rb");
+  ASSERT_NE(f, nullptr);
+  char buf[16] = {};
+  const std::size_t n = std::fread(buf, 1, sizeof buf, f);
+  std::fclose(f);
+  EXPECT_EQ(std::string(buf, n), "973j" + bytes({0x00, 0xBF}));
+  EXPECT_EQ(serial.out, std::string(buf, n));
+}
+
 TEST_F(InkLink, WithoutCtsCommandsWaitAndGoOutInOrderOnePerTick) {
   core.s.XonXoffMode = false;
   open();
