@@ -14,8 +14,6 @@ namespace {
 constexpr const char* kRollerStalled = "!roller stalled";
 }
 
-void UnbuiltMachineEvents::notBuilt(const char* what) { core_.memoPrintf("(%s: not built yet)", what); }
-
 JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket)
     : core_(core), files_(files), CommInk(commInk), InkSocket(inkSocket), unbuilt_(core) {
   auto rx = [this](const std::uint8_t* d, int n) { CommInkRxChar(d, n); };

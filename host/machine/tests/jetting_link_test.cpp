@@ -482,6 +482,13 @@ TEST_F(InkLink, TheTerminalSendsKeysAndRunsItsShortcuts) {
   EXPECT_EQ(serial.writes, 4);
 }
 
+TEST_F(InkLink, UntilTheirSubsystemsAreAttachedActionsSayTheyAreNotBuilt) {
+  link.setEvents(nullptr);
+  link.Memo1KeyPress(27);
+  reply("CartrFail");
+  EXPECT_EQ(logText(), "(cartridge check: not built yet)|(drop pictures: not built yet)|CartrFail");
+}
+
 TEST_F(InkLink, TheTemperatureParserTestSwitchesBothHeadsOnce) {
   link.catchtempr1Click();
   EXPECT_TRUE(logHas("singlecode 41,2t51,1t|singlecode "));
