@@ -1,74 +1,17 @@
 // Both links on their real transports, opened by the start-up timer: the
 // serial components on pseudo-terminals whose master side the test plays,
 // and the TCP clients against servers on 127.0.0.1.
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <gtest/gtest.h>
 
-#include "host/components/tests/comm_test_support.h"
-#include "host/machine/machine_links.h"
-#include "host/machine/tests/link_fixture.h"
+#include "host/machine/tests/transport_fixture.h"
 
 using namespace ph;
 
 namespace {
 
-QCoreApplication& app() {
-  static int argc = 1;
-  static char name[] = "link_transport_test";
-  static char* argv[] = {name, nullptr};
-  static QCoreApplication a(argc, argv);
-  return a;
-}
-
-struct Transports : ::testing::Test, CoreFixture {
-  Transports() { app(); }
-  // Runs serial events and socket events until cond holds.
-  bool pumpUntil(const std::function<bool()>& cond, int ms = 5000) {
-    QElapsedTimer t;
-    t.start();
-    while (!cond()) {
-      if (t.elapsed() > ms) return false;
-      ui.waitAndRun(2);
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 2);
-    }
-    return true;
-  }
-  // What a pty master or a server socket receives until it holds n bytes.
-  std::string readPty(const commtest::Pty& p, std::size_t n) {
-    std::string got;
-    pumpUntil([&] {
-      got += p.drain(1);
-      return got.size() >= n;
-    });
-    return got;
-  }
-  std::string readPeer(QTcpSocket* s, std::size_t n) {
-    std::string got;
-    pumpUntil([&] {
-      got += s->readAll().toStdString();
-      return got.size() >= n;
-    });
-    return got;
-  }
-  QTcpSocket* accept(QTcpServer& server) {
-    if (!pumpUntil([&] { return server.hasPendingConnections(); })) return nullptr;
-    return server.nextPendingConnection();
-  }
-  bool logHas(const std::string& part) const {
-    for (const auto& l : log())
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-
-  plat::PostQueue ui;
-  // The controls exist before the links bind their handlers.
-  bool controlsMade = (addLinkControls(core.controls), true);
-  SettingsFiles files{core};
-  DeviceLinks links{core, files, ui.poster()};
-};
+using Transports = TransportFixture;
 
 TEST_F(Transports, SerialLinksOnPseudoTerminals) {
   commtest::Pty unit, marlin;
