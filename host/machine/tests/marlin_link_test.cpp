@@ -199,7 +199,13 @@ TEST_F(Marlin, OverTcpTheSocketCarriesTheLinesAndLostBytesAreLogged) {
   socket.event(LinkEvent::Error, 104);
   socket.event(LinkEvent::Disconnected);
   EXPECT_TRUE(logHas("connecting| Marlsocket OK| marl socket error 104|disconnect"));
-  socket.ctsOn = false;  // never asked: lines are not held
+  // The console opens the socket too, never a serial port.
+  link.marlinLinkOpen = false;
+  socket.isActive = false;
+  link.openMarlinConsole();
+  EXPECT_TRUE(socket.isActive);
+  EXPECT_TRUE(link.marlinLinkOpen);
+  EXPECT_EQ(serial.opens, 0);
 }
 
 TEST_F(Marlin, LeadingMcodesGoOutRawOnceAndTheCounterStaysRight) {
