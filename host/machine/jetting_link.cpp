@@ -132,10 +132,9 @@ void JettingLink::sendInk(const std::string& command) {
     core_.pendingInkText += command;
     return;
   }
-  if (!inkLinkOpen || events_->gcodeOnlyRun() || command.empty() || core_.closingDown) {
-    // Closing down, nothing is written or queued any more.
-    return;
-  }
+  // No link, a G-code-only run, or closing down: nothing is written or
+  // queued.
+  if (!inkLinkOpen || events_->gcodeOnlyRun() || command.empty() || core_.closingDown) return;
   if (!inkFifo) inkFifo = std::make_unique<TStringFifo>();
   if (!inkFifo->notEmpty() && clearToSend()) {
     inkWrite(command);
