@@ -517,8 +517,10 @@ void StretchBuilder::columnLoopFast() {
     // so do all up to the next change.
     const bool repeats = col - lastChange >= 2;
     if (repeats && encoder_.canRepeat()) {
+      // changed_[last + 1] is set, so a change is always found.
       const auto* next =
           static_cast<const std::uint8_t*>(std::memchr(changed_.data() + col + 1, 1, std::size_t(last - col + 1)));
+      assert(next);
       const int upTo = int(next - changed_.data()) - 1;
       encoder_.repeatColumns(upTo - col + 1);
       columnsSent_ += upTo - col + 1;
@@ -526,7 +528,12 @@ void StretchBuilder::columnLoopFast() {
       continue;
     }
     encoder_.encodeColumn(column, repeats);
-    if (!columnDone()) last = std::min(last, std::max(col + 1, 4));
+    if (!columnDone() && last > std::max(col + 1, 4)) {
+      // The stretch ends after the next column: the search for the next
+      // change stops at the new end.
+      last = std::max(col + 1, 4);
+      changed_[std::size_t(last) + 1] = 1;
+    }
     ++col;
   }
   // A stretch cut short leaves rows behind it.

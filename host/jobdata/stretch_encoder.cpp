@@ -109,6 +109,7 @@ void StretchEncoder::startStretch() {
   for (auto& c : cols_) c.fill(0);
   colZero_.fill(true);
   trailingZeros_.fill(kColumnBytes);
+  windowColumns_ = 0;
   lastRepeated_ = false;
 }
 
@@ -297,7 +298,7 @@ void StretchEncoder::encodeColumn(const std::uint8_t* column, bool repeatsTwoBac
   int trailing;
   ByteClasses classes;
   bool classified = false;
-  if (repeatsTwoBack && !plain) {
+  if (repeatsTwoBack && !plain && windowColumns_ == 2) {
     zero = colZero_[std::size_t(refSlot)];
     trailing = trailingZeros_[std::size_t(refSlot)];
   } else {
@@ -335,6 +336,7 @@ void StretchEncoder::encodeColumn(const std::uint8_t* column, bool repeatsTwoBac
   colZero_[std::size_t(slot)] = zero;
   trailingZeros_[std::size_t(slot)] = trailing;
   newest_ = slot;
+  if (windowColumns_ < 2) ++windowColumns_;
   lastRepeated_ = repeatsTwoBack;
 }
 
@@ -363,6 +365,7 @@ void StretchEncoder::repeatColumns(long long n) {
   pendingLen_ += bytes;
   sameRun_ += bytes;
   if (colZero_[std::size_t(newest_)]) zeroRun_ += bytes;
+  if (n > 0) windowColumns_ = 2;
 }
 
 void StretchEncoder::flushStretch() {

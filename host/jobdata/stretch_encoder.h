@@ -32,7 +32,9 @@ class StretchEncoder {
   // own, with an empty window.
   void startStretch();
   // Encodes the next column (kColumnBytes bytes); repeatsTwoBack tells
-  // that the caller knows it equals the column two back.
+  // that the caller knows it equals the column two back. The hint is taken
+  // only while the window holds two columns given since it was cleared:
+  // the caller's columns before a split are not the window's.
   void encodeColumn(const std::uint8_t* column, bool repeatsTwoBack = false);
   // True when encoding the newest column again (it repeated the one two
   // back) would write nothing: repeatColumns may then take many at once.
@@ -79,6 +81,7 @@ class StretchEncoder {
   std::array<bool, 3> colZero_{true, true, true};
   std::array<int, 3> trailingZeros_{kColumnBytes, kColumnBytes, kColumnBytes};
   int newest_ = 2;
+  int windowColumns_ = 0;  // columns given since the window was cleared, up to 2
   bool lastRepeated_ = false;
   // Every column byte seen, by stream position, for literals.
   static constexpr int kHistory = 1024;

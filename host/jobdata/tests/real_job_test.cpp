@@ -1,5 +1,7 @@
-// A job written by the real slicer converts: layertint slices a small
-// coloured cube, and the conversion's records, drops and layout fit it.
+// Jobs written by the real slicer convert: layertint slices a small
+// coloured cube, and the conversion's records, drops and layout fit it;
+// models whose stretches split and whose backward passes outgrow the size
+// limit keep every dot.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,41 +10,16 @@
 #include <fstream>
 
 #include "conversion_fixture.h"
-#include "platform/process.h"
+#include "job_dots.h"
+#include "stl_models.h"
 
 namespace ph::testing {
 namespace {
 
-// A binary STL cube of `size` mm whose sides carry two colours.
-void writeCube(const std::string& path, float size) {
-  std::ofstream out(path, std::ios::binary);
-  char header[80] = "conversion test cube";
-  out.write(header, 80);
-  const std::uint32_t count = 12;
-  out.write(reinterpret_cast<const char*>(&count), 4);
-  const float s = size;
-  const float v[8][3] = {{0, 0, 0}, {s, 0, 0}, {s, s, 0}, {0, s, 0}, {0, 0, s}, {s, 0, s}, {s, s, s}, {0, s, s}};
-  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
-                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-  for (int f = 0; f < 12; ++f) {
-    const float normal[3] = {0, 0, 0};
-    out.write(reinterpret_cast<const char*>(normal), 12);
-    for (int k : faces[f]) out.write(reinterpret_cast<const char*>(v[k]), 12);
-    const std::uint16_t colour = f < 6 ? 0x8000 | (31 << 10) : 0x8000 | 31;  // red, blue
-    out.write(reinterpret_cast<const char*>(&colour), 2);
-  }
-}
-
 TEST_F(ConversionFixture, JobFromTheSlicerConverts) {
-  setenv("PRISM_NAMESPACE", ("tconvreal" + std::to_string(getpid()) + "_").c_str(), 1);
   const std::string model = dir + "/cube.stl", job = dir + "/cube.p3d";
-  writeCube(model, 10.0f);
-  auto r = plat::spawnProcess(
-      {LAYERTINT_PATH, "-F" + model, "-L250", "-W64", "-S64", "-C50", "-D1000", "-K" + job, "-E32767", "-I7"});
-  ASSERT_GT(r.pid, 0) << r.error;
-  const auto status = plat::waitProcess(r.pid, 60000);
-  ASSERT_TRUE(status.has_value());
-  ASSERT_EQ(*status, 0);
+  writeStl(model, cubeModel(10.0f));
+  ASSERT_EQ(sliceModel(model, job, 250), "");
 
   core.openJobName = job;
   conv->blockbased1Click();
@@ -69,6 +46,65 @@ TEST_F(ConversionFixture, JobFromTheSlicerConverts) {
   }
   EXPECT_EQ(layerEnds, l.printpages + 1);  // and the closing record
 }
+
+struct ModelCase {
+  const char* name;
+  std::vector<Facet> (*model)();
+  int microns;
+  int stretchSizeLim;
+  bool bidirectional;
+};
+
+// Walls of solid water with a coloured skin: long runs of columns that
+// repeat, split where the data outgrows the limit.
+std::vector<Facet> hollowBox() { return hollowBoxModel(60.0f, 60.0f, 10.0f, 2.0f); }
+std::vector<Facet> hollowCube() { return hollowBoxModel(24.0f, 24.0f, 24.0f, 3.0f); }
+std::vector<Facet> torus() { return torusModel(15.0f, 6.0f, 96, 32); }
+
+void PrintTo(const ModelCase& c, std::ostream* os) { *os << c.name; }
+
+class SlicedModels : public ConversionFixture, public ::testing::WithParamInterface<ModelCase> {};
+
+TEST_P(SlicedModels, KeepEveryDot) {
+  const ModelCase& c = GetParam();
+  const std::string model = dir + "/model.stl", job = dir + "/model.p3d";
+  writeStl(model, c.model());
+  ASSERT_EQ(sliceModel(model, job, c.microns), "");
+  core.openJobName = job;
+  core.s.layerMicrons = c.microns;
+  core.s.stretchSizeLim = c.stretchSizeLim;
+  core.s.bidirectional = c.bidirectional;
+  conv->blockbased1Click();
+  ASSERT_TRUE(logHas(".dmc created"));
+  const auto bytes = dmc();
+  std::ifstream in(job, std::ios::binary);
+  const std::string p3d{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const auto dots = p3dLayerDots(p3d);
+  const auto fired = dmcLayerBits(core, bytes, 64);
+  ASSERT_GE(fired.size(), dots.size());
+  long long lost = 0, inked = 0;
+  for (std::size_t l = 0; l < fired.size(); ++l) {
+    const FiredBits want = l < dots.size() ? expectedBits(dots[l], 64, false, false) : FiredBits{};
+    lost += want.water - fired[l].water + want.colour - fired[l].colour;
+    inked += want.water + want.colour;
+    EXPECT_EQ(fired[l], want) << "layer " << l;
+  }
+  EXPECT_EQ(lost, 0);
+  EXPECT_GT(inked, 0);
+  std::string types;
+  for (const auto& r : parseRecords(bytes)) types += r.type;
+  EXPECT_NE(types.find('!'), std::string::npos) << "no stretch was split";
+  if (c.bidirectional) {
+    EXPECT_TRUE(backwardPassRebuilt(stretchTypes(bytes))) << "no backward pass outgrew the limit";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Conversion, SlicedModels,
+                         ::testing::Values(ModelCase{"HollowBox", hollowBox, 250, 26000, false},
+                                           ModelCase{"TorusSmallStretches", torus, 250, 3000, false},
+                                           ModelCase{"TorusBidirectional", torus, 250, 5000, true},
+                                           ModelCase{"HollowBoxThinLayersBidirectional", hollowCube, 100, 10000, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace ph::testing

@@ -140,6 +140,22 @@ TEST_F(EncoderTest, StretchStartingLikeTheLastOneEndedDecodesOnItsOwn) {
   expectSameColumns(next, decodeStretch(f.core, encode(next)), "second stretch");
 }
 
+// After a split the window is empty: the caller's columns from before the
+// split are not what the next piece repeats.
+TEST_F(EncoderTest, RepeatHintAfterASplitIsNotTakenFromTheEmptiedWindow) {
+  Column a{};
+  a.fill(0x77);
+  enc.startStretch();
+  for (int i = 0; i < 3; ++i) enc.encodeColumn(a.data(), i >= 2);
+  enc.flushStretch();  // the split: the next piece opens with the 3 columns sent
+  const std::size_t from = out.memory().size();
+  enc.startPieceAfter(3);
+  for (int i = 0; i < 4; ++i) enc.encodeColumn(a.data(), true);  // the caller sees the same column all along
+  enc.flushStretch();
+  const std::vector<std::uint8_t> piece(out.memory().begin() + long(from), out.memory().end());
+  expectSameColumns({Column{}, Column{}, Column{}, a, a, a, a}, decodeStretch(f.core, piece), "piece");
+}
+
 TEST_F(EncoderTest, AllZeroStretchIsOneEmptyColumn) {
   for (int n : {1, 2, 5, 300}) {
     const auto data = encode(std::vector<Column>(std::size_t(n)));
