@@ -222,11 +222,11 @@ void StretchBuilder::build(StretchJob& job, const BuildSettings& settings) {
   job.log.clear();
   job.maxColumns = 0;
   job.rebuiltForward = false;
-  if (job.backward) {
+  if (job.state.backward) {
     // The mirror rewrites rows in place: a backward pass reads a copy, and
     // the band stays as it was for a rebuild.
     mirrored_.assign(job.band.begin(), job.band.begin() + job.length);
-    buildStretch(mirrored_.data(), true, job.initialBytes);
+    buildStretch(mirrored_.data(), true, job.state.initialBytes);
     if (forwardRebuild_) {
       // Outgrew the size limit: built again as a forward pass. The count of
       // the data bytes was cleared by the flush of the first attempt.
@@ -234,7 +234,7 @@ void StretchBuilder::build(StretchJob& job, const BuildSettings& settings) {
       buildStretch(job.band.data(), false, 0);
     }
   } else {
-    buildStretch(job.band.data(), false, job.initialBytes);
+    buildStretch(job.band.data(), false, job.state.initialBytes);
   }
   if (!backward_) {
     job.publishColumns(columnsSent_);
@@ -300,8 +300,8 @@ void StretchBuilder::backwardAlign() {
   for (const Slot& slot : slots_)
     if (slot.start != kEmptySlot) m = std::min(m, slot.start);
   // The forward stretch before this one: known, or built on another thread.
-  if (job_->partner.valid()) job_->forwardColumns = job_->partner.get();
-  const long long forwardColumns = job_->forwardColumns;
+  if (job_->partner.valid()) job_->state.forwardColumns = job_->partner.get();
+  const long long forwardColumns = job_->state.forwardColumns;
   if (m >= 90000) {
     alignedColumns_ = forwardColumns;
     return;

@@ -55,18 +55,26 @@ struct BuildSettings {
   int bandRows() const;
 };
 
+// The state a stretch is built in, which the stretches before it leave.
+// Two builds in equal states write the same bytes.
+struct BuildState {
+  bool backward = false;
+  // Data bytes the encoder has counted since its last flush.
+  long long initialBytes = 0;
+  // A backward pass: the columns of the forward pass it aligns on. 0 for
+  // a forward pass, which does not read it.
+  long long forwardColumns = 0;
+  bool operator==(const BuildState&) const = default;
+};
+
 // One band to build, with the state it is built in, and the result.
 struct StretchJob {
   // The band's rows as the row parser collected them; left unchanged.
   std::vector<std::uint8_t> band;
   int length = 0;
-  // The state the stretch is built in: its direction, the data bytes the
-  // encoder has counted since its last flush, and (for a backward pass)
-  // the columns of the last forward stretch, given or to come from
-  // `partner`.
-  bool backward = false;
-  long long initialBytes = 0;
-  long long forwardColumns = 0;
+  // A backward pass's forwardColumns may still be coming from `partner`
+  // (a forward pass built on another thread); the build fills it in.
+  BuildState state;
   std::shared_future<long long> partner;
   // This stretch's columns, published as soon as a forward build knows
   // them (a backward pass after it aligns on them).

@@ -137,11 +137,11 @@ void StretchPipeline::endOfSteps(std::exception_ptr failure) {
 }
 
 void StretchPipeline::layerStart(int position, int layer, int stretchesLeft, int added) {
-  if (predicted_.lastStretchBackward && !predicted_.backward && parse_.alternating) {
+  if (predicted_.lastStretchBackward && !predicted_.next.backward && parse_.alternating) {
     predicted_.lastStretchBackward = false;
-    predicted_.bytesSinceFlush += sizeof kEmptyColumn;
+    predicted_.next.initialBytes += sizeof kEmptyColumn;
   }
-  predicted_.backward = parse_.alternating && added % 2 == 1;
+  predicted_.next.backward = parse_.alternating && added % 2 == 1;
   defer([this, position, layer, stretchesLeft, added] { writeLayerStart(position, layer, stretchesLeft, added); });
 }
 
@@ -184,15 +184,14 @@ void StretchPipeline::submit(std::shared_ptr<StretchJob> job, int& position, int
     stretchesLeft = clampInt(stretchesLeft - s.skipstretches, 0, 999);
   job->stretchesLeft = stretchesLeft;
 
-  job->backward = predicted_.backward;
-  job->initialBytes = predicted_.bytesSinceFlush;
-  predicted_.bytesSinceFlush = 0;
-  if (job->backward)
+  job->state = predicted_.next;
+  if (job->state.backward)
     job->partner = predicted_.lastForward;
   else
     predicted_.lastForward = job->columnsPromise.get_future().share();
-  predicted_.lastStretchBackward = job->backward;
-  if (s.alternating) predicted_.backward = !predicted_.backward;
+  predicted_.next.initialBytes = 0;  // every stretch ends with a flush
+  predicted_.lastStretchBackward = job->state.backward;
+  if (s.alternating) predicted_.next.backward = !predicted_.next.backward;
   push({std::move(job), {}});
 }
 
@@ -267,14 +266,16 @@ void StretchPipeline::writeLayerStart(int position, int layer, int stretchesLeft
   }
 }
 
-void StretchPipeline::writeStretch(StretchJob& job) {
+BuildState StretchPipeline::trueState() const {
   const bool backward = core_.backwardPass;
-  if (!job.built || job.backward != backward || job.initialBytes != bytesSinceFlush_ ||
-      (backward && job.forwardColumns != forwardColumns_)) {
+  return {backward, bytesSinceFlush_, backward ? forwardColumns_ : 0};
+}
+
+void StretchPipeline::writeStretch(StretchJob& job) {
+  const BuildState truth = trueState();
+  if (!job.built || job.state != truth) {
     // Built in another state than the true one (or not yet): built here.
-    job.backward = backward;
-    job.initialBytes = bytesSinceFlush_;
-    job.forwardColumns = forwardColumns_;
+    job.state = truth;
     job.partner = {};
     builder_.build(job, settings_);
     job.built = true;

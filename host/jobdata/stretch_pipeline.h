@@ -110,14 +110,16 @@ class StretchPipeline {
   ParseSettings parse_;
   StretchBuilder builder_;  // the writing thread's
 
-  // The state the next stretch is predicted to be built in (parser side).
+  // The parser's guess of the state the next stretch is built in; a
+  // backward pass's forward columns come from the last forward pass.
   struct Prediction {
-    bool backward = false;
+    BuildState next;
     bool lastStretchBackward = false;
-    long long bytesSinceFlush = 0;
-    std::shared_future<long long> lastForward;  // columns of the last forward pass
+    std::shared_future<long long> lastForward;
   } predicted_;
-  // The true state, kept by the writing thread.
+  // The true state, kept by the writing thread (the direction is
+  // backwardPass).
+  BuildState trueState() const;
   bool lastStretchBackward_ = false;
   long long bytesSinceFlush_ = 0;
   long long forwardColumns_ = 0;
