@@ -3,23 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
-#include "host/core/main_texts.h"
-
 namespace ph {
 
-int P3dFilter::readByte(std::FILE* file) {
-  if (inPos_ == inLen_) {
-    inLen_ = std::fread(in_.data(), 1, in_.size(), file);
-    inPos_ = 0;
-    if (inLen_ == 0) return EOF;
-  }
-  return in_[inPos_++];
-}
-
 void P3dFilter::restart() {
-  inPos_ = inLen_ = 0;
+  in_.discard();
   inHeader_ = true;
-  markerMatch_ = 0;
+  layerStart_.reset();
   owed_ = 0;
   number_ = 0;
   heldRowEnds_ = 0;
@@ -27,29 +16,26 @@ void P3dFilter::restart() {
   queueHead_ = queueSize_ = 0;
 }
 
+void P3dFilter::enterRaster() {
+  inHeader_ = false;
+  owed_ = number_ = heldRowEnds_ = 0;
+}
+
 bool P3dFilter::filteredP3dByte(std::FILE* file, std::uint8_t& out) {
   auto push = [this](std::uint8_t b) { queue_[(queueHead_ + queueSize_++) & 3] = b; };
+  in_.attach(file);
   while (queueSize_ == 0 && !atEnd_) {
-    const int ch = readByte(file);
-    if (ch == EOF) {
+    std::uint8_t c;
+    if (!in_.next(c)) {
       atEnd_ = true;
       break;
     }
-    const auto c = std::uint8_t(ch);
     bool held = false;
     if (inHeader_) {
-      if (c == std::uint8_t(layerStartMarker[std::size_t(markerMatch_)])) {
-        if (++markerMatch_ == int(layerStartMarker.size())) {
-          inHeader_ = false;
-          markerMatch_ = 0;
-          owed_ = number_ = heldRowEnds_ = 0;
-        }
-      } else {
-        markerMatch_ = 0;
-      }
+      if (layerStart_.feed(c)) enterRaster();
     } else if (owed_ > 0) {
       --owed_;
-    } else if (c == 'v' || c == 'w' || c == 'W') {
+    } else if (isPlaneCode(c)) {
       owed_ = number_;
       if (c == 'w') {
         held = true;
@@ -65,8 +51,8 @@ bool P3dFilter::filteredP3dByte(std::FILE* file, std::uint8_t& out) {
         owed_ = 0;
       }
       number_ = 0;
-    } else if (c >= '0' && c <= '9') {
-      if (number_ < 100000000) number_ = number_ * 10 + (c - '0');
+    } else if (isRowDigit(c)) {
+      addRowDigit(number_, c);
       if (number_ == 0 && heldRowEnds_ > 0) held = true;
     } else {
       number_ = 0;
@@ -92,27 +78,25 @@ int P3dFilter::filteredP3dRead(void* buffer, std::size_t size, std::size_t count
   auto* p = static_cast<std::uint8_t*>(buffer);
   const std::size_t total = size * count;
   std::size_t n = 0;
+  in_.attach(file);
   while (n < total) {
     // Plane data and text outside the raster pages pass as they stand.
-    if (queueSize_ == 0 && heldRowEnds_ == 0 && !atEnd_ && inPos_ < inLen_) {
+    if (queueSize_ == 0 && heldRowEnds_ == 0 && !atEnd_ && in_.available() > 0) {
       if (!inHeader_ && owed_ > 0) {
-        const std::size_t k = std::min({std::size_t(owed_), total - n, inLen_ - inPos_});
-        std::memcpy(p + n, in_.data() + inPos_, k);
+        const std::size_t k = std::min({std::size_t(owed_), total - n, in_.available()});
+        std::memcpy(p + n, in_.data(), k);
+        in_.advance(k);
         n += k;
-        inPos_ += k;
         owed_ -= int(k);
         continue;
       }
       if (inHeader_) {
-        while (n < total && inPos_ < inLen_) {
-          const std::uint8_t c = in_[inPos_++];
+        while (n < total && in_.available() > 0) {
+          const std::uint8_t c = *in_.data();
+          in_.advance(1);
           p[n++] = c;
-          if (c != std::uint8_t(layerStartMarker[std::size_t(markerMatch_)])) {
-            markerMatch_ = 0;
-          } else if (++markerMatch_ == int(layerStartMarker.size())) {
-            inHeader_ = false;
-            markerMatch_ = 0;
-            owed_ = number_ = heldRowEnds_ = 0;
+          if (layerStart_.feed(c)) {
+            enterRaster();
             break;
           }
         }

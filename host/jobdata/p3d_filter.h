@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "host/jobdata/p3d_stream.h"
+
 namespace ph {
 
 class P3dFilter {
@@ -26,7 +28,7 @@ class P3dFilter {
 
  private:
   bool inHeader_ = true;
-  int markerMatch_ = 0;
+  MarkerMatch layerStart_ = layerStartMatch();
   int owed_ = 0;    // data bytes that pass unexamined
   int number_ = 0;  // digits read so far
   int heldRowEnds_ = 0;
@@ -34,10 +36,10 @@ class P3dFilter {
   // At most two bytes wait at a time ("0" and "W" at a layer's end).
   std::uint8_t queue_[4] = {};
   int queueHead_ = 0, queueSize_ = 0;
-  // The file is read in blocks; restart() gives up what is left of one.
-  int readByte(std::FILE* file);
-  std::vector<std::uint8_t> in_ = std::vector<std::uint8_t>(1 << 16);
-  std::size_t inPos_ = 0, inLen_ = 0;
+  // restart() gives up what is buffered.
+  P3dReadBuffer in_;
+  // Raster data starts behind the layer-start marker.
+  void enterRaster();
 };
 
 // The blocks the conversion reads a .p3d in: up to kBlockBytes filtered

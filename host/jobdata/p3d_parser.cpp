@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "host/core/host_core.h"
-#include "host/core/main_texts.h"
 #include "host/core/numbers.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/p3d_reader.h"
@@ -50,7 +49,7 @@ void RowParser::startConversion(const ParseSettings& settings) {
   bandComplete_ = false;
   stretchesLeft_ = 0;
   bandPosition_ = 0;
-  markerMatch_ = 0;
+  layerStart_.reset();
 }
 
 void RowParser::finishConversion() { layout_.djmaxline = widestRow_; }
@@ -93,18 +92,15 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
   for (int i = 0; i < count; ++i) {
     const std::uint8_t c = bytes[i];
     if (parseMode_ == 2) {
-      if (markerMatch_ == 0 && c != std::uint8_t(layerStartMarker[0])) {
+      if (layerStart_.idle()) {
         // Waiting for a layer: on to the next byte that may start one.
-        const void* at = std::memchr(bytes + i, layerStartMarker[0], std::size_t(count - i));
-        i = at ? int(static_cast<const std::uint8_t*>(at) - bytes) - 1 : count - 1;
-        continue;
+        const std::size_t skip = layerStart_.skippable(bytes + i, std::size_t(count - i));
+        if (skip > 0) {
+          i += int(skip) - 1;
+          continue;
+        }
       }
-      if (c != std::uint8_t(layerStartMarker[markerMatch_])) {
-        markerMatch_ = 0;
-      } else if (++markerMatch_ == layerStartMarker.size()) {
-        markerMatch_ = 0;
-        layerStart();
-      }
+      if (layerStart_.feed(c)) layerStart();
     } else if (dataLeft_ > 1 && bandFill_ + dataLeft_ < kMaxBandBytes) {
       // Plane data goes into the band as it stands.
       const int k = std::min(dataLeft_, count - i);
@@ -119,7 +115,7 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
       storeByte(c);
       if (dataLeft_ >= 1) {
         if (--dataLeft_ == 0) planeRowRead();
-      } else if (c == 'v' || c == 'w' || c == 'W') {
+      } else if (isPlaneCode(c)) {
         previousPlane_ = planeIndex_;
         planeIndex_ = std::min(3, planeIndex_ + 1);
         lastCode_ = c;
@@ -131,8 +127,8 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
           --rowsLeft_;
           bandComplete_ = rowsLeft_ <= 0 || c == 'W';
         }
-      } else if (c >= '0' && c <= '9') {
-        if (pendingNumber_ < 100000000) pendingNumber_ = pendingNumber_ * 10 + (c - '0');
+      } else if (isRowDigit(c)) {
+        addRowDigit(pendingNumber_, c);
       } else if (c == 'y') {
         lastCode_ = 'y';
         rowsLeft_ -= pendingNumber_;

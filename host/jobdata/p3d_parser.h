@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "host/jobdata/p3d_stream.h"
+
 namespace ph {
 
 class HostCore;
@@ -90,7 +92,7 @@ class RowParser {
   int stretchesLeft_ = 0;
   int bandPosition_ = 0;
   bool layerParity_ = true;  // inverted at every layer start
-  std::size_t markerMatch_ = 0;
+  MarkerMatch layerStart_ = layerStartMatch();
   int longRowReports_ = 0;  // over the program run; the writing thread's
 };
 

@@ -5,7 +5,6 @@
 
 #include "host/core/host_core.h"
 #include "host/core/lookup_tables.h"
-#include "host/core/main_texts.h"
 
 namespace ph {
 
@@ -143,39 +142,37 @@ void trimAndRepackRow(PackBitsSlot& slot, int haze, std::vector<std::uint8_t>& s
   slot.bytesLeft = int(store.size());
 }
 
-bool seekLayerStart(std::FILE* file) {
-  std::size_t i = 0;
-  int ch;
-  while ((ch = std::fgetc(file)) != EOF) {
-    if (std::uint8_t(ch) == std::uint8_t(layerStartMarker[i])) {
-      if (++i == layerStartMarker.size()) return true;
-    } else {
-      i = 0;
-    }
-  }
+bool seekLayerStart(P3dReadBuffer& in) {
+  MarkerMatch marker = layerStartMatch();
+  std::uint8_t c;
+  while (in.next(c))
+    if (marker.feed(c)) return true;
   return false;
 }
 
 int leadingEmptyRows(HostCore& core) {
   FilePtr f = core.openFile(core.workFileName("p3d"), "rb");
   if (!f || core.openFailed) return 0;
-  if (!seekLayerStart(f.get())) return 0;
-  int count = 0, number = 0, ch;
-  while ((ch = std::fgetc(f.get())) != EOF) {
-    if (ch == 'y') {
+  P3dReadBuffer in(f.get());
+  if (!seekLayerStart(in)) return 0;
+  long long count = 0;  // skips are large in a damaged file
+  int number = 0;
+  std::uint8_t c;
+  while (in.next(c)) {
+    if (c == 'y') {
       count += number;
       number = 0;
-    } else if (ch == 'v' || ch == 'w' || ch == 'W') {
+    } else if (isPlaneCode(c)) {
       if (number >= 1) break;
       ++count;
       number = 0;
-    } else if (ch >= '0' && ch <= '9') {
-      if (number < 100000000) number = number * 10 + (ch - '0');
+    } else if (isRowDigit(c)) {
+      addRowDigit(number, c);
     } else {
       number = 0;
     }
   }
-  return count;
+  return int(std::min<long long>(count, kRowNumberLimit));
 }
 
 }  // namespace ph

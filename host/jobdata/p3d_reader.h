@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "host/jobdata/p3d_stream.h"
+
 namespace ph {
 
 class HostCore;
@@ -27,29 +29,6 @@ inline constexpr int kRowEnded = 99999;
 // A row whose data stops inside a run ends there: nothing past its bytes is
 // read.
 bool packBitsNextBit(PackBitsSlot& slot, int* rowsWithData = nullptr);
-
-// Walks a PackBits row as the dot reader reads it, bounded by its bytes:
-// emit(bytes, n, copies, repeat) per run (a repeat run has one byte and its
-// copies, a literal run n bytes). Returns the bytes left over: 1 for a
-// count byte with nothing behind it.
-template <class Emit>
-int forEachPackBitsRun(const std::uint8_t* p, int left, Emit emit) {
-  while (left > 1) {
-    const auto h = std::int8_t(*p++);
-    --left;
-    if (h < 0) {
-      emit(p, 1, 1 - int(h), true);
-      ++p;
-      --left;
-    } else {
-      const int n = int(h) + 1 < left ? int(h) + 1 : left;
-      emit(p, n, 1, false);
-      p += n;
-      left -= n;
-    }
-  }
-  return left;
-}
 
 // Decodes a whole row (length >= 1) into out; returns the decoded length in
 // bytes. At most maxOut bytes are stored; the length counts them all.
@@ -74,7 +53,7 @@ void trimAndRepackRow(PackBitsSlot& slot, int haze, std::vector<std::uint8_t>& s
 void packBitsEncode(const std::uint8_t* bytes, int count, std::vector<std::uint8_t>& out);
 
 // Reads on to just behind the next layer-start marker; false at the end.
-bool seekLayerStart(std::FILE* file);
+bool seekLayerStart(P3dReadBuffer& in);
 
 // Empty rows at the top of the first layer of the current job's .p3d.
 int leadingEmptyRows(HostCore& core);

@@ -7,37 +7,13 @@
 #include <vector>
 
 #include "host/core/host_core.h"
-#include "host/core/main_texts.h"
 #include "host/core/numbers.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/p3d_stream.h"
 
 namespace ph {
 
 namespace {
-
-// Byte reader over a file through a large buffer.
-class BlockReader {
- public:
-  explicit BlockReader(std::FILE* f) : f_(f), buf_(1 << 16) {}
-  bool next(std::uint8_t& c) {
-    if (pos_ == len_) {
-      len_ = std::fread(buf_.data(), 1, buf_.size(), f_);
-      pos_ = 0;
-      if (len_ == 0) return false;
-    }
-    c = buf_[pos_++];
-    return true;
-  }
-  void rewind() {
-    std::rewind(f_);
-    pos_ = len_ = 0;
-  }
-
- private:
-  std::FILE* f_;
-  std::vector<std::uint8_t> buf_;
-  std::size_t pos_ = 0, len_ = 0;
-};
 
 // Occupancy of a layer: cells of 8 rows by one data byte, both modulo 128.
 using CellMap = std::array<std::array<std::uint8_t, 128>, 128>;
@@ -64,119 +40,114 @@ void scanP3d(HostCore& core, JobLayout& layout) {
   layout.newIslands.fill(0);
   FilePtr file = core.openFile(core.workFileName("p3d"), "rb");
   if (!file || core.openFailed) return;
-  BlockReader in(file.get());
+  P3dReadBuffer in(file.get());
+  int passes = 0;
+  // The file is read djpagrepeat times over.
+  auto next = [&](std::uint8_t& c) {
+    if (in.next(c)) return true;
+    if (passes + 1 >= layout.djpagrepeat) return false;
+    ++passes;
+    in.rewind();
+    return in.next(c);
+  };
 
   InkBox box;
-  int layers = 0, passes = 0;
+  int layers = 0;
   bool waiting = true, thicknessChecked = false;
   CellMap current{}, previous{};
-  std::size_t frameMatch = 0, markerMatch = 0;
+  MarkerMatch frame = commandFrameMatch(), layerStart = layerStartMatch();
   long long x = 0, row = 0;
-  int run = 0, number = 0, due = 0;
+  int number = 0;
+  std::vector<std::uint8_t> plane;
   auto mark = [&](long long byteIndex, long long r) {
     current[std::size_t(byteIndex & 127)][std::size_t((r / 8) & 127)] = 1;
   };
-
-  for (;;) {
-    std::uint8_t c;
-    if (!in.next(c)) {
-      if (passes + 1 >= layout.djpagrepeat) break;
-      ++passes;
-      in.rewind();
-      if (!in.next(c)) break;
-    }
-    if (!thicknessChecked) {
-      if (c == std::uint8_t(commandBlockStart[frameMatch])) {
-        if (++frameMatch == commandBlockStart.size()) {
-          frameMatch = 0;
-          // The frame's text up to its closing 0x80; a layer's frame holds
-          // the thickness after "ZS" in units of 10 micrometres.
-          std::string text;
-          std::uint8_t t;
-          while (text.size() < 4096 && in.next(t)) {
-            text += char(t);
-            if (t == 0x80) break;
-          }
-          const auto zs = text.find("ZS");
-          if (zs != std::string::npos) {
-            int z = 0;
-            for (std::size_t k = zs + 2; k < text.size() && k < zs + 11 && text[k] >= '0' && text[k] <= '9'; ++k)
-              z = z * 10 + (text[k] - '0');
-            thicknessChecked = true;
-            if (std::abs(10 * z - s.layerMicrons) > 9) {
-              layout.layerThicknessDiffers = true;
-              core.ui.showMessage(plat::format("layers in file %d microns", 10 * z));
-            }
-          }
-          continue;
+  // A plane's data: x runs over its dots, marking the occupancy cells.
+  auto walkPlane = [&] {
+    forEachPackBitsRun(plane.data(), int(plane.size()), [&](const std::uint8_t* p, int n, int copies, bool repeat) {
+      if (repeat) {
+        if (*p != 0) {
+          box.left = int(std::min<long long>(box.left, x));
+          for (long long e = x / 8; e <= x / 8 + copies; ++e) mark(e, row);
         }
-      } else {
-        frameMatch = 0;
+        x += 8LL * copies;
+        return;
       }
+      // A literal run of more than 3 bytes counts from its start.
+      if (std::int8_t(p[-1]) + 1 > 3 && x > 10) box.left = int(std::min<long long>(box.left, x));
+      for (int k = 0; k < n; ++k) {
+        x += 8;
+        if (p[k] != 0) {
+          box.left = int(std::min<long long>(box.left, x - 8));
+          mark(x / 8, row);
+        }
+      }
+    });
+  };
+
+  std::uint8_t c;
+  while (next(c)) {
+    if (!thicknessChecked && frame.feed(c)) {
+      // The frame's text up to its closing 0x80; a layer's frame holds
+      // the thickness after "ZS" in units of 10 micrometres.
+      std::string text;
+      std::uint8_t t;
+      while (text.size() < 4096 && next(t)) {
+        text += char(t);
+        if (t == 0x80) break;
+      }
+      const auto zs = text.find("ZS");
+      if (zs != std::string::npos) {
+        int z = 0;
+        for (std::size_t k = zs + 2; k < text.size() && k < zs + 11 && text[k] >= '0' && text[k] <= '9'; ++k)
+          z = z * 10 + (text[k] - '0');
+        thicknessChecked = true;
+        if (std::abs(10 * z - s.layerMicrons) > 9) {
+          layout.layerThicknessDiffers = true;
+          core.ui.showMessage(plat::format("layers in file %d microns", 10 * z));
+        }
+      }
+      continue;
     }
     if (waiting) {
       row = 0;
-      if (c == std::uint8_t(layerStartMarker[markerMatch])) {
-        if (++markerMatch == layerStartMarker.size()) {
-          markerMatch = 0;
-          ++layers;
-          waiting = false;
-          x = 0;
-          run = number = due = 0;
-        }
-      } else {
-        markerMatch = 0;
-      }
-      continue;
-    }
-    if (due == 0) {
-      if (c == 'v' || c == 'w' || c == 'W') {
-        // The plane before this code has been read: its extent counts now.
-        if (x > 10) {
-          box.top = int(std::min<long long>(box.top, row));
-          box.bottom = int(std::max<long long>(box.bottom, row));
-        }
-        if (x < 1100000) box.right = int(std::max<long long>(box.right, x));
+      if (layerStart.feed(c)) {
+        ++layers;
+        waiting = false;
         x = 0;
-        due = number;
-        run = 0;
-        if (c != 'v') ++row;
-        if (c == 'W') {
-          layout.newIslands[std::size_t(clampInt(layers, 0, 299))] = countNewIslands(current, previous);
-          previous = current;
-          for (auto& line : current) line.fill(0);
-          waiting = true;
-        }
-        number = 0;
-      } else if (c == 'y') {
-        if (row < 1000000000) row += number;
-        number = 0;
-      } else if (c >= '0' && c <= '9') {
-        if (number < 100000000) number = number * 10 + (c - '0');
-      } else {
         number = 0;
       }
       continue;
     }
-    --due;
-    if (run == 0) {
-      const auto h = std::int8_t(c);
-      run = h < 0 ? h - 1 : h + 1;
-      if (run > 3 && x > 10) box.left = int(std::min<long long>(box.left, x));
-    } else if (run < 0) {
-      if (c != 0) {
-        box.left = int(std::min<long long>(box.left, x));
-        for (long long e = x / 8; e <= x / 8 - run; ++e) mark(e, row);
+    if (isPlaneCode(c)) {
+      // The plane before this code has been read: its extent counts now.
+      if (x > 10) {
+        box.top = int(std::min<long long>(box.top, row));
+        box.bottom = int(std::max<long long>(box.bottom, row));
       }
-      x -= 8LL * run;
-      run = 0;
+      if (x < 1100000) box.right = int(std::max<long long>(box.right, x));
+      x = 0;
+      if (c != 'v') ++row;
+      if (c == 'W') {
+        layout.newIslands[std::size_t(clampInt(layers, 0, 299))] = countNewIslands(current, previous);
+        previous = current;
+        for (auto& line : current) line.fill(0);
+        waiting = true;
+        number = 0;
+        continue;
+      }
+      // The plane's data bytes follow the code.
+      plane.clear();
+      for (std::uint8_t d; int(plane.size()) < number && next(d);) plane.push_back(d);
+      walkPlane();
+      number = 0;
+    } else if (c == 'y') {
+      if (row < 1000000000) row += number;
+      number = 0;
+    } else if (isRowDigit(c)) {
+      addRowDigit(number, c);
     } else {
-      --run;
-      x += 8;
-      if (c != 0) {
-        box.left = int(std::min<long long>(box.left, x - 8));
-        mark(x / 8, row);
-      }
+      number = 0;
     }
   }
   file.reset();

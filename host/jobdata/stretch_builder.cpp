@@ -42,19 +42,10 @@ struct Run {
 int mirrorRow(std::uint8_t* row, int length, const LookupTables& tables, int* usedLength) {
   std::vector<Run> runs;
   int decoded = 0;
-  for (int i = 0; i < length - 1;) {
-    const std::uint8_t count = row[i++];
-    const auto h = std::int8_t(count);
-    if (h < 0) {
-      runs.push_back({true, i, 1, count, 1 - int(h)});
-      i += 1;
-    } else {
-      const int n = std::min(int(h) + 1, length - i);
-      runs.push_back({false, i, n, count, n});
-      i += n;
-    }
+  forEachPackBitsRun(row, length, [&](const std::uint8_t* p, int n, int copies, bool repeat) {
+    runs.push_back({repeat, int(p - row), n, p[-1], repeat ? copies : n});
     decoded += runs.back().decoded;
-  }
+  });
   // Leading zero bytes would only trail after mirroring.
   std::size_t first = 0;
   while (first < runs.size() && ((runs[first].repeat && row[runs[first].at] == 0) ||
@@ -92,12 +83,12 @@ int walkBandRows(Byte* rows, int length, int band, bool& layerEnded, Plane plane
     }
     if (p >= length) break;
     const std::uint8_t c = rows[p++];
-    if (c >= '0' && c <= '9') {
-      if (number < 100000000) number = number * 10 + (c - '0');
+    if (isRowDigit(c)) {
+      addRowDigit(number, c);
     } else if (c == 'y') {
       rowsToSkip = number;
       number = 0;
-    } else if (c == 'v' || c == 'w' || c == 'W') {
+    } else if (isPlaneCode(c)) {
       const int n = std::min(number, length - p);
       number = 0;
       // A fifth plane code within a row (not written by the slicer) is ignored.

@@ -157,9 +157,12 @@ TEST_F(ConversionFixture, LayerSearchAndLeadingEmptyRows) {
     std::fclose(f);
   }
   std::FILE* f = std::fopen(p3dPath().c_str(), "rb");
-  EXPECT_TRUE(seekLayerStart(f));
-  EXPECT_EQ(std::ftell(f), long(5 + marker.size()));
-  EXPECT_FALSE(seekLayerStart(f));
+  P3dReadBuffer in(f);
+  EXPECT_TRUE(seekLayerStart(in));
+  std::uint8_t next = 0;
+  EXPECT_TRUE(in.next(next));
+  EXPECT_EQ(next, 'w');  // the first byte behind the marker
+  EXPECT_FALSE(seekLayerStart(in));
   std::fclose(f);
   EXPECT_EQ(leadingEmptyRows(core), 12);
 }
