@@ -1,8 +1,10 @@
 #include "host/jobdata/build_time.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "host/core/host_core.h"
+#include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/job_layout.h"
 
 namespace ph {
@@ -24,39 +26,40 @@ double moveDistance(double t, double speed, double a) {
   return (t - tAcc) * v + a * tAcc * tAcc / 2.0;
 }
 
-int buildTimeAndFit(HostCore& core, JobLayout& layout, int filled, int total, int jumps) {
-  const Settings& s = core.s;
+int buildTimeAndFit(HostCore& core, const ConversionSettings& s, JobLayout& layout, long long filled,
+                    long long total, long long jumps) {
   const double y = s.yvHi - layout.yvLim;
   auto t = [](double d, double speed) { return moveTime(d, speed, xyaccel); };
   auto dots = [](double n) { return n * 25.4 / 300.0; };
-  const int printpages = layout.printpages;
-  const double k = double(s.prepstretches) * printpages + total - filled;
-  double T = filled * (t(y, s.movespeed) + t(y, s.printspeed)) + 2.0 * k * t(y - s.stretchcut, s.printspeed);
+  const long long printpages = layout.printpages;
+  const double k = double(s.prepstretches) * printpages + double(total - filled);
+  double T = double(filled) * (t(y, s.movespeed) + t(y, s.printspeed)) + 2.0 * k * t(y - s.stretchcut, s.printspeed);
   T += t(dots(double(s.prepstretches + layout.stretchesPerLayer) * s.band64), s.movespeed);
-  T += 2.0 * jumps * (s.prepstretches + layout.stretchesPerLayer) * moveTime(1.0, 2400.0, 100.0);
-  if (s.bidirectional && !core.patternMode) T = T * 65 * 0.01;
-  if (!core.patternMode)
-    core.memoPrintf("file %s build time %d minutes (%d stretch)", s.file_name, int(T / 60),
-                    2 * ((s.prepstretches + 1) * printpages + total));
+  T += 2.0 * double(jumps) * (s.prepstretches + layout.stretchesPerLayer) * moveTime(1.0, 2400.0, 100.0);
+  if (s.alternating) T = T * 65 * 0.01;
+  if (!s.patternMode)
+    core.memoPrintf("file %s build time %d minutes (%lld stretch)", s.file_name, saturatedInt(T / 60),
+                    2 * ((s.prepstretches + 1LL) * printpages + total));
   if (dots(double(s.prepstretches + layout.stretchesPerLayer + 1) * s.band64) > s.xMarlinBase - layout.buildRoomSkip) {
     layout.modelFits = false;
     core.memoPrintf("NO FIT IN X-Direction");
   }
   core.logVars("endx1200", layout.endx1200, "stretchesPerLayer", layout.stretchesPerLayer);
-  const double need = dots(double(s.kcmyoff[9] + s.behindmargin + layout.endx1200 - 761));
+  const double need = dots(double(s.kcmyoff[9]) + s.behindmargin + layout.endx1200 - 761);
   if (y < need) {
     core.memoPrintf("Y overflow %g", need - y);
     layout.modelFits = false;
     core.memoPrintf("NO FIT IN Y-Direction");
   }
-  return int(T / 60);
+  return saturatedInt(T / 60);
 }
 
 void movetim1Click(HostCore& core) {
+  const int movespeed = std::max(core.s.movespeed, 1);  // 0 would never arrive
   for (int i = 0; i <= 20; ++i) {
-    const double tim = moveTime(20.0 * i, core.s.movespeed, xyaccel) / 2.0;
-    core.logVars("int(1000.0*tim)", int(1000.0 * tim), "int(movedist(tim,movespeed,xyaccel))",
-                 int(moveDistance(tim, core.s.movespeed, xyaccel)));
+    const double tim = moveTime(20.0 * i, movespeed, xyaccel) / 2.0;
+    core.logVars("int(1000.0*tim)", saturatedInt(1000.0 * tim), "int(movedist(tim,movespeed,xyaccel))",
+                 saturatedInt(moveDistance(tim, movespeed, xyaccel)));
   }
 }
 

@@ -4,6 +4,7 @@
 namespace ph {
 
 class HostCore;
+struct ConversionSettings;
 struct JobLayout;
 
 // Acceleration of the head in the timing model (mm/s^2).
@@ -16,7 +17,8 @@ double moveDistance(double t, double speed, double a);
 
 // Logs the build time and checks the fit in X and Y (clearing modelFits);
 // returns the build time in whole minutes.
-int buildTimeAndFit(HostCore& core, JobLayout& layout, int filled, int total, int jumps);
+int buildTimeAndFit(HostCore& core, const ConversionSettings& settings, JobLayout& layout, long long filled,
+                    long long total, long long jumps);
 // The "movetim" table: move times and distances for 0 to 400 mm.
 void movetim1Click(HostCore& core);
 

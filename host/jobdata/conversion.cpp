@@ -1,7 +1,9 @@
 #include "host/jobdata/conversion.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <thread>
 
 #include "host/core/host_core.h"
@@ -12,6 +14,14 @@
 
 namespace ph {
 
+namespace {
+
+// The .dmc is written under this name beside it and takes its own name
+// only when complete: the print never meets a partial file.
+std::string partName(const std::string& dmcName) { return dmcName + ".part"; }
+
+}  // namespace
+
 Conversion::Conversion(HostCore& core, const LookupTables& tables)
     : layout(core),
       records(core, layout, out),
@@ -20,83 +30,149 @@ Conversion::Conversion(HostCore& core, const LookupTables& tables)
       decoder(core),
       core_(core) {}
 
-void Conversion::scanp3d1Click() { scanP3d(core_, layout); }
+ConversionSettings Conversion::takeSettings() {
+  if (core_.s.powderReduce && !layout.heightProfileMade)
+    core_.memoPrintf("powderReduce is off for this job: no height profile was made for it");
+  return ConversionSettings::take(core_, layout);
+}
+
+std::string Conversion::scan(const ConversionSettings& settings) {
+  std::string error = scanP3d(core_, settings, layout);
+  // A file that does not open has been reported by openFile.
+  if (!error.empty() && !core_.openFailed) {
+    core_.memoPrintf("%s", error);
+    core_.ui.showMessage(error);
+  }
+  return error;
+}
+
+std::string Conversion::scanJob() { return scan(takeSettings()); }
 
 void Conversion::scanconv1Click() {
-  scanp3d1Click();
-  convert1Click();
+  const ConversionSettings settings = takeSettings();
+  if (scan(settings).empty()) convertP3dToDmc(settings);
 }
 
 void Conversion::movetim1Click() { ph::movetim1Click(core_); }
 
-int Conversion::buildTimeAndFit(int filled, int total, int jumps) {
-  return ph::buildTimeAndFit(core_, layout, filled, total, jumps);
-}
-
-void Conversion::blockbased1Click() {
-  Settings& s = core_.s;
+ConversionOutcome Conversion::convertJob() {
   parser.drops.fill(0);
   core_.memoPrintf("converting .p3d to .dmc file....");
   core_.ui.showProgress(1);
+  const ConversionSettings settings = takeSettings();
   layout.djmaxline = 0;
   records.highestCode = 0;
-  layout.yvLim = s.yvLow;
+  layout.yvLim = settings.yvLow;
   const int failures = core_.readFailures;
-  scanp3d1Click();
-  if (core_.readFailures == failures && convert1Click() && core_.readFailures == failures) {
+  ConversionOutcome outcome;
+  if (std::string error = scan(settings); !error.empty())
+    outcome = ConversionOutcome::failure(error);
+  else
+    outcome = convertP3dToDmc(settings);
+  if (outcome.converted() && core_.readFailures != failures)
+    outcome = ConversionOutcome::failure("a file of the job could not be read");
+  if (outcome.converted()) {
     layout.dmcCurrent = true;
-    core_.memoPrintf(".dmc created");
-    core_.logVars("djmaxline", layout.djmaxline, "maxstretchmm", records.highestCode, "int(yvLim)", int(layout.yvLim));
     const auto& d = parser.drops;
-    core_.memoPrintf("drops W:%d C:%d M:%d Y:%d", d[0], d[1], d[2], d[3]);
+    if (d[0] + d[1] + d[2] + d[3] == 0) {
+      // A model thinner than a dot, or one whose facets face inwards.
+      outcome = ConversionOutcome::noInk(
+          plat::format("%s holds no ink: the job prints nothing", core_.workFileName("p3d")));
+      core_.memoPrintf("%s", outcome.message);
+    } else {
+      core_.memoPrintf(".dmc created");
+    }
+    core_.logVars("djmaxline", layout.djmaxline, "maxstretchmm", records.highestCode, "int(yvLim)",
+                  saturatedInt(layout.yvLim));
+    core_.memoPrintf("drops W:%lld C:%lld M:%lld Y:%lld", d[0], d[1], d[2], d[3]);
     // The conversion changed settings (primgrens, maxstretchlen, printpages).
     core_.settingsModified = true;
-    if (s.IniAutoSave) SettingsFiles(core_).saveini1Click();
+    if (core_.s.IniAutoSave) SettingsFiles(core_).saveini1Click();
   }
   core_.ui.showProgress(110);
+  return outcome;
 }
 
-bool Conversion::convert1Click() {
-  Settings& s = core_.s;
-  records.startConversion();
-  s.maxstretchlen = 0;
-  nozzles.initBandTables(s.band64);
+ConversionOutcome Conversion::convertP3dToDmc() { return convertP3dToDmc(takeSettings()); }
+
+ConversionOutcome Conversion::convertP3dToDmc(const ConversionSettings& settings) {
+  records.startConversion(settings);
+  core_.s.maxstretchlen = 0;
+  nozzles.initBandTables(settings.band64);
   nozzles.buildWaterMap(core_);  // may correct primgrens
   nozzles.buildWaterMap(core_);
   parser.shiftAccumulator = 0;
+  layout.powderReduced = settings.powderReduce;
 
-  const std::string dmcName = core_.workFileName("dmc");
-  FilePtr dmc = core_.openFile(dmcName, "wb");
-  if (!dmc || core_.openFailed) {
-    core_.memoPrintf("conversion stopped: cannot write %s", dmcName);
-    return false;
-  }
+  const std::string dmcName = core_.workFileName("dmc"), part = partName(dmcName);
+  auto stopped = [&](const std::string& why) {
+    std::remove(part.c_str());
+    const std::string message = plat::format("conversion stopped: %s", why);
+    core_.memoPrintf("%s", message);
+    return ConversionOutcome::failure(message);
+  };
+  // A piece left by an earlier run (or anything else under that name)
+  // goes: the file is made anew.
+  std::remove(part.c_str());
+  FilePtr dmc = core_.openFile(part, "wb");
+  if (!dmc || core_.openFailed) return stopped("cannot write " + dmcName);
   out.open(dmc.get());
   writeDmcHeader(out, records.fillDmcHeader());  // provisional
 
-  FilePtr p3d = core_.openFile(core_.workFileName("p3d"), "rb");
+  const std::string p3dName = core_.workFileName("p3d");
+  FilePtr p3d = core_.openFile(p3dName, "rb");
   if (!p3d) {  // told to the operator and counted by openFile
-    out.finish();  // the .dmc keeps its header alone
-    return false;
+    dmc.reset();
+    return stopped("cannot read from file: " + p3dName);
   }
+  try {
+    convertLayers(p3d.get(), settings);
+  } catch (...) {
+    dmc.reset();
+    std::remove(part.c_str());
+    throw;
+  }
+  p3d.reset();
 
-  // The parser and the builders read the settings as they stand now,
-  // whatever window events change while they run.
-  const ParseSettings parseSettings = ParseSettings::take(core_, layout);
+  if (settings.shortcutstretch)
+    layout.yvLim = std::max(float(settings.yvLow),
+                            float(settings.yvHi) - 83.0f - float((long long)layout.djmaxline * 2032 / 3000));
+  writeDmcHeader(out, records.fillDmcHeader());
+  bool written = out.finish();
+  int error = out.errorNumber();
+  if (std::fclose(dmc.release()) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (written && std::rename(part.c_str(), dmcName.c_str()) != 0) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    core_.ui.showMessage("unable to write to file: " + dmcName);
+    return stopped(plat::format("cannot write %s: %s", dmcName, error ? std::strerror(error) : "write failed"));
+  }
+  judgeJob(settings);
+  return ConversionOutcome::success();
+}
+
+void Conversion::convertLayers(std::FILE* p3d, const ConversionSettings& settings) {
+  // The parser and the builders read the settings as they stood when the
+  // conversion started, whatever window events change while they run.
+  const ParseSettings parseSettings = ParseSettings::take(settings, layout);
   parser.startConversion(parseSettings);
   records.writeStretchRecord(2);  // the first placeholder
   records.layerParity = true;
   const int threads = workers > 0 ? workers : StretchPipeline::defaultWorkers();
-  stretches.start(BuildSettings::take(core_, layout, slowColumnLoop), parseSettings, threads);
+  stretches.start(BuildSettings::take(settings, layout, slowColumnLoop), parseSettings, threads);
 
-  fseeko(p3d.get(), 0, SEEK_END);
-  const long long size = ftello(p3d.get());
-  std::rewind(p3d.get());
-  const int repeats = std::max(layout.djpagrepeat, 1);
-  const long long progressTotal = size * repeats / 1000;
+  fseeko(p3d, 0, SEEK_END);
+  const long long size = ftello(p3d);
+  std::rewind(p3d);
+  const long long progressTotal = std::max(size, 0LL) * settings.passes / 1000;
   auto parseAll = [&] {
     // With workers, the reading and filtering run on a thread of their own.
-    FilteredBlocks reader(filter, p3d.get(), repeats, stretches.threaded());
+    FilteredBlocks reader(filter, p3d, settings.passes, stretches.threaded());
     const std::uint8_t* block = nullptr;
     long long blocks = 0;
     for (int n; (n = reader.next(block)) >= 0;) {
@@ -137,35 +213,23 @@ bool Conversion::convert1Click() {
   records.stretchColumns = 0;
   records.writeStretchRecord(0);
   records.finishConversion();
-  p3d.reset();
+}
 
-  if (s.shortcutstretch)
-    layout.yvLim = std::max(float(s.yvLow), float(s.yvHi) - 83.0f - float(layout.djmaxline * 2032 / 3000));
-  writeDmcHeader(out, records.fillDmcHeader());
-  bool written = out.finish();
-  written = std::fclose(dmc.release()) == 0 && written;
-  if (!written) {
-    core_.memoPrintf("conversion stopped: cannot write %s", dmcName);
-    core_.ui.showMessage("unable to write to file: " + dmcName);
-    return false;
-  }
-
-  layout.dmcStretchCount = countDmcStretches(core_);
+void Conversion::judgeJob(const ConversionSettings& settings) {
+  layout.dmcStretchCount = countDmcStretches(core_, settings.powderReduce);
   int jumps = 0;
   for (int l = 0; l < std::min(layout.printpages, JobLayout::kIslandEntries); ++l)
     if (layout.newIslands[std::size_t(l)] > 0 || (l > 0 && layout.newIslands[std::size_t(l - 1)] != 0)) ++jumps;
-  const int total = layout.stretchesPerLayer * layout.printpages;
-  core_.logVars("nrfilledstretch", records.nrfilledstretch, "totalstretch", total, "nrjump", jumps);
-  int lim = int((s.yvHi - s.yvLow) * 300 / 25.4 - s.behindmargin - 240 - 2);
-  const Control* picture = core_.controls.find("picturemode1");
-  if (picture && picture->checked) lim += s.kcmyoff[4] + s.CartridgeDist;
-  core_.logVars("maxstretchbytes", int(records.maxstretchbytes), "maxstretchlen", s.maxstretchlen, "lim", lim);
-  if (lim < s.maxstretchlen) {
+  const long long total = (long long)layout.stretchesPerLayer * layout.printpages;
+  core_.memoPrintf("nrfilledstretch=%d totalstretch=%lld nrjump=%d", records.nrfilledstretch, total, jumps);
+  int lim = saturatedInt((settings.yvHi - settings.yvLow) * 300 / 25.4 - settings.behindmargin - 240 - 2);
+  if (settings.pictureMode) lim += settings.kcmyoff[4] + settings.CartridgeDist;
+  core_.logVars("maxstretchbytes", int(records.maxstretchbytes), "maxstretchlen", core_.s.maxstretchlen, "lim", lim);
+  if (lim < core_.s.maxstretchlen) {
     layout.modelFits = false;
     core_.memoPrintf("NO FIT");
   }
-  buildTimeAndFit(records.nrfilledstretch, total, jumps);
-  return true;
+  buildTimeAndFit(core_, settings, layout, records.nrfilledstretch, total, jumps);
 }
 
 }  // namespace ph

@@ -5,7 +5,9 @@
 // row parser, the stretch pipeline (builders and encoders on worker
 // threads), the record writer.
 #include <cstdio>
+#include <string>
 
+#include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/dmc_decoder.h"
 #include "host/jobdata/dmc_out.h"
 #include "host/jobdata/dmc_records.h"
@@ -20,6 +22,25 @@ namespace ph {
 class HostCore;
 struct LookupTables;
 
+enum class ConversionStatus {
+  Converted,  // the .dmc holds the job
+  NoInk,      // the .dmc was written, but the job holds no dot to print
+  Failed,     // no .dmc was written (the one from before is left as it was)
+};
+
+// What a conversion came to. An unattended run ends with a status taken
+// from it: anything but Converted is not a success.
+struct ConversionOutcome {
+  ConversionStatus status = ConversionStatus::Failed;
+  // What went wrong, as the operator was told (empty when converted).
+  std::string message;
+
+  bool converted() const { return status == ConversionStatus::Converted; }
+  static ConversionOutcome success() { return {ConversionStatus::Converted, {}}; }
+  static ConversionOutcome noInk(std::string why) { return {ConversionStatus::NoInk, std::move(why)}; }
+  static ConversionOutcome failure(std::string why) { return {ConversionStatus::Failed, std::move(why)}; }
+};
+
 class Conversion {
  public:
   Conversion(HostCore& core, const LookupTables& tables);
@@ -29,21 +50,27 @@ class Conversion {
   // The values the print sequencer reads.
   JobLayout layout;
 
-  // "blockbased": scan and conversion with their bookkeeping (the after-
-  // slicing timer, the open paths and the print start call it).
-  void blockbased1Click();
-  // The conversion proper; false when no .dmc was written.
-  bool convert1Click();
+  // The job's .p3d scanned and converted into its .dmc, with the
+  // bookkeeping: the log lines, the settings the conversion changed marked
+  // (and saved with IniAutoSave), dmcCurrent.
+  ConversionOutcome convertJob();
+  // The conversion proper, on the layout of the last scan.
+  ConversionOutcome convertP3dToDmc();
+  // The scan of the job's .p3d: "" when it can be converted, else what is
+  // wrong with it (told to the operator).
+  std::string scanJob();
+
+  // "blockbased" (the after-slicing timer, the open paths and the print
+  // start convert through convertJob).
+  void blockbased1Click() { convertJob(); }
+  void convert1Click() { convertP3dToDmc(); }
   // "scan+conv": the scan, then the conversion, without the bookkeeping.
   void scanconv1Click();
-  // "scanp3d": the scan alone.
-  void scanp3d1Click();
+  void scanp3d1Click() { scanJob(); }
   // "movetim": the timing table.
   void movetim1Click();
   // "bitreport": the nozzle map of the next stretch goes to the log.
   void bitreport1Click() { stretches.bitReport = true; }
-
-  int buildTimeAndFit(int filled, int total, int jumps);
 
   // Threads that build stretches; 0: as many as the processors allow
   // beside the reading and parsing threads; 1: everything on the calling
@@ -63,6 +90,17 @@ class Conversion {
   DmcDecoder decoder;
 
  private:
+  // The settings of one conversion, with the log line that says when
+  // powderReduce is off for want of a height profile.
+  ConversionSettings takeSettings();
+  std::string scan(const ConversionSettings& settings);
+  ConversionOutcome convertP3dToDmc(const ConversionSettings& settings);
+  // Reads the .p3d into the .dmc through the filter, the parser and the
+  // stretch pipeline.
+  void convertLayers(std::FILE* p3d, const ConversionSettings& settings);
+  // The stretch count, the jumps and the fit of the converted job.
+  void judgeJob(const ConversionSettings& settings);
+
   HostCore& core_;
 };
 

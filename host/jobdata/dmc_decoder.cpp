@@ -13,7 +13,7 @@ void DmcDecoder::buildWaterMap(int primgrens) {
   for (int v = 0; v < 256; ++v) {
     unsigned w = 0;
     for (int i = 0; i < 8; ++i) {
-      const int a = primgrens + i;
+      const long long a = (long long)primgrens + i;
       if ((v & (1 << i)) && a >= 0 && a < int(headBitPosition.size())) w |= 1u << headBitPosition[std::size_t(a)];
     }
     waterMap_[std::size_t(v)] = std::uint16_t(w);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace ph {
@@ -12,6 +13,12 @@ void DmcOut::open(std::FILE* file) {
   base_ = 0;
   buf_.clear();
   failed_ = false;
+  errno_ = 0;
+}
+
+void DmcOut::fail() {
+  if (!failed_) errno_ = errno;
+  failed_ = true;
 }
 
 void DmcOut::write(const void* data, std::size_t n) {
@@ -22,7 +29,7 @@ void DmcOut::write(const void* data, std::size_t n) {
 
 void DmcOut::flushBuffer() {
   if (!file_ || buf_.empty()) return;
-  if (std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size()) failed_ = true;
+  if (std::fwrite(buf_.data(), 1, buf_.size(), file_) != buf_.size()) fail();
   base_ += (long long)buf_.size();
   buf_.clear();
 }
@@ -35,7 +42,7 @@ void DmcOut::seek(long long pos) {
   }
   flushBuffer();
   if (file_) {
-    if (std::fflush(file_) != 0 || fseeko(file_, pos, SEEK_SET) != 0) failed_ = true;
+    if (std::fflush(file_) != 0 || fseeko(file_, pos, SEEK_SET) != 0) fail();
   }
   base_ = pos;
 }
@@ -44,12 +51,13 @@ void DmcOut::patch(long long pos, const void* data, std::size_t n) {
   const auto* p = static_cast<const std::uint8_t*>(data);
   const long long end = tell();
   if (pos < 0 || pos + (long long)n > end) {
-    failed_ = true;  // a header that was never written: a fault of the caller
+    errno = 0;
+    fail();  // a header that was never written: a fault of the caller
     return;
   }
   while (n > 0 && pos < base_) {
     const std::size_t part = std::size_t(std::min<long long>((long long)n, base_ - pos));
-    if (!file_ || std::fflush(file_) != 0 || pwrite(fileno(file_), p, part, pos) != (ssize_t)part) failed_ = true;
+    if (!file_ || std::fflush(file_) != 0 || pwrite(fileno(file_), p, part, pos) != (ssize_t)part) fail();
     p += part;
     pos += (long long)part;
     n -= part;
@@ -60,8 +68,8 @@ void DmcOut::patch(long long pos, const void* data, std::size_t n) {
 bool DmcOut::finish() {
   if (!file_) return !failed_;
   flushBuffer();
-  if (std::fflush(file_) != 0) failed_ = true;
-  if (ftruncate(fileno(file_), base_) != 0) failed_ = true;
+  if (std::fflush(file_) != 0) fail();
+  if (ftruncate(fileno(file_), base_) != 0) fail();
   return !failed_;
 }
 

@@ -26,6 +26,8 @@ class DmcOut {
   // False when any write failed.
   bool finish();
   bool failed() const { return failed_; }
+  // The system's error number of the first failed write (0: none known).
+  int errorNumber() const { return errno_; }
   // Hands a full buffer to the file (between stretches).
   void settle() { maybeFlush(); }
   const std::vector<std::uint8_t>& memory() const { return buf_; }
@@ -40,6 +42,8 @@ class DmcOut {
   long long base_ = 0;  // file offset of buf_[0]
   std::vector<std::uint8_t> buf_;
   bool failed_ = false;
+  int errno_ = 0;
+  void fail();
 };
 
 }  // namespace ph

@@ -108,7 +108,7 @@ void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& rec) {
   layout.buildRoomSkip = rec.buildRoomSkip;
 }
 
-int countDmcStretches(HostCore& core, int* skippedOut) {
+int countDmcStretches(HostCore& core, bool powderReduced, int* skippedOut) {
   FilePtr f = core.openFile(core.workFileName("dmc"), "rb");
   if (!f || core.openFailed) return 0;
   // Every record is reached by a seek: a small buffer reads little more
@@ -127,7 +127,7 @@ int countDmcStretches(HostCore& core, int* skippedOut) {
     const std::string s(h + 1, 9);
     ++count;
     bool skipped = false;
-    if (core.s.powderReduce && s.compare(0, 2, "03") == 0 && !std::feof(f.get())) {
+    if (powderReduced && s.compare(0, 2, "03") == 0 && !std::feof(f.get())) {
       if (s[8] != '}') {
         skipped = true;
         --count;
@@ -150,7 +150,8 @@ int countDmcStretches(HostCore& core, int* skippedOut) {
 
 // ---- the record writer ----
 
-void DmcRecordWriter::startConversion() {
+void DmcRecordWriter::startConversion(const ConversionSettings& settings) {
+  s_ = settings;
   openRecord = -1;
   splitList.clear();
   trailingEmpty_.clear();
@@ -172,8 +173,8 @@ void DmcRecordWriter::writeHeader(long long at, const std::string& code, long lo
 }
 
 void DmcRecordWriter::writeStretchRecord(int kind) {
-  const Settings& s = core_.s;
-  const bool alternating = s.bidirectional && !core_.patternMode;
+  const ConversionSettings& s = s_;
+  const bool alternating = s.alternating;
   const long long end = out_.tell();
   int c = int(std::clamp<long long>(stretchColumns * 254 / 3000, 0, 560));
   if (s.powderReduce) {
@@ -245,10 +246,10 @@ void DmcRecordWriter::finishConversion() {
 }
 
 void DmcRecordWriter::powderReduceCheck(int& position, int layer) {
-  const Settings& s = core_.s;
+  const ConversionSettings& s = s_;
   const double y = (position - (s.addedStretch + s.prepstretches) * s.band64) * 0.9999 * 254 * (1.0 / 3000) - 3 + 30;
   const int bin = clampInt(int(std::trunc(std::clamp(y, -1e9, 1e9))), 0, 299);
-  const float h = float(layer * s.layerMicrons * 0.001 - 0.25);
+  const float h = float(double(layer) * s.layerMicrons * 0.001 - 0.25);
   auto& powdered = layout_.powderedHeights;
   if (stretchColumns > 10)
     for (int b = bin - 1; b <= bin + 1; ++b) {
@@ -257,8 +258,7 @@ void DmcRecordWriter::powderReduceCheck(int& position, int layer) {
     }
   position += s.band64;
   if (!s.powderReduce) return;
-  const bool alternating = s.bidirectional && !core_.patternMode;
-  const int last = alternating && !core_.backwardPass ? bin + 25 : bin + 17;
+  const int last = s.alternating && !core_.backwardPass ? bin + 25 : bin + 17;
   float v = layout_.heightProfile[std::size_t(clampInt(bin + 8, 0, 299))];
   for (int b = bin + 9; b <= last; ++b) v = std::max(v, layout_.heightProfile[std::size_t(clampInt(b, 0, 299))]);
   // A backward pass keeps the decision of its forward partner.
@@ -266,19 +266,19 @@ void DmcRecordWriter::powderReduceCheck(int& position, int layer) {
 }
 
 DmcHeader DmcRecordWriter::fillDmcHeader() const {
-  const Settings& s = core_.s;
+  const ConversionSettings& s = s_;
   DmcHeader h;
   h.eachLayCode = s.EachLayCode;
   h.repeatCode = s.repeatcode;
   h.layerMicrons = s.layerMicrons;
   h.powderPercentage = s.powderPercentage;
-  h.travelMs = std::int32_t(1000 * moveTime(s.yvHi - layout_.yvLim, s.movespeed, 1000.0));
-  h.yvHiMicrons = std::int32_t(1000 * s.yvHi);
-  h.yvLimMicrons = std::int32_t(1000 * layout_.yvLim);
+  h.travelMs = saturatedInt(1000 * moveTime(s.yvHi - layout_.yvLim, s.movespeed, 1000.0));
+  h.yvHiMicrons = saturatedInt(1000 * s.yvHi);
+  h.yvLimMicrons = saturatedInt(1000 * layout_.yvLim);
   h.movespeed = s.movespeed;
   h.printspeed = s.printspeed;
-  h.xMarlinBaseMicrons = std::int32_t(1000 * s.xMarlinBase);
-  for (int l = 0; l <= std::min(layout_.printpages - 1, 299); ++l)
+  h.xMarlinBaseMicrons = saturatedInt(1000 * s.xMarlinBase);
+  for (int l = 0; l < std::min(layout_.printpages, 300); ++l)
     if (layout_.newIslands[std::size_t(l)] > 0) h.jumpLayers[std::size_t(l / 32)] |= 1u << (l % 32);
   h.printpages = layout_.printpages;
   h.repeatpurge = s.repeatpurge;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "host/jobdata/conversion_settings.h"
+
 namespace ph {
 
 class HostCore;
@@ -64,10 +66,10 @@ void writeDmcHeader(DmcOut& out, const DmcHeader& header);
 int readDmcHeader(std::FILE* file, DmcHeader& printRecord);
 // Takes printpages, djmaxline and buildRoomSkip back from the print record.
 void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& printRecord);
-// The records of the work file's .dmc (0 when it does not open); records
-// of empty stretches that powderReduce skips are counted off, and their
-// number goes to *skipped.
-int countDmcStretches(HostCore& core, int* skipped = nullptr);
+// The records of the work file's .dmc (0 when it does not open). For a job
+// converted with powderReduce, records of empty stretches that the print
+// skips are counted off, and their number goes to *skipped.
+int countDmcStretches(HostCore& core, bool powderReduced, int* skipped = nullptr);
 
 // The record writer of a conversion: closes each stretch's record, powder
 // code and type included, and opens the next.
@@ -75,8 +77,8 @@ class DmcRecordWriter {
  public:
   DmcRecordWriter(HostCore& core, JobLayout& layout, DmcOut& out) : core_(core), layout_(layout), out_(out) {}
 
-  // Before the first record of a conversion.
-  void startConversion();
+  // Before the first record of a conversion, with its settings.
+  void startConversion(const ConversionSettings& settings);
   // Closes the open record and opens the next at the current end of data.
   // kind: stretches still to come in the layer (0 or less: the layer's last).
   void writeStretchRecord(int kind);
@@ -108,6 +110,7 @@ class DmcRecordWriter {
   HostCore& core_;
   JobLayout& layout_;
   DmcOut& out_;
+  ConversionSettings s_;
   std::vector<long long> trailingEmpty_;
   int layerCount_ = 0;
   int lastForwardCode_ = 0;

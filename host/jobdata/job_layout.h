@@ -51,6 +51,14 @@ struct JobLayout {
   // and the powder heights the conversion has laid per bin.
   std::array<float, kProfileBins> heightProfile{};
   std::array<float, kProfileBins> powderedHeights{};
+  // Set by whoever really made heightProfile for the job's model (the mesh
+  // tools), cleared when another model is opened. Without it powderReduce
+  // is off for the job: no powder decision is taken from a profile that
+  // was never made.
+  bool heightProfileMade = false;
+  // The job was converted with powderReduce (its records of empty
+  // stretches without model ahead carry the code "03").
+  bool powderReduced = false;
 };
 
 }  // namespace ph

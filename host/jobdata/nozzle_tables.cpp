@@ -1,6 +1,7 @@
 #include "host/jobdata/nozzle_tables.h"
 
 #include "host/core/host_core.h"
+#include "host/core/numbers.h"
 
 namespace ph {
 
@@ -70,8 +71,10 @@ void NozzleTables::buildWaterMap(HostCore& core) {
   const bool colourLayout = band64 == 64;
   for (auto& t : waterNozzle)
     for (int r = 0; r < band64 && r < kWaterRows; ++r) t[std::size_t(r)] = -1;
-  const int dropgrens = core.s.dropgrens;
-  const int primgrens = core.s.primgrens;
+  // Outside these the maps are as empty as at the bounds (nozzles are 1 to
+  // 300, head positions 0 to 13), and the arithmetic below stays in range.
+  const int dropgrens = clampInt(core.s.dropgrens, -1000, 1000);
+  const int primgrens = clampInt(core.s.primgrens, -100, 100);
   int lowest = 99, highest = -1;
   for (int w = 0; w < 22; ++w)
     for (int a = 0; a < 14; ++a) {

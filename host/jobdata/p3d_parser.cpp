@@ -5,14 +5,14 @@
 
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
+#include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/p3d_reader.h"
 #include "host/jobdata/stretch_pipeline.h"
 
 namespace ph {
 
-ParseSettings ParseSettings::take(const HostCore& core, const JobLayout& layout) {
-  const Settings& s = core.s;
+ParseSettings ParseSettings::take(const ConversionSettings& s, const JobLayout& layout) {
   ParseSettings p;
   p.band64 = s.band64;
   p.shiftLayer = s.shiftLayer;
@@ -22,13 +22,11 @@ ParseSettings ParseSettings::take(const HostCore& core, const JobLayout& layout)
   p.layerMicrons = s.layerMicrons;
   p.skipstretches = s.skipstretches;
   p.bidirectional = s.bidirectional;
-  p.alternating = s.bidirectional && !core.patternMode;
+  p.alternating = s.alternating;
   p.pagetopmargin = layout.pagetopmargin;
   p.stretchesPerLayer = layout.stretchesPerLayer;
   return p;
 }
-
-int ParseSettings::bandRows() const { return clampInt(band64, 1, 4096); }
 
 RowParser::RowParser(HostCore& core, const LookupTables& tables, JobLayout& layout, StretchPipeline& stretches)
     : core_(core), tables_(tables), layout_(layout), stretches_(stretches) {}

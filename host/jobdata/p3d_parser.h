@@ -15,6 +15,7 @@ namespace ph {
 
 class HostCore;
 class StretchPipeline;
+struct ConversionSettings;
 struct JobLayout;
 struct LookupTables;
 
@@ -32,8 +33,8 @@ struct ParseSettings {
   int pagetopmargin = 0;
   int stretchesPerLayer = 0;
 
-  static ParseSettings take(const HostCore& core, const JobLayout& layout);
-  int bandRows() const;
+  static ParseSettings take(const ConversionSettings& settings, const JobLayout& layout);
+  int bandRows() const { return band64; }
 };
 
 class RowParser {

@@ -8,6 +8,7 @@
 
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
+#include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/p3d_stream.h"
 
@@ -34,18 +35,18 @@ int countNewIslands(const CellMap& current, const CellMap& previous) {
 
 }  // namespace
 
-void scanP3d(HostCore& core, JobLayout& layout) {
-  const Settings& s = core.s;
+std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layout) {
   layout.layerThicknessDiffers = false;
   layout.newIslands.fill(0);
-  FilePtr file = core.openFile(core.workFileName("p3d"), "rb");
-  if (!file || core.openFailed) return;
+  const std::string name = core.workFileName("p3d");
+  FilePtr file = core.openFile(name, "rb");
+  if (!file || core.openFailed) return "cannot read from file: " + name;
   P3dReadBuffer in(file.get());
   int passes = 0;
   // The file is read djpagrepeat times over.
   auto next = [&](std::uint8_t& c) {
     if (in.next(c)) return true;
-    if (passes + 1 >= layout.djpagrepeat) return false;
+    if (passes + 1 >= s.passes) return false;
     ++passes;
     in.rewind();
     return in.next(c);
@@ -101,6 +102,9 @@ void scanP3d(HostCore& core, JobLayout& layout) {
         int z = 0;
         for (std::size_t k = zs + 2; k < text.size() && k < zs + 11 && text[k] >= '0' && text[k] <= '9'; ++k)
           z = z * 10 + (text[k] - '0');
+        if (z > kMaxLayerThickness)
+          return plat::format("%s: the layer thickness ZS%d is out of range (at most ZS%d)", name, z,
+                              kMaxLayerThickness);
         thicknessChecked = true;
         if (std::abs(10 * z - s.layerMicrons) > 9) {
           layout.layerThicknessDiffers = true;
@@ -119,7 +123,10 @@ void scanP3d(HostCore& core, JobLayout& layout) {
       }
       continue;
     }
+    auto rowsOverflow = [&] { return plat::format("%s: layer %d is longer than %d rows", name, layers, kMaxLayerRows); };
     if (isPlaneCode(c)) {
+      if (number > kMaxPlaneBytes)
+        return plat::format("%s: layer %d: a plane of %d bytes (at most %d)", name, layers, number, kMaxPlaneBytes);
       // The plane before this code has been read: its extent counts now.
       if (x > 10) {
         box.top = int(std::min<long long>(box.top, row));
@@ -127,7 +134,7 @@ void scanP3d(HostCore& core, JobLayout& layout) {
       }
       if (x < 1100000) box.right = int(std::max<long long>(box.right, x));
       x = 0;
-      if (c != 'v') ++row;
+      if (c != 'v' && ++row > kMaxLayerRows) return rowsOverflow();
       if (c == 'W') {
         layout.newIslands[std::size_t(clampInt(layers, 0, 299))] = countNewIslands(current, previous);
         previous = current;
@@ -142,7 +149,8 @@ void scanP3d(HostCore& core, JobLayout& layout) {
       walkPlane();
       number = 0;
     } else if (c == 'y') {
-      if (row < 1000000000) row += number;
+      row += number;
+      if (row > kMaxLayerRows) return rowsOverflow();
       number = 0;
     } else if (isRowDigit(c)) {
       addRowDigit(number, c);
@@ -159,28 +167,30 @@ void scanP3d(HostCore& core, JobLayout& layout) {
   if (box.left > box.right) box.left = box.right;
   layout.bbox = box;
 
-  const int band = clampInt(s.band64, 1, 4096);
+  const int band = s.band64;
   layout.pagetopmargin = box.top - 2 - s.rightsidemargin;
   const int extra = (s.bridgelayers || s.shiftLayer != 0) ? 34 : 2;
   layout.stretchesPerLayer = (box.bottom - layout.pagetopmargin + extra) / band + 2;
-  if (core.patternMode) {
+  if (s.patternMode) {
     layout.buildRoomSkip = 0;
   } else if (s.buildRoomLength > 0) {
-    layout.buildRoomSkip = std::max(s.buildRoomLength - int(layout.stretchesPerLayer * band * 25.4 / 300), 0);
+    layout.buildRoomSkip =
+        std::max(s.buildRoomLength - int(double(layout.stretchesPerLayer) * band * 25.4 / 300), 0);
     core.logVars("buildRoomSkip", layout.buildRoomSkip, "buildRoomLength", s.buildRoomLength);
   } else if (s.buildRoomLength < 0) {
     layout.buildRoomSkip = -s.buildRoomLength;
   }
   layout.printpages = layers;
-  if (core.patternMode) layout.patternPages = layers;
-  const int height = layers * s.layerMicrons / 1000;
-  if (s.MarlinMaxZ < height) {
+  if (s.patternMode) layout.patternPages = layers;
+  const long long height = (long long)layers * s.layerMicrons / 1000;
+  if (s.MarlinMaxZ < double(height)) {
     layout.modelFits = false;
-    core.memoPrintf("NO FIT in Z direction %d > %3.1f", height, s.MarlinMaxZ);
+    core.memoPrintf("NO FIT in Z direction %lld > %3.1f", height, s.MarlinMaxZ);
   }
   core.logVars("stretchesPerLayer", layout.stretchesPerLayer, "printpages", layout.printpages, "pagetopmargin",
                layout.pagetopmargin);
   layout.endx1200 = box.right - box.left + 1004;
+  return "";
 }
 
 }  // namespace ph

@@ -11,6 +11,7 @@
 #include "host/core/host_core.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/numbers.h"
+#include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/dmc_records.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/nozzle_tables.h"
@@ -21,8 +22,6 @@ namespace ph {
 namespace {
 
 constexpr int kSlotsPerRow = 5;
-// Records hold six-digit lengths: stretch data is split well below that.
-constexpr long long kMaxStretchBytes = 900000;
 constexpr char kBlstripError[] = "blstrip error!";
 // The fast loop keeps one row of kDeltaStride bytes per column (a column
 // and its padding, for whole 16-byte steps).
@@ -115,8 +114,7 @@ bool bandEndsLayer(const std::uint8_t* rows, int length, int band) {
   return layerEnded;
 }
 
-BuildSettings BuildSettings::take(const HostCore& core, const JobLayout& layout, bool slowColumnLoop) {
-  const Settings& s = core.s;
+BuildSettings BuildSettings::take(const ConversionSettings& s, const JobLayout& layout, bool slowColumnLoop) {
   BuildSettings b;
   b.band64 = s.band64;
   b.endx1200 = layout.endx1200;
@@ -124,16 +122,13 @@ BuildSettings BuildSettings::take(const HostCore& core, const JobLayout& layout,
   b.CartridgeDist = s.CartridgeDist;
   b.hazeRemove = s.hazeRemove;
   b.moveBackAlign = s.moveBackAlign;
-  b.sizeLimit = std::min<long long>(s.stretchSizeLim, kMaxStretchBytes);
+  b.sizeLimit = s.stretchSizeLim;
   b.blackPrint = s.blackPrint;
   b.skipwater = s.skipwater;
-  const Control* picture = core.controls.find("picturemode1");
-  b.pictureMode = picture && picture->checked;
+  b.pictureMode = s.pictureMode;
   b.slowColumnLoop = slowColumnLoop;
   return b;
 }
-
-int BuildSettings::bandRows() const { return clampInt(band64, 1, 4096); }
 
 void StretchJob::publishColumns(long long columns) {
   if (columnsPublished) return;

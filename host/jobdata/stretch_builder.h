@@ -19,6 +19,7 @@
 namespace ph {
 
 class HostCore;
+struct ConversionSettings;
 struct JobLayout;
 struct LookupTables;
 struct NozzleTables;
@@ -43,7 +44,7 @@ struct BuildSettings {
   int CartridgeDist = 0;
   int hazeRemove = 0;
   int moveBackAlign = 0;
-  long long sizeLimit = 0;  // stretchSizeLim, kept below what a record can hold
+  long long sizeLimit = 0;  // stretchSizeLim
   bool blackPrint = false;
   bool skipwater = false;
   bool pictureMode = false;
@@ -51,8 +52,8 @@ struct BuildSettings {
   // the reference the fast path is tested against; the output is the same.
   bool slowColumnLoop = false;
 
-  static BuildSettings take(const HostCore& core, const JobLayout& layout, bool slowColumnLoop);
-  int bandRows() const;
+  static BuildSettings take(const ConversionSettings& settings, const JobLayout& layout, bool slowColumnLoop);
+  int bandRows() const { return band64; }
 };
 
 // The state a stretch is built in, which the stretches before it leave.

@@ -245,8 +245,7 @@ void StretchPipeline::take(Step& step) {
 }
 
 void StretchPipeline::writeLayerStart(int position, int layer, int stretchesLeft, int added) {
-  const Settings& s = core_.s;
-  if (lastStretchBackward_ && !core_.backwardPass && s.bidirectional && !core_.patternMode) {
+  if (lastStretchBackward_ && !core_.backwardPass && parse_.alternating) {
     // The layer before ended on a backward pass: it closes with an empty
     // forward stretch.
     lastStretchBackward_ = false;

@@ -130,10 +130,10 @@ int main(int argc, char** argv) {
     std::fclose(in);
     bestRead = std::min(bestRead, seconds(t));
     t = Clock::now();
-    conv.scanp3d1Click();
+    if (!conv.scanJob().empty()) return 1;
     bestScan = std::min(bestScan, seconds(t));
     t = Clock::now();
-    if (!conv.convert1Click()) return 1;
+    if (!conv.convertP3dToDmc().converted()) return 1;
     bestConvert = std::min(bestConvert, seconds(t));
   }
   std::printf("job %s: %.1f MB, %d layers, %d stretches per layer, %d records, .dmc %.1f MB\n", p3d.c_str(),

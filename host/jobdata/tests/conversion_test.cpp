@@ -1,8 +1,10 @@
 // Whole conversions of small .p3d jobs: where dots land on the head, how
 // layers are cut into stretches, and the .dmc that results.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -212,7 +214,7 @@ TEST_F(ConversionFixture, EveryLayerGetsAllItsStretchesAndEndsWithItsLastOne) {
             "((]}"
             "{{]}"
             "}");
-  EXPECT_EQ(countDmcStretches(core), 10);  // the closing placeholder counts
+  EXPECT_EQ(countDmcStretches(core, false), 10);  // the closing placeholder counts
 }
 
 TEST_F(ConversionFixture, BackwardPassesMirrorTheirRows) {
@@ -562,7 +564,9 @@ TEST_F(ConversionFixture, JobWithoutLayersIsOneEmptyRecord) {
                                                                        "00000000}"));
 }
 
-TEST_F(ConversionFixture, JobWithoutInkConvertsItsLayersEmpty) {
+// A job without a dot (a model thinner than a dot, or one whose facets
+// face inwards) converts its layers empty, and says so: it is no success.
+TEST_F(ConversionFixture, JobWithoutInkIsConvertedEmptyAndToldAsNoInk) {
   P3dJob job;
   for (int l = 0; l < 3; ++l) {
     job.beginLayer();
@@ -570,11 +574,49 @@ TEST_F(ConversionFixture, JobWithoutInkConvertsItsLayersEmpty) {
     job.endLayer();
   }
   job.finish();
-  convert(job);
-  EXPECT_TRUE(logHas(".dmc created"));
+  write(job);
+  const ConversionOutcome outcome = conv->convertJob();
+  EXPECT_EQ(outcome.status, ConversionStatus::NoInk);
+  EXPECT_FALSE(outcome.converted());
+  EXPECT_NE(outcome.message.find("holds no ink"), std::string::npos) << outcome.message;
+  EXPECT_TRUE(logHas(outcome.message));
+  EXPECT_FALSE(logHas(".dmc created"));
   EXPECT_GE(conv->layout.stretchesPerLayer, 2);
   const auto recs = records();
   EXPECT_EQ(std::count_if(recs.begin(), recs.end(), [](const DmcRecord& r) { return r.type == '}'; }), 3 + 1);
+}
+
+TEST_F(ConversionFixture, JobWithInkIsConverted) {
+  write(oneDotJob(10));
+  const ConversionOutcome outcome = conv->convertJob();
+  EXPECT_EQ(outcome.status, ConversionStatus::Converted);
+  EXPECT_EQ(outcome.message, "");
+  EXPECT_TRUE(logHas(".dmc created"));
+  EXPECT_TRUE(core.dmcCurrent);
+}
+
+// Powder is reduced only from a height profile made for the job: without
+// one the job converts as with powderReduce off, and the log says so.
+TEST_F(ConversionFixture, PowderReduceWithoutAHeightProfileIsOffForTheJob) {
+  const P3dJob job = randomJob(21, 2, 60, 400);
+  core.s.endskippers = 0;
+  convert(job);
+  const auto plain = dmc();
+  struct Case {
+    bool profileMade;
+    bool sameAsPlain;
+  } cases[] = {{false, true}, {true, false}};
+  for (const auto& c : cases) {
+    ConversionRig t;
+    t.core.s.endskippers = 0;
+    t.core.s.powderReduce = true;
+    t.conv->layout.heightProfileMade = c.profileMade;  // an all-zero profile: no model ahead anywhere
+    t.convert(job);
+    ASSERT_TRUE(t.logHas(".dmc created"));
+    EXPECT_EQ(t.logHas("powderReduce is off for this job"), !c.profileMade);
+    EXPECT_EQ(t.conv->layout.powderReduced, c.profileMade);
+    EXPECT_EQ(t.dmc() == plain, c.sameAsPlain) << "profile made: " << c.profileMade;
+  }
 }
 
 TEST_F(ConversionFixture, RepeatedPassesReadTheLayersAgain) {
@@ -600,11 +642,40 @@ TEST_F(ConversionFixture, FailedDmcOpenStopsTheConversion) {
 
 TEST_F(ConversionFixture, MissingP3dLeavesTheJobAsItWas) {
   core.dmcCurrent = false;
-  conv->blockbased1Click();
+  const ConversionOutcome outcome = conv->convertJob();
+  EXPECT_EQ(outcome.status, ConversionStatus::Failed);
+  EXPECT_NE(outcome.message.find(p3dPath()), std::string::npos) << outcome.message;
   EXPECT_FALSE(core.dmcCurrent);
   EXPECT_FALSE(logHas(".dmc created"));
   EXPECT_EQ(core.readFailures, 1);
   EXPECT_EQ(ui.progress, 110);  // the progress window is closed again
+}
+
+// The disk fills up while the .dmc is written: the conversion is no
+// success, says which file it could not write, and the .dmc from before
+// is still there whole (the print never meets a partial file).
+TEST_F(ConversionFixture, FailedWriteKeepsTheDmcFromBefore) {
+  const std::string before(3000, 'x');
+  ASSERT_TRUE(core.writeTextFile(dmcPath(), before));
+  write(randomJob(11, 3, 150, 900));
+  std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit small = saved;
+  small.rlim_cur = 20000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  const ConversionOutcome outcome = conv->convertJob();
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+  EXPECT_EQ(outcome.status, ConversionStatus::Failed);
+  EXPECT_NE(outcome.message.find("cannot write " + dmcPath()), std::string::npos) << outcome.message;
+  EXPECT_TRUE(logHas(outcome.message));
+  EXPECT_FALSE(logHas(".dmc created"));
+  EXPECT_FALSE(core.dmcCurrent);
+  const auto kept = dmc();
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), before);
+  EXPECT_FALSE(std::filesystem::exists(dmcPath() + ".part"));
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages.back(), "unable to write to file: " + dmcPath());
 }
 
 TEST_F(ConversionFixture, CorrectedPrimgrensIsQueuedKeptAndSaved) {

@@ -20,14 +20,15 @@ TEST(PowderCode, TextsReadBackWithHexTextToInt) {
   }
 }
 
-// A record writer on memory, its first placeholder written.
+// A record writer on memory; start() takes the settings as they stand
+// and writes the first placeholder.
 struct WriterRig : CoreFixture {
   JobLayout layout{core};
   DmcOut mem;
   DmcRecordWriter writer{core, layout, mem};
-  WriterRig() {
+  void start() {
     mem.open(nullptr);
-    writer.startConversion();
+    writer.startConversion(ConversionSettings::take(core, layout));
     writer.writeStretchRecord(2);
   }
   // One stretch of `bytes` data bytes and that many columns.
@@ -59,6 +60,7 @@ TEST(RecordWriter, EmptyStretchesAtALayerEndAreDroppedUpToEndskippers) {
     WriterRig t;
     t.core.s.endskippers = 3;
     t.core.s.bridgelayers = false;
+    t.start();
     const int total = 2 + c.empties;
     for (int i = 0; i < total; ++i) t.stretch(i < 2 ? 40 : 3, i < 2 ? 500 : 5, total - 1 - i);
     t.writer.stretchColumns = 0;
@@ -73,7 +75,8 @@ TEST(RecordWriter, EmptyStretchesAtALayerEndAreDroppedUpToEndskippers) {
 
 TEST_F(RecordsTest, BackwardPassRaisesItsForwardPartnersPowderCode) {
   core.s.bidirectional = true;
-  core.backwardPass = false;
+  start();
+  core.backwardPass = false;  // as a layer starts
   stretch(40, 100, 2);  // forward, 8 mm
   stretch(40, 500, 1);  // backward, 42 mm
   const std::vector<std::uint8_t> bytes = mem.memory();
@@ -83,9 +86,11 @@ TEST_F(RecordsTest, BackwardPassRaisesItsForwardPartnersPowderCode) {
 
 TEST_F(RecordsTest, PowderReduceMarksEmptyStretchesWithoutModelAhead) {
   core.s.powderReduce = true;
+  layout.heightProfileMade = true;  // flat: nothing ahead
+  start();
   int position = 0;
   writer.stretchColumns = 0;
-  writer.powderReduceCheck(position, 2);  // no height profile: nothing ahead
+  writer.powderReduceCheck(position, 2);
   stretch(3, 0, 2);
   writer.stretchColumns = 36;  // 3 mm
   writer.powderReduceCheck(position, 2);
@@ -104,6 +109,7 @@ TEST_F(ConversionFixture, HeaderRoundTripsThroughFillWriteAndRead) {
   conv->layout.djmaxline = 77;
   conv->layout.buildRoomSkip = 12;
   for (int l : {0, 5, 31, 32, 299}) conv->layout.newIslands[std::size_t(l)] = 1;
+  conv->records.startConversion(ConversionSettings::take(core, conv->layout));
   DmcOut mem;
   mem.open(nullptr);
   writeDmcHeader(mem, conv->records.fillDmcHeader());
@@ -162,11 +168,11 @@ TEST_F(ConversionFixture, CountingStopsAtAHeaderCutShortByTheFileEnd) {
   std::FILE* f = std::fopen(dmcPath().c_str(), "wb");
   std::fwrite(mem.memory().data(), 1, mem.memory().size(), f);
   std::fclose(f);
-  EXPECT_EQ(countDmcStretches(core), 2);
+  EXPECT_EQ(countDmcStretches(core, false), 2);
 }
 
 TEST_F(ConversionFixture, CountingStretchesOfAMissingFileGivesZero) {
-  EXPECT_EQ(countDmcStretches(core), 0);
+  EXPECT_EQ(countDmcStretches(core, false), 0);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_NE(ui.messages.back().find("cannot read from file: "), std::string::npos);
 }
