@@ -130,7 +130,7 @@ TEST(ConversionDots, GeneratedJobsKeepEveryDotAndFastLoopsMatchTheReference) {
     int workers;
   } runs[] = {{"slot by slot", true, 1}, {"fast", false, 1}, {"fast, three workers", false, 3}};
   int splitJobs = 0, rebuiltBackward = 0;
-  for (unsigned seed = 1; seed <= 64; ++seed) {
+  for (unsigned seed = 1; seed <= 48; ++seed) {
     std::mt19937 rng(seed);
     const GeneratedCase c = generatedSettings(rng);
     const P3dJob job = generatedJob(rng, 1 + int(rng() % 3), 200 + int(rng() % 1000));
