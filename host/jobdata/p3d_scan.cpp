@@ -64,12 +64,14 @@ std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layo
     current[std::size_t(byteIndex & 127)][std::size_t((r / 8) & 127)] = 1;
   };
   // A plane's data: x runs over its dots, marking the occupancy cells.
-  auto walkPlane = [&] {
-    forEachPackBitsRun(plane.data(), int(plane.size()), [&](const std::uint8_t* p, int n, int copies, bool repeat) {
+  auto walkPlane = [&](const std::uint8_t* data, int length) {
+    forEachPackBitsRun(data, length, [&](const std::uint8_t* p, int n, int copies, bool repeat) {
       if (repeat) {
         if (*p != 0) {
           box.left = int(std::min<long long>(box.left, x));
-          for (long long e = x / 8; e <= x / 8 + copies; ++e) mark(e, row);
+          // Cells e = x / 8 .. x / 8 + copies, modulo 128: at most all 128.
+          const long long first = x / 8, cells = std::min<long long>(copies + 1, 128);
+          for (long long e = first; e < first + cells; ++e) mark(e, row);
         }
         x += 8LL * copies;
         return;
@@ -143,10 +145,16 @@ std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layo
         number = 0;
         continue;
       }
-      // The plane's data bytes follow the code.
-      plane.clear();
-      for (std::uint8_t d; int(plane.size()) < number && next(d);) plane.push_back(d);
-      walkPlane();
+      // The plane's data bytes follow the code: read where they stand in
+      // the buffer, or gathered when they run past it.
+      if (in.available() >= std::size_t(number)) {
+        walkPlane(in.data(), number);
+        in.advance(std::size_t(number));
+      } else {
+        plane.clear();
+        for (std::uint8_t d; int(plane.size()) < number && next(d);) plane.push_back(d);
+        walkPlane(plane.data(), int(plane.size()));
+      }
       number = 0;
     } else if (c == 'y') {
       row += number;
