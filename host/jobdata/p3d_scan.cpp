@@ -88,6 +88,10 @@ std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layo
     });
   };
 
+  auto rowsOverflow = [&] {
+    return plat::format("%s: layer %d is longer than %d rows", name, layers, kMaxLayerRows);
+  };
+
   std::uint8_t c;
   while (next(c)) {
     if (!thicknessChecked && frame.feed(c)) {
@@ -125,7 +129,6 @@ std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layo
       }
       continue;
     }
-    auto rowsOverflow = [&] { return plat::format("%s: layer %d is longer than %d rows", name, layers, kMaxLayerRows); };
     if (isPlaneCode(c)) {
       if (number > kMaxPlaneBytes)
         return plat::format("%s: layer %d: a plane of %d bytes (at most %d)", name, layers, number, kMaxPlaneBytes);
