@@ -26,6 +26,9 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   createMainControls(core.controls);
   deviceLinks.bindControls();
   handoff.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
+  handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
+  mesh.links.convertedStlName = [this] { return handoff.convertedStlName; };
+  mesh.links.processWithoutColor = [this] { return handoff.processWithoutColor; };
   handoff.programArgs = args_;
   handoff.bindControls();
   syncslice.SetName("syncslice");
@@ -61,6 +64,9 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("scanp3d1", [this] { conversion.scanp3d1Click(); });
   bind("movetim1", [this] { conversion.movetim1Click(); });
   bind("bitreport1", [this] { conversion.bitreport1Click(); });
+  bind("meshkit1", [this] { mesh.meshkit1Click(); });
+  bind("Form21", [this] { mesh.Form21Click(); });
+  bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
   bind("addBthints1", [this] { hints.addBthints1Click(); });
   bind("btnames", [this] { hints.btnamesClick(); });
   bind("listmenus1", [this] { hints.listmenus1Click(); });
@@ -105,6 +111,8 @@ void Host::FormCreate() {
     core.controls.at("btPrep").setCaption("load pwdr");
     core.m18zAccepted = s.acceptM18Z;
   }
+  // The mesh-tools window is made after the main window.
+  mesh.FormCreate();
 }
 
 void Host::applyCommsOverride() {

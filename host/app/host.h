@@ -15,6 +15,7 @@
 #include "host/jobdata/conversion.h"
 #include "host/jobdata/slicer_handoff.h"
 #include "host/machine/machine_links.h"
+#include "host/mesh/mesh_tools.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
 #include "platform/instance_lock.h"
@@ -37,6 +38,9 @@ class Host {
   LookupTables tables;
   Conversion conversion{core, tables};
   SlicerHandoff handoff{core, conversion.layout};
+  // The mesh tools. The print sequencer's abort (not built yet) is to call
+  // mesh.abortMeshTools() as well, so a running mesh operation stops too.
+  MeshTools mesh{core};
   // Listens for the slicer's ready event.
   TMemCouple syncslice;
   // The machine links; `links` points at them (tests may point it at a

@@ -57,6 +57,10 @@ void createMainControls(Controls& c) {
   item("funct1", "movetim1", "movetim", "");
   item("funct1", "bitreport1", "bitreport", "");
   menu("util1", "Utilities", "");
+  item("util1", "meshkit1", "meshkit", "open the mesh tools: OBJ to coloured STL and the model tools");
+  item("util1", "Form21", "Form2", "open the mesh tools with the log in their window");
+  // Asks, and changes nothing: expert mode only (no hint).
+  item("util1", "adjuststlnormals1", "adjust stl normals", "");
   item("util1", "addBthints1", "button hints", "show the hints of the buttons");
   // Developer aids: visible in expert mode only (no hint).
   item("util1", "btnames", "button names", "");

@@ -40,6 +40,10 @@ class OperatorUi {
   virtual void showMessage(const std::string& text) = 0;
   // A question with Yes, No and Cancel (closing the box is Cancel).
   virtual Answer askYesNoCancel(const std::string& caption, const std::string& text) = 0;
+  // A message box with the given buttons: the index of the button pressed,
+  // -1 when the box was closed.
+  virtual int askChoice(const std::string& caption, const std::string& text,
+                        const std::vector<std::string>& buttons) = 0;
   // An input box; nothing when cancelled.
   virtual std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
                                               const std::string& initial) = 0;

@@ -27,6 +27,7 @@
 
 #include "host/app/host.h"
 #include "host/ui/config_dialog.h"
+#include "host/ui/mesh_window.h"
 
 namespace ph {
 
@@ -126,6 +127,14 @@ void MainWindow::attach(Host* host) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
     QThread::msleep(static_cast<unsigned long>(ms));
     QApplication::restoreOverrideCursor();
+  };
+  host->mesh.links.showWindow = [this, host] {
+    if (headless_) {
+      tellHeadless("mesh tools", "no display to show them on");
+      return;
+    }
+    MeshWindow window(host->mesh, this);
+    window.exec();
   };
   for (Control& c : core.controls.all()) addControlWidget(c);
   core.controls.onChanged = [this, &core](const Control& c) {
@@ -318,6 +327,20 @@ OperatorUi::Answer MainWindow::askYesNoCancel(const std::string& caption, const 
   }
   auto r = QMessageBox::question(this, q(caption), q(text), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   return r == QMessageBox::Yes ? Answer::Yes : r == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
+int MainWindow::askChoice(const std::string& caption, const std::string& text, const std::vector<std::string>& buttons) {
+  if (headless_) {
+    tellHeadless("question (box closed)", text);
+    return -1;
+  }
+  QMessageBox box(QMessageBox::Question, q(caption), q(text), QMessageBox::NoButton, this);
+  std::vector<QAbstractButton*> added;
+  for (const auto& b : buttons) added.push_back(box.addButton(q(b), QMessageBox::AcceptRole));
+  box.exec();
+  for (std::size_t i = 0; i < added.size(); ++i)
+    if (box.clickedButton() == added[i]) return int(i);
+  return -1;
 }
 
 std::optional<std::string> MainWindow::inputBox(const std::string& caption, const std::string& prompt,

@@ -33,6 +33,8 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   // OperatorUi
   void showMessage(const std::string& text) override;
   Answer askYesNoCancel(const std::string& caption, const std::string& text) override;
+  int askChoice(const std::string& caption, const std::string& text,
+                const std::vector<std::string>& buttons) override;
   std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
                                       const std::string& initial) override;
   std::optional<std::string> openFileDialog(const FileDialogSpec& dialog) override { return fileDialog(dialog, false); }

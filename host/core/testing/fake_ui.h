@@ -18,6 +18,8 @@ class FakeUi : public OperatorUi {
   std::vector<std::string> prompts;    // input box prompts
   std::vector<FileDialogSpec> dialogs;
   std::deque<Answer> answers;
+  std::vector<std::string> choices;  // texts of the boxes with buttons
+  std::deque<int> choiceAnswers;     // buttons pressed; empty: the box is closed
   std::deque<std::optional<std::string>> inputs;
   std::deque<std::optional<std::string>> files;
   std::deque<std::vector<std::string>> fieldAnswers;  // texts for the next field dialog; absent = not confirmed
@@ -37,6 +39,13 @@ class FakeUi : public OperatorUi {
     if (answers.empty()) return Answer::Cancel;
     Answer a = answers.front();
     answers.pop_front();
+    return a;
+  }
+  int askChoice(const std::string&, const std::string& t, const std::vector<std::string>&) override {
+    choices.push_back(t);
+    if (choiceAnswers.empty()) return -1;
+    int a = choiceAnswers.front();
+    choiceAnswers.pop_front();
     return a;
   }
   std::optional<std::string> inputBox(const std::string&, const std::string& prompt, const std::string&) override {

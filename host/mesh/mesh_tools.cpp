@@ -1,0 +1,380 @@
+#include "host/mesh/mesh_tools.h"
+
+#include <cmath>
+#include <cstdio>
+#include <set>
+
+#include "host/core/host_core.h"
+#include "host/core/numbers.h"
+#include "host/core/paths.h"
+#include "host/core/texts.h"
+#include "host/core/value_dialogs.h"
+#include "host/mesh/mesh_text.h"
+
+namespace ph {
+
+namespace {
+
+std::string withoutQuotes(std::string text) {
+  std::erase(text, '"');
+  return text;
+}
+
+// The folder of a path without its trailing separator.
+std::string folderOf(const std::string& path) {
+  std::string folder = pathFolderOrCurrent(path);
+  while (folder.size() > 1 && isPathSep(folder.back())) folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+MeshTools::MeshTools(HostCore& c) : core(c) {
+  writer.noColour = [this] { return links.processWithoutColor(); };
+  createControls();
+}
+
+std::string MeshTools::workFolder() const {
+  std::string folder = expandCurrentDir(core.s.file_folder);
+  while (folder.size() > 1 && isPathSep(folder.back())) folder.pop_back();
+  return folder;
+}
+
+void MeshTools::notBuiltYet(const std::string& what) { core.memoPrintf("%s: not built yet", what); }
+
+// ---- the command interpreter ----
+
+void MeshTools::meshCommand(const std::vector<std::string>& words) {
+  state.scale = 1.0f;
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w.compare(0, 2, "-D") == 0) core.s.file_folder = withoutQuotes(w.substr(2, 999));
+    else if (w == "-P") cocoonTapered = true;
+  }
+  for (std::size_t i = 1; i < words.size(); ++i) {
+    const std::string& w = words[i];
+    if (w == "-X") {
+      lightmod1Click();
+    } else if (w.compare(0, 2, "-S") == 0) {
+      double v = 0.0;
+      state.scale = parseNumber(trimView(w.substr(2, 99)), v) ? float(v) : 0.0f;
+    } else if (w.compare(0, 2, "-F") == 0) {
+      stlInputName = withoutQuotes(w.substr(2, 999));
+      Button1Click();
+    } else if (w.compare(0, 2, "-N") == 0) {
+      params.noSubdivision = true;
+    } else if (w.compare(0, 2, "-O") == 0) {
+      skipDialogs = true;
+      objName = withoutQuotes(w.substr(2, 999));
+      core.memoPrintf("objname %s", objName);
+      Button3Click();
+      params.noSubdivision = false;
+    }
+  }
+}
+
+// ---- the conversion road ----
+
+bool MeshTools::convertObjFile() {
+  skipDialogs = true;
+  showProgress(core, 3);
+  state.meshAbort = false;
+  ObjModel& m = state.model;
+  m.faces.clear();
+  m.materials.clear();
+  if (m.idxv == 1) {
+    lights.lights[0].direction = {0.0, 0.0, -1.0};
+    lights.lights[1].direction = {0.0, 1.0, 0.0};
+    lights.lights[0].packed = 0xFFFFFF;
+    lights.lights[1].packed = 0;
+    lights.lights[2].packed = 0;
+    m.idxv = 1;
+    m.nextTexCoord = 1;
+  }
+  for (Light& l : lights.lights) {
+    if (l.brightlevel <= 0) break;
+    l.colour = {double(l.packed & 0xFF), double(l.packed >> 8 & 0xFF), double(l.packed >> 16 & 0xFF)};
+  }
+  state.workingFolder = folderOf(objName);
+  std::FILE* in = std::fopen(nativePath(expandCurrentDir(objName)).c_str(), "r");
+  if (!in) {
+    core.memoPrintf("no file %s", objName);
+    core.ui.showProgress(0);
+    return false;
+  }
+  const std::string target = workFolder() + "/" + links.convertedStlName();
+  std::remove(nativePath(target).c_str());
+  if (state.options.SizerPass) reader.objPrescan(in);
+  bool ok = !state.meshAbort && reader.loadObj(in, objName);
+  std::fclose(in);
+  if (ok) ok = writer.objToStl(target);
+  if (ok) {
+    core.memoPrintf("converted to stl with %d faces", state.facetsWritten);
+  } else {
+    // Half a model must never reach the slicer.
+    std::remove(nativePath(target).c_str());
+    core.memoPrintf("%s not converted: %s not written", objName, target);
+  }
+  core.memoPrintf("idxv = %d", state.model.idxv);
+  reader.freeObj();
+  core.ui.showProgress(0);
+  return ok;
+}
+
+bool MeshTools::runObjFile(const std::string& name) {
+  objName = name;
+  const bool ok = convertObjFile();
+  core.ui.showProgress(0);
+  return ok;
+}
+
+void MeshTools::lightmod1Click() {
+  const std::string lightsFile = workFolder() + "/lights.obj";
+  std::FILE* in = std::fopen(nativePath(lightsFile).c_str(), "r");
+  if (!in) {
+    core.memoPrintf("no file %s", lightsFile);
+    return;
+  }
+  state.workingFolder = workFolder();
+  const bool loaded = reader.loadObj(in, lightsFile);
+  std::fclose(in);
+  if (!loaded) {
+    reader.freeObj();
+    return;
+  }
+  lights.alwaysFacing = 0;
+  lights.lights[0].brightlevel = 0;
+  lights.lights[1].brightlevel = 0;
+  std::set<std::string> seen;
+  int next = 0;
+  const ObjModel& m = state.model;
+  for (auto it = m.faces.rbegin(); it != m.faces.rend(); ++it) {
+    const objMaterial& mat = m.materialOf(*it);
+    if (!seen.insert(mat.name).second) continue;
+    if (next >= LightTable::kLights) {
+      core.memoPrintf("%s: more than %d materials; the rest make no light", lightsFile, LightTable::kLights);
+      break;
+    }
+    core.memoPrintf("%s %s", mat.name, vect3Text(it->positions[0]));
+    Light& l = lights.lights[std::size_t(next)];
+    l.direction = vect3Normalize(it->positions[0]);
+    l.brightlevel = 100;
+    if (mat.dissolve < 0.5f) lights.alwaysFacing |= 1 << next;
+    l.packed = mat.Kd;
+    ++next;
+  }
+  reader.freeObj();
+  objName = workFolder() + "/hfd7.obj";
+  params.mintexturearea = 10000;
+  state.saveTextures = true;
+  skipDialogs = true;
+  Button3Click();
+}
+
+// ---- parameter dialogs ----
+
+void MeshTools::obj2stlpars1Click() {
+  auto askInt = [&](const char* name, int current, int& out) {
+    const std::string answer = trimmed(core.ui.inputBox("input", name, std::to_string(current)).value_or(std::to_string(current)));
+    if (!isNumberText(answer)) {
+      core.memoPrintf("%s: '%s' is not a whole number", name, answer);
+      return false;
+    }
+    out = textToInt(answer);
+    return true;
+  };
+  int v = 0;
+  if (!askInt("mintexturearea", params.mintexturearea, v)) return;
+  params.mintexturearea = v;
+  if (!askInt("colmaxdist", int(std::sqrt(double(params.colmaxdist))), v)) return;
+  const std::int64_t square = std::int64_t(v) * v;
+  params.colmaxdist = int(square > INT32_MAX ? INT32_MAX : square);
+  const std::string shown = plat::format("%g", double(params.minfacearea));
+  const std::string answer = core.ui.inputBox("input", "minfacearea", shown).value_or(shown);
+  double area = 0.0;
+  if (!parseNumber(trimView(answer), area)) {
+    core.memoPrintf("%s: '%s' is not a number", "minfacearea", answer);
+    return;
+  }
+  params.minfacearea = float(area);
+  if (!askInt("brightenVtxColors", state.options.brightenVtxColors, v)) return;
+  state.options.brightenVtxColors = v;
+  askToggle(state.options.SizerPass, "SizerPass");
+  askToggle(state.options.ignoreTexture, "ignoreTexture");
+  askToggle(state.options.ignoreVtxColors, "ignoreVtxColors");
+  askToggle(state.options.obj_file_is_Inside_Out, "obj_file_is_Inside_Out");
+}
+
+void MeshTools::setscale1Click() {
+  const std::string shown = std::to_string(int(100.0f * cocoonScale));
+  const std::string answer = trimmed(core.ui.inputBox("input", "scale_percentage", shown).value_or(shown));
+  if (!isNumberText(answer)) {
+    core.memoPrintf("%s: '%s' is not a whole number", "scale_percentage", answer);
+    return;
+  }
+  cocoonScale = float(textToInt(answer)) / 100.0f;
+}
+
+void MeshTools::rotate1Click() {
+  struct {
+    const char* prompt;
+    float* angle;
+  } boxes[] = {{"xrotate", &cocoonRotX}, {"yrotate", &cocoonRotY}, {"zrotate", &cocoonRotZ}};
+  for (auto& b : boxes) {
+    const std::string shown = plat::format("%g", double(*b.angle));
+    const std::string answer = core.ui.inputBox("input", b.prompt, shown).value_or(shown);
+    double v = 0.0;
+    if (!parseNumber(trimView(answer), v)) {
+      core.memoPrintf("%s: '%s' is not a number", b.prompt, answer);
+      return;
+    }
+    *b.angle = float(v);
+  }
+}
+
+void MeshTools::File1Click() {
+  FileDialogSpec dialog;
+  dialog.title = "Open";
+  dialog.filter = "stl file|*.stl";
+  dialog.defaultExt = "stl";
+  const auto chosen = core.ui.openFileDialog(dialog);
+  if (!chosen || chosen->empty()) return;
+  stlInputName = *chosen;
+  Button1Click();
+}
+
+// ---- prompts ----
+
+void MeshTools::askToggle(bool& flag, const std::string& name) {
+  while (core.ui.askChoice("Confirm", name + " = " + (flag ? "Yes" : "No"), {"OK", "Change"}) == 1) flag = !flag;
+}
+
+std::string MeshTools::askInputFile(const std::string& prompt, const std::string& defaultName) {
+  FileDialogSpec dialog;
+  const std::string ext = extensionOf(defaultName);
+  dialog.fileName = defaultName;
+  dialog.folder = parentDir(defaultName);
+  dialog.filter = prompt + " = " + ext + " - file|*." + ext;
+  dialog.title = prompt + " (was " + defaultName + ")";
+  const auto chosen = core.ui.openFileDialog(dialog);
+  if (!chosen) {
+    state.meshAbort = true;
+    return defaultName;
+  }
+  return *chosen;
+}
+
+std::string MeshTools::askOutputFile(const std::string& prompt, const std::string& defaultName) {
+  FileDialogSpec dialog;
+  const std::string ext = extensionOf(defaultName);
+  dialog.fileName = defaultName;
+  dialog.filter = prompt + "(" + ext + ")|*." + ext;
+  const auto chosen = core.ui.saveFileDialog(dialog);
+  if (!chosen) {
+    state.meshAbort = true;
+    return defaultName;
+  }
+  return *chosen;
+}
+
+// ---- the window's life ----
+
+void MeshTools::FormCreate() {
+  controls.at("Button2").setVisible(false);
+  stlInputName = workFolder() + "/" + links.convertedStlName();
+  LaterInitTimer();
+}
+
+void MeshTools::LaterInitTimer() { programFolder = core.progDir; }
+
+bool MeshTools::FormCloseQuery() {
+  core.logStamped("close meshkit");
+  const std::string logName = programFolder + "meshkit.log";
+  if (!fileExists(logName)) return true;
+  FilePtr f = core.openFile(logName, "ab");
+  if (!f || core.openFailed) return true;
+  const std::string text = Memo1.text();
+  const bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
+  if (std::fclose(f.release()) != 0 || !written) core.memoPrintf("unable to write to file: %s", logName);
+  return true;
+}
+
+// ---- the host's menu entries ----
+
+void MeshTools::meshkit1Click() {
+  if (links.showWindow) links.showWindow();
+  else core.memoPrintf("the mesh-tools window is not shown in this program");
+}
+
+void MeshTools::Form21Click() {
+  OperatorLog* before = core.logTarget;
+  core.logTarget = &Memo1;
+  meshkit1Click();
+  core.logTarget = before;
+}
+
+void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + core.openJobName); }
+
+void MeshTools::Button1Click() { notBuiltYet("cocoon wrapping of " + stlInputName); }
+
+// ---- the window's buttons and menu ----
+
+void MeshTools::createControls() {
+  using K = Control::Kind;
+  auto button = [&](const char* name, const char* caption, std::function<void()> f) {
+    controls.add(K::Button, name, caption).onClick = std::move(f);
+  };
+  button("Button1", "Cocoon", [this] { Button1Click(); });
+  button("Button2", "ringcapture", [this] { notBuiltYet("ringcapture"); });
+  button("Button3", "obj file", [this] { Button3Click(); });
+  button("Button4", "abort", [this] { Button4Click(); });
+
+  auto menu = [&](const char* name, const char* caption) { controls.add(K::Menu, name, caption); };
+  // An item whose tool is built; the others say that they are not.
+  auto item = [&](const char* parent, const char* name, const char* caption, std::function<void()> f = nullptr) {
+    Control& c = controls.add(K::MenuItem, name, caption, parent);
+    if (f) c.onClick = std::move(f);
+    else c.onClick = [this, caption] { notBuiltYet(caption); };
+  };
+  // Items of the menu bar itself stand in a menu of their own name.
+  menu("File1", "File");
+  item("File1", "File1Item", "File", [this] { File1Click(); });
+  for (auto [name, caption] : {std::pair{"stl2obj1", "stl2obj"}, {"mirelsingle1", "obj_single"},
+                               {"onematerial1", "onematerial"}, {"ply2stl1", "ply2stl"}}) {
+    menu(name, caption);
+    item(name, (std::string(name) + "Item").c_str(), caption);
+  }
+  menu("functs1", "functs");
+  item("functs1", "setscale1", "set scale", [this] { setscale1Click(); });
+  for (auto [name, caption] :
+       {std::pair{"scan1", "scan"}, {"loadini1", "loadini"}, {"test1", "test"}, {"dll1", "dll"}, {"sort1", "sort"},
+        {"filmsplit1", "filmsplit"}, {"exectest1", "exectest"}, {"triasplit1", "triasplit"},
+        {"bobbelhead1", "bobbelhead"}, {"heightprofile1", "heightprofile"}, {"angvsbright1", "angvsbright"},
+        {"zsplit1", "zsplit"}, {"headtture1", "head_tture"}})
+    item("functs1", name, caption);
+  // A check mark that toggles when clicked (the window does that) and that
+  // nothing reads.
+  controls.add(K::MenuItem, "InsideOut1", "InsideOut", "functs1").checkable = true;
+  for (auto [name, caption] :
+       {std::pair{"stlVolume1", "stlVolume"}, {"manifold1", "manifold"}, {"N3mfconvert1", "3mfconvert"}})
+    item("functs1", name, caption);
+  menu("more1", "more");
+  item("more1", "objreduce1", "objreduce");
+  item("more1", "rotate1", "rotate", [this] { rotate1Click(); });
+  item("more1", "lightmod1", "lightmod", [this] { lightmod1Click(); });
+  item("more1", "texturePoints1", "texturePoints");
+  item("more1", "txtuWRaster1", "txtuWRaster");
+  item("more1", "obj2stlpars1", "obj2stl_pars", [this] { obj2stlpars1Click(); });
+  for (auto [name, caption] :
+       {std::pair{"colordialog3", "colordialog"}, {"colormpy1", "colormpy"}, {"bmptodepth1", "bmptodepth"},
+        {"stl2texture1", "stl2texture"}, {"faceTexture1", "faceTexture"}, {"VertexpToQ1", "VertexPToQ"},
+        {"Vertice2Plane1", "Vertice2Plane"}, {"Weldobj1", "Weld_obj"}, {"matchclouds1", "matchclouds"},
+        {"nearpoints1", "nearpoints"}, {"blendwheel1", "blendwheel"}, {"objUnWhite1", "objUnWhite"}})
+    item("more1", name, caption);
+  for (auto [name, caption] : {std::pair{"bolfilter1", "radiusfilter"}, {"mergestl1", "merge_stl"}, {"ev1", "ev"}}) {
+    menu(name, caption);
+    item(name, (std::string(name) + "Item").c_str(), caption);
+  }
+}
+
+}  // namespace ph

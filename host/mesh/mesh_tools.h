@@ -1,0 +1,119 @@
+#pragma once
+// The mesh tools: the logic of the mesh-tools window ("stl/obj functions")
+// and its command interpreter, through which the host converts OBJ models
+// to coloured STL on its printing road without showing the window.
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host/core/controls.h"
+#include "host/core/operator_log.h"
+#include "host/mesh/mesh_state.h"
+#include "host/mesh/obj_reader.h"
+#include "host/mesh/obj_to_stl.h"
+
+namespace ph {
+
+class HostCore;
+
+// What the mesh tools read of the host's hand-off state.
+struct MeshHostLinks {
+  // The STL the OBJ conversion writes in the file_folder folder.
+  std::function<std::string()> convertedStlName = [] { return std::string("convertedobj.stl"); };
+  // The operator's "process without color?" answer.
+  std::function<bool()> processWithoutColor = [] { return false; };
+  // Shows the window modally (the Qt window sets it).
+  std::function<void()> showWindow;
+};
+
+class MeshTools {
+ public:
+  explicit MeshTools(HostCore& core);
+  MeshTools(const MeshTools&) = delete;
+  MeshTools& operator=(const MeshTools&) = delete;
+
+  HostCore& core;
+  MeshHostLinks links;
+  MeshState state{core};
+  ConversionParams params;
+  LightTable lights;
+  ObjReader reader{state};
+  ObjStlWriter writer{state, params, lights};
+
+  // The window's memo and its buttons and menu, for the Qt window to show.
+  OperatorLog Memo1;
+  Controls controls;
+
+  // While set, the STL-to-OBJ tool asks nothing and uses its current values.
+  bool skipDialogs = false;
+  // The OBJ file the conversion road reads.
+  std::string objName;
+  // The binary STL the wrapping and the other STL tools read.
+  std::string stlInputName;
+  // The folder of this program, with a trailing "/".
+  std::string programFolder;
+
+  // ---- the abort ----
+  bool& meshAbort = state.meshAbort;
+  // The host's print abort also stops a running mesh operation.
+  void abortMeshTools() { state.meshAbort = true; }
+  void Button4Click() { state.meshAbort = true; }
+
+  // ---- the command interpreter ----
+  // Word 0 is skipped. "-D" (work folder) and "-P" (tapered wrapping) are
+  // taken first wherever they stand; then, in order, "-X" (lighting mode),
+  // "-S" (scale of the next load), "-F" (wrap an STL), "-N" (no texture
+  // subdivision for the next "-O") and "-O" (OBJ to coloured STL).
+  void meshCommand(const std::vector<std::string>& words);
+
+  // ---- the conversion road (button "obj file", option "-O") ----
+  void Button3Click() { convertObjFile(); }
+  // Reads objName and writes the coloured STL; false (and no STL left
+  // behind) when the OBJ could not be read whole or the STL not written.
+  bool convertObjFile();
+  // Sets the OBJ name, converts it and closes the progress window.
+  bool runObjFile(const std::string& name);
+  // Menu "lightmod", option "-X": the lights of "lights.obj" baked into
+  // copies of the textures of "hfd7.obj".
+  void lightmod1Click();
+
+  // ---- parameter dialogs ----
+  void obj2stlpars1Click();
+  void setscale1Click();
+  void rotate1Click();
+  void File1Click();
+
+  // ---- prompts shared by the tools ----
+  // A box "name = Yes/No" with OK and "Change"; "Change" flips the flag.
+  void askToggle(bool& flag, const std::string& name);
+  // File prompts; a cancel sets meshAbort and gives the default back.
+  std::string askInputFile(const std::string& prompt, const std::string& defaultName);
+  std::string askOutputFile(const std::string& prompt, const std::string& defaultName);
+
+  // ---- the window's life ----
+  void FormCreate();
+  void LaterInitTimer();
+  // "close meshkit"; the memo is appended to an existing "meshkit.log".
+  bool FormCloseQuery();
+
+  // ---- the host's menu entries ----
+  void meshkit1Click();
+  void Form21Click();
+  void adjuststlnormals1Click();
+
+  // ---- the wrapping step ----
+  // Its transform (menus "set scale" and "rotate") and the tapered flag
+  // ("-P"), for the wrapping step to read.
+  float cocoonScale = 1.0f, cocoonRotX = 0.0f, cocoonRotY = 0.0f, cocoonRotZ = 0.0f;
+  bool cocoonTapered = false;
+  // Button "Cocoon", "-F": the wrapping of stlInputName. Not built yet: it
+  // says so and writes nothing.
+  void Button1Click();
+
+ private:
+  void createControls();
+  std::string workFolder() const;
+  void notBuiltYet(const std::string& what);
+};
+
+}  // namespace ph

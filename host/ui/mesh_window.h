@@ -1,0 +1,40 @@
+#pragma once
+// The mesh-tools window ("stl/obj functions"): its memo follows the mesh
+// tools' log, its buttons and menu come from their controls. No logic here.
+#include <QDialog>
+#include <map>
+
+#include "host/core/operator_log.h"
+
+class QPlainTextEdit;
+class QAction;
+
+namespace ph {
+
+class MeshTools;
+struct Control;
+
+class MeshWindow : public QDialog, public OperatorLog::View {
+ public:
+  MeshWindow(MeshTools& tools, QWidget* parent);
+  ~MeshWindow() override;
+
+  // OperatorLog::View
+  void lineAdded(const std::string& line) override;
+  void lastLineChanged(const std::string& line) override;
+  void lastLineRemoved() override;
+  void cleared() override;
+
+ protected:
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void controlChanged(const Control& c);
+
+  MeshTools& tools_;
+  QPlainTextEdit* memo_ = nullptr;
+  std::map<const Control*, QWidget*> buttons_;
+  std::map<const Control*, QAction*> actions_;
+};
+
+}  // namespace ph
