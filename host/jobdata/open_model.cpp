@@ -7,6 +7,7 @@
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
 #include "host/core/paths.h"
+#include "host/core/texts.h"
 #include "host/core/value_dialogs.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/slicer_command.h"
@@ -26,6 +27,14 @@ struct KeepFolder {
     }
   }
 };
+
+// The model's kind: the extension after the last "." of its name, so
+// "head.v2.obj" is an OBJ model.
+std::string modelKind(const std::string& path) {
+  const std::string name = fileNamePart(path);
+  const auto dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : lowerCase(name.substr(dot + 1));
+}
 
 }  // namespace
 
@@ -102,15 +111,29 @@ void SlicerHandoff::povstl1Click() {
   core_.logStamped("open: " + file);
   s.file_name = fileCore(file);  // case kept: it names the job's files
 
-  const std::string ext = fileExt(file);
+  const std::string ext = modelKind(file);
   const bool objModel = ext == "obj";
   if (objModel) {
     if (s.stlnameIsObjname) convertedStlName = s.file_name + ".stl";
     core_.memoPrintf("converting %s to %s", file, convertedStlName);
-    viewerstl = workPath(convertedStlName);
+    const std::string converted = workPath(convertedStlName);
+    viewerstl = converted;
+    // Made anew for every open: a file left by an earlier model must never
+    // be sliced under this model's name.
+    std::remove(nativePath(converted).c_str());
+    if (fileExists(converted)) {
+      tellOperator(plat::format("cannot replace %s: %s is not converted", converted, file));
+      if (unattendedRun()) core_.ui.closeMainWindow();
+      return;
+    }
     runMeshCommand(plat::format("%s -S%g -O%s -D%s", quoteIfBlank(kMeshTool), double(scale), quoteIfBlank(file),
                                 quoteIfBlank(expandCurrentDir(s.file_folder))));
-    file = workPath(convertedStlName);
+    if (!fileExists(converted)) {
+      tellOperator(plat::format("%s could not be converted to %s; it is not sliced", file, convertedStlName));
+      if (unattendedRun()) core_.ui.closeMainWindow();
+      return;
+    }
+    file = converted;
   }
   if (core_.runMode == 'T' && !core_.commandInputFile.empty()) {
     core_.ui.closeMainWindow();  // OBJ to STL only
@@ -122,7 +145,7 @@ void SlicerHandoff::povstl1Click() {
   } else {
     layout_.djpagrepeat = 1;
   }
-  if (fileExt(file) == "stl") file = cocoonStep(file, objModel);
+  if (modelKind(file) == "stl") file = cocoonStep(file, objModel);
 
   viewerstl = file;
   if (!skipSlicing) {

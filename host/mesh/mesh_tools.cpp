@@ -96,14 +96,15 @@ bool MeshTools::convertObjFile() {
     l.colour = {double(l.packed & 0xFF), double(l.packed >> 8 & 0xFF), double(l.packed >> 16 & 0xFF)};
   }
   state.workingFolder = folderOf(objName);
+  // The STL of an earlier model is gone whatever happens next.
+  const std::string target = workFolder() + "/" + links.convertedStlName();
+  std::remove(nativePath(target).c_str());
   std::FILE* in = std::fopen(nativePath(expandCurrentDir(objName)).c_str(), "r");
   if (!in) {
     core.memoPrintf("no file %s", objName);
     core.ui.showProgress(0);
     return false;
   }
-  const std::string target = workFolder() + "/" + links.convertedStlName();
-  std::remove(nativePath(target).c_str());
   if (state.options.SizerPass) reader.objPrescan(in);
   bool ok = !state.meshAbort && reader.loadObj(in, objName);
   std::fclose(in);

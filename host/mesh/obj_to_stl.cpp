@@ -179,6 +179,9 @@ bool ObjStlWriter::scanFaceTexels(MeshColour& average, std::int32_t& largestX, c
   average = 0;
   largestX = t.triSetup();
   const bool big = t.triPixelArea() > par_.mintexturearea;
+  // The early stop only decides a split; without subdivision every texel
+  // counts towards the face's average.
+  const bool mayStop = big && !par_.noSubdivision;
   bool first = true, stoppedEarly = false;
   MeshColour lo[3] = {}, hi[3] = {};
   std::int64_t sum[3] = {0, 0, 0};
@@ -203,7 +206,7 @@ bool ObjStlWriter::scanFaceTexels(MeshColour& average, std::int32_t& largestX, c
         if (channel(c, i) < channel(lo[i], i)) lo[i] = c;
         if (channel(c, i) > channel(hi[i], i)) hi[i] = c;
       }
-      if (big) {
+      if (mayStop) {
         for (int i = 0; i < 3 && !stoppedEarly; ++i)
           stoppedEarly = colorDist2(c, lo[i]) > par_.colmaxdist || colorDist2(c, hi[i]) > par_.colmaxdist;
         if (stoppedEarly) break;
@@ -217,7 +220,7 @@ bool ObjStlWriter::scanFaceTexels(MeshColour& average, std::int32_t& largestX, c
     average = texelTinted(material.texture, std::int64_t(t.p[0].x) + material.offsetX,
                           std::int64_t(t.triColumnStart(t.p[0].x)) + material.offsetY, material.Kd, vertexColours);
   }
-  return !par_.noSubdivision && big && stoppedEarly;
+  return stoppedEarly;
 }
 
 void ObjStlWriter::writeFaceFacet(const objFace& face, const objMaterial& material, std::FILE* out) {
