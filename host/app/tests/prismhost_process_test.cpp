@@ -1,6 +1,8 @@
 // The real program: instance numbers across processes, and a clean close on
 // a termination request that appends the log.
 #include "host/core/testing/file_text.h"
+#include <QColor>
+#include <QImage>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -105,5 +107,57 @@ TEST(PrismhostProcess, ConvertOnlyRunSlicesConvertsClosesAndReusesTheJob) {
   // Unchanged model and settings: the job is reused, no slicer started.
   EXPECT_EQ(second.find("exe: "), std::string::npos);
   EXPECT_NE(second.find(".dmc created"), std::string::npos);
+  fs::remove_all(dir);
+}
+
+TEST(PrismhostProcess, ConvertOnlyRunOfATexturedObjConvertsItToColouredStlFirst) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phobj-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  // A 20 mm cube, each face mapped onto the whole of a red and blue picture.
+  QImage tex(32, 32, QImage::Format_ARGB32);
+  tex.fill(QColor(255, 0, 0));
+  for (int y = 0; y < 16; ++y)
+    for (int x = 0; x < 32; ++x) tex.setPixelColor(x, y, QColor(0, 0, 255));
+  ASSERT_TRUE(tex.save(QString::fromStdString((dir / "skin.png").string()), "PNG"));
+  std::ofstream(dir / "cube.mtl") << "newmtl skin\nKd 1 1 1\nmap_Kd skin.png\n";
+  std::ofstream obj(dir / "cube.obj");
+  obj << "mtllib cube.mtl\nusemtl skin\n";
+  for (int i = 0; i < 8; ++i) obj << "v " << (i & 1) * 20 << ' ' << (i >> 1 & 1) * 20 << ' ' << (i >> 2 & 1) * 20 << '\n';
+  obj << "vt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\n";
+  for (const char* f : {"1/1 3/2 4/3 2/4", "5/1 6/2 8/3 7/4", "1/1 2/2 6/3 5/4", "3/1 7/2 8/3 4/4", "1/1 5/2 7/3 3/4",
+                        "2/1 4/2 8/3 6/4"})
+    obj << "f " << f << '\n';
+  obj.close();
+  setenv("PRISM_NAMESPACE", ("o" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  auto p = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.obj", "-V"});
+  ASSERT_GT(p.pid, 0);
+  EXPECT_EQ(plat::waitProcess(p.pid, 120000), 0);
+  const std::string log = readAll("prismhost.log");
+  fs::current_path(old);
+
+  EXPECT_NE(log.find("converting skin.png to ..0.jpg"), std::string::npos);
+  EXPECT_NE(log.find("converted to stl with"), std::string::npos);
+  EXPECT_NE(log.find("exe: "), std::string::npos);
+  EXPECT_NE(log.find(".dmc created"), std::string::npos);
+  EXPECT_TRUE(fs::exists(dir / "convertedobj.stl"));
+  EXPECT_TRUE(fs::exists(dir / "convertedpng000.jpg"));
+  // Both colours of the picture reached the facets.
+  const std::string stl = readAll((dir / "convertedobj.stl").string());
+  ASSERT_GT(stl.size(), 84u);
+  bool red = false, blue = false;
+  for (std::size_t at = 84; at + 50 <= stl.size(); at += 50) {
+    const unsigned a = static_cast<unsigned char>(stl[at + 48]) | static_cast<unsigned char>(stl[at + 49]) << 8;
+    EXPECT_TRUE(a & 0x8000);
+    red = red || (a >> 10 & 31) > 28;
+    blue = blue || (a & 31) > 28;
+  }
+  EXPECT_TRUE(red);
+  EXPECT_TRUE(blue);
   fs::remove_all(dir);
 }

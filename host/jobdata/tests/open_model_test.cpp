@@ -75,6 +75,20 @@ TEST_F(OpenModel, AnObjIsConvertedByTheMeshToolsAndItsStlSliced) {
   EXPECT_NE(logLine("exe: ").find("-K\"" + at("head scan.p3d") + "\""), std::string::npos);
 }
 
+TEST_F(OpenModel, AFailedObjConversionNeverSlicesAnOldConvertedFile) {
+  // An earlier model's STL is in the work folder; this conversion fails.
+  test::writeCubeStl(at("convertedobj.stl"));
+  handoff.links.meshCommand = [this](const std::vector<std::string>& words) { meshCalls.push_back(words); };
+  const std::string obj = at("broken.v2.obj");
+  test::writeBytes(obj, "f 1 2 3\n");
+  openFromMenu(obj);
+  ASSERT_EQ(meshCalls.size(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(at("convertedobj.stl")));
+  EXPECT_TRUE(logHas(obj + " could not be converted to convertedobj.stl; it is not sliced"));
+  EXPECT_FALSE(started());
+  EXPECT_EQ(ui.messages.size(), 1u);
+}
+
 TEST_F(OpenModel, WithoutMeshToolsTheObjRoadSaysSo) {
   const std::string obj = at("a.obj");
   test::writeBytes(obj, "v 0 0 0\n");
