@@ -179,7 +179,7 @@ bool ObjReader::loadObj(std::FILE* file, const std::string& name) {
       }
       if (st_.linesRead % kLinesPerProgress == 0) progress(std::ftell(file));
       std::string_view rest = trimView(line);
-      lineText_.assign(rest);
+      lineText_ = rest;
       const std::string_view kind = keyword(rest);
       if (kind == "v") {
         growing_ = "allobjv";
@@ -335,6 +335,11 @@ bool ObjReader::faceLine(std::string_view args) {
     groups.push_back(g);
   }
   if (groups.size() < 3) return refuse("a face needs at least three vertices");
+  // Files list their vertices first, and a closed mesh has about twice as
+  // many triangles as vertices: room for them at once saves copying the
+  // face list while it grows.
+  std::vector<objFace>& faces = st_.model.faces;
+  if (faces.empty() && faces.capacity() == 0) faces.reserve(std::size_t(st_.model.idxv) * 2 + 16);
   // The tag of the texture: the last character of its name before a
   // three-letter extension, as in name_c.jpg.
   const std::string& tex = st_.model.material(currentMaterial_).textureFile;

@@ -51,7 +51,7 @@ class ObjReader {
   std::string fileName_;
   std::FILE* file_ = nullptr;
   int lineNumber_ = 0;
-  std::string lineText_;
+  std::string_view lineText_;  // the line being read
   long fileSize_ = 0;
   std::int32_t currentMaterial_ = ObjModel::kDefaultMaterial;
   std::int32_t nextVertexMark_ = 1;
