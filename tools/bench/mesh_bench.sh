@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Mesh-tool benchmark: OBJ to binary STL with prismhost's mesh tools
-# (`prismhost -F MODEL.obj -T`: convert the OBJ, then close) next to the
+# (the driver `mesh_bench`, which runs the host's conversion road in a
+# process of its own; `prismhost -F MODEL.obj -T` does the same after its
+# 1 s start-up timer) next to the
 # Open Asset Import Library's command-line tool (`assimp export MODEL.obj
 # OUT.stl -fstlb`, Debian package assimp-utils, installed here when missing),
 # on the largest OBJ of the shared sample models and on a generated UV sphere
@@ -19,7 +21,7 @@ build=$root/build
 if [ $# -gt 0 ] && [ -d "$1" ]; then build=$1; shift; fi
 [ -d "$build" ] || { echo "no build folder $build (run scripts/build.sh first)" >&2; exit 2; }
 build=$(cd "$build" && pwd)
-cmake --build "$build" --target prismhost make_obj_sphere -j4 >/dev/null
+cmake --build "$build" --target mesh_bench make_obj_sphere -j4 >/dev/null
 
 need=()
 command -v assimp >/dev/null || need+=(assimp-utils)
@@ -66,7 +68,7 @@ for model in "${models[@]}"; do
   [ -f "$mtl" ] && cp "$mtl" "$run/"
   name=$(basename "$model")
   triangles=$(awk '/^f /{n += NF - 3} END{print n}' "$run/$name")
-  read -r ps pk < <(cd "$run" && QT_QPA_PLATFORM=offscreen PRISM_NAMESPACE="bench$$_" best "$build/bin/prismhost" -F "$name" -T)
+  read -r ps pk < <(cd "$run" && QT_QPA_PLATFORM=offscreen best "$build/bin/mesh_bench" "$name")
   [ -s "$run/convertedobj.stl" ] || { echo "prismhost wrote no STL for $name" >&2; exit 1; }
   read -r as ak < <(cd "$run" && best assimp export "$name" out.stl -fstlb)
   printf '| %s | %s | %s s | %d MB | %s s | %d MB |\n' "$name" "$triangles" "$ps" $((pk / 1024)) "$as" $((ak / 1024))
