@@ -138,14 +138,17 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
   nextByFrom_ = 0;
   window_.clear();
   sections_.clear();
+  builtRow_ = -1;
 }
 
 void SkinColourer::startRow(int row, double y) {
   y_ = y;
+  row_ = row;
   if (row % s_.minstepy == 0 || row > 3481) sections_.clear();
 }
 
 void SkinColourer::buildSections() {
+  builtRow_ = row_;
   const auto& f = *facets_;
   const double reach = 1.5 * s_.skinDepth;
   const double yc = y_ + s_.minstepy / kDotsPerMm / 2;
@@ -178,17 +181,74 @@ void SkinColourer::buildSections() {
     sections_.push_back(sec);
   }
   window_.resize(keep);
+  if (!s_.exactOnly) indexSections();
 }
 
-// The nearest candidate (the first of equal ones), its distance r and the
+// The index covers every section of the row; a stretch's search skips the
+// ones that are not its candidates. The bounds it prunes by (smallest
+// offset, rounding slack, shortcut ranges) are taken over all of them,
+// which only ever prunes less than bounds over the candidates alone would.
+void SkinColourer::indexSections() {
+  byX0_.clear();
+  minOffset_ = kInf;
+  double maxAbsX = 0;
+  for (std::size_t i = 0; i < sections_.size(); ++i) {
+    const FacetSection& c = sections_[i];
+    if (c.colour == s_.glassIndex) continue;
+    byX0_.push_back(int(i));
+    minOffset_ = std::min(minOffset_, double(c.offset));
+    maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
+  }
+  slack_ = 1e-3 + 2e-6 * maxAbsX;
+  std::sort(byX0_.begin(), byX0_.end(), [&](int l, int r) {
+    const float a = sections_[std::size_t(l)].x0, b = sections_[std::size_t(r)].x0;
+    return a < b || (a == b && l < r);
+  });
+  x0Sorted_.resize(byX0_.size());
+  maxX1Below_.resize(byX0_.size());
+  float maxX1 = -std::numeric_limits<float>::infinity();
+  for (std::size_t j = 0; j < byX0_.size(); ++j) {
+    const FacetSection& c = sections_[std::size_t(byX0_[j])];
+    x0Sorted_[j] = c.x0;
+    maxX1 = std::max(maxX1, c.x1);
+    maxX1Below_[j] = maxX1;
+  }
+
+  // Far inside, every surface is more than one skin depth and one whole step
+  // away: the step is the longest and the dots are interior whatever the
+  // exact distances are. Distances to a section are never below the x
+  // distance to it (plus its offset), so outside these ranges the exact
+  // search cannot give anything else.
+  danger_.clear();
+  const double D = s_.skinDepth;
+  if (!(std::isfinite(D) && D >= 0)) return;
+  const double reachOut = D + kMaxStep / kDotsPerMm + 1e-6;
+  for (int i : byX0_) {
+    const FacetSection& c = sections_[std::size_t(i)];
+    const double margin = 1e-3 + 1e-6 * (std::fabs(double(c.x0)) + std::fabs(double(c.x1)));
+    const double w = reachOut - c.offset + margin;
+    if (w > 0) danger_.push_back({c.x0 - w, c.x1 + w});
+  }
+  std::sort(danger_.begin(), danger_.end(), [](const Range& l, const Range& r) { return l.from < r.from; });
+  std::size_t k = 0;
+  for (const auto& d : danger_) {
+    if (k > 0 && d.from <= danger_[k - 1].to) danger_[k - 1].to = std::max(danger_[k - 1].to, d.to);
+    else danger_[k++] = d;
+  }
+  danger_.resize(k);
+}
+
+// The nearest candidate of the stretch (sections other than glass with
+// x0 < hi and x1 > lo; the first of equal ones), its distance r and the
 // second smallest distance m. A distance is never below the x distance to
 // the section plus its offset (less rounding slack), so the search walks
 // out from p by x and stops where no farther section can beat m.
-void SkinColourer::nearest(double p, double& r, double& m, int& n) const {
+void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m, int& n) const {
   r = m = kInf;
   n = -1;
   auto visit = [&](int i) {
-    const FacetSection& c = candidates_[std::size_t(i)];
+    const FacetSection& c = sections_[std::size_t(i)];
+    if (!(c.x0 < hi && c.x1 > lo)) return;
     const double dx = std::max({0.0, double(c.x0) - p, p - double(c.x1)});
     if (dx + c.offset - slack_ > m) return;
     const double d = sectionDistance(c, p);
@@ -202,66 +262,36 @@ void SkinColourer::nearest(double p, double& r, double& m, int& n) const {
   };
   const std::size_t start = std::size_t(std::lower_bound(x0Sorted_.begin(), x0Sorted_.end(), p) - x0Sorted_.begin());
   for (std::size_t j = start; j < byX0_.size(); ++j) {
+    if (!(double(x0Sorted_[j]) < hi)) break;  // no candidate from here on
     if (double(x0Sorted_[j]) - p + minOffset_ - slack_ > m) break;
     visit(byX0_[j]);
   }
+  // Below p every section ends at or before the highest right end so far.
   for (std::size_t j = start; j-- > 0;) {
-    if (p - double(x0Sorted_[j]) - maxLength_ + minOffset_ - slack_ > m) break;
+    const double maxX1 = maxX1Below_[j];
+    if (!(maxX1 > lo)) break;
+    if (p - maxX1 + minOffset_ - slack_ > m) break;
     visit(byX0_[j]);
   }
 }
 
 void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
   if (a >= b) return;
-  if (sections_.empty()) buildSections();
+  // Built once per row where they are due; a row that found none looks
+  // again on the next row.
+  if (sections_.empty() && builtRow_ != row_) buildSections();
+  if (s_.exactOnly) {
+    colourStretchPlain(a, b, out);
+    return;
+  }
   const double D = s_.skinDepth, U = s_.surfaceClear, X = kDotsPerMm;
   const double reach = 1.5 * D;
   const double lo = (a - 10) / X - reach, hi = (b - 10) / X + reach;
-  candidates_.clear();
-  for (const auto& sec : sections_)
-    if (sec.colour != s_.glassIndex && sec.x0 < hi && sec.x1 > lo) candidates_.push_back(sec);
-  byX0_.resize(candidates_.size());
-  maxLength_ = 0;
-  minOffset_ = kInf;
-  double maxAbsX = 0;
-  for (std::size_t i = 0; i < candidates_.size(); ++i) {
-    const FacetSection& c = candidates_[i];
-    byX0_[i] = int(i);
-    maxLength_ = std::max(maxLength_, double(c.x1) - c.x0);
-    minOffset_ = std::min(minOffset_, double(c.offset));
-    maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
-  }
-  slack_ = 1e-3 + 2e-6 * maxAbsX;
-  std::sort(byX0_.begin(), byX0_.end(), [&](int l, int r) {
-    const float a = candidates_[std::size_t(l)].x0, b = candidates_[std::size_t(r)].x0;
-    return a < b || (a == b && l < r);
-  });
-  x0Sorted_.resize(byX0_.size());
-  for (std::size_t j = 0; j < byX0_.size(); ++j) x0Sorted_[j] = candidates_[std::size_t(byX0_[j])].x0;
-
-  // Far inside, every surface is more than one skin depth and one whole step
-  // away: the step is the longest and the dots are interior whatever the
-  // exact distances are. Distances to a section are never below the x
-  // distance to it (plus its offset), so outside these ranges the exact
-  // search cannot give anything else.
-  const bool shortcut = !s_.exactOnly && std::isfinite(D) && D >= 0;
-  const double reachOut = D + kMaxStep / X + 1e-6;
-  danger_.clear();
-  if (shortcut) {
-    for (const auto& c : candidates_) {
-      const double margin = 1e-3 + 1e-6 * (std::fabs(double(c.x0)) + std::fabs(double(c.x1)));
-      const double w = reachOut - c.offset + margin;
-      if (w > 0) danger_.push_back({c.x0 - w, c.x1 + w});
-    }
-    std::sort(danger_.begin(), danger_.end(), [](const Range& l, const Range& r) { return l.from < r.from; });
-    std::size_t k = 0;
-    for (const auto& d : danger_) {
-      if (k > 0 && d.from <= danger_[k - 1].to) danger_[k - 1].to = std::max(danger_[k - 1].to, d.to);
-      else danger_[k++] = d;
-    }
-    danger_.resize(k);
-  }
-  std::size_t di = 0;
+  const bool shortcut = std::isfinite(D) && D >= 0;
+  const double p0 = (a - 10) / X;
+  std::size_t di = std::size_t(
+      std::partition_point(danger_.begin(), danger_.end(), [&](const Range& d) { return d.to < p0; }) -
+      danger_.begin());
   while (a < b) {
     const double p = (a - 10) / X;
     double t = (b - a) / X;
@@ -275,15 +305,51 @@ void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
     }
     double r, m;
     int n;
-    nearest(p, r, m, n);
+    nearest(p, lo, hi, r, m, n);
     if (r < D) t = std::min({(m - r) / 2, D - r, t});
-    else if (n >= 0 && sectionDistance(candidates_[std::size_t(n)], p + 0.1) > r) t = std::min(m, t - D);
+    else if (n >= 0 && sectionDistance(sections_[std::size_t(n)], p + 0.1) > r) t = std::min(m, t - D);
     else t = std::min(r, t) - D;
     int step = roundEven(t * X);
     step = std::max(step, std::min(s_.minstepx, b - a));
     // A negative skin depth could ask for more than the stretch holds.
     step = std::min({step, kMaxStep, b - a});
-    const std::uint16_t colour = (n >= 0 && U <= r && r <= D) ? candidates_[std::size_t(n)].colour : kSupportIndex;
+    const std::uint16_t colour = (n >= 0 && U <= r && r <= D) ? sections_[std::size_t(n)].colour : kSupportIndex;
+    out.add(colour, a + step);
+    a += step;
+  }
+}
+
+// The reference: the candidates are the sections within 1.5 skin depths of
+// the stretch, and every step takes the distance to each of them.
+void SkinColourer::colourStretchPlain(int a, int b, SpanStore& out) {
+  const double D = s_.skinDepth, U = s_.surfaceClear, X = kDotsPerMm;
+  const double reach = 1.5 * D;
+  const double lo = (a - 10) / X - reach, hi = (b - 10) / X + reach;
+  std::vector<const FacetSection*> candidates;
+  for (const auto& sec : sections_)
+    if (sec.colour != s_.glassIndex && sec.x0 < hi && sec.x1 > lo) candidates.push_back(&sec);
+  while (a < b) {
+    const double p = (a - 10) / X;
+    double t = (b - a) / X;
+    double r = kInf, m = kInf;
+    const FacetSection* nearestSection = nullptr;
+    for (const FacetSection* c : candidates) {
+      const double d = sectionDistance(*c, p);
+      if (d < r) {
+        m = r;
+        r = d;
+        nearestSection = c;
+      } else if (d < m) {
+        m = d;
+      }
+    }
+    if (r < D) t = std::min({(m - r) / 2, D - r, t});
+    else if (nearestSection && sectionDistance(*nearestSection, p + 0.1) > r) t = std::min(m, t - D);
+    else t = std::min(r, t) - D;
+    int step = roundEven(t * X);
+    step = std::max(step, std::min(s_.minstepx, b - a));
+    step = std::min({step, kMaxStep, b - a});
+    const std::uint16_t colour = (nearestSection && U <= r && r <= D) ? nearestSection->colour : kSupportIndex;
     out.add(colour, a + step);
     a += step;
   }

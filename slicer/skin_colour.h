@@ -46,14 +46,22 @@ struct SkinSettings {
   int minstepx = 1, minstepy = 1;
   std::uint16_t glassIndex = 0xFFFF;  // none
   const float* colourOffset = nullptr;  // per palette index
-  // Tests: always take every distance, never the shortcut through the
-  // interior (which gives the same spans).
+  // The plain reference: every candidate's distance at every step, no
+  // index and no shortcut through the interior (which give the same spans).
   bool exactOnly = false;
 };
 
 // The skin colouring of one layer. Sections come from a window of facets
 // that moves down the rows with the row centre, so a row looks only at
 // facets within 1.5 skin depths of it.
+//
+// When a row's sections are built they are also indexed once: sorted by
+// their left end, with the running highest right end and the ranges where
+// the interior shortcut does not hold. Every inside stretch of the row then
+// searches that index, limited to the stretch's own candidates (the sections
+// within 1.5 skin depths of it), so a row costs about its sections times a
+// logarithm however many stretches it has. The plain computation (every
+// candidate's distance at every step) stays as the reference.
 class SkinColourer {
  public:
   // Starts a layer at height z over the facets near it (kept by reference).
@@ -66,11 +74,14 @@ class SkinColourer {
 
  private:
   void buildSections();
-  void nearest(double p, double& r, double& m, int& n) const;
+  void indexSections();
+  void colourStretchPlain(int a, int b, SpanStore& out);
+  void nearest(double p, double lo, double hi, double& r, double& m, int& n) const;
 
   const std::vector<NearFacet>* facets_ = nullptr;
   SkinSettings s_;
   double z_ = 0, y_ = 0;
+  int row_ = 0, builtRow_ = -1;
   // Per facet: its turn and the row centres at which it can give a section
   // (its y range within reach and the plane through the row cutting it),
   // a little wide so that rounding never leaves a facet out.
@@ -82,16 +93,16 @@ class SkinColourer {
   std::vector<int> byFrom_;  // facets by the first row centre they reach
   std::size_t nextByFrom_ = 0;
   std::vector<int> window_, added_, merged_;  // facet numbers, ascending
-  std::vector<FacetSection> sections_;
-  bool sectionsEmpty_ = true;
-  std::vector<FacetSection> candidates_;
-  std::vector<int> byX0_;  // candidates by their left end
-  std::vector<float> x0Sorted_;
-  double maxLength_ = 0, minOffset_ = 0, slack_ = 0;
+  std::vector<FacetSection> sections_;        // in facet order: ties go to the first
+  // The row's index over its sections other than glass.
+  std::vector<int> byX0_;           // section numbers by their left end
+  std::vector<float> x0Sorted_;     // their left ends
+  std::vector<float> maxX1Below_;   // highest right end of byX0_[0..j]
+  double minOffset_ = 0, slack_ = 0;
   struct Range {
     double from, to;
   };
-  std::vector<Range> danger_;  // where the shortcut does not hold
+  std::vector<Range> danger_;  // where the shortcut does not hold, merged
 };
 
 }  // namespace lt

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "slicer/dots.h"
 #include "slicer/stl_loader.h"
@@ -211,8 +212,21 @@ TEST(LayerSlicer, ModelsOutsideTheRasterAreClipped) {
   EXPECT_EQ(row[0].xEnd, xToDot(5));
 }
 
-// The shortcut through the interior and the search that skips far sections
-// give exactly what taking every distance gives.
+// Every span of two slices of a layer alike.
+void expectSameSlices(const SpanStore& a, const SpanStore& b, const std::string& what) {
+  ASSERT_EQ(a.rows(), b.rows()) << what;
+  for (int r = 0; r < a.rows(); ++r) {
+    const auto ra = a.row(r), rb = b.row(r);
+    ASSERT_EQ(ra.size(), rb.size()) << what << " row " << r;
+    for (std::size_t i = 0; i < ra.size(); ++i) {
+      ASSERT_EQ(ra[i].colour, rb[i].colour) << what << " row " << r << " span " << i;
+      ASSERT_EQ(ra[i].xEnd, rb[i].xEnd) << what << " row " << r << " span " << i;
+    }
+  }
+}
+
+// The shortcut through the interior and the indexed search give exactly
+// what taking every candidate's distance at every step gives.
 TEST(LayerSlicer, ShortcutsChangeNothing) {
   std::vector<Tri> tris = sphere(30, 40, {kRed, kGreen, kBlue, kYellowish, kGlassCode, kCyanish});
   append(tris, box(kLo, kHi, {kWhite, kRed}));
@@ -223,17 +237,99 @@ TEST(LayerSlicer, ShortcutsChangeNothing) {
     fast.skinDepth = step == 1 ? 1.0 : 2.5;
     SliceSettings exact = fast;
     exact.exactSkin = true;
-    for (float z : {0.5f, 4.0f, 10.35f, 15.35f, 29.0f}) {
-      const SpanStore a = m.slice(z, fast), b = m.slice(z, exact);
-      ASSERT_EQ(a.rows(), b.rows());
-      for (int r = 0; r < a.rows(); ++r) {
-        const auto ra = a.row(r), rb = b.row(r);
-        ASSERT_EQ(ra.size(), rb.size()) << "z " << z << " row " << r;
-        for (std::size_t i = 0; i < ra.size(); ++i) {
-          ASSERT_EQ(ra[i].colour, rb[i].colour) << "z " << z << " row " << r << " span " << i;
-          ASSERT_EQ(ra[i].xEnd, rb[i].xEnd) << "z " << z << " row " << r << " span " << i;
-        }
-      }
+    for (float z : {0.5f, 4.0f, 10.35f, 15.35f, 29.0f})
+      expectSameSlices(m.slice(z, fast), m.slice(z, exact), "z " + std::to_string(z));
+  }
+}
+
+namespace {
+
+// Generated models that reach every branch of the skin colouring: many
+// sections per row, stretches that start and end among them, sections far
+// outside a stretch, glass, colour offsets, void and support blocks.
+struct Generated {
+  std::string name;
+  std::vector<Tri> tris;
+  std::string support;
+};
+
+std::vector<Generated> generatedModels() {
+  std::mt19937 rng(20261210);
+  auto uni = [&](float lo, float hi) { return std::uniform_real_distribution<float>(lo, hi)(rng); };
+  const std::uint16_t colours[] = {kRed, kGreen, kBlue, kWhite, kGlassCode, kYellowish, 0x1234};
+  auto colour = [&] { return colours[std::uniform_int_distribution<int>(0, 6)(rng)]; };
+  std::vector<Generated> out;
+
+  // Self-intersecting soup: many long sections in every row, in any order.
+  Generated soup{"soup", {}, "K 3 0.4\nK 4 -0.3\n"};
+  for (int i = 0; i < 160; ++i) {
+    Tri t{};
+    for (auto& v : t.v) v[0] = uni(0, 25), v[1] = uni(0, 25), v[2] = uni(0, 4);
+    const float ux = t.v[1][0] - t.v[0][0], uy = t.v[1][1] - t.v[0][1], uz = t.v[1][2] - t.v[0][2];
+    const float vx = t.v[2][0] - t.v[0][0], vy = t.v[2][1] - t.v[0][1], vz = t.v[2][2] - t.v[0][2];
+    t.n[0] = uy * vz - uz * vy, t.n[1] = uz * vx - ux * vz, t.n[2] = ux * vy - uy * vx;
+    t.attr = colour();
+    soup.tris.push_back(t);
+  }
+  out.push_back(soup);
+
+  // Nested parts: boxes inside boxes, every second one a void.
+  Generated nested{"nested parts", {}, ""};
+  for (int k = 0; k < 6; ++k) {
+    const float lo[3] = {float(k), float(k) * 1.5f, 0.3f * float(k)}, hi[3] = {30 - float(k), 28 - float(k), 5};
+    append(nested.tris, box(lo, hi, {colour(), colour(), colour(), colour(), colour(), colour()}, k % 2 == 1));
+  }
+  out.push_back(nested);
+
+  // Thin walls, thinner than a skin depth and than a step.
+  Generated thin{"thin walls", {}, ""};
+  for (int k = 0; k < 14; ++k) {
+    const float x = 1.1f * float(k), lo[3] = {x, uni(0, 2), 0}, hi[3] = {x + 0.05f + 0.04f * float(k), 20, 4};
+    append(thin.tris, box(lo, hi, {colour(), colour()}));
+  }
+  out.push_back(thin);
+
+  // Glass sides beside coloured ones, overlapping.
+  Generated glass{"glass", {}, ""};
+  for (int k = 0; k < 5; ++k) {
+    const float lo[3] = {uni(0, 10), uni(0, 10), 0}, hi[3] = {lo[0] + uni(2, 12), lo[1] + uni(2, 12), 4};
+    append(glass.tris, box(lo, hi, {kGlassCode, colour(), kGlassCode, colour(), kGlassCode, colour()}));
+  }
+  out.push_back(glass);
+
+  // Support and void blocks from a support file around a small part.
+  Generated blocks{"support blocks", cube(0, 2, {kRed}), ""};
+  for (int k = 0; k < 60; ++k) {
+    const float x = uni(0, 20), y = uni(0, 20), z = uni(0, 2);
+    blocks.support += (k % 7 == 6 ? "V " : "B ") + std::to_string(x) + " " + std::to_string(y) + " " +
+                      std::to_string(z) + " " + std::to_string(x + uni(0.1f, 4)) + " " +
+                      std::to_string(y + uni(0.1f, 4)) + " " + std::to_string(z + uni(0.5f, 2)) + "\n";
+  }
+  out.push_back(blocks);
+  return out;
+}
+
+}  // namespace
+
+TEST(LayerSlicer, IndexedSkinSearchMatchesThePlainSearchOnGeneratedModels) {
+  struct Setting {
+    int minstepx, minstepy;
+    double skinDepth, surfaceClear;
+  } settings[] = {{1, 1, 1.0, 0.0}, {2, 3, 0.6, 0.2}, {1, 2, 2.5, 0.0}, {1, 1, 0.25, 0.1}};
+  for (const Generated& g : generatedModels()) {
+    Loaded m(g.tris, g.support);
+    ASSERT_FALSE(m.model.singleWhite) << g.name;
+    for (const Setting& st : settings) {
+      SliceSettings fast;
+      fast.minstepx = st.minstepx;
+      fast.minstepy = st.minstepy;
+      fast.skinDepth = st.skinDepth;
+      fast.surfaceClear = st.surfaceClear;
+      SliceSettings exact = fast;
+      exact.exactSkin = true;
+      for (float z : {0.9f, 2.37f, 3.5f})
+        expectSameSlices(m.slice(z, fast), m.slice(z, exact),
+                         g.name + " z " + std::to_string(z) + " skin " + std::to_string(st.skinDepth));
     }
   }
 }
