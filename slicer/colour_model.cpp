@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 
 #include "platform/format.h"
 #include "slicer/command_line.h"
+#include "slicer/input_file.h"
 #include "slicer/model_names.h"
 
 namespace lt {
@@ -42,18 +42,19 @@ int roundEven(double v) {
 }
 
 std::optional<ColourCube> readColourCube(const std::string& path, std::string& error) {
-  std::ifstream in(localPath(path));
-  if (!in) {
-    error = plat::format("cannot read the colour cube %s", path);
-    return std::nullopt;
-  }
+  auto text = readInputFile(path, "the colour cube", kMaxSmallTextBytes, error);
+  if (!text) return std::nullopt;
   ColourCube cube;
-  std::string line;
+  std::size_t at = 0;
   for (std::size_t i = 0; i < cube.entry.size(); ++i) {
-    if (!std::getline(in, line)) {
+    if (at >= text->size()) {
       error = plat::format("colour cube %s ends after %zu of 216 lines", path, i);
       return std::nullopt;
     }
+    std::size_t end = text->find('\n', at);
+    if (end == std::string::npos) end = text->size();
+    std::string line = text->substr(at, end - at);
+    at = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.size() > 80) line.resize(80);
     auto v = decimalValue(line);

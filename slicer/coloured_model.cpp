@@ -11,6 +11,10 @@ std::size_t ColouredModel::firstFacetFrom(float z) const {
   return std::size_t(it - facets.begin());
 }
 
+Vec3f placedMinimum(const ColouredModel& m) {
+  return {m.loadMin.x + m.placeOffset.x, m.loadMin.y + m.placeOffset.y, m.loadMin.z + m.placeOffset.z};
+}
+
 int widthCodeFor(double x) {
   if (x < 161) return 227;
   if (x > 190) return 248;

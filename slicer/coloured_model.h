@@ -33,7 +33,8 @@ struct ColouredModel {
   std::uint16_t headerDefault = 0;
   Vec3f boxMin{9.99e9f, 9.99e9f, 9.99e9f};
   Vec3f boxMax{-9.99e9f, -9.99e9f, -9.99e9f};
-  Vec3f placementMin;                // the minimum of the last load
+  Vec3f placementMin;                // the minimum of the last load (y less the -Y shift)
+  Vec3f loadMin;                     // the minimum of the last load's facets
   Vec3f placeOffset;                 // added to every coordinate by the slicer
   bool placed = false;               // support-file P: no placement offset
   bool placementPending = false;     // the first modelBox after a load places
@@ -58,6 +59,9 @@ struct Box {
 // (lowest corner at 10, 10, 0.35 mm) unless the support file said P. Also
 // sets the width code.
 Box modelBox(ColouredModel& m);
+
+// The lowest corner of the placed model in the build room (mm).
+Vec3f placedMinimum(const ColouredModel& m);
 
 // The raster configuration byte for a model x size in mm.
 int widthCodeFor(double xMm);

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "platform/format.h"
-#include "slicer/job_writer.h"
+#include "slicer/app_job.h"
 #include "slicer/model_names.h"
 #include "slicer/slice_calls.h"
 #include "slicer/slicer_app.h"

@@ -27,6 +27,25 @@ struct SliceValues {
   int traceLevel = 1;
 };
 
+// The range a slicing value may take where it enters (command line, set-up
+// file, edit boxes, slice calls); anything outside is refused with a message,
+// so no arithmetic on these values can overflow.
+struct IntRange {
+  int lo, hi;
+  bool holds(long long v) const { return v >= lo && v <= hi; }
+};
+inline constexpr IntRange kDropsRange{0, 1000};             // wpix, spix: drops per 64 dots
+inline constexpr IntRange kColourWeightRange{0, 1000};      // -C: percent
+inline constexpr IntRange kLayerMicronsRange{1, 10000};     // -L
+inline constexpr IntRange kSkinMicronsRange{0, 100000};     // -D, -U
+inline constexpr IntRange kColourCodeRange{0, 0xFFFF};      // -E: the low 15 bits are the colour
+inline constexpr IntRange kYShiftRange{-1000, 1000};        // -Y: mm
+inline constexpr IntRange kInstanceRange{0, 0x7FFFFFFF};    // -I: only names the ready event
+inline constexpr IntRange kStepRange{1, 1000};              // -M, edit boxes: dots
+inline constexpr IntRange kCopiesRange{1, 2400};            // copies in x or y
+inline constexpr IntRange kModelDotsRange{1, 2400};         // a copy's width in dots
+inline constexpr IntRange kModelRowsRange{1, 32767};        // a copy's rows
+
 // The smallest step of the colour computation; smaller values become 1.
 inline int validStep(long long v) { return v < 1 ? 1 : v > 1000000 ? 1000000 : int(v); }
 

@@ -13,6 +13,9 @@
 #include "platform/fingerprint.h"
 #include "platform/format.h"
 #include "slicer/command_line.h"
+#include "slicer/dots.h"
+#include "slicer/input_file.h"
+#include "slicer/layer_slicer.h"
 #include "slicer/model_names.h"
 #include "slicer/setup_file.h"
 #include "slicer/stl_loader.h"
@@ -71,10 +74,33 @@ std::string SlicerApp::firstArgument() const {
   return st_.args[0];
 }
 
-std::optional<int> SlicerApp::intOption(char letter, const std::string& value) {
+void SlicerApp::badOption(const std::string& text) {
+  badOptions_.push_back(text);
+  tellOperator(text);
+}
+
+std::optional<int> SlicerApp::intOption(char letter, const std::string& value, IntRange range) {
   auto v = decimalValue(value);
-  if (!v) ui_.logLine(plat::format("option -%c: \"%s\" is not a whole number, ignored", letter, value));
+  if (!v) {
+    badOption(plat::format("option -%c: \"%s\" is not a whole number, ignored", letter, value));
+  } else if (!range.holds(*v)) {
+    badOption(plat::format("option -%c: %d is outside %d..%d, ignored", letter, *v, range.lo, range.hi));
+    v.reset();
+  }
   return v;
+}
+
+std::vector<std::string> SlicerApp::inputFiles() const {
+  std::vector<std::string> in;
+  const std::string& m = st_.modelName;
+  if (!m.empty()) {
+    const bool job = endsWith(m, ".p3d");
+    in.push_back(job || st_.bmpMode ? m : stlFileName(m));
+    if (!job) in.push_back(supportFileName(m));
+  }
+  if (!st_.colourCubeFile.empty()) in.push_back(st_.colourCubeFile);
+  in.push_back(st_.workFolder + "/ngsetup.txt");
+  return in;
 }
 
 void SlicerApp::formCreate(std::vector<std::string> args, const std::string& currentDir) {
@@ -110,7 +136,7 @@ void SlicerApp::applyStartOption(const std::string& arg) {
       st_.commandLineJob = true;
       break;
     case 'I':
-      if (auto n = intOption('I', o->value)) st_.instanceNumber = *n;
+      if (auto n = intOption('I', o->value, kInstanceRange)) st_.instanceNumber = *n;
       break;
     case 'K':
       st_.outputName = pathValue(o->value);
@@ -129,29 +155,31 @@ void SlicerApp::applyStartOption(const std::string& arg) {
       }
       break;
     case 'Y':
-      if (auto n = intOption('Y', o->value)) v.yShift = *n;
+      if (auto n = intOption('Y', o->value, kYShiftRange)) v.yShift = *n;
       break;
     case 'L':
-      if (auto n = intOption('L', o->value)) {
+      if (auto n = intOption('L', o->value, kLayerMicronsRange)) {
         st_.layerbox = plat::format("%.2f", *n / 1000.0);
         st_.layerMm = *n / 1000.0;
       }
       break;
     case 'E':
-      if (auto n = intOption('E', o->value)) v.defaultColour = *n & 0x7FFF;
+      if (auto n = intOption('E', o->value, kColourCodeRange)) v.defaultColour = *n & 0x7FFF;
       break;
     case 'D':
-      if (auto n = intOption('D', o->value)) v.skinDepth = *n / 1000.0;
+      if (auto n = intOption('D', o->value, kSkinMicronsRange)) v.skinDepth = *n / 1000.0;
       break;
     case 'J':
       st_.exportSlices = true;
       break;
     case 'U':
-      if (auto n = intOption('U', o->value)) v.surfaceClear = *n / 1000.0;
+      if (auto n = intOption('U', o->value, kSkinMicronsRange)) v.surfaceClear = *n / 1000.0;
       break;
     case 'R':
       st_.colourCubeFile = pathValue(o->value);
-      stages_.loadColourCube(*this, st_.colourCubeFile);
+      // The host's fingerprint holds the cube file: a job made without it
+      // would be taken for one made with it.
+      if (!stages_.loadColourCube(*this, st_.colourCubeFile)) badOptions_.push_back("option -R: " + st_.colourCubeFile);
       break;
     default:
       break;
@@ -164,19 +192,19 @@ void SlicerApp::applyBatchOption(const std::string& arg) {
   SliceValues& v = st_.values;
   switch (o->letter) {
     case 'M':
-      if (intOption('M', o->value)) {
+      if (intOption('M', o->value, kStepRange)) {
         taggedEditChanged(4, o->value);  // Edit1: minstepx
         taggedEditChanged(1, o->value);  // Edit2: minstepy
       }
       break;
     case 'W':
-      if (auto n = intOption('W', o->value)) v.wpix = *n;
+      if (auto n = intOption('W', o->value, kDropsRange)) v.wpix = *n;
       break;
     case 'S':
-      if (auto n = intOption('S', o->value)) v.spix = *n;
+      if (auto n = intOption('S', o->value, kDropsRange)) v.spix = *n;
       break;
     case 'C':
-      if (auto n = intOption('C', o->value)) v.colourFactor = *n * 0.01;
+      if (auto n = intOption('C', o->value, kColourWeightRange)) v.colourFactor = *n * 0.01;
       break;
     default:
       break;
@@ -201,7 +229,13 @@ void SlicerApp::doparamTimer() {
     return;
   }
   st_.batchJob = true;
-  if (ready) {
+  if (!badOptions_.empty()) {
+    // A job made with other values than the command line asks for would
+    // carry the fingerprint of the values asked for.
+    tellOperator(plat::format("%zu option value(s) refused: no job written", badOptions_.size()));
+    exitStatus_ = kExitBadOption;
+    invalidateOutput();
+  } else if (ready) {
     const JobOutcome o = writeJob();
     if (o == JobOutcome::NotWritten) {
       exitStatus_ = kExitNoJob;
@@ -223,11 +257,15 @@ void SlicerApp::doparamTimer() {
 void SlicerApp::invalidateOutput() {
   if (st_.outputName.empty() && st_.modelName.empty()) return;
   const std::string out = jobOutputName(st_.modelName, st_.outputName);
-  // A .p3d job given as the model is never overwritten by its own mark.
-  struct stat a {}, b {};
-  if (stat(localPath(out).c_str(), &a) == 0 && stat(localPath(st_.modelName).c_str(), &b) == 0 &&
-      a.st_dev == b.st_dev && a.st_ino == b.st_ino)
-    return;
+  // An input (the model, a .p3d job given as the model, the support file)
+  // is never overwritten by the mark.
+  struct stat a {};
+  if (stat(localPath(out).c_str(), &a) == 0) {
+    for (const auto& in : inputFiles()) {
+      struct stat b {};
+      if (stat(localPath(in).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return;
+    }
+  }
   std::ofstream f(localPath(out), std::ios::binary | std::ios::trunc);
   if (!(f << "   ") || !f.flush())
     ui_.logLine(plat::format("cannot write %s: %s", out, std::string(std::strerror(errno))));
@@ -333,8 +371,11 @@ bool SlicerApp::prepareModel(bool useFirstArgument) {
       refresh();
       return false;
     }
+    if (!applyBox(*box)) {
+      refresh();
+      return false;
+    }
     st_.prvbutVisible = true;
-    applyBox(*box);
   }
   st_.dcopies = std::to_string(st_.values.copiesX * st_.values.copiesY);
   st_.prepared = true;
@@ -345,14 +386,14 @@ bool SlicerApp::prepareModel(bool useFirstArgument) {
 bool SlicerApp::loadModel() {
   std::string name = st_.modelName;
   if (!st_.args.empty() && st_.args[0] == "@") {
-    std::ifstream in(kTraceBatchFile);
-    std::string line;
-    if (!in || !std::getline(in, line)) {
-      st_.rdlabel = plat::format("cannot read %s", kTraceBatchFile);
+    std::string error;
+    auto text = readInputFile(kTraceBatchFile, "the batch file", kMaxSmallTextBytes, error);
+    if (!text || text->empty()) {
+      st_.rdlabel = text ? plat::format("cannot read the batch file %s: it is empty", kTraceBatchFile) : error;
       tellOperator(st_.rdlabel);
       return false;
     }
-    name = modelNameFromTraceLine(line);
+    name = modelNameFromTraceLine(text->substr(0, text->find('\n')));
   }
   if (name.empty()) {
     st_.rdlabel = "no model given";
@@ -372,6 +413,13 @@ bool SlicerApp::loadModel() {
 }
 
 bool SlicerApp::applyBox(const Box& b) {
+  if (!st_.bmpMode && b.z > kBuildRoomHeightMm) {
+    // One stray point far above the model would make hours of empty layers.
+    st_.rdlabel = plat::format("%s reaches %.1f mm high, above the build room's %g mm: it is not sliced",
+                               st_.modelName, b.z, kBuildRoomHeightMm);
+    tellOperator(st_.rdlabel);
+    return false;
+  }
   st_.boxX = b.x;
   st_.boxY = b.y;
   st_.boxZ = b.z;
@@ -380,13 +428,32 @@ bool SlicerApp::applyBox(const Box& b) {
   st_.boxZMicrons = clampedInt(std::nearbyint(b.z * 1000));
   st_.rdlabel = plat::format("bbox = %.1f X %.1f X %.1f mm", b.x - 10, b.y - 10, b.z);
   st_.zend = plat::format("%.2f", b.z);
-  st_.copiesLimitX = clampedInt(std::trunc(190 / (b.x == 0 ? 1e-10 : b.x)));
-  st_.copiesLimitY = clampedInt(std::trunc(275 / (b.y == 0 ? 1e-10 : b.y)));
+  // More copies than the raster has dots or rows could never be printed.
+  st_.copiesLimitX = std::clamp(clampedInt(std::trunc(190 / (b.x == 0 ? 1e-10 : b.x))), 0, kCopiesRange.hi);
+  st_.copiesLimitY = std::clamp(clampedInt(std::trunc(275 / (b.y == 0 ? 1e-10 : b.y))), 0, kCopiesRange.hi);
   st_.values.modelWidthDots = clampedInt(std::nearbyint(b.x * 300 / 25.4));
   st_.values.modelRows = clampedInt(std::nearbyint(b.y * 300 / 25.4 + 24));
   st_.values.copiesX = st_.values.copiesY = 1;
   st_.zstart = "0.0";
+  if (!st_.bmpMode) reportRasterEdges(b);
   return true;
+}
+
+// The raster holds dots 0 to 2400 across and rows 0 to 3484: what lies
+// beyond is cut off, and below z = 0 nothing is sliced.
+void SlicerApp::reportRasterEdges(const Box& b) {
+  const Vec3f lo = placedMinimum(model_);
+  const double xMin = -10 / kDotsPerMm, xMax = (LayerSlicer::kRasterDots - 10) / kDotsPerMm;
+  const double yMin = dotToY(0), yMax = dotToY(LayerSlicer::kRows - 1);
+  std::string cut;
+  if (lo.x < xMin || b.x > xMax)
+    cut += plat::format(" x %.1f to %.1f mm (the raster holds %.1f to %.1f mm);", double(lo.x), b.x, xMin, xMax);
+  if (lo.y < yMin || b.y > yMax)
+    cut += plat::format(" y %.1f to %.1f mm (the raster holds %.1f to %.1f mm);", double(lo.y), b.y, yMin, yMax);
+  if (lo.z < 0) cut += plat::format(" z from %.1f mm (layers start at 0);", double(lo.z));
+  if (cut.empty()) return;
+  cut.pop_back();
+  ui_.logLine(plat::format("%s is cut at the raster's edge, only what lies within is sliced:%s", st_.modelName, cut));
 }
 
 void SlicerApp::rhinoWaitTimer() {

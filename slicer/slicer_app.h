@@ -22,6 +22,7 @@ enum ExitStatus {
   kExitModelFailed = 1,  // the model (or the -V file) could not be read
   kExitNoJob = 2,        // a batch run wrote no job
   kExitIncomplete = 3,   // the job was stopped or aborted (no fingerprint)
+  kExitBadOption = 4,    // a batch run with an option value that was refused
 };
 
 class SlicerApp {
@@ -92,13 +93,19 @@ class SlicerApp {
   // The model argument of the command line: the first argument unless it is
   // an option; empty when there is none.
   std::string firstArgument() const;
+  // The files a job is made from: the model (or the job to copy), its
+  // support file, the colour cube and "ngsetup.txt". A job's output is never
+  // written over any of them.
+  std::vector<std::string> inputFiles() const;
 
  private:
   void applyStartOption(const std::string& arg);
   void applyBatchOption(const std::string& arg);
-  std::optional<int> intOption(char letter, const std::string& value);
+  std::optional<int> intOption(char letter, const std::string& value, IntRange range);
+  void badOption(const std::string& text);
   bool loadModel();
   bool applyBox(const Box& b);
+  void reportRasterEdges(const Box& b);
   void invalidateOutput();
   void rhinoWaitTimer();
 
@@ -111,6 +118,9 @@ class SlicerApp {
   std::unique_ptr<plat::NamedEvent> readyEvent_;
   bool unattended_ = false;
   int exitStatus_ = kExitOk;
+  // Option values refused by the start or the batch pass: a batch run with
+  // any of them writes no job.
+  std::vector<std::string> badOptions_;
 };
 
 // The window colour of a 15-bit colour: each 5-bit channel times 8.

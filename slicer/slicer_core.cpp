@@ -1,7 +1,7 @@
 #include "slicer/slicer_core.h"
 
 #include "platform/format.h"
-#include "slicer/job_writer.h"
+#include "slicer/app_job.h"
 #include "slicer/pov_import.h"
 #include "slicer/slice_pipeline.h"
 #include "slicer/slicer_app.h"
@@ -12,10 +12,14 @@ SlicerCore::SlicerCore(int workers) : workers_(workers) {}
 
 int SlicerCore::workers() const { return workers_ > 0 ? workers_ : PagePipeline::defaultWorkers(); }
 
-void SlicerCore::loadColourCube(SlicerApp& app, const std::string& file) {
+bool SlicerCore::loadColourCube(SlicerApp& app, const std::string& file) {
   std::string error;
-  if (auto c = readColourCube(file, error)) cube_ = *c;
-  else app.tellOperator(error + "; the colour cube stays as it was");
+  if (auto c = readColourCube(file, error)) {
+    cube_ = *c;
+    return true;
+  }
+  app.tellOperator(error + "; the colour cube stays as it was");
+  return false;
 }
 
 JobOutcome SlicerCore::writeJob(SlicerApp& app) { return lt::writeJob(app, *this); }

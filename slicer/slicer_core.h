@@ -21,7 +21,7 @@ class SlicerCore : public SlicerStages {
   explicit SlicerCore(int workers = 0);
 
   void modelLoaded(SlicerApp&) override { calls_.forget(); }
-  void loadColourCube(SlicerApp& app, const std::string& file) override;
+  bool loadColourCube(SlicerApp& app, const std::string& file) override;
   bool convertPov(SlicerApp& app, const std::string& povName, const std::string& stlName) override;
   std::optional<Box> bitmapModelBox(SlicerApp& app) override;
   JobOutcome writeJob(SlicerApp& app) override;

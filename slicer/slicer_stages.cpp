@@ -6,8 +6,9 @@
 
 namespace lt {
 
-void SlicerStages::loadColourCube(SlicerApp& app, const std::string& file) {
+bool SlicerStages::loadColourCube(SlicerApp& app, const std::string& file) {
   app.tellOperator(plat::format("colour cube files cannot be read by this build: %s not loaded", file));
+  return false;
 }
 
 bool SlicerStages::convertPov(SlicerApp& app, const std::string& povName, const std::string&) {

@@ -25,8 +25,9 @@ class SlicerStages {
   virtual ~SlicerStages() = default;
   // After every successful STL load: build the colour tables.
   virtual void modelLoaded(SlicerApp&) {}
-  // -R: the colour cube file.
-  virtual void loadColourCube(SlicerApp& app, const std::string& file);
+  // -R: the colour cube file; false (the operator told why) when it was not
+  // loaded.
+  virtual bool loadColourCube(SlicerApp& app, const std::string& file);
   // A POV mesh to a coloured STL; false when nothing was converted.
   virtual bool convertPov(SlicerApp& app, const std::string& povName, const std::string& stlName);
   // The size of a bitmap-layer model (mm).

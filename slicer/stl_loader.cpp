@@ -1,15 +1,13 @@
 #include "slicer/stl_loader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <fstream>
 
 #include "platform/fingerprint.h"
 #include "platform/format.h"
+#include "slicer/input_file.h"
 #include "slicer/model_names.h"
 #include "slicer/support_file.h"
 
@@ -47,6 +45,7 @@ void resetModelState(SliceValues& values, ColouredModel& m) {
   m.boxMin = {9.99e9f, 9.99e9f, 9.99e9f};
   m.boxMax = {-9.99e9f, -9.99e9f, -9.99e9f};
   m.placementMin = {};
+  m.loadMin = {};
   m.placeOffset = {};
   m.placed = false;
   m.placementPending = false;
@@ -58,8 +57,24 @@ void resetModelState(SliceValues& values, ColouredModel& m) {
   values.modelRows = 32767;
 }
 
-void measure(ColouredModel& m) {
-  for (auto& f : m.facets) {
+// The extents of the model; false with `error` when a coordinate is not a
+// number or lies beyond what the slicer's arithmetic takes.
+bool measure(ColouredModel& m, std::size_t fileFacets, const std::string& stl, std::string& error) {
+  for (std::size_t i = 0; i < m.facets.size(); ++i) {
+    auto& f = m.facets[i];
+    for (const auto& v : f.v) {
+      if (std::fabs(v.x) <= kMaxCoordinateMm && std::fabs(v.y) <= kMaxCoordinateMm &&
+          std::fabs(v.z) <= kMaxCoordinateMm)
+        continue;
+      const std::string which = i < fileFacets ? plat::format("facet %zu", i + 1)
+                                               : plat::format("support block facet %zu", i + 1 - fileFacets);
+      if (std::isnan(v.x) || std::isnan(v.y) || std::isnan(v.z))
+        error = plat::format("%s: %s has a vertex coordinate that is not a number", stl, which);
+      else  // x is mirrored from loading on: the message gives the file's x.
+        error = plat::format("%s: %s has a vertex at (%g, %g, %g) mm, outside the %g mm that a model may reach", stl,
+                             which, -double(v.x), double(v.y), double(v.z), kMaxCoordinateMm);
+      return false;
+    }
     f.zTop = std::max({f.v[0].z, f.v[1].z, f.v[2].z});
     f.zBottom = std::min({f.v[0].z, f.v[1].z, f.v[2].z});
     for (const auto& v : f.v) {
@@ -67,6 +82,16 @@ void measure(ColouredModel& m) {
       m.boxMax = {std::max(m.boxMax.x, v.x), std::max(m.boxMax.y, v.y), std::max(m.boxMax.z, v.z)};
     }
   }
+  return true;
+}
+
+// Whether a stored normal agrees with the facet's vertex order (counter-
+// clockwise seen from outside): 1 agrees, -1 disagrees, 0 cannot tell.
+int normalAgreement(const Vec3f& n, const Vec3f v[3]) {
+  const double ax = v[1].x - v[0].x, ay = v[1].y - v[0].y, az = v[1].z - v[0].z;
+  const double bx = v[2].x - v[0].x, by = v[2].y - v[0].y, bz = v[2].z - v[0].z;
+  const double d = n.x * (ay * bz - az * by) + n.y * (az * bx - ax * bz) + n.z * (ax * by - ay * bx);
+  return d > 0 ? 1 : d < 0 ? -1 : 0;
 }
 
 // Stable, and a strict order even when a corrupt file holds NaN heights
@@ -105,27 +130,15 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
   LoadResult res;
   resetModelState(values, m);
   const std::string stl = stlFileName(modelName);
-  const std::string path = localPath(stl);
   m.sourcePath = stl;
 
-  struct stat st {};
-  if (stat(path.c_str(), &st) != 0) {
-    res.error = plat::format("cannot read the model %s: %s", stl, std::string(std::strerror(errno)));
+  InputFile in;
+  if (!in.open(stl, "the model", kMaxModelBytes)) {
+    res.error = in.error();
     return res;
   }
-  if (!S_ISREG(st.st_mode)) {
-    res.error = plat::format("cannot read the model %s: not a file", stl);
-    return res;
-  }
-  errno = 0;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    const int e = errno;
-    res.error = plat::format("cannot read the model %s: %s", stl, std::string(e ? std::strerror(e) : "open failed"));
-    return res;
-  }
-  const long long size = st.st_size;
-  if (size < 84 || (size - 84) % 50 != 0) {
+  const long long size = in.size();
+  if (size < 84) {
     res.error = plat::format("%s is not a binary STL: its %lld bytes are not 84 + 50 x n", stl, size);
     return res;
   }
@@ -134,26 +147,40 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
     res.error = plat::format("%s holds no facets", stl);
     return res;
   }
+  // A few bytes after the last whole facet (a writer that padded the file,
+  // a transfer that added a line end) cost nothing: every facet is read.
+  if (const long long tail = (size - 84) % 50; tail != 0)
+    res.notes.push_back(plat::format("%s: the %lld bytes after its last whole facet (%zu) are not a facet and were "
+                                     "not read",
+                                     stl, tail, total));
   m.modelSize = std::int32_t(size);
-  m.modelDateCode = plat::dateCodeOf(st.st_mtime);
+  m.modelDateCode = plat::dateCodeOf(in.modified());
 
   unsigned char head[84];
-  if (!in.read(reinterpret_cast<char*>(head), 84)) {
-    res.error = plat::format("cannot read the model %s", stl);
+  if (in.read(head, 84) != 84) {
+    res.error = in.error().empty() ? plat::format("cannot read the model %s: it ends in its head", stl) : in.error();
     return res;
   }
   m.headerColour = headerColourOf(head, m.headerDefault);
 
   const std::string sup = supportFileName(modelName);
-  applySupportFile(sup, 0, values, m, res.notes);
+  std::string supportError;
+  if (applySupportFile(sup, 0, values, m, res.notes, supportError) == SupportFileRead::Failed) {
+    res.error = supportError;
+    return res;
+  }
 
   m.facets.reserve(total);
   std::vector<unsigned char> buf(kFacetsPerRead * kFacetBytes);
-  std::size_t done = 0;
+  std::size_t done = 0, against = 0, told = 0;
   while (done < total) {
     const std::size_t n = std::min(kFacetsPerRead, total - done);
-    if (!in.read(reinterpret_cast<char*>(buf.data()), std::streamsize(n * kFacetBytes))) {
-      res.error = plat::format("cannot read the model %s: it ends after %zu of %zu facets", stl, done, total);
+    const long long want = static_cast<long long>(n * kFacetBytes);
+    const long long got = in.read(buf.data(), std::size_t(want));
+    if (got != want) {
+      res.error = got < 0 ? in.error()
+                          : plat::format("cannot read the model %s: it ends after %zu of %zu facets", stl,
+                                         done + std::size_t(got) / kFacetBytes, total);
       m.facets.clear();
       return res;
     }
@@ -162,7 +189,15 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
       FacetRecord f;
       Vec3f normal = readVec(p);
       for (int k = 0; k < 3; ++k) f.v[k] = readVec(p + 12 + 12 * k);
-      if (normal.x == 0 && normal.y == 0 && normal.z == 0) normal = normalFromVertices(f.v);
+      const bool stored = std::isfinite(normal.x) && std::isfinite(normal.y) && std::isfinite(normal.z) &&
+                          !(normal.x == 0 && normal.y == 0 && normal.z == 0);
+      if (stored) {
+        const int a = normalAgreement(normal, f.v);
+        told += a != 0;
+        against += a < 0;
+      } else {
+        normal = normalFromVertices(f.v);
+      }
       f.normal = {-normal.x, normal.y, normal.z};
       for (auto& v : f.v) v.x = -v.x;
       std::uint16_t attr;
@@ -172,9 +207,25 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
       if (++done % 512 == 0 && progress) progress(int(done * 100 / total));
     }
   }
+  // Inside and outside are told by the stored normals: when most of them
+  // point against their facets' vertex order, the model is likely turned
+  // inside out and slices hollow or empty.
+  if (2 * against > told)
+    res.notes.push_back(plat::format("%s: %zu of %zu stored facet normals point against their vertex order (into "
+                                     "the model?): it may slice hollow or empty",
+                                     stl, against, told));
 
-  applySupportFile(sup, 1, values, m, res.notes);
-  measure(m);
+  const std::size_t fileFacets = m.facets.size();
+  if (applySupportFile(sup, 1, values, m, res.notes, supportError) == SupportFileRead::Failed) {
+    res.error = supportError;
+    m.facets.clear();
+    return res;
+  }
+  if (!measure(m, fileFacets, stl, res.error)) {
+    m.facets.clear();
+    return res;
+  }
+  m.loadMin = m.boxMin;
   m.boxMin.y -= float(values.yShift);
   std::stable_sort(m.facets.begin(), m.facets.end(), lowerBottom);
 

@@ -10,10 +10,15 @@
 
 namespace lt {
 
+// No coordinate of a model, after its support file, may lie further out:
+// beyond it a float no longer holds a dot's width, and the build room is
+// far smaller.
+constexpr double kMaxCoordinateMm = 1e6;
+
 struct LoadResult {
   bool ok = false;
   std::string error;               // for the operator, when !ok
-  std::vector<std::string> notes;  // support-file lines that were ignored
+  std::vector<std::string> notes;  // warnings: ignored support-file lines, a tail, turned normals
 };
 
 using ProgressFn = std::function<void(int percent)>;
@@ -22,8 +27,10 @@ using ProgressFn = std::function<void(int percent)>;
 // into `model`, replacing what it held. The model's facets end up mirrored in
 // x, sorted by zBottom, with their palette indices; the extents, the
 // placement minimum and the fingerprint inputs are set. A file that does not
-// open or whose length is not 84 + 50 n bytes, or that holds no facet, is
-// refused with a message.
+// open, is not a regular file, is shorter than its head or holds no whole
+// facet is refused with a message, as is a vertex that is not a number or
+// lies beyond kMaxCoordinateMm; bytes after the last whole facet are left
+// with a note.
 LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, ColouredModel& model,
                            const ProgressFn& progress);
 

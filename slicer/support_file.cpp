@@ -2,10 +2,10 @@
 
 #include <charconv>
 #include <cmath>
-#include <fstream>
 
 #include "platform/format.h"
 #include "slicer/dots.h"
+#include "slicer/input_file.h"
 #include "slicer/model_names.h"
 
 namespace lt {
@@ -135,13 +135,19 @@ void applySupportLine(std::string line, int pass, SliceValues& values, ColouredM
   }
 }
 
-bool applySupportFile(const std::string& path, int pass, SliceValues& values, ColouredModel& model,
-                      std::vector<std::string>& notes) {
-  std::ifstream in(localPath(path), std::ios::binary);
-  if (!in) return false;
-  std::string line;
-  while (std::getline(in, line)) applySupportLine(line, pass, values, model, notes);
-  return true;
+SupportFileRead applySupportFile(const std::string& path, int pass, SliceValues& values, ColouredModel& model,
+                                 std::vector<std::string>& notes, std::string& error) {
+  bool missing = false;
+  auto text = readInputFile(path, "the support file", kMaxSupportBytes, error, &missing);
+  if (!text) return missing ? SupportFileRead::Missing : SupportFileRead::Failed;
+  std::size_t at = 0;
+  while (at < text->size()) {
+    std::size_t end = text->find('\n', at);
+    if (end == std::string::npos) end = text->size();
+    applySupportLine(text->substr(at, std::min<std::size_t>(end - at, 82)), pass, values, model, notes);
+    at = end + 1;
+  }
+  return SupportFileRead::Applied;
 }
 
 }  // namespace lt

@@ -19,8 +19,12 @@ std::vector<double> supportNumbers(const std::string& line, std::size_t from, in
 void applySupportLine(std::string line, int pass, SliceValues& values, ColouredModel& model,
                       std::vector<std::string>& notes);
 
-// Every line of the file; false when it does not open (which is no error).
-bool applySupportFile(const std::string& path, int pass, SliceValues& values, ColouredModel& model,
-                      std::vector<std::string>& notes);
+enum class SupportFileRead { Applied, Missing, Failed };
+
+// Every line of the file. A missing file is no error (Missing); one that
+// cannot be read (not a regular file, too large, a read error) is Failed
+// with `error`.
+SupportFileRead applySupportFile(const std::string& path, int pass, SliceValues& values, ColouredModel& model,
+                                 std::vector<std::string>& notes, std::string& error);
 
 }  // namespace lt

@@ -18,6 +18,7 @@
 #include "p3d_decode.h"
 #include "platform/clock.h"
 #include "platform/fingerprint.h"
+#include "slicer/app_job.h"
 #include "slicer/dots.h"
 #include "slicer/job_format.h"
 #include "slicer/printer_port.h"
@@ -242,7 +243,7 @@ TEST(JobWriter, StartBlockOnlyWithPowderStart) {
 }
 
 // A .p3d given as the model is copied as it is and gets a fingerprint of
-// its own, also when it is copied onto itself.
+// its own.
 TEST(JobWriter, JobsAreCopied) {
   ScratchDir dir;
   const std::string old = "layers\r\n" + std::string(1000, 'x') + "0123ABCD\r\n";
@@ -254,12 +255,59 @@ TEST(JobWriter, JobsAreCopied) {
   const std::string copy = readFile(dir / "copy.p3d");
   ASSERT_EQ(copy.size(), old.size() + 10);
   EXPECT_EQ(copy.substr(0, old.size()), old);
+}
 
-  SlicerRun self(dir);
-  self.app.formCreate({"-F" + (dir / "job.p3d"), "-I" + std::to_string(100000 + getpid())}, dir.path());
-  self.runBatch();
-  EXPECT_EQ(readFile(dir / "job.p3d").substr(0, old.size()), old);
-  EXPECT_EQ(readFile(dir / "job.p3d").size(), old.size() + 10);
+// The host asks for a job in its work folder to be "copied" onto itself:
+// it is used as it stands, by whatever name it is given. Nothing is
+// written, so nothing can be lost, and the fingerprint stays the one line
+// the host looks for.
+TEST(JobWriter, AJobThatIsItsOwnOutputIsUsedInPlace) {
+  ScratchDir dir;
+  const std::string old = "layers\r\n" + std::string(1000, 'x') + "0123ABCD\r\n";
+  writeFile(dir / "job.p3d", old);
+  struct stat before {};
+  ASSERT_EQ(stat((dir / "job.p3d").c_str(), &before), 0);
+  for (const std::string& out : {std::string(), dir / "./job.p3d"}) {
+    SCOPED_TRACE(out.empty() ? "no -K" : out);
+    SlicerRun r(dir);
+    std::vector<std::string> args{"-F" + (dir / "job.p3d"), "-I" + std::to_string(100000 + getpid())};
+    if (!out.empty()) args.push_back("-K" + out);
+    r.app.formCreate(args, dir.path());
+    r.runBatch();
+    EXPECT_EQ(r.app.exitStatus(), kExitOk);
+    EXPECT_EQ(readFile(dir / "job.p3d"), old);
+    struct stat after {};
+    ASSERT_EQ(stat((dir / "job.p3d").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);  // the same file, never replaced
+    EXPECT_TRUE(r.ui.logHas("is its own output"));
+    EXPECT_EQ(r.app.state().rdlabel.rfind("** READY", 0), 0u);
+  }
+}
+
+// -K naming the model (or its support file) would overwrite it: refused,
+// and the model stays as it was.
+TEST(JobWriter, AnOutputThatIsAnInputIsRefused) {
+  ScratchDir dir;
+  const std::string model = stlBytes(cube(0, 1, {kWhite}));
+  writeFile(dir / "cube.stl", model);
+  writeFile(dir / "cube.sup", "C 1 0 0\n");
+  ASSERT_EQ(link((dir / "cube.stl").c_str(), (dir / "alias.p3d").c_str()), 0);
+  for (const std::string& out : {dir / "cube.stl", dir / "alias.p3d", dir / "cube.sup"}) {
+    SCOPED_TRACE(out);
+    SlicerRun r(dir);
+    r.start(dir / "cube.stl", out);
+    r.runBatch();
+    EXPECT_EQ(r.app.exitStatus(), kExitNoJob);
+    EXPECT_TRUE(r.ui.logHas("is the input"));
+    EXPECT_EQ(readFile(dir / "cube.stl"), model);
+    EXPECT_EQ(readFile(dir / "cube.sup"), "C 1 0 0\n");
+  }
+  // Without -K on a model named without its extension, the job is cube.p3d.
+  SlicerRun r(dir);
+  r.start(dir / "cube", dir / "cube.stl");
+  r.runBatch();
+  EXPECT_EQ(r.app.exitStatus(), kExitNoJob);
+  EXPECT_EQ(readFile(dir / "cube.stl"), model);
 }
 
 // A job that could not be written whole is not called complete.

@@ -105,7 +105,7 @@ TEST_F(SlicerAppTest, SetupFileIsReadAtStartNotDuringTheJob) {
 }
 
 TEST_F(SlicerAppTest, UnreadableModelStillSignalsAndLeavesNoUsableJob) {
-  writeFile(dir / "short.stl", stlBytes(cube(0, 1, {kRed})).substr(0, 200));
+  writeFile(dir / "short.stl", stlBytes(cube(0, 1, {kRed})).substr(0, 60));
   struct Case {
     std::string model, words;
   } cases[] = {{"missing.stl", "cannot read the model"}, {"short.stl", "not 84 + 50 x n"}};

@@ -212,21 +212,28 @@ TEST(StlLoader, SingleWhiteModel) {
 
 TEST(StlLoader, UnreadableFilesAreRefusedWithAMessage) {
   ScratchDir dir;
-  const std::string good = stlBytes(cube(0, 1, {kRed}));
-  writeFile(dir / "short.stl", good.substr(0, good.size() - 3));
-  writeFile(dir / "long.stl", good + "x");
   writeFile(dir / "tiny.stl", "solid x");
   writeFile(dir / "empty.stl", stlBytes({}));
+  writeFile(dir / "tail-only.stl", stlBytes({}) + std::string(30, 'x'));
   mkdir((dir / "folder.stl").c_str(), 0700);
+  ASSERT_EQ(mkfifo((dir / "pipe.stl").c_str(), 0600), 0);  // never written: reading it would wait for ever
+  std::vector<Tri> bad = cube(0, 1, {kRed});
+  bad[5].v[1][2] = std::nanf("");
+  writeFile(dir / "nan.stl", stlBytes(bad));
+  bad = cube(0, 1, {kRed});
+  bad[3].v[0][1] = 3.6e8f;  // overflowed the page length
+  writeFile(dir / "far.stl", stlBytes(bad));
   struct Case {
     std::string name, words;
   } cases[] = {
       {"missing.stl", "cannot read the model"},
-      {"folder.stl", "not a file"},
-      {"short.stl", "not 84 + 50 x n"},
-      {"long.stl", "not 84 + 50 x n"},
+      {"folder.stl", "it is a folder"},
+      {"pipe.stl", "not a regular file"},
       {"tiny.stl", "not 84 + 50 x n"},
       {"empty.stl", "holds no facets"},
+      {"tail-only.stl", "holds no facets"},
+      {"nan.stl", "facet 6 has a vertex coordinate that is not a number"},
+      {"far.stl", "facet 4 has a vertex at (1, 3.6e+08, 0) mm, outside the 1e+06 mm"},
   };
   for (const auto& c : cases) {
     Loaded l = load(dir / c.name);
@@ -234,6 +241,66 @@ TEST(StlLoader, UnreadableFilesAreRefusedWithAMessage) {
     EXPECT_NE(l.result.error.find(c.words), std::string::npos) << l.result.error;
     EXPECT_NE(l.result.error.find(c.name), std::string::npos) << l.result.error;
     EXPECT_TRUE(l.model.facets.empty());
+  }
+}
+
+// Bytes after the last whole facet lose nothing: every whole facet is read
+// and the tail is named.
+TEST(StlLoader, BytesAfterTheLastWholeFacetAreLeftWithANote) {
+  ScratchDir dir;
+  const std::string good = stlBytes(cube(0, 1, {kRed}));
+  writeFile(dir / "good.stl", good);
+  writeFile(dir / "long.stl", good + "\r\n");
+  writeFile(dir / "cut.stl", good.substr(0, good.size() - 3));
+  const Loaded whole = load(dir / "good.stl");
+  ASSERT_TRUE(whole.result.ok) << whole.result.error;
+  struct Case {
+    std::string name;
+    std::size_t facets;
+    std::string note;
+  } cases[] = {{"long.stl", 12, "the 2 bytes after its last whole facet (12)"},
+               {"cut.stl", 11, "the 47 bytes after its last whole facet (11)"}};
+  for (const auto& c : cases) {
+    const Loaded l = load(dir / c.name);
+    ASSERT_TRUE(l.result.ok) << l.result.error;
+    ASSERT_EQ(l.model.facets.size(), c.facets) << c.name;
+    ASSERT_EQ(l.result.notes.size(), 1u) << c.name;
+    EXPECT_NE(l.result.notes[0].find(c.note), std::string::npos) << l.result.notes[0];
+    EXPECT_NE(l.result.notes[0].find(c.name), std::string::npos) << l.result.notes[0];
+    EXPECT_EQ(l.model.modelSize, std::int32_t(good.size() + (c.facets == 12 ? 2 : -3)));
+  }
+  // The whole facets are the same as in the whole file.
+  const Loaded l = load(dir / "long.stl");
+  for (std::size_t i = 0; i < 12; ++i)
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(l.model.facets[i].v[k].x, whole.model.facets[i].v[k].x);
+      EXPECT_EQ(l.model.facets[i].v[k].z, whole.model.facets[i].v[k].z);
+    }
+}
+
+// A model whose stored normals point into it (vertex order outward) slices
+// empty: the load says so. Zero normals come from the vertices and agree.
+TEST(StlLoader, NormalsAgainstTheVertexOrderAreNamed) {
+  ScratchDir dir;
+  std::vector<Tri> turned = cube(0, 1, {kRed});
+  for (auto& t : turned)
+    for (float& n : t.n) n = -n;
+  std::vector<Tri> few = cube(0, 1, {kRed});
+  for (int i = 0; i < 5; ++i)
+    for (float& n : few[std::size_t(i)].n) n = -n;
+  writeFile(dir / "turned.stl", stlBytes(turned));
+  writeFile(dir / "few.stl", stlBytes(few));
+  writeFile(dir / "zero.stl", stlBytes(cube(0, 1, {kRed}, true)));
+  const Loaded t = load(dir / "turned.stl");
+  ASSERT_TRUE(t.result.ok);
+  ASSERT_EQ(t.result.notes.size(), 1u);
+  EXPECT_NE(t.result.notes[0].find("turned.stl: 12 of 12 stored facet normals point against their vertex order"),
+            std::string::npos)
+      << t.result.notes[0];
+  for (const char* quiet : {"few.stl", "zero.stl"}) {
+    const Loaded q = load(dir / quiet);
+    ASSERT_TRUE(q.result.ok);
+    EXPECT_TRUE(q.result.notes.empty()) << quiet;
   }
 }
 
