@@ -23,15 +23,19 @@ void SlicerApp::taggedEditChanged(int tag, const std::string& text) {
   SliceValues& v = st_.values;
   int* target = nullptr;
   int value = *n;
+  IntRange range{INT_MIN, INT_MAX};
   switch (tag) {
     case 1: target = &v.minstepy; value = validStep(value); break;
-    case 2: target = &v.wpix; break;
-    case 3: target = &v.spix; break;
+    case 2: target = &v.wpix; range = kDropsRange; break;
+    case 3: target = &v.spix; range = kDropsRange; break;
     case 4: target = &v.minstepx; value = validStep(value); break;
     case 5: target = &v.portValueP; break;
     case 6: target = &v.portValueD; break;
     default: return;
   }
+  // A drop count out of range stays out of the job; the box keeps the text
+  // until the operator corrects it.
+  if (!range.holds(*n)) return;
   if (*target != value) *target = value;
 }
 
@@ -142,7 +146,13 @@ void SlicerApp::skindepth1Click() {
   if (!a) return;
   double v = 0;
   auto r = std::from_chars(a->data(), a->data() + a->size(), v);
-  if (r.ec == std::errc() && r.ptr == a->data() + a->size() && std::isfinite(v)) st_.values.skinDepth = v;
+  const double most = kSkinMicronsRange.hi / 1000.0;
+  if (r.ec != std::errc() || r.ptr != a->data() + a->size() || !(v >= 0 && v <= most)) {
+    tellOperator(plat::format("skin depth \"%s\" is not a number from 0 to %g mm; it stays %g", *a, most,
+                              st_.values.skinDepth));
+    return;
+  }
+  st_.values.skinDepth = v;
 }
 
 void SlicerApp::timer1Timer() {

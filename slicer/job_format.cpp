@@ -28,7 +28,7 @@ int clValue(float zEnd, float z, double boxY) { return roundEven((double(zEnd) -
 
 int psValue(int cl) { return cl <= 80 ? 5 : (cl - 80) / 20 + 5; }
 
-int pageLines(int cl) { return roundEven(cl * 6 / 25.4 + 6); }
+int pageLines(int cl) { return roundEven(cl * 6.0 / 25.4 + 6); }
 
 int thicknessCode(double mm) { return roundEven(mm * 100); }
 

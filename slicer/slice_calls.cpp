@@ -1,5 +1,7 @@
 #include "slicer/slice_calls.h"
 
+#include <climits>
+
 #include "platform/format.h"
 #include "slicer/slicer_app.h"
 #include "slicer/slicer_core.h"
@@ -70,6 +72,18 @@ SliceCalls::SliceLine SliceCalls::getsliceline(SlicerApp& app) {
 bool SliceCalls::setcolstlparm(SlicerApp& app, int i, int v) {
   SliceValues& s = app.state().values;
   if (s.traceLevel > 0) app.ui().logLine(plat::format("setcolstlparm(%d,%d )", i, v));
+  // Values that size the work of a page (copies, widths, rows) or take part
+  // in its arithmetic are taken only within their ranges.
+  static constexpr IntRange kAny{INT_MIN, INT_MAX};
+  static constexpr IntRange kQuality{-1, 1};
+  static constexpr IntRange kRanges[12] = {kDropsRange,   kDropsRange,     kAny,          kQuality,
+                                           kCopiesRange,  kCopiesRange,    kModelDotsRange, kModelRowsRange,
+                                           kAny,          kAny,            kAny,          kAny};
+  if (i >= 0 && i < 12 && !kRanges[i].holds(v)) {
+    app.ui().logLine(plat::format("setcolstlparm(%d,%d ): the value is outside %d..%d, not set", i, v, kRanges[i].lo,
+                                  kRanges[i].hi));
+    return false;
+  }
   switch (i) {
     case 0: s.wpix = v; break;
     case 1: s.spix = v; break;

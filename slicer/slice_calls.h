@@ -34,7 +34,8 @@ class SliceCalls {
   };
   // The next span that is not a gap.
   SliceLine getsliceline(SlicerApp& app);
-  // Slicing value i (0..11) from v; false for an unknown i.
+  // Slicing value i (0..11) from v; false for an unknown i or a value
+  // outside its range (drops, quality, copies, widths and rows).
   bool setcolstlparm(SlicerApp& app, int i, int v);
 
   // A new model: the layer held is of the old one.

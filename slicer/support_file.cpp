@@ -12,6 +12,10 @@ namespace lt {
 
 namespace {
 
+// A colour's distance offset (K) of more than this could never make a
+// difference within the build room.
+constexpr double kMaxDistanceOffsetMm = 1e6;
+
 bool isNumberChar(char c) { return (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 'E' || c == 'e'; }
 
 int roundInt(double v) {
@@ -103,7 +107,10 @@ void applySupportLine(std::string line, int pass, SliceValues& values, ColouredM
       if (pass == 1) {
         auto n = supportNumbers(line, 1, 2);
         const double idx = std::nearbyint(n[0]);
-        if (idx >= 0 && idx < double(m.colourDistanceOffset.size()))
+        if (!(std::fabs(n[1]) <= kMaxDistanceOffsetMm))
+          notes.push_back(plat::format("support file: the distance offset %g of \"%s\" is beyond %g mm, line ignored",
+                                       n[1], line, kMaxDistanceOffsetMm));
+        else if (idx >= 0 && idx < double(m.colourDistanceOffset.size()))
           m.colourDistanceOffset[std::size_t(idx)] = float(n[1]);
         else
           notes.push_back(plat::format("support file: colour index %g of \"%s\" is outside the palette, line ignored",

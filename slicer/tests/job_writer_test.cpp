@@ -18,10 +18,13 @@
 #include "p3d_decode.h"
 #include "platform/clock.h"
 #include "platform/fingerprint.h"
+#include "platform/format.h"
 #include "slicer/app_job.h"
 #include "slicer/dots.h"
 #include "slicer/job_format.h"
 #include "slicer/printer_port.h"
+#include "slicer/raster_encoder.h"
+#include "slicer/stl_loader.h"
 #include "slicer/slicer_core.h"
 #include "stl_fixture.h"
 
@@ -73,6 +76,7 @@ TEST(JobFormat, Values) {
   EXPECT_EQ(psValue(80), 5);
   EXPECT_EQ(psValue(120), 7);
   EXPECT_EQ(pageLines(26), 12);
+  EXPECT_EQ(pageLines(2000000000), 472440951);  // CL from a far model: no overflow
   EXPECT_EQ(pageEnd(1, 26), "\x0c\x1b" "E\x1b*o1M\x1b&l12P\x1b&l0L       \r\n");
   EXPECT_EQ(endBlock(), "\x1b*g11W\x80\x7f\x7f\x7f\x7f\x7f\x7f\x7f\x7f#b$" + std::string("\x80\0\0\0\0", 5) +
                             "\x0c\x1b" "E\x1b*o0M\x1b&l0L       \r\n");
@@ -308,6 +312,102 @@ TEST(JobWriter, AnOutputThatIsAnInputIsRefused) {
   r.runBatch();
   EXPECT_EQ(r.app.exitStatus(), kExitNoJob);
   EXPECT_EQ(readFile(dir / "cube.stl"), model);
+}
+
+namespace {
+
+// The window as a job writer's progress, recorded.
+struct RecordedProgress : JobProgress {
+  void processEvents() override { ++events; }
+  bool stopRequested() const override { return stop; }
+  bool abortRequested() const override { return false; }
+  void clearStop() override { stop = false; }
+  void showProgress(int percent) override { progress.push_back(percent); }
+  void started() override { ++starts; }
+  void layerWritten(float z) override { layers.push_back(z); }
+  void finished(const std::string& s) override { status = s; }
+  void tell(const std::string& text) override { told.push_back(text); }
+  void note(const std::string& text) override { notes.push_back(text); }
+  bool stop = false;
+  int events = 0, starts = 0;
+  std::vector<int> progress;
+  std::vector<float> layers;
+  std::vector<std::string> told, notes;
+  std::string status;
+};
+
+}  // namespace
+
+// The writer needs no program around it: a request and a progress.
+TEST(JobWriter, WritesFromARequestAlone) {
+  ScratchDir dir;
+  writeFile(dir / "cube.stl", stlBytes(cube(0, 1, {kRed})));
+  SliceValues values;
+  ColouredModel model;
+  ASSERT_TRUE(loadColouredStl(dir / "cube.stl", values, model, nullptr).ok);
+  const Box b = modelBox(model);
+  JobRequest req;
+  req.model = &model;
+  req.modelName = dir / "cube.stl";
+  req.outputName = dir / "cube.p3d";
+  req.inputs = {dir / "cube.stl"};
+  req.jobLogFolder = dir.path();
+  req.values = values;
+  req.thickness = 0.25;
+  req.zStart = "0";
+  req.zEnd = plat::format("%.2f", b.z);
+  req.boxY = b.y;
+  req.workers = 2;
+  RecordedProgress progress;
+  plat::ManualClock clock;
+  const JobResult r = writeJob(req, progress, clock);
+  EXPECT_EQ(r.outcome, JobOutcome::Finished);
+  EXPECT_EQ(progress.layers, (std::vector<float>{0, 0.25f, 0.5f, 0.75f, 1.0f, 1.25f, 1.5f}));  // to 1.35 + 0.25
+  // Where the next job goes on: seven pages on.
+  EXPECT_EQ(r.layerShift, 7);
+  int marker = 0;
+  for (int k = 0; k < 7; ++k) marker = nextMarkerRow(marker, 13);
+  EXPECT_EQ(r.markerRow, marker);
+  EXPECT_EQ(progress.status.rfind("** READY", 0), 0u);
+  EXPECT_TRUE(progress.told.empty());
+  const std::string job = readFile(dir / "cube.p3d");
+  EXPECT_EQ(job.substr(job.size() - 10),
+            fingerprintLine(model.modelSize, model.modelDateCode, 0xFFFF));
+
+  // The layer count is bounded by the build room's height, whatever z end
+  // the window holds.
+  for (const char* zEnd : {"1000.01", "1e9"}) {
+    RecordedProgress p;
+    req.zEnd = zEnd;
+    req.outputName = dir / "tall.p3d";
+    EXPECT_EQ(writeJob(req, p, clock).outcome, JobOutcome::NotWritten) << zEnd;
+    ASSERT_EQ(p.told.size(), 1u);
+    EXPECT_NE(p.told[0].find("do not lie within the build room's 1000 mm"), std::string::npos) << p.told[0];
+    EXPECT_EQ(p.starts, 0);
+  }
+}
+
+// -R naming a device (the host passes its depleteFile setting on) or any
+// file that is not a colour cube: the run says so, ends, and writes no job.
+TEST(JobWriter, AColourCubeThatCannotBeReadStopsTheJob) {
+  ScratchDir dir;
+  writeFile(dir / "cube.stl", stlBytes(cube(0, 1, {kWhite})));
+  writeFile(dir / "short.txt", "1\n2\n");
+  const struct {
+    std::string file, words;
+  } cases[] = {{"/dev/zero", "cannot read the colour cube /dev/zero: it is not a regular file"},
+               {dir / "short.txt", "ends after 2 of 216 lines"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    SlicerRun r(dir);
+    r.app.formCreate({"-F" + (dir / "cube.stl"), "-L100", "-R" + c.file, "-K" + (dir / "out.p3d"),
+                      "-I" + std::to_string(100000 + getpid())},
+                     dir.path());
+    r.runBatch();
+    EXPECT_TRUE(r.ui.logHas(c.words));
+    EXPECT_EQ(r.app.exitStatus(), kExitBadOption);
+    EXPECT_EQ(readFile(dir / "out.p3d"), "   ");
+  }
 }
 
 // A job that could not be written whole is not called complete.

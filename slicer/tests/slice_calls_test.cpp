@@ -43,6 +43,14 @@ TEST(SliceCalls, SetcolstlparmTable) {
   EXPECT_TRUE(c.setcolstlparm(p.app, 6, 333));
   EXPECT_EQ(v.modelWidthDots, 333);
   EXPECT_TRUE(p.ui.logHas("setcolstlparm(6,333 )"));
+  // Values that size a page's work are taken only within their ranges.
+  const struct {
+    int i, v;
+  } refused[] = {{4, 0}, {5, 1000000}, {6, -5}, {7, 2147483647}, {0, -2147483647 - 1}, {3, 7}};
+  for (const auto& r : refused) EXPECT_FALSE(c.setcolstlparm(p.app, r.i, r.v)) << r.i << " " << r.v;
+  EXPECT_TRUE(p.ui.logHas("setcolstlparm(7,2147483647 ): the value is outside 1..32767, not set"));
+  EXPECT_EQ(v.modelWidthDots, 333);
+  EXPECT_EQ(v.copiesX, 1);
   EXPECT_TRUE(c.setcolstlparm(p.app, 11, 0));
   EXPECT_FALSE(c.setcolstlparm(p.app, 12, 5));
   EXPECT_FALSE(c.setcolstlparm(p.app, -1, 5));

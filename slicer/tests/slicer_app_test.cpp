@@ -176,6 +176,84 @@ TEST_F(SlicerAppTest, CommandLineOptions) {
   EXPECT_EQ(s.paramText, "-L250-E25368-D1500-U200-Y3-J-M3-W30-S40-C75-Lx-W4.5");
 }
 
+// Values outside their ranges (which overflowed the job's arithmetic) or
+// not numbers at all: a batch run says which and writes no job, and the
+// host still hears that the run is over.
+TEST_F(SlicerAppTest, RefusedOptionValuesStopTheBatchJob) {
+  struct Case {
+    std::string arg, words;
+  } cases[] = {
+      {"-Y2147483647", "option -Y: 2147483647 is outside -1000..1000"},
+      {"-W-2147483648", "option -W: -2147483648 is outside 0..1000"},
+      {"-S-2147483648", "option -S: -2147483648 is outside 0..1000"},
+      {"-L0", "option -L: 0 is outside 1..10000"},
+      {"-D-1000", "option -D: -1000 is outside 0..100000"},
+      {"-C4.5", "option -C: \"4.5\" is not a whole number"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arg);
+    FakeUi u;
+    RecordingStages st;
+    plat::ManualClock clk;
+    SlicerApp a(clk, u, st);
+    writeFile(dir / "out.p3d", "an older job\r\n0123ABCD\r\n");
+    auto args = hostArgs(dir / "cube.stl", dir / "out.p3d");
+    args.push_back(c.arg);
+    a.formCreate(args, dir.path());
+    clk.advance(100);
+    EXPECT_EQ(st.jobs, 0);
+    EXPECT_TRUE(u.logHas(c.words));
+    EXPECT_TRUE(u.logHas("no job written"));
+    EXPECT_EQ(a.exitStatus(), kExitBadOption);
+    EXPECT_TRUE(eventWasSet());
+    EXPECT_EQ(readFile(dir / "out.p3d"), "   ");
+    clk.advance(500);
+    EXPECT_GE(u.closes, 1);
+  }
+}
+
+// One stray point far above the model (here at 1e6 mm) is reported before
+// anything is sliced; the run ends at once.
+TEST_F(SlicerAppTest, AModelTallerThanTheBuildRoomIsNotSliced) {
+  std::vector<Tri> tris = cube(0, 10, {kRed});
+  tris[7].v[2][2] = 1e6f;
+  writeFile(dir / "stray.stl", stlBytes(tris));
+  start(hostArgs(dir / "stray.stl", dir / "out.p3d"));
+  clock.advance(100);
+  EXPECT_EQ(stages.jobs, 0);
+  EXPECT_TRUE(ui.logHas("stray.stl reaches 1000000.3 mm high, above the build room's 1000 mm"));
+  EXPECT_EQ(app->exitStatus(), kExitModelFailed);
+  EXPECT_TRUE(eventWasSet());
+}
+
+// Rows end at the raster's edge: a model that reaches beyond it is named,
+// one within it is not.
+TEST_F(SlicerAppTest, AModelCutAtTheRastersEdgeIsNamed) {
+  const float lo[3] = {0, 0, 0}, hi[3] = {250, 20, 5};
+  writeFile(dir / "wide.stl", stlBytes(box(lo, hi, {kRed})));
+  start({dir / "wide.stl", "y"});
+  clock.advance(100);
+  ASSERT_TRUE(app->state().prepared);
+  EXPECT_TRUE(ui.logHas("wide.stl is cut at the raster's edge, only what lies within is sliced: x 10.0 to 260.0 mm "
+                        "(the raster holds -0.8 to 202.4 mm)"));
+
+  FakeUi u;
+  SlicerApp fits(clock, u, stages);
+  fits.formCreate({dir / "cube.stl", "y"}, dir.path());
+  clock.advance(100);
+  ASSERT_TRUE(fits.state().prepared);
+  EXPECT_FALSE(u.logHas("raster's edge"));
+}
+
+// The set-up file named as a pipe would block the start for ever: it is
+// passed over with a message, and the values stay the defaults.
+TEST_F(SlicerAppTest, ASetupFileThatIsNoFileIsPassedOver) {
+  ASSERT_EQ(mkfifo((dir / "ngsetup.txt").c_str(), 0600), 0);
+  start({dir / "cube.stl", "y"});
+  EXPECT_TRUE(ui.logHas("ngsetup.txt: it is not a regular file; its values are not used"));
+  EXPECT_EQ(app->state().values.wpix, 48);
+}
+
 TEST_F(SlicerAppTest, MissingPreviewFile) {
   start({"-V" + (dir / "gone.stl"), "-L100", instanceArg()});
   EXPECT_TRUE(ui.logHas("no such file: " + (dir / "gone.stl")));

@@ -100,7 +100,9 @@ TEST(SupportFile, ValueCommands) {
   s.line("K 32753 1");
   s.line("k -1 1");
   s.line("K 1e12 1");
-  EXPECT_EQ(s.notes.size(), 3u);
+  s.line("K 5 1e300");  // would be an infinite distance
+  EXPECT_EQ(s.notes.size(), 4u);
+  EXPECT_FLOAT_EQ(s.model.colourDistanceOffset[5], 0.25f);
   EXPECT_EQ(s.model.colourDistanceOffset.size(), std::size_t(Palette::kSize));
   s.line("P", 0);
   EXPECT_TRUE(s.model.placed);
@@ -168,4 +170,32 @@ TEST(SupportFile, AppliedByTheLoader) {
   int blocks = 0;
   for (const auto& f : m.facets) blocks += f.colourIndex == kSupportIndex;
   EXPECT_EQ(blocks, 4);
+}
+
+// A support file that cannot be read stops the load (the model without its
+// blocks would be another model); one that moves the model out of range is
+// refused by the loader, naming the facet.
+TEST(SupportFile, UnreadableOrRunawaySupportFilesStopTheLoad) {
+  ScratchDir dir;
+  writeFile(dir / "piped.stl", stlBytes(cube(0, 10, {0x8000 | 31})));
+  ASSERT_EQ(mkfifo((dir / "piped.sup").c_str(), 0600), 0);
+  writeFile(dir / "scaled.stl", stlBytes(cube(0, 10, {0x8000 | 31})));
+  writeFile(dir / "scaled.sup", "S 1e6\n");
+  writeFile(dir / "far.stl", stlBytes(cube(0, 10, {0x8000 | 31})));
+  writeFile(dir / "far.sup", "B 0 0 0 1 1 2e6\n");
+  struct Case {
+    std::string model, words;
+  } cases[] = {
+      {"piped.stl", "piped.sup: it is not a regular file"},
+      {"scaled.stl", "scaled.stl: facet 1 has a vertex at (0, 0, 1e+07) mm"},
+      {"far.stl", "far.stl: support block facet 1 has a vertex at (0, 0, 2e+06) mm"},
+  };
+  for (const auto& c : cases) {
+    SliceValues v;
+    ColouredModel m;
+    const LoadResult r = loadColouredStl(dir / c.model, v, m, nullptr);
+    EXPECT_FALSE(r.ok) << c.model;
+    EXPECT_NE(r.error.find(c.words), std::string::npos) << r.error;
+    EXPECT_TRUE(m.facets.empty());
+  }
 }
