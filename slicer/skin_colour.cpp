@@ -200,19 +200,20 @@ void SkinColourer::indexSections() {
     maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
   }
   slack_ = 1e-3 + 2e-6 * maxAbsX;
-  std::sort(byX0_.begin(), byX0_.end(), [&](int l, int r) {
-    const float a = sections_[std::size_t(l)].x0, b = sections_[std::size_t(r)].x0;
-    return a < b || (a == b && l < r);
-  });
-  x0Sorted_.resize(byX0_.size());
-  maxX1Below_.resize(byX0_.size());
-  float maxX1 = -std::numeric_limits<float>::infinity();
-  for (std::size_t j = 0; j < byX0_.size(); ++j) {
-    const FacetSection& c = sections_[std::size_t(byX0_[j])];
-    x0Sorted_[j] = c.x0;
-    maxX1 = std::max(maxX1, c.x1);
-    maxX1Below_[j] = maxX1;
-  }
+  auto sortBy = [&](std::vector<int>& order, std::vector<float>& ends, float FacetSection::*end) {
+    order = byX0_;
+    std::sort(order.begin(), order.end(), [&](int l, int r) {
+      const float a = sections_[std::size_t(l)].*end, b = sections_[std::size_t(r)].*end;
+      return a < b || (a == b && l < r);
+    });
+    ends.resize(order.size());
+    for (std::size_t j = 0; j < order.size(); ++j) ends[j] = sections_[std::size_t(order[j])].*end;
+  };
+  sortBy(byX1_, x1Sorted_, &FacetSection::x1);
+  sortBy(byX0_, x0Sorted_, &FacetSection::x0);
+  over_.clear();
+  sweepNext_ = 0;
+  sweepAt_ = -kInf;
 
   // Far inside, every surface is more than one skin depth and one whole step
   // away: the step is the longest and the dots are interior whatever the
@@ -241,9 +242,12 @@ void SkinColourer::indexSections() {
 // The nearest candidate of the stretch (sections other than glass with
 // x0 < hi and x1 > lo; the first of equal ones), its distance r and the
 // second smallest distance m. A distance is never below the x distance to
-// the section plus its offset (less rounding slack), so the search walks
-// out from p by x and stops where no farther section can beat m.
-void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m, int& n) const {
+// the section plus its offset (less rounding slack). The sections fall in
+// three groups: those that reach over p (x distance 0), each of which is
+// measured; those to the right of p, walked by their left end; those to the
+// left, walked by their right end; each walk stops where no farther section
+// can beat m.
+void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m, int& n) {
   r = m = kInf;
   n = -1;
   auto visit = [&](int i) {
@@ -261,17 +265,35 @@ void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m,
     }
   };
   const std::size_t start = std::size_t(std::lower_bound(x0Sorted_.begin(), x0Sorted_.end(), p) - x0Sorted_.begin());
+  // Over p: every section that starts left of p and has not ended before
+  // it. The searches of a row only move right; should one go back, the
+  // sweep starts again.
+  if (p < sweepAt_) {
+    over_.clear();
+    sweepNext_ = 0;
+  }
+  sweepAt_ = p;
+  for (; sweepNext_ < start; ++sweepNext_) over_.push_back(byX0_[sweepNext_]);
+  std::size_t keep = 0;
+  for (int i : over_) {
+    if (double(sections_[std::size_t(i)].x1) < p) continue;  // left of p from now on
+    over_[keep++] = i;
+    visit(i);
+  }
+  over_.resize(keep);
+  // Right of p, by the left end.
   for (std::size_t j = start; j < byX0_.size(); ++j) {
     if (!(double(x0Sorted_[j]) < hi)) break;  // no candidate from here on
     if (double(x0Sorted_[j]) - p + minOffset_ - slack_ > m) break;
     visit(byX0_[j]);
   }
-  // Below p every section ends at or before the highest right end so far.
-  for (std::size_t j = start; j-- > 0;) {
-    const double maxX1 = maxX1Below_[j];
-    if (!(maxX1 > lo)) break;
-    if (p - maxX1 + minOffset_ - slack_ > m) break;
-    visit(byX0_[j]);
+  // Left of p, by the right end.
+  const std::size_t left = std::size_t(std::lower_bound(x1Sorted_.begin(), x1Sorted_.end(), p) - x1Sorted_.begin());
+  for (std::size_t j = left; j-- > 0;) {
+    const double x1 = x1Sorted_[j];
+    if (!(x1 > lo)) break;  // no candidate from here on
+    if (p - x1 + minOffset_ - slack_ > m) break;
+    visit(byX1_[j]);
   }
 }
 

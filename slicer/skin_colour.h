@@ -56,11 +56,12 @@ struct SkinSettings {
 // facets within 1.5 skin depths of it.
 //
 // When a row's sections are built they are also indexed once: sorted by
-// their left end, with the running highest right end and the ranges where
-// the interior shortcut does not hold. Every inside stretch of the row then
-// searches that index, limited to the stretch's own candidates (the sections
-// within 1.5 skin depths of it), so a row costs about its sections times a
-// logarithm however many stretches it has. The plain computation (every
+// their left and by their right end, with the ranges where the interior
+// shortcut does not hold. Every inside stretch of the row then searches
+// that index, limited to the stretch's own candidates (the sections within
+// 1.5 skin depths of it), so a row costs about its sections times a
+// logarithm however many stretches it has, plus, per step, the sections
+// near the point. The plain computation (every
 // candidate's distance at every step) stays as the reference.
 class SkinColourer {
  public:
@@ -76,7 +77,7 @@ class SkinColourer {
   void buildSections();
   void indexSections();
   void colourStretchPlain(int a, int b, SpanStore& out);
-  void nearest(double p, double lo, double hi, double& r, double& m, int& n) const;
+  void nearest(double p, double lo, double hi, double& r, double& m, int& n);
 
   const std::vector<NearFacet>* facets_ = nullptr;
   SkinSettings s_;
@@ -95,10 +96,14 @@ class SkinColourer {
   std::vector<int> window_, added_, merged_;  // facet numbers, ascending
   std::vector<FacetSection> sections_;        // in facet order: ties go to the first
   // The row's index over its sections other than glass.
-  std::vector<int> byX0_;           // section numbers by their left end
-  std::vector<float> x0Sorted_;     // their left ends
-  std::vector<float> maxX1Below_;   // highest right end of byX0_[0..j]
+  std::vector<int> byX0_, byX1_;          // section numbers by their left, by their right end
+  std::vector<float> x0Sorted_, x1Sorted_;  // those ends
   double minOffset_ = 0, slack_ = 0;
+  // The searches of a row go from left to right: the sections that reach
+  // over the point searched are kept as it moves on.
+  std::vector<int> over_;
+  std::size_t sweepNext_ = 0;  // byX0_ entries not yet passed
+  double sweepAt_ = 0;
   struct Range {
     double from, to;
   };
