@@ -190,29 +190,23 @@ void SkinColourer::buildSections() {
 // which only ever prunes less than bounds over the candidates alone would.
 void SkinColourer::indexSections() {
   byX0_.clear();
+  byX1_.clear();
   minOffset_ = kInf;
   double maxAbsX = 0;
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     const FacetSection& c = sections_[i];
     if (c.colour == s_.glassIndex) continue;
-    byX0_.push_back(int(i));
+    byX0_.push_back({c.x0, int(i)});
+    byX1_.push_back({c.x1, int(i)});
     minOffset_ = std::min(minOffset_, double(c.offset));
     maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
   }
   slack_ = 1e-3 + 2e-6 * maxAbsX;
-  auto sortBy = [&](std::vector<int>& order, std::vector<float>& ends, float FacetSection::*end) {
-    order = byX0_;
-    std::sort(order.begin(), order.end(), [&](int l, int r) {
-      const float a = sections_[std::size_t(l)].*end, b = sections_[std::size_t(r)].*end;
-      return a < b || (a == b && l < r);
-    });
-    ends.resize(order.size());
-    for (std::size_t j = 0; j < order.size(); ++j) ends[j] = sections_[std::size_t(order[j])].*end;
-  };
-  sortBy(byX1_, x1Sorted_, &FacetSection::x1);
-  sortBy(byX0_, x0Sorted_, &FacetSection::x0);
+  auto byEnd = [](const End& l, const End& r) { return l.x < r.x || (l.x == r.x && l.section < r.section); };
+  std::sort(byX0_.begin(), byX0_.end(), byEnd);
+  std::sort(byX1_.begin(), byX1_.end(), byEnd);
   over_.clear();
-  sweepNext_ = 0;
+  passedX0_ = passedX1_ = 0;
   sweepAt_ = -kInf;
 
   // Far inside, every surface is more than one skin depth and one whole step
@@ -224,8 +218,8 @@ void SkinColourer::indexSections() {
   const double D = s_.skinDepth;
   if (!(std::isfinite(D) && D >= 0)) return;
   const double reachOut = D + kMaxStep / kDotsPerMm + 1e-6;
-  for (int i : byX0_) {
-    const FacetSection& c = sections_[std::size_t(i)];
+  for (const End& e : byX0_) {
+    const FacetSection& c = sections_[std::size_t(e.section)];
     const double margin = 1e-3 + 1e-6 * (std::fabs(double(c.x0)) + std::fabs(double(c.x1)));
     const double w = reachOut - c.offset + margin;
     if (w > 0) danger_.push_back({c.x0 - w, c.x1 + w});
@@ -264,16 +258,17 @@ void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m,
       m = d;
     }
   };
-  const std::size_t start = std::size_t(std::lower_bound(x0Sorted_.begin(), x0Sorted_.end(), p) - x0Sorted_.begin());
-  // Over p: every section that starts left of p and has not ended before
-  // it. The searches of a row only move right; should one go back, the
-  // sweep starts again.
+  // The searches of a row only move right; should one go back, the sweep
+  // starts again.
   if (p < sweepAt_) {
     over_.clear();
-    sweepNext_ = 0;
+    passedX0_ = passedX1_ = 0;
   }
   sweepAt_ = p;
-  for (; sweepNext_ < start; ++sweepNext_) over_.push_back(byX0_[sweepNext_]);
+  // Over p: every section that starts left of p and has not ended before it.
+  for (; passedX0_ < byX0_.size() && double(byX0_[passedX0_].x) < p; ++passedX0_)
+    over_.push_back(byX0_[passedX0_].section);
+  while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x) < p) ++passedX1_;
   std::size_t keep = 0;
   for (int i : over_) {
     if (double(sections_[std::size_t(i)].x1) < p) continue;  // left of p from now on
@@ -282,18 +277,18 @@ void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m,
   }
   over_.resize(keep);
   // Right of p, by the left end.
-  for (std::size_t j = start; j < byX0_.size(); ++j) {
-    if (!(double(x0Sorted_[j]) < hi)) break;  // no candidate from here on
-    if (double(x0Sorted_[j]) - p + minOffset_ - slack_ > m) break;
-    visit(byX0_[j]);
+  for (std::size_t j = passedX0_; j < byX0_.size(); ++j) {
+    const double x0 = byX0_[j].x;
+    if (!(x0 < hi)) break;  // no candidate from here on
+    if (x0 - p + minOffset_ - slack_ > m) break;
+    visit(byX0_[j].section);
   }
   // Left of p, by the right end.
-  const std::size_t left = std::size_t(std::lower_bound(x1Sorted_.begin(), x1Sorted_.end(), p) - x1Sorted_.begin());
-  for (std::size_t j = left; j-- > 0;) {
-    const double x1 = x1Sorted_[j];
+  for (std::size_t j = passedX1_; j-- > 0;) {
+    const double x1 = byX1_[j].x;
     if (!(x1 > lo)) break;  // no candidate from here on
     if (p - x1 + minOffset_ - slack_ > m) break;
-    visit(byX1_[j]);
+    visit(byX1_[j].section);
   }
 }
 

@@ -96,13 +96,16 @@ class SkinColourer {
   std::vector<int> window_, added_, merged_;  // facet numbers, ascending
   std::vector<FacetSection> sections_;        // in facet order: ties go to the first
   // The row's index over its sections other than glass.
-  std::vector<int> byX0_, byX1_;          // section numbers by their left, by their right end
-  std::vector<float> x0Sorted_, x1Sorted_;  // those ends
+  struct End {
+    float x;
+    int section;
+  };
+  std::vector<End> byX0_, byX1_;  // the sections by their left, by their right end
   double minOffset_ = 0, slack_ = 0;
   // The searches of a row go from left to right: the sections that reach
   // over the point searched are kept as it moves on.
   std::vector<int> over_;
-  std::size_t sweepNext_ = 0;  // byX0_ entries not yet passed
+  std::size_t passedX0_ = 0, passedX1_ = 0;  // entries whose end lies left of the point
   double sweepAt_ = 0;
   struct Range {
     double from, to;
