@@ -61,11 +61,16 @@ for m in "${models[@]}"; do
   p_s=- p_mb=-
   if [ -n "$prusa" ]; then
     # 2400 x 3000 pixels over a 203.2 x 254 mm display and bed: 300 dpi.
-    read -r p_s p_kb < <(measure "$prusa" --export-sla --printer-technology SLA --layer-height 0.1 \
+    # PrusaSlicer refuses some models layertint slices (self-intersecting
+    # soup): the row then says so and the next model is measured.
+    if read -r p_s p_kb < <(measure "$prusa" --export-sla --printer-technology SLA --layer-height 0.1 \
       --bed-shape 0x0,203.2x0,203.2x254,0x254 --display-width 203.2 --display-height 254 \
       --display-pixels-x 2400 --display-pixels-y 3000 --no-supports-enable --no-pad-enable \
-      --output "$work/out.sl1" "$m")
-    p_mb=$(( p_kb / 1024 ))
+      --output "$work/out.sl1" "$m"); then
+      p_mb=$(( p_kb / 1024 ))
+    else
+      p_s=refused
+    fi
   fi
   printf '%-16s %-13s %9s %12s %9s %12s\n' "$(basename "$m")" "$facets" "$lt_s" "$(( lt_kb / 1024 ))" "$p_s" "$p_mb"
 done
