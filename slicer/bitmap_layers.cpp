@@ -16,6 +16,7 @@
 #include "platform/format.h"
 #include "slicer/colour_model.h"
 #include "slicer/dots.h"
+#include "slicer/input_file.h"
 #include "slicer/layer_slicer.h"
 #include "slicer/model_names.h"
 #include "slicer/slicer_app.h"
@@ -187,6 +188,11 @@ LayerRenderer::Answer LayerRenderer::request(const std::string& folder, const st
 bool BitmapInput::picture(SlicerApp& app, const std::string& text, QImage& out) {
   const SlicerState& st = app.state();
   if (st.bmpLayerMode) {
+    InputFile f;
+    if (!f.open(st.modelName, "the picture", kMaxPictureBytes)) {
+      app.tellOperator(f.error());
+      return false;
+    }
     if (out.load(QString::fromStdString(localPath(st.modelName)))) return true;
     app.tellOperator(plat::format("cannot read the picture %s", st.modelName));
     return false;

@@ -13,7 +13,8 @@ namespace lt {
 constexpr long long kMaxModelBytes = 0x7FFFFFFF;      // the fingerprint holds the size in 32 bits
 constexpr long long kMaxSupportBytes = 64LL << 20;    // a support file
 constexpr long long kMaxSmallTextBytes = 1LL << 20;   // "ngsetup.txt", colour cubes, batch files
-constexpr long long kNoSizeLimit = -1;                // a job copied in blocks
+constexpr long long kMaxPictureBytes = 256LL << 20;   // a bitmap layer (2400 x 3485 dots is 25 MB)
+constexpr long long kNoSizeLimit = -1;                // read in blocks: a job to copy, a POV scene
 
 class InputFile {
  public:

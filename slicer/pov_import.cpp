@@ -15,6 +15,7 @@
 
 #include "platform/format.h"
 #include "slicer/colour_model.h"
+#include "slicer/input_file.h"
 #include "slicer/model_names.h"
 
 namespace lt {
@@ -216,6 +217,9 @@ class PovConversion {
   }
 
   bool convert() {
+    // Only a regular file: a pipe or a device would never end the scene.
+    InputFile check;
+    if (!check.open(pov_, "the POV file", kNoSizeLimit)) return fail(check.error() + "; " + stl_ + " not written");
     std::ifstream in(localPath(pov_), std::ios::binary);
     if (!in) return fail(plat::format("cannot read the POV file %s: %s", pov_, systemError()));
     struct stat st {};

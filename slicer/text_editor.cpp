@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "platform/format.h"
+#include "slicer/input_file.h"
 #include "slicer/model_names.h"
 #include "slicer/slicer_app.h"
 
@@ -26,11 +27,20 @@ void TextEditor::closed() {
 
 void TextEditor::formActivate() {
   text_.clear();
-  // A file that does not exist opens an empty memo; saving creates it.
-  std::ifstream in(localPath(editFileName), std::ios::binary);
-  std::string line;
+  // A file that does not exist opens an empty memo; saving creates it. One
+  // that is no regular file (a pipe, a device) or is far too large for a
+  // set-up text is not read.
+  std::string error;
+  bool missing = false;
+  const auto content = readInputFile(editFileName, "the file", kMaxSupportBytes, error, &missing);
+  if (!content && !missing && app_) app_->tellOperator(error);
+  std::size_t at = 0;
   bool first = true;
-  while (in && std::getline(in, line)) {
+  while (content && at < content->size()) {
+    std::size_t end = content->find('\n', at);
+    if (end == std::string::npos) end = content->size();
+    std::string line = content->substr(at, end - at);
+    at = end + 1;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!first) text_ += '\n';
     text_ += line;

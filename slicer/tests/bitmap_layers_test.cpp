@@ -282,4 +282,16 @@ TEST(BitmapJob, APictureFileIsOneLayerOfItsSpans) {
     }
   EXPECT_EQ(job.find_first_not_of("0123456789ABCDEF", job.size() - 10), job.size() - 2);
   plat::NamedEvent::remove(readyEventName(300000 + getpid()));
+
+  // A pipe named as the picture is refused at once, never waited on.
+  ASSERT_EQ(mkfifo((dir / "pipe.bmp").c_str(), 0600), 0);
+  FakeUi u;
+  SlicerApp piped(clock, u, core);
+  piped.formCreate({"-F" + (dir / "pipe.bmp"), "-L100", "-K" + (dir / "pipe.p3d"),
+                    "-I" + std::to_string(300000 + getpid())},
+                   dir.path());
+  clock.advance(100);
+  EXPECT_NE(piped.exitStatus(), kExitOk);
+  EXPECT_TRUE(u.logHas("cannot read the picture " + (dir / "pipe.bmp") + ": it is not a regular file"));
+  plat::NamedEvent::remove(readyEventName(300000 + getpid()));
 }

@@ -237,6 +237,15 @@ TEST(PovConvert, FilesThatCannotBeReadOrWritten) {
   EXPECT_NE(r.error.find("missing.pov"), std::string::npos);
   EXPECT_FALSE(exists(dir / "missing.stl"));
 
+  // A pipe (or a device) named as the scene would be read for ever.
+  ASSERT_EQ(::mkfifo((dir / "pipe.pov").c_str(), 0600), 0);
+  r = convertPov(dir / "pipe.pov", dir / "pipe.stl", batch());
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.error.find("cannot read the POV file " + (dir / "pipe.pov") + ": it is not a regular file"),
+            std::string::npos)
+      << r.error;
+  EXPECT_FALSE(exists(dir / "pipe.stl"));
+
   writeFile(dir / "one.pov", kOneFacet);
   ASSERT_EQ(::mkdir((dir / "one.stl").c_str(), 0777), 0);  // the STL's name is taken by a folder
   r = convertPov(dir / "one.pov", dir / "one.stl", batch());

@@ -341,6 +341,12 @@ TEST_F(EditorTest, AMissingFileOpensEmptyAndAFailedSaveIsTold) {
   EXPECT_FALSE(core.editTextFile(app, dir / "no/such/folder.sup"));
   EXPECT_TRUE(ui.logHas("cannot write " + (dir / "no/such/folder.sup")));
   EXPECT_EQ(ui.questions.size(), 1u);
+
+  // A pipe named as the file is not read (it would block the window).
+  ASSERT_EQ(mkfifo((dir / "pipe.sup").c_str(), 0600), 0);
+  windows.editorScript = [&](TextEditor&) { EXPECT_EQ(windows.editorWindow.text, ""); };
+  EXPECT_FALSE(core.editTextFile(app, dir / "pipe.sup"));
+  EXPECT_TRUE(ui.logHas("cannot read the file " + (dir / "pipe.sup") + ": it is not a regular file"));
 }
 
 TEST_F(EditorTest, ASavedSupportFilePreparesTheModelAgain) {
