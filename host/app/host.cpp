@@ -25,10 +25,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       args_(std::move(args)) {
   createMainControls(core.controls);
   deviceLinks.bindControls();
-  handoff.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
+  handoff.links.convertJob = [this] { return conversion.convertJob().converted(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
   mesh.links.convertedStlName = [this] { return handoff.convertedStlName; };
   mesh.links.processWithoutColor = [this] { return handoff.processWithoutColor; };
+  mesh.links.jobFileName = [this] { return job.jobFileName; };
   handoff.programArgs = args_;
   handoff.bindControls();
   syncslice.SetName("syncslice");

@@ -13,6 +13,7 @@
 #include "host/components/mem_couple.h"
 #include "host/core/host_core.h"
 #include "host/jobdata/conversion.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_handoff.h"
 #include "host/machine/machine_links.h"
 #include "host/mesh/mesh_tools.h"
@@ -36,7 +37,9 @@ class Host {
   ConfigEditor configEditor{core, settingsFiles};
   Hints hints{core};
   LookupTables tables;
-  Conversion conversion{core, tables};
+  // The current job's flags and work files.
+  JobState job{core};
+  Conversion conversion{core, tables, job};
   SlicerHandoff handoff{core, conversion.layout};
   // The mesh tools. The print sequencer's abort (not built yet) is to call
   // mesh.abortMeshTools() as well, so a running mesh operation stops too.

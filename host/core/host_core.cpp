@@ -8,6 +8,19 @@
 
 namespace ph {
 
+int ChangeListeners::subscribe(std::function<void()> listener) {
+  listeners_.emplace_back(++nextToken_, std::move(listener));
+  return nextToken_;
+}
+
+void ChangeListeners::unsubscribe(int token) {
+  std::erase_if(listeners_, [token](const auto& l) { return l.first == token; });
+}
+
+void ChangeListeners::notify() const {
+  for (const auto& l : listeners_) l.second();
+}
+
 HostCore::HostCore(OperatorUi& u, plat::Clock& c) : ui(u), clock(c), timers(c) {
   timers.Labelwipe->setHandler([this] { LabelwipeTimer(); });
 }

@@ -4,6 +4,7 @@
 // core services on it: the log writer, file access that reports to the
 // operator, the settings interpreter and the typed questions.
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,19 @@ class Tokenizer {
 
  private:
   std::string_view next(std::string_view& rest, bool objNumbers);
+};
+
+// Listeners of one kind of change. A listener that goes away ends its
+// subscription with the token it was given.
+class ChangeListeners {
+ public:
+  int subscribe(std::function<void()> listener);
+  void unsubscribe(int token);
+  void notify() const;
+
+ private:
+  std::vector<std::pair<int, std::function<void()>>> listeners_;
+  int nextToken_ = 0;
 };
 
 class HostCore {
@@ -133,13 +147,13 @@ class HostCore {
   // Whole-file writers; false when nothing could be written.
   bool writeFileBytes(const std::string& name, const void* data, std::size_t count);
   bool writeTextFile(const std::string& name, const std::string& text);
-  // The work file of the current job with that extension.
-  std::string workFileName(const std::string& ext) const;
 
   // ---- settings ----
   std::string pendingInkText;
   bool settingsModified = false;
-  bool jobReady = false;
+  // A setting the slicer is given changed through a "?" text: a job sliced
+  // before no longer matches.
+  ChangeListeners slicingSettingChanged;
   int lastBand64 = 64;
   int lastShakerSpeed = -999;
   // Applies a settings file, or a "?" text of assignments; with report,
@@ -162,7 +176,6 @@ class HostCore {
   // ---- shared state of the job and the machines ----
   std::string workDir = "%currentdir%/";
   std::string progDir;
-  std::string openJobName = "??";  // the open print file
   int instanceNumber = 1;
   // Command-line state (read by the job-data and machine subsystems).
   int conveyerTime = -1;  // ms, -1 = not given
@@ -173,10 +186,6 @@ class HostCore {
   int skinClear = -1;  // microns, -1 = not given
   bool m18zAccepted = false;
   bool marlinOverTcp = false;
-  bool patternMode = false;
-  bool dmcCurrent = false;
-  bool modelFits = true;
-  bool backwardPass = false;
   bool closingDown = false;
   // Line width of the test patterns' water lines (start-up sets 6 in the
   // dual-box set-up).

@@ -74,13 +74,4 @@ bool HostCore::writeTextFile(const std::string& name, const std::string& text) {
   return std::fclose(f.release()) == 0 && ok;
 }
 
-std::string HostCore::workFileName(const std::string& ext) const {
-  std::string r;
-  if (ext == "dmc") r = workDir + (patternMode ? "pattern.dmc" : "temp.dmc");
-  else if (patternMode) r = workDir + "pattern." + ext;
-  else if (ext == "p3d" && upperCase(openJobName).find(".P3D") != std::string::npos) r = openJobName;
-  else r = workDir + s.file_name + "." + ext;
-  return checkedFolder(r);
-}
-
 }  // namespace ph

@@ -224,7 +224,7 @@ void HostCore::applyAssignment(const std::string& name, const std::string& value
                                AssignState& st) {
   if (question && std::string("?layerMicrons?waterpixel?sumpixel?colorweight?skinmicrons?defaultcolor?depleteFile?")
                           .find("?" + name + "?") != std::string::npos)
-    jobReady = false;
+    slicingSettingChanged.notify();
   const int idx = params.find(name);
   if (idx < 0) {
     if (report) memoPrintf("unknown parameter %s = %s", name, value);

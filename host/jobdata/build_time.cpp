@@ -6,6 +6,7 @@
 #include "host/core/host_core.h"
 #include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 
 namespace ph {
 
@@ -41,14 +42,14 @@ int buildTimeAndFit(HostCore& core, const ConversionSettings& s, JobLayout& layo
     core.memoPrintf("file %s build time %d minutes (%lld stretch)", s.file_name, saturatedInt(T / 60),
                     2 * ((s.prepstretches + 1LL) * printpages + total));
   if (dots(double(s.prepstretches + layout.stretchesPerLayer + 1) * s.band64) > s.xMarlinBase - layout.buildRoomSkip) {
-    layout.modelFits = false;
+    layout.job.modelFits = false;
     core.memoPrintf("NO FIT IN X-Direction");
   }
   core.logVars("endx1200", layout.endx1200, "stretchesPerLayer", layout.stretchesPerLayer);
   const double need = dots(double(s.kcmyoff[9]) + s.behindmargin + layout.endx1200 - 761);
   if (y < need) {
     core.memoPrintf("Y overflow %g", need - y);
-    layout.modelFits = false;
+    layout.job.modelFits = false;
     core.memoPrintf("NO FIT IN Y-Direction");
   }
   return saturatedInt(T / 60);

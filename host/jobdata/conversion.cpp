@@ -10,6 +10,7 @@
 #include "host/core/numbers.h"
 #include "host/core/settings_files.h"
 #include "host/jobdata/build_time.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/p3d_scan.h"
 
 namespace ph {
@@ -22,10 +23,10 @@ std::string partName(const std::string& dmcName) { return dmcName + ".part"; }
 
 }  // namespace
 
-Conversion::Conversion(HostCore& core, const LookupTables& tables)
-    : layout(core),
+Conversion::Conversion(HostCore& core, const LookupTables& tables, JobState& job)
+    : layout(core, job),
       records(core, layout, out),
-      stretches(core, tables, nozzles, records, out),
+      stretches(core, job, tables, nozzles, records, out),
       parser(core, tables, layout, stretches),
       decoder(core),
       core_(core) {}
@@ -72,12 +73,12 @@ ConversionOutcome Conversion::convertJob() {
   if (outcome.converted() && core_.readFailures != failures)
     outcome = ConversionOutcome::failure("a file of the job could not be read");
   if (outcome.converted()) {
-    layout.dmcCurrent = true;
+    layout.job.dmcCurrent = true;
     const auto& d = parser.drops;
     if (d[0] + d[1] + d[2] + d[3] == 0) {
       // A model thinner than a dot, or one whose facets face inwards.
       outcome = ConversionOutcome::noInk(
-          plat::format("%s holds no ink: the job prints nothing", core_.workFileName("p3d")));
+          plat::format("%s holds no ink: the job prints nothing", layout.job.workFileName("p3d")));
       core_.memoPrintf("%s", outcome.message);
     } else {
       core_.memoPrintf(".dmc created");
@@ -104,7 +105,7 @@ ConversionOutcome Conversion::convertP3dToDmc(const ConversionSettings& settings
   parser.shiftAccumulator = 0;
   layout.powderReduced = settings.powderReduce;
 
-  const std::string dmcName = core_.workFileName("dmc"), part = partName(dmcName);
+  const std::string dmcName = layout.job.workFileName("dmc"), part = partName(dmcName);
   auto stopped = [&](const std::string& why) {
     std::remove(part.c_str());
     const std::string message = plat::format("conversion stopped: %s", why);
@@ -119,7 +120,7 @@ ConversionOutcome Conversion::convertP3dToDmc(const ConversionSettings& settings
   out.open(dmc.get());
   writeDmcHeader(out, records.fillDmcHeader());  // provisional
 
-  const std::string p3dName = core_.workFileName("p3d");
+  const std::string p3dName = layout.job.workFileName("p3d");
   FilePtr p3d = core_.openFile(p3dName, "rb");
   if (!p3d) {  // told to the operator and counted by openFile
     dmc.reset();
@@ -216,7 +217,7 @@ void Conversion::convertLayers(std::FILE* p3d, const ConversionSettings& setting
 }
 
 void Conversion::judgeJob(const ConversionSettings& settings) {
-  layout.dmcStretchCount = countDmcStretches(core_, settings.powderReduce);
+  layout.dmcStretchCount = countDmcStretches(core_, layout.job, settings.powderReduce);
   int jumps = 0;
   for (int l = 0; l < std::min(layout.printpages, JobLayout::kIslandEntries); ++l)
     if (layout.newIslands[std::size_t(l)] > 0 || (l > 0 && layout.newIslands[std::size_t(l - 1)] != 0)) ++jumps;
@@ -226,7 +227,7 @@ void Conversion::judgeJob(const ConversionSettings& settings) {
   if (settings.pictureMode) lim += settings.kcmyoff[4] + settings.CartridgeDist;
   core_.logVars("maxstretchbytes", int(records.maxstretchbytes), "maxstretchlen", core_.s.maxstretchlen, "lim", lim);
   if (lim < core_.s.maxstretchlen) {
-    layout.modelFits = false;
+    layout.job.modelFits = false;
     core_.memoPrintf("NO FIT");
   }
   buildTimeAndFit(core_, settings, layout, records.nrfilledstretch, total, jumps);

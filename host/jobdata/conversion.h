@@ -20,6 +20,7 @@
 namespace ph {
 
 class HostCore;
+struct JobState;
 struct LookupTables;
 
 enum class ConversionStatus {
@@ -43,7 +44,7 @@ struct ConversionOutcome {
 
 class Conversion {
  public:
-  Conversion(HostCore& core, const LookupTables& tables);
+  Conversion(HostCore& core, const LookupTables& tables, JobState& job);
   Conversion(const Conversion&) = delete;
   Conversion& operator=(const Conversion&) = delete;
 

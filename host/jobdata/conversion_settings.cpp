@@ -5,6 +5,7 @@
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 
 namespace ph {
 
@@ -57,9 +58,9 @@ ConversionSettings ConversionSettings::take(const HostCore& core, const JobLayou
   c.rightsidemargin = distance(s.rightsidemargin);
   c.buildRoomLength = distance(s.buildRoomLength);
   c.endskippers = clampInt(s.endskippers, 0, kStretchCountLimit);
-  c.patternMode = core.patternMode;
+  c.patternMode = layout.job.patternMode;
   c.bidirectional = s.bidirectional;
-  c.alternating = s.bidirectional && !core.patternMode;
+  c.alternating = s.bidirectional && !layout.job.patternMode;
   c.powderReduce = s.powderReduce && layout.heightProfileMade;
   c.prepstretches = clampInt(s.prepstretches, 0, kStretchCountLimit);
 

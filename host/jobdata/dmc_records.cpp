@@ -9,6 +9,7 @@
 #include "host/jobdata/build_time.h"
 #include "host/jobdata/dmc_out.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 
 namespace ph {
 
@@ -108,8 +109,8 @@ void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& rec) {
   layout.buildRoomSkip = rec.buildRoomSkip;
 }
 
-int countDmcStretches(HostCore& core, bool powderReduced, int* skippedOut) {
-  FilePtr f = core.openFile(core.workFileName("dmc"), "rb");
+int countDmcStretches(HostCore& core, const JobState& job, bool powderReduced, int* skippedOut) {
+  FilePtr f = core.openFile(job.workFileName("dmc"), "rb");
   if (!f || core.openFailed) return 0;
   // Every record is reached by a seek: a small buffer reads little more
   // than its header.
@@ -187,7 +188,7 @@ void DmcRecordWriter::writeStretchRecord(int kind) {
   out_.write(kPlaceholderHeader, kStretchHeaderBytes);
   const long long next = out_.tell();
   if (!layerParity && s.bridgelayers && type == '{') type = '(';
-  if (core_.backwardPass) type = '<';
+  if (layout_.job.backwardPass) type = '<';
   if (openRecord >= 0) {
     if (end - openRecord > 14) ++nrfilledstretch;
     maxstretchbytes = std::max(maxstretchbytes, end - openRecord);
@@ -200,7 +201,7 @@ void DmcRecordWriter::writeStretchRecord(int kind) {
   }
   splitList.clear();
   if (openRecord >= 0) {
-    if (!core_.backwardPass) {
+    if (!layout_.job.backwardPass) {
       lastForwardCode_ = c;
       lastForwardCodeOffset_ = openRecord + 1;
     }
@@ -213,7 +214,7 @@ void DmcRecordWriter::writeStretchRecord(int kind) {
       lastFilledRecord = openRecord;
     }
     // A forward and backward pair is powdered with the larger amount.
-    if (core_.backwardPass && c > lastForwardCode_ && lastForwardCodeOffset_ > 0)
+    if (layout_.job.backwardPass && c > lastForwardCode_ && lastForwardCodeOffset_ > 0)
       out_.patch(lastForwardCodeOffset_, code.data(), 2);
   }
   out_.seek(next);
@@ -233,7 +234,7 @@ void DmcRecordWriter::writeStretchRecord(int kind) {
     lastFilledRecord = 0;
     trailingEmpty_.clear();
   }
-  if (alternating) core_.backwardPass = !core_.backwardPass;
+  if (alternating) layout_.job.backwardPass = !layout_.job.backwardPass;
 }
 
 void DmcRecordWriter::finishConversion() {
@@ -258,11 +259,11 @@ void DmcRecordWriter::powderReduceCheck(int& position, int layer) {
     }
   position += s.band64;
   if (!s.powderReduce) return;
-  const int last = s.alternating && !core_.backwardPass ? bin + 25 : bin + 17;
+  const int last = s.alternating && !layout_.job.backwardPass ? bin + 25 : bin + 17;
   float v = layout_.heightProfile[std::size_t(clampInt(bin + 8, 0, 299))];
   for (int b = bin + 9; b <= last; ++b) v = std::max(v, layout_.heightProfile[std::size_t(clampInt(b, 0, 299))]);
   // A backward pass keeps the decision of its forward partner.
-  if (!(core_.backwardPass && s.bidirectional)) noPowderAhead = h > v || core_.dualBoxMode();
+  if (!(layout_.job.backwardPass && s.bidirectional)) noPowderAhead = h > v || core_.dualBoxMode();
 }
 
 DmcHeader DmcRecordWriter::fillDmcHeader() const {

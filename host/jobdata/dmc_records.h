@@ -18,6 +18,7 @@ namespace ph {
 class HostCore;
 class DmcOut;
 struct JobLayout;
+struct JobState;
 
 inline constexpr int kDmcDataOffset = 516;
 inline constexpr int kDmcHeaderBytes = 508;
@@ -69,7 +70,7 @@ void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& printReco
 // The records of the work file's .dmc (0 when it does not open). For a job
 // converted with powderReduce, records of empty stretches that the print
 // skips are counted off, and their number goes to *skipped.
-int countDmcStretches(HostCore& core, bool powderReduced, int* skipped = nullptr);
+int countDmcStretches(HostCore& core, const JobState& job, bool powderReduced, int* skipped = nullptr);
 
 // The record writer of a conversion: closes each stretch's record, powder
 // code and type included, and opens the next.

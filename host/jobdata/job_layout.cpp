@@ -4,7 +4,6 @@
 
 namespace ph {
 
-JobLayout::JobLayout(HostCore& core)
-    : printpages(core.s.printpages), yvLim(core.s.yvLow), modelFits(core.modelFits), dmcCurrent(core.dmcCurrent) {}
+JobLayout::JobLayout(HostCore& core, JobState& job) : printpages(core.s.printpages), yvLim(core.s.yvLow), job(job) {}
 
 }  // namespace ph

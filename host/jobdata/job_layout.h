@@ -1,21 +1,22 @@
 #pragma once
 // The job layout values that the scan and the conversion publish and the
-// print sequencer reads, in one place. Values that already live on HostCore
-// (the layer count is the hidden setting printpages; modelFits and
-// dmcCurrent are shared flags) are reached through references here, so
-// there is one copy of each.
+// print sequencer reads, in one place. Values that live elsewhere (the layer
+// count is the hidden setting printpages; the job's flags are the
+// JobState's) are reached through references here, so there is one copy of
+// each.
 #include <array>
 
 namespace ph {
 
 class HostCore;
+struct JobState;
 
 struct InkBox {
   int left = 9999, top = 9999, right = 0, bottom = 0;
 };
 
 struct JobLayout {
-  explicit JobLayout(HostCore& core);
+  JobLayout(HostCore& core, JobState& job);
   JobLayout(const JobLayout&) = delete;
   JobLayout& operator=(const JobLayout&) = delete;
 
@@ -39,8 +40,9 @@ struct JobLayout {
   int djmaxline = 0;        // widest plane row of the job, in bytes
   double yvLim = 80.0;      // Y end of a stretch (mm)
   int dmcStretchCount = 0;  // records of the converted job
-  bool& modelFits;
-  bool& dmcCurrent;
+
+  // The job's flags (fit, current .dmc, pattern mode, pass direction).
+  JobState& job;
 
   // How often one conversion reads the .p3d (asked when a .p3d is opened
   // directly).

@@ -10,6 +10,7 @@
 #include "host/core/texts.h"
 #include "host/core/value_dialogs.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_command.h"
 #include "host/jobdata/slicer_handoff.h"
 
@@ -77,12 +78,12 @@ std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
   return path;
 }
 
-void SlicerHandoff::povstl1Click() {
+bool SlicerHandoff::openModel() {
   Settings& s = core_.s;
   core_.printAbort = false;
-  core_.modelFits = true;
+  job_.modelFits = true;
   if (links.setStretchCounter) links.setStretchCounter(1 - s.prepstretches);
-  core_.dmcCurrent = false;
+  job_.dmcCurrent = false;
   KeepFolder folder;
 
   std::string file = core_.commandInputFile;
@@ -93,7 +94,7 @@ void SlicerHandoff::povstl1Click() {
     dialog.fileName = modelDialogFile;
     dialog.filter = "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp";
     auto chosen = core_.ui.openFileDialog(dialog);
-    if (!chosen || chosen->empty()) return;
+    if (!chosen || chosen->empty()) return false;
     file = *chosen;
   }
   folder.restore();
@@ -104,10 +105,10 @@ void SlicerHandoff::povstl1Click() {
 
   if (!fileExists(expandCurrentDir(file))) {
     core_.memoPrintf("no such file %s", file);
-    return;
+    return false;
   }
-  core_.jobReady = true;
-  core_.openJobName = file;
+  job_.jobReady = true;
+  job_.jobFileName = file;
   core_.logStamped("open: " + file);
   s.file_name = fileCore(file);  // case kept: it names the job's files
 
@@ -124,20 +125,20 @@ void SlicerHandoff::povstl1Click() {
     if (fileExists(converted)) {
       tellOperator(plat::format("cannot replace %s: %s is not converted", converted, file));
       if (unattendedRun()) core_.ui.closeMainWindow();
-      return;
+      return false;
     }
     runMeshCommand(plat::format("%s -S%g -O%s -D%s", quoteIfBlank(kMeshTool), double(scale), quoteIfBlank(file),
                                 quoteIfBlank(expandCurrentDir(s.file_folder))));
     if (!fileExists(converted)) {
       tellOperator(plat::format("%s could not be converted to %s; it is not sliced", file, convertedStlName));
       if (unattendedRun()) core_.ui.closeMainWindow();
-      return;
+      return false;
     }
     file = converted;
   }
   if (core_.runMode == 'T' && !core_.commandInputFile.empty()) {
     core_.ui.closeMainWindow();  // OBJ to STL only
-    return;
+    return true;
   }
   if (ext == "bmp") {
     const std::string answer = core_.askText("input", "djpagrepeat", "1");
@@ -148,17 +149,19 @@ void SlicerHandoff::povstl1Click() {
   if (modelKind(file) == "stl") file = cocoonStep(file, objModel);
 
   viewerstl = file;
+  bool onItsWay = true;
   if (!skipSlicing) {
     if (s.powderReduce) {
       if (!links.makeHeightProfile) core_.memoPrintf("height profiles are not available in this build");
       else if (!links.makeHeightProfile(file)) core_.memoPrintf("unable to make profile from %s", file);
     }
     core_.memoPrintf("converting %s to %s%s.p3d", file, core_.workDir, s.file_name);
-    if (!file.empty()) runSlicer(file);
+    onItsWay = !file.empty() && runSlicer(file);
   }
   folder.restore();
   skipSlicing = false;
   if (links.resetProgressLabels) links.resetProgressLabels();
+  return onItsWay;
 }
 
 void SlicerHandoff::p3dfile1Click() {
@@ -170,11 +173,11 @@ void SlicerHandoff::p3dfile1Click() {
   dialog.defaultExt = "p3d";
   auto chosen = core_.ui.openFileDialog(dialog);
   if (!chosen || chosen->empty()) return;
-  core_.jobReady = true;
+  job_.jobReady = true;
   layout_.heightProfile.fill(9999.0f);
-  core_.dmcCurrent = false;
+  job_.dmcCurrent = false;
   if (Control* c = core_.controls.find("btViewstl")) c->setEnabled(true);
-  core_.openJobName = *chosen;
+  job_.jobFileName = *chosen;
   core_.s.file_name = fileCore(*chosen);
   core_.memoPrintf("file %s fn %s", *chosen, core_.s.file_name);
   runConversion();
@@ -189,7 +192,7 @@ void SlicerHandoff::ParamFile1Click() {
 
 void SlicerHandoff::balkfile1Click() {
   Settings& s = core_.s;
-  core_.dmcCurrent = false;
+  job_.dmcCurrent = false;
   const std::string answer = core_.askText("input", "starting_temperature", "30");
   if (!isNumberText(answer)) {
     core_.memoPrintf("starting_temperature: not a whole number: %s", answer);

@@ -7,6 +7,7 @@
 #include "host/core/numbers.h"
 #include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/p3d_reader.h"
 #include "host/jobdata/stretch_pipeline.h"
 
@@ -36,7 +37,7 @@ void RowParser::startConversion(const ParseSettings& settings) {
   widestRow_ = layout_.djmaxline;
   parseMode_ = 2;
   layerCounter = 0;
-  core_.backwardPass = false;
+  layout_.job.backwardPass = false;
   layerParity_ = true;
   shiftAccumulator = 0;
   bandFill_ = 0;
@@ -80,7 +81,7 @@ void RowParser::planeRowRead() {
   // thread knows when the row's turn comes.
   if (length > 175 && s_.bidirectional)
     stretches_.defer([this, length] {
-      if (!core_.backwardPass || longRowReports_ >= 100) return;
+      if (!layout_.job.backwardPass || longRowReports_ >= 100) return;
       ++longRowReports_;
       core_.logVars("d1", length, "d2", length, "111", 111);
     });

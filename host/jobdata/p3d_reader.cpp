@@ -5,6 +5,7 @@
 
 #include "host/core/host_core.h"
 #include "host/core/lookup_tables.h"
+#include "host/jobdata/job_state.h"
 
 namespace ph {
 
@@ -150,8 +151,8 @@ bool seekLayerStart(P3dReadBuffer& in) {
   return false;
 }
 
-int leadingEmptyRows(HostCore& core) {
-  FilePtr f = core.openFile(core.workFileName("p3d"), "rb");
+int leadingEmptyRows(HostCore& core, const JobState& job) {
+  FilePtr f = core.openFile(job.workFileName("p3d"), "rb");
   if (!f || core.openFailed) return 0;
   P3dReadBuffer in(f.get());
   if (!seekLayerStart(in)) return 0;

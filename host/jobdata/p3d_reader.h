@@ -11,6 +11,7 @@
 namespace ph {
 
 class HostCore;
+struct JobState;
 struct LookupTables;
 
 // The reader of one PackBits plane row.
@@ -56,6 +57,6 @@ void packBitsEncode(const std::uint8_t* bytes, int count, std::vector<std::uint8
 bool seekLayerStart(P3dReadBuffer& in);
 
 // Empty rows at the top of the first layer of the current job's .p3d.
-int leadingEmptyRows(HostCore& core);
+int leadingEmptyRows(HostCore& core, const JobState& job);
 
 }  // namespace ph

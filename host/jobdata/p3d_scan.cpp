@@ -10,6 +10,7 @@
 #include "host/core/numbers.h"
 #include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/p3d_stream.h"
 
 namespace ph {
@@ -38,7 +39,7 @@ int countNewIslands(const CellMap& current, const CellMap& previous) {
 std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layout) {
   layout.layerThicknessDiffers = false;
   layout.newIslands.fill(0);
-  const std::string name = core.workFileName("p3d");
+  const std::string name = layout.job.workFileName("p3d");
   FilePtr file = core.openFile(name, "rb");
   if (!file || core.openFailed) return "cannot read from file: " + name;
   P3dReadBuffer in(file.get());
@@ -195,7 +196,7 @@ std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layo
   if (s.patternMode) layout.patternPages = layers;
   const long long height = (long long)layers * s.layerMicrons / 1000;
   if (s.MarlinMaxZ < double(height)) {
-    layout.modelFits = false;
+    layout.job.modelFits = false;
     core.memoPrintf("NO FIT in Z direction %lld > %3.1f", height, s.MarlinMaxZ);
   }
   core.logVars("stretchesPerLayer", layout.stretchesPerLayer, "printpages", layout.printpages, "pagetopmargin",

@@ -6,13 +6,14 @@
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_command.h"
 #include "platform/fingerprint.h"
 #include "platform/process.h"
 
 namespace ph {
 
-SlicerHandoff::SlicerHandoff(HostCore& core, JobLayout& layout) : core_(core), layout_(layout) {
+SlicerHandoff::SlicerHandoff(HostCore& core, JobLayout& layout) : core_(core), layout_(layout), job_(layout.job) {
   core_.timers.afterp3ddelay->setHandler([this] { afterp3ddelayTimer(); });
   slicerWatch_ = core_.clock.createTimer("slicerWatch");
   slicerWatch_->setInterval(kWatchMs);
@@ -93,7 +94,7 @@ pid_t SlicerHandoff::startProgram(const std::vector<std::string>& argv) {
   return r.pid;
 }
 
-void SlicerHandoff::runSlicer(const std::string& source) {
+bool SlicerHandoff::runSlicer(const std::string& source) {
   const Settings& s = core_.s;
   const std::string p3d = workPath(s.file_name + ".p3d");
   const std::string cached = cachedSignature(p3d);
@@ -113,27 +114,28 @@ void SlicerHandoff::runSlicer(const std::string& source) {
 
   if (checked("BMPlayers1")) {
     viewer1Click();
-    return;
+    return false;
   }
   waitingForSlicer = true;
   slicerStartTick = core_.clock.tickMs();
   if (lastSignature == cached) {
     syncsliceReceive();  // the job in the work folder is this one
-    return;
+    return true;
   }
   core_.memoPrintf("exe: %s", commandText(argv));
   if (core_.printAbort) {
     waitingForSlicer = false;
-    return;
+    return false;
   }
   const pid_t pid = startProgram(argv);
   if (pid < 0) {
     waitingForSlicer = false;
     endConvertOnlyRun();
-    return;
+    return false;
   }
   slicerPid_ = pid;
   slicerEndSeen_ = false;
+  return true;
 }
 
 void SlicerHandoff::syncsliceReceive() {
@@ -172,13 +174,14 @@ void SlicerHandoff::slicerWatchTimer() {
   if (slicerPid_ <= 0 && children_.empty()) slicerWatch_->stop();
 }
 
-void SlicerHandoff::runConversion() {
-  if (links.blockbased1Click) links.blockbased1Click();
-  else core_.memoPrintf("converting jobs is not available in this build");
+bool SlicerHandoff::runConversion() {
+  if (links.convertJob) return links.convertJob();
+  core_.memoPrintf("converting jobs is not available in this build");
+  return false;
 }
 
 void SlicerHandoff::askModelFits(const char* question) {
-  if (core_.modelFits) return;
+  if (job_.modelFits) return;
   core_.printAbort = true;
   if (unattendedRun()) {
     // Nobody to answer: the print stays aborted.
@@ -197,8 +200,7 @@ void SlicerHandoff::afterp3ddelayTimer() {
 }
 
 void SlicerHandoff::viewer1Click() {
-  const Settings& s = core_.s;
-  if (viewerstl.empty()) viewerstl = core_.workFileName("stl");
+  if (viewerstl.empty()) viewerstl = job_.workFileName("stl");
   const std::string program = slicerProgram();
   if (viewerstl.empty()) {
     startProgram({program});
@@ -211,7 +213,7 @@ void SlicerHandoff::viewer1Click() {
 }
 
 void SlicerHandoff::view3d1Click() {
-  if (viewerstl.empty()) viewerstl = core_.workFileName("stl");
+  if (viewerstl.empty()) viewerstl = job_.workFileName("stl");
   startProgram({expandCurrentDir(core_.s.viewer3d_exe), expandCurrentDir(viewerstl)});
 }
 

@@ -20,13 +20,15 @@ namespace ph {
 
 class HostCore;
 struct JobLayout;
+struct JobState;
 struct SlicerJob;
 
 // What the hand-off calls in other subsystems. The Host sets each one as
 // the subsystem is attached; an unset call that matters says so in the log.
 struct HandoffLinks {
-  // The conversion of the job (scan, fit check, .dmc).
-  std::function<void()> blockbased1Click;
+  // The conversion of the job (scan, fit check, .dmc); true when the .dmc
+  // was written.
+  std::function<bool()> convertJob;
   // The print progress labels: after a conversion, and back to the start
   // at the end of the open-model road.
   std::function<void()> updateProgressLabels;
@@ -81,8 +83,12 @@ class SlicerHandoff {
   // Attaches the menu items and the "View stl" button that exist.
   void bindControls();
 
-  // Menu "stl/obj": the open-model road.
-  void povstl1Click();
+  // Menu "stl/obj": opens a model.
+  void povstl1Click() { openModel(); }
+  // The open-model road: the command line's input file, or the operator's
+  // choice, is prepared and sliced (or its job reused). False when the road
+  // ended without a job on its way (the reason is in the log).
+  bool openModel();
   // Menu "p3d file": converts a ready-made job.
   void p3dfile1Click();
   // Menu "viewer" and the "View stl" button: the slicer's preview.
@@ -95,8 +101,9 @@ class SlicerHandoff {
   void ParamFile1Click();
   void meshkitreadyReceive() {}
 
-  // Fingerprint, cache test and slicer start for a source STL.
-  void runSlicer(const std::string& source);
+  // Fingerprint, cache test and slicer start for a source STL; false when
+  // no job is on its way.
+  bool runSlicer(const std::string& source);
   // The slicer's ready event (OnReceive of the syncslice couple).
   void syncsliceReceive();
   // 1.5 s after the ready event: the conversion.
@@ -114,7 +121,7 @@ class SlicerHandoff {
   pid_t slicerPid() const { return slicerPid_; }
 
  private:
-  void runConversion();
+  bool runConversion();
   void askModelFits(const char* question);
   bool checked(const char* name) const;
   // An unattended command-line run: never wait on a box.
@@ -132,6 +139,7 @@ class SlicerHandoff {
 
   HostCore& core_;
   JobLayout& layout_;
+  JobState& job_;
   std::unique_ptr<plat::Timer> slicerWatch_;
   pid_t slicerPid_ = -1;
   bool slicerEndSeen_ = false;

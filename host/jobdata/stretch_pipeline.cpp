@@ -6,6 +6,7 @@
 #include "host/core/numbers.h"
 #include "host/jobdata/dmc_out.h"
 #include "host/jobdata/dmc_records.h"
+#include "host/jobdata/job_state.h"
 
 namespace ph {
 
@@ -27,9 +28,9 @@ std::shared_future<long long> knownColumns(long long columns) {
 
 }  // namespace
 
-StretchPipeline::StretchPipeline(HostCore& core, const LookupTables& tables, const NozzleTables& nozzles,
-                                 DmcRecordWriter& records, DmcOut& out)
-    : core_(core), tables_(tables), nozzles_(nozzles), records_(records), out_(out), builder_(tables, nozzles) {}
+StretchPipeline::StretchPipeline(HostCore& core, JobState& job, const LookupTables& tables,
+                                 const NozzleTables& nozzles, DmcRecordWriter& records, DmcOut& out)
+    : core_(core), job_(job), tables_(tables), nozzles_(nozzles), records_(records), out_(out), builder_(tables, nozzles) {}
 
 StretchPipeline::~StretchPipeline() { stopWorkers(); }
 
@@ -245,7 +246,7 @@ void StretchPipeline::take(Step& step) {
 }
 
 void StretchPipeline::writeLayerStart(int position, int layer, int stretchesLeft, int added) {
-  if (lastStretchBackward_ && !core_.backwardPass && parse_.alternating) {
+  if (lastStretchBackward_ && !job_.backwardPass && parse_.alternating) {
     // The layer before ended on a backward pass: it closes with an empty
     // forward stretch.
     lastStretchBackward_ = false;
@@ -254,7 +255,7 @@ void StretchPipeline::writeLayerStart(int position, int layer, int stretchesLeft
     records_.stretchColumns = 0;
     records_.writeStretchRecord(0);
   }
-  core_.backwardPass = false;
+  job_.backwardPass = false;
   records_.layerParity = !records_.layerParity;
   for (int k = 0; k < added; ++k) {
     // Written as they stand, not counted as stretch data.
@@ -266,7 +267,7 @@ void StretchPipeline::writeLayerStart(int position, int layer, int stretchesLeft
 }
 
 BuildState StretchPipeline::trueState() const {
-  const bool backward = core_.backwardPass;
+  const bool backward = job_.backwardPass;
   return {backward, bytesSinceFlush_, backward ? forwardColumns_ : 0};
 }
 
@@ -291,14 +292,14 @@ void StretchPipeline::writeStretch(StretchJob& job) {
   for (long long at : job.splits) records_.splitList.push_back(start + at);
   Settings& s = core_.s;
   s.maxstretchlen = int(std::max<long long>(s.maxstretchlen, job.maxColumns));
-  if (job.rebuiltForward) core_.backwardPass = false;
-  if (!core_.backwardPass) forwardColumns_ = job.columnsSent;
+  if (job.rebuiltForward) job_.backwardPass = false;
+  if (!job_.backwardPass) forwardColumns_ = job.columnsSent;
   bytesSinceFlush_ = 0;  // the stretch ended with a flush
 
   records_.stretchColumns = job.stretchColumns;
   int position = job.position;
   records_.powderReduceCheck(position, job.layer);
-  lastStretchBackward_ = core_.backwardPass;
+  lastStretchBackward_ = job_.backwardPass;
   records_.writeStretchRecord(job.stretchesLeft);
   out_.settle();
 }

@@ -34,13 +34,14 @@ namespace ph {
 class HostCore;
 class DmcOut;
 class DmcRecordWriter;
+struct JobState;
 struct LookupTables;
 struct NozzleTables;
 
 class StretchPipeline {
  public:
-  StretchPipeline(HostCore& core, const LookupTables& tables, const NozzleTables& nozzles, DmcRecordWriter& records,
-                  DmcOut& out);
+  StretchPipeline(HostCore& core, JobState& job, const LookupTables& tables, const NozzleTables& nozzles,
+                  DmcRecordWriter& records, DmcOut& out);
   ~StretchPipeline();
   StretchPipeline(const StretchPipeline&) = delete;
   StretchPipeline& operator=(const StretchPipeline&) = delete;
@@ -102,6 +103,7 @@ class StretchPipeline {
   void submit(std::shared_ptr<StretchJob> job, int& position, int& stretchesLeft);
 
   HostCore& core_;
+  JobState& job_;
   const LookupTables& tables_;
   const NozzleTables& nozzles_;
   DmcRecordWriter& records_;

@@ -314,7 +314,7 @@ void MeshTools::Form21Click() {
   core.logTarget = before;
 }
 
-void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + core.openJobName); }
+void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + links.jobFileName()); }
 
 void MeshTools::Button1Click() { notBuiltYet("cocoon wrapping of " + stlInputName); }
 

@@ -22,6 +22,8 @@ struct MeshHostLinks {
   std::function<std::string()> convertedStlName = [] { return std::string("convertedobj.stl"); };
   // The operator's "process without color?" answer.
   std::function<bool()> processWithoutColor = [] { return false; };
+  // The file opened last (the job state's jobFileName).
+  std::function<std::string()> jobFileName = [] { return std::string("??"); };
   // Shows the window modally (the Qt window sets it).
   std::function<void()> showWindow;
 };

@@ -20,6 +20,7 @@
 #include "host/core/lookup_tables.h"
 #include "host/core/paths.h"
 #include "host/core/testing/core_fixture.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/conversion.h"
 #include "p3d_fixture.h"
 
@@ -107,13 +108,14 @@ int main(int argc, char** argv) {
   ph::CoreFixture f;
   ph::LookupTables tables;
   tables.fillBitTables();
-  ph::Conversion conv(f.core, tables);
+  ph::JobState job(f.core);
+  ph::Conversion conv(f.core, tables, job);
   conv.slowColumnLoop = slow;
   conv.workers = workers;
   f.core.s.layerMicrons = microns;
   f.core.workDir = ph::pathFolderOrCurrent(p3d);
   if (f.core.workDir.empty() || f.core.workDir.back() != '/') f.core.workDir += '/';
-  f.core.openJobName = p3d;
+  job.jobFileName = p3d;
 
   double bestRead = 1e9, bestScan = 1e9, bestConvert = 1e9;
   long long size = 0;

@@ -36,15 +36,3 @@ TEST_F(Files, ReadLineYieldsALastEmptyLineAfterAFinalNewline) {
   EXPECT_EQ(got, (std::vector<std::string>{"one", "two", ""}));
   EXPECT_FALSE(f);
 }
-
-TEST_F(Files, WorkFileNames) {
-  core.workDir = "/tmp/";
-  core.s.file_name = "Cube";
-  EXPECT_EQ(core.workFileName("dmc"), "/tmp/temp.dmc");
-  EXPECT_EQ(core.workFileName("p3d"), "/tmp/Cube.p3d");
-  core.openJobName = "/tmp/Job.P3D";
-  EXPECT_EQ(core.workFileName("p3d"), "/tmp/Job.P3D");
-  core.patternMode = true;
-  EXPECT_EQ(core.workFileName("dmc"), "/tmp/pattern.dmc");
-  EXPECT_EQ(core.workFileName("p3d"), "/tmp/pattern.p3d");
-}

@@ -67,17 +67,20 @@ TEST_F(Interpreter, ArraysTakeAtMostTheirElements) {
   EXPECT_NE(log().back().find("FormPosition takes 4 values"), std::string::npos);
 }
 
-TEST_F(Interpreter, JobReadyClearedBySlicingNamesInQuestionTextsOnly) {
-  core.jobReady = true;
+TEST_F(Interpreter, SlicingSettingChangesAreToldForQuestionTextsOnly) {
+  int told = 0;
+  const int token = core.slicingSettingChanged.subscribe([&] { ++told; });
   writeAll("job.i3d", "layerMicrons = 100\r\n");
   core.applySettings("job.i3d", false);
   EXPECT_EQ(core.s.layerMicrons, 100);
-  EXPECT_TRUE(core.jobReady);
+  EXPECT_EQ(told, 0);
   core.applySettings("?layerMicrons=125", false);
-  EXPECT_FALSE(core.jobReady);
-  core.jobReady = true;
-  core.applySettings("?depleteFile=x", false);  // cleared even though nothing is stored
-  EXPECT_FALSE(core.jobReady);
+  EXPECT_EQ(told, 1);
+  core.applySettings("?depleteFile=x", false);  // told even though nothing is stored
+  EXPECT_EQ(told, 2);
+  core.slicingSettingChanged.unsubscribe(token);
+  core.applySettings("?layerMicrons=150", false);
+  EXPECT_EQ(told, 2);
 }
 
 TEST_F(Interpreter, FilesWithCommentsAndSplitAssignments) {

@@ -51,7 +51,7 @@ ConversionRig::ConversionRig() {
   tables.fillBitTables();
   dir = makeWorkDir();
   core.workDir = dir + "/";
-  conv = std::make_unique<Conversion>(core, tables);
+  conv = std::make_unique<Conversion>(core, tables, job);
 }
 
 ConversionRig::~ConversionRig() {

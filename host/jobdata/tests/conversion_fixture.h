@@ -13,6 +13,7 @@
 #include "host/core/lookup_tables.h"
 #include "host/core/testing/core_fixture.h"
 #include "host/jobdata/conversion.h"
+#include "host/jobdata/job_state.h"
 #include "p3d_fixture.h"
 
 namespace ph::testing {
@@ -39,13 +40,14 @@ std::string makeWorkDir();
 
 struct ConversionRig : CoreFixture {
   LookupTables tables;
+  JobState job{core};
   std::unique_ptr<Conversion> conv;
   std::string dir;
 
   ConversionRig();
   ~ConversionRig();
-  std::string p3dPath() const { return core.workFileName("p3d"); }
-  std::string dmcPath() const { return core.workFileName("dmc"); }
+  std::string p3dPath() const { return job.workFileName("p3d"); }
+  std::string dmcPath() const { return job.workFileName("dmc"); }
   void write(const P3dJob& job) const { job.writeTo(p3dPath()); }
   // blockbased1Click on the job.
   void convert(const P3dJob& job);

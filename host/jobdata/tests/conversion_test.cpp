@@ -89,7 +89,7 @@ TEST_F(ConversionFixture, ScanChecksLayerThicknessAndHeight) {
   EXPECT_TRUE(conv->layout.layerThicknessDiffers);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "layers in file 260 microns");
-  EXPECT_FALSE(core.modelFits);
+  EXPECT_FALSE(conv->layout.job.modelFits);
   EXPECT_TRUE(logHas("NO FIT in Z direction 1 > 0.2"));
 }
 
@@ -214,7 +214,7 @@ TEST_F(ConversionFixture, EveryLayerGetsAllItsStretchesAndEndsWithItsLastOne) {
             "((]}"
             "{{]}"
             "}");
-  EXPECT_EQ(countDmcStretches(core, false), 10);  // the closing placeholder counts
+  EXPECT_EQ(countDmcStretches(core, conv->layout.job, false), 10);  // the closing placeholder counts
 }
 
 TEST_F(ConversionFixture, BackwardPassesMirrorTheirRows) {
@@ -378,7 +378,8 @@ struct TracedConversion {
   plat::ManualClock clock;
   HostCore core{ui, clock};
   LookupTables tables;
-  Conversion conv{core, tables};
+  JobState job{core};
+  Conversion conv{core, tables, job};
   std::string dir = makeWorkDir();
 
   explicit TracedConversion(int workers) {
@@ -417,14 +418,14 @@ TEST(ConversionOrder, LogProgressAndEventsKeepTheirPlaceWithWorkers) {
       if (++events == 2) t.conv.bitreport1Click();
     };
     {
-      std::FILE* f = std::fopen(t.core.workFileName("p3d").c_str(), "wb");
+      std::FILE* f = std::fopen(t.job.workFileName("p3d").c_str(), "wb");
       std::fwrite(bytes.data(), 1, bytes.size(), f);
       std::fclose(f);
     }
     t.conv.blockbased1Click();
     traces[r] = t.ui.trace;
     logs[r] = t.core.Memo1.lines();
-    dmcs[r] = readFile(t.core.workFileName("dmc"));
+    dmcs[r] = readFile(t.job.workFileName("dmc"));
   }
   auto has = [&](const std::string& text) {
     return std::any_of(logs[0].begin(), logs[0].end(),
@@ -592,7 +593,7 @@ TEST_F(ConversionFixture, JobWithInkIsConverted) {
   EXPECT_EQ(outcome.status, ConversionStatus::Converted);
   EXPECT_EQ(outcome.message, "");
   EXPECT_TRUE(logHas(".dmc created"));
-  EXPECT_TRUE(core.dmcCurrent);
+  EXPECT_TRUE(conv->layout.job.dmcCurrent);
 }
 
 // Powder is reduced only from a height profile made for the job: without
@@ -632,7 +633,7 @@ TEST_F(ConversionFixture, RepeatedPassesReadTheLayersAgain) {
 TEST_F(ConversionFixture, FailedDmcOpenStopsTheConversion) {
   ASSERT_EQ(mkdir(dmcPath().c_str(), 0755), 0);  // a folder cannot be written as a file
   convert(oneDotJob(10));
-  EXPECT_FALSE(core.dmcCurrent);
+  EXPECT_FALSE(conv->layout.job.dmcCurrent);
   EXPECT_FALSE(logHas(".dmc created"));
   EXPECT_TRUE(logHas("conversion stopped: cannot write"));
   ASSERT_FALSE(ui.messages.empty());
@@ -641,11 +642,11 @@ TEST_F(ConversionFixture, FailedDmcOpenStopsTheConversion) {
 }
 
 TEST_F(ConversionFixture, MissingP3dLeavesTheJobAsItWas) {
-  core.dmcCurrent = false;
+  conv->layout.job.dmcCurrent = false;
   const ConversionOutcome outcome = conv->convertJob();
   EXPECT_EQ(outcome.status, ConversionStatus::Failed);
   EXPECT_NE(outcome.message.find(p3dPath()), std::string::npos) << outcome.message;
-  EXPECT_FALSE(core.dmcCurrent);
+  EXPECT_FALSE(conv->layout.job.dmcCurrent);
   EXPECT_FALSE(logHas(".dmc created"));
   EXPECT_EQ(core.readFailures, 1);
   EXPECT_EQ(ui.progress, 110);  // the progress window is closed again
@@ -670,7 +671,7 @@ TEST_F(ConversionFixture, FailedWriteKeepsTheDmcFromBefore) {
   EXPECT_NE(outcome.message.find("cannot write " + dmcPath()), std::string::npos) << outcome.message;
   EXPECT_TRUE(logHas(outcome.message));
   EXPECT_FALSE(logHas(".dmc created"));
-  EXPECT_FALSE(core.dmcCurrent);
+  EXPECT_FALSE(conv->layout.job.dmcCurrent);
   const auto kept = dmc();
   EXPECT_EQ(std::string(kept.begin(), kept.end()), before);
   EXPECT_FALSE(std::filesystem::exists(dmcPath() + ".part"));
@@ -692,7 +693,7 @@ TEST_F(ConversionFixture, CorrectedPrimgrensIsQueuedKeptAndSaved) {
   EXPECT_NE(core.s.primgrens, 12);
   EXPECT_TRUE(logHas(plat::format("new primgrens = %d", core.s.primgrens)));
   EXPECT_NE(core.pendingInkText.find(plat::format("%d,16o", core.s.primgrens)), std::string::npos);
-  EXPECT_TRUE(core.dmcCurrent);
+  EXPECT_TRUE(conv->layout.job.dmcCurrent);
   EXPECT_FALSE(core.settingsModified);  // saved at once
   const auto saved = readFile(dir + "/job.i3d");
   const std::string text(saved.begin(), saved.end());

@@ -23,7 +23,8 @@ TEST(PowderCode, TextsReadBackWithHexTextToInt) {
 // A record writer on memory; start() takes the settings as they stand
 // and writes the first placeholder.
 struct WriterRig : CoreFixture {
-  JobLayout layout{core};
+  JobState job{core};
+  JobLayout layout{core, job};
   DmcOut mem;
   DmcRecordWriter writer{core, layout, mem};
   void start() {
@@ -76,7 +77,7 @@ TEST(RecordWriter, EmptyStretchesAtALayerEndAreDroppedUpToEndskippers) {
 TEST_F(RecordsTest, BackwardPassRaisesItsForwardPartnersPowderCode) {
   core.s.bidirectional = true;
   start();
-  core.backwardPass = false;  // as a layer starts
+  job.backwardPass = false;  // as a layer starts
   stretch(40, 100, 2);  // forward, 8 mm
   stretch(40, 500, 1);  // backward, 42 mm
   const std::vector<std::uint8_t> bytes = mem.memory();
@@ -168,11 +169,11 @@ TEST_F(ConversionFixture, CountingStopsAtAHeaderCutShortByTheFileEnd) {
   std::FILE* f = std::fopen(dmcPath().c_str(), "wb");
   std::fwrite(mem.memory().data(), 1, mem.memory().size(), f);
   std::fclose(f);
-  EXPECT_EQ(countDmcStretches(core, false), 2);
+  EXPECT_EQ(countDmcStretches(core, job, false), 2);
 }
 
 TEST_F(ConversionFixture, CountingStretchesOfAMissingFileGivesZero) {
-  EXPECT_EQ(countDmcStretches(core, false), 0);
+  EXPECT_EQ(countDmcStretches(core, job, false), 0);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_NE(ui.messages.back().find("cannot read from file: "), std::string::npos);
 }

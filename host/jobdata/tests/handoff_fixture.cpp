@@ -88,7 +88,10 @@ HandoffFixture::HandoffFixture() {
   core.workDir = work + "/";
   // A start would show up as a "cannot start" message.
   core.s.slicer_exe = "/nonexistent/layertint";
-  handoff.links.blockbased1Click = [this] { ++conversions; };
+  handoff.links.convertJob = [this] {
+    ++conversions;
+    return true;
+  };
 }
 
 std::string HandoffFixture::logLine(const std::string& prefix) const {

@@ -7,6 +7,7 @@
 
 #include "host/core/testing/core_fixture.h"
 #include "host/jobdata/job_layout.h"
+#include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_handoff.h"
 
 namespace ph::test {
@@ -34,7 +35,8 @@ struct HandoffFixture : CoreFixture {
 
   ScratchFolder folder;
   std::string work = folder.path;  // the work folder, without the trailing "/"
-  JobLayout layout{core};
+  JobState job{core};
+  JobLayout layout{core, job};
   SlicerHandoff handoff{core, layout};
   int conversions = 0;
 

@@ -32,7 +32,7 @@ struct OpenModel : HandoffFixture, ::testing::Test {
 TEST_F(OpenModel, AMissingModelIsLoggedAndNothingElseHappens) {
   openFromMenu(at("gone.stl"));
   EXPECT_TRUE(logHas("no such file " + at("gone.stl")));
-  EXPECT_FALSE(core.jobReady);
+  EXPECT_FALSE(job.jobReady);
   EXPECT_FALSE(started());
   EXPECT_EQ(core.s.file_name, "default");
 }
@@ -42,7 +42,7 @@ TEST_F(OpenModel, CancellingTheDialogEndsTheRoad) {
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_EQ(ui.dialogs[0].filter, "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp");
   EXPECT_TRUE(log().empty());
-  EXPECT_FALSE(core.jobReady);
+  EXPECT_FALSE(job.jobReady);
 }
 
 TEST_F(OpenModel, AnStlIsOpenedAndSliced) {
@@ -51,9 +51,9 @@ TEST_F(OpenModel, AnStlIsOpenedAndSliced) {
   core.printAbort = true;
   openFromMenu(model);
   EXPECT_FALSE(core.printAbort);
-  EXPECT_TRUE(core.jobReady);
+  EXPECT_TRUE(job.jobReady);
   EXPECT_TRUE(core.controls.at("btViewstl").enabled);
-  EXPECT_EQ(core.openJobName, model);
+  EXPECT_EQ(job.jobFileName, model);
   EXPECT_EQ(core.s.file_name, "Vase");
   EXPECT_EQ(handoff.viewerstl, model);
   EXPECT_TRUE(logHas("converting " + model + " to " + work + "/Vase.p3d"));
@@ -191,17 +191,18 @@ TEST_F(OpenModel, TheFirstProgramArgumentIsOpened) {
 }
 
 TEST_F(OpenModel, AReadyMadeJobIsConverted) {
-  handoff.links.blockbased1Click = [this] {
+  handoff.links.convertJob = [this] {
     ++conversions;
-    core.modelFits = false;
+    job.modelFits = false;
+    return true;
   };
   ui.files.push_back(at("Ring.p3d"));
   ui.answers.push_back(OperatorUi::Answer::No);
   handoff.p3dfile1Click();
   EXPECT_EQ(conversions, 1);
   EXPECT_EQ(core.s.file_name, "Ring");
-  EXPECT_EQ(core.openJobName, at("Ring.p3d"));
-  EXPECT_TRUE(core.jobReady);
+  EXPECT_EQ(job.jobFileName, at("Ring.p3d"));
+  EXPECT_TRUE(job.jobReady);
   EXPECT_EQ(layout.heightProfile[0], 9999.0f);
   EXPECT_EQ(layout.heightProfile[299], 9999.0f);
   EXPECT_TRUE(logHas("file " + at("Ring.p3d") + " fn Ring"));
@@ -239,6 +240,33 @@ TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
   handoff.balkfile1Click();
   EXPECT_EQ(core.s.startinglayer, 52);
   EXPECT_TRUE(logHas("starting_temperature: not a whole number: warm"));
+}
+
+}  // namespace
+
+namespace {
+
+struct JobStateTest : HandoffFixture, ::testing::Test {};
+
+TEST_F(JobStateTest, WorkFileNames) {
+  core.workDir = "/tmp/";
+  core.s.file_name = "Cube";
+  EXPECT_EQ(job.workFileName("dmc"), "/tmp/temp.dmc");
+  EXPECT_EQ(job.workFileName("p3d"), "/tmp/Cube.p3d");
+  job.jobFileName = "/tmp/Job.P3D";
+  EXPECT_EQ(job.workFileName("p3d"), "/tmp/Job.P3D");
+  EXPECT_EQ(job.workFileName("stl"), "/tmp/Cube.stl");
+  job.patternMode = true;
+  EXPECT_EQ(job.workFileName("dmc"), "/tmp/pattern.dmc");
+  EXPECT_EQ(job.workFileName("p3d"), "/tmp/pattern.p3d");
+}
+
+TEST_F(JobStateTest, AChangedSlicingSettingMakesTheJobStale) {
+  job.jobReady = true;
+  core.applySettings("?printspeed=1000", false);
+  EXPECT_TRUE(job.jobReady);
+  core.applySettings("?skinmicrons=900", false);
+  EXPECT_FALSE(job.jobReady);
 }
 
 }  // namespace

@@ -164,11 +164,11 @@ TEST_F(ConversionFixture, LayerSearchAndLeadingEmptyRows) {
   EXPECT_EQ(next, 'w');  // the first byte behind the marker
   EXPECT_FALSE(seekLayerStart(in));
   std::fclose(f);
-  EXPECT_EQ(leadingEmptyRows(core), 12);
+  EXPECT_EQ(leadingEmptyRows(core, conv->layout.job), 12);
   // Skips that add up past any count (a damaged job) end at the limit.
   const std::string skips = marker + "999999999y999999999y999999999y" + std::string("2v\x00\x01", 4) + "vvw0W";
   ASSERT_TRUE(core.writeTextFile(p3dPath(), skips));
-  EXPECT_EQ(leadingEmptyRows(core), kRowNumberLimit);
+  EXPECT_EQ(leadingEmptyRows(core, conv->layout.job), kRowNumberLimit);
 }
 
 }  // namespace

@@ -79,7 +79,7 @@ TEST_F(ConversionFixture, JobFromAPovSceneConverts) {
   writeText(scene, povCube(10));
   ASSERT_EQ(slice(scene, job), 0);
 
-  core.openJobName = job;
+  this->job.jobFileName = job;
   conv->blockbased1Click();
   ASSERT_TRUE(logHas(".dmc created"));
   const JobLayout& l = conv->layout;
@@ -96,7 +96,7 @@ TEST_F(ConversionFixture, JobFromAPictureConverts) {
   writeText(picture, bmpSquare(42, 42));
   ASSERT_EQ(slice(picture, job), 0);
 
-  core.openJobName = job;
+  this->job.jobFileName = job;
   conv->blockbased1Click();
   ASSERT_TRUE(logHas(".dmc created"));
   const JobLayout& l = conv->layout;

@@ -21,10 +21,10 @@ TEST_F(ConversionFixture, JobFromTheSlicerConverts) {
   writeStl(model, cubeModel(10.0f));
   ASSERT_EQ(sliceModel(model, job, 250), "");
 
-  core.openJobName = job;
+  this->job.jobFileName = job;
   conv->blockbased1Click();
   ASSERT_TRUE(logHas(".dmc created"));
-  EXPECT_TRUE(core.dmcCurrent);
+  EXPECT_TRUE(this->job.dmcCurrent);
   EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();  // layer thickness as set
   const JobLayout& l = conv->layout;
   EXPECT_NEAR(l.printpages, 41, 3);  // 10 mm of 250 um layers, and the slicer's end layers
@@ -70,7 +70,7 @@ TEST_P(SlicedModels, KeepEveryDot) {
   const std::string model = dir + "/model.stl", job = dir + "/model.p3d";
   writeStl(model, c.model());
   ASSERT_EQ(sliceModel(model, job, c.microns), "");
-  core.openJobName = job;
+  this->job.jobFileName = job;
   core.s.layerMicrons = c.microns;
   core.s.stretchSizeLim = c.stretchSizeLim;
   core.s.bidirectional = c.bidirectional;

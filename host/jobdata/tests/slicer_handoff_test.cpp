@@ -172,9 +172,10 @@ TEST_F(Handoff, AReadyEventWhileNothingWaitsIsIgnored) {
 }
 
 TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
-  handoff.links.blockbased1Click = [this] {
+  handoff.links.convertJob = [this] {
     ++conversions;
-    core.modelFits = false;
+    job.modelFits = false;
+    return true;
   };
   for (auto [answer, abort] : {std::pair{OperatorUi::Answer::Yes, false}, {OperatorUi::Answer::No, true}}) {
     ui.questions.clear();

@@ -186,7 +186,7 @@ TEST_F(MeshTools_, TheSecondMenuEntryShowsTheLogInTheToolsWindow) {
   core.memoPrintf("after");
   EXPECT_EQ(log().back(), "after");
 
-  core.openJobName = "bust.stl";
+  tools.links.jobFileName = [] { return std::string("bust.stl"); };
   ui.answers = {FakeUi::Answer::Yes};
   tools.adjuststlnormals1Click();
   EXPECT_EQ(ui.questions.back(), "are you sure you want to recalculate normals in bust.stl");
