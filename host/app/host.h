@@ -86,6 +86,8 @@ class Host {
   void chooseMarlinLink();
   void buildUserFunctions();
   void applyExpertMode();
+  // The run the command line asks for (-F with V, T or B).
+  void startCommandLineRun();
   void logUsage();
 
   std::vector<std::string> args_;

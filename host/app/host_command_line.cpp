@@ -32,6 +32,23 @@ void Host::logUsage() {
   for (const auto& o : kOptions) core.memoPrintf("%c  %s", o.letter, o.text);
 }
 
+void Host::startCommandLineRun() {
+  UnattendedRun& run = core.run;
+  if (core.runMode == 'V' || core.runMode == 'T') {
+    // Mode V goes on when the job is converted; mode T is done here.
+    if (!handoff.openModel()) run.fail("no job for " + core.commandInputFile);
+    else if (core.runMode == 'T') run.succeed();
+  } else if (core.runMode == 'B') {
+    core.batchRun = true;
+    if (btBatchClick) {
+      btBatchClick();
+    } else {
+      core.memoPrintf("batch printing is not available in this build");
+      run.fail("no batch print");
+    }
+  }
+}
+
 void Host::InitTimerTimer() {
   core.timers.Init->stop();
   Settings& s = core.s;
@@ -76,15 +93,7 @@ void Host::InitTimerTimer() {
 
   if (!laterSettingsFile.empty()) settingsFiles.loadSettingsFile(laterSettingsFile);
 
-  if (!core.commandInputFile.empty()) {
-    if (core.runMode == 'V' || core.runMode == 'T') {
-      handoff.povstl1Click();
-    } else if (core.runMode == 'B') {
-      core.batchRun = true;
-      if (btBatchClick) btBatchClick();
-      else core.memoPrintf("batch printing is not available in this build");
-    }
-  }
+  if (!core.commandInputFile.empty()) startCommandLineRun();
 
   const auto& g = s.FormPosition;
   if (g[2] > 100 && g[3] > 100) core.ui.setWindowGeometry({std::max(-3000, g[0]), std::max(-3000, g[1]), g[2], g[3]});

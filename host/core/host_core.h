@@ -17,6 +17,7 @@
 #include "host/core/operator_ui.h"
 #include "host/core/param_registry.h"
 #include "host/core/settings.h"
+#include "host/core/unattended_run.h"
 #include "platform/clock.h"
 #include "platform/format.h"
 
@@ -184,6 +185,8 @@ class HostCore {
   bool primeAtStart = true;
   bool batchRun = false;
   int skinClear = -1;  // microns, -1 = not given
+  // The unattended run the command line started (if any) and its status.
+  UnattendedRun run{*this};
   bool m18zAccepted = false;
   bool marlinOverTcp = false;
   bool closingDown = false;

@@ -4,6 +4,8 @@
 // reference to it and set only what their own step decides.
 #include <string>
 
+#include "platform/folder_lock.h"
+
 namespace ph {
 
 class HostCore;
@@ -37,9 +39,17 @@ struct JobState {
   // does not exist gives the current folder.
   std::string workFileName(const std::string& ext) const;
 
+  // Takes the work folder for this program before a job's files are made
+  // or converted there. Two programs in one folder would slice into and
+  // convert each other's work files, so a folder another prismhost holds is
+  // refused: false, told to the operator (an unattended run ends). The
+  // folder is held until the program ends or claims another.
+  bool claimWorkFolder();
+
  private:
   HostCore& core_;
   int subscription_ = 0;
+  plat::FolderLock workFolderLock_;
 };
 
 }  // namespace ph

@@ -107,6 +107,7 @@ bool SlicerHandoff::openModel() {
     core_.memoPrintf("no such file %s", file);
     return false;
   }
+  if (!job_.claimWorkFolder()) return false;
   job_.jobReady = true;
   job_.jobFileName = file;
   core_.logStamped("open: " + file);
@@ -124,22 +125,17 @@ bool SlicerHandoff::openModel() {
     std::remove(nativePath(converted).c_str());
     if (fileExists(converted)) {
       tellOperator(plat::format("cannot replace %s: %s is not converted", converted, file));
-      if (unattendedRun()) core_.ui.closeMainWindow();
       return false;
     }
     runMeshCommand(plat::format("%s -S%g -O%s -D%s", quoteIfBlank(kMeshTool), double(scale), quoteIfBlank(file),
                                 quoteIfBlank(expandCurrentDir(s.file_folder))));
     if (!fileExists(converted)) {
       tellOperator(plat::format("%s could not be converted to %s; it is not sliced", file, convertedStlName));
-      if (unattendedRun()) core_.ui.closeMainWindow();
       return false;
     }
     file = converted;
   }
-  if (core_.runMode == 'T' && !core_.commandInputFile.empty()) {
-    core_.ui.closeMainWindow();  // OBJ to STL only
-    return true;
-  }
+  if (core_.runMode == 'T' && !core_.commandInputFile.empty()) return true;  // OBJ to STL only
   if (ext == "bmp") {
     const std::string answer = core_.askText("input", "djpagrepeat", "1");
     layout_.djpagrepeat = isNumberText(answer) ? textToInt(answer) : 1;
@@ -173,6 +169,11 @@ void SlicerHandoff::p3dfile1Click() {
   dialog.defaultExt = "p3d";
   auto chosen = core_.ui.openFileDialog(dialog);
   if (!chosen || chosen->empty()) return;
+  stopSlice("a job was opened");
+  if (jobFingerprint(expandCurrentDir(*chosen)).empty()) {
+    tellOperator(plat::format("%s is not a finished job (no fingerprint line at its end): not converted", *chosen));
+    return;
+  }
   job_.jobReady = true;
   layout_.heightProfile.fill(9999.0f);
   job_.dmcCurrent = false;
@@ -205,11 +206,13 @@ void SlicerHandoff::balkfile1Click() {
   const std::string model = workPath("temprtest.stl");
   s.file_name = fileCore(model);
   viewerstl = model;
-  if (!fileExists(workPath(s.file_name + ".p3d"))) {
+  // A job left unfinished is sliced again, never converted.
+  if (jobFingerprint(workPath(s.file_name + ".p3d")).empty()) {
     core_.memoPrintf("converting %s to %s%s.p3d", model, core_.workDir, s.file_name);
     // The ready event converts the job once the slicer has written it.
     runSlicer(model);
   } else {
+    stopSlice("a job was opened");
     runConversion();
   }
   core_.pendingInkText += "28,15t";

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <cstdio>
 #include <random>
 
@@ -120,6 +121,18 @@ std::string cachedSignature(const std::string& p3dPath) {
   for (int i = 0; i < 8; ++i)
     if (isHexDigit(char(tail[i]))) sig[std::size_t(i)] = char(tail[i]);
   return sig;
+}
+
+std::string jobFingerprint(const std::string& p3dPath) {
+  std::FILE* f = std::fopen(nativePath(p3dPath).c_str(), "rb");
+  if (!f) return "";
+  char tail[10];
+  const bool got = std::fseek(f, -10, SEEK_END) == 0 && std::fread(tail, 1, 10, f) == 10;
+  std::fclose(f);
+  if (!got || tail[8] != '\r' || tail[9] != '\n') return "";
+  for (int i = 0; i < 8; ++i)
+    if (!std::isdigit(static_cast<unsigned char>(tail[i])) && !(tail[i] >= 'A' && tail[i] <= 'F')) return "";
+  return std::string(tail, 8);
 }
 
 }  // namespace ph

@@ -54,5 +54,9 @@ std::string sourceSignature(const std::string& path, std::uint16_t crc);
 // a hexadecimal digit copied into its place. "?" (matches nothing) when the
 // file cannot be read, holds fewer than ten bytes or ends otherwise.
 std::string cachedSignature(const std::string& p3dPath);
+// The fingerprint line a finished job ends with: exactly eight upper-case
+// hexadecimal digits, CR and LF as the last ten bytes. "" when the file
+// ends otherwise (a job stopped, aborted or still being written).
+std::string jobFingerprint(const std::string& p3dPath);
 
 }  // namespace ph

@@ -1,5 +1,7 @@
 #include "host/jobdata/slicer_handoff.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -44,17 +46,9 @@ bool SlicerHandoff::checked(const char* name) const {
   return c && c->checked;
 }
 
-bool SlicerHandoff::unattendedRun() const {
-  return !core_.commandInputFile.empty() && (core_.runMode == 'V' || core_.runMode == 'T' || core_.runMode == 'B');
-}
-
 void SlicerHandoff::tellOperator(const std::string& text) {
   core_.memoPrintf("%s", text);
-  if (!unattendedRun()) core_.ui.showMessage(text);
-}
-
-void SlicerHandoff::endConvertOnlyRun() {
-  if (core_.runMode == 'V' && !core_.commandInputFile.empty()) core_.ui.closeMainWindow();
+  if (!core_.run.active()) core_.ui.showMessage(text);
 }
 
 std::string SlicerHandoff::workPath(const std::string& name) const { return expandCurrentDir(core_.workDir) + name; }
@@ -116,9 +110,13 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
     viewer1Click();
     return false;
   }
+  // One slice at a time: whatever the last job still does is stopped.
+  stopSlice("a new job was opened");
   waitingForSlicer = true;
+  waitedJob_ = p3d;
   slicerStartTick = core_.clock.tickMs();
-  if (lastSignature == cached) {
+  slicerStatus_.reset();
+  if (lastSignature == cached && jobFingerprint(p3d) == lastSignature) {
     syncsliceReceive();  // the job in the work folder is this one
     return true;
   }
@@ -130,20 +128,58 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
   const pid_t pid = startProgram(argv);
   if (pid < 0) {
     waitingForSlicer = false;
-    endConvertOnlyRun();
     return false;
   }
   slicerPid_ = pid;
-  slicerEndSeen_ = false;
   return true;
 }
 
-void SlicerHandoff::syncsliceReceive() {
-  if (waitingForSlicer) {
-    core_.memoPrintf(".p3d file ready %dms", int(core_.clock.tickMs() - slicerStartTick));
-    core_.timers.afterp3ddelay->start();
-  }
+void SlicerHandoff::stopSlice(const std::string& why) {
+  core_.timers.afterp3ddelay->stop();
+  convertWhenSlicerEnds_ = false;
   waitingForSlicer = false;
+  if (slicerPid_ <= 0) return;
+  if (plat::processRunning(slicerPid_)) {
+    core_.memoPrintf("slicer stopped: %s", why);
+    kill(slicerPid_, SIGTERM);
+    if (!plat::waitProcess(slicerPid_, 2000)) {
+      kill(slicerPid_, SIGKILL);
+      plat::waitProcess(slicerPid_, -1);
+    }
+  } else {
+    plat::waitProcess(slicerPid_, 0);
+  }
+  children_.erase(std::remove(children_.begin(), children_.end(), slicerPid_), children_.end());
+  slicerPid_ = -1;
+}
+
+bool SlicerHandoff::jobFinished() const {
+  return !waitedJob_.empty() && jobFingerprint(waitedJob_) == lastSignature;
+}
+
+void SlicerHandoff::syncsliceReceive() {
+  if (!waitingForSlicer) return;  // nothing waits: an event of some other job
+  if (!jobFinished()) {
+    // Another slicer's event, or this slicer's for a job it did not finish
+    // (its end tells which): the file is not the job waited for.
+    core_.memoPrintf("ready event ignored: %s does not end with this job's fingerprint", waitedJob_);
+    return;
+  }
+  acceptJob();
+}
+
+void SlicerHandoff::acceptJob() {
+  core_.memoPrintf(".p3d file ready %dms", int(core_.clock.tickMs() - slicerStartTick));
+  waitingForSlicer = false;
+  core_.timers.afterp3ddelay->start();
+}
+
+void SlicerHandoff::sliceFailed(const std::string& why) {
+  waitingForSlicer = false;
+  convertWhenSlicerEnds_ = false;
+  job_.jobReady = false;
+  tellOperator(plat::format("slicing failed: %s; nothing converted", why));
+  core_.run.fail("slicing failed");
 }
 
 void SlicerHandoff::slicerWatchTimer() {
@@ -156,47 +192,69 @@ void SlicerHandoff::slicerWatchTimer() {
     }
   }
   if (slicerPid_ > 0 && !plat::processRunning(slicerPid_)) {
-    // The slicer sets the ready event before it ends; the event may still
-    // be on its way to this thread, so it gets one more look.
-    if (waitingForSlicer && !slicerEndSeen_) {
-      slicerEndSeen_ = true;
-      return;
-    }
-    const std::optional<int> status = plat::waitProcess(slicerPid_, 0);
+    slicerStatus_ = plat::waitProcess(slicerPid_, 0).value_or(-1);
     children_.erase(std::remove(children_.begin(), children_.end(), slicerPid_), children_.end());
     slicerPid_ = -1;
     if (waitingForSlicer) {
-      waitingForSlicer = false;
-      tellOperator(plat::format("the slicer ended (status %d) without reporting a job", status.value_or(-1)));
-      endConvertOnlyRun();
+      // The ready event may still be on its way: the finished job and the
+      // slicer's status say the same.
+      if (*slicerStatus_ == 0 && jobFinished()) acceptJob();
+      else sliceFailed(plat::format("the slicer ended (status %d) without finishing %s", *slicerStatus_, waitedJob_));
+    } else if (convertWhenSlicerEnds_) {
+      convertWhenSlicerEnds_ = false;
+      convertSlicedJob();
     }
   }
   if (slicerPid_ <= 0 && children_.empty()) slicerWatch_->stop();
 }
 
 bool SlicerHandoff::runConversion() {
+  if (!job_.claimWorkFolder()) return false;
   if (links.convertJob) return links.convertJob();
   core_.memoPrintf("converting jobs is not available in this build");
   return false;
 }
 
-void SlicerHandoff::askModelFits(const char* question) {
-  if (job_.modelFits) return;
+bool SlicerHandoff::askModelFits(const char* question) {
+  if (job_.modelFits) return true;
   core_.printAbort = true;
-  if (unattendedRun()) {
-    // Nobody to answer: the print stays aborted.
-    core_.memoPrintf("model does not fit in machine");
-    return;
+  if (core_.run.active()) {
+    // Nobody to answer: the print stays aborted and the run cannot go on.
+    core_.run.fail("model does not fit in machine");
+    return false;
   }
   if (core_.ui.askYesNoCancel("Confirm", question) == OperatorUi::Answer::Yes) core_.printAbort = false;
+  return !core_.printAbort;
 }
 
 void SlicerHandoff::afterp3ddelayTimer() {
   core_.timers.afterp3ddelay->stop();
-  runConversion();
+  if (slicerPid_ > 0) {
+    // The job is written; the slicer's exit status is still to come.
+    convertWhenSlicerEnds_ = true;
+    return;
+  }
+  convertSlicedJob();
+}
+
+void SlicerHandoff::convertSlicedJob() {
+  // A slicer started for this job must have ended well, and the file must
+  // still be the finished job.
+  if (slicerStatus_ && *slicerStatus_ != 0) {
+    sliceFailed(plat::format("the slicer ended with status %d", *slicerStatus_));
+    return;
+  }
+  if (!jobFinished()) {
+    sliceFailed(plat::format("%s does not end with this job's fingerprint", waitedJob_));
+    return;
+  }
+  const bool converted = runConversion();
   if (links.updateProgressLabels) links.updateProgressLabels();
-  askModelFits("model does not fit in machine, Continue?");
-  if (core_.runMode == 'V' && !core_.commandInputFile.empty()) core_.ui.closeMainWindow();
+  if (!converted) {
+    core_.run.fail("the conversion failed");
+    return;
+  }
+  if (askModelFits("model does not fit in machine, Continue?") && core_.runMode == 'V') core_.run.succeed();
 }
 
 void SlicerHandoff::viewer1Click() {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,8 +46,7 @@ struct HandoffLinks {
 
 class SlicerHandoff {
  public:
-  // How often a started slicer is looked at: one that ended without
-  // setting the ready event is reported a look later.
+  // How often a started slicer is looked at for its end and exit status.
   static constexpr int kWatchMs = 500;
   // Word 0 of the mesh tools' command lines (the interpreter skips it).
   static constexpr const char* kMeshTool = "meshkit";
@@ -77,7 +77,7 @@ class SlicerHandoff {
   // (below -10: none saved yet).
   bool temprTestActive = false;
   int savedStartingLayer = -11;
-  // The fingerprint of the last slicer start.
+  // The fingerprint of the job waited for (that of the last slicer start).
   std::string lastSignature;
 
   // Attaches the menu items and the "View stl" button that exist.
@@ -99,15 +99,24 @@ class SlicerHandoff {
   void balkfile1Click();
   // Menu "cmd line File": opens the program's first argument.
   void ParamFile1Click();
+  // Nothing is ever sent to the main window on the mesh-tools couple: its
+  // event needs no action.
   void meshkitreadyReceive() {}
 
   // Fingerprint, cache test and slicer start for a source STL; false when
   // no job is on its way.
   bool runSlicer(const std::string& source);
-  // The slicer's ready event (OnReceive of the syncslice couple).
+  // The slicer's ready event (OnReceive of the syncslice couple). It counts
+  // only while a job is waited for and only when the job file ends with that
+  // job's fingerprint: the event carries no name, and another slicer's event
+  // or one of a job not finished must not convert anything.
   void syncsliceReceive();
-  // 1.5 s after the ready event: the conversion.
+  // 1.5 s after the ready event: the conversion, once a slicer started for
+  // the job has ended well.
   void afterp3ddelayTimer();
+  // Stops what the hand-off does for the last job: a slicer still running,
+  // a wait, a conversion not yet started.
+  void stopSlice(const std::string& why);
 
   // Hands a command line, split at blanks outside quotes, to the mesh tools.
   void runMeshCommand(const std::string& line);
@@ -121,14 +130,21 @@ class SlicerHandoff {
   pid_t slicerPid() const { return slicerPid_; }
 
  private:
+  // The conversion in the work folder this program holds; false when it
+  // wrote no .dmc.
   bool runConversion();
-  void askModelFits(const char* question);
+  // Whether the print may go on: a job that does not fit asks the operator
+  // (and ends an unattended run).
+  bool askModelFits(const char* question);
   bool checked(const char* name) const;
-  // An unattended command-line run: never wait on a box.
-  bool unattendedRun() const;
+  // A message box for an operator; in an unattended run only the log line.
   void tellOperator(const std::string& text);
-  // A run of mode V whose slicer failed ends as it would after converting.
-  void endConvertOnlyRun();
+  // Whether the job file waited for ends with the job's fingerprint.
+  bool jobFinished() const;
+  void acceptJob();
+  void convertSlicedJob();
+  // Nothing is converted; an unattended run ends.
+  void sliceFailed(const std::string& why);
   pid_t startProgram(const std::vector<std::string>& argv);
   // The slicer program: the setting, or the one beside this program.
   std::string slicerProgram() const;
@@ -142,7 +158,13 @@ class SlicerHandoff {
   JobState& job_;
   std::unique_ptr<plat::Timer> slicerWatch_;
   pid_t slicerPid_ = -1;
-  bool slicerEndSeen_ = false;
+  // The exit status of the slicer started for the job waited for, once it
+  // ended (unset while it runs, or when the job was reused).
+  std::optional<int> slicerStatus_;
+  // The job file waited for.
+  std::string waitedJob_;
+  // The ready job is converted when its slicer has ended.
+  bool convertWhenSlicerEnds_ = false;
   // Started programs not yet reaped.
   std::vector<pid_t> children_;
 };

@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     window.show();
     const int rc = app.exec();
     host.core.Memo1.setView(nullptr);
-    return rc;
+    return rc != 0 ? rc : host.core.run.exitStatus();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "prismhost: %s\n", e.what());
   } catch (...) {

@@ -135,6 +135,46 @@ TEST_F(HostTest, RunModes) {
   EXPECT_TRUE(host->core.batchRun);
 }
 
+TEST_F(HostTest, AnUnattendedRunThatCannotGoOnEndsWithAFailure) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {{"-F", "missing.stl", "-V"}, "unattended run failed: no job for missing.stl"},
+      {{"-F", "missing.obj", "-T"}, "unattended run failed: no job for missing.obj"},
+      {{"-B", "-F", "missing.stl"}, "unattended run failed: no batch print"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    host.reset();
+    ui.closeRequested = false;
+    Host& h = startAndInit(c.args);
+    EXPECT_TRUE(logHas(c.reason));
+    EXPECT_TRUE(ui.closeRequested);
+    EXPECT_EQ(h.core.run.exitStatus(), 1);
+  }
+}
+
+TEST_F(HostTest, AnUnattendedRunEndsWellOnlyWhenItIsDone) {
+  write("model.stl", "solid");
+  Host& h = startAndInit({"-F", "model.stl", "-T"});  // only OBJ to STL: nothing to do for an STL
+  EXPECT_FALSE(h.core.run.failed());
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_EQ(h.core.run.exitStatus(), 0);
+  host.reset();
+  // An interactive program has nothing to end with a failure.
+  EXPECT_EQ(startAndInit({"-F", "model.stl"}).core.run.exitStatus(), 0);
+  host.reset();
+  // A run that is closed before it is done did not work.
+  host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-F", "model.stl", "-B"});
+  host->btBatchClick = [] {};
+  host->FormCreate();
+  clock.advance(1000);
+  EXPECT_TRUE(host->core.run.active());
+  EXPECT_EQ(host->core.run.exitStatus(), 1);
+}
+
 TEST_F(HostTest, WindowGeometry) {
   write("prismhost.i3d", "FormPosition = {-5000,10,400,300}\r\n");
   startAndInit();

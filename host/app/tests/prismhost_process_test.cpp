@@ -161,3 +161,36 @@ TEST(PrismhostProcess, ConvertOnlyRunOfATexturedObjConvertsItToColouredStlFirst)
   EXPECT_TRUE(blue);
   fs::remove_all(dir);
 }
+
+TEST(PrismhostProcess, AnUnattendedRunThatCannotGoOnEndsWithStatusOne) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phfail-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy_file(std::string(std::getenv("PRISM_TEST_DATA")) + "/slicer/20mm-xyz-cube.stl", dir / "cube.stl");
+  setenv("PRISM_NAMESPACE", ("f" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  struct Case {
+    std::vector<std::string> args;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {{PRISMHOST_BIN, "-F", "missing.stl", "-V"}, "unattended run failed: no job for missing.stl"},
+      // A 20 mm cube in a machine 5 mm high.
+      {{PRISMHOST_BIN, "-I", "?MarlinMaxZ=5", "-F", "cube.stl", "-V"},
+       "unattended run failed: model does not fit in machine"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logged);
+    auto p = plat::spawnProcess(c.args);
+    ASSERT_GT(p.pid, 0);
+    EXPECT_EQ(plat::waitProcess(p.pid, 60000), 1);
+    EXPECT_NE(readAll("prismhost.log").find(c.logged), std::string::npos);
+    fs::remove("prismhost.log");
+  }
+  fs::current_path(old);
+  fs::remove_all(dir);
+}

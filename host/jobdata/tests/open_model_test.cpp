@@ -87,6 +87,14 @@ TEST_F(OpenModel, AFailedObjConversionNeverSlicesAnOldConvertedFile) {
   EXPECT_TRUE(logHas(obj + " could not be converted to convertedobj.stl; it is not sliced"));
   EXPECT_FALSE(started());
   EXPECT_EQ(ui.messages.size(), 1u);
+
+  // An unattended run is told in the log only, and the road says it failed.
+  ui.messages.clear();
+  core.commandInputFile = obj;
+  core.runMode = 'T';
+  EXPECT_FALSE(handoff.openModel());
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_FALSE(started());
 }
 
 TEST_F(OpenModel, WithoutMeshToolsTheObjRoadSaysSo) {
@@ -94,6 +102,7 @@ TEST_F(OpenModel, WithoutMeshToolsTheObjRoadSaysSo) {
   test::writeBytes(obj, "v 0 0 0\n");
   openFromMenu(obj);
   EXPECT_TRUE(logHas("the mesh tools are not available in this build"));
+  EXPECT_FALSE(started());
 }
 
 TEST_F(OpenModel, RunModeTStopsAfterTheObjConversion) {
@@ -103,11 +112,10 @@ TEST_F(OpenModel, RunModeTStopsAfterTheObjConversion) {
   test::writeBytes(obj, "v 0 0 0\n");
   core.commandInputFile = obj;
   core.runMode = 'T';
-  handoff.povstl1Click();
+  EXPECT_TRUE(handoff.openModel());  // the run's work is done
   EXPECT_TRUE(ui.dialogs.empty());
   EXPECT_EQ(meshCalls.size(), 1u);
   EXPECT_TRUE(std::filesystem::exists(at("a.stl")));
-  EXPECT_TRUE(ui.closeRequested);
   EXPECT_FALSE(started());
 }
 
@@ -196,6 +204,7 @@ TEST_F(OpenModel, AReadyMadeJobIsConverted) {
     job.modelFits = false;
     return true;
   };
+  test::writeBytes(at("Ring.p3d"), "raster\x0c" "0123ABCD\r\n");
   ui.files.push_back(at("Ring.p3d"));
   ui.answers.push_back(OperatorUi::Answer::No);
   handoff.p3dfile1Click();
@@ -208,6 +217,20 @@ TEST_F(OpenModel, AReadyMadeJobIsConverted) {
   EXPECT_TRUE(logHas("file " + at("Ring.p3d") + " fn Ring"));
   EXPECT_EQ(ui.questions, std::vector<std::string>{"model does not fit in machine, Comtinue?"});
   EXPECT_TRUE(core.printAbort);
+}
+
+TEST_F(OpenModel, AReadyMadeJobTheSlicerDidNotFinishIsNotConverted) {
+  for (const std::string& end : {std::string("raster\x0c   "), std::string("raster"), std::string("raster0123abcd\r\n")}) {
+    ui.messages.clear();
+    test::writeBytes(at("Cut.p3d"), end);
+    ui.files.push_back(at("Cut.p3d"));
+    handoff.p3dfile1Click();
+    EXPECT_EQ(conversions, 0);
+    EXPECT_FALSE(job.jobReady);
+    EXPECT_EQ(ui.messages, std::vector<std::string>{at("Cut.p3d") +
+                                                    " is not a finished job (no fingerprint line at its end): "
+                                                    "not converted"});
+  }
 }
 
 TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
@@ -225,10 +248,18 @@ TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
   EXPECT_EQ(conversions, 0);
   EXPECT_EQ(core.pendingInkText.substr(core.pendingInkText.size() - 6), "28,15t");
 
-  // With the job in place it is converted at once; the first saved
+  // A job the slicer did not finish is sliced again.
+  core.Memo1.clear();
+  test::writeBytes(at("temprtest.p3d"), "job   ");
+  ui.inputs.push_back("45");
+  handoff.balkfile1Click();
+  EXPECT_TRUE(started());
+  EXPECT_EQ(conversions, 0);
+
+  // With the finished job in place it is converted at once; the first saved
   // starting layer stays saved.
   core.Memo1.clear();
-  test::writeBytes(at("temprtest.p3d"), "job");
+  test::writeBytes(at("temprtest.p3d"), "job" "89ABCDEF\r\n");
   ui.inputs.push_back("100");
   handoff.balkfile1Click();
   EXPECT_EQ(core.s.startinglayer, 52);

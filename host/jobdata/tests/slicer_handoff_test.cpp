@@ -5,13 +5,18 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+
 #include <chrono>
 #include <functional>
 #include <thread>
 
 #include "host/jobdata/slicer_command.h"
 #include "host/jobdata/tests/handoff_fixture.h"
+#include "host/jobdata/job_state.h"
 #include "platform/fingerprint.h"
+#include "platform/process.h"
 
 using namespace ph;
 using ph::test::HandoffFixture;
@@ -138,30 +143,13 @@ TEST_F(Handoff, ASlicerThatCannotBeStartedIsToldAndNotWaitedFor) {
   EXPECT_FALSE(handoff.waitingForSlicer);
   EXPECT_FALSE(ui.closeRequested);
 
-  // An unattended convert-only run logs it and ends.
+  // An unattended convert-only run logs it, and the road says it failed.
   ui.messages.clear();
   core.commandInputFile = model;
   core.runMode = 'V';
-  handoff.povstl1Click();
+  EXPECT_FALSE(handoff.openModel());
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(logHas("cannot start /nonexistent/layertint"));
-  EXPECT_TRUE(ui.closeRequested);
-}
-
-TEST_F(Handoff, ASlicerThatEndsWithoutTheReadyEventIsToldAndNotWaitedFor) {
-  core.s.slicer_exe = "true";
-  const std::string model = at("m.stl");
-  test::writeCubeStl(model);
-  openFromMenu(model);
-  ASSERT_TRUE(handoff.waitingForSlicer);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (handoff.waitingForSlicer && std::chrono::steady_clock::now() < end) {
-    advance(SlicerHandoff::kWatchMs);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_FALSE(handoff.waitingForSlicer);
-  EXPECT_EQ(ui.messages, std::vector<std::string>{"the slicer ended (status 0) without reporting a job"});
-  EXPECT_EQ(conversions, 0);
 }
 
 TEST_F(Handoff, AReadyEventWhileNothingWaitsIsIgnored) {
@@ -177,28 +165,196 @@ TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
     job.modelFits = false;
     return true;
   };
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  writeJobFor(model, kDefaultText, at("m.p3d"));
   for (auto [answer, abort] : {std::pair{OperatorUi::Answer::Yes, false}, {OperatorUi::Answer::No, true}}) {
     ui.questions.clear();
     ui.answers.push_back(answer);
-    handoff.waitingForSlicer = true;
-    handoff.syncsliceReceive();
+    openFromMenu(model);
     advance(1500);
     EXPECT_EQ(ui.questions, std::vector<std::string>{"model does not fit in machine, Continue?"});
     EXPECT_EQ(core.printAbort, abort);
     EXPECT_FALSE(ui.closeRequested);
   }
   // A convert-only run has nobody to ask: the print stays aborted and the
-  // program ends.
+  // run ends as failed.
   ui.questions.clear();
-  core.commandInputFile = "x.stl";
+  core.commandInputFile = model;
   core.runMode = 'V';
-  handoff.waitingForSlicer = true;
-  handoff.syncsliceReceive();
+  EXPECT_TRUE(handoff.openModel());
   advance(1500);
   EXPECT_TRUE(ui.questions.empty());
   EXPECT_TRUE(core.printAbort);
-  EXPECT_TRUE(logHas("model does not fit in machine"));
+  EXPECT_TRUE(logHas("unattended run failed: model does not fit in machine"));
   EXPECT_TRUE(ui.closeRequested);
+  EXPECT_EQ(core.run.exitStatus(), 1);
+}
+
+// A stand-in slicer: writes a job body to its -K file, then, `delay`
+// seconds later, `trailer`, and exits with `status`.
+struct StandInSlicer : Handoff {
+  std::string model = at("m.stl");
+  StandInSlicer() { test::writeCubeStl(model); }
+  // The fingerprint line of this model's job at the default settings.
+  std::string fingerprintLine() const {
+    return sliceSignature(std::uint32_t(test::readBytes(model).size()), plat::fileDateCode(model),
+                          plat::crc16Modbus(kDefaultText)) +
+           "\\r\\n";
+  }
+  void useSlicer(const std::string& trailer, int status, const char* delay = "0") {
+    const std::string path = at("stand-in slicer");
+    test::writeBytes(path, "#!/bin/sh\n"
+                           "for a in \"$@\"; do case \"$a\" in -K*) out=\"${a#-K}\";; esac; done\n"
+                           "printf 'raster\\014' > \"$out\"\n"
+                           "sleep " + std::string(delay) + "\n"
+                           "printf '" + trailer + "' >> \"$out\"\n"
+                           "exit " + std::to_string(status) + "\n");
+    chmod(path.c_str(), 0755);
+    core.s.slicer_exe = path;
+  }
+  // Waits (bounded) until the started slicer has ended, without reaping it.
+  void waitForSlicerEnd() {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (plat::processRunning(handoff.slicerPid()) && std::chrono::steady_clock::now() < end)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  void runConvertOnly() {
+    core.commandInputFile = model;
+    core.runMode = 'V';
+    ASSERT_TRUE(handoff.openModel());
+    ASSERT_GT(handoff.slicerPid(), 0);
+  }
+};
+
+TEST_F(StandInSlicer, AFinishedJobIsConvertedOnceItsSlicerEndedWell) {
+  useSlicer(fingerprintLine(), 0);
+  runConvertOnly();
+  waitForSlicerEnd();
+  handoff.syncsliceReceive();
+  EXPECT_TRUE(logHas(".p3d file ready "));
+  advance(1500);
+  advance(SlicerHandoff::kWatchMs);
+  EXPECT_EQ(conversions, 1);
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_EQ(core.run.exitStatus(), 0);
+}
+
+// How a slice can end without a job to convert.
+enum class SliceEnd { Aborted, FinishedButFailed, NoFingerprint, OtherFingerprint };
+
+std::string sliceEndName(const ::testing::TestParamInfo<SliceEnd>& info) {
+  static const char* const names[] = {"Aborted", "FinishedButFailed", "NoFingerprint", "OtherFingerprint"};
+  return names[int(info.param)];
+}
+
+struct UnfinishedJob : StandInSlicer, ::testing::WithParamInterface<SliceEnd> {};
+
+TEST_P(UnfinishedJob, IsNeverConvertedAndEndsTheRunAsFailed) {
+  switch (GetParam()) {
+    case SliceEnd::Aborted: useSlicer("   ", 3); break;  // stopped or aborted: three blanks
+    case SliceEnd::FinishedButFailed: useSlicer(fingerprintLine(), 1); break;
+    case SliceEnd::NoFingerprint: useSlicer("", 0); break;
+    case SliceEnd::OtherFingerprint: useSlicer("0BADF00D\\r\\n", 0); break;
+  }
+  runConvertOnly();
+  waitForSlicerEnd();
+  // The slicer sets the ready event after every batch job; one that died
+  // sets none.
+  if (GetParam() != SliceEnd::NoFingerprint) handoff.syncsliceReceive();
+  for (int i = 0; i < 8; ++i) advance(SlicerHandoff::kWatchMs);
+  EXPECT_EQ(conversions, 0);
+  EXPECT_FALSE(handoff.waitingForSlicer);
+  EXPECT_FALSE(job.jobReady);
+  EXPECT_TRUE(logHas("slicing failed: "));
+  EXPECT_TRUE(logHas("unattended run failed: slicing failed"));
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_EQ(core.run.exitStatus(), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, UnfinishedJob,
+                         ::testing::Values(SliceEnd::Aborted, SliceEnd::FinishedButFailed, SliceEnd::NoFingerprint,
+                                           SliceEnd::OtherFingerprint),
+                         sliceEndName);
+
+TEST_F(StandInSlicer, AnOperatorIsToldWhenTheSlicingFailed) {
+  useSlicer("   ", 3);
+  openFromMenu(model);
+  waitForSlicerEnd();
+  for (int i = 0; i < 4; ++i) advance(SlicerHandoff::kWatchMs);
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"slicing failed: the slicer ended (status 3) without finishing " +
+                                                  at("m.p3d") + "; nothing converted"});
+  EXPECT_FALSE(ui.closeRequested);
+}
+
+TEST_F(StandInSlicer, AnotherSlicersEventDoesNotConvertAJobStillBeingWritten) {
+  useSlicer(fingerprintLine(), 0, "0.3");
+  openFromMenu(model);
+  handoff.syncsliceReceive();  // an older run's event: this job is half written
+  EXPECT_TRUE(handoff.waitingForSlicer);
+  EXPECT_TRUE(logHas("ready event ignored: " + at("m.p3d")));
+  advance(1500);
+  EXPECT_EQ(conversions, 0);
+  waitForSlicerEnd();
+  handoff.syncsliceReceive();
+  advance(1500);
+  advance(SlicerHandoff::kWatchMs);
+  EXPECT_EQ(conversions, 1);
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(StandInSlicer, OpeningAModelStopsTheSliceStillRunning) {
+  useSlicer(fingerprintLine(), 0, "30");
+  openFromMenu(model);
+  const pid_t first = handoff.slicerPid();
+  ASSERT_GT(first, 0);
+  const std::string other = at("other.stl");
+  test::writeCubeStl(other, 5.0f);
+  openFromMenu(other);
+  EXPECT_TRUE(logHas("slicer stopped: a new job was opened"));
+  EXPECT_NE(handoff.slicerPid(), first);
+  EXPECT_NE(kill(first, 0), 0);  // ended and reaped
+  handoff.stopSlice("the test ends");
+}
+
+TEST_F(Handoff, OpeningAModelCancelsTheConversionOfTheLastJob) {
+  const std::string model = at("a.stl");
+  test::writeCubeStl(model);
+  writeJobFor(model, kDefaultText, at("a.p3d"));
+  openFromMenu(model);  // reused: converted 1.5 s from now
+  advance(1000);
+  openFromMenu(at("gone.stl"));  // nothing new, the old job stays
+  advance(500);
+  EXPECT_EQ(conversions, 1);
+  openFromMenu(model);
+  advance(1000);
+  const std::string other = at("b.stl");
+  test::writeCubeStl(other);
+  openFromMenu(other);  // a new job: the last one's conversion is off
+  advance(500);
+  EXPECT_EQ(conversions, 1);
+}
+
+TEST_F(Handoff, AWorkFolderAnotherProgramHoldsIsRefused) {
+  JobState otherProgram{core};
+  ASSERT_TRUE(otherProgram.claimWorkFolder());
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  writeJobFor(model, kDefaultText, at("m.p3d"));
+  openFromMenu(model);
+  EXPECT_FALSE(started());
+  EXPECT_FALSE(handoff.waitingForSlicer);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_NE(ui.messages[0].find("the work folder " + work + " is in use by another prismhost"), std::string::npos);
+  advance(1500);
+  EXPECT_EQ(conversions, 0);
+
+  // An unattended run ends with a failure.
+  core.commandInputFile = model;
+  core.runMode = 'V';
+  EXPECT_FALSE(handoff.openModel());
+  EXPECT_TRUE(logHas("unattended run failed: work folder in use"));
+  EXPECT_EQ(core.run.exitStatus(), 1);
 }
 
 TEST_F(Handoff, AColourCubeFileIsPassedWhenItExists) {
