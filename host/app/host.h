@@ -72,8 +72,18 @@ class Host {
   void MovecheckTimerTimer();
   void SizingTimerTimer();
   void KeepForm1Click();
-  // The close sequence: false when the operator cancelled the close.
+  // The close sequence: false when the program stays open (the operator
+  // cancelled, or the settings could not be saved).
   bool FormCloseQuery();
+  // SIGTERM or SIGINT: closes without asking, stopping what runs (a slicer
+  // it waits for); an unattended run that was not done has failed.
+  void terminate(int signal);
+  // An exception escaped a handler: logs it and runs the close sequence as
+  // far as it can, so the log is appended.
+  void closeAfterFault(const std::string& what);
+  // The program's exit status: 1 after a fault or when an unattended run
+  // failed or was not done, else 0.
+  int exitStatus() const;
   void goodbye();
   void LeaveProgramTimerTimer();
 
@@ -86,6 +96,13 @@ class Host {
   void chooseMarlinLink();
   void buildUserFunctions();
   void applyExpertMode();
+  // The close question "Save Ini File": false when the program stays open.
+  bool askSaveOnClose();
+  // Steps after the question: "close", links quiet, the log appended.
+  void closeSequence();
+  // Appends the operator log to "prismhost.log"; false when it could not
+  // be written whole.
+  bool appendOperatorLog();
   // The run the command line asks for (-F with V, T or B).
   void startCommandLineRun();
   void logUsage();
@@ -95,6 +112,9 @@ class Host {
   std::array<std::string, 20> userFunctionCommands_;
   int userFunctionCount_ = 0;
   int leaveTicks_ = 0;
+  bool closed_ = false;
+  bool closeWithoutAsking_ = false;
+  bool faulted_ = false;
   int lastWindowLeft_ = -9999;
   int lastWindowTop_ = -1;
 };

@@ -3,6 +3,8 @@
 #include "host/core/paths.h"
 #include "host/core/texts.h"
 
+#include <cstdio>
+
 namespace ph {
 
 void Host::FormResize() {
@@ -29,31 +31,79 @@ void Host::KeepForm1Click() {
 }
 
 bool Host::FormCloseQuery() {
-  if (!core.s.IniAutoSave && core.settingsModified && core.s.queryIniSave) {
-    switch (core.ui.askYesNoCancel("Confirm", "Save Ini File")) {
-      case OperatorUi::Answer::Yes: settingsFiles.saveini1Click(); break;
-      case OperatorUi::Answer::Cancel: return false;
-      case OperatorUi::Answer::No: break;
-    }
+  if (closed_) return true;  // the window closes after the sequence ran
+  if (!core.s.IniAutoSave && core.settingsModified && core.s.queryIniSave && !askSaveOnClose()) return false;
+  closeSequence();
+  return true;
+}
+
+bool Host::askSaveOnClose() {
+  if (closeWithoutAsking_ || core.run.active() || !core.ui.hasDisplay()) {
+    // Nobody to answer, and a close that waits would never end. The
+    // conversion saved its own changes already; an unattended run's
+    // command-line settings are not meant to last.
+    core.memoPrintf("the changed settings were not saved: closing without asking");
+    return true;
   }
+  switch (core.ui.askYesNoCancel("Confirm", "Save Ini File")) {
+    case OperatorUi::Answer::Yes:
+      if (settingsFiles.saveini1Click()) return true;
+      if (core.ui.hasDisplay()) {
+        core.ui.showMessage("the settings were not saved: the program stays open");
+        return false;
+      }
+      core.memoPrintf("the settings were not saved: the old settings file %s was kept", core.s.settingsFile);
+      return true;
+    case OperatorUi::Answer::Cancel: return false;
+    case OperatorUi::Answer::No: return true;
+  }
+  return true;
+}
+
+void Host::closeSequence() {
+  closed_ = true;
   core.logStamped("close");
   core.closingDown = true;
   core.timers.Movecheck->stop();
-  const std::string logName = core.progDir + "prismhost.log";
-  if (!fileExists(logName)) core.writeTextFile("prismhost.log", "log file:\r\n");
-  if (fileExists(logName)) {
-    std::string text = replaceAll(core.Memo1.text(), "\r\r", " \r");
-    // replaceAll stops after 99 replacements; a long log may have more.
-    for (auto p = text.find("\r\r"); p != std::string::npos; p = text.find("\r\r", p)) text[p] = ' ';
-    if (FilePtr f = core.openFile(logName, "ab")) {
-      text += "\r\n";
-      std::fwrite(text.data(), 1, text.size(), f.get());
-    }
-  }
+  if (!appendOperatorLog()) core.run.fail("cannot write prismhost.log");
   // The open job file and the jetting-unit command queue belong to the
   // machine links, which close them when they are torn down.
-  return true;
 }
+
+bool Host::appendOperatorLog() {
+  const std::string logName = core.progDir + "prismhost.log";
+  if (!fileExists(logName) && !core.writeTextFile("prismhost.log", "log file:\r\n")) return false;
+  if (!fileExists(logName)) return true;  // the log lives in the program folder only
+  std::string text = replaceAll(core.Memo1.text(), "\r\r", " \r");
+  // replaceAll stops after 99 replacements; a long log may have more.
+  for (auto p = text.find("\r\r"); p != std::string::npos; p = text.find("\r\r", p)) text[p] = ' ';
+  text += "\r\n";
+  FilePtr f = core.openFile(logName, "ab");
+  if (!f) return false;  // told by openFile
+  const bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
+  const bool closed = std::fclose(f.release()) == 0;
+  if (written && closed) return true;
+  // The log cannot hold this: the message goes to the operator (or stderr).
+  core.ui.showMessage("unable to write to file: " + logName + " (the log of this run is incomplete)");
+  return false;
+}
+
+void Host::terminate(int signal) {
+  core.memoPrintf("termination request (signal %d): closing without asking", signal);
+  closeWithoutAsking_ = true;
+  handoff.stopSlice("the program ends");
+  if (core.run.active() && !core.run.succeeded()) core.run.fail("ended by a termination request before it was done");
+  else core.ui.closeMainWindow();
+}
+
+void Host::closeAfterFault(const std::string& what) {
+  faulted_ = true;
+  core.memoPrintf("unexpected error: %s", what);
+  closeWithoutAsking_ = true;
+  if (!closed_) closeSequence();
+}
+
+int Host::exitStatus() const { return faulted_ ? 1 : core.run.exitStatus(); }
 
 void Host::goodbye() {
   if (links) links->openMarlin();
@@ -68,7 +118,11 @@ void Host::goodbye() {
 }
 
 void Host::LeaveProgramTimerTimer() {
-  if (leaveTicks_ == 1000) core.ui.closeMainWindow();
+  if (leaveTicks_ == 1000) {
+    // Every line acknowledged: an unattended run's goodbye ends it well.
+    if (core.run.active()) core.run.succeed();
+    else core.ui.closeMainWindow();
+  }
   if (leaveTicks_ < 20) {
     ++leaveTicks_;
     if (!links || links->allLinesAcknowledged()) {
@@ -80,7 +134,9 @@ void Host::LeaveProgramTimerTimer() {
     }
   } else {
     // After 20 ticks without every acknowledgement, or on the tick that
-    // closed the window: an unacknowledged program stays open.
+    // closed the window: an operator's program stays open, an unattended
+    // run cannot wait for ever.
+    if (leaveTicks_ != 1000) core.run.fail("the machine did not acknowledge every line of the goodbye");
     leaveTicks_ = 0;
     core.timers.LeaveProgram->stop();
   }

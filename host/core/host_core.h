@@ -143,9 +143,15 @@ class HostCore {
   bool readSettingsFile(const std::string& name, std::string& text);
   // Line reading in the caller's file variable: false at the end.
   bool readLine(const std::string& name, std::string& line, FilePtr& file);
-  void writeLine(const std::string& name, const std::string& text, FilePtr& file);
-  void closeLine(FilePtr& file) { file.reset(); }
-  // Whole-file writers; false when nothing could be written.
+  // Line writing: the first call opens the file. A write or close that
+  // fails is told to the operator ("unable to write to file: " and the
+  // name) and returns false.
+  bool writeLine(const std::string& name, const std::string& text, FilePtr& file);
+  bool closeLine(FilePtr& file, const std::string& name);
+  // Tells the operator that a file was not written whole.
+  void reportShortWrite(const std::string& name);
+  // Whole-file writers; false, told to the operator, when the file was not
+  // written whole.
   bool writeFileBytes(const std::string& name, const void* data, std::size_t count);
   bool writeTextFile(const std::string& name, const std::string& text);
 

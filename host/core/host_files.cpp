@@ -53,25 +53,41 @@ bool HostCore::readLine(const std::string& name, std::string& line, FilePtr& fil
   return true;
 }
 
-void HostCore::writeLine(const std::string& name, const std::string& text, FilePtr& file) {
+bool HostCore::writeLine(const std::string& name, const std::string& text, FilePtr& file) {
   if (!file) file = openFile(name, "w+");
-  if (!file) return;
-  std::fputs(text.c_str(), file.get());
-  std::fputc('\n', file.get());
+  if (!file) return false;
+  // A failed write is told once, when it first shows.
+  const bool failedBefore = std::ferror(file.get()) != 0;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size() &&
+                  std::fputc('\n', file.get()) != EOF;
+  if (!ok && !failedBefore) reportShortWrite(name);
+  return ok;
+}
+
+bool HostCore::closeLine(FilePtr& file, const std::string& name) {
+  if (!file) return true;
+  const bool failedBefore = std::ferror(file.get()) != 0;
+  const bool closed = std::fclose(file.release()) == 0;
+  if (!closed && !failedBefore) reportShortWrite(name);
+  return closed && !failedBefore;
+}
+
+void HostCore::reportShortWrite(const std::string& name) {
+  memoPrintf("unable to write to file: %s", name);
+  ui.showMessage("unable to write to file: " + name);
 }
 
 bool HostCore::writeFileBytes(const std::string& name, const void* data, std::size_t count) {
   FilePtr f = openFile(name, "wb");
-  if (!f || openFailed) return false;
-  bool ok = std::fwrite(data, 1, count, f.get()) == count;
-  return std::fclose(f.release()) == 0 && ok;
+  if (!f || openFailed) return false;  // told by openFile
+  const bool written = std::fwrite(data, 1, count, f.get()) == count;
+  const bool closed = std::fclose(f.release()) == 0;
+  if (!written || !closed) reportShortWrite(name);
+  return written && closed;
 }
 
 bool HostCore::writeTextFile(const std::string& name, const std::string& text) {
-  FilePtr f = openFile(name, "w+");
-  if (!f || openFailed) return false;
-  bool ok = std::fputs(text.c_str(), f.get()) >= 0;
-  return std::fclose(f.release()) == 0 && ok;
+  return writeFileBytes(name, text.data(), text.size());
 }
 
 }  // namespace ph

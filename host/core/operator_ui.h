@@ -67,6 +67,9 @@ class OperatorUi {
   virtual void setWindowGeometry(const WindowGeometry& g) = 0;
   // Asks the main window to close (which runs the close sequence).
   virtual void closeMainWindow() = 0;
+  // Whether the program has a display, so an operator can answer a
+  // question; without one every question returns at once.
+  virtual bool hasDisplay() const = 0;
 };
 
 }  // namespace ph

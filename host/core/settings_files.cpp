@@ -257,9 +257,7 @@ void SettingsFiles::fullini1Click() {
     }
     text += core_.params.formatParamLine(i, false) + "\r\n";
   }
-  FilePtr f = core_.openFile("allparam.i3d", "w+");
-  if (!f || core_.openFailed) return;
-  std::fwrite(text.data(), 1, text.size(), f.get());
+  core_.writeTextFile("allparam.i3d", text);  // a short write is told
 }
 
 void SettingsFiles::setexes1Click() {

@@ -1,63 +1,71 @@
 // prismhost: the operator's program of the powder-bed colour printer.
 #include <QApplication>
-#include <QSocketNotifier>
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
-#include <unistd.h>
+#include <memory>
 
 #include "host/app/host.h"
 #include "host/ui/main_window.h"
 #include "platform/handover.h"
+#include "platform/program_end.h"
 #include "platform/qt_clock.h"
 
 namespace {
-int signalPipe[2] = {-1, -1};
-void onTerminate(int) {
-  char c = 1;
-  if (write(signalPipe[1], &c, 1) < 0) {
-  }
-}
+// How long the program may take to reach a termination request, and then
+// to leave its loops after the close sequence.
+constexpr int kEndGraceMs = 3000;
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool noDisplay = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
   if (noDisplay && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
+  plat::FaultCatching<QApplication> app(argc, argv);
   // Qt applies the user's locale; files and machines want "." in numbers.
   std::setlocale(LC_NUMERIC, "C");
   const bool headless = noDisplay || QGuiApplication::platformName() == "offscreen";
+
+  plat::QtClock clock;
+  ph::MainWindow window(headless);
+  std::unique_ptr<ph::Host> host;
+  std::unique_ptr<plat::ProgramEnd> ending;
+  // An exception out of a handler (or out of start-up): the log is still
+  // appended, then the program ends.
+  auto fault = [&](const std::string& what) {
+    if (host) host->closeAfterFault(what);
+    else std::fprintf(stderr, "prismhost: unexpected error: %s\n", what.c_str());
+    if (ending) ending->endWithin(1);
+    QCoreApplication::exit(1);
+  };
+  app.onFault = fault;
+
+  int status = 1;
   try {
-    plat::QtClock clock;
-    ph::MainWindow window(headless);
-    ph::Host host(window, clock, std::vector<std::string>(argv + 1, argv + argc), plat::qtUiPoster());
-    window.attach(&host);
-
-    // A termination request closes the window as its close button does, so
-    // the close sequence (log append) runs.
-    if (pipe(signalPipe) == 0) {
-      auto* notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &window);
-      QObject::connect(notifier, &QSocketNotifier::activated, &window, [&window] {
-        char c;
-        if (read(signalPipe[0], &c, 1) < 0) {
-        }
-        window.close();
-      });
-      std::signal(SIGTERM, onTerminate);
-      std::signal(SIGINT, onTerminate);
-    }
-
-    host.FormCreate();
+    host = std::make_unique<ph::Host>(window, clock, std::vector<std::string>(argv + 1, argv + argc),
+                                      plat::qtUiPoster());
+    window.attach(host.get());
+    // SIGTERM and SIGINT close without asking, whatever the program is doing.
+    ending = std::make_unique<plat::ProgramEnd>(
+        plat::qtUiPoster(),
+        [&](int signal) {
+          host->terminate(signal);
+          return host->exitStatus();
+        },
+        kEndGraceMs);
+    host->FormCreate();
+    // Not built yet: the mesh-tools window is created here, after the main
+    // window, once the mesh tools exist. The hollowing unit's empty form is
+    // not made at all: it has no components and is never shown.
     window.show();
     const int rc = app.exec();
-    host.core.Memo1.setView(nullptr);
-    return rc != 0 ? rc : host.core.run.exitStatus();
+    status = rc != 0 ? rc : host->exitStatus();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "prismhost: %s\n", e.what());
+    fault(e.what());
   } catch (...) {
-    std::fprintf(stderr, "prismhost: unexpected error\n");
+    fault("unknown exception");
   }
-  return 1;
+  ending.reset();
+  if (host) host->core.Memo1.setView(nullptr);
+  return status;
 }

@@ -49,6 +49,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   WindowGeometry windowGeometry() override;
   void setWindowGeometry(const WindowGeometry& g) override;
   void closeMainWindow() override;
+  bool hasDisplay() const override { return !headless_; }
 
   // OperatorLog::View
   void lineAdded(const std::string& line) override;

@@ -2,6 +2,7 @@
 #include "host/core/testing/file_text.h"
 #include "host/app/tests/host_fixture.h"
 
+#include <filesystem>
 #include <sstream>
 
 using namespace ph;
@@ -16,10 +17,111 @@ TEST_F(HostTest, CloseAppendsTheLog) {
   EXPECT_EQ(text.rfind("log file:\r\nfirst line\r\n", 0), 0u);
   EXPECT_NE(text.find(" close "), std::string::npos);
   EXPECT_TRUE(h.core.closingDown);
+  // A second close request after the sequence ran appends nothing more.
+  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_EQ(readAll("prismhost.log"), text);
   // A second run appends.
-  h.core.memoPrintf("again");
-  h.FormCloseQuery();
+  host.reset();
+  start().core.memoPrintf("again");
+  host->FormCloseQuery();
+  EXPECT_EQ(readAll("prismhost.log").rfind(text, 0), 0u);
   EXPECT_NE(readAll("prismhost.log").find("again"), std::string::npos);
+}
+
+TEST_F(HostTest, NobodyToAnswerTheSaveQuestionClosesWithoutSaving) {
+  write("prismhost.i3d", "queryIniSave = true\r\n");
+  struct Case {
+    const char* what;
+    bool display;
+    std::vector<std::string> args;
+  };
+  const Case cases[] = {{"no display", false, {}}, {"unattended run", true, {"-F", "gone.stl", "-V"}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    host.reset();
+    ui.display = c.display;
+    ui.questions.clear();
+    Host& h = start(c.args);
+    h.core.runMode = c.args.empty() ? ' ' : 'V';
+    h.core.commandInputFile = c.args.empty() ? "" : "gone.stl";
+    h.core.settingsModified = true;
+    h.core.s.printspeed = 1234;
+    EXPECT_TRUE(h.FormCloseQuery());
+    EXPECT_TRUE(ui.questions.empty());
+    EXPECT_TRUE(logHas("the changed settings were not saved: closing without asking"));
+    EXPECT_EQ(readAll("prismhost.i3d").find("printspeed"), std::string::npos);
+    EXPECT_NE(readAll("prismhost.log").find("closing without asking"), std::string::npos);
+  }
+}
+
+TEST_F(HostTest, YesWithASaveThatFailsKeepsTheProgramOpen) {
+  write("prismhost.i3d", "queryIniSave = true\r\n");
+  Host& h = start();
+  std::filesystem::create_directory("locked.i3d");  // cannot be replaced by a file
+  h.core.s.settingsFile = "locked.i3d";
+  h.core.settingsModified = true;
+  ui.answers = {OperatorUi::Answer::Yes};
+  EXPECT_FALSE(h.FormCloseQuery());
+  EXPECT_FALSE(h.core.closingDown);
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages.back(), "the settings were not saved: the program stays open");
+  EXPECT_FALSE(std::filesystem::exists("prismhost.log"));
+  // The operator lets them go.
+  ui.answers = {OperatorUi::Answer::No};
+  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.core.closingDown);
+}
+
+TEST_F(HostTest, ATerminationRequestClosesWithoutAskingAndEndsAnUnfinishedRun) {
+  write("prismhost.i3d", "queryIniSave = true\r\n");
+  Host& h = start();
+  h.core.settingsModified = true;
+  h.terminate(15);
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_TRUE(h.FormCloseQuery());  // what the window's close runs
+  EXPECT_TRUE(ui.questions.empty());
+  EXPECT_NE(readAll("prismhost.log").find("termination request (signal 15): closing without asking"),
+            std::string::npos);
+  EXPECT_EQ(h.exitStatus(), 0);  // an operator's program had nothing left to do
+
+  host.reset();
+  ui.closeRequested = false;
+  write("slow.stl", "solid");
+  Host& run = start({"-F", "slow.stl", "-V"});
+  run.core.runMode = 'V';
+  run.core.commandInputFile = "slow.stl";
+  run.terminate(2);
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_TRUE(logHas("unattended run failed: ended by a termination request before it was done"));
+  EXPECT_EQ(run.exitStatus(), 1);
+}
+
+TEST_F(HostTest, AFaultStillAppendsTheLog) {
+  Host& h = start();
+  h.core.memoPrintf("working");
+  h.closeAfterFault("vector::_M_range_check");
+  const std::string text = readAll("prismhost.log");
+  EXPECT_NE(text.find("working\r\n"), std::string::npos);
+  EXPECT_NE(text.find("unexpected error: vector::_M_range_check"), std::string::npos);
+  EXPECT_NE(text.find(" close "), std::string::npos);
+  EXPECT_EQ(h.exitStatus(), 1);
+  // The window's close that follows appends nothing more.
+  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_EQ(readAll("prismhost.log"), text);
+}
+
+TEST_F(HostTest, ALogThatCannotBeWrittenIsToldAndFailsAnUnattendedRun) {
+  std::filesystem::create_symlink("/dev/full", "prismhost.log");  // every write finds the disk full
+  write("m.stl", "solid");
+  Host& h = start({"-F", "m.stl", "-T"});
+  h.core.runMode = 'T';
+  h.core.commandInputFile = "m.stl";
+  h.core.run.succeed();  // the run did its work; only the log fails
+  EXPECT_TRUE(h.FormCloseQuery());
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages.back(), "unable to write to file: " + h.core.progDir +
+                                    "prismhost.log (the log of this run is incomplete)");
+  EXPECT_EQ(h.exitStatus(), 1);
 }
 
 TEST_F(HostTest, SaveQuestionOnClose) {
@@ -67,6 +169,25 @@ TEST_F(HostTest, GoodbyeWithAnUnacknowledgedLineLeavesTheProgramOpen) {
   EXPECT_FALSE(h.core.timers.LeaveProgram->enabled());
   EXPECT_FALSE(ui.closeRequested);
   EXPECT_FALSE(links.closed);
+}
+
+TEST_F(HostTest, TheGoodbyeOfAnUnattendedRunEndsIt) {
+  for (bool acknowledged : {true, false}) {
+    SCOPED_TRACE(acknowledged);
+    host.reset();
+    ui.closeRequested = false;
+    Host& h = startAndInit();
+    h.core.runMode = 'B';
+    h.core.commandInputFile = "m.stl";
+    RecordingLinks links;
+    links.acknowledged = acknowledged;
+    h.links = &links;
+    h.goodbye();
+    clock.advance(21 * 1000);
+    EXPECT_TRUE(ui.closeRequested);
+    EXPECT_EQ(h.exitStatus(), acknowledged ? 0 : 1);
+    h.links = nullptr;
+  }
 }
 
 TEST_F(HostTest, KeepWindowPosition) {

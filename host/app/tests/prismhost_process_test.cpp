@@ -194,3 +194,43 @@ TEST(PrismhostProcess, AnUnattendedRunThatCannotGoOnEndsWithStatusOne) {
   fs::current_path(old);
   fs::remove_all(dir);
 }
+
+TEST(PrismhostProcess, ATerminationRequestEndsARunWaitingForTheSlicer) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phterm-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy_file(std::string(std::getenv("PRISM_TEST_DATA")) + "/slicer/20mm-xyz-cube.stl", dir / "cube.stl");
+  // A slicer that takes its time, and says where it runs.
+  const fs::path slicer = dir / "slow slicer";
+  {
+    std::ofstream f(slicer);
+    f << "#!/bin/sh\necho $$ > \"" << (dir / "slicer.pid").string() << ".tmp\"\n"
+      << "mv \"" << (dir / "slicer.pid").string() << ".tmp\" \"" << (dir / "slicer.pid").string() << "\"\n"
+      << "exec sleep 60\n";
+  }
+  fs::permissions(slicer, fs::perms::owner_all);
+  setenv("PRISM_NAMESPACE", ("t" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  auto p = plat::spawnProcess(
+      {PRISMHOST_BIN, "-I", "?queryIniSave=true slicer_exe='" + slicer.string() + "'", "-F", "cube.stl", "-V"});
+  ASSERT_GT(p.pid, 0);
+  for (int i = 0; i < 1000 && !fs::exists(dir / "slicer.pid"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(dir / "slicer.pid"));
+  const pid_t slicerPid = std::stoi(readAll((dir / "slicer.pid").string()));
+  kill(p.pid, SIGTERM);
+  // Ended promptly, as a run that was not done.
+  EXPECT_EQ(plat::waitProcess(p.pid, 10000), 1);
+  const std::string log = readAll("prismhost.log");
+  fs::current_path(old);
+  EXPECT_NE(log.find("termination request (signal 15): closing without asking"), std::string::npos);
+  EXPECT_NE(log.find("slicer stopped: the program ends"), std::string::npos);
+  EXPECT_NE(log.find("unattended run failed: ended by a termination request"), std::string::npos);
+  EXPECT_NE(log.find(" close "), std::string::npos);
+  EXPECT_NE(kill(slicerPid, 0), 0);  // the slicer went with it
+  fs::remove_all(dir);
+}

@@ -31,6 +31,7 @@ class FakeUi : public OperatorUi {
   int bitmapsShown = 0;
   int keyPopups = 0;
   bool closeRequested = false;
+  bool display = true;
   WindowGeometry geometry{100, 100, 800, 600};
 
   void showMessage(const std::string& t) override { messages.push_back(t); }
@@ -78,6 +79,7 @@ class FakeUi : public OperatorUi {
   WindowGeometry windowGeometry() override { return geometry; }
   void setWindowGeometry(const WindowGeometry& g) override { geometry = g; }
   void closeMainWindow() override { closeRequested = true; }
+  bool hasDisplay() const override { return display; }
 
  private:
   std::optional<std::string> nextFile(const FileDialogSpec& s) {
