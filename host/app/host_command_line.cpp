@@ -21,7 +21,7 @@ constexpr OptionText kOptions[] = {
     {'I', "set inifile  "},
     {'P', "disable priming at beginning of print"},
     {'V', "only convert selected input file (no printing)  "},
-    {'U', "set core.skinClear no ink closer to core.skinClear microns form outside"},
+    {'U', "set skinClear no ink closer to skinClear microns form outside"},
     {'T', "only convert obj to stl (no printing)  "},
     {'B', "print selected input file  "},
 };
