@@ -148,6 +148,10 @@ class HostCore {
   // name) and returns false.
   bool writeLine(const std::string& name, const std::string& text, FilePtr& file);
   bool closeLine(FilePtr& file, const std::string& name);
+  // Leading blanks removed, then the word up to the next blank: `text`
+  // loses the word and that blank. An empty word shows the message "empty"
+  // and gives "".
+  std::string cutWord(std::string& text);
   // Tells the operator that a file was not written whole.
   void reportShortWrite(const std::string& name);
   // Whole-file writers; false, told to the operator, when the file was not

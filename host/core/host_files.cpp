@@ -1,7 +1,10 @@
 // File access of HostCore: opening with operator messages, line files and
-// whole-file writers.
+// whole-file writers; the helpers on open files.
+#include <sys/stat.h>
+
 #include <cstring>
 
+#include "host/core/files.h"
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
 #include "host/core/settings_files.h"
@@ -72,6 +75,16 @@ bool HostCore::closeLine(FilePtr& file, const std::string& name) {
   return closed && !failedBefore;
 }
 
+std::string HostCore::cutWord(std::string& text) {
+  const auto start = text.find_first_not_of(' ');
+  text.erase(0, start == std::string::npos ? text.size() : start);
+  const auto end = text.find(' ');
+  std::string word = text.substr(0, end);
+  text.erase(0, end == std::string::npos ? text.size() : end + 1);
+  if (word.empty()) ui.showMessage("empty");
+  return word;
+}
+
 void HostCore::reportShortWrite(const std::string& name) {
   memoPrintf("unable to write to file: %s", name);
   ui.showMessage("unable to write to file: " + name);
@@ -88,6 +101,29 @@ bool HostCore::writeFileBytes(const std::string& name, const void* data, std::si
 
 bool HostCore::writeTextFile(const std::string& name, const std::string& text) {
   return writeFileBytes(name, text.data(), text.size());
+}
+
+bool writeString(const std::string& text, std::FILE* file) {
+  return file && std::fwrite(text.data(), 1, text.size(), file) == text.size();
+}
+
+long long filePos(std::FILE* file) { return file ? static_cast<long long>(ftello(file)) : -1; }
+
+long long fileSize(std::FILE* file) {
+  if (!file) return -1;
+  const off_t at = ftello(file);
+  if (at < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
+  const off_t size = ftello(file);
+  fseeko(file, at, SEEK_SET);
+  return static_cast<long long>(size);
+}
+
+long long fileSizeOf(const std::string& name) {
+  struct stat st {};
+  const std::string path = nativePath(expandCurrentDir(name));
+  if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  FilePtr f(std::fopen(path.c_str(), "rb"));
+  return fileSize(f.get());
 }
 
 }  // namespace ph

@@ -22,6 +22,14 @@ struct WindowGeometry {
   int left = 0, top = 0, width = 0, height = 0;
 };
 
+// The main window's frame as the system draws it (0 where it draws none).
+struct WindowMetrics {
+  int captionHeight = 0;
+  int menuHeight = 0;
+  int frameWidth = 0;   // the sizing frame at each side
+  int frameHeight = 0;  // the sizing frame at the top and at the bottom
+};
+
 // One field of a small value dialog built at run time.
 struct DialogField {
   std::string label;
@@ -64,6 +72,7 @@ class OperatorUi {
   virtual void showBitmap(const QImage& picture, bool modal) = 0;
 
   virtual WindowGeometry windowGeometry() = 0;
+  virtual WindowMetrics windowMetrics() = 0;
   virtual void setWindowGeometry(const WindowGeometry& g) = 0;
   // Asks the main window to close (which runs the close sequence).
   virtual void closeMainWindow() = 0;
@@ -71,5 +80,14 @@ class OperatorUi {
   // question; without one every question returns at once.
   virtual bool hasDisplay() const = 0;
 };
+
+// Caption, menu and sizing-frame height together: how far the client area
+// of the main window starts below its top.
+inline int captionHeight(OperatorUi& ui) {
+  const WindowMetrics m = ui.windowMetrics();
+  return m.captionHeight + m.menuHeight + m.frameHeight;
+}
+// The width of the main window's sizing frame.
+inline int frameWidth(OperatorUi& ui) { return ui.windowMetrics().frameWidth; }
 
 }  // namespace ph

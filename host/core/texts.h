@@ -26,6 +26,8 @@ bool inCharRanges(char c, const std::string& ranges);
 const char* boolText(bool b);
 // The path in double quotes when it holds a blank, then one blank.
 std::string quotedArg(const std::string& path);
+// The characters of a text for a C interface ("" for an empty text).
+inline const char* cText(const std::string& text) { return text.c_str(); }
 // Text operations of the settings interpreter, 1-based like the others.
 std::string subText(const std::string& text, int start, int count);
 void deleteText(std::string& text, int start, int count);

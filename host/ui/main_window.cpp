@@ -23,6 +23,7 @@
 #include <QTextBlock>
 #include <QThread>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 
 #include "host/app/host.h"
@@ -448,6 +449,17 @@ void MainWindow::showBitmap(const QImage& picture, bool modal) {
 WindowGeometry MainWindow::windowGeometry() {
   QRect g = geometry();
   return {g.x(), g.y(), g.width(), g.height()};
+}
+
+WindowMetrics MainWindow::windowMetrics() {
+  WindowMetrics m;
+  m.menuHeight = menuBar()->height();
+  // The window manager's frame, as far as it has drawn one.
+  const QRect outer = frameGeometry(), inner = geometry();
+  m.frameWidth = std::max(0, (outer.width() - inner.width()) / 2);
+  m.frameHeight = std::max(0, outer.bottom() - inner.bottom());
+  m.captionHeight = std::max(0, inner.top() - outer.top() - m.frameHeight);
+  return m;
 }
 
 void MainWindow::setWindowGeometry(const WindowGeometry& g) { setGeometry(g.left, g.top, g.width, g.height); }

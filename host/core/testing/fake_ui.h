@@ -33,6 +33,7 @@ class FakeUi : public OperatorUi {
   bool closeRequested = false;
   bool display = true;
   WindowGeometry geometry{100, 100, 800, 600};
+  WindowMetrics metrics{23, 20, 4, 4};
 
   void showMessage(const std::string& t) override { messages.push_back(t); }
   Answer askYesNoCancel(const std::string&, const std::string& t) override {
@@ -77,6 +78,7 @@ class FakeUi : public OperatorUi {
   void processEvents() override { ++events; }
   void showBitmap(const QImage&, bool) override { ++bitmapsShown; }
   WindowGeometry windowGeometry() override { return geometry; }
+  WindowMetrics windowMetrics() override { return metrics; }
   void setWindowGeometry(const WindowGeometry& g) override { geometry = g; }
   void closeMainWindow() override { closeRequested = true; }
   bool hasDisplay() const override { return display; }

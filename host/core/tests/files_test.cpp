@@ -1,11 +1,13 @@
 // File access that reports to the operator.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
+#include "host/core/files.h"
 #include "host/core/settings_files.h"
 #include "host/core/testing/core_fixture.h"
 
@@ -68,4 +70,47 @@ TEST_F(Files, TheFullSettingsDumpTellsAShortWrite) {
   EXPECT_EQ(ui.messages, std::vector<std::string>{"unable to write to file: allparam.i3d"});
   fs::current_path(old);
   fs::remove_all(dir);
+}
+
+TEST_F(Files, CutWord) {
+  struct Case {
+    std::string text, word, rest;
+  } cases[] = {
+      {"  ab cd", "ab", "cd"},
+      {"ab  cd", "ab", " cd"},  // only the one blank behind the word goes
+      {"ab", "ab", ""},
+  };
+  for (auto c : cases) {
+    EXPECT_EQ(core.cutWord(c.text), c.word) << c.word;
+    EXPECT_EQ(c.text, c.rest) << c.word;
+  }
+  EXPECT_TRUE(ui.messages.empty());
+  std::string blanks = "   ";
+  EXPECT_EQ(core.cutWord(blanks), "");
+  EXPECT_EQ(blanks, "");
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"empty"});
+}
+
+TEST_F(Files, PositionsAndSizes) {
+  std::ofstream("sized.bin", std::ios::binary) << std::string(1000, 'x');
+  FilePtr f(std::fopen("sized.bin", "rb+"));
+  ASSERT_TRUE(f);
+  std::fseek(f.get(), 10, SEEK_SET);
+  EXPECT_EQ(fileSize(f.get()), 1000);
+  EXPECT_EQ(filePos(f.get()), 10);  // restored
+  EXPECT_TRUE(writeString("abc", f.get()));
+  EXPECT_EQ(filePos(f.get()), 13);
+  EXPECT_EQ(fileSize(nullptr), -1);
+  EXPECT_EQ(filePos(nullptr), -1);
+  EXPECT_FALSE(writeString("abc", nullptr));
+  f.reset();
+  EXPECT_EQ(fileSizeOf("sized.bin"), 1000);
+  EXPECT_EQ(fileSizeOf("missing.bin"), -1);
+  EXPECT_EQ(fileSizeOf("."), -1);  // a folder is no file
+  // A FIFO is never opened (an open would wait for a writer).
+  ASSERT_EQ(mkfifo("pipe.fifo", 0600), 0);
+  EXPECT_EQ(fileSizeOf("pipe.fifo"), -1);
+  std::remove("pipe.fifo");
+  std::remove("sized.bin");
+  EXPECT_TRUE(ui.messages.empty());
 }

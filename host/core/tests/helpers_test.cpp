@@ -103,3 +103,9 @@ TEST(Paths, CheckedFolder) {
   EXPECT_EQ(checkedFolder("x.stl"), "x.stl");
   EXPECT_EQ(checkedFolder("/tmp/x.stl"), "/tmp/x.stl");
 }
+
+TEST(Texts, CText) {
+  const std::string empty, word = "ab";
+  EXPECT_STREQ(cText(empty), "");
+  EXPECT_STREQ(cText(word), "ab");
+}
