@@ -96,7 +96,9 @@ void Host::InitTimerTimer() {
   if (!core.commandInputFile.empty()) startCommandLineRun();
 
   const auto& g = s.FormPosition;
-  if (g[2] > 100 && g[3] > 100) core.ui.setWindowGeometry({std::max(-3000, g[0]), std::max(-3000, g[1]), g[2], g[3]});
+  if (g[2] > 100 && g[3] > 100)
+    core.ui.setWindowGeometry(
+        fitWithin({std::max(-3000, g[0]), std::max(-3000, g[1]), g[2], g[3]}, core.ui.screenArea()));
 }
 
 }  // namespace ph

@@ -73,6 +73,8 @@ class OperatorUi {
 
   virtual WindowGeometry windowGeometry() = 0;
   virtual WindowMetrics windowMetrics() = 0;
+  // The area of all screens that windows may take.
+  virtual WindowGeometry screenArea() = 0;
   virtual void setWindowGeometry(const WindowGeometry& g) = 0;
   // Asks the main window to close (which runs the close sequence).
   virtual void closeMainWindow() = 0;
@@ -80,6 +82,10 @@ class OperatorUi {
   // question; without one every question returns at once.
   virtual bool hasDisplay() const = 0;
 };
+
+// A window geometry moved and cut so the window lies within the area: a
+// stored geometry may come from a larger desktop, or be garbage.
+WindowGeometry fitWithin(WindowGeometry g, const WindowGeometry& area);
 
 // Caption, menu and sizing-frame height together: how far the client area
 // of the main window starts below its top.

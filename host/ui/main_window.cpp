@@ -17,6 +17,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -460,6 +461,13 @@ WindowMetrics MainWindow::windowMetrics() {
   m.frameHeight = std::max(0, outer.bottom() - inner.bottom());
   m.captionHeight = std::max(0, inner.top() - outer.top() - m.frameHeight);
   return m;
+}
+
+WindowGeometry MainWindow::screenArea() {
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  if (!screen) return {0, 0, 640, 480};
+  const QRect r = screen->availableVirtualGeometry();
+  return {r.x(), r.y(), r.width(), r.height()};
 }
 
 void MainWindow::setWindowGeometry(const WindowGeometry& g) { setGeometry(g.left, g.top, g.width, g.height); }

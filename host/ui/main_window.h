@@ -48,6 +48,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void showBitmap(const QImage& picture, bool modal) override;
   WindowGeometry windowGeometry() override;
   WindowMetrics windowMetrics() override;
+  WindowGeometry screenArea() override;
   void setWindowGeometry(const WindowGeometry& g) override;
   void closeMainWindow() override;
   bool hasDisplay() const override { return !headless_; }

@@ -191,13 +191,40 @@ TEST_F(HostTest, AnUnattendedRunEndsWellOnlyWhenItIsDone) {
 TEST_F(HostTest, WindowGeometry) {
   write("prismhost.i3d", "FormPosition = {-5000,10,400,300}\r\n");
   startAndInit();
-  EXPECT_EQ(ui.geometry.left, -3000);
+  EXPECT_EQ(ui.geometry.left, -1920);  // -3000 at most, and on a screen
   EXPECT_EQ(ui.geometry.width, 400);
   host.reset();
   ui.geometry = {1, 2, 3, 4};
   write("prismhost.i3d", "FormPosition = {5,10,400,100}\r\n");
   startAndInit();
   EXPECT_EQ(ui.geometry.left, 1);  // a height of 100 is not applied
+  host.reset();
+  ui.screens = {-3840, 0, 7680, 2160};
+  write("prismhost.i3d", "FormPosition = {-5000,10,400,300}\r\n");
+  startAndInit();
+  EXPECT_EQ(ui.geometry.left, -3000);
+}
+
+TEST_F(HostTest, AHugeWindowGeometryIsFittedToTheScreens) {
+  struct Case {
+    const char* position;
+    WindowGeometry fitted;
+  } cases[] = {
+      {"{0,0,30000,30000}", {-1920, 0, 3840, 1080}},
+      {"{2147483647,2147483647,2147483647,2147483647}", {-1920, 0, 3840, 1080}},
+      {"{3000,900,800,600}", {1120, 480, 800, 600}},
+      {"{100,100,800,600}", {100, 100, 800, 600}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.position);
+    host.reset();
+    write("prismhost.i3d", std::string("FormPosition = ") + c.position + "\r\n");
+    startAndInit();
+    EXPECT_EQ(ui.geometry.left, c.fitted.left);
+    EXPECT_EQ(ui.geometry.top, c.fitted.top);
+    EXPECT_EQ(ui.geometry.width, c.fitted.width);
+    EXPECT_EQ(ui.geometry.height, c.fitted.height);
+  }
 }
 
 TEST_F(HostTest, InstanceNumbersAndTheSliceEventName) {

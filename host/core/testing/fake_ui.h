@@ -34,6 +34,8 @@ class FakeUi : public OperatorUi {
   bool display = true;
   WindowGeometry geometry{100, 100, 800, 600};
   WindowMetrics metrics{23, 20, 4, 4};
+  // Two screens side by side, the second one left of the first.
+  WindowGeometry screens{-1920, 0, 3840, 1080};
 
   void showMessage(const std::string& t) override { messages.push_back(t); }
   Answer askYesNoCancel(const std::string&, const std::string& t) override {
@@ -79,6 +81,7 @@ class FakeUi : public OperatorUi {
   void showBitmap(const QImage&, bool) override { ++bitmapsShown; }
   WindowGeometry windowGeometry() override { return geometry; }
   WindowMetrics windowMetrics() override { return metrics; }
+  WindowGeometry screenArea() override { return screens; }
   void setWindowGeometry(const WindowGeometry& g) override { geometry = g; }
   void closeMainWindow() override { closeRequested = true; }
   bool hasDisplay() const override { return display; }
