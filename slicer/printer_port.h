@@ -9,7 +9,7 @@
 
 namespace lt {
 
-// The printer port used when "to file" is off (COM38 of the original set-up).
+// The printer port used when "to file" is off: the printer's usual port, COM38.
 inline const char* kDefaultPrinterPort = "/dev/ttyS37";
 
 // Opens the device for reading and writing, exclusively, and sets the line;

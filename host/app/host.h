@@ -46,6 +46,9 @@ class Host {
   MeshTools mesh{core};
   // Listens for the slicer's ready event.
   TMemCouple syncslice;
+  // Not built yet: the main window's mesh-tools couple meshkitready (nothing
+  // is ever sent on it) and the camera couple CamSync (the print sequencer
+  // signals the camera program on it) stand here, open from the start.
   // The machine links; `links` points at them (tests may point it at a
   // recording double).
   DeviceLinks deviceLinks;

@@ -10,7 +10,7 @@ class QImage;
 
 namespace ph {
 
-struct FileDialogSpec {
+struct FileDialogRequest {
   std::string title;
   std::string folder;       // initial folder
   std::string fileName;     // preselected name
@@ -55,8 +55,8 @@ class OperatorUi {
   // An input box; nothing when cancelled.
   virtual std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
                                               const std::string& initial) = 0;
-  virtual std::optional<std::string> openFileDialog(const FileDialogSpec& dialog) = 0;
-  virtual std::optional<std::string> saveFileDialog(const FileDialogSpec& dialog) = 0;
+  virtual std::optional<std::string> openFileDialog(const FileDialogRequest& dialog) = 0;
+  virtual std::optional<std::string> saveFileDialog(const FileDialogRequest& dialog) = 0;
   // A modal dialog of labelled fields with an "Ok" button; false when it
   // was closed without Ok. Field texts are updated in place.
   virtual bool fieldDialog(const std::string& caption, int width, int height, std::vector<DialogField>& fields) = 0;

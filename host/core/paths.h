@@ -1,6 +1,6 @@
 #pragma once
-// Path helpers. "/" is the separator; "\" is accepted as one too, so paths
-// written for the original keep working. Paths keep their case.
+// Path helpers. "/" is the separator; "\" is accepted as one too, so paths in
+// settings files written on Windows keep working. Paths keep their case.
 #include <string>
 
 namespace ph {

@@ -182,7 +182,7 @@ void SettingsFiles::inifile1Click() { openSettingsFile(); }
 bool SettingsFiles::openSettingsFile() {
   KeepCurrentDir keep;
   const std::string current = expandCurrentDir(core_.s.settingsFile);
-  FileDialogSpec dialog;
+  FileDialogRequest dialog;
   dialog.title = "inifile";
   dialog.folder = pathFolderOrCurrent(current);
   dialog.fileName = current;
@@ -225,7 +225,7 @@ void SettingsFiles::setinifile1Click() {
   KeepCurrentDir keep;
   std::string proposed = expandCurrentDir(core_.s.settingsFile);
   if (proposed.find_first_of("/\\") == std::string::npos) proposed = currentDir() + "/" + proposed;
-  FileDialogSpec dialog;
+  FileDialogRequest dialog;
   dialog.title = "save inifile as";
   dialog.folder = pathFolderOrCurrent(proposed);
   dialog.fileName = proposed;

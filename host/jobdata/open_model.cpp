@@ -88,7 +88,7 @@ bool SlicerHandoff::openModel() {
 
   std::string file = core_.commandInputFile;
   if (file.empty()) {
-    FileDialogSpec dialog;
+    FileDialogRequest dialog;
     dialog.title = "stl/obj";
     dialog.folder = expandCurrentDir(s.file_folder);
     dialog.fileName = modelDialogFile;
@@ -162,7 +162,7 @@ bool SlicerHandoff::openModel() {
 
 void SlicerHandoff::p3dfile1Click() {
   KeepFolder folder;
-  FileDialogSpec dialog;
+  FileDialogRequest dialog;
   dialog.title = "p3d file";
   dialog.folder = expandCurrentDir(core_.s.file_folder);
   dialog.filter = "p3d files|*.p3d";

@@ -234,7 +234,7 @@ void MeshTools::rotate1Click() {
 }
 
 void MeshTools::File1Click() {
-  FileDialogSpec dialog;
+  FileDialogRequest dialog;
   dialog.title = "Open";
   dialog.filter = "stl file|*.stl";
   dialog.defaultExt = "stl";
@@ -251,7 +251,7 @@ void MeshTools::askToggle(bool& flag, const std::string& name) {
 }
 
 std::string MeshTools::askInputFile(const std::string& prompt, const std::string& defaultName) {
-  FileDialogSpec dialog;
+  FileDialogRequest dialog;
   const std::string ext = extensionOf(defaultName);
   dialog.fileName = defaultName;
   dialog.folder = parentDir(defaultName);
@@ -266,7 +266,7 @@ std::string MeshTools::askInputFile(const std::string& prompt, const std::string
 }
 
 std::string MeshTools::askOutputFile(const std::string& prompt, const std::string& defaultName) {
-  FileDialogSpec dialog;
+  FileDialogRequest dialog;
   const std::string ext = extensionOf(defaultName);
   dialog.fileName = defaultName;
   dialog.filter = prompt + "(" + ext + ")|*." + ext;

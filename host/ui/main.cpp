@@ -54,9 +54,9 @@ int main(int argc, char** argv) {
         },
         kEndGraceMs);
     host->FormCreate();
-    // Not built yet: the mesh-tools window is created here, after the main
-    // window, once the mesh tools exist. The hollowing unit's empty form is
-    // not made at all: it has no components and is never shown.
+    // The mesh tools were made by FormCreate after the main window; their
+    // window is shown when asked for. The hollowing unit's empty form is not
+    // made at all: it has no components and is never shown.
     window.show();
     const int rc = app.exec();
     status = rc != 0 ? rc : host->exitStatus();

@@ -357,7 +357,7 @@ std::optional<std::string> MainWindow::inputBox(const std::string& caption, cons
   return r.toStdString();
 }
 
-std::optional<std::string> MainWindow::fileDialog(const FileDialogSpec& dialog, bool save) {
+std::optional<std::string> MainWindow::fileDialog(const FileDialogRequest& dialog, bool save) {
   if (headless_) return std::nullopt;
   const QString start = q(dialog.fileName.empty() ? dialog.folder : dialog.fileName);
   QString r = save ? QFileDialog::getSaveFileName(this, q(dialog.title), start, qtFilter(dialog.filter))

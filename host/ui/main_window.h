@@ -37,8 +37,8 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
                 const std::vector<std::string>& buttons) override;
   std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
                                       const std::string& initial) override;
-  std::optional<std::string> openFileDialog(const FileDialogSpec& dialog) override { return fileDialog(dialog, false); }
-  std::optional<std::string> saveFileDialog(const FileDialogSpec& dialog) override { return fileDialog(dialog, true); }
+  std::optional<std::string> openFileDialog(const FileDialogRequest& dialog) override { return fileDialog(dialog, false); }
+  std::optional<std::string> saveFileDialog(const FileDialogRequest& dialog) override { return fileDialog(dialog, true); }
   bool fieldDialog(const std::string& caption, int width, int height, std::vector<DialogField>& fields) override;
   void waitKeyPopup() override;
   void setStatusPanel(int panel, const std::string& text) override;
@@ -70,7 +70,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void controlChanged(const Control& c);
   void addControlWidget(Control& c);
   void tellHeadless(const std::string& what, const std::string& text);
-  std::optional<std::string> fileDialog(const FileDialogSpec& dialog, bool save);
+  std::optional<std::string> fileDialog(const FileDialogRequest& dialog, bool save);
 
   bool headless_;
   Host* host_ = nullptr;

@@ -16,7 +16,7 @@ class FakeUi : public OperatorUi {
   std::vector<std::string> messages;   // message boxes
   std::vector<std::string> questions;  // Yes/No/Cancel texts
   std::vector<std::string> prompts;    // input box prompts
-  std::vector<FileDialogSpec> dialogs;
+  std::vector<FileDialogRequest> dialogs;
   std::deque<Answer> answers;
   std::vector<std::string> choices;  // texts of the boxes with buttons
   std::deque<int> choiceAnswers;     // buttons pressed; empty: the box is closed
@@ -59,8 +59,8 @@ class FakeUi : public OperatorUi {
     inputs.pop_front();
     return a;
   }
-  std::optional<std::string> openFileDialog(const FileDialogSpec& s) override { return nextFile(s); }
-  std::optional<std::string> saveFileDialog(const FileDialogSpec& s) override { return nextFile(s); }
+  std::optional<std::string> openFileDialog(const FileDialogRequest& s) override { return nextFile(s); }
+  std::optional<std::string> saveFileDialog(const FileDialogRequest& s) override { return nextFile(s); }
   bool fieldDialog(const std::string&, int, int, std::vector<DialogField>& fields) override {
     if (fieldAnswers.empty()) return false;
     auto texts = fieldAnswers.front();
@@ -87,7 +87,7 @@ class FakeUi : public OperatorUi {
   bool hasDisplay() const override { return display; }
 
  private:
-  std::optional<std::string> nextFile(const FileDialogSpec& s) {
+  std::optional<std::string> nextFile(const FileDialogRequest& s) {
     dialogs.push_back(s);
     if (files.empty()) return std::nullopt;
     auto a = files.front();
