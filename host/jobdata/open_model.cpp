@@ -108,6 +108,9 @@ bool SlicerHandoff::openModel() {
     return false;
   }
   if (!job_.claimWorkFolder()) return false;
+  // A new job: what the hand-off still does for the last one stops here,
+  // before the job's names change.
+  stopSlice("a new job was opened");
   job_.jobReady = true;
   job_.jobFileName = file;
   core_.logStamped("open: " + file);

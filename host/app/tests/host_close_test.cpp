@@ -1,6 +1,8 @@
 // The close sequence and the unattended goodbye.
 #include "host/core/testing/file_text.h"
 #include "host/app/tests/host_fixture.h"
+#include "host/jobdata/slicer_command.h"
+#include "platform/fingerprint.h"
 
 #include <filesystem>
 #include <sstream>
@@ -94,6 +96,31 @@ TEST_F(HostTest, ATerminationRequestClosesWithoutAskingAndEndsAnUnfinishedRun) {
   EXPECT_TRUE(ui.closeRequested);
   EXPECT_TRUE(logHas("unattended run failed: ended by a termination request before it was done"));
   EXPECT_EQ(run.exitStatus(), 1);
+}
+
+TEST_F(HostTest, ATerminationRequestDuringALongStepIsNoticed) {
+  // An unattended run whose job is converted: the request arrives through
+  // the events the conversion lets run.
+  write("cube.stl", std::string(84, '\0'));
+  Host& h = start({"-F", "cube.stl", "-V"});
+  h.core.s.slicer_exe = "/nonexistent/layertint";
+  const std::string text = "-L250-W64-S64-C50-D1000-E25368";
+  write("cube.p3d", "raster\x0c" + sliceSignature(84, plat::fileDateCode("cube.stl"), plat::crc16Modbus(text)) +
+                        "\r\n");
+  bool converted = false;
+  h.handoff.links.convertJob = [&] {
+    ui.processEvents();
+    return converted = true;  // the step itself goes on to its end
+  };
+  ui.onEvents = [&] {
+    ui.onEvents = nullptr;
+    h.terminate(15);
+    EXPECT_TRUE(h.FormCloseQuery());  // the window's close runs at once
+  };
+  clock.advance(1000 + 1500);
+  EXPECT_TRUE(converted);
+  EXPECT_NE(readAll("prismhost.log").find("termination request (signal 15)"), std::string::npos);
+  EXPECT_EQ(h.exitStatus(), 1);  // the conversion that ended after it does not make the run a success
 }
 
 TEST_F(HostTest, AFaultStillAppendsTheLog) {

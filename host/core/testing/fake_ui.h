@@ -3,6 +3,7 @@
 // answers questions from queues (an empty queue answers Cancel / nothing).
 #include <QImage>
 #include <deque>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -77,7 +78,12 @@ class FakeUi : public OperatorUi {
     progress = percent;
     if (percent >= 1 && percent <= 99) ++progressShown;
   }
-  void processEvents() override { ++events; }
+  // What waiting events do when a long step lets them run.
+  std::function<void()> onEvents;
+  void processEvents() override {
+    ++events;
+    if (onEvents) onEvents();
+  }
   void showBitmap(const QImage&, bool) override { ++bitmapsShown; }
   WindowGeometry windowGeometry() override { return geometry; }
   WindowMetrics windowMetrics() override { return metrics; }

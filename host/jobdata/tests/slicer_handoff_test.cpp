@@ -333,6 +333,13 @@ TEST_F(Handoff, OpeningAModelCancelsTheConversionOfTheLastJob) {
   openFromMenu(other);  // a new job: the last one's conversion is off
   advance(500);
   EXPECT_EQ(conversions, 1);
+  // Also when the new model is only previewed.
+  openFromMenu(model);
+  advance(1000);
+  core.controls.add(Control::Kind::MenuItem, "BMPlayers1", "BMP-layers").checked = true;
+  openFromMenu(other);
+  advance(500);
+  EXPECT_EQ(conversions, 1);
 }
 
 TEST_F(Handoff, AWorkFolderAnotherProgramHoldsIsRefused) {
