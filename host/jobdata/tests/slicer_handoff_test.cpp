@@ -191,6 +191,24 @@ TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
   EXPECT_EQ(core.run.exitStatus(), 1);
 }
 
+TEST_F(Handoff, AConversionThatFailsEndsAnUnattendedRun) {
+  handoff.links.convertJob = [this] {
+    ++conversions;
+    return false;  // e.g. the .dmc could not be written whole
+  };
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  writeJobFor(model, kDefaultText, at("m.p3d"));
+  core.commandInputFile = model;
+  core.runMode = 'V';
+  EXPECT_TRUE(handoff.openModel());
+  advance(1500);
+  EXPECT_EQ(conversions, 1);
+  EXPECT_TRUE(logHas("unattended run failed: the conversion failed"));
+  EXPECT_TRUE(ui.closeRequested);
+  EXPECT_EQ(core.run.exitStatus(), 1);
+}
+
 // A stand-in slicer: writes a job body to its -K file, then, `delay`
 // seconds later, `trailer`, and exits with `status`.
 struct StandInSlicer : Handoff {
