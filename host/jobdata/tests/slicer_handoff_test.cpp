@@ -261,10 +261,9 @@ TEST_F(StandInSlicer, AFinishedJobIsConvertedOnceItsSlicerEndedWell) {
 // How a slice can end without a job to convert.
 enum class SliceEnd { Aborted, FinishedButFailed, NoFingerprint, OtherFingerprint };
 
-std::string sliceEndName(const ::testing::TestParamInfo<SliceEnd>& info) {
-  static const char* const names[] = {"Aborted", "FinishedButFailed", "NoFingerprint", "OtherFingerprint"};
-  return names[int(info.param)];
-}
+const char* const kSliceEndNames[] = {"Aborted", "FinishedButFailed", "NoFingerprint", "OtherFingerprint"};
+std::string sliceEndName(const ::testing::TestParamInfo<SliceEnd>& info) { return kSliceEndNames[int(info.param)]; }
+void PrintTo(SliceEnd e, std::ostream* os) { *os << kSliceEndNames[int(e)]; }
 
 struct UnfinishedJob : StandInSlicer, ::testing::WithParamInterface<SliceEnd> {};
 
