@@ -399,12 +399,12 @@ class Inkjet : public sim::Machine {
   sim::TimePoint lastRefill_ = sim::Clock::now();
 };
 
-bool parseEvent(const std::string& spec, Event& e) {
-  size_t at = spec.find('@');
+bool parseEvent(const std::string& text, Event& e) {
+  size_t at = text.find('@');
   if (at == std::string::npos) return false;
-  e.name = spec.substr(0, at);
+  e.name = text.substr(0, at);
   if (!eventText(e.name)) return false;
-  std::string when = spec.substr(at + 1);
+  std::string when = text.substr(at + 1);
   if (when == "connect") {
     e.when = Event::Connect;
     return true;
