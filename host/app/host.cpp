@@ -25,7 +25,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       args_(std::move(args)) {
   createMainControls(core.controls);
   deviceLinks.bindControls();
-  handoff.links.convertJob = [this] { return conversion.convertJob().converted(); };
+  handoff.links.convertJob = [this] { return conversion.convertJob(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
   mesh.links.convertedStlName = [this] { return handoff.convertedStlName; };
   mesh.links.processWithoutColor = [this] { return handoff.processWithoutColor; };

@@ -184,8 +184,7 @@ void SlicerHandoff::p3dfile1Click() {
   job_.jobFileName = *chosen;
   core_.s.file_name = fileCore(*chosen);
   core_.memoPrintf("file %s fn %s", *chosen, core_.s.file_name);
-  runConversion();
-  askModelFits("model does not fit in machine, Comtinue?");
+  if (runConversion().converted()) askModelFits("model does not fit in machine, Comtinue?");
 }
 
 void SlicerHandoff::ParamFile1Click() {

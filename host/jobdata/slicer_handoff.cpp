@@ -208,11 +208,11 @@ void SlicerHandoff::slicerWatchTimer() {
   if (slicerPid_ <= 0 && children_.empty()) slicerWatch_->stop();
 }
 
-bool SlicerHandoff::runConversion() {
-  if (!job_.claimWorkFolder()) return false;
+ConversionOutcome SlicerHandoff::runConversion() {
+  if (!job_.claimWorkFolder()) return ConversionOutcome::failure("work folder in use");
   if (links.convertJob) return links.convertJob();
   core_.memoPrintf("converting jobs is not available in this build");
-  return false;
+  return ConversionOutcome::failure("converting jobs is not available in this build");
 }
 
 bool SlicerHandoff::askModelFits(const char* question) {
@@ -248,11 +248,16 @@ void SlicerHandoff::convertSlicedJob() {
     sliceFailed(plat::format("%s does not end with this job's fingerprint", waitedJob_));
     return;
   }
-  const bool converted = runConversion();
+  const ConversionOutcome outcome = runConversion();
   if (links.updateProgressLabels) links.updateProgressLabels();
-  if (!converted) {
-    core_.run.fail("the conversion failed");
-    return;
+  switch (outcome.status) {
+    case ConversionStatus::Converted: break;
+    case ConversionStatus::NoInk:  // nothing to print is no success either
+      core_.run.fail(outcome.message);
+      return;
+    case ConversionStatus::Failed:
+      core_.run.fail(outcome.message.empty() ? "the conversion failed" : "the conversion failed: " + outcome.message);
+      return;
   }
   if (askModelFits("model does not fit in machine, Continue?") && core_.runMode == 'V') core_.run.succeed();
 }

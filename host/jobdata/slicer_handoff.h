@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/jobdata/conversion.h"
 #include "platform/clock.h"
 
 namespace ph {
@@ -27,9 +28,8 @@ struct SlicerJob;
 // What the hand-off calls in other subsystems. The Host sets each one as
 // the subsystem is attached; an unset call that matters says so in the log.
 struct HandoffLinks {
-  // The conversion of the job (scan, fit check, .dmc); true when the .dmc
-  // was written.
-  std::function<bool()> convertJob;
+  // The conversion of the job (scan, fit check, .dmc) and what it came to.
+  std::function<ConversionOutcome()> convertJob;
   // The print progress labels: after a conversion, and back to the start
   // at the end of the open-model road.
   std::function<void()> updateProgressLabels;
@@ -130,9 +130,8 @@ class SlicerHandoff {
   pid_t slicerPid() const { return slicerPid_; }
 
  private:
-  // The conversion in the work folder this program holds; false when it
-  // wrote no .dmc.
-  bool runConversion();
+  // The conversion in the work folder this program holds.
+  ConversionOutcome runConversion();
   // Whether the print may go on: a job that does not fit asks the operator
   // (and ends an unattended run).
   bool askModelFits(const char* question);

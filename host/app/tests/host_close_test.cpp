@@ -110,7 +110,8 @@ TEST_F(HostTest, ATerminationRequestDuringALongStepIsNoticed) {
   bool converted = false;
   h.handoff.links.convertJob = [&] {
     ui.processEvents();
-    return converted = true;  // the step itself goes on to its end
+    converted = true;  // the step itself goes on to its end
+    return ConversionOutcome::success();
   };
   ui.onEvents = [&] {
     ui.onEvents = nullptr;

@@ -90,7 +90,7 @@ HandoffFixture::HandoffFixture() {
   core.s.slicer_exe = "/nonexistent/layertint";
   handoff.links.convertJob = [this] {
     ++conversions;
-    return true;
+    return ConversionOutcome::success();
   };
 }
 

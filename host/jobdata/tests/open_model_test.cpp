@@ -202,7 +202,7 @@ TEST_F(OpenModel, AReadyMadeJobIsConverted) {
   handoff.links.convertJob = [this] {
     ++conversions;
     job.modelFits = false;
-    return true;
+    return ConversionOutcome::success();
   };
   test::writeBytes(at("Ring.p3d"), "raster\x0c" "0123ABCD\r\n");
   ui.files.push_back(at("Ring.p3d"));

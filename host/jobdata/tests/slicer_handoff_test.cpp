@@ -163,7 +163,7 @@ TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
   handoff.links.convertJob = [this] {
     ++conversions;
     job.modelFits = false;
-    return true;
+    return ConversionOutcome::success();
   };
   const std::string model = at("m.stl");
   test::writeCubeStl(model);
@@ -191,22 +191,36 @@ TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
   EXPECT_EQ(core.run.exitStatus(), 1);
 }
 
-TEST_F(Handoff, AConversionThatFailsEndsAnUnattendedRun) {
-  handoff.links.convertJob = [this] {
-    ++conversions;
-    return false;  // e.g. the .dmc could not be written whole
+TEST_F(Handoff, AConversionThatDoesNotConvertEndsAnUnattendedRun) {
+  struct Case {
+    ConversionOutcome outcome;
+    const char* logged;
+  };
+  const Case cases[] = {
+      {ConversionOutcome::failure("unable to write to file: temp.dmc"),
+       "unattended run failed: the conversion failed: unable to write to file: temp.dmc"},
+      {ConversionOutcome::noInk("m.p3d holds no ink: the job prints nothing"),
+       "unattended run failed: m.p3d holds no ink: the job prints nothing"},
   };
   const std::string model = at("m.stl");
   test::writeCubeStl(model);
   writeJobFor(model, kDefaultText, at("m.p3d"));
   core.commandInputFile = model;
   core.runMode = 'V';
-  EXPECT_TRUE(handoff.openModel());
-  advance(1500);
-  EXPECT_EQ(conversions, 1);
-  EXPECT_TRUE(logHas("unattended run failed: the conversion failed"));
-  EXPECT_TRUE(ui.closeRequested);
-  EXPECT_EQ(core.run.exitStatus(), 1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.logged);
+    conversions = 0;
+    handoff.links.convertJob = [&] {
+      ++conversions;
+      return c.outcome;
+    };
+    EXPECT_TRUE(handoff.openModel());
+    advance(1500);
+    EXPECT_EQ(conversions, 1);
+    EXPECT_TRUE(logHas(c.logged));
+    EXPECT_TRUE(ui.closeRequested);
+    EXPECT_EQ(core.run.exitStatus(), 1);
+  }
 }
 
 // A stand-in slicer: writes a job body to its -K file, then, `delay`
