@@ -7,6 +7,7 @@
 
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
+#include "host/core/texts.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_command.h"
@@ -113,7 +114,11 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
   // One slice at a time: whatever the last job still does is stopped.
   stopSlice("a new job was opened");
   waitingForSlicer = true;
-  waitedJob_ = p3d;
+  // A .p3d given as the model is a job already: the slicer copies it (or
+  // uses it in place), and the conversion reads the model itself, which
+  // must be a finished job; the copy's fingerprint is no model's.
+  jobModel_ = lowerCase(fileNamePart(source)).ends_with(".p3d");
+  waitedJob_ = jobModel_ ? source : p3d;
   slicerStartTick = core_.clock.tickMs();
   slicerStatus_.reset();
   if (lastSignature == cached && jobFingerprint(p3d) == lastSignature) {
@@ -154,7 +159,9 @@ void SlicerHandoff::stopSlice(const std::string& why) {
 }
 
 bool SlicerHandoff::jobFinished() const {
-  return !waitedJob_.empty() && jobFingerprint(waitedJob_) == lastSignature;
+  if (waitedJob_.empty()) return false;
+  const std::string fingerprint = jobFingerprint(waitedJob_);
+  return jobModel_ ? !fingerprint.empty() : fingerprint == lastSignature;
 }
 
 void SlicerHandoff::syncsliceReceive() {

@@ -160,8 +160,10 @@ class SlicerHandoff {
   // The exit status of the slicer started for the job waited for, once it
   // ended (unset while it runs, or when the job was reused).
   std::optional<int> slicerStatus_;
-  // The job file waited for.
+  // The job file waited for: the slicer's output, or a .p3d model itself.
   std::string waitedJob_;
+  // The model is a .p3d job: any fingerprint line finishes it.
+  bool jobModel_ = false;
   // The ready job is converted when its slicer has ended.
   bool convertWhenSlicerEnds_ = false;
   // Started programs not yet reaped.

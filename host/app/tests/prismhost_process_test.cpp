@@ -110,6 +110,33 @@ TEST(PrismhostProcess, ConvertOnlyRunSlicesConvertsClosesAndReusesTheJob) {
   fs::remove_all(dir);
 }
 
+TEST(PrismhostProcess, AJobGivenAsTheModelIsUsedInPlaceAndConverted) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phjob-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy_file(std::string(std::getenv("PRISM_TEST_DATA")) + "/slicer/20mm-xyz-cube.stl", dir / "cube.stl");
+  setenv("PRISM_NAMESPACE", ("j" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  auto slice = plat::spawnProcess({LAYERTINT_BIN, "-F" + (dir / "cube.stl").string(), "-L250", "-W64", "-S64",
+                                   "-C50", "-D1000", "-K" + (dir / "cube.p3d").string(), "-E25368", "-I9"});
+  ASSERT_GT(slice.pid, 0);
+  ASSERT_EQ(plat::waitProcess(slice.pid, 60000), 0);
+  const std::string job = readAll((dir / "cube.p3d").string());
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  auto p = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.p3d", "-V"});
+  ASSERT_GT(p.pid, 0);
+  EXPECT_EQ(plat::waitProcess(p.pid, 60000), 0);
+  const std::string log = readAll("prismhost.log");
+  fs::current_path(old);
+  EXPECT_NE(log.find("exe: "), std::string::npos);
+  EXPECT_NE(log.find(".dmc created"), std::string::npos);
+  EXPECT_EQ(readAll((dir / "cube.p3d").string()), job);  // the job as it was
+  fs::remove_all(dir);
+}
+
 TEST(PrismhostProcess, ConvertOnlyRunOfATexturedObjConvertsItToColouredStlFirst) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("phobj-" + std::to_string(getpid()));

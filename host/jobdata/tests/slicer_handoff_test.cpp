@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -307,6 +308,29 @@ INSTANTIATE_TEST_SUITE_P(Ends, UnfinishedJob,
                          ::testing::Values(SliceEnd::Aborted, SliceEnd::FinishedButFailed, SliceEnd::NoFingerprint,
                                            SliceEnd::OtherFingerprint),
                          sliceEndName);
+
+TEST_F(StandInSlicer, AJobGivenAsTheModelIsConvertedWhenItIsFinished) {
+  // The slicer copies a .p3d model and ends the copy with a fingerprint of
+  // its own; what is converted is the model, which must be a finished job.
+  for (const bool finished : {true, false}) {
+    SCOPED_TRACE(finished);
+    core.Memo1.clear();
+    conversions = 0;
+    std::filesystem::create_directories(at("jobs"));
+    const std::string model = at(finished ? "jobs/Ring.p3d" : "jobs/Cut.p3d");
+    test::writeBytes(model, finished ? "raster\x0c" "0123ABCD\r\n" : "raster\x0c   ");
+    useSlicer("00001FC0\\r\\n", 0);
+    core.commandInputFile = model;
+    core.runMode = 'V';
+    ASSERT_TRUE(handoff.openModel());
+    waitForSlicerEnd();
+    handoff.syncsliceReceive();
+    for (int i = 0; i < 8; ++i) advance(SlicerHandoff::kWatchMs);
+    EXPECT_EQ(conversions, finished ? 1 : 0);
+    EXPECT_EQ(job.workFileName("p3d"), model);  // what the conversion reads
+    EXPECT_EQ(logHas("slicing failed: "), !finished);
+  }
+}
 
 TEST_F(StandInSlicer, AnOperatorIsToldWhenTheSlicingFailed) {
   useSlicer("   ", 3);
