@@ -222,6 +222,7 @@ bool StlTools::mergeStlFiles(const std::vector<std::string>& inputs, const std::
       return false;
     }
     c.logVars("hdr.triangcount", int(in.headCount()));
+    in.noteCountMismatch();
     if (i == 0) {
       if (!out.open(in.head())) return false;
       outColours = in.colours();
