@@ -27,6 +27,12 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   deviceLinks.bindControls();
   handoff.links.convertJob = [this] { return conversion.convertJob(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
+  handoff.links.setCocoonTransform = [this](float scale, float rx, float ry, float rz, float walls) {
+    mesh.setCocoonTransform(scale, rx, ry, rz, walls != 0.0f);
+  };
+  handoff.links.makeHeightProfile = [this](const std::string& stl) {
+    return makeHeightProfile(core, stl, conversion.layout.heightProfile, 1.0f, 50, 30);
+  };
   mesh.links.convertedStlName = [this] { return handoff.convertedStlName; };
   mesh.links.processWithoutColor = [this] { return handoff.processWithoutColor; };
   mesh.links.jobFileName = [this] { return job.jobFileName; };
@@ -68,6 +74,9 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("meshkit1", [this] { mesh.meshkit1Click(); });
   bind("Form21", [this] { mesh.Form21Click(); });
   bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
+  bind("cocooned1", [this] { mesh.cocooned1Click(core.controls.at("cocooned1").checked); });
+  bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });
+  bind("getheights1", [this] { mesh.stl.getheights1Click(conversion.layout.powderedHeights); });
   bind("addBthints1", [this] { hints.addBthints1Click(); });
   bind("btnames", [this] { hints.btnamesClick(); });
   bind("listmenus1", [this] { hints.listmenus1Click(); });

@@ -49,6 +49,8 @@ void createMainControls(Controls& c) {
                         "multiPowderlayer1", "OkDebug1", "picturemode1", "piston1", "powder2", "PrepLifts1",
                         "scaled1", "scancartridges1", "simloop1"})
     option(n, n, false, "");
+  c.at("cocooned1").caption = "cocooned";
+  c.at("cocooned1").hint = "print wall around object";
   menu("funct1", "Functions", "");
   item("funct1", "blockbased1", "blockbased", "convert the sliced job into jetting data");
   item("funct1", "scanconv1", "scan+conv", "").enabled = false;
@@ -61,6 +63,10 @@ void createMainControls(Controls& c) {
   item("util1", "Form21", "Form2", "open the mesh tools with the log in their window");
   // Asks, and changes nothing: expert mode only (no hint).
   item("util1", "adjuststlnormals1", "adjust stl normals", "");
+  item("util1", "bobbelhead1", "bobbelhead", "enlarge the head of a model above its neck (bobhead.stl)");
+  // Writes the model's height profile beside the powder heights of the
+  // last conversion to temp.gfk: expert mode only.
+  item("util1", "getheights1", "getheights", "");
   item("util1", "addBthints1", "button hints", "show the hints of the buttons");
   // Developer aids: visible in expert mode only (no hint).
   item("util1", "btnames", "button names", "");

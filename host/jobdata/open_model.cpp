@@ -55,9 +55,12 @@ void SlicerHandoff::askScaleRotation() {
 
 void SlicerHandoff::applyModelTransform(bool objModel) {
   if (!links.setCocoonTransform) return;  // the wrapping step reports it
-  if (!checked("scaled1")) links.setCocoonTransform(1.0f, 0.0f, 0.0f, 0.0f, cocoon);
+  // The walls follow the "cocooned" check mark: the scale dialog sets it
+  // from its cocoon field, and the operator may change it on the menu.
+  const float walls = checked("cocooned1") ? 1.0f : 0.0f;
+  if (!checked("scaled1")) links.setCocoonTransform(1.0f, 0.0f, 0.0f, 0.0f, walls);
   // An OBJ model was already scaled by the converter.
-  else links.setCocoonTransform(objModel ? 1.0f : scale, rotX, rotY, rotZ, cocoon);
+  else links.setCocoonTransform(objModel ? 1.0f : scale, rotX, rotY, rotZ, walls);
 }
 
 std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
@@ -112,6 +115,8 @@ bool SlicerHandoff::openModel() {
   // before the job's names change.
   stopSlice("a new job was opened");
   job_.jobReady = true;
+  // A profile belongs to the model it was made from.
+  layout_.heightProfileMade = false;
   job_.jobFileName = file;
   core_.logStamped("open: " + file);
   s.file_name = fileCore(file);  // case kept: it names the job's files
@@ -150,9 +155,10 @@ bool SlicerHandoff::openModel() {
   viewerstl = file;
   bool onItsWay = true;
   if (!skipSlicing) {
-    if (s.powderReduce) {
+    if (s.powderReduce && !file.empty()) {
       if (!links.makeHeightProfile) core_.memoPrintf("height profiles are not available in this build");
-      else if (!links.makeHeightProfile(file)) core_.memoPrintf("unable to make profile from %s", file);
+      else if (links.makeHeightProfile(file)) layout_.heightProfileMade = true;
+      else core_.memoPrintf("unable to make profile from %s", file);
     }
     core_.memoPrintf("converting %s to %s%s.p3d", file, core_.workDir, s.file_name);
     onItsWay = !file.empty() && runSlicer(file);
@@ -179,6 +185,8 @@ void SlicerHandoff::p3dfile1Click() {
   }
   job_.jobReady = true;
   layout_.heightProfile.fill(9999.0f);
+  // No model, no profile: powder goes everywhere.
+  layout_.heightProfileMade = false;
   job_.dmcCurrent = false;
   if (Control* c = core_.controls.find("btViewstl")) c->setEnabled(true);
   job_.jobFileName = *chosen;
@@ -205,6 +213,8 @@ void SlicerHandoff::balkfile1Click() {
   if (savedStartingLayer < -10) savedStartingLayer = s.startinglayer;
   s.startinglayer = clampInt(t - 30, 0, 52);
   temprTestActive = true;
+  // The test model gets no profile; one of an earlier model must not steer it.
+  layout_.heightProfileMade = false;
   const std::string model = workPath("temprtest.stl");
   s.file_name = fileCore(model);
   viewerstl = model;

@@ -9,6 +9,7 @@
 #include "host/core/paths.h"
 #include "host/core/texts.h"
 #include "host/core/value_dialogs.h"
+#include "host/mesh/cocoon.h"
 #include "host/mesh/mesh_text.h"
 
 namespace ph {
@@ -16,7 +17,7 @@ namespace ph {
 namespace {
 
 std::string withoutQuotes(std::string text) {
-  std::erase(text, '"');
+  replaceEvery(text, "\"", "");
   return text;
 }
 
@@ -32,6 +33,7 @@ std::string folderOf(const std::string& path) {
 MeshTools::MeshTools(HostCore& c) : core(c) {
   writer.noColour = [this] { return links.processWithoutColor(); };
   createControls();
+  stl.attachMenus(controls);
 }
 
 std::string MeshTools::workFolder() const {
@@ -316,7 +318,7 @@ void MeshTools::Form21Click() {
 
 void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + links.jobFileName()); }
 
-void MeshTools::Button1Click() { notBuiltYet("cocoon wrapping of " + stlInputName); }
+void MeshTools::Button1Click() { wrapStlInput(); }
 
 // ---- the window's buttons and menu ----
 

@@ -11,6 +11,7 @@
 #include "host/mesh/mesh_state.h"
 #include "host/mesh/obj_reader.h"
 #include "host/mesh/obj_to_stl.h"
+#include "host/mesh/stl_tools.h"
 
 namespace ph {
 
@@ -104,18 +105,31 @@ class MeshTools {
   void adjuststlnormals1Click();
 
   // ---- the wrapping step ----
-  // Its transform (menus "set scale" and "rotate") and the tapered flag
-  // ("-P"), for the wrapping step to read.
+  // Its transform (menus "set scale" and "rotate", or the host before each
+  // of its wrapping steps), the walls, and the tapered flag ("-P").
   float cocoonScale = 1.0f, cocoonRotX = 0.0f, cocoonRotY = 0.0f, cocoonRotZ = 0.0f;
+  bool cocoonWalls = true;
   bool cocoonTapered = false;
-  // Button "Cocoon", "-F": the wrapping of stlInputName. Not built yet: it
-  // says so and writes nothing.
+  void setCocoonTransform(float scale, float rx, float ry, float rz, bool walls);
+  // The main window's "cocooned" menu: its check mark turns the walls on
+  // or off.
+  void cocooned1Click(bool checked) { cocoonWalls = checked; }
+  // Button "Cocoon", "-F": the wrapping of stlInputName.
   void Button1Click();
+  // Writes "!cocooned.stl" in the work folder; false (told) when nothing
+  // was made. A completed wrapping resets the transform.
+  bool wrapStlInput();
+
+  // ---- the binary STL tools and the height profile ----
+  StlTools stl{*this};
+
+  // The work folder (the setting file_folder) without a trailing "/".
+  std::string workFolder() const;
 
  private:
   void createControls();
-  std::string workFolder() const;
   void notBuiltYet(const std::string& what);
+  bool wrapping_ = false;
 };
 
 }  // namespace ph

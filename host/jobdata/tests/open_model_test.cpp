@@ -177,6 +177,79 @@ TEST_F(OpenModel, AHeightProfileThatFailsIsLoggedAndSlicingGoesOn) {
   EXPECT_TRUE(started());
 }
 
+TEST_F(OpenModel, AHeightProfileCountsOnlyForTheModelItWasMadeFrom) {
+  core.s.powderReduce = true;
+  bool makes = true;
+  std::vector<std::string> profiled;
+  handoff.links.makeHeightProfile = [&](const std::string& stl) {
+    profiled.push_back(stl);
+    return makes;
+  };
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  openFromMenu(model);
+  EXPECT_EQ(profiled, std::vector<std::string>{model});
+  EXPECT_TRUE(layout.heightProfileMade);
+  // Another model whose profile fails, a missing model, a ready-made job
+  // and the temperature test: none has this model's profile.
+  makes = false;
+  openFromMenu(model);
+  EXPECT_FALSE(layout.heightProfileMade);
+  struct Case {
+    const char* name;
+    std::function<void()> open;
+    bool stillMade;  // a model that could not be opened changes nothing
+  } cases[] = {
+      {"missing model", [&] { openFromMenu(at("gone.stl")); }, true},
+      {"without powder reduction",
+       [&] {
+         core.s.powderReduce = false;
+         openFromMenu(model);
+         core.s.powderReduce = true;
+       },
+       false},
+      {"ready-made job",
+       [&] {
+         ui.files.push_back(at("Ring.p3d"));
+         handoff.p3dfile1Click();
+       },
+       false},
+      {"temperature test",
+       [&] {
+         test::writeCubeStl(at("temprtest.stl"));
+         ui.inputs.push_back("45");
+         handoff.balkfile1Click();
+       },
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    makes = true;
+    openFromMenu(model);
+    ASSERT_TRUE(layout.heightProfileMade);
+    c.open();
+    EXPECT_EQ(layout.heightProfileMade, c.stillMade);
+  }
+}
+
+TEST_F(OpenModel, TheWallsFollowTheCocoonedCheckMark) {
+  meshToolsWrite("!cocooned.stl");
+  std::vector<float> transform;
+  handoff.links.setCocoonTransform = [&](float s, float x, float y, float z, float c) { transform = {s, x, y, z, c}; };
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  // Checked on the menu without the scale dialog: walls.
+  core.controls.at("cocooned1").checked = true;
+  openFromMenu(model);
+  EXPECT_EQ(transform, (std::vector<float>{1, 0, 0, 0, 1}));
+  // The scale dialog's cocoon field sets the mark, and the walls follow it.
+  core.controls.at("scaled1").checked = true;
+  ui.fieldAnswers.push_back({"1.5", "0", "0", "0", "0"});
+  openFromMenu(model);
+  EXPECT_FALSE(core.controls.at("cocooned1").checked);
+  EXPECT_EQ(transform, (std::vector<float>{1.5f, 0, 0, 0, 0}));
+}
+
 TEST_F(OpenModel, PrepViewPreparesWithoutSlicingOnce) {
   const std::string model = at("m.stl");
   test::writeCubeStl(model);

@@ -1,0 +1,87 @@
+// The mesh tools as the main window reaches them: the wrapping transform and
+// walls of the hand-off, the height profile into the job layout, and the
+// main window's menu items of the mesh tools.
+#include <cstdint>
+#include <cstring>
+#include <fstream>
+
+#include "host/app/tests/host_fixture.h"
+#include "host/core/paths.h"
+
+using namespace ph;
+
+namespace {
+
+// A 10 mm cube at the origin, as a binary STL of 12 facets.
+void writeCube(const std::string& name) {
+  const float v[8][3] = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {0, 0, 10}, {10, 0, 10}, {10, 10, 10}, {0, 10, 10}};
+  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+  std::string bytes(80, '\0');
+  bytes += std::string("\x0c\0\0\0", 4);
+  for (const auto& f : faces) {
+    bytes += std::string(12, '\0');
+    for (int k : f) bytes.append(reinterpret_cast<const char*>(v[k]), 12);
+    bytes += std::string("\x1f\x80", 2);
+  }
+  std::ofstream(name, std::ios::binary) << bytes;
+}
+
+}  // namespace
+
+TEST_F(HostTest, TheHandoffSetsTheWrappingAndFillsTheJobsHeightProfile) {
+  Host& h = start();
+  h.handoff.links.setCocoonTransform(2.0f, 10.0f, 0.0f, 90.0f, 0.0f);
+  EXPECT_EQ(h.mesh.cocoonScale, 2.0f);
+  EXPECT_EQ(h.mesh.cocoonRotX, 10.0f);
+  EXPECT_EQ(h.mesh.cocoonRotZ, 90.0f);
+  EXPECT_FALSE(h.mesh.cocoonWalls);
+
+  writeCube("cube.stl");
+  ASSERT_TRUE(h.handoff.links.makeHeightProfile("cube.stl"));
+  EXPECT_NEAR(h.conversion.layout.heightProfile[30], 10.3f, 1e-4);
+  EXPECT_NEAR(h.conversion.layout.heightProfile[41], 9.8f, 1e-4);
+  EXPECT_EQ(h.conversion.layout.heightProfile[0], -1.0f);
+  EXPECT_FALSE(h.handoff.links.makeHeightProfile("gone.stl"));
+
+  // The wrapping step of the open-model road runs the mesh tools in this
+  // process: the model comes back with its walls.
+  h.core.controls.at("cocooned1").checked = true;
+  const std::string wrapped = h.handoff.cocoonStep(currentDir() + "/cube.stl", false);
+  EXPECT_EQ(wrapped, expandCurrentDir(h.core.workDir) + "!cocooned.stl");
+  std::ifstream in(wrapped, std::ios::binary | std::ios::ate);
+  EXPECT_EQ(std::streamoff(in.tellg()), 84 + 44 * 50);
+}
+
+TEST_F(HostTest, TheMainWindowsMeshItems) {
+  Host& h = start();
+  Control& cocooned = h.core.controls.at("cocooned1");
+  EXPECT_EQ(cocooned.caption, "cocooned");
+  EXPECT_EQ(cocooned.hint, "print wall around object");
+  cocooned.checked = false;
+  cocooned.click();
+  EXPECT_FALSE(h.mesh.cocoonWalls);
+  cocooned.checked = true;
+  cocooned.click();
+  EXPECT_TRUE(h.mesh.cocoonWalls);
+
+  // "bobbelhead" runs the mesh tools' head tool; its log goes to the main
+  // window's memo.
+  ui.inputs = {std::string("1"), std::string("1"), std::string("3"), std::string("nohead.stl")};
+  h.core.controls.at("bobbelhead1").click();
+  EXPECT_EQ(ui.prompts, (std::vector<std::string>{"head_scale", "neck_bottom", "neck_top", "sourcefile"}));
+  EXPECT_EQ(ui.messages.back(), "cannot read from file: " + h.mesh.workFolder() + "/nohead.stl");
+
+  // "getheights" writes the profile of the job's model beside the powder
+  // heights of the conversion.
+  h.core.s.file_name = "cube";
+  writeCube(h.core.workFileName("stl"));
+  h.conversion.layout.powderedHeights.fill(1.5f);
+  h.core.controls.at("getheights1").click();
+  std::ifstream gfk("temp.gfk");
+  std::string line;
+  int lines = 0;
+  while (std::getline(gfk, line)) ++lines;
+  EXPECT_EQ(lines, 102);
+  EXPECT_EQ(h.conversion.layout.powderedHeights[0], 0.0f);
+}
