@@ -76,7 +76,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
   bind("cocooned1", [this] { mesh.cocooned1Click(core.controls.at("cocooned1").checked); });
   bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });
-  bind("getheights1", [this] { mesh.stl.getheights1Click(conversion.layout.powderedHeights); });
+  bind("getheights1", [this] { mesh.stl.getheights1Click(job.workFileName("stl"), conversion.layout.powderedHeights); });
   bind("addBthints1", [this] { hints.addBthints1Click(); });
   bind("btnames", [this] { hints.btnamesClick(); });
   bind("listmenus1", [this] { hints.listmenus1Click(); });

@@ -404,10 +404,9 @@ std::optional<double> StlTools::stlVolume(const std::string& name) {
   return sum * (1.0 / 6.0);
 }
 
-void StlTools::getheights1Click(std::span<float> powderedHeights) {
+void StlTools::getheights1Click(const std::string& model, std::span<float> powderedHeights) {
   HostCore& c = core();
   std::array<float, 300> profile{};
-  const std::string model = c.workFileName("stl");
   if (!makeHeightProfile(c, model, profile, 1.0f, 50, 30)) {
     c.memoPrintf("unable to make profile from %s", model);
     return;

@@ -55,9 +55,10 @@ class StlTools {
   void zsplit1Click();
   void stlVolume1Click();
   // ---- menu handler of the main window ----
-  // Writes "temp.gfk": the job model's profile beside the powder heights
-  // the conversion laid (their first 101 bins), and clears those.
-  void getheights1Click(std::span<float> powderedHeights);
+  // Writes "temp.gfk": the profile of the job's model (its STL work file)
+  // beside the powder heights the conversion laid (their first 101 bins),
+  // and clears those.
+  void getheights1Click(const std::string& modelStl, std::span<float> powderedHeights);
 
   // ---- the work of the tools ----
   // Facets with all three corners within radius of the centre go to

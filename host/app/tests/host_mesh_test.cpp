@@ -75,7 +75,7 @@ TEST_F(HostTest, TheMainWindowsMeshItems) {
   // "getheights" writes the profile of the job's model beside the powder
   // heights of the conversion.
   h.core.s.file_name = "cube";
-  writeCube(h.core.workFileName("stl"));
+  writeCube(h.job.workFileName("stl"));
   h.conversion.layout.powderedHeights.fill(1.5f);
   h.core.controls.at("getheights1").click();
   std::ifstream gfk("temp.gfk");

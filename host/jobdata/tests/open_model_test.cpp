@@ -210,6 +210,7 @@ TEST_F(OpenModel, AHeightProfileCountsOnlyForTheModelItWasMadeFrom) {
        false},
       {"ready-made job",
        [&] {
+         test::writeBytes(at("Ring.p3d"), "raster\x0c" "0123ABCD\r\n");
          ui.files.push_back(at("Ring.p3d"));
          handoff.p3dfile1Click();
        },
