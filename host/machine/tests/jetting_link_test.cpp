@@ -178,15 +178,17 @@ TEST(InlineStretchLength, TheEndCodeEndsTheDataUnlessItIsLiteralData) {
 TEST_F(InkLink, TheDebugDumpGetsEveryByteWrittenToThePort) {
   open();
   serial.take();
-  link.debugDumpFile.reset(std::fopen("dump.bin", "wb"));
+  const std::string dump = ::testing::TempDir() + "dump.bin";
+  link.debugDumpFile.reset(std::fopen(dump.c_str(), "wb"));
   ASSERT_TRUE(link.debugDumpFile);
   link.sendInkCounted("973j" + bytes({0x00, 0xBF}));
   link.debugDumpFile.reset();
-  std::FILE* f = std::fopen("dump.bin", "rb");
+  std::FILE* f = std::fopen(dump.c_str(), "rb");
   ASSERT_NE(f, nullptr);
   char buf[16] = {};
   const std::size_t n = std::fread(buf, 1, sizeof buf, f);
   std::fclose(f);
+  std::remove(dump.c_str());
   EXPECT_EQ(std::string(buf, n), "973j" + bytes({0x00, 0xBF}));
   EXPECT_EQ(serial.out, std::string(buf, n));
 }
