@@ -15,7 +15,9 @@ extern char** environ;
 
 namespace plat {
 
-SpawnResult spawnProcess(const std::vector<std::string>& argv) {
+namespace {
+
+SpawnResult spawnWith(const std::vector<std::string>& argv, int outputFd) {
   SpawnResult r;
   if (argv.empty() || argv[0].empty()) {
     r.error = ENOENT;
@@ -29,6 +31,10 @@ SpawnResult spawnProcess(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  if (outputFd >= 0) {
+    posix_spawn_file_actions_adddup2(&fa, outputFd, 1);
+    posix_spawn_file_actions_adddup2(&fa, outputFd, 2);
+  }
   pid_t pid = -1;
   int rc = posix_spawnp(&pid, args[0], &fa, nullptr, args.data(), environ);
   posix_spawn_file_actions_destroy(&fa);
@@ -39,6 +45,12 @@ SpawnResult spawnProcess(const std::vector<std::string>& argv) {
   r.pid = pid;
   return r;
 }
+
+}  // namespace
+
+SpawnResult spawnProcess(const std::vector<std::string>& argv) { return spawnWith(argv, -1); }
+
+SpawnResult spawnProcess(const std::vector<std::string>& argv, int outputFd) { return spawnWith(argv, outputFd); }
 
 static int statusCode(int st) {
   if (WIFEXITED(st)) return WEXITSTATUS(st);

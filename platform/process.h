@@ -16,6 +16,9 @@ struct SpawnResult {
 // Starts argv[0] (searched on PATH when it holds no "/") with the given
 // arguments, without waiting. The child's stdin is /dev/null.
 SpawnResult spawnProcess(const std::vector<std::string>& argv);
+// The same, with the child's standard output and standard error going to
+// outputFd (the caller keeps its own descriptor).
+SpawnResult spawnProcess(const std::vector<std::string>& argv, int outputFd);
 
 // Waits for the child to end; timeoutMs < 0 waits without limit. Returns the
 // exit status (128 + signal when it was killed), or nothing on time-out.

@@ -25,6 +25,10 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       args_(std::move(args)) {
   createMainControls(core.controls);
   deviceLinks.bindControls();
+  ports.bindControls();
+  // A print in progress keeps its ports: one seam for the editor and the
+  // port tools, which the print sequencer sets (false until it exists).
+  ports.isBusy = [this] { return configEditor.isBusy(); };
   handoff.links.convertJob = [this] { return conversion.convertJob(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
   handoff.links.setCocoonTransform = [this](float scale, float rx, float ry, float rz, float walls) {

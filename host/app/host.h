@@ -16,6 +16,7 @@
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_handoff.h"
 #include "host/machine/machine_links.h"
+#include "host/machine/ports.h"
 #include "host/mesh/mesh_tools.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
@@ -53,6 +54,8 @@ class Host {
   // recording double).
   DeviceLinks deviceLinks;
   MachineLinks* links = &deviceLinks;
+  // Port discovery, the port and baud changes, the firmware tools.
+  PortTools ports{core, deviceLinks};
 
   char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;
