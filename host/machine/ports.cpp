@@ -390,8 +390,10 @@ void PortTools::endScan() {
     s.CommInkDevice = ink.DeviceName();
     ink.Close();
     // The link reopens on the port found two seconds later.
-    core_.timers.InkCommStart->setInterval(2000);
-    core_.timers.InkCommStart->restart();
+    plat::Timer& start = *core_.timers.InkCommStart;
+    start.stop();
+    start.setInterval(2000);
+    start.start();
   }
   if (marlin.Enabled()) {
     s.CommPortMarlin = marlin.DeviceName();
@@ -703,7 +705,7 @@ void PortTools::readUploaderOutput(bool all) {
         if (!outputLine_.empty()) core_.memoPrintf("%s", printableText(outputLine_));
         outputLine_.clear();
       } else {
-        outputLine_ += c;
+        outputLine_ += c == '\t' ? ' ' : c;
       }
     }
   }
