@@ -35,9 +35,9 @@ class MachineLinks {
 };
 
 // Port discovery, the manual port and baud changes and the firmware upload
-// are not built yet; they will drive CommInk and CommMarlin directly (the
-// receive handlers stay attached, so "version" and "ok" still count) and
-// restart InkCommStart to reopen the jetting-unit link.
+// (PortTools, ports.h) drive CommInk and CommMarlin directly (the receive
+// handlers stay attached, so "version" and "ok" still count) and start
+// InkCommStart again to reopen the jetting-unit link.
 class DeviceLinks : public MachineLinks {
  public:
   // poster: how the serial ports' event threads reach the user-interface

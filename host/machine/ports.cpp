@@ -297,6 +297,11 @@ bool PortTools::startScan() {
     return false;
   }
   if (core_.timers.CommScan->enabled()) return false;
+  if (core_.timers.UplFirm->enabled() || uploaderPid_ > 0 || core_.timers.newbaud->enabled()) {
+    // A probe written into the uploader's line would spoil the firmware.
+    core_.ui.showMessage("scan comms refused: the jetting unit's port is in use by the firmware upload or the baud change");
+    return false;
+  }
   Settings& s = core_.s;
   savedXonXoffMode = s.XonXoffMode;
   s.XonXoffMode = true;
