@@ -680,7 +680,7 @@ bool PortTools::startUploader() {
   // The output goes to an unnamed file: the uploader never blocks on a
   // full pipe nor dies on a closed one, whatever the host does meanwhile.
   char name[] = "/tmp/prismhost-upload-XXXXXX";
-  const int fd = ::mkstemp(name);
+  const int fd = ::mkostemp(name, O_CLOEXEC);  // the uploader gets it as 1 and 2 only
   if (fd >= 0) ::unlink(name);
   const plat::SpawnResult r = plat::spawnProcess(argv, fd);
   if (r.pid <= 0) {

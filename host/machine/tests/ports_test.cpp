@@ -355,7 +355,9 @@ TEST_F(PortToolsTest, BaudChangeRefusesRatesThePortCannotTake) {
     ui.inputs.push_back(answer);
     tools.setbaudrate1Click();
     EXPECT_EQ(ui.messages.size(), refused ? 1u : 0u);
-    if (refused) EXPECT_NE(ui.messages[0].find("not set"), std::string::npos) << ui.messages[0];
+    if (refused) {
+      EXPECT_NE(ui.messages[0].find("not set"), std::string::npos) << ui.messages[0];
+    }
     EXPECT_FALSE(core.timers.newbaud->enabled());
     EXPECT_EQ(unit.drain(50), "");
     EXPECT_EQ(links.CommInk.CustomBaudRate(), before);
