@@ -282,6 +282,33 @@ TEST_F(PortToolsTest, ToolsThatCloseAPortRefuseWhileAPrintRuns) {
   EXPECT_EQ(unit.drain(), "");
 }
 
+// A probe written into the line while the uploader or the baud change has
+// it would spoil the firmware or the unit's rate.
+TEST_F(PortToolsTest, ScanWaitsForAnUploadOrABaudChangeOnTheUnitsPort) {
+  writeFile(prog / PortTools::kUploaderName, "#!/bin/sh\nexit 0\n");
+  fs::permissions(prog / PortTools::kUploaderName, fs::perms::owner_all);
+  writeFile(prog / PortTools::kFirmwareImage, ":00000001FF\n");
+  for (const char* running : {"upload", "baud change"}) {
+    SCOPED_TRACE(running);
+    commtest::Pty unit;
+    links.ink.inkBaudRate = 460800;
+    openInkLink(unit.slave);
+    if (std::string(running) == "upload") ASSERT_TRUE(tools.startFirmwareUpload());
+    else ASSERT_TRUE(tools.changeInkBaudRate(115200));
+    unit.drain(50);
+    ui.messages.clear();
+    EXPECT_FALSE(tools.startScan());
+    EXPECT_EQ(ui.messages.size(), 1u);
+    EXPECT_FALSE(core.timers.CommScan->enabled());
+    EXPECT_TRUE(links.CommInk.Enabled());
+    EXPECT_EQ(unit.drain(50), "");
+    core.timers.UplFirm->stop();
+    core.timers.newbaud->stop();
+    core.controls.at("cb_comm").setChecked(false);
+    core.controls.at("cb_comm").click();
+  }
+}
+
 TEST_F(PortToolsTest, PlugSequenceSetsThePortsThatAppearedAtEachStage) {
   struct Case {
     const char* name;
