@@ -382,7 +382,9 @@ void InkControls::shakeLabelMouseUp(bool leftButton, bool shift) {
     newShake = clampInt(newShake, static_cast<int>(e.rangeLow), static_cast<int>(e.rangeHigh));
   }
   if (Control* c = core_.controls.find("shakeLabel")) c->setCaption(plat::format("shake %d +/-", newShake));
-  core_.timers.NewShake->restart();
+  // A whole second after the last click.
+  core_.timers.NewShake->stop();
+  core_.timers.NewShake->start();
 }
 
 void InkControls::NewShakeTimer() {
