@@ -25,6 +25,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       args_(std::move(args)) {
   createMainControls(core.controls);
   deviceLinks.bindControls();
+  addInkControlItems(core.controls, "inkjet1");
+  addSettingDialogItems(core.controls, "setup1");
+  inkControls.bindControls();
+  settingDialogs.bindControls();
+  deviceLinks.ink.setEvents(&machineEvents);
   handoff.links.convertJob = [this] { return conversion.convertJob(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
   handoff.links.setCocoonTransform = [this](float scale, float rx, float ry, float rz, float walls) {

@@ -31,6 +31,23 @@ QImage makeDropsPicture() {
 }
 }  // namespace
 
+void addInkControlItems(Controls& controls, const std::string& parent) {
+  const struct {
+    const char* name;
+    const char* caption;
+    const char* hint;
+  } items[] = {
+      {"primecheck1", "primecheck", "fire the cartridges and check their temperature rise"},
+      {"burstdelay1", "burstdelay", "countdown in ms before a priming burst (0 = at once)"},
+      {"heatlevels1", "heatlevels", "heater levels of the colour and the water cartridge"},
+      {"blacktempr1", "blacktempr", "heat the water cartridge step by step (click again to stop)"},
+      {"inkjlater1", "inkjet later", "send a command to the jetting unit after 5 seconds"},
+      {"pasteink1", "paste ink", "type the clipboard's text into the jetting-unit terminal"},
+      {"rollerboost1", "rollerboost", "start the roller with a boost"},
+  };
+  for (const auto& i : items) controls.add(Control::Kind::MenuItem, i.name, i.caption, parent).hint = i.hint;
+}
+
 InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound)
     : core_(core), link_(link), sound_(sound), dropsHidden_(makeDropsPicture()) {
   MainTimers& t = core_.timers;

@@ -19,6 +19,9 @@
 
 namespace ph {
 
+// The menu items of the jetting unit's controls, in the menu `parent`.
+void addInkControlItems(Controls& controls, const std::string& parent);
+
 class InkControls {
  public:
   // Each cell of the drop picture is this wide; cell 0 is the colour

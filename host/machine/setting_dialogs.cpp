@@ -22,6 +22,26 @@ std::vector<std::string> answerItems(std::string answer) {
 }
 }  // namespace
 
+void addSettingDialogItems(Controls& controls, const std::string& parent) {
+  const struct {
+    const char* name;
+    const char* caption;
+    const char* hint;
+  } items[] = {
+      {"filename1", "file_name", "the core name of the job's work files"},
+      {"powder1", "powder", "powder delay and times, stretches without powder"},
+      {"extracodes1", "extracodes", "codes for the next jetting-unit command, and for every stretch"},
+      {"preparelayers1", "prep # layers", "lay layers of powder only"},
+      {"wfor1", "blackdiagonal", ""},
+      {"laagdikte1", "layer thickness", "layer thickness and the platform step"},
+      {"speedoptions1", "speedoptions", "short and fast powder-only stretches, bridge layers"},
+      {"marges1", "margins", "margins, powder stretches, starting layer"},
+      {"kcmyoffsets1", "kcmy offsets", "nozzle offsets of the cartridges"},
+      {"laystart1", "laystart", "powder time from the maximum powder time"},
+  };
+  for (const auto& i : items) controls.add(Control::Kind::MenuItem, i.name, i.caption, parent).hint = i.hint;
+}
+
 SettingDialogs::SettingDialogs(HostCore& core, JobLayout& layout) : core_(core), layout_(layout) { bindControls(); }
 
 SettingDialogs::~SettingDialogs() {

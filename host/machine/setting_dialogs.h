@@ -14,6 +14,9 @@
 
 namespace ph {
 
+// The menu items of the setting dialogs, in the menu `parent`.
+void addSettingDialogItems(Controls& controls, const std::string& parent);
+
 class SettingDialogs {
  public:
   SettingDialogs(HostCore& core, JobLayout& layout);
