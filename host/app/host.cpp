@@ -89,7 +89,10 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("scansethint1", [this] { hints.scansethint1Click("sprayline1.cpp"); });
 }
 
-Host::~Host() = default;
+Host::~Host() {
+  // The unit's events stop reaching the controls before they go.
+  deviceLinks.ink.setEvents(nullptr);
+}
 
 void Host::FormCreate() {
   Settings& s = core.s;

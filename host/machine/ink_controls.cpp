@@ -311,6 +311,7 @@ void InkControls::heatlevels1Click() {
       core_.ui.showMessage(refusal);
       continue;
     }
+    if (v != *value) core_.settingsModified = true;
     *value = v;
   }
   const std::string codes = plat::format("%d,1t%d,2t", s.heatlevelbw, s.heatlevelc);
@@ -432,11 +433,19 @@ void InkControls::AlertSoundTimer() {
 // ---------------------------------------------------------------- priming check
 
 void InkControls::primecheck1Click() {
+  // A check from the menu must not take over one a layer started: that
+  // print would never be resumed.
+  if (core_.timers.primeStates->enabled()) {
+    core_.memoPrintf("%s", "priming check already running");
+    return;
+  }
   primeManual = true;
   core_.timers.primeStates->start();
 }
 
 void InkControls::startLayerPrimeCheck(int travelMs) {
+  // The layer's check takes over one from the menu: its print goes on.
+  primeManual = false;
   primeTravelMs = travelMs;
   core_.timers.primeStates->setInterval(990);
   core_.timers.primeStates->start();

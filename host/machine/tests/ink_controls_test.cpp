@@ -209,6 +209,7 @@ TEST_F(Ink, HeatLevelsAreQueuedWithTheNextCommandAndKeptInRange) {
   EXPECT_EQ(core.s.heatlevelbw, 85);
   EXPECT_EQ(core.pendingInkText, "85,1t70,2t");
   EXPECT_TRUE(logHas("singlecode: 85,1t70,2t"));
+  EXPECT_TRUE(core.settingsModified);
   EXPECT_EQ(serial.out, "");  // nothing sent yet
   // A level beyond the range is refused and never reaches the unit.
   core.pendingInkText.clear();
@@ -453,6 +454,18 @@ TEST_F(Prime, FlatTemperaturesWaitBoundedlyThenTheLayerGoesOn) {
   EXPECT_EQ(clock.tickMs() - start, 990 + 1500 + 4100 + 1500 + 2000 + 1000);
   EXPECT_TRUE(logHas("delta tempr W:0 C:0 (top 0 0)"));
   EXPECT_FALSE(logHas("ERROR"));
+  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_EQ(ended, 1);
+}
+
+TEST_F(Prime, TheMenuCannotTakeOverACheckALayerStarted) {
+  core.s.maxColorPrimeJump = 6;
+  ink.startLayerPrimeCheck(0);
+  clock.advance(990);
+  ink.primecheck1Click();
+  EXPECT_TRUE(logHas("priming check already running"));
+  run([](const std::string&) {});
+  // The layer's print goes on.
   EXPECT_TRUE(core.timers.MarlinTimer->enabled());
   EXPECT_EQ(ended, 1);
 }
