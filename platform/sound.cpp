@@ -38,9 +38,9 @@ std::string findOnPath(const std::string& name) {
   std::string rest = path ? path : "/usr/bin:/bin";
   while (true) {
     const auto colon = rest.find(':');
-    std::string dir = rest.substr(0, colon);
-    if (dir.empty()) dir = ".";
-    const std::string candidate = dir + "/" + name;
+    // An empty entry is the current folder.
+    const std::string dir = rest.substr(0, colon);
+    const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
     if (isExecutable(candidate)) return candidate;
     if (colon == std::string::npos) return "";
     rest.erase(0, colon + 1);

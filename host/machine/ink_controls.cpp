@@ -244,7 +244,7 @@ void InkControls::clearActions() {
     c->setChecked(false);
     cbkeepwetClick();
   }
-  stopBlackHeaterTest("print start");
+  stopBlackHeaterTest("actions cleared");
 }
 
 // ---------------------------------------------------------------- bursts
