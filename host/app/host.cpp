@@ -29,6 +29,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   // A print in progress keeps its ports: one seam for the editor and the
   // port tools, which the print sequencer sets (false until it exists).
   ports.isBusy = [this] { return configEditor.isBusy(); };
+  addInkControlItems(core.controls, "inkjet1");
+  addSettingDialogItems(core.controls, "setup1");
+  inkControls.bindControls();
+  settingDialogs.bindControls();
+  deviceLinks.ink.setEvents(&machineEvents);
   handoff.links.convertJob = [this] { return conversion.convertJob(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
   handoff.links.setCocoonTransform = [this](float scale, float rx, float ry, float rz, float walls) {
@@ -88,7 +93,10 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("scansethint1", [this] { hints.scansethint1Click("sprayline1.cpp"); });
 }
 
-Host::~Host() = default;
+Host::~Host() {
+  // The unit's events stop reaching the controls before they go.
+  deviceLinks.ink.setEvents(nullptr);
+}
 
 void Host::FormCreate() {
   Settings& s = core.s;

@@ -15,8 +15,10 @@
 #include "host/jobdata/conversion.h"
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_handoff.h"
+#include "host/machine/ink_controls.h"
 #include "host/machine/machine_links.h"
 #include "host/machine/ports.h"
+#include "host/machine/setting_dialogs.h"
 #include "host/mesh/mesh_tools.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
@@ -56,6 +58,16 @@ class Host {
   MachineLinks* links = &deviceLinks;
   // Port discovery, the port and baud changes, the firmware tools.
   PortTools ports{core, deviceLinks};
+  // The jetting unit's manual controls, with the sounds they play, and the
+  // small setting dialogs. The print sequencer (not built yet) is to bind
+  // their `sequencer` links, call inkControls.clearActions() at print start
+  // and inkControls.startLayerPrimeCheck() from the layer advance, and take
+  // the alignment print and G-code-only runs from laterEvents' place.
+  plat::SystemSoundPlayer sound;
+  InkControls inkControls{core, deviceLinks.ink, sound};
+  UnbuiltMachineEvents laterEvents{core};
+  InkControlEvents machineEvents{inkControls, laterEvents};
+  SettingDialogs settingDialogs{core, conversion.layout};
 
   char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;

@@ -39,6 +39,7 @@ void createMainControls(Controls& c) {
   menu("setup1", "Setup", "");
   item("setup1", "config1", "config", "change the settings, page by page");
   item("setup1", "SearchParam1", "SearchParam", "find settings by name or help text");
+  menu("inkjet1", "Inkjet", "the jetting unit's controls and tests");
   menu("options1", "Options", "switches of the print");
   addSettingMenuItems(c, "options1");
   c.at("connectcheck1").hint = "check the cartridge connection while printing";

@@ -3,6 +3,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QMouseEvent>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
@@ -44,15 +47,6 @@ QString qtFilter(const std::string& filter) {
   return out.join(";;");
 }
 
-// The three colour bands shown beside the burst controls.
-QPixmap cmyBands() {
-  QPixmap p(60, 20);
-  QPainter g(&p);
-  g.fillRect(0, 0, 20, 20, QColor(0, 127, 127));
-  g.fillRect(20, 0, 20, 20, QColor(127, 0, 127));
-  g.fillRect(40, 0, 20, 20, QColor(127, 127, 0));
-  return p;
-}
 }  // namespace
 
 class ProgressWindow : public QDialog {
@@ -138,6 +132,12 @@ void MainWindow::attach(Host* host) {
     MeshWindow window(host->mesh, this);
     window.exec();
   };
+  host->inkControls.clipboardText = [] { return QGuiApplication::clipboard()->text().toStdString(); };
+  host->inkControls.dropPictureChanged = [this, host] {
+    for (auto& [control, widget] : widgets_)
+      if (control->name == "Imdrops")
+        if (auto* l = qobject_cast<QLabel*>(widget)) l->setPixmap(QPixmap::fromImage(host->inkControls.dropPicture));
+  };
   for (Control& c : core.controls.all()) addControlWidget(c);
   core.controls.onChanged = [this, &core](const Control& c) {
     if (!widgets_.count(&c) && !actions_.count(&c) && !menus_.count(c.name)) addControlWidget(const_cast<Control&>(c));
@@ -206,7 +206,15 @@ void MainWindow::addControlWidget(Control& c) {
       w = b;
       break;
     }
-    case K::Label: w = new QLabel(q(c.caption)); break;
+    case K::Label: {
+      w = new QLabel(q(c.caption));
+      // The burst label and the shaker label take mouse buttons.
+      if (c.name == "LabBurst" || c.name == "shakeLabel") {
+        w->installEventFilter(this);
+        mouseTargets_[w] = c.name;
+      }
+      break;
+    }
     case K::Combo: {
       auto* b = new QComboBox;
       b->setEditable(true);
@@ -246,7 +254,13 @@ void MainWindow::addControlWidget(Control& c) {
     case K::UpDown: w = new QSpinBox; break;
     case K::Image: {
       auto* l = new QLabel;
-      if (c.name == "cmyburst") l->setPixmap(cmyBands());
+      if (c.name == "cmyburst") {
+        // Three rows: a click picks the colour of its row.
+        l->setPixmap(QPixmap::fromImage(InkControls::cmyPicture(60, 30)));
+        l->installEventFilter(this);
+        mouseTargets_[l] = c.name;
+      }
+      if (c.name == "Imdrops" && host_) l->setPixmap(QPixmap::fromImage(host_->inkControls.dropPicture));
       w = l;
       break;
     }
@@ -289,6 +303,14 @@ void MainWindow::controlChanged(const Control& c) {
     cb->setChecked(c.checked);
   } else if (auto* l = qobject_cast<QLabel*>(w)) {
     if (c.kind == Control::Kind::Label) l->setText(q(c.caption));
+    if (c.name == "LabBurst" && host_) {
+      // The burst's colour, or the button face.
+      const QColor colour = host_->inkControls.labBurstColour;
+      l->setAutoFillBackground(colour.isValid());
+      QPalette pal = l->palette();
+      pal.setColor(QPalette::Window, colour.isValid() ? colour : palette().color(QPalette::Button));
+      l->setPalette(pal);
+    }
   } else if (auto* combo = qobject_cast<QComboBox*>(w)) {
     QStringList items;
     for (const auto& i : c.items) items << q(i);
@@ -524,6 +546,23 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (auto* combo = qobject_cast<QComboBox*>(watched->parent()))
       host_->core.controls.at("parmcombo").caption = combo->currentText().toStdString();
     host_->configEditor.parmcomboDblClick();
+  }
+  if (host_ && e->type() == QEvent::MouseButtonRelease) {
+    if (auto it = mouseTargets_.find(watched); it != mouseTargets_.end()) {
+      auto* m = static_cast<QMouseEvent*>(e);
+      InkControls& ink = host_->inkControls;
+      const bool right = m->button() == Qt::RightButton;
+      if (it->second == "LabBurst") ink.LabBurstMouseUp(right);
+      else if (it->second == "shakeLabel") ink.shakeLabelMouseUp(m->button() == Qt::LeftButton,
+                                                                 m->modifiers() & Qt::ShiftModifier);
+      else if (it->second == "cmyburst") {
+        const auto* l = static_cast<QLabel*>(watched);
+        // The picture's own rows, wherever the label places it.
+        const int top = (l->height() - l->pixmap().height()) / 2;
+        ink.cmyburstMouseUp(int(m->position().y()) - top, l->pixmap().height());
+      }
+      return true;
+    }
   }
   if (!host_ || e->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, e);
   const char key = keyChar(static_cast<QKeyEvent*>(e));

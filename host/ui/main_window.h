@@ -84,6 +84,8 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   QWidget* console_ = nullptr;  // the line edit of typeGcode
   QWidget* rawLine_ = nullptr;  // Edit1
   std::set<QObject*> terminalKeys_;  // the log and the buttons
+  // Labels and pictures whose mouse buttons the jetting-unit controls take.
+  std::map<QObject*, std::string> mouseTargets_;
   class ProgressWindow* progress_ = nullptr;
   class BitmapViewer* viewer_ = nullptr;
   std::unique_ptr<class ConfigDialog> config_;

@@ -1,0 +1,541 @@
+#include "host/machine/ink_controls.h"
+
+#include <QPainter>
+#include <QPainterPath>
+#include <algorithm>
+
+#include "host/core/numbers.h"
+#include "host/core/paths.h"
+
+namespace ph {
+
+namespace {
+// The two cells of the drop picture: a colour drop (the colour cartridge,
+// checked first) and a water drop.
+QImage makeDropsPicture() {
+  QImage img(2 * InkControls::kDropCell, InkControls::kDropCell, QImage::Format_RGB32);
+  img.fill(Qt::white);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  const QColor drop[2] = {QColor(0, 160, 160), QColor(40, 90, 220)};
+  for (int cell = 0; cell < 2; ++cell) {
+    const int x = cell * InkControls::kDropCell;
+    QPainterPath path;
+    path.moveTo(x + 22, 6);
+    path.cubicTo(x + 30, 18, x + 34, 24, x + 34, 29);
+    path.arcTo(x + 10, 17, 24, 24, 0, -180);
+    path.cubicTo(x + 10, 24, x + 14, 18, x + 22, 6);
+    p.fillPath(path, drop[cell]);
+  }
+  return img;
+}
+}  // namespace
+
+void addInkControlItems(Controls& controls, const std::string& parent) {
+  const struct {
+    const char* name;
+    const char* caption;
+    const char* hint;
+  } items[] = {
+      {"primecheck1", "primecheck", "fire the cartridges and check their temperature rise"},
+      {"burstdelay1", "burstdelay", "countdown in ms before a priming burst (0 = at once)"},
+      {"heatlevels1", "heatlevels", "heater levels of the colour and the water cartridge"},
+      {"blacktempr1", "blacktempr", "heat the water cartridge step by step (click again to stop)"},
+      {"inkjlater1", "inkjet later", "send a command to the jetting unit after 5 seconds"},
+      {"pasteink1", "paste ink", "type the clipboard's text into the jetting-unit terminal"},
+      {"rollerboost1", "rollerboost", "start the roller with a boost"},
+  };
+  for (const auto& i : items) controls.add(Control::Kind::MenuItem, i.name, i.caption, parent).hint = i.hint;
+}
+
+InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound)
+    : core_(core), link_(link), sound_(sound), dropsHidden_(makeDropsPicture()) {
+  MainTimers& t = core_.timers;
+  t.cartrsound->setHandler([this] { cartrsoundTimer(); });
+  t.CartrScan->setHandler([this] { CartrScanTimer(); });
+  t.TimBurst->setHandler([this] { TimBurstTimer(); });
+  t.actdelayer->setHandler([this] { actdelayerTimer(); });
+  t.AlertSound->setHandler([this] { AlertSoundTimer(); });
+  t.blackheater->setHandler([this] { blackheaterTimer(); });
+  t.paster->setHandler([this] { pasterTimer(); });
+  t.NewShake->setHandler([this] { NewShakeTimer(); });
+  t.primeStates->setHandler([this] { primeStatesTimer(); });
+  dropPicture = dropsHidden_;
+  bindControls();
+}
+
+InkControls::~InkControls() {
+  MainTimers& t = core_.timers;
+  for (plat::Timer* timer : {t.cartrsound.get(), t.CartrScan.get(), t.TimBurst.get(), t.actdelayer.get(),
+                             t.AlertSound.get(), t.blackheater.get(), t.paster.get(), t.NewShake.get(),
+                             t.primeStates.get()})
+    timer->setHandler(nullptr);
+  for (const char* name : {"btCartridges", "scancartridges1", "BurstCol", "BurstWtr", "burstdelay1", "cbkeepwet",
+                           "heatlevels1", "blacktempr1", "inkjlater1", "pasteink1", "rollerboost1", "connectcheck1",
+                           "IgnoreHopper1", "primecheck1"})
+    if (Control* c = core_.controls.find(name)) {
+      c->onClick = nullptr;
+      c->onRightClick = nullptr;
+    }
+}
+
+void InkControls::bindControls() {
+  auto bind = [&](const char* name, std::function<void()> f) {
+    if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
+  };
+  bind("btCartridges", [this] { btCartridgesClick(true); });
+  if (Control* c = core_.controls.find("btCartridges")) c->onRightClick = [this] { btCartridgesMouseUp(true); };
+  bind("scancartridges1", [this] { scancartridges1Click(); });
+  bind("BurstCol", [this] { BurstColClick(); });
+  bind("BurstWtr", [this] { BurstWtrClick(); });
+  bind("burstdelay1", [this] { burstdelay1Click(); });
+  bind("cbkeepwet", [this] { cbkeepwetClick(); });
+  bind("heatlevels1", [this] { heatlevels1Click(); });
+  bind("blacktempr1", [this] { blacktempr1Click(); });
+  bind("inkjlater1", [this] { inkjlater1Click(); });
+  bind("pasteink1", [this] { pasteink1Click(); });
+  bind("rollerboost1", [this] { rollerboost1Click(); });
+  bind("connectcheck1", [this] { connectcheck1Click(); });
+  bind("IgnoreHopper1", [this] { IgnoreHopper1Click(); });
+  bind("primecheck1", [this] { primecheck1Click(); });
+}
+
+bool InkControls::checked(const char* name) const {
+  const Control* c = core_.controls.find(name);
+  return c && c->checked;
+}
+
+void InkControls::setLabBurst(const std::string& caption) {
+  if (Control* c = core_.controls.find("LabBurst")) c->setCaption(caption);
+}
+
+void InkControls::setLabBurstColour(QColor c) {
+  labBurstColour = c;
+  if (Control* l = core_.controls.find("LabBurst")) core_.controls.notify(*l);
+}
+
+bool InkControls::printBusy() const {
+  if (sequencer.isBusy) return sequencer.isBusy();
+  return core_.timers.MarlinTimer->enabled();
+}
+
+int InkControls::blackHeaterLimit() const {
+  const int idx = core_.params.find("heatlevelbw");
+  if (idx >= 0 && core_.params.entry(idx).hasRange) return static_cast<int>(core_.params.entry(idx).rangeHigh);
+  return 255;
+}
+
+QColor InkControls::cmyColour(int k) {
+  static const QColor colours[3] = {QColor(0, 255, 255), QColor(255, 0, 255), QColor(255, 255, 0)};
+  return colours[clampInt(k, 0, 2)];
+}
+
+QImage InkControls::cmyPicture(int width, int height) {
+  QImage img(std::max(width, 1), std::max(height, 3), QImage::Format_RGB32);
+  for (int y = 0; y < img.height(); ++y) {
+    const QRgb c = cmyColour(y * 3 / img.height()).rgb();
+    for (int x = 0; x < img.width(); ++x) img.setPixel(x, y, c);
+  }
+  return img;
+}
+
+// ---------------------------------------------------------------- sounds, countdown
+
+void InkControls::playWave(const std::string& file) {
+  if (!fileExists(file)) {
+    core_.memoPrintf("no file %s", file);
+    return;
+  }
+  if (!sound_.play(file)) core_.memoPrintf("sound %s (no sound device)", file);
+}
+
+void InkControls::startCountdownAction(int ms, std::function<void()> action) {
+  if (ms <= 0) {
+    if (action) action();
+    return;
+  }
+  countdownMs = ms;
+  setLabBurst(plat::format(">>> %d <<<", ms / 1000));
+  pendingAction = std::move(action);
+  core_.timers.actdelayer->start();
+}
+
+void InkControls::actdelayerTimer() {
+  if (countdownMs < 1) {
+    setLabBurst("burst");
+    core_.timers.actdelayer->stop();
+    // Taken first: the action may start another countdown.
+    auto action = std::move(pendingAction);
+    pendingAction = nullptr;
+    if (action) action();
+    return;
+  }
+  countdownMs -= 1000;
+  setLabBurst(plat::format(" %d ", countdownMs / 1000));
+  if (countdownMs < 3000) playWave("piepkort.wav");
+}
+
+// ---------------------------------------------------------------- cartridge check
+
+void InkControls::btCartridgesClick(bool fromButton) {
+  link_.inkRxTotal = 0;
+  link_.cartridgeFail = false;
+  link_.sendInk("28t17g100,34n");
+  core_.timers.cartrsound->setInterval(200);
+  core_.timers.cartrsound->start();
+  checkPhase = 0;
+  if (fromButton) core_.timers.CartrScan->stop();
+}
+
+void InkControls::btCartridgesMouseUp(bool rightButton) {
+  if (!rightButton) return;
+  plat::Timer& scan = *core_.timers.CartrScan;
+  if (scan.enabled()) {
+    scan.stop();
+    return;
+  }
+  scan.start();
+  btCartridgesClick(false);
+}
+
+void InkControls::cartrsoundTimer() {
+  core_.timers.cartrsound->stop();
+  const int cell = std::min(checkPhase, 1);
+  const bool bad = link_.cartridgeFail || link_.inkRxTotal == 0;
+  cartridgeBad[static_cast<std::size_t>(cell)] = bad;
+  dropImages(false);
+  playWave(bad ? "short.wav" : checkPhase == 0 ? "blok.wav" : "piepkort.wav");
+  link_.cartridgeFail = false;
+  // The second cartridge.
+  if (checkPhase == 0) link_.sendInk("18g120,34n30,17t");
+  ++checkPhase;
+  if (checkPhase < 2) core_.timers.cartrsound->start();
+}
+
+void InkControls::dropImages(bool allBad) {
+  if (allBad) cartridgeBad = {true, true};
+  dropPicture = dropsHidden_.copy();
+  QPainter p(&dropPicture);
+  p.setPen(QPen(QColor(255, 0, 0), 5));
+  for (int cell = 0; cell < 2; ++cell) {
+    if (!cartridgeBad[static_cast<std::size_t>(cell)]) continue;
+    const int x = cell * kDropCell;
+    p.drawLine(x + 4, 4, x + kDropCell - 5, kDropCell - 5);
+    p.drawLine(x + kDropCell - 5, 4, x + 4, kDropCell - 5);
+  }
+  p.end();
+  if (Control* c = core_.controls.find("Imdrops")) c->setVisible(true);
+  if (dropPictureChanged) dropPictureChanged();
+}
+
+void InkControls::scancartridges1Click() {
+  // The window has set the item's new check mark.
+  core_.timers.CartrScan->setEnabled(checked("scancartridges1"));
+  link_.cartridgeFail = true;
+}
+
+void InkControls::CartrScanTimer() { btCartridgesClick(false); }
+
+void InkControls::clearActions() {
+  if (Control* c = core_.controls.find("scancartridges1")) c->setChecked(false);
+  core_.timers.CartrScan->stop();
+  // The unit is told that keep-wet ends, as a click on the box would.
+  if (Control* c = core_.controls.find("cbkeepwet"); c && c->checked) {
+    c->setChecked(false);
+    cbkeepwetClick();
+  }
+  stopBlackHeaterTest("actions cleared");
+}
+
+// ---------------------------------------------------------------- bursts
+
+void InkControls::waterburst() {
+  link_.sendInk("999j7t1000,22n");
+  setLabBurstColour(QColor(0, 0, 0));
+  core_.timers.TimBurst->start();
+}
+
+void InkControls::colorburst() {
+  link_.sendInk("999j7t1000,8n");
+  setLabBurstColour(QColor(255, 255, 0));
+  core_.timers.TimBurst->start();
+}
+
+void InkControls::TimBurstTimer() {
+  core_.timers.TimBurst->stop();
+  setLabBurstColour(QColor());
+}
+
+void InkControls::LabBurstMouseUp(bool rightButton) {
+  if (rightButton) startCountdownAction(burstDelay, [this] { waterburst(); });
+  else startCountdownAction(burstDelay, [this] { colorburst(); });
+}
+
+void InkControls::BurstColClick() {
+  if (checked("cbkeepwet")) return clearActions();
+  startCountdownAction(burstDelay, [this] { colorburst(); });
+}
+
+void InkControls::BurstWtrClick() {
+  if (checked("cbkeepwet")) return clearActions();
+  startCountdownAction(burstDelay, [this] { waterburst(); });
+}
+
+void InkControls::burstdelay1Click() {
+  burstDelay = core_.evalIntExpr(core_.askText("input", "burstdelay", std::to_string(burstDelay)));
+}
+
+void InkControls::cmyburstMouseUp(int y, int height) {
+  const int k = clampInt(height > 0 ? y * 3 / height : 0, 0, 2);
+  link_.sendInk(plat::format("999j7t%d,1000,8n", k));
+  setLabBurstColour(cmyColour(k));
+  core_.timers.TimBurst->start();
+}
+
+// ---------------------------------------------------------------- unit settings and tests
+
+void InkControls::cbkeepwetClick() {
+  const bool on = checked("cbkeepwet");
+  core_.memoPrintf("keepwet %s", on ? "set" : "clr");
+  link_.sendInkPending(on ? "999j1000,7t2000,13n4999,19n" : "7t12n18n");
+}
+
+void InkControls::heatlevels1Click() {
+  Settings& s = core_.s;
+  for (auto [name, value] : {std::pair<const char*, int*>{"heatlevelc", &s.heatlevelc}, {"heatlevelbw", &s.heatlevelbw}}) {
+    const int v = core_.evalIntExpr(core_.askText("input", name, std::to_string(*value)));
+    const int idx = core_.params.find(name);
+    const std::string refusal = idx >= 0 ? core_.params.rangeRefusal(idx, v) : std::string();
+    if (!refusal.empty()) {
+      // A heat level outside the range never reaches the heads.
+      core_.ui.showMessage(refusal);
+      continue;
+    }
+    if (v != *value) core_.settingsModified = true;
+    *value = v;
+  }
+  const std::string codes = plat::format("%d,1t%d,2t", s.heatlevelbw, s.heatlevelc);
+  core_.pendingInkText += codes;
+  core_.memoPrintf("singlecode: %s", codes);
+}
+
+bool InkControls::blackHeaterRunning() const { return core_.timers.blackheater->enabled(); }
+
+void InkControls::blacktempr1Click() {
+  blackStep = 1;
+  if (blackHeaterRunning()) {
+    stopBlackHeaterTest("switched off");
+    return;
+  }
+  abortAtBlackStart_ = core_.printAbort;
+  core_.timers.blackheater->start();
+}
+
+void InkControls::blackheaterTimer() {
+  // The ramp heats the water head step by step: it never runs past the
+  // highest level, into a print, past an abort or without a link.
+  if (!link_.inkLinkOpen) return stopBlackHeaterTest("link closed");
+  if (core_.timers.MarlinTimer->enabled()) return stopBlackHeaterTest("print start");
+  if (core_.printAbort && !abortAtBlackStart_) return stopBlackHeaterTest("abort");
+  if (blackStep > blackHeaterLimit()) return stopBlackHeaterTest("highest level reached");
+  link_.sendInk(plat::format("%d,1t28n", blackStep));
+  ++blackStep;
+}
+
+void InkControls::stopBlackHeaterTest(const char* why) {
+  if (!blackHeaterRunning()) return;
+  core_.timers.blackheater->stop();
+  core_.memoPrintf("black heater test ended (%s) at level %d", why, blackStep - 1);
+  // The water head gets its own level back.
+  if (link_.inkLinkOpen) link_.sendInkPending(plat::format("%d,1t", core_.s.heatlevelbw));
+}
+
+void InkControls::inkjlater1Click() {
+  const auto answer = core_.ui.inputBox("input", "to inkjet", laterCommand);
+  if (!answer) return;
+  laterCommand = *answer;
+  if (laterCommand.empty()) return;
+  startCountdownAction(5000, [this] {
+    link_.sendInk(laterCommand);
+    laterCommand.clear();
+  });
+}
+
+void InkControls::pasteink1Click() {
+  pasteText = clipboardText ? clipboardText() : std::string();
+  if (!pasteText.empty()) core_.timers.paster->start();
+}
+
+void InkControls::pasterTimer() {
+  if (!pasteText.empty()) {
+    const char c = pasteText.front();
+    pasteText.erase(0, 1);
+    // A pasted Ctrl-V would paste again.
+    if (c != 22) link_.Memo1KeyPress(c);
+  }
+  core_.timers.paster->setEnabled(!pasteText.empty());
+}
+
+void InkControls::rollerboost1Click() {
+  link_.sendInkPending(plat::format("17n100,34n100,11o1000,34n%d,11o", core_.s.rollerspeed));
+}
+
+void InkControls::toggleMenuSetting(const char* item, const char* name) {
+  // The window has already set the item's new check mark; the interpreter
+  // stores it through the setting, as a settings file would.
+  const bool on = checked(item);
+  core_.applySettings(plat::format("?%s=%s", name, on ? "true" : "false"), true);
+}
+
+void InkControls::connectcheck1Click() { toggleMenuSetting("connectcheck1", "MIconnectcheck"); }
+
+void InkControls::IgnoreHopper1Click() { toggleMenuSetting("IgnoreHopper1", "MIIgnoreHopper"); }
+
+void InkControls::shakeLabelMouseUp(bool leftButton, bool shift) {
+  if (!core_.timers.NewShake->enabled()) newShake = core_.s.shakerspeed;
+  newShake += leftButton && !shift ? 1 : -1;
+  const int idx = core_.params.find("shakerspeed");
+  if (idx >= 0 && core_.params.entry(idx).hasRange) {
+    const ParamEntry& e = core_.params.entry(idx);
+    newShake = clampInt(newShake, static_cast<int>(e.rangeLow), static_cast<int>(e.rangeHigh));
+  }
+  if (Control* c = core_.controls.find("shakeLabel")) c->setCaption(plat::format("shake %d +/-", newShake));
+  // A whole second after the last click.
+  core_.timers.NewShake->stop();
+  core_.timers.NewShake->start();
+}
+
+void InkControls::NewShakeTimer() {
+  core_.timers.NewShake->stop();
+  if (newShake == core_.s.shakerspeed) {
+    if (Control* c = core_.controls.find("shakeLabel"))
+      c->setCaption(plat::format("shake %d +/-", core_.s.shakerspeed));
+    return;
+  }
+  core_.settingsModified = true;
+  core_.applySettings(plat::format("?shakerspeed=%d", newShake), false);
+  // The shaker's code goes out now, unless a print sends it with its next
+  // command.
+  if (!printBusy()) link_.sendInkPending("");
+}
+
+// ---------------------------------------------------------------- alarm
+
+void InkControls::AlertSoundTimer() {
+  plat::Timer& t = *core_.timers.AlertSound;
+  t.stop();
+  playWave("short.wav");
+  t.setInterval(300);
+  --alarmCount;
+  if (alarmCount >= 1) t.start();
+}
+
+// ---------------------------------------------------------------- priming check
+
+void InkControls::primecheck1Click() {
+  // A check from the menu must not take over one a layer started: that
+  // print would never be resumed.
+  if (core_.timers.primeStates->enabled()) {
+    core_.memoPrintf("%s", "priming check already running");
+    return;
+  }
+  primeManual = true;
+  core_.timers.primeStates->start();
+}
+
+void InkControls::startLayerPrimeCheck(int travelMs) {
+  // The layer's check takes over one from the menu: its print goes on.
+  primeManual = false;
+  primeTravelMs = travelMs;
+  core_.timers.primeStates->setInterval(990);
+  core_.timers.primeStates->start();
+}
+
+void InkControls::primeStatesTimer() {
+  plat::Timer& t = *core_.timers.primeStates;
+  t.stop();
+  if (t.interval() == 990) primeStep = 0;
+  const int next = primeStepAction();
+  ++primeStep;
+  t.setInterval(next);
+  if (primeStep != 0) t.start();
+}
+
+int InkControls::primeStepAction() {
+  Settings& s = core_.s;
+  const bool allColours = s.maxColorPrimeJump < 1000;
+  switch (primeStep) {
+    case 0: {
+      primeDelta = {};
+      primeTop = {};
+      std::fill(std::begin(link_.waterTemps), std::end(link_.waterTemps), 0);
+      std::fill(std::begin(link_.colorTemps), std::end(link_.colorTemps), 0);
+      primeWait = 0;
+      if (!primeManual) link_.monitorLinesToSkip = 2;
+      // The head travels to the priming place, then the water burst.
+      link_.sendInk(plat::format("%d,34n12t100,34n999j%d,22n1050,34n12t", primeTravelMs, s.wPrimePulse));
+      const int next = primeTravelMs + 1500;
+      primeTravelMs = 0;
+      return next;
+    }
+    case 1:
+      if (link_.waterTemps[1] == 0 && primeWait < 40) {
+        ++primeWait;
+        --primeStep;  // stays at this step
+        return 100;
+      }
+      primeDelta[0] = link_.waterTemps[0] - link_.waterTemps[1];
+      primeTop[0] = link_.waterTemps[0];
+      primeWait = 0;
+      // One burst of all colours: straight to the last colour step.
+      if (allColours) primeStep = 5;
+      return 100;
+    case 2:
+    case 4:
+    case 6:
+      if (!primeManual) link_.monitorLinesToSkip = 2;
+      link_.colorTemps[0] = 0;
+      link_.colorTemps[1] = 0;
+      if (allColours) link_.sendInk("12t100,34n999j7t1000,8n1050,34n12t");
+      else link_.sendInk(plat::format("12t100,34n999j7t%d,1000,8n1050,34n12t", primeStep / 2 - 1));
+      return 1500;
+    case 3:
+    case 5:
+    case 7:
+      if (link_.colorTemps[1] == 0 && primeWait < 20) {
+        ++primeWait;
+        --primeStep;
+        return 100;
+      }
+      primeDelta[static_cast<std::size_t>(primeStep / 2)] = link_.colorTemps[0] - link_.colorTemps[1];
+      primeTop[static_cast<std::size_t>(primeStep / 2)] = link_.colorTemps[0];
+      primeWait = 0;
+      return primeStep == 7 ? 1000 : 5000;
+    default: {
+      const int colourLimit = s.maxColorPrimeJump % 1000;
+      if (allColours)
+        core_.memoPrintf("delta tempr W:%d C:%d (top %d %d)", primeDelta[0], primeDelta[3], primeTop[0], primeTop[3]);
+      else
+        core_.memoPrintf("delta tempr W:%d C:%d M:%d Y:%d (top %d %d %d %d)", primeDelta[0], primeDelta[1],
+                         primeDelta[2], primeDelta[3], primeTop[0], primeTop[1], primeTop[2], primeTop[3]);
+      const int colourRise = std::max({primeDelta[1], primeDelta[2], primeDelta[3]});
+      if (primeDelta[0] > s.maxWaterPrimejump || colourRise > colourLimit) {
+        if (!primeManual) {
+          link_.pauseWithAlarm();
+          if (sequencer.pauseAtStretchEnd) sequencer.pauseAtStretchEnd();
+        }
+        core_.memoPrintf("priming tempr. ERROR Lims W:%d C:%d", s.maxWaterPrimejump, colourLimit);
+      }
+      const bool paused = sequencer.pausedByEnd && sequencer.pausedByEnd();
+      // The print goes on.
+      if (!paused && !primeManual) core_.timers.MarlinTimer->start();
+      primeManual = false;
+      if (sequencer.primeCheckEnded) sequencer.primeCheckEnded();
+      link_.sendInk("7t");
+      primeStep = -1;  // back to 0 after the step
+      return 1000;
+    }
+  }
+}
+
+}  // namespace ph

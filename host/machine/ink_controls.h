@@ -1,0 +1,188 @@
+#pragma once
+// The operator's controls of the colour-jetting unit: the two-phase
+// cartridge check with its sounds and drop picture, the repeated check, the
+// priming bursts with their countdown, keep-wet, heat levels, the bounded
+// black-heater test, a command sent after five seconds, pasting commands,
+// the roller boost, the shaker speed, two menu toggles, the alarm beeps and
+// the priming check. Water commands use channel 1 of the unit, colour
+// commands channel 2.
+#include <QColor>
+#include <QImage>
+#include <array>
+#include <functional>
+#include <string>
+
+#include "host/core/host_core.h"
+#include "host/machine/jetting_link.h"
+#include "host/machine/machine_events.h"
+#include "platform/sound.h"
+
+namespace ph {
+
+// The menu items of the jetting unit's controls, in the menu `parent`.
+void addInkControlItems(Controls& controls, const std::string& parent);
+
+class InkControls {
+ public:
+  // Each cell of the drop picture is this wide; cell 0 is the colour
+  // cartridge (checked first), cell 1 the water cartridge.
+  static constexpr int kDropCell = 44;
+
+  InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound);
+  ~InkControls();
+  InkControls(const InkControls&) = delete;
+  InkControls& operator=(const InkControls&) = delete;
+
+  // Sets the handlers of the controls and timers this object drives.
+  void bindControls();
+
+  // ---- what the print sequencer provides (bound by the Host) ----
+  struct SequencerLinks {
+    // The print stops as paused at a stretch end (pausedByEnd, and the
+    // pause's start tick when it has none).
+    std::function<void()> pauseAtStretchEnd;
+    std::function<bool()> pausedByEnd;
+    // The priming check that the layer advance started has ended
+    // (primeCheckActive is cleared).
+    std::function<void()> primeCheckEnded;
+    // A print or a sequence runs: queued unit codes wait for its next command.
+    std::function<bool()> isBusy;
+  } sequencer;
+  // The clipboard's text (the window binds it).
+  std::function<std::string()> clipboardText;
+  // Called when the drop picture changed (the window shows Imdrops).
+  std::function<void()> dropPictureChanged;
+
+  // ---- state ----
+  int checkPhase = 0;
+  std::array<bool, 2> cartridgeBad{false, false};
+  int alarmCount = 0;
+  int burstDelay = 0;  // ms before a priming burst; 0 = at once
+  int countdownMs = 0;
+  std::function<void()> pendingAction;
+  std::string laterCommand;
+  std::string pasteText;
+  int blackStep = 0;
+  int newShake = 0;
+  int primeStep = 0;
+  int primeWait = 0;
+  bool primeManual = false;
+  std::array<int, 4> primeDelta{};  // water, then the three colours
+  std::array<int, 4> primeTop{};
+  // The head's travel to the priming place (ms), set by the layer advance.
+  int primeTravelMs = 0;
+  // Colour of LabBurst; invalid = the button-face colour.
+  QColor labBurstColour;
+  // The drop picture shown in Imdrops.
+  QImage dropPicture;
+
+  // The highest heat level the black-heater test reaches (the top of the
+  // heat-level settings' range).
+  int blackHeaterLimit() const;
+  // The colour of row k (0..2: cyan, magenta, yellow) of the cmyburst picture.
+  static QColor cmyColour(int k);
+  // The picture the cmyburst image shows: three rows, k = y x 3 / height.
+  static QImage cmyPicture(int width, int height);
+
+  // ---- sounds and the countdown ----
+  // Plays a sound file of the current folder without waiting; a missing
+  // file logs "no file %s", a machine without sound logs the sound.
+  void playWave(const std::string& file);
+  void startCountdownAction(int ms, std::function<void()> action);
+  void actdelayerTimer();
+
+  // ---- cartridge check ----
+  // fromButton: the button itself was clicked (the repeated check stops).
+  void btCartridgesClick(bool fromButton = true);
+  // The right mouse button toggles the repeated check.
+  void btCartridgesMouseUp(bool rightButton);
+  void cartrsoundTimer();
+  // Redraws the drop picture; allBad marks both cartridges bad first.
+  void dropImages(bool allBad = false);
+  void scancartridges1Click();
+  void CartrScanTimer();
+  // At print start: the repeated check and keep-wet off, the black-heater
+  // test stopped.
+  void clearActions();
+
+  // ---- bursts ----
+  void waterburst();
+  void colorburst();
+  void TimBurstTimer();
+  void LabBurstMouseUp(bool rightButton);
+  void BurstColClick();
+  void BurstWtrClick();
+  void burstdelay1Click();
+  // A click at row y of the cmyburst picture of that height.
+  void cmyburstMouseUp(int y, int height);
+
+  // ---- unit settings and tests ----
+  void cbkeepwetClick();
+  void heatlevels1Click();
+  void blacktempr1Click();
+  void blackheaterTimer();
+  // Ends the black-heater test (the water heater gets its level back).
+  void stopBlackHeaterTest(const char* why);
+  bool blackHeaterRunning() const;
+  void inkjlater1Click();
+  void pasteink1Click();
+  void pasterTimer();
+  void rollerboost1Click();
+  void connectcheck1Click();
+  void IgnoreHopper1Click();
+  // leftButton without shift adds 1; the right button or shift subtracts 1.
+  void shakeLabelMouseUp(bool leftButton, bool shift);
+  void NewShakeTimer();
+
+  // ---- alarm ----
+  void setAlarmCount(int beeps) { alarmCount = beeps; }
+  void AlertSoundTimer();
+
+  // ---- priming check ----
+  void primecheck1Click();
+  // The layer advance starts the check (interval 990 marks that start).
+  void startLayerPrimeCheck(int travelMs);
+  void primeStatesTimer();
+
+  // The terminal's Esc key and the repeated check run the check as the
+  // menu does.
+  void cartridgeCheck() { btCartridgesClick(false); }
+  void pasteInkCommands() { pasteink1Click(); }
+
+ private:
+  bool checked(const char* name) const;
+  void setLabBurst(const std::string& caption);
+  void setLabBurstColour(QColor c);
+  // Applies "?name=true/false" with the opposite of the item's check mark.
+  void toggleMenuSetting(const char* item, const char* name);
+  // One step of the priming check; returns the next interval.
+  int primeStepAction();
+  bool printBusy() const;
+
+  HostCore& core_;
+  JettingLink& link_;
+  plat::SoundPlayer& sound_;
+  QImage dropsHidden_;
+  // printAbort when the black-heater test started: a raise since stops it.
+  bool abortAtBlackStart_ = false;
+};
+
+// The machine events the jetting-unit controls handle; the alignment print
+// and G-code-only runs go to `others` (the sequencer's, when attached).
+class InkControlEvents final : public MachineEvents {
+ public:
+  InkControlEvents(InkControls& ink, MachineEvents& others) : ink_(ink), others_(&others) {}
+  void setOthers(MachineEvents& others) { others_ = &others; }
+  void dropImages() override { ink_.dropImages(false); }
+  void setAlarmCount(int beeps) override { ink_.setAlarmCount(beeps); }
+  void cartridgeCheck() override { ink_.cartridgeCheck(); }
+  void pasteInkCommands() override { ink_.pasteInkCommands(); }
+  void alignmentPrint() override { others_->alignmentPrint(); }
+  bool gcodeOnlyRun() const override { return others_->gcodeOnlyRun(); }
+
+ private:
+  InkControls& ink_;
+  MachineEvents* others_;
+};
+
+}  // namespace ph

@@ -1,0 +1,76 @@
+#pragma once
+// The small menu entries of the main window that change a few print
+// settings in one input box each, and the start of powder-only layers.
+// Every value goes through the settings' ranges; an item the operator left
+// out keeps its value; a change that makes the sliced job or the converted
+// jetting data stale clears jobReady or dmcCurrent, as the settings
+// interpreter does.
+#include <functional>
+#include <initializer_list>
+#include <string>
+
+#include "host/core/host_core.h"
+#include "host/jobdata/job_layout.h"
+
+namespace ph {
+
+// The menu items of the setting dialogs, in the menu `parent`.
+void addSettingDialogItems(Controls& controls, const std::string& parent);
+
+class SettingDialogs {
+ public:
+  SettingDialogs(HostCore& core, JobLayout& layout);
+  ~SettingDialogs();
+  SettingDialogs(const SettingDialogs&) = delete;
+  SettingDialogs& operator=(const SettingDialogs&) = delete;
+
+  void bindControls();
+
+  // Run-time flags of the print sequencer, not settings: false at start,
+  // never saved.
+  bool shortstretches = false;
+  bool faststretches = false;
+
+  // What the print sequencer provides (bound by the Host).
+  struct SequencerLinks {
+    // prepLayers := n (the powder-only layers the next print lays).
+    std::function<void(int)> armPrepLayers;
+    std::function<void()> btStartClick;
+  } sequencer;
+
+  // ---- handlers ----
+  void filename1Click();
+  void powder1Click();
+  void extracodes1Click();
+  void preparelayers1Click();
+  void wfor1Click() {}  // "blackdiagonal": does nothing
+  void laagdikte1Click();
+  void speedoptions1Click();
+  void marges1Click();
+  void kcmyoffsets1Click();
+  void laystart1Click();
+
+  // An int setting edited by a dialog.
+  struct IntSetting {
+    const char* name;
+    int* value;
+  };
+  // "enter integer values" over settings: the names as prompt, the values
+  // as "a , b". Each item given that is a whole number within the
+  // setting's range is stored; items left out keep their values; others
+  // are told and keep theirs. True when a value changed.
+  bool editSettingInts(std::initializer_list<IntSetting> values);
+
+ private:
+  // A value within the setting's range, else the refusal is shown.
+  bool acceptable(const int* variable, int value);
+  // The settings in memory differ from the file now.
+  void changed();
+  // The converted jetting data no longer match the settings.
+  void conversionStale();
+
+  HostCore& core_;
+  JobLayout& layout_;
+};
+
+}  // namespace ph

@@ -1,0 +1,67 @@
+#pragma once
+// A simulated machine of tools/sim as a child process of the test, and its
+// one-event-per-line log.
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/process.h"
+
+namespace ph {
+
+// A simulator process; its log file names where it listens.
+class Simulator {
+ public:
+  ~Simulator() { stop(); }
+  bool start(const std::string& exe, std::vector<std::string> args, const std::string& log) {
+    log_ = log;
+    ::unlink(log.c_str());
+    args.insert(args.begin(), exe);
+    for (const char* a : {"--log", log.c_str(), "--idle-timeout", "60"}) args.push_back(a);
+    pid_ = plat::spawnProcess(args).pid;
+    if (pid_ <= 0) return false;
+    // The first log line: "listen 127.0.0.1 <port>" or "pty <path>".
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+      const auto lines = this->lines();
+      if (!lines.empty()) {
+        std::string first = lines.front();
+        if (first.rfind("listen ", 0) == 0) port_ = std::stoi(first.substr(first.rfind(' ') + 1));
+        if (first.rfind("pty ", 0) == 0) pty_ = first.substr(4);
+        return port_ > 0 || !pty_.empty();
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  void stop() {
+    if (pid_ <= 0) return;
+    ::kill(pid_, SIGTERM);
+    if (!plat::waitProcess(pid_, 5000)) {
+      ::kill(pid_, SIGKILL);
+      plat::waitProcess(pid_, -1);
+    }
+    pid_ = -1;
+  }
+  int port() const { return port_; }
+  const std::string& pty() const { return pty_; }
+  std::vector<std::string> lines(const std::string& prefix = "") const {
+    std::ifstream f(log_);
+    std::vector<std::string> out;
+    for (std::string l; std::getline(f, l);)
+      if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
+    return out;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  int port_ = 0;
+  std::string pty_, log_;
+};
+
+}  // namespace ph
