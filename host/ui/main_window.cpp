@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialog>
@@ -445,6 +446,10 @@ void MainWindow::showBitmap(const QImage& picture, bool modal) {
   } else {
     viewer_->QDialog::show();
   }
+}
+
+void MainWindow::setClipboardText(const std::string& text) {
+  QApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
 WindowGeometry MainWindow::windowGeometry() {
