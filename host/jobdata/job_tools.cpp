@@ -149,17 +149,14 @@ void JobTools::dmccount1Click() {
 // ---- "dmc2rhino": the head's paths as a polyline script ----
 
 void JobTools::dmc2rhino1Click() {
-  const std::string out = workFolderFile("temp.txt");
-  if (!writePolylines(job_.workFileName("dmc"), out)) return;
+  std::string script;
+  if (!writePolylines(job_.workFileName("dmc"), workFolderFile("temp.txt"), &script)) return;
   // The script goes to the clipboard as it stands in the file.
-  std::string text, line;
-  FilePtr lines;
-  while (core_.readLine(out, line, lines)) text += line + "\n";
-  core_.ui.setClipboardText(text);
+  core_.ui.setClipboardText(script);
   core_.memoPrintf("done");
 }
 
-bool JobTools::writePolylines(const std::string& dmc, const std::string& outName) {
+bool JobTools::writePolylines(const std::string& dmc, const std::string& outName, std::string* script) {
   const Settings& s = core_.s;
   core_.memoPrintf("file %s ", dmc);
   FilePtr f = core_.openFile(dmc, "rb");
@@ -168,11 +165,12 @@ bool JobTools::writePolylines(const std::string& dmc, const std::string& outName
   readDmcHeader(f.get(), header);
   ToolOutput out(core_, outName);
   if (!out) return false;
-  auto point = [&](double x, double y, double z) { out.write(plat::format("%1.2f,%1.2f,%1.2f\n", x, y, z)); };
+  std::string text;
+  auto point = [&](double x, double y, double z) { text += plat::format("%1.2f,%1.2f,%1.2f\n", x, y, z); };
   double x = s.xMarlinBase, z = 0;
   bool first = true, bridge = false;
   const double back = s.yvHi - 50;
-  out.write("Polyline\n");
+  text += "Polyline\n";
   point(x + 5, back, 0);
   point(x, back, 0);
   DmcRecordWalk walk(f.get());
@@ -181,7 +179,7 @@ bool JobTools::writePolylines(const std::string& dmc, const std::string& outName
     if (rec.type == '}') {
       bridge = !bridge;
       z += 2;
-      out.write("enter\nPolyline\n");
+      text += "enter\nPolyline\n";
       point(x, back, z);
       x = s.xMarlinBase - (bridge ? 2.7093334 : 0.0);  // 32 dots
       first = true;
@@ -204,12 +202,15 @@ bool JobTools::writePolylines(const std::string& dmc, const std::string& outName
     }
     std::fseek(f.get(), long(rec.offset + rec.length), SEEK_SET);
   }
-  out.write("enter\n");
+  text += "enter\n";
   if (!walk.problem.empty()) {
     core_.memoPrintf("dmc2rhino: %s; nothing written", walk.problem);
     return false;
   }
-  return out.commit();
+  out.write(text);
+  if (!out.commit()) return false;
+  if (script) *script = std::move(text);
+  return true;
 }
 
 // ---- "dmcimage": one layer's decoded stretches ----

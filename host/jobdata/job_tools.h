@@ -45,7 +45,7 @@ class JobTools {
   // The work of the handlers, on named files; false when the tool stopped
   // (told in the log or by a message).
   bool shortenP3d(const std::string& p3d, const std::string& out);
-  bool writePolylines(const std::string& dmc, const std::string& out);
+  bool writePolylines(const std::string& dmc, const std::string& out, std::string* script = nullptr);
   // Paints one layer's stretches into `picture`; mask bit 0 water, bits 1
   // to 3 cyan, magenta, yellow; summaries: log every layer's record types.
   bool paintLayer(const std::string& dmc, int layer, int mask, bool summaries);
