@@ -200,7 +200,9 @@ bool DmcViewer::paintStretches(int first) {
 void DmcViewer::simloop1Click() {
   displayStretch = 0;
   simPicture = newBitmap32(2000, 256);
-  core_.printAbort = false;
+  // Only a simulation that starts takes the abort flag back: unticking the
+  // item must not cancel an abort the operator asked for.
+  if (simloopTicked()) core_.printAbort = false;
   core_.timers.PrintSim->setEnabled(simloopTicked());
 }
 

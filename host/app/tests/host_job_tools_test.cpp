@@ -47,7 +47,9 @@ TEST_F(HostTest, PrDmcConvertsAStaleJobAndSimloopRunsTheSimulation) {
   simloop.checked = true;
   simloop.click();
   EXPECT_TRUE(h.core.timers.PrintSim->running());
-  simloop.checked = false;  // unticked: it stops at once
+  simloop.checked = false;  // unticked: it stops at once, and an abort stays
+  h.core.printAbort = true;
   simloop.click();
   EXPECT_FALSE(h.core.timers.PrintSim->running());
+  EXPECT_TRUE(h.core.printAbort);
 }
