@@ -183,6 +183,23 @@ TEST_F(ToolsTest, DmcImagePaintsTheAskedLayerOnlyAndLogsTheSummaries) {
   EXPECT_EQ(colourCounts(ui.lastBitmap)[0], 101 + 1);
 }
 
+TEST_F(ToolsTest, DmcImageDrawsABackwardStretchInRedFromItsFarEnd) {
+  NozzleTables t;
+  t.initBandTables(64);
+  int row = 0;
+  while (t.colorNozzle[0][std::size_t(row)] < 0) row += 2;
+  const int n = t.colorNozzle[0][std::size_t(row)];
+  std::string column(54, '\0');
+  column[std::size_t(n / 8)] = char(1 << (n % 8));
+  // 32 mm backward: the first column is 32 * 3000 / 254 + kcmyoff[4] - 360.
+  writeBytes(dmcPath(), dmcBytes({{"20", '<', "\xB6" + column + "\xB6" + column}, {"00", '}', ""}}));
+  ASSERT_TRUE(tools.paintLayer(dmcPath(), 0, 2, false));
+  const int first = 377 + core.s.kcmyoff[4] - 360;
+  EXPECT_EQ(pixelAt(tools.picture, first, row), 0x0000FF);
+  EXPECT_EQ(pixelAt(tools.picture, first - 1, row), 0x0000FF);  // the next column, to the left
+  EXPECT_EQ(colourCounts(tools.picture)[0x0000FF], 2);
+}
+
 TEST_F(ToolsTest, DmcImageWaitsWhileThePrintHoldsTheFile) {
   tools.printHoldsDmc = [] { return true; };
   tools.dmcimage1Click();
