@@ -80,6 +80,16 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("scanp3d1", [this] { conversion.scanp3d1Click(); });
   bind("movetim1", [this] { conversion.movetim1Click(); });
   bind("bitreport1", [this] { conversion.bitreport1Click(); });
+  bind("btDmc", [this] { viewer.btDmcClick(); });
+  bind("simloop1", [this] { viewer.simloop1Click(); });
+  bind("shortp3d1", [this] { jobTools.shortp3d1Click(); });
+  bind("dmccount1", [this] { jobTools.dmccount1Click(); });
+  bind("dmc2rhino1", [this] { jobTools.dmc2rhino1Click(); });
+  bind("dmcimage1", [this] { jobTools.dmcimage1Click(); });
+  bind("byBlocksTst1", [this] { jobTools.byBlocksTst1Click(); });
+  bind("pakuit1", [this] { jobTools.pakuit1Click(); });
+  bind("unblockdmc1", [this] { jobTools.unblockdmc1Click(); });
+  bind("equalgfk1", [this] { jobTools.equalgfk1Click(); });
   bind("meshkit1", [this] { mesh.meshkit1Click(); });
   bind("Form21", [this] { mesh.Form21Click(); });
   bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });

@@ -13,6 +13,8 @@
 #include "host/components/mem_couple.h"
 #include "host/core/host_core.h"
 #include "host/jobdata/conversion.h"
+#include "host/jobdata/dmc_viewer.h"
+#include "host/jobdata/job_tools.h"
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_handoff.h"
 #include "host/machine/ink_controls.h"
@@ -44,6 +46,9 @@ class Host {
   JobState job{core};
   Conversion conversion{core, tables, job};
   SlicerHandoff handoff{core, conversion.layout};
+  // "pr dmc", the print simulation and the job-data tools.
+  DmcViewer viewer{core, job, conversion};
+  JobTools jobTools{core, job, conversion};
   // The mesh tools. The print sequencer's abort (not built yet) is to call
   // mesh.abortMeshTools() as well, so a running mesh operation stops too.
   MeshTools mesh{core};

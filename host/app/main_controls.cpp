@@ -59,6 +59,12 @@ void createMainControls(Controls& c) {
   item("funct1", "scanp3d1", "scanp3d", "");
   item("funct1", "movetim1", "movetim", "");
   item("funct1", "bitreport1", "bitreport", "");
+  // Inspection and export of the job data: expert mode only.
+  for (auto [name, caption] : {std::pair{"shortp3d1", "shortp3d"}, {"dmccount1", "dmccount"},
+                               {"dmc2rhino1", "dmc2rhino"}, {"dmcimage1", "dmcimage"},
+                               {"byBlocksTst1", "byBlocksTst"}, {"pakuit1", "pakuit"},
+                               {"unblockdmc1", "unblockdmc"}, {"equalgfk1", "equalgfk"}})
+    item("funct1", name, caption, "");
   menu("util1", "Utilities", "");
   item("util1", "meshkit1", "meshkit", "open the mesh tools: OBJ to coloured STL and the model tools");
   item("util1", "Form21", "Form2", "open the mesh tools with the log in their window");

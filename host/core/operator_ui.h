@@ -70,6 +70,8 @@ class OperatorUi {
   // Lets waiting window events run during a long computation.
   virtual void processEvents() = 0;
   virtual void showBitmap(const QImage& picture, bool modal) = 0;
+  // Puts a text on the system clipboard (polyline scripts for CAD programs).
+  virtual void setClipboardText(const std::string& text) = 0;
 
   virtual WindowGeometry windowGeometry() = 0;
   virtual WindowMetrics windowMetrics() = 0;

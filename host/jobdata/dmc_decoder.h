@@ -40,6 +40,9 @@ class DmcDecoder {
   const std::uint8_t* completedColumn() const { return window_.data() + completedHalf_ * 54; }
   std::array<DecodedHeadWord, 22> decodedColumn{};
   long long pendingZeros() const { return zeroRun_; }
+  // Takes one whole empty column off a long zero run without stepping
+  // through it (the viewers skip the empty stretch of a head's travel).
+  void dropEmptyColumn() { zeroRun_ = zeroRun_ > 54 ? zeroRun_ - 54 : 0; }
   long long pendingUnchanged() const { return sameRun_; }
   long long pendingLiterals() const { return literals_; }
   // Water byte of the colour layout -> the head's 16-bit wiring.

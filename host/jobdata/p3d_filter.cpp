@@ -60,6 +60,7 @@ bool P3dFilter::filteredP3dByte(std::FILE* file, std::uint8_t& out) {
     if (!held) push(c);
   }
   if (queueSize_ == 0) {
+    endedInsideRow_ = !inHeader_ && owed_ > 0;
     restart();
     return false;
   }

@@ -25,8 +25,11 @@ class P3dFilter {
   // Up to size * count bytes into buffer; stops at the end of the file.
   int filteredP3dRead(void* buffer, std::size_t size, std::size_t count, std::FILE* file);
   void restart();
+  // The last pass ended inside a row: its data bytes ran past the file's end.
+  bool endedInsideRow() const { return endedInsideRow_; }
 
  private:
+  bool endedInsideRow_ = false;
   bool inHeader_ = true;
   MarkerMatch layerStart_ = layerStartMatch();
   int owed_ = 0;    // data bytes that pass unexamined

@@ -469,6 +469,10 @@ void MainWindow::showBitmap(const QImage& picture, bool modal) {
   }
 }
 
+void MainWindow::setClipboardText(const std::string& text) {
+  QApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
 WindowGeometry MainWindow::windowGeometry() {
   QRect g = geometry();
   return {g.x(), g.y(), g.width(), g.height()};

@@ -46,6 +46,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void showProgress(int percent) override;
   void processEvents() override;
   void showBitmap(const QImage& picture, bool modal) override;
+  void setClipboardText(const std::string& text) override;
   WindowGeometry windowGeometry() override;
   WindowMetrics windowMetrics() override;
   WindowGeometry screenArea() override;

@@ -30,6 +30,9 @@ class FakeUi : public OperatorUi {
   int progressShown = 0;  // how often 1..99 was shown
   int events = 0;
   int bitmapsShown = 0;
+  QImage lastBitmap;  // a copy of the picture shown last
+  bool lastBitmapModal = false;
+  std::string clipboard;
   int keyPopups = 0;
   bool closeRequested = false;
   bool display = true;
@@ -84,7 +87,12 @@ class FakeUi : public OperatorUi {
     ++events;
     if (onEvents) onEvents();
   }
-  void showBitmap(const QImage&, bool) override { ++bitmapsShown; }
+  void showBitmap(const QImage& picture, bool modal) override {
+    ++bitmapsShown;
+    lastBitmap = picture;
+    lastBitmapModal = modal;
+  }
+  void setClipboardText(const std::string& text) override { clipboard = text; }
   WindowGeometry windowGeometry() override { return geometry; }
   WindowMetrics windowMetrics() override { return metrics; }
   WindowGeometry screenArea() override { return screens; }
