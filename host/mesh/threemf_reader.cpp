@@ -342,7 +342,7 @@ bool ThreeMfReader::parseModel(const QByteArray& bytes) {
                                  int(object->vertices.size())));
       if (object->vertices.size() + 1 >= std::size_t(st_.model.indexLimit))
         return fail(plat::format("object %d has more than %d vertices", object->id, st_.model.indexLimit - 2));
-      object->vertices.push_back({x * doc_.unitScale, y * doc_.unitScale, z * doc_.unitScale});
+      object->vertices.push_back({x, y, z});
     } else if (n == u"triangle") {
       if (!object) return fail("triangle outside an object");
       MfTriangle t;
@@ -505,7 +505,8 @@ bool ThreeMfReader::emitTree(const MfObject& o, const MfTransform& t, double sca
 }
 
 bool ThreeMfReader::loadBuild() {
-  const double scale = st_.scale;
+  // Translations are in the model's unit too: millimetres come last.
+  const double scale = st_.scale * doc_.unitScale;
   st_.scale = 1.0f;
   textureMaterial_.clear();
   if (doc_.build.empty()) return refuse("the build has no items: nothing to print");
@@ -517,7 +518,7 @@ bool ThreeMfReader::loadBuild() {
 }
 
 bool ThreeMfReader::loadMeshObject(std::size_t n) {
-  const double scale = st_.scale;
+  const double scale = st_.scale * doc_.unitScale;
   st_.scale = 1.0f;
   textureMaterial_.clear();
   if (n >= doc_.objects.size()) return false;

@@ -57,7 +57,7 @@ struct MfObject {
   int id = 0;
   std::string name;
   int pid = 0, pindex = -1;
-  std::vector<vect3> vertices;  // in millimetres
+  std::vector<vect3> vertices;  // in the model's unit
   std::vector<MfTriangle> triangles;
   std::vector<MfComponent> components;
   bool hasMesh = false;
