@@ -234,6 +234,51 @@ bool MeshTools::read3mfModel(const std::string& file) {
   return true;
 }
 
+// ---- STL to OBJ ----
+
+bool MeshTools::stl2obj1Click() {
+  StlToObjSettings& set = stl2objSettings;
+  set.singlegroup = 1;
+  set.brightness = 0;
+  set.quadrantgroups = 0;
+  stlInputName = workFolder() + "/" + links.convertedStlName();
+  if (!skipDialogs) {
+    // Cancel keeps a value; a number that is not one ends the tool.
+    auto askText = [&](const char* prompt, std::string& value) {
+      if (auto a = core.ui.inputBox("input", prompt, value)) value = *a;
+    };
+    auto askInt = [&](const char* prompt, int& value) {
+      const std::string shown = std::to_string(value);
+      const std::string answer = trimmed(core.ui.inputBox("input", prompt, shown).value_or(shown));
+      if (!isNumberText(answer)) {
+        core.memoPrintf("%s: '%s' is not a whole number", prompt, answer);
+        return false;
+      }
+      value = textToInt(answer);
+      return true;
+    };
+    askText("fname", stlInputName);
+    askText("destname", set.destname);
+    askText("MaterialStr", set.MaterialStr);
+    if (!askInt("singlegroup", set.singlegroup) || !askInt("brightness", set.brightness) ||
+        !askInt("spectrumcolors", set.spectrumcolors) || !askInt("quadrantgroups", set.quadrantgroups) ||
+        !askInt("withVertCol", set.withVertCol))
+      return false;
+  }
+  if (set.quadrantgroups != 0) set.singlegroup = 0;
+  if (set.withVertCol != 0) set.spectrumcolors = 0;
+  return stl2obj.convert(stlInputName, workFolder(), set);
+}
+
+bool MeshTools::depthImageToObj(const std::string& picture, int textureshift) {
+  const std::string folder = parentDir(picture);
+  stlInputName = folder + "/frombmp.stl";
+  stl2objSettings.destname = fileCore(picture);
+  core.s.file_folder = folder;
+  const DepthImageRun run{picture, textureshift};
+  return stl2obj.convert(stlInputName, workFolder(), stl2objSettings, &run);
+}
+
 // ---- parameter dialogs ----
 
 void MeshTools::obj2stlpars1Click() {
@@ -402,8 +447,9 @@ void MeshTools::createControls() {
   // Items of the menu bar itself stand in a menu of their own name.
   menu("File1", "File");
   item("File1", "File1Item", "File", [this] { File1Click(); });
-  for (auto [name, caption] : {std::pair{"stl2obj1", "stl2obj"}, {"mirelsingle1", "obj_single"},
-                               {"onematerial1", "onematerial"}}) {
+  menu("stl2obj1", "stl2obj");
+  item("stl2obj1", "stl2obj1Item", "stl2obj", [this] { stl2obj1Click(); });
+  for (auto [name, caption] : {std::pair{"mirelsingle1", "obj_single"}, {"onematerial1", "onematerial"}}) {
     menu(name, caption);
     item(name, (std::string(name) + "Item").c_str(), caption);
   }

@@ -13,6 +13,7 @@
 #include "host/mesh/obj_to_stl.h"
 #include "host/mesh/ply_reader.h"
 #include "host/mesh/threemf_reader.h"
+#include "host/mesh/stl_to_obj.h"
 #include "host/mesh/stl_tools.h"
 
 namespace ph {
@@ -101,6 +102,17 @@ class MeshTools {
   // False when the file could not be read or an STL not written.
   bool read3mfModel(const std::string& file);
   std::string modelFile3mf = "3D/3dmodel.model";
+
+  // ---- STL to OBJ ----
+  StlToObjSettings stl2objSettings;
+  StlToObj stl2obj{core};
+  // Menu "stl2obj": stlInputName (reset to the converted STL) to
+  // destname.obj in the work folder, after the prompts unless skipDialogs.
+  bool stl2obj1Click();
+  // The depth-image mode, for the depth-image tool: the picture's folder's
+  // "frombmp.stl" to an OBJ named by the picture and textured with it, in
+  // that folder, which becomes the work folder.
+  bool depthImageToObj(const std::string& picture, int textureshift);
 
   // ---- parameter dialogs ----
   void obj2stlpars1Click();
