@@ -357,20 +357,24 @@ bool ThreeMfReader::parseModel(const QByteArray& bytes) {
         t.v[k] = v;
       }
       int pid = 0;
-      if (!integer("pid", pid, 0)) return fail(plat::format("object %d triangle %d: pid is not a resource id", object->id, number));
-      if (pid != 0) {
+      if (!integer("pid", pid, 0))
+        return fail(plat::format("object %d triangle %d: pid is not a resource id", object->id, number));
+      const bool hasP1 = !at("p1").isEmpty();
+      if (pid == 0 && hasP1 && object->pid == 0)
+        return fail(plat::format("object %d triangle %d: p1 without a pid", object->id, number));
+      // Without a pid of its own the triangle's indices address the
+      // object's group.
+      if (pid != 0 || hasP1) {
         int p[3];
         if (!integer("p1", p[0], INT32_MIN))
           return fail(plat::format("object %d triangle %d: pid without p1", object->id, number));
         if (!integer("p2", p[1], p[0]) || !integer("p3", p[2], p[0]))
           return fail(plat::format("object %d triangle %d: p2 and p3 must be numbers", object->id, number));
         for (int k = 0; k < 3; ++k) {
-          if (!checkProperty(pid, p[k])) return false;
+          if (!checkProperty(pid != 0 ? pid : object->pid, p[k])) return false;
           t.p[k] = p[k];
         }
         t.pid = pid;
-      } else if (!at("p1").isEmpty() && object->pid == 0) {
-        return fail(plat::format("object %d triangle %d: p1 without a pid", object->id, number));
       }
       object->triangles.push_back(t);
     } else if (n == u"component") {
@@ -456,7 +460,8 @@ void ThreeMfReader::emitObject(const MfObject& o, const MfTransform& t, double s
     int pid = tri.pid, p[3] = {tri.p[0], tri.p[1], tri.p[2]};
     if (pid == 0 && o.pid != 0) {
       pid = o.pid;
-      p[0] = p[1] = p[2] = o.pindex;
+      for (int& pk : p)
+        if (pk < 0) pk = o.pindex;
     }
     if (pid != 0) {
       const MfGroup* g = &doc_.groups.at(pid);

@@ -108,17 +108,18 @@ TEST_F(ThreeMf_, BaseMaterialsAndColourGroupsAreAddressedFromTrianglesAndObjects
       "<m:colorgroup id=\"2\"><m:color color=\"#0000FF\"/><m:color color=\"#FFFFFFFF\"/><m:color "
       "color=\"#FF8000\"/></m:colorgroup>\n"
       "<object id=\"3\" type=\"model\" pid=\"1\" pindex=\"1\"><mesh>" +
-      vertices(5) + "<triangles>\n" + triangle(0) + triangle(1, "pid=\"2\" p1=\"0\"") +
+      vertices(6) + "<triangles>\n" + triangle(0) + triangle(1, "pid=\"2\" p1=\"0\"") +
       triangle(2, "pid=\"2\" p1=\"0\" p2=\"1\" p3=\"1\"") + triangle(3, "pid=\"1\" p1=\"0\"") +
-      triangle(4, "pid=\"2\" p1=\"2\"") + "</triangles></mesh></object>\n";
+      triangle(4, "pid=\"2\" p1=\"2\"") + triangle(5, "p1=\"0\"") + "</triangles></mesh></object>\n";
   ASSERT_TRUE(convertModel(package("colours.3mf", model(res, "<item objectid=\"3\"/>"))));
   const auto f = byX();
-  ASSERT_EQ(f.size(), 5u);
+  ASSERT_EQ(f.size(), 6u);
   EXPECT_EQ(f.at(0).attribute, code(0, 255, 0));     // the object's pid and pindex
   EXPECT_EQ(f.at(10).attribute, code(0, 0, 255));    // p1 alone colours all corners
   EXPECT_EQ(f.at(20).attribute, code(170, 170, 255));  // the mean of p1, p2, p3
   EXPECT_EQ(f.at(30).attribute, code(255, 0, 0));
   EXPECT_EQ(f.at(40).attribute, code(255, 128, 0));  // red FF, green 80, blue 00
+  EXPECT_EQ(f.at(50).attribute, code(255, 0, 0));    // p1 alone indexes the object's group
 }
 
 TEST_F(ThreeMf_, EachTextureGroupAddressesItsOwnCoordinates) {
