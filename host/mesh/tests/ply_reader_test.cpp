@@ -248,3 +248,17 @@ TEST_F(PlyReader_, SampleFilesAgreeWithAssimp) {
   }
   if (!assimpInstalled()) GTEST_SKIP() << "assimp is not installed: the cross-check was left out";
 }
+
+TEST_F(PlyReader_, EveryCutOfAFileIsRefusedWithoutReadingPastIt) {
+  for (const char* format : {"binary_little_endian", "ascii"}) {
+    const std::string whole = colouredQuad(format, false).bytes();
+    const std::size_t header = whole.find("end_header\n") + 11;
+    for (std::size_t cut = header; cut < whole.size(); ++cut) {
+      // An ASCII file whose last number is whole is whole ("4 " + newline).
+      if (std::string(format) == "ascii" && cut >= whole.size() - 2) continue;
+      SCOPED_TRACE(std::string(format) + " cut at " + std::to_string(cut));
+      EXPECT_FALSE(convertPly(whole.substr(0, cut)));
+      EXPECT_TRUE(noStl());
+    }
+  }
+}
