@@ -95,7 +95,8 @@ bool SlicerHandoff::openModel() {
     dialog.title = "stl/obj";
     dialog.folder = expandCurrentDir(s.file_folder);
     dialog.fileName = modelDialogFile;
-    dialog.filter = "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp";
+    dialog.filter = "stl, obj, ply and 3mf|*.stl;*.obj;*.ply;*.3mf|obj file|*.obj|stl files|*.stl|ply file|*.ply|"
+                    "3mf file|*.3mf|bmp files|*.bmp";
     auto chosen = core_.ui.openFileDialog(dialog);
     if (!chosen || chosen->empty()) return false;
     file = *chosen;
@@ -122,7 +123,8 @@ bool SlicerHandoff::openModel() {
   s.file_name = fileCore(file);  // case kept: it names the job's files
 
   const std::string ext = modelKind(file);
-  const bool objModel = ext == "obj";
+  // PLY and 3MF models take the OBJ model's road through the mesh tools.
+  const bool objModel = ext == "obj" || ext == "ply" || ext == "3mf";
   if (objModel) {
     if (s.stlnameIsObjname) convertedStlName = s.file_name + ".stl";
     core_.memoPrintf("converting %s to %s", file, convertedStlName);

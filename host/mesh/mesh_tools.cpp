@@ -107,9 +107,18 @@ bool MeshTools::convertObjFile() {
     core.ui.showProgress(0);
     return false;
   }
-  if (state.options.SizerPass) reader.objPrescan(in);
-  bool ok = !state.meshAbort && reader.loadObj(in, objName);
+  const std::string kind = extensionOf(objName);
+  bool ok = false;
+  if (kind == "ply") {
+    ok = plyReader.loadPly(objName);
+  } else if (kind == "3mf" || kind == "model") {
+    ok = threeMfReader.read(objName) && threeMfReader.loadBuild();
+  } else {
+    if (state.options.SizerPass) reader.objPrescan(in);
+    ok = !state.meshAbort && reader.loadObj(in, objName);
+  }
   std::fclose(in);
+  state.scale = 1.0f;
   if (ok) ok = writer.objToStl(target);
   if (ok) {
     core.memoPrintf("converted to stl with %d faces", state.facetsWritten);
@@ -172,6 +181,102 @@ void MeshTools::lightmod1Click() {
   state.saveTextures = true;
   skipDialogs = true;
   Button3Click();
+}
+
+// ---- PLY and 3MF ----
+
+bool MeshTools::plyToStl(const std::string& ply, const std::string& stl) {
+  state.meshAbort = false;
+  reader.freeObj();
+  bool ok = plyReader.loadPly(ply) && writer.objToStl(stl);
+  if (ok) {
+    core.memoPrintf("created %s", stl);
+  } else {
+    std::remove(nativePath(stl).c_str());
+    core.memoPrintf("%s not converted: %s not written", ply, stl);
+  }
+  reader.freeObj();
+  return ok;
+}
+
+void MeshTools::ply2stl1Click() { plyToStl(workFolder() + "/temp.ply", workFolder() + "/fromply.stl"); }
+
+void MeshTools::mainPly2stl1Click() {
+  const std::string folder = workFolder();
+  if (core.notConfirmed(plat::format("convert %s/temp.ply to %s/fromply.stl", folder, folder))) return;
+  ply2stl1Click();
+}
+
+void MeshTools::N3mfconvert1Click() {
+  const auto answer = core.ui.inputBox("input", "input_model_file", modelFile3mf);
+  if (!answer) return;
+  modelFile3mf = *answer;
+  read3mfModel(modelFile3mf);
+}
+
+bool MeshTools::read3mfModel(const std::string& file) {
+  state.meshAbort = false;
+  reader.freeObj();
+  if (!threeMfReader.read(file)) return false;
+  int number = 1;
+  for (std::size_t index : threeMfReader.meshObjects()) {
+    const std::string stl = workFolder() + "/" + plat::format("from3mf%d.stl", number++);
+    core.memoPrintf("saving %s", stl);
+    const bool ok = threeMfReader.loadMeshObject(index) && writer.objToStl(stl);
+    reader.freeObj();
+    if (!ok) {
+      std::remove(nativePath(stl).c_str());
+      core.memoPrintf("%s not written", stl);
+      return false;
+    }
+  }
+  core.memoPrintf("done");
+  return true;
+}
+
+// ---- STL to OBJ ----
+
+bool MeshTools::stl2obj1Click() {
+  StlToObjSettings& set = stl2objSettings;
+  set.singlegroup = 1;
+  set.brightness = 0;
+  set.quadrantgroups = 0;
+  stlInputName = workFolder() + "/" + links.convertedStlName();
+  if (!skipDialogs) {
+    // Cancel keeps a value; a number that is not one ends the tool.
+    auto askText = [&](const char* prompt, std::string& value) {
+      if (auto a = core.ui.inputBox("input", prompt, value)) value = *a;
+    };
+    auto askInt = [&](const char* prompt, int& value) {
+      const std::string shown = std::to_string(value);
+      const std::string answer = trimmed(core.ui.inputBox("input", prompt, shown).value_or(shown));
+      if (!isNumberText(answer)) {
+        core.memoPrintf("%s: '%s' is not a whole number", prompt, answer);
+        return false;
+      }
+      value = textToInt(answer);
+      return true;
+    };
+    askText("fname", stlInputName);
+    askText("destname", set.destname);
+    askText("MaterialStr", set.MaterialStr);
+    if (!askInt("singlegroup", set.singlegroup) || !askInt("brightness", set.brightness) ||
+        !askInt("spectrumcolors", set.spectrumcolors) || !askInt("quadrantgroups", set.quadrantgroups) ||
+        !askInt("withVertCol", set.withVertCol))
+      return false;
+  }
+  if (set.quadrantgroups != 0) set.singlegroup = 0;
+  if (set.withVertCol != 0) set.spectrumcolors = 0;
+  return stl2obj.convert(stlInputName, workFolder(), set);
+}
+
+bool MeshTools::depthImageToObj(const std::string& picture, int textureshift) {
+  const std::string folder = parentDir(picture);
+  stlInputName = folder + "/frombmp.stl";
+  stl2objSettings.destname = fileCore(picture);
+  core.s.file_folder = folder;
+  const DepthImageRun run{picture, textureshift};
+  return stl2obj.convert(stlInputName, workFolder(), stl2objSettings, &run);
 }
 
 // ---- parameter dialogs ----
@@ -342,11 +447,14 @@ void MeshTools::createControls() {
   // Items of the menu bar itself stand in a menu of their own name.
   menu("File1", "File");
   item("File1", "File1Item", "File", [this] { File1Click(); });
-  for (auto [name, caption] : {std::pair{"stl2obj1", "stl2obj"}, {"mirelsingle1", "obj_single"},
-                               {"onematerial1", "onematerial"}, {"ply2stl1", "ply2stl"}}) {
+  menu("stl2obj1", "stl2obj");
+  item("stl2obj1", "stl2obj1Item", "stl2obj", [this] { stl2obj1Click(); });
+  for (auto [name, caption] : {std::pair{"mirelsingle1", "obj_single"}, {"onematerial1", "onematerial"}}) {
     menu(name, caption);
     item(name, (std::string(name) + "Item").c_str(), caption);
   }
+  menu("ply2stl1", "ply2stl");
+  item("ply2stl1", "ply2stl1Item", "ply2stl", [this] { ply2stl1Click(); });
   menu("functs1", "functs");
   item("functs1", "setscale1", "set scale", [this] { setscale1Click(); });
   for (auto [name, caption] :
@@ -359,8 +467,9 @@ void MeshTools::createControls() {
   // nothing reads.
   controls.add(K::MenuItem, "InsideOut1", "InsideOut", "functs1").checkable = true;
   for (auto [name, caption] :
-       {std::pair{"stlVolume1", "stlVolume"}, {"manifold1", "manifold"}, {"N3mfconvert1", "3mfconvert"}})
+       {std::pair{"stlVolume1", "stlVolume"}, {"manifold1", "manifold"}})
     item("functs1", name, caption);
+  item("functs1", "N3mfconvert1", "3mfconvert", [this] { N3mfconvert1Click(); });
   menu("more1", "more");
   item("more1", "objreduce1", "objreduce");
   item("more1", "rotate1", "rotate", [this] { rotate1Click(); });

@@ -11,6 +11,9 @@
 #include "host/mesh/mesh_state.h"
 #include "host/mesh/obj_reader.h"
 #include "host/mesh/obj_to_stl.h"
+#include "host/mesh/ply_reader.h"
+#include "host/mesh/threemf_reader.h"
+#include "host/mesh/stl_to_obj.h"
 #include "host/mesh/stl_tools.h"
 
 namespace ph {
@@ -72,13 +75,44 @@ class MeshTools {
   // ---- the conversion road (button "obj file", option "-O") ----
   void Button3Click() { convertObjFile(); }
   // Reads objName and writes the coloured STL; false (and no STL left
-  // behind) when the OBJ could not be read whole or the STL not written.
+  // behind) when the model could not be read whole or the STL not written.
+  // A ".ply" name is read as PLY, ".3mf" (or an unpacked ".model" part) as
+  // 3MF with its whole build; any other as OBJ.
   bool convertObjFile();
   // Sets the OBJ name, converts it and closes the progress window.
   bool runObjFile(const std::string& name);
   // Menu "lightmod", option "-X": the lights of "lights.obj" baked into
   // copies of the textures of "hfd7.obj".
   void lightmod1Click();
+
+  // ---- PLY and 3MF ----
+  PlyReader plyReader{state};
+  ThreeMfReader threeMfReader{state};
+  // Menu "ply2stl": the work folder's "temp.ply" to "fromply.stl".
+  void ply2stl1Click();
+  // The main window's menu "ply2stl": the same after the operator confirms.
+  void mainPly2stl1Click();
+  // Reads a PLY file and writes its coloured STL; false (no STL left
+  // behind) when either failed.
+  bool plyToStl(const std::string& ply, const std::string& stl);
+  // Menu "3mfconvert": asks for the model and runs read3mfModel.
+  void N3mfconvert1Click();
+  // Every mesh object of a 3MF package (or unpacked model part) as it
+  // stands, into "from3mf1.stl", "from3mf2.stl", ... in the work folder.
+  // False when the file could not be read or an STL not written.
+  bool read3mfModel(const std::string& file);
+  std::string modelFile3mf = "3D/3dmodel.model";
+
+  // ---- STL to OBJ ----
+  StlToObjSettings stl2objSettings;
+  StlToObj stl2obj{core};
+  // Menu "stl2obj": stlInputName (reset to the converted STL) to
+  // destname.obj in the work folder, after the prompts unless skipDialogs.
+  bool stl2obj1Click();
+  // The depth-image mode, for the depth-image tool: the picture's folder's
+  // "frombmp.stl" to an OBJ named by the picture and textured with it, in
+  // that folder, which becomes the work folder.
+  bool depthImageToObj(const std::string& picture, int textureshift);
 
   // ---- parameter dialogs ----
   void obj2stlpars1Click();

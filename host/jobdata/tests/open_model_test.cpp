@@ -40,7 +40,9 @@ TEST_F(OpenModel, AMissingModelIsLoggedAndNothingElseHappens) {
 TEST_F(OpenModel, CancellingTheDialogEndsTheRoad) {
   handoff.povstl1Click();
   ASSERT_EQ(ui.dialogs.size(), 1u);
-  EXPECT_EQ(ui.dialogs[0].filter, "stl and obj|*.stl;*.obj|obj file|*.obj|stl files|*.stl|bmp files|*.bmp");
+  EXPECT_EQ(ui.dialogs[0].filter,
+            "stl, obj, ply and 3mf|*.stl;*.obj;*.ply;*.3mf|obj file|*.obj|stl files|*.stl|ply file|*.ply|"
+            "3mf file|*.3mf|bmp files|*.bmp");
   EXPECT_TRUE(log().empty());
   EXPECT_FALSE(job.jobReady);
 }
