@@ -72,6 +72,8 @@ class OperatorUi {
   virtual void showBitmap(const QImage& picture, bool modal) = 0;
   // Puts a text on the system clipboard (polyline scripts for CAD programs).
   virtual void setClipboardText(const std::string& text) = 0;
+  // Closes the window showBitmap opened (nothing when none is open).
+  virtual void closeBitmap() {}
 
   virtual WindowGeometry windowGeometry() = 0;
   virtual WindowMetrics windowMetrics() = 0;

@@ -473,6 +473,10 @@ void MainWindow::setClipboardText(const std::string& text) {
   QApplication::clipboard()->setText(QString::fromStdString(text));
 }
 
+void MainWindow::closeBitmap() {
+  if (viewer_) viewer_->hide();
+}
+
 WindowGeometry MainWindow::windowGeometry() {
   QRect g = geometry();
   return {g.x(), g.y(), g.width(), g.height()};

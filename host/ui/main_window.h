@@ -47,6 +47,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void processEvents() override;
   void showBitmap(const QImage& picture, bool modal) override;
   void setClipboardText(const std::string& text) override;
+  void closeBitmap() override;
   WindowGeometry windowGeometry() override;
   WindowMetrics windowMetrics() override;
   WindowGeometry screenArea() override;

@@ -33,6 +33,7 @@ class FakeUi : public OperatorUi {
   QImage lastBitmap;  // a copy of the picture shown last
   bool lastBitmapModal = false;
   std::string clipboard;
+  int bitmapsClosed = 0;
   int keyPopups = 0;
   bool closeRequested = false;
   bool display = true;
@@ -93,6 +94,7 @@ class FakeUi : public OperatorUi {
     lastBitmapModal = modal;
   }
   void setClipboardText(const std::string& text) override { clipboard = text; }
+  void closeBitmap() override { ++bitmapsClosed; }
   WindowGeometry windowGeometry() override { return geometry; }
   WindowMetrics windowMetrics() override { return metrics; }
   WindowGeometry screenArea() override { return screens; }
