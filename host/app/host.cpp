@@ -101,6 +101,62 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("listmenus1", [this] { hints.listmenus1Click(); });
   // The main unit's source, when a developer put it in the current folder.
   bind("scansethint1", [this] { hints.scansethint1Click("sprayline1.cpp"); });
+  bindJobTools();
+}
+
+void Host::bindJobTools() {
+  auto bind = [&](const char* name, std::function<void()> f) {
+    if (Control* c = core.controls.find(name)) c->onClick = std::move(f);
+  };
+  bind("btDspP3d", [this] { preview.btDspP3dClick(); });
+  bind("Button81", [this] { preview.btDspP3dClick(); });
+  core.controls.at("btDspP3d").onRightClick = [this] { preview.btDspP3dMouseUp(true); };
+  core.timers.endbForm->setHandler([this] { preview.endbFormTimer(); });
+  bind("allignpattern1", [this] { patterns.allignpattern1Click(); });
+  bind("whiteshifts1", [this] { patterns.whiteshifts1Click(); });
+  bind("allignCol1", [this] { patterns.allignCol1Click(false); });
+  bind("allignWater1", [this] { patterns.allignCol1Click(true); });
+  bind("slantlines1", [this] { patterns.slantlines1Click(); });
+  for (const char* name : {"fine1", "coarse1", "allcolors1"})
+    bind(name, [this, name] { patterns.ribs1Click(core.controls.at(name).tag); });
+  bind("colors32k1", [this] { patterns.colors32k1Click(); });
+  bind("waterLineWidth1", [this] { patterns.waterLineWidth1Click(); });
+  bind("contactlayout1", [this] { headTables.contactlayout1Click(); });
+  bind("paoverz1", [this] { headTables.paoverz1Click(); });
+  bind("findmarge1", [this] { headTables.findmarge1Click(); });
+  bind("lmtest1", [this] { headTables.lmtest1Click(); });
+  bind("waterbytes1", [this] { headTables.waterbytes1Click(); });
+  bind("tstbt", [this] { headTables.tstbtClick(); });
+  bind("LabStretch", [this] { LabStretchClick(); });
+  bind("vlabel", [this] { core.ui.waitKeyPopup(); });
+  bind("fdebug1", [this] { fdebug1Click(); });
+  bind("Button11", [this] { headTables.Button1Click(); });
+  bind("Button31", [this] { headTables.Button3Click(); });
+  bind("Button41", [this] { headTables.Button4Click(); });
+  bind("Button51", [this] { headTables.Button5Click(); });
+  bind("Button61", [this] { headTables.Button6Click(); });
+  bind("Button91", [this] { headTables.Button9Click(); });
+  bind("Button101", [this] { headTables.Button10Click(); });
+}
+
+void Host::fdebug1Click() {
+  FilePtr& dump = deviceLinks.ink.debugDumpFile;
+  const std::string name = checkedFolder(core.workDir + "pbaydebug.dmp");
+  if (dump) {
+    const bool closed = std::fclose(dump.release()) == 0;
+    if (!closed) core.reportShortWrite(name);
+    core.memoPrintf("%s closed", name);
+    return;
+  }
+  FilePtr f = core.openFile(name, "wb+");
+  // A failed open is told by openFile; nothing is dumped then.
+  if (!f || core.openFailed) return;
+  dump = std::move(f);
+  core.memoPrintf("%s open: what is sent to the jetting unit is copied into it", name);
+}
+
+void Host::LabStretchClick() {
+  core.logVars("nrMarlinok", deviceLinks.marlin.nrMarlinok, "Marlinlin", deviceLinks.marlin.Marlinlin);
 }
 
 Host::~Host() {

@@ -15,6 +15,9 @@
 #include "host/jobdata/conversion.h"
 #include "host/jobdata/dmc_viewer.h"
 #include "host/jobdata/job_tools.h"
+#include "host/jobdata/head_tables.h"
+#include "host/jobdata/layer_preview.h"
+#include "host/jobdata/patterns.h"
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_handoff.h"
 #include "host/machine/ink_controls.h"
@@ -52,6 +55,13 @@ class Host {
   // The mesh tools. The print sequencer's abort (not built yet) is to call
   // mesh.abortMeshTools() as well, so a running mesh operation stops too.
   MeshTools mesh{core};
+  // The "dsp p3d" layer preview, the test and alignment patterns, and the
+  // print-head tables and other developer aids. The pattern print
+  // (patterns.startPatternPrint) is to be bound to the print sequencer's
+  // start once it is built; until then printPattern logs that it is not.
+  LayerPreview preview{core, job};
+  Patterns patterns{core, job, preview};
+  HeadTables headTables{core, job};
   // Listens for the slicer's ready event.
   TMemCouple syncslice;
   // Not built yet: the main window's mesh-tools couple meshkitready (nothing
@@ -109,12 +119,20 @@ class Host {
   int exitStatus() const;
   void goodbye();
   void LeaveProgramTimerTimer();
+  // "fdebug": opens the jetting unit's dump file "pbaydebug.dmp" in the
+  // work folder when it is closed, else closes it.
+  void fdebug1Click();
+  // Label LabStretch: the Marlin counters.
+  void LabStretchClick();
 
   int userFunctionCount() const { return userFunctionCount_; }
   const std::array<std::string, 20>& userFunctionCommands() const { return userFunctionCommands_; }
   int leaveTicks() const { return leaveTicks_; }
 
  private:
+  // The handlers of the patterns, the layer preview and the print-head
+  // tables.
+  void bindJobTools();
   void applyCommsOverride();
   void chooseMarlinLink();
   void buildUserFunctions();

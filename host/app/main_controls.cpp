@@ -82,13 +82,39 @@ void createMainControls(Controls& c) {
   // Link tests: the jetting unit's test sequence, the temperature parser.
   item("util1", "Button161", "Button16", "");
   item("util1", "catchtempr1", "catchtempr", "");
+  // Test and alignment patterns, written as .p3d jobs.
+  menu("pattern1", "pattern", "alignment patterns: print them with Align");
+  item("pattern1", "allignpattern1", "allignpattern", "write the alignment crosses (allignpat.p3d)");
+  item("pattern1", "whiteshifts1", "whiteshifts", "write the job's layers with water shifted across the page (blok123ww.p3d)");
+  item("pattern1", "allignCol1", "allignCol", "write the colour alignment dashes (pattern.p3d)");
+  item("pattern1", "allignWater1", "allignWater", "write the water alignment dashes (pattern.p3d)");
+  item("pattern1", "slantlines1", "slantlines", "write slanted lines of every ink (pattern.p3d)");
+  item("pattern1", "waterLineWidth1", "waterLineWidth", "the width of the water lines of the ribs");
+  menu("test1", "test", "test patterns");
+  item("test1", "fine1", "fine", "write ribs shifted in steps of 2 dots (pattern.p3d)");
+  item("test1", "coarse1", "coarse", "write ribs shifted in steps of 4 dots (pattern.p3d)").tag = 8;
+  item("test1", "allcolors1", "allcolors", "write colour bands and ribs (pattern.p3d)").tag = 4;
+  item("test1", "colors32k1", "colors32k", "write a picture of every 15-bit colour (all32kcolors.bmp)");
+  // Developer aids: expert mode only (no hint).
+  item("test1", "contactlayout1", "contactlayout", "");
+  item("test1", "paoverz1", "paoverz", "");
+  item("test1", "findmarge1", "findmarge", "");
+  item("test1", "lmtest1", "lmtest", "");
+  item("test1", "waterbytes1", "waterbytes", "");
+  item("test1", "fdebug1", "fdebug", "");
+  // Print-head tables as source text for the jetting unit's firmware.
+  menu("exbuttons1", "ex-buttons", "");
+  for (auto [name, caption] : {std::pair{"Button11", "Button1"}, {"Button31", "Button3"}, {"Button41", "Button4"},
+                               {"Button51", "Button5"}, {"Button61", "Button6"}, {"Button81", "Button8"},
+                               {"Button91", "Button9"}, {"Button101", "Button10"}})
+    item("exbuttons1", name, caption, "");
 
   for (auto [name, caption] : {std::pair{"btPlatform", "platform"}, {"btDspP3d", "dsp p3d"}, {"btStart", "start"},
                                {"btDmc", "pr dmc"}, {"btzreset", "Z-reset"}, {"btAbort", "abort"},
                                {"btpark", "< --- >"}, {"BtHome", "Home"}, {"btCartridges", "Cartridges"},
                                {"btPrep", "prep layers"}, {"btBatch", "3d print"}, {"btAllign", "Align"},
                                {"btFront", "V ^"}, {"btViewstl", "View stl"}, {"BurstCol", "Ink"},
-                               {"BurstWtr", "Wtr"}})
+                               {"BurstWtr", "Wtr"}, {"tstbt", "tstbt"}})
     c.add(K::Button, name, caption);
   for (auto [name, caption] : {std::pair{"cb_comm", "cb_comm"}, {"cbkeepwet", "KeepWet"}, {"pause", "pause"}}) {
     Control& b = c.add(K::CheckBox, name, caption);
