@@ -97,13 +97,13 @@ void LayerPreview::paintLayer(std::FILE* file, bool waterWhite) {
           core_.memoPrintf("dsp p3d: the file ends inside row %d of layer %d: the preview stops there", y, page_);
           break;
         }
-        unpackRow(row, data.data(), number, kWidth / 8);
+        unpackRow(row, data.data(), number, (kWidth + 7) / 8);
         const int bytes = int(row.size());
         if (plane < 4 && keep[plane] != -1) {
           auto* line = reinterpret_cast<QRgb*>(picture_.scanLine(y));
           for (int b = 0; b < bytes; ++b) {
             if (!row[std::size_t(b)]) continue;
-            for (int bit = 0; bit < 8; ++bit)
+            for (int bit = 0; bit < 8 && 8 * b + bit < kWidth; ++bit)
               if (row[std::size_t(b)] & (0x80 >> bit)) {
                 QRgb& p = line[8 * b + bit];
                 p = colourToPixel(pixelToColour(p) & keep[plane]);
