@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <random>
 #include <vector>
 
@@ -159,15 +160,29 @@ void HeadTables::lmtest1Click() {
 }
 
 bool HeadTables::copyWithPageLinks(const std::string& from, const std::string& to) {
-  if (nativePath(expandCurrentDir(from)) == nativePath(expandCurrentDir(to))) {
+  const std::string fromPath = nativePath(expandCurrentDir(from)), toPath = nativePath(expandCurrentDir(to));
+  std::error_code ec;
+  if (fromPath == toPath || std::filesystem::equivalent(fromPath, toPath, ec)) {
     core_.ui.showMessage("the page with links must go to another file than " + from);
     return false;
   }
-  FilePtr in;
-  std::string line, out;
+  FilePtr in = core_.openFile(from, "rb");
+  if (!in) return false;  // told by openFile
+  std::string text, out;
+  char buf[65536];
+  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, in.get())) > 0;) text.append(buf, n);
+  if (std::ferror(in.get())) {
+    core_.ui.showMessage("cannot read from file: " + from);
+    return false;
+  }
   int page = 0;
   bool inGroup = false;
-  while (core_.readLine(from, line, in)) {
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
     const bool marked = line.find("witvlak.") != std::string::npos;
     if (marked && !inGroup) {
       ++page;
@@ -177,7 +192,6 @@ bool HeadTables::copyWithPageLinks(const std::string& from, const std::string& t
     inGroup = marked;
     out += (line.empty() ? " " : line) + "\n";
   }
-  if (core_.openFailed) return false;
   return writeFileReplacing(core_, to, out);
 }
 
