@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -208,11 +209,11 @@ void MainWindow::addControlWidget(Control& c) {
     }
     case K::Label: {
       w = new QLabel(q(c.caption));
-      // The burst label and the shaker label take mouse buttons.
-      if (c.name == "LabBurst" || c.name == "shakeLabel") {
-        w->installEventFilter(this);
-        mouseTargets_[w] = c.name;
-      }
+      w->installEventFilter(this);
+      // The burst label and the shaker label take mouse buttons; the other
+      // labels take clicks (LabStretch, vlabel).
+      if (c.name == "LabBurst" || c.name == "shakeLabel") mouseTargets_[w] = c.name;
+      else labels_[w] = pc;
       break;
     }
     case K::Combo: {
@@ -571,6 +572,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       }
       return true;
     }
+  }
+  if (e->type() == QEvent::MouseButtonRelease && static_cast<QMouseEvent*>(e)->button() == Qt::LeftButton) {
+    auto label = labels_.find(watched);
+    if (label != labels_.end()) label->second->click();
   }
   if (!host_ || e->type() != QEvent::KeyPress) return QMainWindow::eventFilter(watched, e);
   const char key = keyChar(static_cast<QKeyEvent*>(e));

@@ -81,6 +81,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   QWidget* panel_ = nullptr;
   QVBoxLayout* panelLayout_ = nullptr;
   std::map<const Control*, QWidget*> widgets_;
+  std::map<QObject*, Control*> labels_;
   std::map<const Control*, QAction*> actions_;
   std::map<std::string, QMenu*> menus_;
   QWidget* console_ = nullptr;  // the line edit of typeGcode
