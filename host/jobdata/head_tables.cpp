@@ -9,6 +9,7 @@
 #include "host/core/host_core.h"
 #include "host/core/operator_ui.h"
 #include "host/core/paths.h"
+#include "host/jobdata/job_tools.h"
 #include "host/jobdata/nozzle_tables.h"
 #include "host/jobdata/p3d_reader.h"
 #include "host/jobdata/patterns.h"
@@ -74,17 +75,6 @@ std::string pinName(int pin) {
   const auto& names = pin % 2 ? odd : even;
   const std::size_t i = std::size_t((pin - 1) / 2);
   return i < names.size() ? names[i] : "";
-}
-
-WaterRowTable buildWaterRowTable(const HostCore& core) {
-  WaterRowTable t{};
-  for (std::size_t w = 0; w < t.size(); ++w)
-    for (int i = 0; i < 8; ++i) {
-      const int a = core.s.primgrens + i;
-      const int v = a >= 0 && a < 14 ? headNozzleTable[w][std::size_t(a)] : 0;
-      t[w][std::size_t(i)] = v == 0 ? -1 : (300 - v) / 2 + 1000 * core.s.kcmyoff[std::size_t(2 * (v % 2))] / 44;
-    }
-  return t;
 }
 
 HeadTables::HeadTables(HostCore& core, const JobState& job)
@@ -208,7 +198,7 @@ void HeadTables::waterbytes1Click() {
   }
   log(text);
   log("adr:prim bytenr:bit x y");
-  const WaterRowTable water = buildWaterRowTable(core_);
+  const WaterRowTable water = buildWaterRowTable(core_.s);
   text = "y shifts water";
   for (const auto& row : water) {
     text += "},\n ";

@@ -22,12 +22,6 @@ std::array<int, 53> pinToNozzle();
 // G ground, X not connected) and a number; "" outside 1 to 52.
 std::string pinName(int pin);
 
-// Nozzle v's row shift for the picture of a .dmc: (300 - v) / 2 plus the
-// colour offset kcmyoff[2 (v mod 2)] in rows; -1 where no nozzle is wired.
-// Entry [w][i] is for position primgrens + i of word w of the wiring.
-using WaterRowTable = std::array<std::array<int, 8>, 22>;
-WaterRowTable buildWaterRowTable(const HostCore& core);
-
 class HeadTables {
  public:
   HeadTables(HostCore& core, const JobState& job);
