@@ -49,8 +49,13 @@ bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, Fa
     std::swap(px[0], px[1]);
     std::swap(py[0], py[1]);
   }
+  // The stored end points are floats; the slope, the cut through the row
+  // and the ends of the straight part come from the unrounded points. Every
+  // step is written out in double, so no build can take a rounded value in
+  // one place and an unrounded one in another (an optimiser that did so
+  // coloured a few spans differently from one build to the next).
   float x0 = float(px[0]), y0 = float(py[0]), x1 = float(px[1]), y1 = float(py[1]);
-  if (std::fabs(double(x0) - x1) < 1e-4) {
+  if (std::fabs(px[0] - px[1]) < 1e-4) {
     out.xCross = x0;
     out.sinSlope = 1;
     if ((y0 <= 0 && y1 >= 0) || (y0 >= 0 && y1 <= 0)) {
@@ -63,16 +68,19 @@ bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, Fa
       out.xTo = -999;
     }
   } else {
-    double sl = (double(y1) - y0) / (double(x1) - x0);
-    out.xFrom = float(x0 + sl * y0);
-    out.xTo = float(x1 + sl * y1);
+    double sl = (py[1] - py[0]) / (px[1] - px[0]);
+    const double xFrom = px[0] + sl * py[0], xTo = px[1] + sl * py[1];
+    out.xFrom = float(xFrom);
+    out.xTo = float(xTo);
     if (std::fabs(sl) < 1e-5) {
       out.xCross = -999.9f;
-      sl = y0 / (double(x0) + 999.9);
+      sl = py[0] / (px[0] + 999.9);
     } else {
-      out.xCross = float(x0 - y0 / sl);
+      const double xCross = px[0] - py[0] / sl;
+      out.xCross = float(xCross);
     }
-    out.sinSlope = float(sl / std::sqrt(sl * sl + 1));
+    const double sinSlope = sl / std::sqrt(sl * sl + 1);
+    out.sinSlope = float(sinSlope);
   }
   // A corrupt facet (NaN) could never be the nearest: leave it out.
   if (!(x0 == x0 && x1 == x1 && y0 == y0 && y1 == y1 && out.xFrom == out.xFrom && out.xTo == out.xTo &&
