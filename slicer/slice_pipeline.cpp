@@ -5,10 +5,16 @@
 #include <exception>
 
 #include "platform/format.h"
+#include "platform/workers.h"
 
 namespace lt {
 
-int PagePipeline::defaultWorkers() { return std::max(1, int(std::thread::hardware_concurrency())); }
+// One worker per processor this process may run on; the writing thread
+// mostly waits. PRISM_WORKERS overrides it when measuring.
+int PagePipeline::defaultWorkers() {
+  const int asked = plat::requestedWorkers();
+  return asked > 0 ? asked : plat::usableProcessors();
+}
 
 PagePipeline::PagePipeline(const LayerSlicer& slicer, const ColourTables& tables, const PageSetup& setup,
                            std::vector<PageJob> pages, int workers)

@@ -40,6 +40,7 @@ class PagePipeline {
   // Stops the workers; pages not taken are dropped.
   void cancel();
 
+  // The processors of the affinity mask, or PRISM_WORKERS when it is set.
   static int defaultWorkers();
 
  private:

@@ -17,7 +17,7 @@ namespace lt {
 
 class SlicerCore : public SlicerStages {
  public:
-  // workers: slicing threads of a job; 0 takes one per processor.
+  // workers: slicing threads of a job; 0 takes PagePipeline::defaultWorkers().
   explicit SlicerCore(int workers = 0);
 
   void modelLoaded(SlicerApp&) override { calls_.forget(); }

@@ -19,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/fingerprint.h"
 #include "platform/format.h"
+#include "platform/workers.h"
 #include "slicer/app_job.h"
 #include "slicer/dots.h"
 #include "slicer/job_format.h"
@@ -156,6 +157,18 @@ TEST(JobWriter, CubeJobHoldsTheModelOnAnyNumberOfWorkers) {
   const std::string log = readFile(dir / "prt3d.log");
   EXPECT_EQ(countOf(log, "cube.stl  from    0.0000 to   10.4500\n"), 4);  // twice per job
   EXPECT_EQ(countOf(log, " reached   10.5000 at "), 2);
+}
+
+// A job's slicing threads: the count asked for, else PRISM_WORKERS, else the
+// processors this process may use.
+TEST(JobWriter, WorkerCountComesFromTheRequestTheEnvironmentOrTheAffinityMask) {
+  ::setenv("PRISM_WORKERS", "3", 1);
+  EXPECT_EQ(SlicerCore(0).workers(), 3);
+  EXPECT_EQ(SlicerCore(2).workers(), 2);
+  ::setenv("PRISM_WORKERS", "many", 1);
+  EXPECT_EQ(SlicerCore(0).workers(), plat::usableProcessors());
+  ::unsetenv("PRISM_WORKERS");
+  EXPECT_EQ(SlicerCore(0).workers(), plat::usableProcessors());
 }
 
 // Coloured parts: overlapping cubes of two colours, a sphere beside them.
