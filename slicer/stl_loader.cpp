@@ -173,6 +173,7 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
   m.facets.reserve(total);
   std::vector<unsigned char> buf(kFacetsPerRead * kFacetBytes);
   std::size_t done = 0, against = 0, told = 0;
+  int shown = -1;  // the gauge is told of whole percents only
   while (done < total) {
     const std::size_t n = std::min(kFacetsPerRead, total - done);
     const long long want = static_cast<long long>(n * kFacetBytes);
@@ -204,7 +205,11 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
       std::memcpy(&attr, p + 48, 2);
       f.colourIndex = m.palette.assign(facetColour(attr, m.headerColour, m.headerDefault));
       m.facets.push_back(f);
-      if (++done % 512 == 0 && progress) progress(int(done * 100 / total));
+      ++done;
+    }
+    if (const int percent = int(done * 100 / total); progress && percent != shown) {
+      shown = percent;
+      progress(percent);
     }
   }
   // Inside and outside are told by the stored normals: when most of them

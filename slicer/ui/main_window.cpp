@@ -217,10 +217,22 @@ void MainWindow::showForm(const FormView& f) {
   prvbut_->setVisible(f.prvbutVisible);
 }
 
+// Called from long loops on this thread (loading, writing layers): the gauge
+// is drawn there and then at most at the screen's rate; a change in between
+// is drawn with the next events, and an unchanged value costs nothing.
 void MainWindow::setProgress(int percent, const std::string& title) {
-  prgauge_->setValue(std::clamp(percent, 0, 100));
-  prgauge_->repaint();
-  QGuiApplication::setApplicationDisplayName(QString::fromStdString(title));
+  percent = std::clamp(percent, 0, 100);
+  if (percent != prgauge_->value()) {
+    prgauge_->setValue(percent);
+    if (!gaugeDrawn_.isValid() || gaugeDrawn_.elapsed() >= 16) {
+      prgauge_->repaint();
+      gaugeDrawn_.start();
+    }
+  }
+  if (title != shownTitle_) {
+    shownTitle_ = title;
+    QGuiApplication::setApplicationDisplayName(QString::fromStdString(title));
+  }
 }
 
 void MainWindow::logLine(const std::string& text) {

@@ -1,7 +1,9 @@
 #pragma once
 // The slicer's main window "Colored stl slicer": shows the program's state
 // and forwards every action to SlicerApp. No logic lives here.
+#include <QElapsedTimer>
 #include <QMainWindow>
+#include <string>
 
 #include "slicer/slicer_ui.h"
 #include "slicer/stage_windows.h"
@@ -54,6 +56,8 @@ class MainWindow : public QMainWindow, public SlicerUi, public StageWindows {
   QLineEdit* addEdit(QGridLayout* g, int row, int col, const char* label, const char* hint);
   SlicerApp* app_ = nullptr;
   QProgressBar* prgauge_;
+  QElapsedTimer gaugeDrawn_;  // since the gauge was last drawn
+  std::string shownTitle_;
   QLabel *progress_, *qlabel_, *layer_, *rdlabel_;
   ColourBox* colorbox_;
   QLineEdit *layerbox_, *wpixbox_, *spixbox_, *edit1_, *edit2_, *edit3_, *edit4_, *zstart_, *zend_, *dcopies_;
