@@ -1,12 +1,17 @@
 #include "slicer/stl_loader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 #include "platform/fingerprint.h"
 #include "platform/format.h"
+#include "platform/large_pages.h"
+#include "platform/workers.h"
 #include "slicer/input_file.h"
 #include "slicer/model_names.h"
 #include "slicer/support_file.h"
@@ -102,7 +107,59 @@ bool lowerBottom(const FacetRecord& a, const FacetRecord& b) {
   return a.zBottom < b.zBottom;
 }
 
+// Runs job(0) .. job(count - 1) on up to `threads` threads.
+template <class Job>
+void onThreads(std::size_t count, int threads, const Job& job) {
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t i; (i = next++) < count;) job(i);
+  };
+  std::vector<std::thread> helpers;
+  for (int t = 1; t < threads && std::size_t(t) < count; ++t) helpers.emplace_back(work);
+  work();
+  for (auto& h : helpers) h.join();
+}
+
 }  // namespace
+
+void sortFacetsByBottomPlain(std::vector<FacetRecord>& facets) {
+  std::stable_sort(facets.begin(), facets.end(), lowerBottom);
+}
+
+// Runs of facets are sorted side by side, then merged in pairs (each merge
+// takes the earlier run's facet of equal ones, so the order stays stable)
+// between the array and a second copy, the merges of a round side by side.
+void sortFacetsByBottom(std::vector<FacetRecord>& facets) {
+  constexpr std::size_t kRun = std::size_t(1) << 14;
+  const std::size_t n = facets.size();
+  if (n <= 2 * kRun) {
+    sortFacetsByBottomPlain(facets);
+    return;
+  }
+  const int threads = std::clamp(plat::usableProcessors(), 1, 16);
+  FacetRecord* a = facets.data();
+  onThreads((n + kRun - 1) / kRun, threads, [&](std::size_t r) {
+    std::stable_sort(a + r * kRun, a + std::min(n, (r + 1) * kRun), lowerBottom);
+  });
+  std::allocator<FacetRecord> alloc;
+  FacetRecord* b = alloc.allocate(n);
+  plat::adviseLargePages(b, n * sizeof(FacetRecord));
+  FacetRecord *from = a, *to = b;
+  for (std::size_t width = kRun; width < n; width *= 2) {
+    onThreads((n + 2 * width - 1) / (2 * width), threads, [&](std::size_t k) {
+      const std::size_t lo = k * 2 * width, mid = std::min(n, lo + width), hi = std::min(n, lo + 2 * width);
+      std::merge(from + lo, from + mid, from + mid, from + hi, to + lo, lowerBottom);
+    });
+    std::swap(from, to);
+  }
+  if (from != a) {
+    const std::size_t pieces = std::size_t(threads);
+    onThreads(pieces, threads, [&](std::size_t k) {
+      std::copy(b + k * n / pieces, b + (k + 1) * n / pieces, a + k * n / pieces);
+    });
+  }
+  alloc.deallocate(b, n);
+}
 
 bool headerColourOf(const unsigned char head[84], std::uint16_t& colour) {
   static const char key[] = "COLOR=";
@@ -171,6 +228,7 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
   }
 
   m.facets.reserve(total);
+  plat::adviseLargePages(m.facets.data(), m.facets.capacity() * sizeof(FacetRecord));
   std::vector<unsigned char> buf(kFacetsPerRead * kFacetBytes);
   std::size_t done = 0, against = 0, told = 0;
   int shown = -1;  // the gauge is told of whole percents only
@@ -232,7 +290,7 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
   }
   m.loadMin = m.boxMin;
   m.boxMin.y -= float(values.yShift);
-  std::stable_sort(m.facets.begin(), m.facets.end(), lowerBottom);
+  sortFacetsByBottom(m.facets);
 
   m.singleWhite = m.palette.count() == 1 && (m.palette.colour(1) & 0x7FFF) == 0x7FFF;
   m.placementMin = m.boxMin;

@@ -43,4 +43,9 @@ bool headerColourOf(const unsigned char head[84], std::uint16_t& colour);
 // attributes with bit 15 and the glass code are colours, the rest is 0.
 std::uint16_t facetColour(std::uint16_t attribute, bool headerColour, std::uint16_t headerDefault);
 
+// Sorts facets by zBottom, equal ones kept in their order, NaN last: the
+// fast one on several threads, the plain one the reference it is held to.
+void sortFacetsByBottom(std::vector<FacetRecord>& facets);
+void sortFacetsByBottomPlain(std::vector<FacetRecord>& facets);
+
 }  // namespace lt

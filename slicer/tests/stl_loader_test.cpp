@@ -7,6 +7,9 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <random>
 
 #include "platform/fingerprint.h"
 #include "slicer/dots.h"
@@ -159,6 +162,44 @@ TEST(StlLoader, EqualBottomsKeepFileOrder) {
   EXPECT_EQ(l.model.firstFacetFrom(1), 1u);
   EXPECT_EQ(l.model.firstFacetFrom(1.5f), 3u);
   EXPECT_EQ(l.model.firstFacetFrom(3), 6u);
+}
+
+// The sort on several threads gives the order of the plain stable sort on
+// heights with many ties, both zeros, negatives, tiny and huge values,
+// infinities and NaN, in any order, sorted or not, over one run and many.
+TEST(StlLoader, FastSortByBottomMatchesThePlainSort) {
+  std::mt19937 rng(20261211);
+  const float inf = std::numeric_limits<float>::infinity(), nan = std::numeric_limits<float>::quiet_NaN();
+  const float special[] = {0.0f, -0.0f, 1e-40f, -1e-40f, inf, -inf, nan, 3e38f, -3e38f, 0.1f, -0.1f, 254.0f};
+  auto bitsOf = [](float f) {
+    std::uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+  };
+  for (std::size_t n : {0u, 1u, 2u, 3u, 100u, 5000u, 70000u, 140000u}) {
+    for (int kind = 0; kind < 4; ++kind) {
+      std::vector<FacetRecord> facets(n);
+      for (std::size_t i = 0; i < n; ++i) {
+        float z;
+        const unsigned pick = rng() % 16;
+        if (kind == 0) z = float(rng() % 7) * 0.5f - 1.0f;  // few heights: long runs of ties
+        else if (pick < 12) z = special[pick];
+        else z = std::uniform_real_distribution<float>(-500, 500)(rng);
+        if (kind == 3) z = float(i % 1000) * 0.1f;  // in order but for a wrap now and then
+        facets[i].zBottom = z;
+        facets[i].v[0].x = float(i);  // where it came from
+      }
+      if (kind == 2) sortFacetsByBottomPlain(facets);  // already in order
+      std::vector<FacetRecord> fast = facets, plain = facets;
+      sortFacetsByBottom(fast);
+      sortFacetsByBottomPlain(plain);
+      ASSERT_EQ(fast.size(), n);
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(bitsOf(fast[i].zBottom), bitsOf(plain[i].zBottom)) << "n " << n << " kind " << kind << " at " << i;
+        ASSERT_EQ(fast[i].v[0].x, plain[i].v[0].x) << "n " << n << " kind " << kind << " at " << i;
+      }
+    }
+  }
 }
 
 TEST(StlLoader, ZeroNormalsAreTakenFromTheVertices) {
