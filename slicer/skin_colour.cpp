@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "slicer/colour_model.h"
@@ -14,6 +15,15 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kMaxStep = 10;  // dots one colour decision covers at most
+
+// A key whose unsigned order is the order of the (not NaN) x: -0 and +0
+// are one value.
+std::uint32_t endKey(float x) {
+  if (x == 0) x = 0;
+  std::uint32_t u;
+  std::memcpy(&u, &x, sizeof u);
+  return (u & 0x80000000u) ? ~u : u | 0x80000000u;
+}
 
 }  // namespace
 
@@ -92,15 +102,6 @@ bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, Fa
   out.y1 = y1;
   out.colour = f.colour;
   return true;
-}
-
-double sectionDistance(const FacetSection& s, double p) {
-  double d;
-  if (p < s.xFrom) d = std::fabs(p - s.x0) + std::fabs(double(s.y0));
-  else if (p > s.xTo) d = std::fabs(p - s.x1) + std::fabs(double(s.y1));
-  else if (s.sinSlope == 0) d = std::fabs(double(s.y0));
-  else d = std::fabs(s.sinSlope * (p - s.xCross));
-  return d + s.offset;
 }
 
 void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, const SkinSettings& s) {
@@ -197,22 +198,30 @@ void SkinColourer::buildSections() {
 // offset, rounding slack, shortcut ranges) are taken over all of them,
 // which only ever prunes less than bounds over the candidates alone would.
 void SkinColourer::indexSections() {
-  byX0_.clear();
-  byX1_.clear();
+  // Sorted as whole numbers: an end's key orders as the end does (-0 as
+  // +0), the section number below it orders equal ends.
+  keys0_.clear();
+  keys1_.clear();
   minOffset_ = kInf;
   double maxAbsX = 0;
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     const FacetSection& c = sections_[i];
     if (c.colour == s_.glassIndex) continue;
-    byX0_.push_back({c.x0, int(i)});
-    byX1_.push_back({c.x1, int(i)});
+    keys0_.push_back(std::uint64_t(endKey(c.x0)) << 32 | i);
+    keys1_.push_back(std::uint64_t(endKey(c.x1)) << 32 | i);
     minOffset_ = std::min(minOffset_, double(c.offset));
     maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
   }
   slack_ = 1e-3 + 2e-6 * maxAbsX;
-  auto byEnd = [](const End& l, const End& r) { return l.x < r.x || (l.x == r.x && l.section < r.section); };
-  std::sort(byX0_.begin(), byX0_.end(), byEnd);
-  std::sort(byX1_.begin(), byX1_.end(), byEnd);
+  std::sort(keys0_.begin(), keys0_.end());
+  std::sort(keys1_.begin(), keys1_.end());
+  byX0_.resize(keys0_.size());
+  byX1_.resize(keys1_.size());
+  for (std::size_t k = 0; k < keys0_.size(); ++k) {
+    const std::size_t i0 = std::size_t(keys0_[k] & 0xFFFFFFFFu), i1 = std::size_t(keys1_[k] & 0xFFFFFFFFu);
+    byX0_[k] = {sections_[i0].x0, int(i0)};
+    byX1_[k] = {sections_[i1].x1, int(i1)};
+  }
   over_.clear();
   passedX0_ = passedX1_ = 0;
   sweepAt_ = -kInf;

@@ -3,6 +3,7 @@
 // when it lies within the skin depth, else the interior. Distances are taken
 // to each nearby facet cut in a plane through the row, so that a facet
 // slanted in y and z counts by its true distance from the row.
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -37,8 +38,16 @@ FacetTurn turnOf(const NearFacet& f);
 // Cuts a facet for the row at yc on layer z; false when the plane through
 // the row misses it.
 bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out);
-// Distance (mm) from the point x on the row to a section, with its offset.
-double sectionDistance(const FacetSection& s, double x);
+// Distance (mm) from the point p on the row to a section, with its offset.
+// Inline: every step of the search takes it for many sections.
+inline double sectionDistance(const FacetSection& s, double p) {
+  double d;
+  if (p < s.xFrom) d = std::fabs(p - s.x0) + std::fabs(double(s.y0));
+  else if (p > s.xTo) d = std::fabs(p - s.x1) + std::fabs(double(s.y1));
+  else if (s.sinSlope == 0) d = std::fabs(double(s.y0));
+  else d = std::fabs(s.sinSlope * (p - s.xCross));
+  return d + s.offset;
+}
 
 struct SkinSettings {
   double skinDepth = 1.0;     // D, mm
@@ -101,6 +110,7 @@ class SkinColourer {
     int section;
   };
   std::vector<End> byX0_, byX1_;  // the sections by their left, by their right end
+  std::vector<std::uint64_t> keys0_, keys1_;  // their sort keys
   double minOffset_ = 0, slack_ = 0;
   // The searches of a row go from left to right: the sections that reach
   // over the point searched are kept as it moves on.
