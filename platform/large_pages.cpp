@@ -19,3 +19,19 @@ void adviseLargePages(void* p, std::size_t bytes) {
 }
 
 }  // namespace plat
+
+namespace plat {
+
+ScratchMemory::ScratchMemory(std::size_t bytes) : bytes_(bytes) {
+  if (bytes == 0) return;
+  void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (p == MAP_FAILED) return;
+  p_ = p;
+  adviseLargePages(p_, bytes_);
+}
+
+ScratchMemory::~ScratchMemory() {
+  if (p_) munmap(p_, bytes_);
+}
+
+}  // namespace plat

@@ -11,4 +11,22 @@ namespace plat {
 // where the system does not offer them.
 void adviseLargePages(void* p, std::size_t bytes);
 
+// Scratch memory mapped for one large array alone, on large pages where the
+// system offers them, and handed back whole when it goes. (A block this
+// size from the allocator would, once freed, raise the size below which
+// the allocator keeps freed blocks, and later buffers would stay held.)
+class ScratchMemory {
+ public:
+  explicit ScratchMemory(std::size_t bytes);
+  ~ScratchMemory();
+  ScratchMemory(const ScratchMemory&) = delete;
+  ScratchMemory& operator=(const ScratchMemory&) = delete;
+  // Null when the memory could not be had.
+  void* data() const { return p_; }
+
+ private:
+  void* p_ = nullptr;
+  std::size_t bytes_ = 0;
+};
+
 }  // namespace plat

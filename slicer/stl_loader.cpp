@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
-#include <memory>
 #include <thread>
 
 #include "platform/fingerprint.h"
@@ -138,12 +137,16 @@ void sortFacetsByBottom(std::vector<FacetRecord>& facets) {
   }
   const int threads = std::clamp(plat::usableProcessors(), 1, 16);
   FacetRecord* a = facets.data();
+  plat::ScratchMemory scratch(n * sizeof(FacetRecord));
+  if (!scratch.data()) {
+    sortFacetsByBottomPlain(facets);
+    return;
+  }
   onThreads((n + kRun - 1) / kRun, threads, [&](std::size_t r) {
     std::stable_sort(a + r * kRun, a + std::min(n, (r + 1) * kRun), lowerBottom);
   });
-  std::allocator<FacetRecord> alloc;
-  FacetRecord* b = alloc.allocate(n);
-  plat::adviseLargePages(b, n * sizeof(FacetRecord));
+  // Records are plain values: the merges write them into the bare memory.
+  FacetRecord* b = static_cast<FacetRecord*>(scratch.data());
   FacetRecord *from = a, *to = b;
   for (std::size_t width = kRun; width < n; width *= 2) {
     onThreads((n + 2 * width - 1) / (2 * width), threads, [&](std::size_t k) {
@@ -158,7 +161,6 @@ void sortFacetsByBottom(std::vector<FacetRecord>& facets) {
       std::copy(b + k * n / pieces, b + (k + 1) * n / pieces, a + k * n / pieces);
     });
   }
-  alloc.deallocate(b, n);
 }
 
 bool headerColourOf(const unsigned char head[84], std::uint16_t& colour) {
