@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "platform/fingerprint.h"
@@ -114,7 +115,11 @@ void onThreads(std::size_t count, int threads, const Job& job) {
     for (std::size_t i; (i = next++) < count;) job(i);
   };
   std::vector<std::thread> helpers;
-  for (int t = 1; t < threads && std::size_t(t) < count; ++t) helpers.emplace_back(work);
+  // Threads that cannot be had leave their share to this one.
+  try {
+    for (int t = 1; t < threads && std::size_t(t) < count; ++t) helpers.emplace_back(work);
+  } catch (const std::system_error&) {
+  }
   work();
   for (auto& h : helpers) h.join();
 }
