@@ -202,6 +202,26 @@ TEST(StlLoader, FastSortByBottomMatchesThePlainSort) {
   }
 }
 
+// The gauge hears of each whole percent once, rising, not of every few
+// hundred facets (each report may repaint the window), and is reset at the
+// end.
+TEST(StlLoader, ProgressIsToldWholePercentsOnly) {
+  ScratchDir dir;
+  std::vector<Tri> tris;
+  for (int k = 0; k < 7; ++k) append(tris, sphere(20, 70, {0xFFFF}));  // 68,600 facets: 134 blocks of 512
+  writeFile(dir / "big.stl", stlBytes(tris));
+  SliceValues values;
+  ColouredModel model;
+  std::vector<int> told;
+  const LoadResult r = loadColouredStl(dir / "big.stl", values, model, [&](int p) { told.push_back(p); });
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_GE(told.size(), 3u);
+  EXPECT_LE(told.size(), 102u);
+  EXPECT_EQ(told.back(), 0);
+  EXPECT_EQ(told[told.size() - 2], 100);
+  for (std::size_t i = 1; i + 1 < told.size(); ++i) EXPECT_GT(told[i], told[i - 1]) << i;
+}
+
 TEST(StlLoader, ZeroNormalsAreTakenFromTheVertices) {
   ScratchDir dir;
   writeFile(dir / "given.stl", stlBytes(cube(0, 2, {kRed, kGreen, kBlue})));
