@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <limits>
 
 #include "slicer/colour_model.h"
@@ -15,15 +14,6 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr int kMaxStep = 10;  // dots one colour decision covers at most
-
-// A key whose unsigned order is the order of the (not NaN) x: -0 and +0
-// are one value.
-std::uint32_t endKey(float x) {
-  if (x == 0) x = 0;
-  std::uint32_t u;
-  std::memcpy(&u, &x, sizeof u);
-  return (u & 0x80000000u) ? ~u : u | 0x80000000u;
-}
 
 }  // namespace
 
@@ -197,14 +187,6 @@ void SkinColourer::buildSections() {
 // ones that are not its candidates. The bounds it prunes by (smallest
 // offset, rounding slack, shortcut ranges) are taken over all of them,
 // which only ever prunes less than bounds over the candidates alone would.
-float SkinColourer::End::x() const {
-  const std::uint32_t k = std::uint32_t(key >> 32);
-  const std::uint32_t u = (k & 0x80000000u) ? k & 0x7FFFFFFFu : ~k;
-  float x;
-  std::memcpy(&x, &u, sizeof x);
-  return x;
-}
-
 void SkinColourer::indexSections() {
   byX0_.clear();
   byX1_.clear();
@@ -213,15 +195,15 @@ void SkinColourer::indexSections() {
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     const FacetSection& c = sections_[i];
     if (c.colour == s_.glassIndex) continue;
-    byX0_.push_back({std::uint64_t(endKey(c.x0)) << 32 | i});
-    byX1_.push_back({std::uint64_t(endKey(c.x1)) << 32 | i});
+    byX0_.push_back({c.x0, int(i)});
+    byX1_.push_back({c.x1, int(i)});
     minOffset_ = std::min(minOffset_, double(c.offset));
     maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
   }
   slack_ = 1e-3 + 2e-6 * maxAbsX;
-  auto byKey = [](const End& l, const End& r) { return l.key < r.key; };
-  std::sort(byX0_.begin(), byX0_.end(), byKey);
-  std::sort(byX1_.begin(), byX1_.end(), byKey);
+  auto byEnd = [](const End& l, const End& r) { return l.x < r.x || (l.x == r.x && l.section < r.section); };
+  std::sort(byX0_.begin(), byX0_.end(), byEnd);
+  std::sort(byX1_.begin(), byX1_.end(), byEnd);
   over_.clear();
   passedX0_ = passedX1_ = 0;
   sweepAt_ = -kInf;
@@ -236,7 +218,7 @@ void SkinColourer::indexSections() {
   if (!(std::isfinite(D) && D >= 0)) return;
   const double reachOut = D + kMaxStep / kDotsPerMm + 1e-6;
   for (const End& e : byX0_) {
-    const FacetSection& c = sections_[std::size_t(e.section())];
+    const FacetSection& c = sections_[std::size_t(e.section)];
     const double margin = 1e-3 + 1e-6 * (std::fabs(double(c.x0)) + std::fabs(double(c.x1)));
     const double w = reachOut - c.offset + margin;
     if (w > 0) danger_.push_back({c.x0 - w, c.x1 + w});
@@ -283,9 +265,9 @@ void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m,
   }
   sweepAt_ = p;
   // Over p: every section that starts left of p and has not ended before it.
-  for (; passedX0_ < byX0_.size() && double(byX0_[passedX0_].x()) < p; ++passedX0_)
-    over_.push_back(byX0_[passedX0_].section());
-  while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x()) < p) ++passedX1_;
+  for (; passedX0_ < byX0_.size() && double(byX0_[passedX0_].x) < p; ++passedX0_)
+    over_.push_back(byX0_[passedX0_].section);
+  while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x) < p) ++passedX1_;
   std::size_t keep = 0;
   for (int i : over_) {
     if (double(sections_[std::size_t(i)].x1) < p) continue;  // left of p from now on
@@ -295,17 +277,17 @@ void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m,
   over_.resize(keep);
   // Right of p, by the left end.
   for (std::size_t j = passedX0_; j < byX0_.size(); ++j) {
-    const double x0 = byX0_[j].x();
+    const double x0 = byX0_[j].x;
     if (!(x0 < hi)) break;  // no candidate from here on
     if (x0 - p + minOffset_ - slack_ > m) break;
-    visit(byX0_[j].section());
+    visit(byX0_[j].section);
   }
   // Left of p, by the right end.
   for (std::size_t j = passedX1_; j-- > 0;) {
-    const double x1 = byX1_[j].x();
+    const double x1 = byX1_[j].x;
     if (!(x1 > lo)) break;  // no candidate from here on
     if (p - x1 + minOffset_ - slack_ > m) break;
-    visit(byX1_[j].section());
+    visit(byX1_[j].section);
   }
 }
 

@@ -105,12 +105,9 @@ class SkinColourer {
   std::vector<int> window_, added_, merged_;  // facet numbers, ascending
   std::vector<FacetSection> sections_;        // in facet order: ties go to the first
   // The row's index over its sections other than glass.
-  // An end of a section and the section's number, as one whole number that
-  // sorts as the end does (-0 as +0), equal ends by section number.
   struct End {
-    std::uint64_t key;
-    float x() const;
-    int section() const { return int(key & 0xFFFFFFFFu); }
+    float x;
+    int section;
   };
   std::vector<End> byX0_, byX1_;  // the sections by their left, by their right end
   double minOffset_ = 0, slack_ = 0;
