@@ -51,7 +51,14 @@ void RowParser::startConversion(const ParseSettings& settings) {
   layerStart_.reset();
 }
 
-void RowParser::finishConversion() { layout_.djmaxline = widestRow_; }
+void RowParser::finishConversion() {
+  // Rows of a band the file ended in never reached a builder.
+  for (const StretchJob::PlaneRow& row : stretches_.takePendingRows())
+    countRow(band_.data() + row.start, row.end - row.start, row.plane);
+  for (std::size_t p = 0; p < drops.size(); ++p) drops[p] += stretches_.rowDots()[p];
+  widestRow_ = std::max(widestRow_, stretches_.widestRow());
+  layout_.djmaxline = widestRow_;
+}
 
 void RowParser::storeByteSlow(std::uint8_t c) {
   if (bandFill_ >= kMaxBandBytes) {
@@ -72,11 +79,40 @@ void RowParser::putRowEnds(int n) {
   for (int i = 0; i < n; ++i) storeByte('w');
 }
 
-void RowParser::planeRowRead() {
+namespace {
+
+// The decoded length in bytes of a PackBits row.
+int decodedLength(const std::uint8_t* data, int length) {
+  int total = 0;
+  forEachPackBitsRun(data, length, [&](const std::uint8_t*, int n, int copies, bool repeat) {
+    total += repeat ? copies : n;
+  });
+  return total;
+}
+
+}  // namespace
+
+int RowParser::countRow(const std::uint8_t* data, int length, int plane) {
   int dots = 0;
-  const int length = rowLengthAndDots(band_.data() + planeDataStart_, bandFill_ - planeDataStart_, dots, tables_);
-  widestRow_ = std::max(widestRow_, length);
-  drops[std::size_t(previousPlane_)] += dots;
+  const int decoded = rowLengthAndDots(data, length, dots, tables_);
+  widestRow_ = std::max(widestRow_, decoded);
+  drops[std::size_t(plane)] += dots;
+  return decoded;
+}
+
+void RowParser::planeRowRead() {
+  const std::uint8_t* data = band_.data() + planeDataStart_;
+  const int n = bandFill_ - planeDataStart_;
+  int length = 0;
+  if (parseMode_ == 1 && stretches_.threaded()) {
+    // The row goes with its band to a builder, which counts its dots: this
+    // thread only needs the length for the report below.
+    stretches_.planeRow(planeDataStart_, bandFill_, previousPlane_);
+    if (!s_.bidirectional) return;
+    length = decodedLength(data, n);
+  } else {
+    length = countRow(data, n, previousPlane_);
+  }
   // Reported while a backward pass is being collected, which the writing
   // thread knows when the row's turn comes.
   if (length > 175 && s_.bidirectional)

@@ -68,8 +68,10 @@ class RowParser {
   // any more and its further bytes are dropped.
   static constexpr int kMaxBandBytes = 16 << 20;
   void storeByteSlow(std::uint8_t c);
-  // A plane row's data is complete: statistics.
+  // A plane row's data is complete: statistics, here or with its band.
   void planeRowRead();
+  // Counts a row into drops and the widest row; returns its decoded length.
+  int countRow(const std::uint8_t* data, int length, int plane);
 
   HostCore& core_;
   const LookupTables& tables_;

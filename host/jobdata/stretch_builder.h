@@ -83,6 +83,17 @@ struct StretchJob {
   bool columnsPublished = false;
   long long publishedColumns = 0;
 
+  // The band's plane rows whose statistics (decoded length, set dots) are
+  // counted by the thread that builds the stretch rather than by the row
+  // parser: offsets into `band` and the plane (0 water, 1-3 C, M, Y).
+  struct PlaneRow {
+    int start = 0, end = 0, plane = 0;
+  };
+  std::vector<PlaneRow> planeRows;
+  bool rowsCounted = false;
+  std::array<long long, 4> rowDots{};  // set dots per plane
+  int widestRow = 0;                   // decoded bytes of the widest row
+
   // The record writer's part, fixed when the band was complete.
   int position = 0;  // Y of the stretch, in dots
   int layer = 0;

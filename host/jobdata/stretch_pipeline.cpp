@@ -7,6 +7,8 @@
 #include "host/jobdata/dmc_out.h"
 #include "host/jobdata/dmc_records.h"
 #include "host/jobdata/job_state.h"
+#include "host/jobdata/p3d_reader.h"
+#include "platform/workers.h"
 
 namespace ph {
 
@@ -35,9 +37,12 @@ StretchPipeline::StretchPipeline(HostCore& core, JobState& job, const LookupTabl
 StretchPipeline::~StretchPipeline() { stopWorkers(); }
 
 int StretchPipeline::defaultWorkers() {
-  // The .p3d is read and filtered, and parsed, on threads of their own:
-  // two processors are busy already.
-  const int processors = std::max(1, int(std::thread::hardware_concurrency()));
+  if (const int asked = plat::requestedWorkers(); asked > 0) return asked;
+  return workersFor(plat::usableProcessors());
+}
+
+int StretchPipeline::workersFor(int processors) {
+  // Placeholder until measured.
   return std::max(std::min(processors, 2), processors - 2);
 }
 
@@ -51,6 +56,9 @@ void StretchPipeline::start(const BuildSettings& build, const ParseSettings& par
   lastStretchBackward_ = false;
   bytesSinceFlush_ = 0;
   forwardColumns_ = 0;
+  rowDots_.fill(0);
+  widestRow_ = 0;
+  pendingRows_.clear();
   maxSteps_ = std::size_t(std::max(workers, 1)) * 16;
   stopping_ = abandoned_ = false;
   failure_ = nullptr;
@@ -85,6 +93,7 @@ void StretchPipeline::work() {
       queue_.pop_front();
     }
     try {
+      countRows(*job);
       builder.build(*job, settings_);
       job->built = true;
     } catch (...) {
@@ -146,19 +155,36 @@ void StretchPipeline::layerStart(int position, int layer, int stretchesLeft, int
   defer([this, position, layer, stretchesLeft, added] { writeLayerStart(position, layer, stretchesLeft, added); });
 }
 
-std::vector<std::uint8_t> StretchPipeline::spareBand() {
+void StretchPipeline::takeSpares(std::vector<std::uint8_t>& band, std::vector<StretchJob::PlaneRow>& rows) {
   std::lock_guard lock(mu_);
-  if (spareBands_.empty()) return {};
-  std::vector<std::uint8_t> band = std::move(spareBands_.back());
-  spareBands_.pop_back();
-  return band;
+  if (!spareBands_.empty()) {
+    band = std::move(spareBands_.back());
+    spareBands_.pop_back();
+  }
+  if (!spareRows_.empty()) {
+    rows = std::move(spareRows_.back());
+    spareRows_.pop_back();
+  }
+}
+
+void StretchPipeline::countRows(StretchJob& job) const {
+  for (const StretchJob::PlaneRow& row : job.planeRows) {
+    int dots = 0;
+    const int length = rowLengthAndDots(job.band.data() + row.start, row.end - row.start, dots, tables_);
+    job.widestRow = std::max(job.widestRow, length);
+    job.rowDots[std::size_t(row.plane)] += dots;
+  }
+  job.rowsCounted = true;
 }
 
 void StretchPipeline::endBand(int& position, int& stretchesLeft, std::vector<std::uint8_t>& band, int length,
                               int layer) {
   auto job = std::make_shared<StretchJob>();
   job->band = std::move(band);
-  band = spareBand();
+  job->planeRows = std::move(pendingRows_);
+  band.clear();
+  pendingRows_.clear();
+  takeSpares(band, pendingRows_);
   job->length = length;
   job->layer = layer;
   submit(std::move(job), position, stretchesLeft);
@@ -167,7 +193,7 @@ void StretchPipeline::endBand(int& position, int& stretchesLeft, std::vector<std
 void StretchPipeline::endBandCopy(int& position, int& stretchesLeft, const std::uint8_t* band, int length,
                                   int layer) {
   auto job = std::make_shared<StretchJob>();
-  job->band = spareBand();
+  takeSpares(job->band, job->planeRows);
   // Buffers only grow, so any of them can take the parser's place.
   if (job->band.size() < std::size_t(length)) job->band.resize(std::size_t(length));
   std::copy(band, band + length, job->band.begin());
@@ -243,6 +269,8 @@ void StretchPipeline::take(Step& step) {
   writeStretch(*step.job);
   std::lock_guard lock(mu_);
   spareBands_.push_back(std::move(step.job->band));
+  step.job->planeRows.clear();
+  spareRows_.push_back(std::move(step.job->planeRows));
 }
 
 void StretchPipeline::writeLayerStart(int position, int layer, int stretchesLeft, int added) {
@@ -280,6 +308,9 @@ void StretchPipeline::writeStretch(StretchJob& job) {
     builder_.build(job, settings_);
     job.built = true;
   }
+  if (!job.rowsCounted) countRows(job);
+  for (std::size_t p = 0; p < rowDots_.size(); ++p) rowDots_[p] += job.rowDots[p];
+  widestRow_ = std::max(widestRow_, job.widestRow);
   if (bitReport) {
     bitReport = false;
     reportBits(core_, settings_, nozzles_);

@@ -15,6 +15,7 @@
 // powder codes, statistics, log lines, messages, progress and window
 // events) is a step the writing thread takes in the order of a serial run,
 // so the .dmc and the log are the same for any number of workers.
+#include <array>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -24,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/jobdata/p3d_parser.h"
@@ -64,6 +66,12 @@ class StretchPipeline {
   // band's buffer is taken over and another put in its place, which is
   // never smaller than a band taken before.
   void endBand(int& position, int& stretchesLeft, std::vector<std::uint8_t>& band, int length, int layer);
+  // A plane row of the band being collected (offsets into its buffer):
+  // its statistics are counted with the stretch, off the parser's thread.
+  void planeRow(int start, int end, int plane) { pendingRows_.push_back({start, end, plane}); }
+  // The plane rows of a band that never became a stretch (the file ended
+  // inside it); the parser counts them itself.
+  std::vector<StretchJob::PlaneRow> takePendingRows() { return std::exchange(pendingRows_, {}); }
   // The same for rows that stay with the caller.
   void endBandCopy(int& position, int& stretchesLeft, const std::uint8_t* band, int length, int layer);
   // Work of the writing thread (log lines, messages, progress) that keeps
@@ -80,10 +88,21 @@ class StretchPipeline {
   // The writing thread gives up (it failed): the parser's next step throws.
   void abandon();
 
+  // The statistics of the plane rows counted with the stretches written
+  // so far: set dots per plane and the widest row's decoded bytes.
+  const std::array<long long, 4>& rowDots() const { return rowDots_; }
+  int widestRow() const { return widestRow_; }
+
   // One bit report at the next stretch ("bitreport").
   bool bitReport = false;
 
+  // The builders a conversion starts when it is given no count: the
+  // developer's PRISM_WORKERS, or a count for the processors this process
+  // may use.
   static int defaultWorkers();
+  // The count for that many usable processors (measured: beyond it the
+  // builders slow each other down more than they add).
+  static int workersFor(int processors);
 
  private:
   struct Step {
@@ -99,7 +118,9 @@ class StretchPipeline {
   void writeLayerStart(int position, int layer, int stretchesLeft, int added);
   void work();
   void stopWorkers();
-  std::vector<std::uint8_t> spareBand();
+  // A buffer for the next band, and one for its plane rows.
+  void takeSpares(std::vector<std::uint8_t>& band, std::vector<StretchJob::PlaneRow>& rows);
+  void countRows(StretchJob& job) const;
   void submit(std::shared_ptr<StretchJob> job, int& position, int& stretchesLeft);
 
   HostCore& core_;
@@ -125,6 +146,10 @@ class StretchPipeline {
   bool lastStretchBackward_ = false;
   long long bytesSinceFlush_ = 0;
   long long forwardColumns_ = 0;
+  std::array<long long, 4> rowDots_{};
+  int widestRow_ = 0;
+  // The parser's: plane rows of the band it collects.
+  std::vector<StretchJob::PlaneRow> pendingRows_;
 
   // Shared by the parser, the writing thread and the workers, under mu_.
   std::mutex mu_;
@@ -134,6 +159,7 @@ class StretchPipeline {
   std::deque<Step> steps_;
   std::deque<std::shared_ptr<StretchJob>> queue_;  // stretches not yet begun
   std::vector<std::vector<std::uint8_t>> spareBands_;
+  std::vector<std::vector<StretchJob::PlaneRow>> spareRows_;
   std::size_t maxSteps_ = 0;
   bool stopping_ = false;
   bool abandoned_ = false;
