@@ -207,7 +207,11 @@ void StretchPipeline::submit(std::shared_ptr<StretchJob> job, int& position, int
   job->position = position;
   position += s.band64;  // as the powder bookkeeping moves it
   --stretchesLeft;
-  if (bandEndsLayer(job->band.data(), job->length, settings_.bandRows()) && job->layer > 750 / notnul(s.layerMicrons))
+  // Where the count would come out as it is, the walk over the band's row
+  // codes is not needed (the reference loop walks every band).
+  const bool countChanges = s.skipstretches != 0 || stretchesLeft < 0 || stretchesLeft > 999;
+  if (job->layer > 750 / notnul(s.layerMicrons) && (countChanges || settings_.slowColumnLoop) &&
+      bandEndsLayer(job->band.data(), job->length, settings_.bandRows()))
     stretchesLeft = clampInt(stretchesLeft - s.skipstretches, 0, 999);
   job->stretchesLeft = stretchesLeft;
 
