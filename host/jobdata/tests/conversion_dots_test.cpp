@@ -1,7 +1,8 @@
 // Generated jobs under generated settings: the .dmc fires every dot of the
 // .p3d (each water dot on its two nozzle lines, each colour dot on one),
-// and the fast column loop, with and without worker threads, writes the
-// bytes of the slot-by-slot loop.
+// and the fast column loop, on one thread and on two and eight workers,
+// writes the bytes, the log and the row statistics of the slot-by-slot
+// loop.
 #include <gtest/gtest.h>
 
 #include <random>
@@ -16,9 +17,9 @@ namespace {
 // solid runs (columns that repeat the one two back for many columns, so
 // splits fall inside repeats), dithered skins, random bytes, single dots,
 // empty rows and skips.
-P3dJob generatedJob(std::mt19937& rng, int layerCount, int width) {
+P3dJob generatedJob(std::mt19937& rng, int layerCount, int width, int zs) {
   auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-  P3dJob job;
+  P3dJob job(zs);
   for (int l = 0; l < layerCount; ++l) {
     job.beginLayer();
     job.emptyRows(4 + pick(9));
@@ -79,6 +80,8 @@ std::string firstDifference(const std::vector<std::uint8_t>& a, const std::vecto
 struct GeneratedCase {
   Settings settings;
   bool pictureMode = false;
+  // With powderReduce: the height profile the job was given.
+  std::array<float, JobLayout::kProfileBins> profile{};
   std::string text;
 };
 
@@ -98,13 +101,21 @@ GeneratedCase generatedSettings(std::mt19937& rng) {
   s.shiftLayer = pick(6) == 0 ? 7 : 0;
   s.endskippers = pick(2) ? 3 : 0;
   s.skipwater = pick(10) == 0;
+  s.skipstretches = std::array{0, 0, 1, 3}[std::size_t(pick(4))];
+  s.powderReduce = pick(3) == 0;
+  // Thick layers: skipstretches counts from the first layer on.
+  s.layerMicrons = pick(2) ? 250 : 1000;
+  // Heights around those of the generated layers, so that some stretches
+  // have model ahead and some have not.
+  for (float& h : c.profile) h = float(pick(4)) * 0.25f;
   c.pictureMode = pick(10) == 0;
   c.text = plat::format(
       "stretchSizeLim=%d bidirectional=%d bridgelayers=%d band64=%d kcmyoff[0]=%d CartridgeDist=%d addedStretch=%d "
-      "hazeRemove=%d blackPrint=%d shiftLayer=%d endskippers=%d skipwater=%d picture mode=%d",
+      "hazeRemove=%d blackPrint=%d shiftLayer=%d endskippers=%d skipwater=%d skipstretches=%d powderReduce=%d "
+      "layerMicrons=%d picture mode=%d",
       s.stretchSizeLim, int(s.bidirectional), int(s.bridgelayers), s.band64, s.kcmyoff[0], s.CartridgeDist,
       s.addedStretch, s.hazeRemove, int(s.blackPrint), s.shiftLayer, s.endskippers, int(s.skipwater),
-      int(c.pictureMode));
+      s.skipstretches, int(s.powderReduce), s.layerMicrons, int(c.pictureMode));
   return c;
 }
 
@@ -121,6 +132,9 @@ void useSettings(Settings& s, const Settings& from) {
   s.shiftLayer = from.shiftLayer;
   s.endskippers = from.endskippers;
   s.skipwater = from.skipwater;
+  s.skipstretches = from.skipstretches;
+  s.powderReduce = from.powderReduce;
+  s.layerMicrons = from.layerMicrons;
 }
 
 TEST(ConversionDots, GeneratedJobsKeepEveryDotAndFastLoopsMatchTheReference) {
@@ -128,25 +142,40 @@ TEST(ConversionDots, GeneratedJobsKeepEveryDotAndFastLoopsMatchTheReference) {
     const char* name;
     bool slow;
     int workers;
-  } runs[] = {{"slot by slot", true, 1}, {"fast", false, 1}, {"fast, three workers", false, 3}};
-  int splitJobs = 0, rebuiltBackward = 0;
+  } runs[] = {{"slot by slot", true, 1},
+              {"fast", false, 1},
+              {"fast, two workers", false, 2},
+              {"fast, eight workers", false, 8}};
+  constexpr int kRuns = int(std::size(runs));
+  int splitJobs = 0, rebuiltBackward = 0, powderReduced = 0, skipCases = 0;
   for (unsigned seed = 1; seed <= 48; ++seed) {
     std::mt19937 rng(seed);
     const GeneratedCase c = generatedSettings(rng);
-    const P3dJob job = generatedJob(rng, 1 + int(rng() % 3), 200 + int(rng() % 1000));
+    const P3dJob job = generatedJob(rng, 1 + int(rng() % 3), 200 + int(rng() % 1000), c.settings.layerMicrons / 10);
     SCOPED_TRACE(plat::format("seed %d: %s", int(seed), c.text));
-    std::vector<std::uint8_t> bytes[3];
-    for (int r = 0; r < 3; ++r) {
+    std::vector<std::uint8_t> bytes[kRuns];
+    std::vector<std::string> logs[kRuns];
+    std::array<long long, 4> drops[kRuns];
+    int widest[kRuns];
+    for (int r = 0; r < kRuns; ++r) {
       ConversionRig t;
       useSettings(t.core.s, c.settings);
       if (c.pictureMode) t.core.controls.add(Control::Kind::MenuItem, "picturemode1", "picturemode").checked = true;
+      t.conv->layout.heightProfile = c.profile;
+      t.conv->layout.heightProfileMade = c.settings.powderReduce;
       t.conv->slowColumnLoop = runs[r].slow;
       t.conv->workers = runs[r].workers;
       t.convert(job);
       ASSERT_TRUE(t.logHas(".dmc created")) << runs[r].name;
       bytes[r] = t.dmc();
+      logs[r] = t.core.Memo1.lines();
+      drops[r] = t.conv->parser.drops;
+      widest[r] = t.conv->layout.djmaxline;
       if (r > 0) {
         EXPECT_EQ(firstDifference(bytes[r], bytes[0]), "") << runs[r].name;
+        EXPECT_EQ(logs[r], logs[0]) << runs[r].name;
+        EXPECT_EQ(drops[r], drops[0]) << runs[r].name;
+        EXPECT_EQ(widest[r], widest[0]) << runs[r].name;
         continue;
       }
       const auto dots = p3dLayerDots(job.bytes(), c.settings.hazeRemove, c.settings.blackPrint ? 1 : 0);
@@ -163,11 +192,15 @@ TEST(ConversionDots, GeneratedJobsKeepEveryDotAndFastLoopsMatchTheReference) {
       for (const auto& rec : parseRecords(bytes[0])) types += rec.type;
       splitJobs += types.find('!') != std::string::npos;
       rebuiltBackward += c.settings.bidirectional && backwardPassRebuilt(stretchTypes(bytes[0]));
+      powderReduced += t.conv->layout.powderReduced;
+      skipCases += c.settings.skipstretches != 0 && c.settings.layerMicrons > 750;
     }
   }
   // The generated cases reach what they are for.
   EXPECT_GT(splitJobs, 10);
   EXPECT_GT(rebuiltBackward, 2);
+  EXPECT_GT(powderReduced, 5);
+  EXPECT_GT(skipCases, 5);
 }
 
 }  // namespace

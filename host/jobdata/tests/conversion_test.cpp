@@ -356,6 +356,34 @@ TEST_F(ConversionFixture, FastLoopAndWorkersWriteWhatTheSlotBySlotLoopWrites) {
   }
 }
 
+// The dots and the widest row are counted with the stretches on the
+// workers; the rows of a band the file ends in never reach one and are
+// counted all the same.
+TEST_F(ConversionFixture, WorkersCountTheRowsOfABandTheFileEndsIn) {
+  const std::string whole = randomJob(17, 2, 150, 900).bytes();
+  const std::string layerStart = "\x1b*b";
+  const std::size_t last = whole.rfind(layerStart);
+  const std::string cut = whole.substr(0, last + (whole.size() - last) / 2);
+  std::array<long long, 4> drops[2];
+  int widest[2];
+  for (int r = 0; r < 2; ++r) {
+    ConversionRig t;
+    t.conv->workers = r == 0 ? 1 : 4;
+    {
+      std::FILE* f = std::fopen(t.p3dPath().c_str(), "wb");
+      std::fwrite(cut.data(), 1, cut.size(), f);
+      std::fclose(f);
+    }
+    t.conv->blockbased1Click();
+    ASSERT_TRUE(t.logHas(".dmc created"));
+    drops[r] = t.conv->parser.drops;
+    widest[r] = t.conv->layout.djmaxline;
+  }
+  EXPECT_GT(drops[0][0], 0);
+  EXPECT_EQ(drops[1], drops[0]);
+  EXPECT_EQ(widest[1], widest[0]);
+}
+
 // An operator that notes where in the log each progress step and each
 // window event came.
 struct TracingUi : FakeUi {
