@@ -160,7 +160,8 @@ ConversionOutcome Conversion::convertP3dToDmc(const ConversionSettings& settings
 void Conversion::convertLayers(std::FILE* p3d, const ConversionSettings& settings) {
   // The parser and the builders read the settings as they stood when the
   // conversion started, whatever window events change while they run.
-  const ParseSettings parseSettings = ParseSettings::take(settings, layout);
+  ParseSettings parseSettings = ParseSettings::take(settings, layout);
+  parseSettings.plainParsing = slowColumnLoop;
   parser.startConversion(parseSettings);
   records.writeStretchRecord(2);  // the first placeholder
   records.layerParity = true;

@@ -77,8 +77,9 @@ class Conversion {
   // beside the reading and parsing threads; 1: everything on the calling
   // thread, one step after the other.
   int workers = 0;
-  // The plain slot-by-slot column loop and byte-by-byte encoder, kept as
-  // the reference the fast path is tested against; the output is the same.
+  // The plain slot-by-slot column loop, byte-by-byte encoder and parser
+  // (and every band walked for the stretches left), kept as the reference
+  // the fast paths are tested against; the output is the same.
   bool slowColumnLoop = false;
 
   P3dFilter filter;

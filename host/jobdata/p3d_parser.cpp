@@ -146,6 +146,21 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
       dataLeft_ -= k;
       i += k - 1;
       if (dataLeft_ == 0) planeRowRead();
+    } else if (dataLeft_ == 0 && isRowDigit(c) && !s_.plainParsing) {
+      // The digits of a row number go into the band as they stand.
+      int k = i + 1;
+      while (k < count && isRowDigit(bytes[k])) ++k;
+      const int n = k - i;
+      if (band_.size() >= std::size_t(bandFill_ + n) && bandFill_ + n <= kMaxBandBytes) {
+        std::memcpy(band_.data() + bandFill_, bytes + i, std::size_t(n));
+        bandFill_ += n;
+      } else {
+        for (int j = i; j < k; ++j) storeByte(bytes[j]);
+      }
+      int number = pendingNumber_;
+      for (int j = i; j < k; ++j) addRowDigit(number, bytes[j]);
+      pendingNumber_ = number;
+      i = k - 1;
     } else {
       storeByte(c);
       if (dataLeft_ >= 1) {

@@ -32,6 +32,8 @@ struct ParseSettings {
   bool alternating = false;  // bidirectional and no pattern printed
   int pagetopmargin = 0;
   int stretchesPerLayer = 0;
+  // Every byte through the one-byte steps (the reference for the tests).
+  bool plainParsing = false;
 
   static ParseSettings take(const ConversionSettings& settings, const JobLayout& layout);
   int bandRows() const { return band64; }

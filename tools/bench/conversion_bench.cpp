@@ -5,10 +5,13 @@
 //
 // --synthetic first writes a cylinder job the way the slicer lays out a
 // coloured model (full water inside, a dithered colour skin, 250 um layers).
-// --workers sets the threads that build stretches (default: the
-// processors less the reading and parsing threads; 1 does everything on
+// --workers sets the threads that build stretches (default: as a
+// conversion chooses them, PRISM_WORKERS included; 1 does everything on
 // the calling thread). --slow uses the slot-by-slot column loop that the
-// fast one is tested against.
+// fast one is tested against. Each of the --repeat rounds reads the file,
+// scans and converts it; the figures are the medians over the rounds (one
+// round: its own figures), the ratio the median of the rounds' ratios.
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +31,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 double seconds(Clock::time_point a) { return std::chrono::duration<double>(Clock::now() - a).count(); }
+
+double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 void writeSynthetic(const std::string& path, double diameterMm, double heightMm) {
   const double dotsPerMm = 300 / 25.4;
@@ -117,9 +126,9 @@ int main(int argc, char** argv) {
   if (f.core.workDir.empty() || f.core.workDir.back() != '/') f.core.workDir += '/';
   job.jobFileName = p3d;
 
-  double bestRead = 1e9, bestScan = 1e9, bestConvert = 1e9;
+  std::vector<double> reads, scans, conversions, ratios;
   long long size = 0;
-  for (int r = 0; r < repeat; ++r) {
+  for (int r = 0; r < std::max(repeat, 1); ++r) {
     auto t = Clock::now();
     std::FILE* in = std::fopen(p3d.c_str(), "rb");
     if (!in) {
@@ -130,19 +139,20 @@ int main(int argc, char** argv) {
     size = 0;
     for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), in)) > 0;) size += (long long)n;
     std::fclose(in);
-    bestRead = std::min(bestRead, seconds(t));
+    reads.push_back(seconds(t));
     t = Clock::now();
     if (!conv.scanJob().empty()) return 1;
-    bestScan = std::min(bestScan, seconds(t));
+    scans.push_back(seconds(t));
     t = Clock::now();
     if (!conv.convertP3dToDmc().converted()) return 1;
-    bestConvert = std::min(bestConvert, seconds(t));
+    conversions.push_back(seconds(t));
+    ratios.push_back(conversions.back() / scans.back());
   }
   std::printf("job %s: %.1f MB, %d layers, %d stretches per layer, %d records, .dmc %.1f MB\n", p3d.c_str(),
               double(size) / 1e6, conv.layout.printpages, conv.layout.stretchesPerLayer, conv.layout.dmcStretchCount,
               double(conv.out.tell()) / 1e6);
   std::printf("read %.3f s, scan %.3f s, conversion %.3f s (%s column loop, %d workers), conversion/scan %.2f\n",
-              bestRead, bestScan, bestConvert, slow ? "slot-by-slot" : "fast",
-              workers > 0 ? workers : ph::StretchPipeline::defaultWorkers(), bestConvert / bestScan);
+              median(reads), median(scans), median(conversions), slow ? "slot-by-slot" : "fast",
+              workers > 0 ? workers : ph::StretchPipeline::defaultWorkers(), median(ratios));
   return 0;
 }
