@@ -10,6 +10,7 @@
 #include "host/jobdata/dmc_out.h"
 #include "host/jobdata/job_layout.h"
 #include "host/jobdata/job_state.h"
+#include "host/jobdata/p3d_stream.h"
 
 namespace ph {
 
@@ -112,23 +113,29 @@ void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& rec) {
 int countDmcStretches(HostCore& core, const JobState& job, bool powderReduced, int* skippedOut) {
   FilePtr f = core.openFile(job.workFileName("dmc"), "rb");
   if (!f || core.openFailed) return 0;
-  // Every record is reached by a seek: a small buffer reads little more
-  // than its header.
-  std::setvbuf(f.get(), nullptr, _IOFBF, 256);
   DmcHeader rec;
-  readDmcHeader(f.get(), rec);
+  long long pos = readDmcHeader(f.get(), rec);
+  // The records are walked through a large buffer: a seek and a read per
+  // record cost more than reading past their data.
+  P3dReadBuffer in(f.get());
   int skippedCount = 0, count = 0;
   long long len = 1;
   bool prevSkipped = false;
-  while (!std::feof(f.get()) && len != 0) {
-    const long pos = std::ftell(f.get());
+  while (len != 0) {
     char h[kStretchHeaderBytes] = {};
-    const std::size_t got = std::fread(h, 1, sizeof h, f.get());
+    std::size_t got = 0;
+    while (got < sizeof h && in.fill()) {
+      const std::size_t k = std::min(sizeof h - got, in.available());
+      std::memcpy(h + got, in.data(), k);
+      in.advance(k);
+      got += k;
+    }
     if (got == 0) break;
+    const bool cutShort = got < sizeof h;  // the file ends inside the header
     const std::string s(h + 1, 9);
     ++count;
     bool skipped = false;
-    if (powderReduced && s.compare(0, 2, "03") == 0 && !std::feof(f.get())) {
+    if (powderReduced && s.compare(0, 2, "03") == 0 && !cutShort) {
       if (s[8] != '}') {
         skipped = true;
         --count;
@@ -143,7 +150,20 @@ int countDmcStretches(HostCore& core, const JobState& job, bool powderReduced, i
     const std::string digits = s.substr(2, 6);
     len =
         std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ? std::stoll(digits) : 0;
-    std::fseek(f.get(), pos + long(len), SEEK_SET);
+    // On to pos + len: forward through the buffer, back (a length shorter
+    // than a header) by a seek.
+    long long skip = len - (long long)got;
+    pos += len;
+    if (skip < 0) {
+      std::fseek(f.get(), long(pos), SEEK_SET);
+      in.discard();
+      continue;
+    }
+    while (skip > 0 && in.fill()) {
+      const auto k = std::size_t(std::min<long long>(skip, (long long)in.available()));
+      in.advance(k);
+      skip -= (long long)k;
+    }
   }
   if (skippedOut) *skippedOut = skippedCount;
   return count;

@@ -172,6 +172,45 @@ TEST_F(ConversionFixture, CountingStopsAtAHeaderCutShortByTheFileEnd) {
   EXPECT_EQ(countDmcStretches(core, job, false), 2);
 }
 
+// The walk over the records (the final placeholder counts too): powder-skipped records ("03" codes that are
+// not a forward end) with the pairing of a skipped backward pass, a length
+// too short for a header (the walk goes back into it), a length that is no
+// number, and a file ending inside a record.
+TEST_F(ConversionFixture, CountingWalksRecordsOfEveryLength) {
+  auto record = [](const char* code, const char* length, char type, int dataBytes) {
+    return "\xBF" + std::string(code) + length + type + std::string(std::size_t(dataBytes), '\x81');
+  };
+  const std::string placeholder = record("00", "000000", '0', 0);
+  struct Case {
+    const char* name;
+    std::string records;
+    bool powderReduced;
+    int count, skipped;
+  } cases[] = {
+      {"plain", record("03", "000013", '}', 3) + record("01", "000012", '(', 2) + placeholder, false, 3, 0},
+      {"powder skips", record("03", "000013", '}', 3) + record("03", "000013", '(', 3) + record("01", "000010", '(', 0) +
+                           placeholder, true, 3, 1},
+      {"skipped backward pass", record("03", "000011", '(', 1) + record("03", "000011", '<', 1) +
+                                    record("01", "000011", '<', 1) + record("03", "000011", '<', 1) + placeholder,
+       true, 4, 1},
+      {"length inside the header", record("01", "000004", '}', 0) + "\xBF" "000000" + placeholder, false, 2, 0},
+      {"length without digits", record("01", "00x013", '}', 3) + record("01", "000013", '}', 3), false, 1, 0},
+      {"file ends inside the data", record("01", "000013", '}', 3) + record("01", "000900", '}', 3), false, 2, 0},
+  };
+  for (const Case& c : cases) {
+    DmcOut mem;
+    mem.open(nullptr);
+    writeDmcHeader(mem, conv->records.fillDmcHeader());
+    mem.write(c.records.data(), c.records.size());
+    std::FILE* f = std::fopen(dmcPath().c_str(), "wb");
+    std::fwrite(mem.memory().data(), 1, mem.memory().size(), f);
+    std::fclose(f);
+    int skipped = -1;
+    EXPECT_EQ(countDmcStretches(core, job, c.powderReduced, &skipped), c.count) << c.name;
+    EXPECT_EQ(skipped, c.skipped) << c.name;
+  }
+}
+
 TEST_F(ConversionFixture, CountingStretchesOfAMissingFileGivesZero) {
   EXPECT_EQ(countDmcStretches(core, job, false), 0);
   ASSERT_FALSE(ui.messages.empty());
