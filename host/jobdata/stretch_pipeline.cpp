@@ -42,8 +42,13 @@ int StretchPipeline::defaultWorkers() {
 }
 
 int StretchPipeline::workersFor(int processors) {
-  // Placeholder until measured.
-  return std::max(std::min(processors, 2), processors - 2);
+  // Measured on the benchmark job (docs/PERFORMANCE.md): up to four
+  // processors, one builder per processor is fastest (the reading, parsing
+  // and writing threads wait most of the time); beyond, those threads need
+  // processors of their own, and past about eight builders the parser is
+  // the slowest stage, so more builders only add contention.
+  const int p = std::max(processors, 1);
+  return std::min(std::max(std::min(p, 4), p - 2), 8);
 }
 
 void StretchPipeline::start(const BuildSettings& build, const ParseSettings& parse, int workers) {

@@ -100,8 +100,7 @@ class StretchPipeline {
   // developer's PRISM_WORKERS, or a count for the processors this process
   // may use.
   static int defaultWorkers();
-  // The count for that many usable processors (measured: beyond it the
-  // builders slow each other down more than they add).
+  // The count for that many usable processors, from measured scaling.
   static int workersFor(int processors);
 
  private:

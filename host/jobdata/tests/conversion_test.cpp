@@ -1,10 +1,12 @@
 // Whole conversions of small .p3d jobs: where dots land on the head, how
 // layers are cut into stretches, and the .dmc that results.
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -382,6 +384,33 @@ TEST_F(ConversionFixture, WorkersCountTheRowsOfABandTheFileEndsIn) {
   EXPECT_GT(drops[0][0], 0);
   EXPECT_EQ(drops[1], drops[0]);
   EXPECT_EQ(widest[1], widest[0]);
+}
+
+// The builders a conversion starts: PRISM_WORKERS when a developer sets
+// it, else a count for the processors this process may run on (not every
+// online one), never more than those.
+TEST(ConversionWorkers, DefaultCountFollowsTheRequestAndTheAffinityMask) {
+  cpu_set_t saved;
+  ASSERT_EQ(sched_getaffinity(0, sizeof saved, &saved), 0);
+  const char* before = std::getenv("PRISM_WORKERS");
+  const std::string kept = before ? before : "";
+  setenv("PRISM_WORKERS", "3", 1);
+  EXPECT_EQ(StretchPipeline::defaultWorkers(), 3);
+  unsetenv("PRISM_WORKERS");
+  cpu_set_t one;
+  CPU_ZERO(&one);
+  int first = 0;
+  while (!CPU_ISSET(first, &saved)) ++first;
+  CPU_SET(first, &one);
+  ASSERT_EQ(sched_setaffinity(0, sizeof one, &one), 0);
+  EXPECT_EQ(StretchPipeline::defaultWorkers(), 1);  // everything on the calling thread
+  ASSERT_EQ(sched_setaffinity(0, sizeof saved, &saved), 0);
+  EXPECT_EQ(StretchPipeline::defaultWorkers(), StretchPipeline::workersFor(CPU_COUNT(&saved)));
+  if (before) setenv("PRISM_WORKERS", kept.c_str(), 1);
+  for (int p = 1; p <= 64; ++p) {
+    EXPECT_GE(StretchPipeline::workersFor(p), 1) << p;
+    EXPECT_LE(StretchPipeline::workersFor(p), p) << p;
+  }
 }
 
 // An operator that notes where in the log each progress step and each
