@@ -73,9 +73,9 @@ class Conversion {
   // "bitreport": the nozzle map of the next stretch goes to the log.
   void bitreport1Click() { stretches.bitReport = true; }
 
-  // Threads that build stretches; 0: as many as the processors allow
-  // beside the reading and parsing threads; 1: everything on the calling
-  // thread, one step after the other.
+  // Threads that build stretches; 0: StretchPipeline::defaultWorkers()
+  // (PRISM_WORKERS, else a count for the usable processors); 1: everything
+  // on the calling thread, one step after the other.
   int workers = 0;
   // The plain slot-by-slot column loop, byte-by-byte encoder and parser
   // (and every band walked for the stretches left), kept as the reference
