@@ -134,7 +134,7 @@ void StretchJob::publishColumns(long long columns) {
   if (columnsPublished) return;
   columnsPublished = true;
   publishedColumns = columns;
-  columnsPromise.set_value(columns);
+  this->columns->publish(columns);
 }
 
 StretchBuilder::StretchBuilder(const LookupTables& tables, const NozzleTables& nozzles)
@@ -286,7 +286,7 @@ void StretchBuilder::backwardAlign() {
   for (const Slot& slot : slots_)
     if (slot.start != kEmptySlot) m = std::min(m, slot.start);
   // The forward stretch before this one: known, or built on another thread.
-  if (job_->partner.valid()) job_->state.forwardColumns = job_->partner.get();
+  if (job_->partner) job_->state.forwardColumns = job_->partner->get();
   const long long forwardColumns = job_->state.forwardColumns;
   if (m >= 90000) {
     alignedColumns_ = forwardColumns;

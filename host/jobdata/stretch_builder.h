@@ -9,7 +9,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <future>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -68,6 +68,30 @@ struct BuildState {
   bool operator==(const BuildState&) const = default;
 };
 
+// A forward pass's column count, published once by the thread that builds
+// it; a backward pass built on another thread waits for it. (A promise
+// would cost a call to the system per stretch even with nobody waiting.)
+struct ColumnCount {
+  void publish(long long columns) {
+    value_ = columns;
+    ready_.store(1, std::memory_order_release);
+    ready_.notify_all();  // no call to the system without a waiter
+  }
+  long long get() const {
+    while (ready_.load(std::memory_order_acquire) == 0) ready_.wait(0, std::memory_order_acquire);
+    return value_;
+  }
+  static std::shared_ptr<ColumnCount> known(long long columns) {
+    auto c = std::make_shared<ColumnCount>();
+    c->publish(columns);
+    return c;
+  }
+
+ private:
+  std::atomic<int> ready_{0};
+  long long value_ = 0;
+};
+
 // One band to build, with the state it is built in, and the result.
 struct StretchJob {
   // The band's rows as the row parser collected them; left unchanged.
@@ -76,10 +100,10 @@ struct StretchJob {
   // A backward pass's forwardColumns may still be coming from `partner`
   // (a forward pass built on another thread); the build fills it in.
   BuildState state;
-  std::shared_future<long long> partner;
+  std::shared_ptr<const ColumnCount> partner;
   // This stretch's columns, published as soon as a forward build knows
   // them (a backward pass after it aligns on them).
-  std::promise<long long> columnsPromise;
+  std::shared_ptr<ColumnCount> columns = std::make_shared<ColumnCount>();
   bool columnsPublished = false;
   long long publishedColumns = 0;
 
@@ -102,6 +126,7 @@ struct StretchJob {
   // Result.
   bool built = false;
   std::atomic<bool> done{false};
+  std::atomic<bool> writerWaits{false};  // the writing thread waits for done
   std::vector<std::uint8_t> data;  // the encoded stretch, split headers included
   std::vector<long long> splits;   // offsets in data where a new piece starts
   bool rebuiltForward = false;     // a backward pass that outgrew the limit

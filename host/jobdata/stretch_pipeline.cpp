@@ -22,11 +22,6 @@ struct Abandoned : std::exception {
   const char* what() const noexcept override { return "conversion abandoned"; }
 };
 
-std::shared_future<long long> knownColumns(long long columns) {
-  std::promise<long long> p;
-  p.set_value(columns);
-  return p.get_future().share();
-}
 
 }  // namespace
 
@@ -59,7 +54,7 @@ void StretchPipeline::start(const BuildSettings& build, const ParseSettings& par
   settings_ = build;
   parse_ = parse;
   predicted_ = Prediction{};
-  predicted_.lastForward = knownColumns(0);
+  predicted_.lastForward = ColumnCount::known(0);
   lastStretchBackward_ = false;
   bytesSinceFlush_ = 0;
   forwardColumns_ = 0;
@@ -77,7 +72,7 @@ void StretchPipeline::finish() { stopWorkers(); }
 
 void StretchPipeline::stopWorkers() {
   {
-    std::lock_guard lock(mu_);
+    std::lock_guard lock(queueMu_);
     stopping_ = true;
     // Stretches not begun are dropped; the ones begun only wait on earlier
     // ones, which are begun too.
@@ -93,7 +88,7 @@ void StretchPipeline::work() {
   for (;;) {
     std::shared_ptr<StretchJob> job;
     {
-      std::unique_lock lock(mu_);
+      std::unique_lock lock(queueMu_);
       workCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
       if (queue_.empty()) return;
       job = std::move(queue_.front());
@@ -108,13 +103,13 @@ void StretchPipeline::work() {
       job->built = false;
       if (!job->columnsPublished) job->publishColumns(0);
     }
-    bool front;  // the writing thread waits for this one
-    {
-      std::lock_guard lock(mu_);
-      job->done.store(true, std::memory_order_release);
-      front = !steps_.empty() && steps_.front().job == job;
+    // The writing thread is woken only when it waits for this stretch
+    // (both flags are sequentially consistent: one side sees the other's).
+    job->done.store(true);
+    if (job->writerWaits.load()) {
+      { std::lock_guard lock(mu_); }  // the writer is inside its wait
+      writerCv_.notify_one();
     }
-    if (front) writerCv_.notify_one();
   }
 }
 
@@ -127,16 +122,18 @@ void StretchPipeline::push(Step step) {
     return;
   }
   const bool job = step.job != nullptr;
-  bool ready;  // the writing thread can take it at once
+  bool ready;  // the writing thread may be waiting for a step
   {
     std::unique_lock lock(mu_);
     roomCv_.wait(lock, [this] { return abandoned_ || steps_.size() < maxSteps_; });
     if (abandoned_) throw Abandoned();
-    if (job) queue_.push_back(step.job);
-    ready = steps_.empty() && !job;
+    ready = steps_.empty();
+    if (job) {
+      std::lock_guard queueLock(queueMu_);
+      queue_.push_back(step.job);
+    }
     steps_.push_back(std::move(step));
   }
-  // A stretch wakes a worker; the writing thread hears from the worker.
   if (job) workCv_.notify_one();
   if (ready) writerCv_.notify_one();
 }
@@ -226,7 +223,7 @@ void StretchPipeline::submit(std::shared_ptr<StretchJob> job, int& position, int
   if (job->state.backward)
     job->partner = predicted_.lastForward;
   else
-    predicted_.lastForward = job->columnsPromise.get_future().share();
+    predicted_.lastForward = job->columns;
   predicted_.next.initialBytes = 0;  // every stretch ends with a flush
   predicted_.lastStretchBackward = job->state.backward;
   if (s.alternating) predicted_.next.backward = !predicted_.next.backward;
@@ -249,9 +246,16 @@ void StretchPipeline::writeAll() {
     Step step;
     {
       std::unique_lock lock(mu_);
-      writerCv_.wait(lock, [this] {
-        return !steps_.empty() && (!steps_.front().job || steps_.front().job->done.load(std::memory_order_acquire));
-      });
+      for (;;) {
+        if (!steps_.empty()) {
+          StretchJob* front = steps_.front().job.get();
+          if (!front || front->done.load()) break;
+          // The worker that finishes it wakes this thread.
+          front->writerWaits.store(true);
+          if (front->done.load()) break;
+        }
+        writerCv_.wait(lock);
+      }
       step = std::move(steps_.front());
       steps_.pop_front();
     }
@@ -315,7 +319,7 @@ void StretchPipeline::writeStretch(StretchJob& job) {
   if (!job.built || job.state != truth) {
     // Built in another state than the true one (or not yet): built here.
     job.state = truth;
-    job.partner = {};
+    job.partner = nullptr;
     builder_.build(job, settings_);
     job.built = true;
   }

@@ -21,7 +21,6 @@
 #include <deque>
 #include <exception>
 #include <functional>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -137,7 +136,7 @@ class StretchPipeline {
   struct Prediction {
     BuildState next;
     bool lastStretchBackward = false;
-    std::shared_future<long long> lastForward;
+    std::shared_ptr<const ColumnCount> lastForward;
   } predicted_;
   // The true state, kept by the writing thread (the direction is
   // backwardPass).
@@ -150,8 +149,10 @@ class StretchPipeline {
   // The parser's: plane rows of the band it collects.
   std::vector<StretchJob::PlaneRow> pendingRows_;
 
-  // Shared by the parser, the writing thread and the workers, under mu_.
-  std::mutex mu_;
+  // Shared by the parser, the writing thread and the workers, under mu_;
+  // the stretches not yet begun under queueMu_ (taken after mu_ where
+  // both are held).
+  std::mutex mu_, queueMu_;
   std::condition_variable workCv_;    // workers: a stretch to build
   std::condition_variable writerCv_;  // writer: a step, or a stretch built
   std::condition_variable roomCv_;    // parser: room for more steps
