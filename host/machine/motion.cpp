@@ -1,0 +1,95 @@
+#include "host/machine/motion.h"
+
+#include "host/core/config_editor.h"
+#include "host/core/numbers.h"
+
+namespace ph {
+
+MotionControls::MotionControls(HostCore& core, MarlinLink& marlin, JettingLink& ink)
+    : core_(core), marlin_(marlin), ink_(ink) {
+  core_.timers.powderreport->setHandler([this] { powderreportTimer(); });
+}
+
+MotionControls::~MotionControls() { core_.timers.powderreport->setHandler(nullptr); }
+
+void MotionControls::applyTransformXY(double& x, double& y) const {
+  const auto& t = core_.s.transformxy;
+  auto coef = [&](int i) { return t[std::size_t(i)] == 2 ? -1.0 : double(t[std::size_t(i)]); };
+  const double nx = t[0] + coef(2) * x + coef(3) * y;
+  const double ny = t[1] + coef(4) * x + coef(5) * y;
+  x = nx;
+  y = ny;
+}
+
+void MotionControls::moveXY(double x, double y, int speed) {
+  applyTransformXY(x, y);
+  if (oneShotSpeed != 0) {
+    speed = oneShotSpeed;
+    oneShotSpeed = 0;
+  }
+  marlin_.sendGcode(plat::format("G0 X%3.2f Y%3.2f F%d", x, y, speed));
+}
+
+void MotionControls::moveXYZ(double x, double y, double z, int speed) {
+  applyTransformXY(x, y);
+  marlin_.sendGcode(plat::format("G0 X%3.2f Y%3.2f Z%3.2f F%d", x, y, z, speed));
+  if (core_.m18zAccepted) marlin_.sendGcode("M18 Z");
+}
+
+void MotionControls::plateHeatStep(double& headX, bool& plateHeating) {
+  const Settings& s = core_.s;
+  switch (plateStep) {
+    case 0:
+      headX += s.plateXmove;
+      moveXY(headX, s.yvHi, s.movespeed);
+      break;
+    case 1: marlin_.sendGcode(plat::format("G4 P%d", 1)); break;
+    case 2:
+      marlin_.sendGcode("M302");
+      marlin_.sendGcode(plat::format("M203 E%3.2f", s.plateDownSpeed * 0.01));
+      break;
+    case 3:
+      marlin_.sendGcode(plat::format("G0 E%3.2f", s.plateDownMove * 0.01));
+      ink_.sendInk(" 5005,23o999j1000,7t2000,13n4999,19n");
+      break;
+    case 4: marlin_.sendGcode(plat::format("G4 P%d", s.plateTime)); break;
+    case 5: marlin_.sendGcode(plat::format("G0 E%3.2f", s.plateParkMove * 0.01)); break;
+    case 6: marlin_.sendGcode(plat::format("G4 P%d", 100)); break;
+    case 7:
+      headX -= s.plateXmove;
+      moveXY(headX, s.yvHi, s.movespeed);
+      break;
+    default:
+      ink_.sendInk(" 25025,23o7t12n18n");
+      plateHeating = false;
+      plateStep = 0;
+      return;
+  }
+  ++plateStep;
+}
+
+void MotionControls::PowderUpDown(bool up, bool setBase) {
+  Settings& s = core_.s;
+  if (!core_.timers.powderreport->enabled()) powderReportFrom = s.powderPercentage;
+  if (powderBase < 0) powderBase = s.powderPercentage;
+  if (s.powderPercentage != 0 || up) {
+    Control& label = core_.controls.at("LabPwdr");
+    label.setCaption(stepIntText(!up, label.caption));
+    s.powderPercentage = textToInt(label.caption);
+  }
+  if (setBase) powderBase = s.powderPercentage;
+  core_.timers.powderreport->restart();
+  if (powderAmountStepped) powderAmountStepped();
+}
+
+void MotionControls::stepPowderTo() {
+  for (int i = 0; i < 100 && powderBase > 0 && powderBase < core_.s.powderPercentage; ++i) PowderUpDown(false, false);
+}
+
+void MotionControls::powderreportTimer() {
+  core_.timers.powderreport->stop();
+  if (core_.s.powderPercentage != powderReportFrom)
+    core_.memoPrintf("powder set to %d (was %d)", core_.s.powderPercentage, powderReportFrom);
+}
+
+}  // namespace ph

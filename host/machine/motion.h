@@ -1,0 +1,54 @@
+#pragma once
+// The motion operations of the machine actions that the print sequencer
+// calls: moves through the coordinate transform, the plate heating between
+// layers, and the powder amount's steps. The manual controls (home, park,
+// Z reset, brush, ...) join them on this object.
+#include <functional>
+
+#include "host/core/host_core.h"
+#include "host/machine/jetting_link.h"
+#include "host/machine/marlin_link.h"
+
+namespace ph {
+
+class MotionControls {
+ public:
+  MotionControls(HostCore& core, MarlinLink& marlin, JettingLink& ink);
+  ~MotionControls();
+  MotionControls(const MotionControls&) = delete;
+  MotionControls& operator=(const MotionControls&) = delete;
+
+  // Next step of the plate heating (0..8).
+  int plateStep = 0;
+  // The powder amount the automatic raises started from (-1: none yet).
+  int powderBase = -1;
+  // The powder amount before a series of steps (logged 5 s after the last).
+  int powderReportFrom = 0;
+  // Speed of the next move instead of the one asked (0: none); set once by
+  // the roller split.
+  int oneShotSpeed = 0;
+  // Told after every step of the powder amount (the sequencer restarts its
+  // layer count for layerMorePowder).
+  std::function<void()> powderAmountStepped;
+
+  // x' = t0 + t2 x + t3 y, y' = t1 + t4 x + t5 y; a coefficient of 2 is -1.
+  void applyTransformXY(double& x, double& y) const;
+  void moveXY(double x, double y, int speed);
+  void moveXYZ(double x, double y, double z, int speed);
+  // One step of the plate heating; the head's X moves away and back with
+  // it, and the last step clears plateHeating.
+  void plateHeatStep(double& headX, bool& plateHeating);
+  // One step of the powder amount (the label LabPwdr follows); setBase
+  // takes the new amount as the base of later raises.
+  void PowderUpDown(bool up, bool setBase);
+  // Steps the powder amount back down to its base (at most 100 steps).
+  void stepPowderTo();
+  void powderreportTimer();
+
+ private:
+  HostCore& core_;
+  MarlinLink& marlin_;
+  JettingLink& ink_;
+};
+
+}  // namespace ph
