@@ -26,14 +26,30 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   createMainControls(core.controls);
   deviceLinks.bindControls();
   ports.bindControls();
-  // A print in progress keeps its ports: one seam for the editor and the
-  // port tools, which the print sequencer sets (false until it exists).
-  ports.isBusy = [this] { return configEditor.isBusy(); };
+  // A print in progress keeps its ports: the editor and the port tools
+  // ask the print sequencer.
+  ports.isBusy = [this] { return sequencer.isBusy(); };
   addInkControlItems(core.controls, "inkjet1");
   addSettingDialogItems(core.controls, "setup1");
   inkControls.bindControls();
   settingDialogs.bindControls();
+  sequencer.bindControls();
   deviceLinks.ink.setEvents(&machineEvents);
+  sequencer.links.convertPattern = [this] { conversion.blockbased1Click(); };
+  sequencer.links.abortMeshTools = [this] { mesh.abortMeshTools(); };
+  sequencer.links.clearActionMenu = [this] { inkControls.clearActions(); };
+  sequencer.links.startLayerPrimeCheck = [this](int travelMs) { inkControls.startLayerPrimeCheck(travelMs); };
+  sequencer.links.shortStretches = [this] { return settingDialogs.shortstretches; };
+  sequencer.links.fastStretches = [this] { return settingDialogs.faststretches; };
+  inkControls.sequencer.pauseAtStretchEnd = [this] { sequencer.pauseAtStretchEnd(); };
+  inkControls.sequencer.pausedByEnd = [this] { return sequencer.pausedByEnd; };
+  inkControls.sequencer.primeCheckEnded = [this] { sequencer.primeCheckActive = false; };
+  inkControls.sequencer.isBusy = [this] { return sequencer.isBusy(); };
+  settingDialogs.sequencer.armPrepLayers = [this](int n) { sequencer.prepLayers = n; };
+  settingDialogs.sequencer.btStartClick = [this] { sequencer.btStartClick(); };
+  configEditor.isBusy = [this] { return sequencer.isBusy(); };
+  btBatchClick = [this] { startBatchPrint(); };
+  core.timers.Batch->setHandler([this] { BatchTimerTimer(); });
   handoff.links.convertJob = [this] { return conversion.convertJob(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
   handoff.links.setCocoonTransform = [this](float scale, float rx, float ry, float rz, float walls) {
@@ -284,6 +300,49 @@ void Host::inkfunct1Click(int tag) {
   } else {
     links->sendInkPending(cmd);
   }
+}
+
+void Host::startBatchPrint() {
+  core.printAbort = false;
+  core.timers.Batch->stop();
+  if (!handoff.openModel()) {
+    core.run.fail("no job for " + core.commandInputFile);
+    return;
+  }
+  batchStep_ = 1;
+  core.timers.Batch->setInterval(1000);
+  core.timers.Batch->start();
+}
+
+void Host::BatchTimerTimer() {
+  UnattendedRun& run = core.run;
+  if (run.failed()) {
+    core.timers.Batch->stop();
+    return;
+  }
+  if (batchStep_ == 1) {
+    // The slice and the conversion run; a failure of either ends the run.
+    if (!job.dmcCurrent) return;
+    sequencer.btStartClick();
+    if (!sequencer.isBusy()) {
+      core.timers.Batch->stop();
+      run.fail("the print did not start");
+      return;
+    }
+    batchStep_ = 2;
+    return;
+  }
+  if (sequencer.pausedByEnd && run.active()) {
+    // Nobody is there to go on.
+    core.timers.Batch->stop();
+    run.fail("the print paused");
+    return;
+  }
+  if (sequencer.isBusy()) return;
+  core.timers.Batch->stop();
+  batchStep_ = 0;
+  if (core.printAbort) run.fail("the print was aborted");
+  else if (core.runMode == 'B') goodbye();
 }
 
 void Host::applyExpertMode() {

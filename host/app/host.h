@@ -24,10 +24,13 @@
 #include "host/machine/machine_links.h"
 #include "host/machine/ports.h"
 #include "host/machine/setting_dialogs.h"
+#include "host/machine/motion.h"
+#include "host/machine/print_sequencer.h"
 #include "host/mesh/mesh_tools.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
 #include "platform/instance_lock.h"
+#include "platform/stay_awake.h"
 
 namespace ph {
 
@@ -52,8 +55,8 @@ class Host {
   // "pr dmc", the print simulation and the job-data tools.
   DmcViewer viewer{core, job, conversion};
   JobTools jobTools{core, job, conversion};
-  // The mesh tools. The print sequencer's abort (not built yet) is to call
-  // mesh.abortMeshTools() as well, so a running mesh operation stops too.
+  // The mesh tools; the print sequencer's abort stops a running mesh
+  // operation too.
   MeshTools mesh{core};
   // The "dsp p3d" layer preview, the test and alignment patterns, and the
   // print-head tables and other developer aids. The pattern print
@@ -73,15 +76,19 @@ class Host {
   MachineLinks* links = &deviceLinks;
   // Port discovery, the port and baud changes, the firmware tools.
   PortTools ports{core, deviceLinks};
+  // The motion operations and the print sequencer over the two links.
+  MotionControls motion{core, deviceLinks.marlin, deviceLinks.ink};
+  plat::LogindStayAwake stayAwake{[this](const std::string& line) { core.memoPrintf("%s", line); }};
+  PrintSequencer sequencer{core,        job,    conversion.layout, deviceLinks.ink, deviceLinks.marlin,
+                           motion,      stayAwake,
+                           {handoff.temprTestActive, handoff.savedStartingLayer}};
   // The jetting unit's manual controls, with the sounds they play, and the
-  // small setting dialogs. The print sequencer (not built yet) is to bind
-  // their `sequencer` links, call inkControls.clearActions() at print start
-  // and inkControls.startLayerPrimeCheck() from the layer advance, and take
-  // the alignment print and G-code-only runs from laterEvents' place.
+  // small setting dialogs, bound to the print sequencer: it clears their
+  // actions at print start and starts the priming check between layers; the
+  // alignment print and G-code-only runs go to the sequencer's events.
   plat::SystemSoundPlayer sound;
   InkControls inkControls{core, deviceLinks.ink, sound};
-  UnbuiltMachineEvents laterEvents{core};
-  InkControlEvents machineEvents{inkControls, laterEvents};
+  InkControlEvents machineEvents{inkControls, sequencer.events};
   SettingDialogs settingDialogs{core, conversion.layout};
 
   char currentOption = ' ';  // the option being handled
@@ -94,8 +101,12 @@ class Host {
   std::string dialogFolder;
   std::string modelDialogFile;
 
-  // Handlers of later subsystems (not yet attached: the handler logs so).
-  std::function<void()> btBatchClick;  // unattended batch print
+  // The batch print; until it is built (home, Z reset, powder
+  // preparation, priming bursts, keep-wet, drying), -B slices and converts
+  // the model, prints it and says goodbye (startBatchPrint).
+  std::function<void()> btBatchClick;
+  void startBatchPrint();
+  void BatchTimerTimer();
 
   void FormCreate();
   void InitTimerTimer();
@@ -153,6 +164,7 @@ class Host {
   std::array<std::string, 20> userFunctionCommands_;
   int userFunctionCount_ = 0;
   int leaveTicks_ = 0;
+  int batchStep_ = 0;
   bool closed_ = false;
   bool closeWithoutAsking_ = false;
   bool faulted_ = false;

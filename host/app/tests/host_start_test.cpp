@@ -156,7 +156,7 @@ TEST_F(HostTest, AnUnattendedRunThatCannotGoOnEndsWithAFailure) {
   const Case cases[] = {
       {{"-F", "missing.stl", "-V"}, "unattended run failed: no job for missing.stl"},
       {{"-F", "missing.obj", "-T"}, "unattended run failed: no job for missing.obj"},
-      {{"-B", "-F", "missing.stl"}, "unattended run failed: no batch print"},
+      {{"-B", "-F", "missing.stl"}, "unattended run failed: no job for missing.stl"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.reason);
