@@ -73,12 +73,15 @@ void MotionControls::PowderUpDown(bool up, bool setBase) {
   if (!core_.timers.powderreport->enabled()) powderReportFrom = s.powderPercentage;
   if (powderBase < 0) powderBase = s.powderPercentage;
   if (s.powderPercentage != 0 || up) {
+    // From the amount itself: the label shows it, and may not have been
+    // drawn yet.
     Control& label = core_.controls.at("LabPwdr");
-    label.setCaption(stepIntText(!up, label.caption));
+    label.setCaption(stepIntText(!up, std::to_string(s.powderPercentage)));
     s.powderPercentage = textToInt(label.caption);
   }
   if (setBase) powderBase = s.powderPercentage;
-  core_.timers.powderreport->restart();
+  core_.timers.powderreport->stop();
+  core_.timers.powderreport->start();
   if (powderAmountStepped) powderAmountStepped();
 }
 

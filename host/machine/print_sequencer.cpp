@@ -381,7 +381,8 @@ void PrintSequencer::MarlinTimerTimer() {
   // A step is taken: the watchdog starts counting again.
   core_.timers.MarlinBusy->stop();
   core_.timers.MarlinBusy->start();
-  dwellAllowanceMs_ = 0;
+  // Dwells still count until their lines are acknowledged.
+  if (marlin_.allLinesAcknowledged()) dwellAllowanceMs_ = 0;
   if (plateHeating && headY < s.yvHi - 10) {
     motion_.plateHeatStep(headX, plateHeating);
     return;

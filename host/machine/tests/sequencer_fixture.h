@@ -1,0 +1,205 @@
+#pragma once
+// The print sequencer over fake links on the manual clock, with a
+// hand-built .dmc in a temporary work folder. Machines that answer are
+// played by the fixture: every G-code line gets "ok", every announced pass
+// its "~in_monitor " once its end byte is out.
+#include <stdlib.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/jobdata/dmc_records.h"
+#include "host/machine/motion.h"
+#include "host/machine/print_sequencer.h"
+#include "host/machine/tests/link_fixture.h"
+
+namespace ph {
+
+struct FakeStayAwake : plat::StayAwake {
+  int requests = 0, releases = 0;
+  bool held = false;
+  void request() override {
+    if (held) return;
+    held = true;
+    ++requests;
+  }
+  void release() override {
+    if (!held) return;
+    held = false;
+    ++releases;
+  }
+};
+
+// One stretch record: type, powder code (two characters) and data.
+struct Record {
+  char type;
+  std::string code;
+  std::string data;
+};
+
+inline std::string recordBytes(const Record& r) {
+  char h[16];
+  std::snprintf(h, sizeof h, "\xBF%c%c%06d%c", r.code[0], r.code[1], int(r.data.size() + 10), r.type);
+  return std::string(h, 10) + r.data;
+}
+
+// A whole .dmc: magic, offset, the settings record, the records and the
+// closing placeholder.
+inline std::string dmcBytes(const std::vector<Record>& records, int printpages) {
+  DmcHeader header;
+  header.printpages = printpages;
+  const auto body = header.toBytes();
+  std::string s("DMC\0", 4);
+  const std::int32_t offset = kDmcDataOffset;
+  s.append(reinterpret_cast<const char*>(&offset), 4);
+  s.append(reinterpret_cast<const char*>(body.data()), body.size());
+  for (const Record& r : records) s += recordBytes(r);
+  return s + std::string(kPlaceholderHeader, kStretchHeaderBytes);
+}
+
+// Bytes made legible: printable text as it is, any other byte as <XX>,
+// a run of more than three equal bytes as <XX*n>.
+inline std::string legible(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size();) {
+    const auto b = static_cast<unsigned char>(s[i]);
+    std::size_t n = 1;
+    while (i + n < s.size() && s[i + n] == s[i]) ++n;
+    const bool text = b >= 32 && b < 127;
+    if (n > 3 && !text) {
+      out += plat::format("<%02X*%d>", int(b), int(n));
+      i += n;
+      continue;
+    }
+    out += text ? std::string(1, char(b)) : plat::format("<%02X>", int(b));
+    ++i;
+  }
+  return out;
+}
+
+inline void addSequencerControls(Controls& c) {
+  using K = Control::Kind;
+  for (const char* n : {"btStart", "btAbort"}) c.add(K::Button, n, n);
+  for (const char* n : {"LabStretch", "perclabel"}) c.add(K::Label, n, "");
+  c.add(K::Shape, "xofflamp", "");
+  for (const char* n : {"debugroute1", "detour1", "powder2", "multiPowderlayer1"})
+    c.add(K::MenuItem, n, n, "options1").checkable = true;
+}
+
+struct SequencerFixture : LinkFixture {
+  FakeSerial marlinPort;
+  FakeSocket marlinSocket;
+  bool controlsAdded = (addSequencerControls(core.controls), true);
+  JettingLink ink{core, files, serial, socket};
+  MarlinLink marlin{core, marlinPort, marlinSocket};
+  JobState job{core};
+  JobLayout layout{core, job};
+  MotionControls motion{core, marlin, ink};
+  FakeStayAwake awake;
+  bool temprTestActive = false;
+  int savedStartingLayer = -11;
+  PrintSequencer seq{core, job, layout, ink, marlin, motion, awake, {temprTestActive, savedStartingLayer}};
+  std::string dir;
+
+  // The machines answer (see above).
+  bool marlinAnswers = true;
+  bool unitAnswers = true;
+  std::size_t marlinSeen = 0, inkSeen = 0;
+  std::vector<std::string> gcodes;  // every numbered line's code, in order
+  std::string inkStream;            // every byte written to the unit
+
+  SequencerFixture() {
+    char name[] = "/tmp/seqXXXXXX";
+    if (!mkdtemp(name)) throw std::runtime_error("mkdtemp");
+    dir = name;
+    core.workDir = dir + "/";
+    Settings& s = core.s;
+    // A small, plain job geometry.
+    s.prepstretches = 0;
+    s.bridgelayers = false;
+    s.nopowderstretches = 0;
+    s.powderPercentage = -1;  // the shaker time is powdertime
+    s.layerMorePowder = 0;
+    s.jumpmicrons = 0;
+    s.XonXoffMode = false;
+    core.controls.at("connectcheck1").checked = false;
+    core.controls.at("temprcontrol1").checked = false;
+    layout.stretchesPerLayer = 3;
+    layout.printpages = 2;
+    job.jobReady = true;
+    job.dmcCurrent = true;
+    job.jobFileName = "model.stl";
+    ui.display = false;
+    ink.setEvents(&seq.events);
+  }
+  ~SequencerFixture() {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+
+  void writeDmc(const std::string& bytes) {
+    std::ofstream f(dir + "/temp.dmc", std::ios::binary);
+    f << bytes;
+  }
+  // Both links open and settled, nothing written yet.
+  void openLinks() {
+    core.controls.at("cb_comm").checked = true;
+    ink.cb_commClick();
+    marlin.openMarlin();
+    clock.advance(200);
+    serial.take();
+    marlinPort.take();
+    marlin.nrMarlinok = marlin.Marlinlin;
+  }
+  void collect() {
+    std::string m = marlinPort.take();
+    for (std::size_t p; (p = m.find('\r')) != std::string::npos; m.erase(0, p + 1)) {
+      std::string line = m.substr(0, p);
+      if (line.empty()) continue;
+      // "N<n> <code> *<sum>"
+      line = line.substr(line.find(' ') + 1);
+      line = line.substr(0, line.rfind(" *"));
+      gcodes.push_back(line);
+      if (marlinAnswers) marlinPort.reply("ok\n");
+    }
+    inkStream += serial.take();
+    if (!unitAnswers) return;
+    // Each announced pass is acknowledged when its end byte is out: here
+    // simply once per "973j" written.
+    for (std::size_t p; (p = inkStream.find("973j", inkSeen)) != std::string::npos; inkSeen = p + 4)
+      serial.reply("~in_monitor ");
+  }
+  // Forgets what the unit was sent so far.
+  void clearInk() {
+    inkStream.clear();
+    inkSeen = 0;
+  }
+  // Runs the clock in 10 ms steps while the machines answer.
+  void run(int ms) {
+    for (int t = 0; t < ms; t += 10) {
+      clock.advance(10);
+      collect();
+    }
+  }
+  // Runs until the print stops (at most `limit` ms); true when it did.
+  bool runToEnd(int limit = 600000) {
+    for (int t = 0; t < limit; t += 10) {
+      if (!core.timers.MarlinTimer->enabled() && !core.timers.inktransfer->enabled()) return true;
+      clock.advance(10);
+      collect();
+    }
+    return false;
+  }
+  // The G-code lines from index `from` on, joined by "|".
+  std::string gcodeText(std::size_t from = 0) const {
+    std::string t;
+    for (std::size_t i = from; i < gcodes.size(); ++i) t += (i > from ? "|" : "") + gcodes[i];
+    return t;
+  }
+};
+
+}  // namespace ph
