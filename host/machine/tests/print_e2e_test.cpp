@@ -1,0 +1,255 @@
+// A whole print, in real time over loopback: prismhost -F model -B slices a
+// small coloured model, converts it and prints it on the two simulated
+// machines, which the test starts. The simulators' logs are an independent
+// reading of what arrived: every layer's platform step, every stretch's
+// nozzle columns (against the host's decoding of the .dmc records) and the
+// unit's byte totals (against the host's).
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "host/core/testing/core_fixture.h"
+#include "host/jobdata/dmc_decoder.h"
+#include "host/jobdata/dmc_records.h"
+#include "platform/process.h"
+
+using namespace ph;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> readLines(const fs::path& file) {
+  std::ifstream f(file);
+  std::vector<std::string> out;
+  for (std::string l; std::getline(f, l);) out.push_back(l);
+  return out;
+}
+
+std::string readAll(const fs::path& file) {
+  std::ifstream f(file, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// A simulator started with its log; the log's first line names its port.
+struct Simulator {
+  pid_t pid = -1;
+  int port = 0;
+  fs::path log;
+  bool start(const std::string& exe, std::vector<std::string> args, const fs::path& logFile) {
+    log = logFile;
+    args.insert(args.begin(), exe);
+    for (const std::string& a : {std::string("--port"), std::string("0"), std::string("--log"), log.string(),
+                                 std::string("--idle-timeout"), std::string("120")})
+      args.push_back(a);
+    pid = plat::spawnProcess(args).pid;
+    for (int i = 0; i < 2000 && pid > 0; ++i) {
+      const auto lines = readLines(log);
+      if (!lines.empty() && lines[0].rfind("listen ", 0) == 0) {
+        port = std::stoi(lines[0].substr(lines[0].rfind(' ') + 1));
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  // Ends by itself when the host goes; a signal otherwise.
+  void finish() {
+    if (pid <= 0) return;
+    if (!plat::waitProcess(pid, 10000)) {
+      ::kill(pid, SIGTERM);
+      plat::waitProcess(pid, -1);
+    }
+    pid = -1;
+  }
+  ~Simulator() { finish(); }
+};
+
+// A cube of `mm` whose top and bottom are red and whose sides are blue
+// (bit 15 and 1024 R + 32 G + B).
+void writeColouredCube(const fs::path& file, float mm) {
+  const float o = 100, s = mm;
+  const float p[8][3] = {{o, o, 0},     {o + s, o, 0},     {o + s, o + s, 0},     {o, o + s, 0},
+                         {o, o, s},     {o + s, o, s},     {o + s, o + s, s},     {o, o + s, s}};
+  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+  std::ofstream f(file, std::ios::binary);
+  f << std::string(80, ' ');
+  const std::uint32_t n = 12;
+  f.write(reinterpret_cast<const char*>(&n), 4);
+  for (int i = 0; i < 12; ++i) {
+    const float normal[3] = {0, 0, 0};  // taken from the vertices
+    f.write(reinterpret_cast<const char*>(normal), 12);
+    for (int k = 0; k < 3; ++k) f.write(reinterpret_cast<const char*>(p[faces[i][k]]), 12);
+    const std::uint16_t colour = 0x8000 | (i < 4 ? 31 * 1024 : 31);
+    f.write(reinterpret_cast<const char*>(&colour), 2);
+  }
+}
+
+// FNV-1a 64 over bytes, as the unit's log writes it.
+std::string fnv(const std::vector<std::uint8_t>& bytes) {
+  std::uint64_t h = 0xcbf29ce484222325ULL;
+  for (std::uint8_t b : bytes) {
+    h ^= b;
+    h *= 0x100000001b3ULL;
+  }
+  char t[17];
+  std::snprintf(t, sizeof t, "%016llx", static_cast<unsigned long long>(h));
+  return t;
+}
+
+// The value of "name=" in a line of words.
+std::string field(const std::string& line, const std::string& name) {
+  const auto p = line.find(" " + name + "=");
+  if (p == std::string::npos) return "";
+  const auto from = p + name.size() + 2;
+  return line.substr(from, line.find(' ', from) - from);
+}
+
+struct RecordColumns {
+  int count = 0;
+  std::string digest;
+};
+
+// Every stretch record of the .dmc, decoded by the host's decoder.
+std::vector<RecordColumns> dmcRecordColumns(const fs::path& dmc) {
+  CoreFixture fixture;
+  std::vector<RecordColumns> out;
+  std::FILE* f = std::fopen(dmc.string().c_str(), "rb");
+  if (!f) return out;
+  DmcHeader header;
+  long pos = readDmcHeader(f, header);
+  for (;;) {
+    std::fseek(f, pos, SEEK_SET);
+    char h[kStretchHeaderBytes];
+    if (std::fread(h, 1, sizeof h, f) != sizeof h) break;
+    const long length = std::stol(std::string(h + 3, 6));
+    if (length < kStretchHeaderBytes) break;  // the closing header
+    // The record's data with the end code the host sends after it.
+    std::vector<std::uint8_t> data(std::size_t(length - kStretchHeaderBytes));
+    if (!data.empty() && std::fread(data.data(), 1, data.size(), f) != data.size()) break;
+    data.push_back(0xBF);
+    std::FILE* m = fmemopen(data.data(), data.size(), "rb");
+    DmcDecoder d(fixture.core);
+    d.dmcFile = m;
+    d.resetDecoder();
+    d.decoding = true;
+    std::vector<std::uint8_t> cols;
+    RecordColumns r;
+    for (int guard = 0; d.decoding && guard < 10000000; ++guard) {
+      d.decodeDmcStep();
+      if (d.columnReady) {
+        cols.insert(cols.end(), d.completedColumn(), d.completedColumn() + 54);
+        ++r.count;
+      }
+      if (d.atEnd) break;
+    }
+    std::fclose(m);
+    r.digest = fnv(cols);
+    out.push_back(r);
+    pos += length;
+  }
+  std::fclose(f);
+  return out;
+}
+
+TEST(PrintEndToEnd, AColouredModelPrintsOnTheSimulatedMachines) {
+  const fs::path dir = fs::temp_directory_path() / ("phprint-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  writeColouredCube(dir / "cube.stl", 8);
+
+  Simulator marlin, unit;
+  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell"}, dir / "marlin.log"));
+  ASSERT_TRUE(unit.start(INKJET_SIM, {}, dir / "unit.log"));
+  const int layerMicrons = 1000;
+  std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port << "\"\n"
+                                       << "CommInkDevice = \"127.0.0.1:" << unit.port << "\"\n"
+                                       << "layerMicrons = " << layerMicrons << "\n";
+
+  setenv("PRISM_NAMESPACE", ("e" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  auto host = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.stl", "-B"});
+  fs::current_path(old);
+  ASSERT_GT(host.pid, 0);
+  const auto status = plat::waitProcess(host.pid, 120000);
+  if (!status) ::kill(host.pid, SIGKILL);
+  marlin.finish();
+  unit.finish();
+  const std::string log = readAll(dir / "prismhost.log");
+  ASSERT_EQ(status.value_or(-1), 0) << log;
+
+  // The print ran from start to end and the program closed by itself.
+  EXPECT_NE(log.find("start (cube)"), std::string::npos) << log;
+  EXPECT_NE(log.find("fin (cube in "), std::string::npos) << log;
+  EXPECT_EQ(log.find("aborted"), std::string::npos);
+
+  // Every layer's platform step: one move with Z per layer advance, each a
+  // layer above the one before (the platform jumps between passes may
+  // leave the move one jump higher; the jump that follows takes it back).
+  std::vector<double> layerZ;
+  for (const std::string& l : readLines(dir / "marlin.log")) {
+    if (l.rfind("exec N", 0) != 0) continue;
+    const auto code = l.substr(l.find(' ', 5) + 1);
+    if (code.rfind("G0 X", 0) == 0 && code.find(" Z") != std::string::npos)
+      layerZ.push_back(std::stod(code.substr(code.find(" Z") + 2)));
+  }
+  const std::string fin = log.substr(log.find("fin (cube"));
+  ASSERT_GE(layerZ.size(), 6u);
+  for (std::size_t k = 0; k < layerZ.size(); ++k) {
+    const double expected = (k + 1) * layerMicrons / 1000.0;
+    EXPECT_TRUE(std::fabs(layerZ[k] - expected) < 1e-6 || std::fabs(layerZ[k] - expected - 0.25) < 1e-6)
+        << "layer " << k + 1 << " at Z" << layerZ[k];
+  }
+
+  // Every stretch the unit decoded from a data announcement ("...p" right
+  // before "973j") carries the columns of the next .dmc record, in order.
+  const auto records = dmcRecordColumns(dir / "temp.dmc");
+  ASSERT_FALSE(records.empty());
+  std::vector<std::string> dataStretches;
+  std::string lastCommand, beforeData;
+  std::string totals;
+  for (const std::string& l : readLines(dir / "unit.log")) {
+    if (l.rfind("cmd ", 0) == 0) {
+      if (l == "cmd 973j") beforeData = lastCommand;
+      lastCommand = l;
+    }
+    if (l.rfind("stretch ", 0) == 0 && !beforeData.empty() && beforeData.back() == 'p') dataStretches.push_back(l);
+    if (l.rfind("bytes ", 0) == 0) totals = l;
+  }
+  // The print ends when no more than 20 bytes are left: a last record
+  // without columns may stay unsent.
+  ASSERT_LE(dataStretches.size(), records.size());
+  ASSERT_GE(dataStretches.size() + 1, records.size());
+  if (records.size() > dataStretches.size()) EXPECT_EQ(records.back().count, 0);
+  for (std::size_t i = 0; i < dataStretches.size(); ++i) {
+    SCOPED_TRACE(dataStretches[i]);
+    EXPECT_EQ(field(dataStretches[i], "partial"), "0");
+    EXPECT_EQ(field(dataStretches[i], "data-cols"), std::to_string(records[i].count));
+    EXPECT_EQ(field(dataStretches[i], "data-digest"), records[i].digest);
+  }
+
+  // The unit's byte count and sum are the host's (the host's sum in 32 bits).
+  const std::string hostSum = log.substr(log.find("inkCheckSum=") + 12);
+  const long long sum = std::stoll(field(" " + totals, "sum"));
+  EXPECT_EQ(std::stoll(hostSum), static_cast<long long>(static_cast<std::int32_t>(static_cast<std::uint32_t>(sum))));
+  EXPECT_EQ(std::stoll(field(" " + totals, "count")), std::stoll(fin.substr(fin.find("inkByteCount=") + 13)));
+  fs::remove_all(dir);
+}
+
+}  // namespace
