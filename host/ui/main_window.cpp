@@ -143,6 +143,12 @@ void MainWindow::attach(Host* host) {
   core.controls.onChanged = [this, &core](const Control& c) {
     if (!widgets_.count(&c) && !actions_.count(&c) && !menus_.count(c.name)) addControlWidget(const_cast<Control&>(c));
     else controlChanged(c);
+    // Without a display the print's progress line goes to standard output,
+    // so an unattended print shows how far it is.
+    if (headless_ && c.name == "perclabel" && !c.caption.empty()) {
+      std::fprintf(stdout, "progress %s\n", c.caption.c_str());
+      std::fflush(stdout);
+    }
     (void)core;
   };
 }
