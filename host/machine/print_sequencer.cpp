@@ -68,7 +68,8 @@ struct PrintSequencer::Guard {
 PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout, JettingLink& ink,
                                MarlinLink& marlin, MotionControls& motion, plat::StayAwake& stayAwake,
                                TemperatureTestHold temprTest)
-    : core_(core),
+    : events(core, *this),
+      core_(core),
       job_(job),
       layout_(layout),
       ink_(ink),
@@ -90,6 +91,7 @@ PrintSequencer::~PrintSequencer() {
   for (plat::Timer* timer : {t.MarlinTimer.get(), t.inktransfer.get(), t.MarlinBusy.get(), t.RollStop.get()})
     timer->setHandler(nullptr);
   motion_.powderAmountStepped = nullptr;
+  if (&ink_.events() == &events) ink_.setEvents(nullptr);
   for (const char* name : {"btStart", "btAbort", "pause"})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
   if (Control* c = core_.controls.find("btStart")) c->onRightClick = nullptr;

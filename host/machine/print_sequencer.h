@@ -77,7 +77,7 @@ class PrintSequencer {
   PrintSequencer& operator=(const PrintSequencer&) = delete;
 
   Links links;
-  PrintSequencerEvents events{core_, *this};
+  PrintSequencerEvents events;
 
   // ---- sequencer state ----
   int inkStretchesSent = 0;
