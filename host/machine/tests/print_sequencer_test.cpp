@@ -553,7 +553,9 @@ TEST_F(Sequencer, ABrokenFileEndsThePrintWithAClearLine) {
     EXPECT_EQ(seq.isBusy(), c.starts);
     ASSERT_TRUE(runToEnd());
     EXPECT_NE(logText(from).find(c.line), std::string::npos) << logText(from);
-    if (c.starts) EXPECT_NE(logText(from).find("aborted"), std::string::npos);
+    if (c.starts) {
+      EXPECT_NE(logText(from).find("aborted"), std::string::npos);
+    }
     EXPECT_FALSE(seq.isBusy());
     EXPECT_FALSE(awake.held);
   }
