@@ -236,7 +236,9 @@ TEST(PrintEndToEnd, AColouredModelPrintsOnTheSimulatedMachines) {
   // without columns may stay unsent.
   ASSERT_LE(dataStretches.size(), records.size());
   ASSERT_GE(dataStretches.size() + 1, records.size());
-  if (records.size() > dataStretches.size()) EXPECT_EQ(records.back().count, 0);
+  if (records.size() > dataStretches.size()) {
+    EXPECT_EQ(records.back().count, 0);
+  }
   for (std::size_t i = 0; i < dataStretches.size(); ++i) {
     SCOPED_TRACE(dataStretches[i]);
     EXPECT_EQ(field(dataStretches[i], "partial"), "0");
