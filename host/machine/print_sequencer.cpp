@@ -470,10 +470,10 @@ void PrintSequencer::powderOnlyStretch(bool prepPending, int& speedA, int extra)
   (void)prepPending;
   Settings& s = core_.s;
   int start = s.powderdelay;
-  if (faststretches) speedA = s.movespeed;
+  if (fastStretches()) speedA = s.movespeed;
   int time = powderTiming(start) + extra;
   if (job_.patternMode) time = 0;
-  if (shortstretches) headY += s.stretchcut;
+  if (shortStretches()) headY += s.stretchcut;
   if (powderStartNext < 10000) start = powderStartNext;
   powderStartNext = nextPowderStart(speedA);
   if (core_.dualBoxMode() && s.powderPercentage == 0 && !job_.patternMode) {
@@ -547,14 +547,14 @@ bool PrintSequencer::dataStretch(bool prepPending, int& speedA, int& speedB, int
   }
 
   // Pass length.
-  if ((bytesLeft >= 5 && !prepPending) || !shortstretches || (s.bidirectional && !job_.patternMode && powderCode > 4)) {
+  if ((bytesLeft >= 5 && !prepPending) || !shortStretches() || (s.bidirectional && !job_.patternMode && powderCode > 4)) {
     if (s.shortcutstretch && !prepPending && powderCode > 250) powderCode = 999;
     const int ystart = trunc(s.yvHi - powderCode - (s.behindmargin * 254 / 3000) - 20 - 10);
     headY = std::min(std::max(double(ystart), headY), headY + s.stretchcut - 0.2);
     if (s.onCakeMode && !s.bidirectional) headY = std::clamp(headY - 30, s.yvLow, 3000.0);
     bidiShift = powderCode >= 1 ? trunc((headY - ystart) * 3000 / 254) : 0;
   } else {
-    if (faststretches) speedA = s.movespeed;
+    if (fastStretches()) speedA = s.movespeed;
     headY += s.stretchcut;
   }
 
@@ -953,7 +953,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
 
 void PrintSequencer::startPrimeCheck(double rememberedX) {
   const Settings& s = core_.s;
-  if (!links.primecheck1Click) {
+  if (!links.startLayerPrimeCheck) {
     core_.memoPrintf("(priming check between layers: not built yet; the print goes on)");
     return;
   }
@@ -966,7 +966,13 @@ void PrintSequencer::startPrimeCheck(double rememberedX) {
   preInkStep();
   core_.timers.MarlinTimer->stop();
   ink_.sendInk("0,0t");
-  links.primecheck1Click();
+  links.startLayerPrimeCheck(primeTravelMs);
+}
+
+void PrintSequencer::pauseAtStretchEnd() {
+  if (!pausedByEnd) pauseTick = core_.clock.tickMs();
+  pausedByEnd = true;
+  releaseStayAwake();
 }
 
 bool PrintSequencer::fileNearlyEnded() const {

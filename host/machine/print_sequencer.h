@@ -58,15 +58,20 @@ class PrintSequencer {
     // The pattern conversion (a pattern print with no converted job).
     std::function<void()> convertPattern;
     // The priming check that runs between layers every primeCheckLayer
-    // layers; it restarts MarlinTimer and clears primeCheckActive when done.
-    std::function<void()> primecheck1Click;
+    // layers, given the head's travel time to the priming place (ms); it
+    // restarts MarlinTimer and clears primeCheckActive when done.
+    std::function<void(int travelMs)> startLayerPrimeCheck;
+    // The setting dialogs' switches: powder-only and empty stretches are
+    // shortened by stretchcut / run at movespeed (off when unbound).
+    std::function<bool()> shortStretches;
+    std::function<bool()> fastStretches;
     // The alignment entry after a pattern print.
     std::function<void()> setallign1Click;
     // The mesh tools' abort flag.
     std::function<void()> abortMeshTools;
     // Signals the camera couple CamSync.
     std::function<void()> signalCamera;
-    // Clears the checked action menu item of the jetting-unit controls.
+    // Clears the jetting-unit controls' running actions at print start.
     std::function<void()> clearActionMenu;
   };
 
@@ -111,10 +116,6 @@ class PrintSequencer {
   std::string headerText;
   int repeatCount = 0;
   long recordPos = 0;
-  // The setting dialogs' switches: powder-only and empty stretches are
-  // shortened by stretchcut / run at movespeed.
-  bool shortstretches = false;
-  bool faststretches = false;
   // Layer advance state.
   bool primeCheckActive = false;
   int primeLayerCount = 0;
@@ -138,6 +139,9 @@ class PrintSequencer {
 
   // True while a print runs, waits at a pause or a priming check runs.
   bool isBusy() const;
+  // A failed priming check: the print, stopped between layers, waits as
+  // paused at a stretch end.
+  void pauseAtStretchEnd();
 
   // ---- steps ----
   void startStretch(bool prepPending, int& speedA, int& speedB);
@@ -193,6 +197,8 @@ class PrintSequencer {
   void requestStayAwake();
   void releaseStayAwake();
   bool menuChecked(const char* name) const;
+  bool shortStretches() const { return links.shortStretches && links.shortStretches(); }
+  bool fastStretches() const { return links.fastStretches && links.fastStretches(); }
   bool gateOpen() const;
   std::string dmcName() const;
 

@@ -590,11 +590,17 @@ TEST_F(Sequencer, ThePrimingCheckRunsBetweenLayersWhenItIsThere) {
   EXPECT_TRUE(logHas("(priming check between layers: not built yet; the print goes on)"));
   EXPECT_TRUE(logHas("fin (model"));
   int checks = 0;
-  seq.links.primecheck1Click = [&] { ++checks; };
+  int travel = -1;
+  seq.links.startLayerPrimeCheck = [&](int ms) {
+    ++checks;
+    travel = ms;
+  };
   clearInk();
   seq.btStartClick();
   ASSERT_TRUE(runToEnd());
   EXPECT_EQ(checks, 1);
+  EXPECT_EQ(travel, seq.primeTravelMs);
+  EXPECT_GT(travel, 400);
   EXPECT_TRUE(seq.primeCheckActive);
   EXPECT_TRUE(seq.isBusy());
   EXPECT_EQ(core.timers.primeStates->interval(), 990);
