@@ -48,6 +48,12 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   settingDialogs.sequencer.armPrepLayers = [this](int n) { sequencer.prepLayers = n; };
   settingDialogs.sequencer.btStartClick = [this] { sequencer.btStartClick(); };
   configEditor.isBusy = [this] { return sequencer.isBusy(); };
+  patterns.startPatternPrint = [this] {
+    sequencer.btStartClick();
+    return sequencer.isBusy();
+  };
+  // The tools that read the .dmc leave it to a running print.
+  jobTools.printHoldsDmc = [this] { return bool(sequencer.dmcFile); };
   btBatchClick = [this] { startBatchPrint(); };
   core.timers.Batch->setHandler([this] { BatchTimerTimer(); });
   handoff.links.convertJob = [this] { return conversion.convertJob(); };

@@ -59,9 +59,8 @@ class Host {
   // operation too.
   MeshTools mesh{core};
   // The "dsp p3d" layer preview, the test and alignment patterns, and the
-  // print-head tables and other developer aids. The pattern print
-  // (patterns.startPatternPrint) is to be bound to the print sequencer's
-  // start once it is built; until then printPattern logs that it is not.
+  // print-head tables and other developer aids. The pattern print starts
+  // the print sequencer.
   LayerPreview preview{core, job};
   Patterns patterns{core, job, preview};
   HeadTables headTables{core, job};

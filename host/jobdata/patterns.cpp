@@ -242,7 +242,7 @@ void Patterns::printPattern() {
   job_.patternMode = true;
   job_.dmcCurrent = false;
   if (startPatternPrint) {
-    startPatternPrint();
+    if (!startPatternPrint()) job_.patternMode = false;
     return;
   }
   job_.patternMode = false;

@@ -105,11 +105,13 @@ class Patterns {
  public:
   Patterns(HostCore& core, JobState& job, LayerPreview& preview);
 
-  // Starts the print of "pattern.p3d" in pattern mode. The Host binds it to
-  // the print sequencer's start; unbound, printPattern says so in the log.
-  std::function<void()> startPatternPrint;
+  // Starts the print of "pattern.p3d" in pattern mode: true when the print
+  // runs. The Host binds it to the print sequencer's start; unbound,
+  // printPattern says so in the log.
+  std::function<bool()> startPatternPrint;
   // The pattern print: pattern mode on, the .dmc stale (the pattern is
-  // converted anew), then the print starts.
+  // converted anew), then the print starts. A print that does not start
+  // leaves pattern mode off, so the job's own work files are used again.
   void printPattern();
 
   void allignpattern1Click();

@@ -336,11 +336,19 @@ TEST(Patterns, PatternPrintGoesToTheBoundSequencerOrSaysItIsNotAttached) {
   EXPECT_FALSE(t.job.patternMode);
   EXPECT_TRUE(t.logHas("no print sequencer is attached"));
 
-  bool modeSeen = false;
-  t.patterns.startPatternPrint = [&] { modeSeen = t.job.patternMode && !t.job.dmcCurrent; };
+  bool modeSeen = false, starts = true;
+  t.patterns.startPatternPrint = [&] {
+    modeSeen = t.job.patternMode && !t.job.dmcCurrent;
+    return starts;
+  };
   t.job.dmcCurrent = true;
   t.patterns.printPattern();
   EXPECT_TRUE(modeSeen);
+  EXPECT_TRUE(t.job.patternMode);
+  // A print the sequencer refuses leaves the job's own work files in use.
+  starts = false;
+  t.patterns.printPattern();
+  EXPECT_FALSE(t.job.patternMode);
 }
 
 }  // namespace
