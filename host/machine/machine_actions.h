@@ -1,0 +1,164 @@
+#pragma once
+// The operator's direct controls of the motion machine: homing with its
+// start sequence, Z reset, park and front held by a timer, the platform
+// button and the up/down control, powder preparation and powder layers, the
+// drill and feed G-code files, the brush path, drying, plate temperature and
+// the powder-amount label. The moves and the powder amount's steps are
+// MotionControls' (the print sequencer uses them too).
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "host/core/host_core.h"
+#include "host/jobdata/job_layout.h"
+#include "host/machine/jetting_link.h"
+#include "host/machine/marlin_link.h"
+#include "host/machine/motion.h"
+
+namespace ph {
+
+// The lines of a G-code file that go to the machine: the comment (";" to
+// the end) and every CR removed, blanks trimmed; "" for a line that sends
+// nothing.
+std::string gcodeFileLine(const std::string& raw);
+
+// The menu "Marlin" with the manual actions' items, and the brush button.
+void addMachineActionItems(Controls& controls);
+
+class MachineActions {
+ public:
+  // X of the park position (mm).
+  static constexpr double kParkX = 1.0;
+  // The brush's way over the wiper, "," between the items.
+  static constexpr const char* kBrushPath =
+      "X2 Y220, X2 Y152,X30 Y152,X30 Y124,X2 Y72,X2 Y124,X2 Y72,X2 Y124,X2 Y72,X2 Y124,X2 Y72,X2 Y124,X2 Y72,"
+      "X2 Y124,X30 Y124,X30 Y152,X2 Y152,X2 Y220,X133 Y220";
+  // Acknowledgements that have not come for this long are taken as lost.
+  static constexpr int kAckQuietMs = 10000;
+  // Longest line of a G-code file; a longer one is skipped whole.
+  static constexpr int kFileLineMax = 2047;
+
+  // The head's position, which the print sequencer keeps.
+  struct Head {
+    double& x;
+    double& y;
+    double& lastY;
+  };
+  // What other subsystems provide (bound by the Host). An empty one is not
+  // built: the action says so in the log and goes on without it.
+  struct Links {
+    // headX := the start X of a print (build room skip, layer shift).
+    std::function<void()> setStartX;
+    // The layer G-codes with the placeholders of the job filled in.
+    std::function<std::string(const std::string& text, int skip)> expandGcodeTemplate;
+    // Arms the one-layer powder skip of the print.
+    std::function<void()> armPowderSkip;
+    // The powder-only preparation layers (asks the layer count, which the
+    // preset answer gives).
+    std::function<void()> preparelayers1Click;
+    // The keep-wet box followed its check mark.
+    std::function<void()> cbkeepwetClick;
+    // The mesh tools' cocoon walls.
+    std::function<void(bool)> setCocoonWalls;
+  };
+
+  MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& ink, MotionControls& motion, JobLayout& layout,
+                 Head head);
+  ~MachineActions();
+  MachineActions(const MachineActions&) = delete;
+  MachineActions& operator=(const MachineActions&) = delete;
+
+  // Sets the handlers of the buttons, menu items and timers this object
+  // drives.
+  void bindControls();
+
+  Links links;
+
+  // ---- state ----
+  enum class HomeStarter { None, BtHome, PrepLifts1 };
+  HomeStarter homeStarter = HomeStarter::None;
+  bool parkState = false;
+  bool frontState = false;
+  bool platformUp = false;
+  int updownLastPos = 0;
+  std::string brushQueue;
+  FilePtr drillFile;
+  FilePtr feedFile;
+  bool autoUp = false;
+  std::string plateTempAnswer;
+  // The lines sent before a resynchronisation are still waited for (up to
+  // kAckQuietMs without an acknowledgement) before later lines go.
+  bool resyncPending = false;
+
+  // Every line acknowledged, or the missing acknowledgements given up for
+  // lost after a resynchronisation. The manual actions gate on it.
+  bool linesSettled();
+  // nrMarlinok := Marlinlin, once the lines in flight are in or lost.
+  void resyncAcknowledgements();
+
+  // ---- homing ----
+  void BtHomeClick();
+  // from: the control that starts the sequence (None for a tick).
+  void HomeSeqTimer(HomeStarter from = HomeStarter::None);
+  void PrepLifts1Click();
+  void btzresetClick();
+
+  // ---- positions ----
+  void btparkClick();
+  void btFrontClick();
+  void HoldMarlinTimer();
+  void btPlatformClick();
+  void fillglyph();
+  // A release on the up/down control: alternative is the right button or
+  // Shift, upperHalf where it was released, position the control's value.
+  void UpDown1MouseUp(bool alternative, bool upperHalf, int position);
+
+  // ---- powder ----
+  void btPrepClick();
+  // fromRepeat: called by multpowd.
+  void onePowderLayer1Click(bool fromRepeat = false);
+  void multpowdTimer();
+  void multiPowderlayer1Click();
+  void Powdskip1Click();
+  // leftButton without shift steps up while held.
+  void Label2MouseDown(bool leftButton, bool shift);
+  void UpdwnRollerTimer();
+  // downward: the right button or Shift.
+  void LabPwdrMouseUp(bool downward);
+
+  // ---- G-code files and the brush ----
+  void drillpatern1Click();
+  void DrillTimer();
+  void gcodefile1Click();
+  void FromFileTimer();
+  void btBrushClick();
+  void brushTimerTimer();
+
+  // ---- plate and steppers ----
+  void drying1Click();
+  void plateheating1Click();
+  void platereset1Click();
+  void UnpowerSteppers1Click();
+  void cocooned1Click();
+
+ private:
+  void moveToHeld();
+  // Keeps HoldMarlin running while a park or front state is set.
+  void holdPosition();
+  void sendCodes(const std::string& codes, char sep);
+  // The next line of a G-code file to send ("" at its end: `ended`).
+  std::string nextFileLine(std::FILE* f, bool& ended);
+  bool checked(const char* name) const;
+  void missing(const char* what);
+
+  HostCore& core_;
+  MarlinLink& marlin_;
+  JettingLink& ink_;
+  MotionControls& motion_;
+  JobLayout& layout_;
+  Head head_;
+  int ackMark_ = 0;
+  std::int64_t ackMarkTick_ = 0;
+};
+
+}  // namespace ph
