@@ -33,6 +33,18 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   addSettingDialogItems(core.controls, "setup1");
   inkControls.bindControls();
   settingDialogs.bindControls();
+  addMachineActionItems(core.controls);
+  actions.bindControls();
+  actions.links.setStartX = [this] { sequencer.setStartX(); };
+  actions.links.expandGcodeTemplate = [this](const std::string& t, int skip) {
+    return sequencer.expandGcodeTemplate(t, skip);
+  };
+  actions.links.armPowderSkip = [this] {
+    if (sequencer.powderSkipState == 0) sequencer.powderSkipState = 1;
+  };
+  actions.links.preparelayers1Click = [this] { settingDialogs.preparelayers1Click(); };
+  actions.links.cbkeepwetClick = [this] { inkControls.cbkeepwetClick(); };
+  actions.links.setCocoonWalls = [this](bool on) { mesh.cocooned1Click(on); };
   sequencer.bindControls();
   deviceLinks.ink.setEvents(&machineEvents);
   sequencer.links.convertPattern = [this] { conversion.blockbased1Click(); };
@@ -115,7 +127,6 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("meshkit1", [this] { mesh.meshkit1Click(); });
   bind("Form21", [this] { mesh.Form21Click(); });
   bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
-  bind("cocooned1", [this] { mesh.cocooned1Click(core.controls.at("cocooned1").checked); });
   bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });
   bind("getheights1", [this] { mesh.stl.getheights1Click(job.workFileName("stl"), conversion.layout.powderedHeights); });
   bind("addBthints1", [this] { hints.addBthints1Click(); });

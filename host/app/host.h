@@ -24,6 +24,7 @@
 #include "host/machine/machine_links.h"
 #include "host/machine/ports.h"
 #include "host/machine/setting_dialogs.h"
+#include "host/machine/machine_actions.h"
 #include "host/machine/motion.h"
 #include "host/machine/print_sequencer.h"
 #include "host/mesh/mesh_tools.h"
@@ -89,6 +90,14 @@ class Host {
   InkControls inkControls{core, deviceLinks.ink, sound};
   InkControlEvents machineEvents{inkControls, sequencer.events};
   SettingDialogs settingDialogs{core, conversion.layout};
+  // The operator's manual machine actions; the head's position is the
+  // sequencer's.
+  MachineActions actions{core,
+                         deviceLinks.marlin,
+                         deviceLinks.ink,
+                         motion,
+                         conversion.layout,
+                         {sequencer.headX, sequencer.headY, sequencer.lastHeadY}};
 
   char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;

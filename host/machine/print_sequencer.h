@@ -158,6 +158,8 @@ class PrintSequencer {
   void layerMorePowderStep();
   void stopRollerAfter(int ms);
   void preInkStep();
+  // headX := the start X of a layer (build room skip, layer shift).
+  void setStartX();
 
   // The inline purge codes of every announcement.
   std::string purgeCodes() const;
@@ -168,7 +170,6 @@ class PrintSequencer {
   // Every per-print counter and flag, at print start.
   void resetPrintState();
   bool openDmcForPrint(bool takeHeader);
-  void setStartX();
   bool pauseBoxChecked() const;
   void setPauseBox(bool on);
   void powderOnlyStretch(bool prepPending, int& speedA, int extra);

@@ -216,9 +216,10 @@ void MainWindow::addControlWidget(Control& c) {
     case K::Label: {
       w = new QLabel(q(c.caption));
       w->installEventFilter(this);
-      // The burst label and the shaker label take mouse buttons; the other
+      // The burst, shaker and powder labels take mouse buttons; the other
       // labels take clicks (LabStretch, vlabel).
-      if (c.name == "LabBurst" || c.name == "shakeLabel") mouseTargets_[w] = c.name;
+      if (c.name == "LabBurst" || c.name == "shakeLabel" || c.name == "LabPwdr" || c.name == "Label2")
+        mouseTargets_[w] = c.name;
       else labels_[w] = pc;
       break;
     }
@@ -258,7 +259,15 @@ void MainWindow::addControlWidget(Control& c) {
       w = e;
       break;
     }
-    case K::UpDown: w = new QSpinBox; break;
+    case K::UpDown: {
+      // The platform's up/down arrows: the release says where and how.
+      auto* b = new QSpinBox;
+      b->setRange(-100000, 100000);
+      b->installEventFilter(this);
+      mouseTargets_[b] = c.name;
+      w = b;
+      break;
+    }
     case K::Image: {
       auto* l = new QLabel;
       if (c.name == "cmyburst") {
@@ -562,12 +571,30 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       host_->core.controls.at("parmcombo").caption = combo->currentText().toStdString();
     host_->configEditor.parmcomboDblClick();
   }
+  if (host_ && e->type() == QEvent::MouseButtonPress) {
+    if (auto it = mouseTargets_.find(watched); it != mouseTargets_.end() &&
+                                               (it->second == "LabPwdr" || it->second == "Label2")) {
+      auto* m = static_cast<QMouseEvent*>(e);
+      host_->actions.Label2MouseDown(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
+      return true;
+    }
+  }
   if (host_ && e->type() == QEvent::MouseButtonRelease) {
     if (auto it = mouseTargets_.find(watched); it != mouseTargets_.end()) {
       auto* m = static_cast<QMouseEvent*>(e);
       InkControls& ink = host_->inkControls;
       const bool right = m->button() == Qt::RightButton;
+      const bool shift = m->modifiers() & Qt::ShiftModifier;
       if (it->second == "LabBurst") ink.LabBurstMouseUp(right);
+      else if (it->second == "LabPwdr" || it->second == "Label2") host_->actions.LabPwdrMouseUp(right || shift);
+      else if (it->second == "UpDown1") {
+        auto* box = static_cast<QSpinBox*>(watched);
+        // The arrows act on press; the value is the control's position.
+        QMetaObject::invokeMethod(this, [this, box, right, shift, upper = m->position().y() < box->height() / 2] {
+          if (host_) host_->actions.UpDown1MouseUp(right || shift, upper, box->value());
+        }, Qt::QueuedConnection);
+        return false;
+      }
       else if (it->second == "shakeLabel") ink.shakeLabelMouseUp(m->button() == Qt::LeftButton,
                                                                  m->modifiers() & Qt::ShiftModifier);
       else if (it->second == "cmyburst") {
