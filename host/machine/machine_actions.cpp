@@ -394,18 +394,20 @@ void MachineActions::LabPwdrMouseUp(bool downward) {
 
 std::string MachineActions::nextFileLine(std::FILE* f, bool& ended) {
   ended = false;
-  char buf[kFileLineMax + 2];
-  while (std::fgets(buf, sizeof buf, f)) {
-    std::string raw(buf);
-    if (raw.empty() || raw.back() != '\n') {
-      if (!std::feof(f)) {
-        // Longer than a line may be: sending its pieces would send wrong
-        // codes.
-        for (int c; (c = std::fgetc(f)) != EOF && c != '\n';) {
-        }
-        core_.memoPrintf("G-code line longer than %d characters skipped", kFileLineMax);
-        continue;
-      }
+  for (;;) {
+    std::string raw;
+    bool any = false, tooLong = false;
+    for (int c; (c = std::fgetc(f)) != EOF;) {
+      any = true;
+      if (c == '\n') break;
+      if (static_cast<int>(raw.size()) < kFileLineMax) raw += static_cast<char>(c);
+      else tooLong = true;
+    }
+    if (!any) break;
+    if (tooLong) {
+      // Sending a piece of it would send a wrong code.
+      core_.memoPrintf("G-code line longer than %d characters skipped", kFileLineMax);
+      continue;
     }
     const std::string line = gcodeFileLine(raw);
     if (!line.empty()) return line;

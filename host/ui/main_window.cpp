@@ -263,6 +263,8 @@ void MainWindow::addControlWidget(Control& c) {
       // The platform's up/down arrows: the release says where and how.
       auto* b = new QSpinBox;
       b->setRange(-100000, 100000);
+      // The right button is the control's second function, not a menu.
+      b->setContextMenuPolicy(Qt::NoContextMenu);
       b->installEventFilter(this);
       mouseTargets_[b] = c.name;
       w = b;
