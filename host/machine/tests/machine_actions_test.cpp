@@ -23,8 +23,10 @@ struct Actions : SequencerFixture {
 
   void addActionControls() {
     using K = Control::Kind;
-    for (const char* n : {"BtHome", "btzreset", "btpark", "btFront", "btPlatform", "btPrep"}) core.controls.add(K::Button, n, n);
-    for (const char* n : {"piston1", "PrepLifts1", "cocooned1"}) core.controls.add(K::MenuItem, n, n, "options1").checkable = true;
+    for (const char* n : {"BtHome", "btzreset", "btpark", "btFront", "btPlatform", "btPrep"})
+      core.controls.add(K::Button, n, n);
+    for (const char* n : {"piston1", "PrepLifts1", "cocooned1"})
+      core.controls.add(K::MenuItem, n, n, "options1").checkable = true;
     core.controls.add(K::CheckBox, "cbkeepwet", "KeepWet").checkable = true;
   }
 
