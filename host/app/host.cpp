@@ -66,8 +66,16 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   };
   // The tools that read the .dmc leave it to a running print.
   jobTools.printHoldsDmc = [this] { return bool(sequencer.dmcFile); };
-  btBatchClick = [this] { startBatchPrint(); };
-  core.timers.Batch->setHandler([this] { BatchTimerTimer(); });
+  addBatchPrintItems(core.controls, "pattern1", "inkjet1", "setfile1");
+  batch.bindControls();
+  machineEvents.setOthers(alignmentEvents);
+  sequencer.links.setallign1Click = [this] { batch.setallign1Click(); };
+  batch.links.povstl1Click = [this] { return handoff.openModel(); };
+  batch.links.skipNextSlicing = [this] { handoff.skipSlicing = true; };
+  batch.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
+  batch.links.goodbye = [this] { goodbye(); };
+  batch.links.saveini1Click = [this] { return settingsFiles.saveini1Click(); };
+  btBatchClick = [this] { batch.btBatchClick(); };
   handoff.links.convertJob = [this] { return conversion.convertJob(); };
   handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
   handoff.links.setCocoonTransform = [this](float scale, float rx, float ry, float rz, float walls) {
@@ -317,49 +325,6 @@ void Host::inkfunct1Click(int tag) {
   } else {
     links->sendInkPending(cmd);
   }
-}
-
-void Host::startBatchPrint() {
-  core.printAbort = false;
-  core.timers.Batch->stop();
-  if (!handoff.openModel()) {
-    core.run.fail("no job for " + core.commandInputFile);
-    return;
-  }
-  batchStep_ = 1;
-  core.timers.Batch->setInterval(1000);
-  core.timers.Batch->start();
-}
-
-void Host::BatchTimerTimer() {
-  UnattendedRun& run = core.run;
-  if (run.failed()) {
-    core.timers.Batch->stop();
-    return;
-  }
-  if (batchStep_ == 1) {
-    // The slice and the conversion run; a failure of either ends the run.
-    if (!job.dmcCurrent) return;
-    sequencer.btStartClick();
-    if (!sequencer.isBusy()) {
-      core.timers.Batch->stop();
-      run.fail("the print did not start");
-      return;
-    }
-    batchStep_ = 2;
-    return;
-  }
-  if (sequencer.pausedByEnd && run.active()) {
-    // Nobody is there to go on.
-    core.timers.Batch->stop();
-    run.fail("the print paused");
-    return;
-  }
-  if (sequencer.isBusy()) return;
-  core.timers.Batch->stop();
-  batchStep_ = 0;
-  if (core.printAbort) run.fail("the print was aborted");
-  else if (core.runMode == 'B') goodbye();
 }
 
 void Host::applyExpertMode() {

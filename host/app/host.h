@@ -20,6 +20,7 @@
 #include "host/jobdata/patterns.h"
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/slicer_handoff.h"
+#include "host/machine/batch_print.h"
 #include "host/machine/ink_controls.h"
 #include "host/machine/machine_links.h"
 #include "host/machine/ports.h"
@@ -98,6 +99,10 @@ class Host {
                          motion,
                          conversion.layout,
                          {sequencer.headX, sequencer.headY, sequencer.lastHeadY}};
+  // The batch print, the alignment and the pulse calibration; the
+  // terminal's alignment key reaches it through alignmentEvents.
+  BatchPrint batch{core, job, deviceLinks.ink, deviceLinks.marlin, motion, inkControls, sequencer};
+  AlignmentEvents alignmentEvents{batch, sequencer.events};
 
   char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;
@@ -109,12 +114,8 @@ class Host {
   std::string dialogFolder;
   std::string modelDialogFile;
 
-  // The batch print; until it is built (home, Z reset, powder
-  // preparation, priming bursts, keep-wet, drying), -B slices and converts
-  // the model, prints it and says goodbye (startBatchPrint).
+  // The batch print (-B and the "3d print" button).
   std::function<void()> btBatchClick;
-  void startBatchPrint();
-  void BatchTimerTimer();
 
   void FormCreate();
   void InitTimerTimer();
@@ -172,7 +173,6 @@ class Host {
   std::array<std::string, 20> userFunctionCommands_;
   int userFunctionCount_ = 0;
   int leaveTicks_ = 0;
-  int batchStep_ = 0;
   bool closed_ = false;
   bool closeWithoutAsking_ = false;
   bool faulted_ = false;
