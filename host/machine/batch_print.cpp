@@ -95,7 +95,9 @@ PulseRatio findPulseRatio(double target, const std::function<void(const std::str
     const int m = trunc(d * target);
     for (int k = m - 1; k <= m + 2; ++k) {
       const double e = std::fabs(double(k) / d - target);
-      if (e < best) {
+      // Compared as kept: an error equal to the best in single precision
+      // keeps the earlier pair.
+      if (float(e) < best) {
         best = float(e);
         r = {k, d};
         if (log) log(plat::format("%d/%d = %3.4f (%3.7f)", k, d, double(k) / d, e));
