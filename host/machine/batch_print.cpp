@@ -246,7 +246,12 @@ int BatchPrint::batchStepAction(int interval) {
       if (!core_.primeAtStart) {
         batchStep = 7;  // no bursts: the print follows
       } else {
-        if (s.xPrime >= 0) marlin_.sendGcode(plat::format("G0 X%3.2f", s.xPrime));
+        if (s.xPrime >= 0) {
+          // Opened by the homing as a rule; a line sent on a link that was
+          // never opened would upset the acknowledgement count.
+          marlin_.openMarlin();
+          marlin_.sendGcode(plat::format("G0 X%3.2f", s.xPrime));
+        }
         burstRounds = alignMode ? 2 : 0;
       }
       return 3000;
@@ -413,6 +418,7 @@ int BatchPrint::calibStepAction() {
   switch (calibStep) {
     case 0:
       if (!marlin_.marlinLinkOpen) run(links.BtHomeClick, "home");
+      marlin_.openMarlin();
       motion_.moveXY(s.xMarlinBase, s.yvHi, kCalibSpeed);
       return 4000;
     case 1:

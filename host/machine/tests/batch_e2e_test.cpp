@@ -1,0 +1,179 @@
+// The batch print from the command line, in real time over loopback:
+// prismhost -F cube.stl -B against the two simulated machines, whose logs
+// show what arrived: the move to the priming place, four pairs of bursts
+// before the first stretch, keep-wet after the last one. A batch whose
+// print cannot start ends the program with status 1 and says why.
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "platform/process.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> readLines(const fs::path& file) {
+  std::ifstream f(file);
+  std::vector<std::string> out;
+  for (std::string l; std::getline(f, l);) out.push_back(l);
+  return out;
+}
+
+std::string readAll(const fs::path& file) {
+  std::ifstream f(file, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+struct Simulator {
+  pid_t pid = -1;
+  int port = 0;
+  fs::path log;
+  bool start(const std::string& exe, std::vector<std::string> args, const fs::path& logFile) {
+    log = logFile;
+    args.insert(args.begin(), exe);
+    for (const char* a : {"--port", "0", "--log"}) args.push_back(a);
+    args.push_back(log.string());
+    args.push_back("--idle-timeout");
+    args.push_back("120");
+    pid = plat::spawnProcess(args).pid;
+    for (int i = 0; i < 2000 && pid > 0; ++i) {
+      const auto lines = readLines(log);
+      if (!lines.empty() && lines[0].rfind("listen ", 0) == 0) {
+        port = std::stoi(lines[0].substr(lines[0].rfind(' ') + 1));
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+  }
+  void finish() {
+    if (pid <= 0) return;
+    if (!plat::waitProcess(pid, 10000)) {
+      ::kill(pid, SIGTERM);
+      plat::waitProcess(pid, -1);
+    }
+    pid = -1;
+  }
+  ~Simulator() { finish(); }
+};
+
+// An 8 mm cube with coloured facets (bit 15 set: the colours count).
+void writeCube(const fs::path& file) {
+  const float o = 100, s = 8;
+  const float p[8][3] = {{o, o, 0}, {o + s, o, 0}, {o + s, o + s, 0}, {o, o + s, 0},
+                         {o, o, s}, {o + s, o, s}, {o + s, o + s, s}, {o, o + s, s}};
+  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
+                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
+  std::ofstream f(file, std::ios::binary);
+  f << std::string(80, ' ');
+  const std::uint32_t n = 12;
+  f.write(reinterpret_cast<const char*>(&n), 4);
+  for (const auto& face : faces) {
+    const float normal[3] = {0, 0, 0};
+    f.write(reinterpret_cast<const char*>(normal), 12);
+    for (int k : face) f.write(reinterpret_cast<const char*>(p[k]), 12);
+    const std::uint16_t colour = 0x8000 | 31;
+    f.write(reinterpret_cast<const char*>(&colour), 2);
+  }
+}
+
+struct BatchRun {
+  fs::path dir;
+  std::string log;
+  int status = -1;
+
+  BatchRun() {
+    dir = fs::temp_directory_path() /
+          ("phbatch-" + std::to_string(getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    writeCube(dir / "cube.stl");
+  }
+  ~BatchRun() { if (!getenv("KEEPDIR")) fs::remove_all(dir); }
+  void run(const std::string& settings, std::vector<std::string> extra) {
+    std::ofstream(dir / "prismhost.i3d") << settings << "layerMicrons = 1000\n";
+    setenv("PRISM_NAMESPACE", ("b" + std::to_string(getpid()) + "_").c_str(), 1);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    const fs::path old = fs::current_path();
+    fs::current_path(dir);
+    std::vector<std::string> args{PRISMHOST_BIN, "-F", "cube.stl", "-B"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    auto host = plat::spawnProcess(args);
+    fs::current_path(old);
+    ASSERT_GT(host.pid, 0);
+    const auto s = plat::waitProcess(host.pid, 150000);
+    if (!s) ::kill(host.pid, SIGKILL);
+    status = s.value_or(-1);
+    log = readAll(dir / "prismhost.log");
+  }
+};
+
+// Index of the first line that starts with `prefix` (from `from` on), or -1.
+long indexOf(const std::vector<std::string>& lines, const std::string& prefix, std::size_t from = 0) {
+  for (std::size_t i = from; i < lines.size(); ++i)
+    if (lines[i].rfind(prefix, 0) == 0) return long(i);
+  return -1;
+}
+
+TEST(BatchEndToEnd, TheCommandLineBatchPrimesPrintsKeepsWetAndEndsWell) {
+  BatchRun b;
+  Simulator marlin, unit;
+  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell"}, b.dir / "marlin.log"));
+  ASSERT_TRUE(unit.start(INKJET_SIM, {}, b.dir / "unit.log"));
+  b.run("CommPortMarlin = \"127.0.0.1:" + std::to_string(marlin.port) + "\"\nCommInkDevice = \"127.0.0.1:" +
+            std::to_string(unit.port) + "\"\nxPrime = 50\n",
+        {});
+  marlin.finish();
+  unit.finish();
+  ASSERT_EQ(b.status, 0) << b.log;
+  EXPECT_NE(b.log.find("fin (cube in "), std::string::npos) << b.log;
+
+  const auto ml = readLines(b.dir / "marlin.log");
+  const long prime = indexOf(ml, "pos X50.000 ");
+  ASSERT_GE(prime, 0);
+  const auto ul = readLines(b.dir / "unit.log");
+  const long firstStretch = indexOf(ul, "stretch ");
+  ASSERT_GE(firstStretch, 0);
+  int water = 0, colour = 0;
+  for (long i = 0; i < firstStretch; ++i) {
+    water += ul[std::size_t(i)] == "cmd 1000,22n";
+    colour += ul[std::size_t(i)] == "cmd 1000,8n";
+  }
+  EXPECT_EQ(water, 4);
+  EXPECT_EQ(colour, 4);
+  // Keep-wet goes on after the print's last stretch.
+  long lastStretch = firstStretch;
+  for (long i = firstStretch; i >= 0; i = indexOf(ul, "stretch ", std::size_t(i) + 1)) lastStretch = i;
+  EXPECT_GE(indexOf(ul, "cmd 4999,19n", std::size_t(lastStretch)), 0);
+}
+
+TEST(BatchEndToEnd, APrintThatCannotStartEndsTheRunWithStatusOne) {
+  BatchRun b;
+  Simulator marlin;
+  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell"}, b.dir / "marlin.log"));
+  // The unit's port does not exist.
+  b.run("CommPortMarlin = \"127.0.0.1:" + std::to_string(marlin.port) + "\"\nCommInkDevice = \"" +
+            (b.dir / "no-such-port").string() + "\"\n",
+        {"-P"});
+  marlin.finish();
+  EXPECT_EQ(b.status, 1) << b.log;
+  EXPECT_NE(b.log.find("batch print stopped: the print did not start"), std::string::npos) << b.log;
+  EXPECT_NE(b.log.find("unattended run failed: the print did not start"), std::string::npos) << b.log;
+  EXPECT_EQ(b.log.find("fin ("), std::string::npos);
+}
+
+}  // namespace
