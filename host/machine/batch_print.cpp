@@ -83,8 +83,9 @@ std::optional<long long> readPulseCount(std::string_view text) {
     n = n * 10 + (rest[i] - '0');
     if (n > 2000000000LL) return std::nullopt;  // no unit counts that far
   }
-  // A word of digits only, ended by a blank, a line end or the text's end.
-  if (i == 0 || (i < rest.size() && rest[i] != ' ' && rest[i] != '\r' && rest[i] != '\n')) return std::nullopt;
+  // Digits ended by the text's end or a character that is neither a letter
+  // nor a digit ("12ab" is no count).
+  if (i == 0 || (i < rest.size() && isLetter(rest[i]))) return std::nullopt;
   return n;
 }
 

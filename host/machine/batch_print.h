@@ -37,8 +37,9 @@ void removeInkjetIniGroup(std::string& text, std::string_view token);
 // eight) that begin two places after the "=" of the last "IOPIN =" in
 // `text`. Empty when there is no such reply or no digit stands there.
 std::optional<std::uint32_t> readIoPin(std::string_view text);
-// The step count of the last "pulses=" in `text`: the first blank-separated
-// word after the "=", when it is a whole decimal number. Empty otherwise.
+// The step count of the last "pulses=" in `text`: the digits that begin the
+// first blank-separated word after the "=" (not followed by a letter).
+// Empty when there is no such reply or no count stands there.
 std::optional<long long> readPulseCount(std::string_view text);
 
 // The best fraction k/d (d 3..99) for pulses per dot; every improvement

@@ -451,6 +451,7 @@ TEST(UnitReplies, PinWordAndPulseCountReadOnlyWhatIsThere) {
   } counts[] = {
       {"pulses=11200\r\n", 11200},
       {"pulses=  70 ok", 70},
+      {"pulses=1500,", 1500},
       {"pulses=5 pulses=9", 9},
       {"pulses=0", 0},
       {"pulses=", std::nullopt},
