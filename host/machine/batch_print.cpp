@@ -395,7 +395,7 @@ void BatchPrint::PulsCalibTimer() {
   plat::Timer& timer = *core_.timers.PulsCalib;
   timer.stop();
   const int next = calibStepAction();
-  if (calibStep == 4) {
+  if (calibStep >= 4 || calibStep < 0) {
     calibStep = 0;
     return;
   }
@@ -447,7 +447,7 @@ int BatchPrint::calibStepAction() {
       ink_.sendInk("6n");
       return stroke;
     case 4: evaluatePulses(); return 4000;
-    default: calibStep = 3; return 4000;  // unreachable: the step counter stays in 0..4
+    default: return 4000;
   }
 }
 
