@@ -322,6 +322,19 @@ TEST_F(Batch, AnAbortedOrPausedPrintEndsTheUnattendedBatchWithoutGoodbye) {
   }
 }
 
+TEST_F(Batch, ARunThatFailedElsewhereStopsTheBatchAtItsNextTick) {
+  commandLineRun();
+  modelConverts = false;
+  batch.btBatchClick();
+  runFor(2000);
+  core.run.fail("slicing failed");
+  runFor(1000);
+  EXPECT_FALSE(core.timers.Batch->enabled());
+  job.dmcCurrent = true;
+  runFor(10000);
+  EXPECT_FALSE(happened("home"));
+}
+
 TEST_F(Batch, TheBatchButtonStartsAgainFromTheFirstStep) {
   batch.btBatchClick();
   runFor(8000);
