@@ -73,6 +73,10 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   batch.links.povstl1Click = [this] { return handoff.openModel(); };
   batch.links.skipNextSlicing = [this] { handoff.skipSlicing = true; };
   batch.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
+  batch.links.BtHomeClick = [this] { actions.BtHomeClick(); };
+  batch.links.btzresetClick = [this] { actions.btzresetClick(); };
+  batch.links.btPrepClick = [this] { actions.btPrepClick(); };
+  batch.links.drying1Click = [this] { actions.drying1Click(); };
   batch.links.goodbye = [this] { goodbye(); };
   batch.links.saveini1Click = [this] { return settingsFiles.saveini1Click(); };
   btBatchClick = [this] { batch.btBatchClick(); };

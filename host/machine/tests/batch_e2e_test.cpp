@@ -1,7 +1,8 @@
 // The batch print from the command line, in real time over loopback:
 // prismhost -F cube.stl -B against the two simulated machines, whose logs
-// show what arrived: the move to the priming place, four pairs of bursts
-// before the first stretch, keep-wet after the last one. A batch whose
+// show what arrived: the Z reset, the move to the priming place, four pairs
+// of bursts between the powder preparation and the print, keep-wet after
+// the print's last stretch. A batch whose
 // print cannot start ends the program with status 1 and says why.
 #include <signal.h>
 #include <stdlib.h>
@@ -148,16 +149,27 @@ TEST(BatchEndToEnd, TheCommandLineBatchPrimesPrintsKeepsWetAndEndsWell) {
   const auto ul = readLines(b.dir / "unit.log");
   const long firstStretch = indexOf(ul, "stretch ");
   ASSERT_GE(firstStretch, 0);
+  long lastStretch = firstStretch;
+  for (long i = firstStretch; i >= 0; i = indexOf(ul, "stretch ", std::size_t(i) + 1)) lastStretch = i;
+  // Four pairs of bursts, after the powder preparation's layers began and
+  // before the print's end.
   int water = 0, colour = 0;
-  for (long i = 0; i < firstStretch; ++i) {
-    water += ul[std::size_t(i)] == "cmd 1000,22n";
-    colour += ul[std::size_t(i)] == "cmd 1000,8n";
+  for (std::size_t i = 0; i < ul.size(); ++i) {
+    const bool w = ul[i] == "cmd 1000,22n", c = ul[i] == "cmd 1000,8n";
+    if (!w && !c) continue;
+    water += w;
+    colour += c;
+    EXPECT_GT(long(i), firstStretch);
+    EXPECT_LT(long(i), lastStretch);
   }
   EXPECT_EQ(water, 4);
   EXPECT_EQ(colour, 4);
+  // The Z reset and the powder preparation reached the machines.
+  bool zReset = false;
+  for (const std::string& l : ml)
+    zReset = zReset || (l.rfind("exec N", 0) == 0 && l.find(" G28 Z0") != std::string::npos);
+  EXPECT_TRUE(zReset);
   // Keep-wet goes on after the print's last stretch.
-  long lastStretch = firstStretch;
-  for (long i = firstStretch; i >= 0; i = indexOf(ul, "stretch ", std::size_t(i) + 1)) lastStretch = i;
   EXPECT_GE(indexOf(ul, "cmd 4999,19n", std::size_t(lastStretch)), 0);
 }
 

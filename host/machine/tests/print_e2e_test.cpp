@@ -177,7 +177,10 @@ TEST(PrintEndToEnd, AColouredModelPrintsOnTheSimulatedMachines) {
   const int layerMicrons = 1000;
   std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port << "\"\n"
                                        << "CommInkDevice = \"127.0.0.1:" << unit.port << "\"\n"
-                                       << "layerMicrons = " << layerMicrons << "\n";
+                                       << "layerMicrons = " << layerMicrons << "\n"
+                                       // The batch's powder preparation lays no powder-only
+                                       // layers: the logs hold the model's print alone.
+                                       << "preplayers = 0\n";
 
   setenv("PRISM_NAMESPACE", ("e" + std::to_string(getpid()) + "_").c_str(), 1);
   unsetenv("DISPLAY");
