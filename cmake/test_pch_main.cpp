@@ -1,0 +1,1 @@
+// Owner of the test programs' shared precompiled header; it holds no test.
