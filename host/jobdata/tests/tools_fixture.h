@@ -28,7 +28,7 @@ inline std::string dmcBytes(const std::vector<HandRecord>& records, bool placeho
   b += std::string(508, '\0');
   for (const auto& r : records) {
     const long long len = r.length >= 0 ? r.length : 10 + (long long)r.data.size();
-    char head[16];
+    char head[32];
     std::snprintf(head, sizeof head, "%06lld", len);
     b += "\xBF" + r.code + head + r.type + r.data;
   }

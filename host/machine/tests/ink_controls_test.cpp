@@ -175,8 +175,9 @@ TEST_F(Ink, SingleColourBurstPicksTheRowOfTheClick) {
     EXPECT_EQ(serial.take(), plat::format("999j7t%d,1000,8n", c.k)) << c.y << "/" << c.height;
     EXPECT_EQ(ink.labBurstColour, InkControls::cmyColour(c.k));
     // The picture shows the colour the row fires.
-    if (c.height > 0 && c.y < c.height)
+    if (c.height > 0 && c.y < c.height) {
       EXPECT_EQ(InkControls::cmyPicture(10, c.height).pixelColor(3, c.y), InkControls::cmyColour(c.k));
+    }
   }
 }
 

@@ -195,7 +195,9 @@ TEST_F(Dialogs, PowderOnlyLayersArmTheCountAndStartOnlyAboveZero) {
     EXPECT_EQ(armed, c.armed);
     EXPECT_EQ(starts, c.starts);
     EXPECT_EQ(fresh.core.presetAnswer, HostCore::kNoPreset);
-    if (c.preset != HostCore::kNoPreset) EXPECT_TRUE(fresh.ui.prompts.empty());
+    if (c.preset != HostCore::kNoPreset) {
+      EXPECT_TRUE(fresh.ui.prompts.empty());
+    }
   }
 }
 
