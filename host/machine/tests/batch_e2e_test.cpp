@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "host/machine/tests/simulator.h"
 #include "platform/process.h"
 
 namespace fs = std::filesystem;
@@ -36,39 +37,6 @@ std::string readAll(const fs::path& file) {
   s << f.rdbuf();
   return s.str();
 }
-
-struct Simulator {
-  pid_t pid = -1;
-  int port = 0;
-  fs::path log;
-  bool start(const std::string& exe, std::vector<std::string> args, const fs::path& logFile) {
-    log = logFile;
-    args.insert(args.begin(), exe);
-    for (const char* a : {"--port", "0", "--log"}) args.push_back(a);
-    args.push_back(log.string());
-    args.push_back("--idle-timeout");
-    args.push_back("120");
-    pid = plat::spawnProcess(args).pid;
-    for (int i = 0; i < 2000 && pid > 0; ++i) {
-      const auto lines = readLines(log);
-      if (!lines.empty() && lines[0].rfind("listen ", 0) == 0) {
-        port = std::stoi(lines[0].substr(lines[0].rfind(' ') + 1));
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-  }
-  void finish() {
-    if (pid <= 0) return;
-    if (!plat::waitProcess(pid, 10000)) {
-      ::kill(pid, SIGTERM);
-      plat::waitProcess(pid, -1);
-    }
-    pid = -1;
-  }
-  ~Simulator() { finish(); }
-};
 
 // An 8 mm cube with coloured facets (bit 15 set: the colours count).
 void writeCube(const fs::path& file) {
@@ -132,11 +100,11 @@ long indexOf(const std::vector<std::string>& lines, const std::string& prefix, s
 
 TEST(BatchEndToEnd, TheCommandLineBatchPrimesPrintsKeepsWetAndEndsWell) {
   BatchRun b;
-  Simulator marlin, unit;
-  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell"}, b.dir / "marlin.log"));
-  ASSERT_TRUE(unit.start(INKJET_SIM, {}, b.dir / "unit.log"));
-  b.run("CommPortMarlin = \"127.0.0.1:" + std::to_string(marlin.port) + "\"\nCommInkDevice = \"127.0.0.1:" +
-            std::to_string(unit.port) + "\"\nxPrime = 50\n",
+  ph::Simulator marlin, unit;
+  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell", "--port", "0"}, b.dir / "marlin.log", 120));
+  ASSERT_TRUE(unit.start(INKJET_SIM, {"--port", "0"}, b.dir / "unit.log", 120));
+  b.run("CommPortMarlin = \"127.0.0.1:" + std::to_string(marlin.port()) + "\"\nCommInkDevice = \"127.0.0.1:" +
+            std::to_string(unit.port()) + "\"\nxPrime = 50\n",
         {});
   marlin.finish();
   unit.finish();
@@ -175,10 +143,10 @@ TEST(BatchEndToEnd, TheCommandLineBatchPrimesPrintsKeepsWetAndEndsWell) {
 
 TEST(BatchEndToEnd, APrintThatCannotStartEndsTheRunWithStatusOne) {
   BatchRun b;
-  Simulator marlin;
-  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell"}, b.dir / "marlin.log"));
+  ph::Simulator marlin;
+  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell", "--port", "0"}, b.dir / "marlin.log", 120));
   // The unit's port does not exist.
-  b.run("CommPortMarlin = \"127.0.0.1:" + std::to_string(marlin.port) + "\"\nCommInkDevice = \"" +
+  b.run("CommPortMarlin = \"127.0.0.1:" + std::to_string(marlin.port()) + "\"\nCommInkDevice = \"" +
             (b.dir / "no-such-port").string() + "\"\n",
         {"-P"});
   marlin.finish();

@@ -21,6 +21,7 @@
 #include "host/components/termios2_baud.h"
 #include "host/machine/port_list.h"
 #include "host/machine/ports.h"
+#include "host/machine/tests/simulator.h"
 #include "host/machine/tests/transport_fixture.h"
 #include "platform/process.h"
 
@@ -107,54 +108,6 @@ TEST(PortList, ListsHardwarePortsInNameOrderWithTheirStableNames) {
   EXPECT_TRUE(listSerialPorts(t.dir / "nothing", t.dev()).empty());
 }
 
-// A simulated machine on a pseudo-terminal.
-class Simulator {
- public:
-  ~Simulator() { stop(); }
-  bool start(const std::string& exe, const std::string& log) {
-    log_ = log;
-    ::unlink(log.c_str());
-    pid_ = plat::spawnProcess({exe, "--pty", "--log", log, "--idle-timeout", "60"}).pid;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && std::chrono::steady_clock::now() < end) {
-      const auto first = lines("pty ");
-      if (!first.empty()) {
-        pty_ = first.front();
-        // Held open, so the simulator outlives the probes that open and
-        // close its line for the other machine.
-        hold_ = ::open(pty_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        return hold_ >= 0;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-  }
-  void stop() {
-    if (hold_ >= 0) ::close(hold_);
-    hold_ = -1;
-    if (pid_ <= 0) return;
-    ::kill(pid_, SIGTERM);
-    if (!plat::waitProcess(pid_, 5000)) {
-      ::kill(pid_, SIGKILL);
-      plat::waitProcess(pid_, -1);
-    }
-    pid_ = -1;
-  }
-  const std::string& pty() const { return pty_; }
-  std::vector<std::string> lines(const std::string& prefix) const {
-    std::ifstream f(log_);
-    std::vector<std::string> out;
-    for (std::string l; std::getline(f, l);)
-      if (l.rfind(prefix, 0) == 0) out.push_back(l.substr(prefix.size()));
-    return out;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int hold_ = -1;
-  std::string pty_, log_;
-};
-
 struct PortToolsTest : TransportFixture {
   PortToolsTest() {
     tools.bindControls();
@@ -191,8 +144,10 @@ struct PortToolsTest : TransportFixture {
 
 TEST_F(PortToolsTest, ScanFindsTheUnitAndMarlinAndReopensTheUnitsLinkOnItsPort) {
   Simulator unit, marlin;
-  ASSERT_TRUE(unit.start(INKJET_SIM, prog / "unit.log"));
-  ASSERT_TRUE(marlin.start(MARLIN_SIM, prog / "marlin.log"));
+  // Each line is held open, so each simulator outlives the probes of the
+  // other machine that open and close it.
+  ASSERT_TRUE(unit.start(INKJET_SIM, {"--pty"}, prog / "unit.log") && unit.holdPty());
+  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--pty"}, prog / "marlin.log") && marlin.holdPty());
   commtest::Pty silent;
   for (const char* n : {"ttyUSB0", "ttyUSB1", "ttyUSB2", "ttyUSB3"}) tree.tty(n, true);
   tree.node("ttyUSB0", silent.slave);

@@ -22,6 +22,7 @@
 #include "host/core/testing/core_fixture.h"
 #include "host/jobdata/dmc_decoder.h"
 #include "host/jobdata/dmc_records.h"
+#include "host/machine/tests/simulator.h"
 #include "platform/process.h"
 
 using namespace ph;
@@ -42,40 +43,6 @@ std::string readAll(const fs::path& file) {
   s << f.rdbuf();
   return s.str();
 }
-
-// A simulator started with its log; the log's first line names its port.
-struct Simulator {
-  pid_t pid = -1;
-  int port = 0;
-  fs::path log;
-  bool start(const std::string& exe, std::vector<std::string> args, const fs::path& logFile) {
-    log = logFile;
-    args.insert(args.begin(), exe);
-    for (const std::string& a : {std::string("--port"), std::string("0"), std::string("--log"), log.string(),
-                                 std::string("--idle-timeout"), std::string("120")})
-      args.push_back(a);
-    pid = plat::spawnProcess(args).pid;
-    for (int i = 0; i < 2000 && pid > 0; ++i) {
-      const auto lines = readLines(log);
-      if (!lines.empty() && lines[0].rfind("listen ", 0) == 0) {
-        port = std::stoi(lines[0].substr(lines[0].rfind(' ') + 1));
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
-  }
-  // Ends by itself when the host goes; a signal otherwise.
-  void finish() {
-    if (pid <= 0) return;
-    if (!plat::waitProcess(pid, 10000)) {
-      ::kill(pid, SIGTERM);
-      plat::waitProcess(pid, -1);
-    }
-    pid = -1;
-  }
-  ~Simulator() { finish(); }
-};
 
 // A cube of `mm` whose top and bottom are red and whose sides are blue
 // (bit 15 and 1024 R + 32 G + B).
@@ -171,12 +138,12 @@ TEST(PrintEndToEnd, AColouredModelPrintsOnTheSimulatedMachines) {
   fs::create_directories(dir);
   writeColouredCube(dir / "cube.stl", 8);
 
-  Simulator marlin, unit;
-  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell"}, dir / "marlin.log"));
-  ASSERT_TRUE(unit.start(INKJET_SIM, {}, dir / "unit.log"));
+  ph::Simulator marlin, unit;
+  ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell", "--port", "0"}, dir / "marlin.log", 120));
+  ASSERT_TRUE(unit.start(INKJET_SIM, {"--port", "0"}, dir / "unit.log", 120));
   const int layerMicrons = 1000;
-  std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port << "\"\n"
-                                       << "CommInkDevice = \"127.0.0.1:" << unit.port << "\"\n"
+  std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port() << "\"\n"
+                                       << "CommInkDevice = \"127.0.0.1:" << unit.port() << "\"\n"
                                        << "layerMicrons = " << layerMicrons << "\n"
                                        // The batch's powder preparation lays no powder-only
                                        // layers: the logs hold the model's print alone.

@@ -1,6 +1,7 @@
 #pragma once
 // A simulated machine of tools/sim as a child process of the test, and its
 // one-event-per-line log.
+#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -18,11 +19,12 @@ namespace ph {
 class Simulator {
  public:
   ~Simulator() { stop(); }
-  bool start(const std::string& exe, std::vector<std::string> args, const std::string& log) {
+  bool start(const std::string& exe, std::vector<std::string> args, const std::string& log, int idleSeconds = 60) {
     log_ = log;
     ::unlink(log.c_str());
     args.insert(args.begin(), exe);
-    for (const char* a : {"--log", log.c_str(), "--idle-timeout", "60"}) args.push_back(a);
+    for (const std::string& a : {std::string("--log"), log, std::string("--idle-timeout"), std::to_string(idleSeconds)})
+      args.push_back(a);
     pid_ = plat::spawnProcess(args).pid;
     if (pid_ <= 0) return false;
     // The first log line: "listen 127.0.0.1 <port>" or "pty <path>".
@@ -39,7 +41,22 @@ class Simulator {
     }
     return false;
   }
+  // Holds the simulator's pseudo-terminal open, so it outlives peers that
+  // open and close its line.
+  bool holdPty() {
+    if (pty_.empty()) return false;
+    hold_ = ::open(pty_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    return hold_ >= 0;
+  }
+  // Waits up to waitMs for the simulator to end by itself (it does when its
+  // peer goes), then stops it.
+  void finish(int waitMs = 10000) {
+    if (pid_ > 0 && plat::waitProcess(pid_, waitMs)) pid_ = -1;
+    stop();
+  }
   void stop() {
+    if (hold_ >= 0) ::close(hold_);
+    hold_ = -1;
     if (pid_ <= 0) return;
     ::kill(pid_, SIGTERM);
     if (!plat::waitProcess(pid_, 5000)) {
@@ -61,6 +78,7 @@ class Simulator {
  private:
   pid_t pid_ = -1;
   int port_ = 0;
+  int hold_ = -1;
   std::string pty_, log_;
 };
 
