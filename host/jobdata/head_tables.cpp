@@ -45,7 +45,7 @@ PinRole pinRole(int pin) {
 
 // The port bit of each mux-code group (v div 8 = 0, 1, 2).
 constexpr int kGroupBit[3] = {19, 6, 7};
-// Every port bit a mux code can drive, in the original layout and in the
+// Every port bit a mux code can drive, in the table's own layout and in the
 // rewritten one.
 constexpr unsigned kMuxBits = 7u << 16 | 1u << 19 | 1u << 20 | 1u << 21 | 1u << 6 | 1u << 7;
 

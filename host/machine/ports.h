@@ -33,7 +33,7 @@ struct StepperPatch {
 
 // The Marlin source with the second step and direction outputs of
 // `patch.axis` added. An earlier patch (of any axis) is taken out first, so
-// patching a patched source gives what patching the original gives.
+// patching a patched source gives what patching the unpatched one gives.
 std::string patchStepperSource(const std::string& source, const StepperPatch& patch);
 // The source as it was before patchStepperSource; unchanged when it carries
 // no patch.
