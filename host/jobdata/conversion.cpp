@@ -181,7 +181,7 @@ void Conversion::convertLayers(std::FILE* p3d, const ConversionSettings& setting
       if (n > 0) parser.parsePclBlock(block, n);
       if (++blocks % 16 == 0) {
         const int percent = int(std::clamp<long long>(blocks * 100 / std::max(progressTotal, 1LL), 1, 99));
-        stretches.defer([this, percent] {
+        parser.defer([this, percent] {
           core_.ui.showProgress(percent);
           core_.ui.processEvents();
         });

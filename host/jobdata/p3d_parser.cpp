@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <utility>
 
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
@@ -34,6 +36,7 @@ RowParser::RowParser(HostCore& core, const LookupTables& tables, JobLayout& layo
 
 void RowParser::startConversion(const ParseSettings& settings) {
   s_ = settings;
+  stretches_.longRowReport = [this](int length) { reportLongRow(length); };
   widestRow_ = layout_.djmaxline;
   parseMode_ = 2;
   layerCounter = 0;
@@ -52,9 +55,13 @@ void RowParser::startConversion(const ParseSettings& settings) {
 }
 
 void RowParser::finishConversion() {
-  // Rows of a band the file ended in never reached a builder.
-  for (const StretchJob::PlaneRow& row : stretches_.takePendingRows())
-    countRow(band_.data() + row.start, row.end - row.start, row.plane);
+  // Rows of a band the file ended in never reached a builder; every step
+  // of the conversion is taken, so their reports come now.
+  for (const StretchJob::PlaneRow& row : std::exchange(stretches_.pendingRows(), {})) {
+    const int length = countRow(band_.data() + row.start, row.end - row.start, row.plane);
+    if (row.report) reportLongRow(length);
+  }
+  stretches_.longRowReport = nullptr;
   for (std::size_t p = 0; p < drops.size(); ++p) drops[p] += stretches_.rowDots()[p];
   widestRow_ = std::max(widestRow_, stretches_.widestRow());
   layout_.djmaxline = widestRow_;
@@ -64,7 +71,7 @@ void RowParser::storeByteSlow(std::uint8_t c) {
   if (bandFill_ >= kMaxBandBytes) {
     if (!bandOverflowShown_) {
       bandOverflowShown_ = true;
-      stretches_.defer([this, fill = bandFill_] {
+      defer([this, fill = bandFill_] {
         core_.memoPrintf("read buffer overflow (%d)", fill);
         core_.ui.showMessage(plat::format("read buffer overflow (%d)", fill));
       });
@@ -101,26 +108,35 @@ int RowParser::countRow(const std::uint8_t* data, int length, int plane) {
 }
 
 void RowParser::planeRowRead() {
-  const std::uint8_t* data = band_.data() + planeDataStart_;
-  const int n = bandFill_ - planeDataStart_;
-  int length = 0;
   if (parseMode_ == 1 && stretches_.threaded()) {
-    // The row goes with its band to a builder, which counts its dots: this
-    // thread only needs the length for the report below.
-    stretches_.planeRow(planeDataStart_, bandFill_, previousPlane_);
-    if (!s_.bidirectional) return;
-    length = decodedLength(data, n);
-  } else {
-    length = countRow(data, n, previousPlane_);
+    // The row goes with its band to a builder, which counts its dots and
+    // its length.
+    stretches_.planeRow(planeDataStart_, bandFill_, previousPlane_, s_.bidirectional);
+    return;
   }
-  // Reported while a backward pass is being collected, which the writing
+  const int length = countRow(band_.data() + planeDataStart_, bandFill_ - planeDataStart_, previousPlane_);
+  if (s_.bidirectional && length > StretchPipeline::kLongRow) defer([this, length] { reportLongRow(length); });
+}
+
+void RowParser::reportLongRow(int length) {
+  // Only while a backward pass is being collected, which the writing
   // thread knows when the row's turn comes.
-  if (length > 175 && s_.bidirectional)
-    stretches_.defer([this, length] {
-      if (!layout_.job.backwardPass || longRowReports_ >= 100) return;
-      ++longRowReports_;
-      core_.logVars("d1", length, "d2", length, "111", 111);
-    });
+  if (length <= StretchPipeline::kLongRow || !layout_.job.backwardPass || longRowReports_ >= 100) return;
+  ++longRowReports_;
+  core_.logVars("d1", length, "d2", length, "111", 111);
+}
+
+void RowParser::defer(std::function<void()> step) {
+  // The reports of rows read before this step, which would come with their
+  // stretch, keep their place ahead of it.
+  for (StretchJob::PlaneRow& row : stretches_.pendingRows()) {
+    if (!row.report) continue;
+    row.report = false;
+    if (const int length = decodedLength(band_.data() + row.start, row.end - row.start);
+        length > StretchPipeline::kLongRow)
+      stretches_.defer([this, length] { reportLongRow(length); });
+  }
+  stretches_.defer(std::move(step));
 }
 
 void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
@@ -188,7 +204,7 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
         std::vector<std::pair<int, int>> around;
         for (int off = -10; off <= 10; ++off)
           if (i + off >= 0 && i + off < count) around.emplace_back(off, int(bytes[i + off]));
-        stretches_.defer([this, c, around = std::move(around)] {
+        defer([this, c, around = std::move(around)] {
           core_.memoPrintf(" wrong char %c", int(c));
           for (const auto& [off, b] : around) core_.memoPrintf("%d %d %c", off, b, b);
         });

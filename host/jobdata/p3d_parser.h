@@ -7,6 +7,7 @@
 // it reads the settings as they stood when the conversion started.
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "host/jobdata/p3d_stream.h"
@@ -50,6 +51,9 @@ class RowParser {
   // After the last block (and after the parser's thread ended): the
   // widest row goes to the layout.
   void finishConversion();
+  // Work of the writing thread that keeps its place after the rows read
+  // so far (log lines, messages, progress).
+  void defer(std::function<void()> step);
 
   // Set dots per plane: water, cyan, magenta, yellow.
   std::array<long long, 4> drops{};
@@ -72,6 +76,9 @@ class RowParser {
   void storeByteSlow(std::uint8_t c);
   // A plane row's data is complete: statistics, here or with its band.
   void planeRowRead();
+  // A long row read while a backward pass is collected is logged (the
+  // writing thread's; at most 100 a program run).
+  void reportLongRow(int length);
   // Counts a row into drops and the widest row; returns its decoded length.
   int countRow(const std::uint8_t* data, int length, int plane);
 

@@ -110,13 +110,16 @@ struct StretchJob {
   // The band's plane rows whose statistics (decoded length, set dots) are
   // counted by the thread that builds the stretch rather than by the row
   // parser: offsets into `band` and the plane (0 water, 1-3 C, M, Y).
+  // `report`: the row's length is still to be reported if it is long.
   struct PlaneRow {
     int start = 0, end = 0, plane = 0;
+    bool report = false;
   };
   std::vector<PlaneRow> planeRows;
   bool rowsCounted = false;
   std::array<long long, 4> rowDots{};  // set dots per plane
   int widestRow = 0;                   // decoded bytes of the widest row
+  std::vector<int> longRows;           // decoded bytes of the long rows to report, in order
 
   // The record writer's part, fixed when the band was complete.
   int position = 0;  // Y of the stretch, in dots

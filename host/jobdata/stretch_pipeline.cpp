@@ -177,6 +177,7 @@ void StretchPipeline::countRows(StretchJob& job) const {
     const int length = rowLengthAndDots(job.band.data() + row.start, row.end - row.start, dots, tables_);
     job.widestRow = std::max(job.widestRow, length);
     job.rowDots[std::size_t(row.plane)] += dots;
+    if (row.report && length > kLongRow) job.longRows.push_back(length);
   }
   job.rowsCounted = true;
 }
@@ -315,6 +316,10 @@ BuildState StretchPipeline::trueState() const {
 }
 
 void StretchPipeline::writeStretch(StretchJob& job) {
+  if (!job.rowsCounted) countRows(job);
+  // Reported where the parser met the rows: before anything of the stretch.
+  if (longRowReport)
+    for (int length : job.longRows) longRowReport(length);
   const BuildState truth = trueState();
   if (!job.built || job.state != truth) {
     // Built in another state than the true one (or not yet): built here.
@@ -323,7 +328,6 @@ void StretchPipeline::writeStretch(StretchJob& job) {
     builder_.build(job, settings_);
     job.built = true;
   }
-  if (!job.rowsCounted) countRows(job);
   for (std::size_t p = 0; p < rowDots_.size(); ++p) rowDots_[p] += job.rowDots[p];
   widestRow_ = std::max(widestRow_, job.widestRow);
   if (bitReport) {

@@ -67,10 +67,18 @@ class StretchPipeline {
   void endBand(int& position, int& stretchesLeft, std::vector<std::uint8_t>& band, int length, int layer);
   // A plane row of the band being collected (offsets into its buffer):
   // its statistics are counted with the stretch, off the parser's thread.
-  void planeRow(int start, int end, int plane) { pendingRows_.push_back({start, end, plane}); }
-  // The plane rows of a band that never became a stretch (the file ended
-  // inside it); the parser counts them itself.
-  std::vector<StretchJob::PlaneRow> takePendingRows() { return std::exchange(pendingRows_, {}); }
+  // With `report`, its decoded length, when over kLongRow, is handed to
+  // longRowReport on the writing thread just before its stretch is written.
+  void planeRow(int start, int end, int plane, bool report) {
+    pendingRows_.push_back({start, end, plane, report});
+  }
+  static constexpr int kLongRow = 175;
+  std::function<void(int length)> longRowReport;
+  // The rows of the band being collected, for the parser: it reports their
+  // lengths itself before a step of its own, which must come after them,
+  // and then clears their `report`. Those of a band that never became a
+  // stretch (the file ended inside it) it counts itself too.
+  std::vector<StretchJob::PlaneRow>& pendingRows() { return pendingRows_; }
   // The same for rows that stay with the caller.
   void endBandCopy(int& position, int& stretchesLeft, const std::uint8_t* band, int length, int layer);
   // Work of the writing thread (log lines, messages, progress) that keeps

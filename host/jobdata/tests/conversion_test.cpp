@@ -459,33 +459,40 @@ struct TracedConversion {
 // backward passes), what the builders report (no backward alignment) and
 // the bit report asked for from a window event land in the log where they
 // land on one thread, between the same progress steps and events.
+namespace {
+
+struct TracedRun {
+  std::vector<std::string> trace, log;
+  std::vector<std::uint8_t> dmc;
+};
+
+TracedRun tracedConversion(const std::string& bytes, int workers) {
+  TracedConversion t(workers);
+  t.core.s.bidirectional = true;
+  t.core.s.moveBackAlign = 10000000;  // beyond every alignment try
+  int events = 0;
+  t.ui.onEvents = [&] {
+    if (++events == 2) t.conv.bitreport1Click();
+  };
+  {
+    std::FILE* f = std::fopen(t.job.workFileName("p3d").c_str(), "wb");
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+  }
+  t.conv.blockbased1Click();
+  return {t.ui.trace, t.core.Memo1.lines(), readFile(t.job.workFileName("dmc"))};
+}
+
+}  // namespace
+
 TEST(ConversionOrder, LogProgressAndEventsKeepTheirPlaceWithWorkers) {
   // A stray byte among the first rows of the last layer.
   std::string bytes = randomJob(7, 3, 120, 1800).bytes();
   const std::string layerStart = "\x1b*b";
   bytes.insert(bytes.rfind(layerStart) + layerStart.size() + 4, "?");
-  std::vector<std::string> traces[2], logs[2];
-  std::vector<std::uint8_t> dmcs[2];
-  for (int r = 0; r < 2; ++r) {
-    TracedConversion t(r == 0 ? 1 : 4);
-    t.core.s.bidirectional = true;
-    t.core.s.moveBackAlign = 10000000;  // beyond every alignment try
-    int events = 0;
-    t.ui.onEvents = [&] {
-      if (++events == 2) t.conv.bitreport1Click();
-    };
-    {
-      std::FILE* f = std::fopen(t.job.workFileName("p3d").c_str(), "wb");
-      std::fwrite(bytes.data(), 1, bytes.size(), f);
-      std::fclose(f);
-    }
-    t.conv.blockbased1Click();
-    traces[r] = t.ui.trace;
-    logs[r] = t.core.Memo1.lines();
-    dmcs[r] = readFile(t.job.workFileName("dmc"));
-  }
+  const TracedRun one = tracedConversion(bytes, 1), four = tracedConversion(bytes, 4);
   auto has = [&](const std::string& text) {
-    return std::any_of(logs[0].begin(), logs[0].end(),
+    return std::any_of(one.log.begin(), one.log.end(),
                        [&](const std::string& l) { return l.find(text) != std::string::npos; });
   };
   ASSERT_TRUE(has(".dmc created"));
@@ -493,10 +500,24 @@ TEST(ConversionOrder, LogProgressAndEventsKeepTheirPlaceWithWorkers) {
   EXPECT_TRUE(has("blstrip error!"));
   EXPECT_TRUE(has("d1="));
   EXPECT_TRUE(has(" W "));  // the bit report
-  EXPECT_GT(traces[0].size(), 6u);
-  EXPECT_EQ(traces[1], traces[0]);
-  EXPECT_EQ(logs[1], logs[0]);
-  EXPECT_EQ(dmcs[1], dmcs[0]);
+  EXPECT_GT(one.trace.size(), 6u);
+  EXPECT_EQ(four.trace, one.trace);
+  EXPECT_EQ(four.log, one.log);
+  EXPECT_EQ(four.dmc, one.dmc);
+}
+
+// A file that ends inside a band of a backward pass (nine tenths into the
+// last layer): the long rows of the band that never becomes a stretch are
+// reported all the same.
+TEST(ConversionOrder, LongRowsOfABandTheFileEndsInAreReported) {
+  const std::string whole = randomJob(7, 3, 120, 1800).bytes();
+  const std::size_t last = whole.rfind("\x1b*b");
+  const std::string cut = whole.substr(0, last + (whole.size() - last) * 90 / 100);
+  const TracedRun one = tracedConversion(cut, 1), four = tracedConversion(cut, 4);
+  ASSERT_FALSE(one.log.empty());
+  EXPECT_EQ(four.trace, one.trace);
+  EXPECT_EQ(four.log, one.log);
+  EXPECT_EQ(four.dmc, one.dmc);
 }
 
 TEST_F(ConversionFixture, SplitStretchPiecesDecodeToTheirPlaceInTheBand) {
