@@ -6,6 +6,7 @@
 
 #include "slicer/colour_model.h"
 #include "slicer/dots.h"
+#include "slicer/nearly_sorted.h"
 #include "slicer/palette.h"
 
 namespace lt {
@@ -102,6 +103,7 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
   constexpr double kInfY = std::numeric_limits<double>::infinity();
   reach_.resize(facets.size());
   byFrom_.clear();
+  fromKeys_.clear();
   for (std::size_t i = 0; i < facets.size(); ++i) {
     const NearFacet& f = facets[i];
     Reach& r = reach_[i];
@@ -128,22 +130,31 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
     if (!(from <= to)) continue;
     r.from = from;
     r.to = to;
-    byFrom_.push_back(int(i));
+    fromKeys_.push_back({from, int(i)});
   }
-  std::sort(byFrom_.begin(), byFrom_.end(), [&](int a, int b) {
-    const double fa = reach_[std::size_t(a)].from, fb = reach_[std::size_t(b)].from;
-    return fa < fb || (fa == fb && a < b);
+  // Sorted as values side by side: looking the keys up through the facet
+  // numbers cost more than the comparisons.
+  std::sort(fromKeys_.begin(), fromKeys_.end(), [](const FromKey& a, const FromKey& b) {
+    return a.from < b.from || (a.from == b.from && a.facet < b.facet);
   });
+  for (const FromKey& k : fromKeys_) byFrom_.push_back(k.facet);
   nextByFrom_ = 0;
   window_.clear();
   sections_.clear();
+  sectionFacet_.clear();
+  sectionOf_.assign(facets.size(), -1);
+  lastByX0_.clear();
+  lastByX1_.clear();
   builtRow_ = -1;
 }
 
 void SkinColourer::startRow(int row, double y) {
   y_ = y;
   row_ = row;
-  if (row % s_.minstepy == 0 || row > 3481) sections_.clear();
+  if (row % s_.minstepy == 0 || row > 3481) {
+    sections_.clear();
+    sectionFacet_.clear();
+  }
 }
 
 void SkinColourer::buildSections() {
@@ -178,6 +189,7 @@ void SkinColourer::buildSections() {
     if (!(gap < reach)) continue;
     sec.offset = s_.colourOffset ? s_.colourOffset[nf.colour] : 0.0f;
     sections_.push_back(sec);
+    sectionFacet_.push_back(i);
   }
   window_.resize(keep);
   if (!s_.exactOnly) indexSections();
@@ -188,22 +200,19 @@ void SkinColourer::buildSections() {
 // offset, rounding slack, shortcut ranges) are taken over all of them,
 // which only ever prunes less than bounds over the candidates alone would.
 void SkinColourer::indexSections() {
-  byX0_.clear();
-  byX1_.clear();
   minOffset_ = kInf;
   double maxAbsX = 0;
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     const FacetSection& c = sections_[i];
     if (c.colour == s_.glassIndex) continue;
-    byX0_.push_back({c.x0, int(i)});
-    byX1_.push_back({c.x1, int(i)});
+    sectionOf_[std::size_t(sectionFacet_[i])] = int(i);
     minOffset_ = std::min(minOffset_, double(c.offset));
     maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
   }
   slack_ = 1e-3 + 2e-6 * maxAbsX;
-  auto byEnd = [](const End& l, const End& r) { return l.x < r.x || (l.x == r.x && l.section < r.section); };
-  std::sort(byX0_.begin(), byX0_.end(), byEnd);
-  std::sort(byX1_.begin(), byX1_.end(), byEnd);
+  sortEnds(byX0_, lastByX0_, &FacetSection::x0);
+  sortEnds(byX1_, lastByX1_, &FacetSection::x1);
+  for (int f : sectionFacet_) sectionOf_[std::size_t(f)] = -1;
   over_.clear();
   passedX0_ = passedX1_ = 0;
   sweepAt_ = -kInf;
@@ -223,13 +232,39 @@ void SkinColourer::indexSections() {
     const double w = reachOut - c.offset + margin;
     if (w > 0) danger_.push_back({c.x0 - w, c.x1 + w});
   }
-  std::sort(danger_.begin(), danger_.end(), [](const Range& l, const Range& r) { return l.from < r.from; });
+  // Nearly in order already: the ranges come by left end. Their union
+  // below does not depend on the order of ranges that start together.
+  sortNearlySorted(danger_, [](const Range& l, const Range& r) { return l.from < r.from; });
   std::size_t k = 0;
   for (const auto& d : danger_) {
     if (k > 0 && d.from <= danger_[k - 1].to) danger_[k - 1].to = std::max(danger_[k - 1].to, d.to);
     else danger_[k++] = d;
   }
   danger_.resize(k);
+}
+
+// The sections other than glass by one end, ties by section number. The
+// facets of a row are those of the row before give or take a few, and
+// their sections move little from row to row: the ends are laid out in the
+// order of the row before, the new ones sorted apart and merged in.
+void SkinColourer::sortEnds(std::vector<End>& ends, std::vector<int>& lastOrder, float FacetSection::*end) {
+  auto less = [](const End& l, const End& r) { return l.x < r.x || (l.x == r.x && l.section < r.section); };
+  ends.clear();
+  placed_.assign(sections_.size(), 0);
+  for (int f : lastOrder) {
+    const int i = sectionOf_[std::size_t(f)];
+    if (i < 0) continue;
+    ends.push_back({sections_[std::size_t(i)].*end, i});
+    placed_[std::size_t(i)] = 1;
+  }
+  sortNearlySorted(ends, less);
+  const std::size_t old = ends.size();
+  for (std::size_t i = 0; i < sections_.size(); ++i)
+    if (!placed_[i] && sections_[i].colour != s_.glassIndex) ends.push_back({sections_[i].*end, int(i)});
+  std::sort(ends.begin() + std::ptrdiff_t(old), ends.end(), less);
+  std::inplace_merge(ends.begin(), ends.begin() + std::ptrdiff_t(old), ends.end(), less);
+  lastOrder.clear();
+  for (const End& e : ends) lastOrder.push_back(sectionFacet_[std::size_t(e.section)]);
 }
 
 // The nearest candidate of the stretch (sections other than glass with

@@ -101,6 +101,11 @@ class SkinColourer {
   };
   std::vector<Reach> reach_;
   std::vector<int> byFrom_;  // facets by the first row centre they reach
+  struct FromKey {
+    double from;
+    int facet;
+  };
+  std::vector<FromKey> fromKeys_;
   std::size_t nextByFrom_ = 0;
   std::vector<int> window_, added_, merged_;  // facet numbers, ascending
   std::vector<FacetSection> sections_;        // in facet order: ties go to the first
@@ -110,6 +115,11 @@ class SkinColourer {
     int section;
   };
   std::vector<End> byX0_, byX1_;  // the sections by their left, by their right end
+  void sortEnds(std::vector<End>& ends, std::vector<int>& lastOrder, float FacetSection::*end);
+  std::vector<int> sectionFacet_;         // the facet of each section
+  std::vector<int> sectionOf_;            // per facet: its section on the row being indexed, or -1
+  std::vector<int> lastByX0_, lastByX1_;  // facets in the order of the last row indexed
+  std::vector<char> placed_;
   double minOffset_ = 0, slack_ = 0;
   // The searches of a row go from left to right: the sections that reach
   // over the point searched are kept as it moves on.

@@ -7,6 +7,7 @@
 #include <random>
 
 #include "slicer/dots.h"
+#include "slicer/nearly_sorted.h"
 #include "slicer/stl_loader.h"
 #include "stl_fixture.h"
 
@@ -402,4 +403,31 @@ TEST(LayerSlicer, SectionsAreTheSameInEveryBuild) {
     EXPECT_EQ(s.xFrom, c.xFrom);
     EXPECT_EQ(s.xTo, c.xTo);
   }
+}
+
+// The sort of a row's section ends from the order of the row before gives
+// what std::sort gives, whether the entries are nearly in order (insertion)
+// or far from it (the fallback), ties in x included.
+TEST(NearlySorted, SortsAsStdSortDoesInOrderOrNot) {
+  struct End {
+    float x;
+    int section;
+  };
+  auto less = [](const End& l, const End& r) { return l.x < r.x || (l.x == r.x && l.section < r.section); };
+  std::mt19937 rng(11);
+  for (int shape = 0; shape < 4; ++shape)
+    for (int n : {0, 1, 7, 300}) {
+      std::vector<End> v;
+      for (int i = 0; i < n; ++i) v.push_back({float(i / 3) + std::uniform_real_distribution<float>(0, 0.5f)(rng), i});
+      if (shape == 1)  // a few neighbours swapped
+        for (int k = 0; k + 1 < n; k += 5) std::swap(v[std::size_t(k)], v[std::size_t(k + 1)]);
+      if (shape == 2) std::reverse(v.begin(), v.end());
+      if (shape == 3) std::shuffle(v.begin(), v.end(), rng);
+      std::vector<End> expected = v;
+      std::sort(expected.begin(), expected.end(), less);
+      sortNearlySorted(v, less);
+      ASSERT_EQ(v.size(), expected.size());
+      for (std::size_t i = 0; i < v.size(); ++i)
+        ASSERT_EQ(v[i].section, expected[i].section) << "shape " << shape << " n " << n << " at " << i;
+    }
 }
