@@ -59,8 +59,6 @@ void LayerSlicer::nearFacets(float z, SliceScratch& sc) const {
       const bool down = r.normal.z < 0;
       n.ny = down ? -r.normal.y : r.normal.y;
       n.nz = down ? -r.normal.z : r.normal.z;
-      n.yMin = std::min({n.y[0], n.y[1], n.y[2]});
-      n.yMax = std::max({n.y[0], n.y[1], n.y[2]});
       n.colour = r.colourIndex;
       sc.near.push_back(n);
       sc.nearIndex.push_back(std::uint32_t(i));

@@ -103,7 +103,7 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
   constexpr double kInfY = std::numeric_limits<double>::infinity();
   reach_.resize(facets.size());
   byFrom_.clear();
-  fromKeys_.clear();
+  byFrom_.reserve(facets.size());  // not doubled past the need: every thread holds one
   for (std::size_t i = 0; i < facets.size(); ++i) {
     const NearFacet& f = facets[i];
     Reach& r = reach_[i];
@@ -125,24 +125,22 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
     } else if (r.turn.s == 0 && !(aLo < 0 && aHi >= 0)) {
       continue;  // the same plane for every row, and it misses the facet
     }
-    from = std::max(from, double(f.yMin) - reach - 1e-6);
-    to = std::min(to, double(f.yMax) + reach + 1e-6);
+    from = std::max(from, double(f.yMin()) - reach - 1e-6);
+    to = std::min(to, double(f.yMax()) + reach + 1e-6);
     if (!(from <= to)) continue;
-    r.from = from;
     r.to = to;
-    fromKeys_.push_back({from, int(i)});
+    byFrom_.push_back({from, int(i)});
   }
   // Sorted as values side by side: looking the keys up through the facet
   // numbers cost more than the comparisons.
-  std::sort(fromKeys_.begin(), fromKeys_.end(), [](const FromKey& a, const FromKey& b) {
+  std::sort(byFrom_.begin(), byFrom_.end(), [](const FromKey& a, const FromKey& b) {
     return a.from < b.from || (a.from == b.from && a.facet < b.facet);
   });
-  for (const FromKey& k : fromKeys_) byFrom_.push_back(k.facet);
   nextByFrom_ = 0;
   window_.clear();
   sections_.clear();
   sectionFacet_.clear();
-  sectionOf_.assign(facets.size(), -1);
+  lastSectionFacet_.clear();
   lastByX0_.clear();
   lastByX1_.clear();
   builtRow_ = -1;
@@ -164,8 +162,8 @@ void SkinColourer::buildSections() {
   const double yc = y_ + s_.minstepy / kDotsPerMm / 2;
   const double lo = yc - reach, hi = yc + reach;
   added_.clear();
-  while (nextByFrom_ < byFrom_.size() && reach_[std::size_t(byFrom_[nextByFrom_])].from <= yc) {
-    const int i = byFrom_[nextByFrom_++];
+  while (nextByFrom_ < byFrom_.size() && byFrom_[nextByFrom_].from <= yc) {
+    const int i = byFrom_[nextByFrom_++].facet;
     if (reach_[std::size_t(i)].to >= yc) added_.push_back(i);
   }
   if (!added_.empty()) {
@@ -182,7 +180,7 @@ void SkinColourer::buildSections() {
     if (reach_[std::size_t(i)].to < yc) continue;  // rows only go down
     window_[keep++] = i;
     const NearFacet& nf = f[std::size_t(i)];
-    if (!(nf.yMax > lo && nf.yMin < hi)) continue;
+    if (!(nf.yMax() > lo && nf.yMin() < hi)) continue;
     if (!cutFacet(nf, reach_[std::size_t(i)].turn, yc, z_, sec)) continue;
     const bool oneSide = (sec.y0 > 0 && sec.y1 > 0) || (sec.y0 < 0 && sec.y1 < 0);
     const double gap = oneSide ? std::min(std::fabs(double(sec.y0)), std::fabs(double(sec.y1))) : 0.0;
@@ -205,14 +203,21 @@ void SkinColourer::indexSections() {
   for (std::size_t i = 0; i < sections_.size(); ++i) {
     const FacetSection& c = sections_[i];
     if (c.colour == s_.glassIndex) continue;
-    sectionOf_[std::size_t(sectionFacet_[i])] = int(i);
     minOffset_ = std::min(minOffset_, double(c.offset));
     maxAbsX = std::max({maxAbsX, std::fabs(double(c.x0)), std::fabs(double(c.x1))});
   }
   slack_ = 1e-3 + 2e-6 * maxAbsX;
+  // The sections of the row before that this row has too: both lists are
+  // in facet order.
+  lastToNow_.assign(lastSectionFacet_.size(), -1);
+  for (std::size_t a = 0, b = 0; a < lastSectionFacet_.size() && b < sectionFacet_.size();) {
+    if (lastSectionFacet_[a] < sectionFacet_[b]) ++a;
+    else if (lastSectionFacet_[a] > sectionFacet_[b]) ++b;
+    else lastToNow_[a++] = int(b++);
+  }
   sortEnds(byX0_, lastByX0_, &FacetSection::x0);
   sortEnds(byX1_, lastByX1_, &FacetSection::x1);
-  for (int f : sectionFacet_) sectionOf_[std::size_t(f)] = -1;
+  lastSectionFacet_ = sectionFacet_;
   over_.clear();
   passedX0_ = passedX1_ = 0;
   sweepAt_ = -kInf;
@@ -251,8 +256,8 @@ void SkinColourer::sortEnds(std::vector<End>& ends, std::vector<int>& lastOrder,
   auto less = [](const End& l, const End& r) { return l.x < r.x || (l.x == r.x && l.section < r.section); };
   ends.clear();
   placed_.assign(sections_.size(), 0);
-  for (int f : lastOrder) {
-    const int i = sectionOf_[std::size_t(f)];
+  for (int last : lastOrder) {
+    const int i = lastToNow_[std::size_t(last)];
     if (i < 0) continue;
     ends.push_back({sections_[std::size_t(i)].*end, i});
     placed_[std::size_t(i)] = 1;
@@ -264,7 +269,7 @@ void SkinColourer::sortEnds(std::vector<End>& ends, std::vector<int>& lastOrder,
   std::sort(ends.begin() + std::ptrdiff_t(old), ends.end(), less);
   std::inplace_merge(ends.begin(), ends.begin() + std::ptrdiff_t(old), ends.end(), less);
   lastOrder.clear();
-  for (const End& e : ends) lastOrder.push_back(sectionFacet_[std::size_t(e.section)]);
+  for (const End& e : ends) lastOrder.push_back(e.section);
 }
 
 // The nearest candidate of the stretch (sections other than glass with

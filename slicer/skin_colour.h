@@ -3,6 +3,7 @@
 // when it lies within the skin depth, else the interior. Distances are taken
 // to each nearby facet cut in a plane through the row, so that a facet
 // slanted in y and z counts by its true distance from the row.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -15,8 +16,10 @@ namespace lt {
 struct NearFacet {
   float x[3], y[3], z[3];
   float ny = 0, nz = 0;  // normal, turned to point up (nz >= 0)
-  float yMin = 0, yMax = 0;
   std::uint16_t colour = 0;
+  // Taken when needed: a layer holds many of these on every thread.
+  float yMin() const { return std::min({y[0], y[1], y[2]}); }
+  float yMax() const { return std::max({y[0], y[1], y[2]}); }
 };
 
 // A facet cut for a row: end points (x0, y0), (x1, y1) with x0 <= x1 in the
@@ -94,18 +97,18 @@ class SkinColourer {
   int row_ = 0, builtRow_ = -1;
   // Per facet: its turn and the row centres at which it can give a section
   // (its y range within reach and the plane through the row cutting it),
-  // a little wide so that rounding never leaves a facet out.
+  // a little wide so that rounding never leaves a facet out: from `from`
+  // (kept with the order below) to `to`.
   struct Reach {
     FacetTurn turn;
-    double from, to;
+    double to;
   };
   std::vector<Reach> reach_;
-  std::vector<int> byFrom_;  // facets by the first row centre they reach
   struct FromKey {
     double from;
     int facet;
   };
-  std::vector<FromKey> fromKeys_;
+  std::vector<FromKey> byFrom_;  // facets by the first row centre they reach
   std::size_t nextByFrom_ = 0;
   std::vector<int> window_, added_, merged_;  // facet numbers, ascending
   std::vector<FacetSection> sections_;        // in facet order: ties go to the first
@@ -116,9 +119,12 @@ class SkinColourer {
   };
   std::vector<End> byX0_, byX1_;  // the sections by their left, by their right end
   void sortEnds(std::vector<End>& ends, std::vector<int>& lastOrder, float FacetSection::*end);
-  std::vector<int> sectionFacet_;         // the facet of each section
-  std::vector<int> sectionOf_;            // per facet: its section on the row being indexed, or -1
-  std::vector<int> lastByX0_, lastByX1_;  // facets in the order of the last row indexed
+  std::vector<int> sectionFacet_;         // the facet of each section, ascending
+  // The row indexed before: the facets of its sections, its sections in
+  // the order of byX0_ and byX1_, and where each of its sections is now.
+  std::vector<int> lastSectionFacet_;
+  std::vector<int> lastByX0_, lastByX1_;
+  std::vector<int> lastToNow_;
   std::vector<char> placed_;
   double minOffset_ = 0, slack_ = 0;
   // The searches of a row go from left to right: the sections that reach

@@ -7,9 +7,10 @@
 #   tools/bench/slicer_bench.sh [BUILD_DIR] [MODEL.stl ...]
 #
 # BUILD_DIR defaults to build/. Models given after it are sliced instead of
-# the generated spheres. PrusaSlicer (Debian package prusa-slicer) is used
-# where it is installed; the script never installs it, and without it only
-# layertint is measured. PRISM_WORKERS, when set, is the number of
+# the generated spheres (with the support file beside each, as layertint
+# reads it; its "S" scale goes to PrusaSlicer too). PrusaSlicer (Debian
+# package prusa-slicer) is used where it is installed; the script never
+# installs it, and without it only layertint is measured. PRISM_WORKERS, when set, is the number of
 # layertint's slicing threads (by default one per processor it may use).
 #
 # Paired runs on a busy machine: RUNS=n runs every program n times in turn
@@ -67,6 +68,13 @@ printf '%-20s %-9s %9s %9s %9s %9s %9s %9s %s\n' model facets "lt s" "lt MB" "be
 for m in "${models[@]}"; do
   facets=$(( ($(stat -c %s "$m") - 84) / 50 ))
   lt_t=() lt_m=() b_t=() b_m=() p_t=() p_m=()
+  # A model scaled by an "S" line of its support file is scaled as much for
+  # PrusaSlicer, so that both slice the same solid.
+  scale=()
+  if [ -f "${m%.*}.sup" ]; then
+    factor=$(awk '$1 == "S" { print $2; exit }' "${m%.*}.sup")
+    [ -z "$factor" ] || scale=(--scale "$factor")
+  fi
   same=-
   for ((i = 0; i < runs; i++)); do
     read -r s kb < <(slice "$build/bin/layertint" "$m" "$work/out.p3d")
@@ -83,7 +91,7 @@ for m in "${models[@]}"; do
       if read -r s kb < <(measure "$prusa" --export-sla --printer-technology SLA --layer-height 0.1 \
         --bed-shape 0x0,203.2x0,203.2x254,0x254 --display-width 203.2 --display-height 254 \
         --display-pixels-x 2400 --display-pixels-y 3000 --no-supports-enable --no-pad-enable \
-        --output "$work/out.sl1" "$m"); then
+        "${scale[@]}" --output "$work/out.sl1" "$m"); then
         p_t+=("$s") p_m+=("$(( kb / 1024 ))")
       fi
     fi
