@@ -280,14 +280,18 @@ void SkinColourer::sortEnds(std::vector<End>& ends, std::vector<int>& lastOrder,
 // measured; those to the right of p, walked by their left end; those to the
 // left, walked by their right end; each walk stops where no farther section
 // can beat m.
-void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m, int& n) {
-  r = m = kInf;
-  n = -1;
+void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double& mOut, int& nOut) {
+  // Kept in locals: stores through the references could alias the members
+  // read at every visit.
+  double r = kInf, m = kInf;
+  int n = -1;
+  const double slack = slack_, minOffset = minOffset_;
+  const FacetSection* sections = sections_.data();
   auto visit = [&](int i) {
-    const FacetSection& c = sections_[std::size_t(i)];
+    const FacetSection& c = sections[i];
     if (!(c.x0 < hi && c.x1 > lo)) return;
     const double dx = std::max({0.0, double(c.x0) - p, p - double(c.x1)});
-    if (dx + c.offset - slack_ > m) return;
+    if (dx + c.offset - slack > m) return;
     const double d = sectionDistance(c, p);
     if (d < r || (d == r && i < n)) {
       m = r;
@@ -310,7 +314,7 @@ void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m,
   while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x) < p) ++passedX1_;
   std::size_t keep = 0;
   for (int i : over_) {
-    if (double(sections_[std::size_t(i)].x1) < p) continue;  // left of p from now on
+    if (double(sections[i].x1) < p) continue;  // left of p from now on
     over_[keep++] = i;
     visit(i);
   }
@@ -319,16 +323,19 @@ void SkinColourer::nearest(double p, double lo, double hi, double& r, double& m,
   for (std::size_t j = passedX0_; j < byX0_.size(); ++j) {
     const double x0 = byX0_[j].x;
     if (!(x0 < hi)) break;  // no candidate from here on
-    if (x0 - p + minOffset_ - slack_ > m) break;
+    if (x0 - p + minOffset - slack > m) break;
     visit(byX0_[j].section);
   }
   // Left of p, by the right end.
   for (std::size_t j = passedX1_; j-- > 0;) {
     const double x1 = byX1_[j].x;
     if (!(x1 > lo)) break;  // no candidate from here on
-    if (p - x1 + minOffset_ - slack_ > m) break;
+    if (p - x1 + minOffset - slack > m) break;
     visit(byX1_[j].section);
   }
+  rOut = r;
+  mOut = m;
+  nOut = n;
 }
 
 void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
