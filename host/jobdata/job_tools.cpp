@@ -24,6 +24,16 @@ namespace {
 
 std::string diskPath(const std::string& name) { return nativePath(expandCurrentDir(name)); }
 
+// A .dmc opened (told to the operator when it does not open) and read past
+// its file header, at its first record.
+FilePtr openDmcRecords(HostCore& core, const std::string& name) {
+  FilePtr f = core.openFile(name, "rb");
+  if (!f || core.openFailed) return nullptr;
+  DmcHeader header;
+  readDmcHeader(f.get(), header);
+  return f;
+}
+
 // A tool's output: written as name + ".part" and renamed over the name only
 // when every byte reached the disk. A failure is told once, naming the file.
 class ToolOutput {
@@ -159,10 +169,8 @@ void JobTools::dmc2rhino1Click() {
 bool JobTools::writePolylines(const std::string& dmc, const std::string& outName, std::string* script) {
   const Settings& s = core_.s;
   core_.memoPrintf("file %s ", dmc);
-  FilePtr f = core_.openFile(dmc, "rb");
-  if (!f || core_.openFailed) return false;
-  DmcHeader header;
-  readDmcHeader(f.get(), header);
+  FilePtr f = openDmcRecords(core_, dmc);
+  if (!f) return false;
   ToolOutput out(core_, outName);
   if (!out) return false;
   std::string text;
@@ -235,10 +243,8 @@ bool JobTools::paintLayer(const std::string& dmc, int wanted, int mask, bool sum
   const Settings& s = core_.s;
   nozzles_.initBandTables(s.band64);
   const WaterRowTable rows = buildWaterRowTable(s);
-  FilePtr f = core_.openFile(dmc, "rb");
-  if (!f || core_.openFailed) return false;
-  DmcHeader header;
-  readDmcHeader(f.get(), header);
+  FilePtr f = openDmcRecords(core_, dmc);
+  if (!f) return false;
   picture = newBitmap32(1800, 900);
   DmcRecordWalk walk(f.get());
   decoder_.dmcFile = f.get();
@@ -297,10 +303,8 @@ bool JobTools::paintLayer(const std::string& dmc, int wanted, int mask, bool sum
 
 void JobTools::byBlocksTst1Click() {
   const std::string name = job_.workFileName("dmc");
-  FilePtr f = core_.openFile(name, "rb");
-  if (!f || core_.openFailed) return;
-  DmcHeader header;
-  readDmcHeader(f.get(), header);
+  FilePtr f = openDmcRecords(core_, name);
+  if (!f) return;
   DmcRecordWalk walk(f.get());
   StretchRecordHeader rec;
   while (walk.next(rec, false)) {
@@ -322,10 +326,8 @@ void JobTools::pakuit1Click() { uncompress(job_.workFileName("dmc"), job_.workFi
 
 bool JobTools::uncompress(const std::string& dmc, const std::string& outName) {
   core_.memoPrintf("file %s ", dmc);
-  FilePtr f = core_.openFile(dmc, "rb");
-  if (!f || core_.openFailed) return false;
-  DmcHeader header;
-  readDmcHeader(f.get(), header);
+  FilePtr f = openDmcRecords(core_, dmc);
+  if (!f) return false;
   ToolOutput out(core_, outName);
   if (!out) return false;
   decoder_.dmcFile = f.get();
@@ -366,10 +368,8 @@ void JobTools::unblockdmc1Click() {
 
 bool JobTools::testStretch(const std::string& dmc, const std::string& frblk, const std::string& gfk) {
   {
-    FilePtr f = core_.openFile(dmc, "rb");
-    if (!f || core_.openFailed) return false;
-    DmcHeader header;
-    readDmcHeader(f.get(), header);
+    FilePtr f = openDmcRecords(core_, dmc);
+    if (!f) return false;
     DmcRecordWalk walk(f.get());
     StretchRecordHeader rec;
     if (!walk.next(rec, false)) {

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "host/core/testing/file_text.h"
 #include "host/machine/tests/simulator.h"
 #include "platform/process.h"
 
@@ -24,19 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> readLines(const fs::path& file) {
-  std::ifstream f(file);
-  std::vector<std::string> out;
-  for (std::string l; std::getline(f, l);) out.push_back(l);
-  return out;
-}
-
-std::string readAll(const fs::path& file) {
-  std::ifstream f(file, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+std::vector<std::string> readLines(const fs::path& file) { return ph::test::readLines(file.string()); }
+std::string readAll(const fs::path& file) { return ph::test::readAll(file.string()); }
 
 // An 8 mm cube with coloured facets (bit 15 set: the colours count).
 void writeCube(const fs::path& file) {

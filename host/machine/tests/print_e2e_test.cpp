@@ -22,6 +22,7 @@
 #include "host/core/testing/core_fixture.h"
 #include "host/jobdata/dmc_decoder.h"
 #include "host/jobdata/dmc_records.h"
+#include "host/core/testing/file_text.h"
 #include "host/machine/tests/simulator.h"
 #include "platform/process.h"
 
@@ -30,19 +31,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<std::string> readLines(const fs::path& file) {
-  std::ifstream f(file);
-  std::vector<std::string> out;
-  for (std::string l; std::getline(f, l);) out.push_back(l);
-  return out;
-}
-
-std::string readAll(const fs::path& file) {
-  std::ifstream f(file, std::ios::binary);
-  std::stringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
+std::vector<std::string> readLines(const fs::path& file) { return ph::test::readLines(file.string()); }
+std::string readAll(const fs::path& file) { return ph::test::readAll(file.string()); }
 
 // A cube of `mm` whose top and bottom are red and whose sides are blue
 // (bit 15 and 1024 R + 32 G + B).

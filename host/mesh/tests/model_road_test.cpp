@@ -9,16 +9,12 @@
 #include <set>
 #include <sstream>
 
+#include "host/core/testing/file_text.h"
 #include "platform/process.h"
 
 namespace {
 
-std::string readAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
+std::string readAll(const std::filesystem::path& path) { return ph::test::readAll(path.string()); }
 
 // A 20 mm cube whose eight corners have eight colours, as an ASCII PLY of
 // six quads.
