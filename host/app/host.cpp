@@ -100,11 +100,9 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   core.timers.Movecheck->setHandler([this] { MovecheckTimerTimer(); });
   core.timers.Sizing->setHandler([this] { SizingTimerTimer(); });
   core.timers.LeaveProgram->setHandler([this] { LeaveProgramTimerTimer(); });
-  if (Control* c = core.controls.find("goodbye1")) c->onClick = [this] { goodbye(); };
-  if (Control* c = core.controls.find("KeepForm1")) c->onClick = [this] { KeepForm1Click(); };
-  auto bind = [&](const char* name, std::function<void()> f) {
-    if (Control* c = core.controls.find(name)) c->onClick = std::move(f);
-  };
+  core.controls.bindClick("goodbye1", [this] { goodbye(); });
+  core.controls.bindClick("KeepForm1", [this] { KeepForm1Click(); });
+  auto bind = [&](const char* name, std::function<void()> f) { core.controls.bindClick(name, std::move(f)); };
   bind("inifile1", [this] { settingsFiles.inifile1Click(); });
   bind("mergeini1", [this] { settingsFiles.mergeini1Click(); });
   bind("saveini1", [this] { settingsFiles.saveini1Click(); });
@@ -150,9 +148,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
 }
 
 void Host::bindJobTools() {
-  auto bind = [&](const char* name, std::function<void()> f) {
-    if (Control* c = core.controls.find(name)) c->onClick = std::move(f);
-  };
+  auto bind = [&](const char* name, std::function<void()> f) { core.controls.bindClick(name, std::move(f)); };
   bind("btDspP3d", [this] { preview.btDspP3dClick(); });
   bind("Button81", [this] { preview.btDspP3dClick(); });
   core.controls.at("btDspP3d").onRightClick = [this] { preview.btDspP3dMouseUp(true); };

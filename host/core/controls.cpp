@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <stdexcept>
+#include <utility>
 
 namespace ph {
 
@@ -55,6 +56,14 @@ Control& Controls::at(const std::string& name) {
   Control* c = find(name);
   if (!c) throw std::out_of_range("no control named " + name);
   return *c;
+}
+
+void Controls::bindClick(const std::string& name, std::function<void()> handler) {
+  if (Control* c = find(name)) c->onClick = std::move(handler);
+}
+
+void Controls::addMenuItems(const std::string& parent, std::initializer_list<MenuItemSpec> items) {
+  for (const MenuItemSpec& i : items) add(Control::Kind::MenuItem, i.name, i.caption, parent).hint = i.hint;
 }
 
 }  // namespace ph

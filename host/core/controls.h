@@ -4,6 +4,7 @@
 // follows every change, so handlers are tested without a window.
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,16 @@ class Controls {
   const Control* find(const std::string& name) const;
   // The control of that name; it must exist.
   Control& at(const std::string& name);
+  // The click handler of the control of that name, where the window has
+  // one (a window built without it leaves the handler out).
+  void bindClick(const std::string& name, std::function<void()> handler);
+  // Menu items of one menu, each with its hint.
+  struct MenuItemSpec {
+    const char* name;
+    const char* caption;
+    const char* hint;
+  };
+  void addMenuItems(const std::string& parent, std::initializer_list<MenuItemSpec> items);
   std::deque<Control>& all() { return items_; }
   const std::deque<Control>& all() const { return items_; }
 

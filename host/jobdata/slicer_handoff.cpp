@@ -31,7 +31,7 @@ SlicerHandoff::~SlicerHandoff() {
 
 void SlicerHandoff::bindControls() {
   auto bind = [&](const char* name, void (SlicerHandoff::*handler)()) {
-    if (Control* c = core_.controls.find(name)) c->onClick = [this, handler] { (this->*handler)(); };
+    core_.controls.bindClick(name, [this, handler] { (this->*handler)(); });
   };
   bind("povstl1", &SlicerHandoff::povstl1Click);
   bind("p3dfile1", &SlicerHandoff::p3dfile1Click);

@@ -122,9 +122,7 @@ void BatchPrint::bindControls() {
   core_.timers.Batch->setHandler([this] { BatchTimer(); });
   core_.timers.alligntimer->setHandler([this] { alligntimerTimer(); });
   core_.timers.PulsCalib->setHandler([this] { PulsCalibTimer(); });
-  auto bind = [&](const char* name, std::function<void()> f) {
-    if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
-  };
+  auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("btBatch", [this] { btBatchClick(); });
   bind("btAllign", [this] { btAllignClick(); });
   bind("setallign1", [this] { setallign1Click(); });

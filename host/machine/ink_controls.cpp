@@ -32,11 +32,7 @@ QImage makeDropsPicture() {
 }  // namespace
 
 void addInkControlItems(Controls& controls, const std::string& parent) {
-  const struct {
-    const char* name;
-    const char* caption;
-    const char* hint;
-  } items[] = {
+  controls.addMenuItems(parent, {
       {"primecheck1", "primecheck", "fire the cartridges and check their temperature rise"},
       {"burstdelay1", "burstdelay", "countdown in ms before a priming burst (0 = at once)"},
       {"heatlevels1", "heatlevels", "heater levels of the colour and the water cartridge"},
@@ -44,8 +40,7 @@ void addInkControlItems(Controls& controls, const std::string& parent) {
       {"inkjlater1", "inkjet later", "send a command to the jetting unit after 5 seconds"},
       {"pasteink1", "paste ink", "type the clipboard's text into the jetting-unit terminal"},
       {"rollerboost1", "rollerboost", "start the roller with a boost"},
-  };
-  for (const auto& i : items) controls.add(Control::Kind::MenuItem, i.name, i.caption, parent).hint = i.hint;
+  });
 }
 
 InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound)
@@ -80,9 +75,7 @@ InkControls::~InkControls() {
 }
 
 void InkControls::bindControls() {
-  auto bind = [&](const char* name, std::function<void()> f) {
-    if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
-  };
+  auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("btCartridges", [this] { btCartridgesClick(true); });
   if (Control* c = core_.controls.find("btCartridges")) c->onRightClick = [this] { btCartridgesMouseUp(true); };
   bind("scancartridges1", [this] { scancartridges1Click(); });

@@ -27,9 +27,7 @@ JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& c
 }
 
 void JettingLink::bindControls() {
-  auto bind = [&](const char* name, std::function<void()> f) {
-    if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
-  };
+  auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("cb_comm", [this] { cb_commClick(); });
   bind("Button161", [this] { Button16Click(); });
   bind("catchtempr1", [this] { catchtempr1Click(); });

@@ -74,9 +74,7 @@ void MachineActions::bindControls() {
   t.brushTimer->setHandler([this] { brushTimerTimer(); });
   t.multpowd->setHandler([this] { multpowdTimer(); });
   t.UpdwnRoller->setHandler([this] { UpdwnRollerTimer(); });
-  auto bind = [&](const char* name, std::function<void()> f) {
-    if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
-  };
+  auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("BtHome", [this] { BtHomeClick(); });
   bind("PrepLifts1", [this] { PrepLifts1Click(); });
   bind("btzreset", [this] { btzresetClick(); });

@@ -23,11 +23,7 @@ std::vector<std::string> answerItems(std::string answer) {
 }  // namespace
 
 void addSettingDialogItems(Controls& controls, const std::string& parent) {
-  const struct {
-    const char* name;
-    const char* caption;
-    const char* hint;
-  } items[] = {
+  controls.addMenuItems(parent, {
       {"filename1", "file_name", "the core name of the job's work files"},
       {"powder1", "powder", "powder delay and times, stretches without powder"},
       {"extracodes1", "extracodes", "codes for the next jetting-unit command, and for every stretch"},
@@ -38,8 +34,7 @@ void addSettingDialogItems(Controls& controls, const std::string& parent) {
       {"marges1", "margins", "margins, powder stretches, starting layer"},
       {"kcmyoffsets1", "kcmy offsets", "nozzle offsets of the cartridges"},
       {"laystart1", "laystart", "powder time from the maximum powder time"},
-  };
-  for (const auto& i : items) controls.add(Control::Kind::MenuItem, i.name, i.caption, parent).hint = i.hint;
+  });
 }
 
 SettingDialogs::SettingDialogs(HostCore& core, JobLayout& layout) : core_(core), layout_(layout) { bindControls(); }
@@ -50,9 +45,7 @@ SettingDialogs::~SettingDialogs() {
 }
 
 void SettingDialogs::bindControls() {
-  auto bind = [&](const char* name, std::function<void()> f) {
-    if (Control* c = core_.controls.find(name)) c->onClick = std::move(f);
-  };
+  auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("filename1", [this] { filename1Click(); });
   bind("powder1", [this] { powder1Click(); });
   bind("extracodes1", [this] { extracodes1Click(); });

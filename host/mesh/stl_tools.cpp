@@ -132,7 +132,7 @@ void StlTools::attachMenus(Controls& controls) {
       {"angvsbright1", &StlTools::angvsbright1Click}, {"zsplit1", &StlTools::zsplit1Click},
       {"stlVolume1", &StlTools::stlVolume1Click}};
   for (const auto& [name, handler] : items)
-    if (Control* c = controls.find(name)) c->onClick = [this, h = handler] { (this->*h)(); };
+    controls.bindClick(name, [this, h = handler] { (this->*h)(); });
 }
 
 void StlTools::bolfilter1Click() {

@@ -1,33 +1,13 @@
 // The mesh tools as the main window reaches them: the wrapping transform and
 // walls of the hand-off, the height profile into the job layout, and the
 // main window's menu items of the mesh tools.
-#include <cstdint>
-#include <cstring>
 #include <fstream>
 
 #include "host/app/tests/host_fixture.h"
 #include "host/core/paths.h"
+#include "host/core/testing/cube_stl.h"
 
 using namespace ph;
-
-namespace {
-
-// A 10 mm cube at the origin, as a binary STL of 12 facets.
-void writeCube(const std::string& name) {
-  const float v[8][3] = {{0, 0, 0}, {10, 0, 0}, {10, 10, 0}, {0, 10, 0}, {0, 0, 10}, {10, 0, 10}, {10, 10, 10}, {0, 10, 10}};
-  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
-                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-  std::string bytes(80, '\0');
-  bytes += std::string("\x0c\0\0\0", 4);
-  for (const auto& f : faces) {
-    bytes += std::string(12, '\0');
-    for (int k : f) bytes.append(reinterpret_cast<const char*>(v[k]), 12);
-    bytes += std::string("\x1f\x80", 2);
-  }
-  std::ofstream(name, std::ios::binary) << bytes;
-}
-
-}  // namespace
 
 TEST_F(HostTest, TheHandoffSetsTheWrappingAndFillsTheJobsHeightProfile) {
   Host& h = start();
@@ -37,7 +17,7 @@ TEST_F(HostTest, TheHandoffSetsTheWrappingAndFillsTheJobsHeightProfile) {
   EXPECT_EQ(h.mesh.cocoonRotZ, 90.0f);
   EXPECT_FALSE(h.mesh.cocoonWalls);
 
-  writeCube("cube.stl");
+  test::writeColouredCube("cube.stl", 0, 10, 0x8000 | 31, 0x8000 | 31);  // 10 mm at the origin
   ASSERT_TRUE(h.handoff.links.makeHeightProfile("cube.stl"));
   EXPECT_NEAR(h.conversion.layout.heightProfile[30], 10.3f, 1e-4);
   EXPECT_NEAR(h.conversion.layout.heightProfile[41], 9.8f, 1e-4);
@@ -75,7 +55,7 @@ TEST_F(HostTest, TheMainWindowsMeshItems) {
   // "getheights" writes the profile of the job's model beside the powder
   // heights of the conversion.
   h.core.s.file_name = "cube";
-  writeCube(h.job.workFileName("stl"));
+  test::writeColouredCube(h.job.workFileName("stl"), 0, 10, 0x8000 | 31, 0x8000 | 31);
   h.conversion.layout.powderedHeights.fill(1.5f);
   h.core.controls.at("getheights1").click();
   std::ifstream gfk("temp.gfk");

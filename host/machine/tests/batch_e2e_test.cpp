@@ -17,6 +17,7 @@
 #include <sstream>
 #include <thread>
 
+#include "host/core/testing/cube_stl.h"
 #include "host/core/testing/file_text.h"
 #include "host/machine/tests/simulator.h"
 #include "platform/process.h"
@@ -27,26 +28,6 @@ namespace {
 
 std::vector<std::string> readLines(const fs::path& file) { return ph::test::readLines(file.string()); }
 std::string readAll(const fs::path& file) { return ph::test::readAll(file.string()); }
-
-// An 8 mm cube with coloured facets (bit 15 set: the colours count).
-void writeCube(const fs::path& file) {
-  const float o = 100, s = 8;
-  const float p[8][3] = {{o, o, 0}, {o + s, o, 0}, {o + s, o + s, 0}, {o, o + s, 0},
-                         {o, o, s}, {o + s, o, s}, {o + s, o + s, s}, {o, o + s, s}};
-  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
-                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-  std::ofstream f(file, std::ios::binary);
-  f << std::string(80, ' ');
-  const std::uint32_t n = 12;
-  f.write(reinterpret_cast<const char*>(&n), 4);
-  for (const auto& face : faces) {
-    const float normal[3] = {0, 0, 0};
-    f.write(reinterpret_cast<const char*>(normal), 12);
-    for (int k : face) f.write(reinterpret_cast<const char*>(p[k]), 12);
-    const std::uint16_t colour = 0x8000 | 31;
-    f.write(reinterpret_cast<const char*>(&colour), 2);
-  }
-}
 
 struct BatchRun {
   fs::path dir;
@@ -59,7 +40,8 @@ struct BatchRun {
            ::testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir);
     fs::create_directories(dir);
-    writeCube(dir / "cube.stl");
+    // An 8 mm cube, blue all over (bit 15 set: the colours count).
+    ph::test::writeColouredCube((dir / "cube.stl").string(), 100, 8, 0x8000 | 31, 0x8000 | 31);
   }
   ~BatchRun() { if (!getenv("KEEPDIR")) fs::remove_all(dir); }
   void run(const std::string& settings, std::vector<std::string> extra) {

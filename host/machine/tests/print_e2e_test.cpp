@@ -22,6 +22,7 @@
 #include "host/core/testing/core_fixture.h"
 #include "host/jobdata/dmc_decoder.h"
 #include "host/jobdata/dmc_records.h"
+#include "host/core/testing/cube_stl.h"
 #include "host/core/testing/file_text.h"
 #include "host/machine/tests/simulator.h"
 #include "platform/process.h"
@@ -33,27 +34,6 @@ namespace {
 
 std::vector<std::string> readLines(const fs::path& file) { return ph::test::readLines(file.string()); }
 std::string readAll(const fs::path& file) { return ph::test::readAll(file.string()); }
-
-// A cube of `mm` whose top and bottom are red and whose sides are blue
-// (bit 15 and 1024 R + 32 G + B).
-void writeColouredCube(const fs::path& file, float mm) {
-  const float o = 100, s = mm;
-  const float p[8][3] = {{o, o, 0},     {o + s, o, 0},     {o + s, o + s, 0},     {o, o + s, 0},
-                         {o, o, s},     {o + s, o, s},     {o + s, o + s, s},     {o, o + s, s}};
-  const int faces[12][3] = {{0, 2, 1}, {0, 3, 2}, {4, 5, 6}, {4, 6, 7}, {0, 1, 5}, {0, 5, 4},
-                            {1, 2, 6}, {1, 6, 5}, {2, 3, 7}, {2, 7, 6}, {3, 0, 4}, {3, 4, 7}};
-  std::ofstream f(file, std::ios::binary);
-  f << std::string(80, ' ');
-  const std::uint32_t n = 12;
-  f.write(reinterpret_cast<const char*>(&n), 4);
-  for (int i = 0; i < 12; ++i) {
-    const float normal[3] = {0, 0, 0};  // taken from the vertices
-    f.write(reinterpret_cast<const char*>(normal), 12);
-    for (int k = 0; k < 3; ++k) f.write(reinterpret_cast<const char*>(p[faces[i][k]]), 12);
-    const std::uint16_t colour = 0x8000 | (i < 4 ? 31 * 1024 : 31);
-    f.write(reinterpret_cast<const char*>(&colour), 2);
-  }
-}
 
 // FNV-1a 64 over bytes, as the unit's log writes it.
 std::string fnv(const std::vector<std::uint8_t>& bytes) {
@@ -126,7 +106,8 @@ TEST(PrintEndToEnd, AColouredModelPrintsOnTheSimulatedMachines) {
   const fs::path dir = fs::temp_directory_path() / ("phprint-" + std::to_string(getpid()));
   fs::remove_all(dir);
   fs::create_directories(dir);
-  writeColouredCube(dir / "cube.stl", 8);
+  // Top and bottom red, sides blue (bit 15 and 1024 R + 32 G + B).
+  test::writeColouredCube((dir / "cube.stl").string(), 100, 8, 0x8000 | 31 * 1024, 0x8000 | 31);
 
   ph::Simulator marlin, unit;
   ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell", "--port", "0"}, dir / "marlin.log", 120));
