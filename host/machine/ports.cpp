@@ -262,9 +262,11 @@ void PortTools::bindControls() {
   menuItem("updstepprcpp1", "upd_stepper.cpp", "").onClick = [this] { updstepprcpp1Click(); };
 }
 
-void PortTools::refuseWhileBusy(const char* what) {
+bool PortTools::refusedWhileBusy(const char* what) {
+  if (!isBusy()) return false;
   core_.memoPrintf("%s refused: a print is running", what);
   core_.ui.showMessage(plat::format("%s refused: a print is running", what));
+  return true;
 }
 
 // ---------------------------------------------------------------- port list
@@ -282,20 +284,14 @@ void PortTools::listcoomports1Click() {
 // ---------------------------------------------------------------- scan
 
 void PortTools::scancomms1Click() {
-  if (isBusy()) {
-    refuseWhileBusy("scan comms");
-    return;
-  }
+  if (refusedWhileBusy("scan comms")) return;
   if (core_.notConfirmed("scan all commports for discover")) return;
   startScan();
 }
 
 bool PortTools::startScan() {
   // Asked again here: the question above let events run.
-  if (isBusy()) {
-    refuseWhileBusy("scan comms");
-    return false;
-  }
+  if (refusedWhileBusy("scan comms")) return false;
   if (core_.timers.CommScan->enabled()) return false;
   if (core_.timers.UplFirm->enabled() || uploaderPid_ > 0 || core_.timers.newbaud->enabled()) {
     // A probe written into the uploader's line would spoil the firmware.
@@ -465,10 +461,7 @@ void PortTools::PlugseqTimer() {
 // ---------------------------------------------------------------- Marlin port
 
 void PortTools::commport3dp1Click() {
-  if (isBusy()) {
-    refuseWhileBusy("commport3dp");
-    return;
-  }
+  if (refusedWhileBusy("commport3dp")) return;
   links_.marlinPort.close();
   const std::string current = links_.CommMarlin.DeviceName();
   const auto answer = core_.ui.inputBox("input", "CommMarlin->DeviceName", current);
@@ -506,10 +499,7 @@ std::string PortTools::baudRateRefusal(int rate) {
 }
 
 void PortTools::setbaudrate1Click() {
-  if (isBusy()) {
-    refuseWhileBusy("set baudrate");
-    return;
-  }
+  if (refusedWhileBusy("set baudrate")) return;
   if (core_.timers.newbaud->enabled()) return;  // a change is under way
   newBaudRate = links_.CommInk.CustomBaudRate();
   const int rate = core_.evalIntExpr(core_.askText("input", "baudrate", std::to_string(newBaudRate)));
@@ -599,19 +589,13 @@ std::string PortTools::uploaderProgram() const {
 }
 
 void PortTools::firmwareupdate1Click() {
-  if (isBusy()) {
-    refuseWhileBusy("firmware-update");
-    return;
-  }
+  if (refusedWhileBusy("firmware-update")) return;
   if (core_.notConfirmed("upload firmware")) return;
   startFirmwareUpload();
 }
 
 bool PortTools::startFirmwareUpload() {
-  if (isBusy()) {
-    refuseWhileBusy("firmware-update");
-    return false;
-  }
+  if (refusedWhileBusy("firmware-update")) return false;
   if (core_.timers.UplFirm->enabled() || uploaderPid_ > 0) return false;  // one runs
   const JettingLink& ink = links_.ink;
   std::string why;

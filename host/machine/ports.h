@@ -115,7 +115,8 @@ class PortTools {
 
  private:
   Control& menuItem(const char* name, const char* caption, const char* hint);
-  void refuseWhileBusy(const char* what);
+  // Tells and returns true while a print runs.
+  bool refusedWhileBusy(const char* what);
   void probeNextPort();
   void checkProbe();
   void endScan();
