@@ -353,17 +353,19 @@ void MainWindow::controlChanged(const Control& c) {
   }
 }
 
+bool MainWindow::nobodyAnswers() const { return headless_ || (host_ && host_->core.run.active()); }
+
 void MainWindow::tellHeadless(const std::string& what, const std::string& text) {
   std::fprintf(stderr, "prismhost %s: %s\n", what.c_str(), text.c_str());
 }
 
 void MainWindow::showMessage(const std::string& text) {
-  if (headless_) return tellHeadless("message", text);
+  if (nobodyAnswers()) return tellHeadless("message", text);
   QMessageBox::information(this, "prismhost", q(text));
 }
 
 OperatorUi::Answer MainWindow::askYesNoCancel(const std::string& caption, const std::string& text) {
-  if (headless_) {
+  if (nobodyAnswers()) {
     tellHeadless("question (answered Cancel)", text);
     return Answer::Cancel;
   }
@@ -372,7 +374,7 @@ OperatorUi::Answer MainWindow::askYesNoCancel(const std::string& caption, const 
 }
 
 int MainWindow::askChoice(const std::string& caption, const std::string& text, const std::vector<std::string>& buttons) {
-  if (headless_) {
+  if (nobodyAnswers()) {
     tellHeadless("question (box closed)", text);
     return -1;
   }
@@ -387,7 +389,7 @@ int MainWindow::askChoice(const std::string& caption, const std::string& text, c
 
 std::optional<std::string> MainWindow::inputBox(const std::string& caption, const std::string& prompt,
                                                 const std::string& initial) {
-  if (headless_) {
+  if (nobodyAnswers()) {
     tellHeadless("input (default kept)", prompt);
     return std::nullopt;
   }
@@ -398,7 +400,7 @@ std::optional<std::string> MainWindow::inputBox(const std::string& caption, cons
 }
 
 std::optional<std::string> MainWindow::fileDialog(const FileDialogRequest& dialog, bool save) {
-  if (headless_) return std::nullopt;
+  if (nobodyAnswers()) return std::nullopt;
   const QString start = q(dialog.fileName.empty() ? dialog.folder : dialog.fileName);
   QString r = save ? QFileDialog::getSaveFileName(this, q(dialog.title), start, qtFilter(dialog.filter))
                    : QFileDialog::getOpenFileName(this, q(dialog.title), start, qtFilter(dialog.filter));
@@ -407,7 +409,7 @@ std::optional<std::string> MainWindow::fileDialog(const FileDialogRequest& dialo
 }
 
 bool MainWindow::fieldDialog(const std::string& caption, int width, int height, std::vector<DialogField>& fields) {
-  if (headless_) return false;
+  if (nobodyAnswers()) return false;
   QDialog d(this);
   d.setWindowTitle(q(caption));
   d.resize(width, height);
@@ -434,7 +436,7 @@ bool MainWindow::fieldDialog(const std::string& caption, int width, int height, 
 }
 
 void MainWindow::waitKeyPopup() {
-  if (headless_) return;
+  if (nobodyAnswers()) return;
   class KeyBox : public QDialog {
    public:
     using QDialog::QDialog;
@@ -474,7 +476,7 @@ void MainWindow::showProgress(int percent) {
 void MainWindow::processEvents() { QApplication::processEvents(); }
 
 void MainWindow::showBitmap(const QImage& picture, bool modal) {
-  if (headless_) return;
+  if (headless_ || (modal && nobodyAnswers())) return;
   const bool first = !viewer_;
   if (first) viewer_ = new BitmapViewer(this);
   viewer_->show(picture, first);

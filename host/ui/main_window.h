@@ -75,6 +75,10 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   std::optional<std::string> fileDialog(const FileDialogRequest& dialog, bool save);
 
   bool headless_;
+  // No dialog may wait: there is no display, or the command line started
+  // an unattended run (-V, -T, -B), whose messages and questions go to
+  // standard error instead (and to the log where the caller writes them).
+  bool nobodyAnswers() const;
   Host* host_ = nullptr;
   QPlainTextEdit* memo_ = nullptr;
   QLabel* status_[3] = {};

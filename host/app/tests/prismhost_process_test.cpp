@@ -218,6 +218,26 @@ TEST(PrismhostProcess, AnUnattendedRunThatCannotGoOnEndsWithStatusOne) {
     EXPECT_NE(readAll("prismhost.log").find(c.logged), std::string::npos);
     fs::remove("prismhost.log");
   }
+  // With a display, the message about the .dmc that cannot be written
+  // must not wait for a click either (Qt's "minimal" platform stands in for
+  // a display).
+  fs::create_directories("temp.dmc.part/in the way");
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const std::string keptPlatform = platform ? platform : "";
+  setenv("DISPLAY", ":99", 1);
+  setenv("QT_QPA_PLATFORM", "minimal", 1);
+  auto p = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.stl", "-V"});
+  unsetenv("DISPLAY");
+  if (platform) setenv("QT_QPA_PLATFORM", keptPlatform.c_str(), 1);
+  else unsetenv("QT_QPA_PLATFORM");
+  ASSERT_GT(p.pid, 0);
+  const auto status = plat::waitProcess(p.pid, 60000);
+  if (!status) {
+    kill(p.pid, SIGKILL);
+    plat::waitProcess(p.pid, -1);
+  }
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(readAll("prismhost.log").find("unattended run failed: the conversion failed"), std::string::npos);
   fs::current_path(old);
   fs::remove_all(dir);
 }
