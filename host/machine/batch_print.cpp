@@ -224,6 +224,11 @@ int BatchPrint::batchStepAction(int interval) {
       return 3000;
     case 4:
       if (marlin_.nrMarlinok < marlin_.Marlinlin) {
+        if (core_.run.active() && !marlin_.marlinLinkOpen) {
+          // Its port did not open: no acknowledgement can come.
+          stopBatch("the machine's port is not open, so the Z reset is never acknowledged");
+          return interval;
+        }
         const std::int64_t now = core_.clock.tickMs();
         if (ackWaitSince_ < 0) ackWaitSince_ = now;
         if (core_.run.active() && now - ackWaitSince_ >= kUnattendedAckWaitMs) {

@@ -271,6 +271,12 @@ TEST_F(Batch, AnUnattendedBatchThatCannotGoOnEndsWithAFailureAndNoGoodbye) {
          t.marlinAnswers = false;
        },
        BatchPrint::kUnattendedAckWaitMs + 20000, "batch print stopped: the machine acknowledged 0 of 1 lines of the Z reset"},
+      {"the machine's port does not open",
+       [](Batch& t) {
+         t.marlinAnswers = false;
+         t.marlin.marlinLinkOpen = false;
+       },
+       20000, "batch print stopped: the machine's port is not open, so the Z reset is never acknowledged"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
