@@ -107,13 +107,17 @@ int RowParser::countRow(const std::uint8_t* data, int length, int plane) {
   return decoded;
 }
 
-void RowParser::planeRowRead() {
+inline void RowParser::planeRowRead() {
   if (parseMode_ == 1 && stretches_.threaded()) {
     // The row goes with its band to a builder, which counts its dots and
     // its length.
     stretches_.planeRow(planeDataStart_, bandFill_, previousPlane_, s_.bidirectional);
     return;
   }
+  countPlaneRowHere();
+}
+
+void RowParser::countPlaneRowHere() {
   const int length = countRow(band_.data() + planeDataStart_, bandFill_ - planeDataStart_, previousPlane_);
   if (s_.bidirectional && length > StretchPipeline::kLongRow) defer([this, length] { reportLongRow(length); });
 }
@@ -163,36 +167,29 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
       i += k - 1;
       if (dataLeft_ == 0) planeRowRead();
     } else if (dataLeft_ == 0 && isRowDigit(c) && !s_.plainParsing) {
-      // The digits of a row number go into the band as they stand.
-      int k = i + 1;
-      while (k < count && isRowDigit(bytes[k])) ++k;
-      const int n = k - i;
-      if (band_.size() >= std::size_t(bandFill_ + n) && bandFill_ + n <= kMaxBandBytes) {
-        std::memcpy(band_.data() + bandFill_, bytes + i, std::size_t(n));
-        bandFill_ += n;
-      } else {
-        for (int j = i; j < k; ++j) storeByte(bytes[j]);
-      }
+      // A row number (a few digits, into the band as they stand) and the
+      // plane code after it, taken in one go: most plane rows are no more
+      // than these and their data.
       int number = pendingNumber_;
-      for (int j = i; j < k; ++j) addRowDigit(number, bytes[j]);
+      int k = i;
+      for (; k < count && isRowDigit(bytes[k]); ++k) {
+        storeByte(bytes[k]);
+        addRowDigit(number, bytes[k]);
+      }
       pendingNumber_ = number;
-      i = k - 1;
+      if (k < count && isPlaneCode(bytes[k])) {
+        storeByte(bytes[k]);
+        planeCode(bytes[k]);
+        i = k;
+      } else {
+        i = k - 1;
+      }
     } else {
       storeByte(c);
       if (dataLeft_ >= 1) {
         if (--dataLeft_ == 0) planeRowRead();
       } else if (isPlaneCode(c)) {
-        previousPlane_ = planeIndex_;
-        planeIndex_ = std::min(3, planeIndex_ + 1);
-        lastCode_ = c;
-        dataLeft_ = pendingNumber_;
-        planeDataStart_ = bandFill_;
-        pendingNumber_ = 0;
-        if (c != 'v') {
-          planeIndex_ = 0;
-          --rowsLeft_;
-          bandComplete_ = rowsLeft_ <= 0 || c == 'W';
-        }
+        planeCode(c);
       } else if (isRowDigit(c)) {
         addRowDigit(pendingNumber_, c);
       } else if (c == 'y') {
@@ -212,6 +209,20 @@ void RowParser::parsePclBlock(const std::uint8_t* bytes, int count) {
       }
     }
     if (bandComplete_ && dataLeft_ == 0) bandEnd();
+  }
+}
+
+inline void RowParser::planeCode(std::uint8_t c) {
+  previousPlane_ = planeIndex_;
+  planeIndex_ = std::min(3, planeIndex_ + 1);
+  lastCode_ = c;
+  dataLeft_ = pendingNumber_;
+  planeDataStart_ = bandFill_;
+  pendingNumber_ = 0;
+  if (c != 'v') {
+    planeIndex_ = 0;
+    --rowsLeft_;
+    bandComplete_ = rowsLeft_ <= 0 || c == 'W';
   }
 }
 

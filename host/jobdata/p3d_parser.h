@@ -76,6 +76,9 @@ class RowParser {
   void storeByteSlow(std::uint8_t c);
   // A plane row's data is complete: statistics, here or with its band.
   void planeRowRead();
+  void countPlaneRowHere();
+  // A plane code ("v", "w", "W") read after its number.
+  void planeCode(std::uint8_t c);
   // A long row read while a backward pass is collected is logged (the
   // writing thread's; at most 100 a program run).
   void reportLongRow(int length);
