@@ -221,6 +221,7 @@ void SkinColourer::indexSections() {
   over_.clear();
   passedX0_ = passedX1_ = 0;
   sweepAt_ = -kInf;
+  seed_[0] = seed_[1] = -1;
 
   // Far inside, every surface is more than one skin depth and one whole step
   // away: the step is the longest and the dots are interior whatever the
@@ -284,10 +285,11 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
   // Kept in locals: stores through the references could alias the members
   // read at every visit.
   double r = kInf, m = kInf;
-  int n = -1;
+  int n = -1, n2 = -1;  // the sections at r and at m
   const double slack = slack_, minOffset = minOffset_;
   const FacetSection* sections = sections_.data();
-  auto visit = [&](int i) {
+  // Inlined into every walk: called out of line it cost more than it does.
+  auto measure = [&](int i) __attribute__((always_inline)) {
     const FacetSection& c = sections[i];
     if (!(c.x0 < hi && c.x1 > lo)) return;
     const double dx = std::max({0.0, double(c.x0) - p, p - double(c.x1)});
@@ -295,11 +297,19 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
     const double d = sectionDistance(c, p);
     if (d < r || (d == r && i < n)) {
       m = r;
+      n2 = n;
       r = d;
       n = i;
     } else if (d < m) {
       m = d;
+      n2 = i;
     }
+  };
+  const int s0 = seed_[0], s1 = seed_[1];
+  if (s0 >= 0) measure(s0);
+  if (s1 >= 0) measure(s1);
+  auto visit = [&](int i) {
+    if (i != s0 && i != s1) measure(i);
   };
   // The searches of a row only move right; should one go back, the sweep
   // starts again.
@@ -333,6 +343,8 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
     if (p - x1 + minOffset - slack > m) break;
     visit(byX1_[j].section);
   }
+  seed_[0] = n;
+  seed_[1] = n2;
   rOut = r;
   mOut = m;
   nOut = n;
@@ -351,13 +363,19 @@ void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
   const double reach = 1.5 * D;
   const double lo = (a - 10) / X - reach, hi = (b - 10) / X + reach;
   const bool shortcut = std::isfinite(D) && D >= 0;
+  if (dotMm_.size() < std::size_t(b) + 11) {
+    const std::size_t from = dotMm_.size();
+    dotMm_.resize(std::size_t(b) + 11);
+    for (std::size_t k = from; k < dotMm_.size(); ++k) dotMm_[k] = (int(k) - 10) / X;
+  }
+  const double* mm = dotMm_.data() + 10;
   const double p0 = (a - 10) / X;
   std::size_t di = std::size_t(
       std::partition_point(danger_.begin(), danger_.end(), [&](const Range& d) { return d.to < p0; }) -
       danger_.begin());
   while (a < b) {
-    const double p = (a - 10) / X;
-    double t = (b - a) / X;
+    const double p = mm[a - 10];
+    double t = mm[b - a];
     if (shortcut && (t - D) * X >= kMaxStep + 1e-6) {
       while (di < danger_.size() && danger_[di].to < p) ++di;
       if (di == danger_.size() || danger_[di].from > p) {

@@ -82,10 +82,14 @@ class SkinColourer {
   // A new row at y (mm); the sections are dropped on rows where they are
   // rebuilt.
   void startRow(int row, double y);
-  // Emits the spans of the inside stretch from dot a to dot b.
+  // Emits the spans of the inside stretch from dot a to dot b (0 <= a).
   void colourStretch(int a, int b, SpanStore& out);
 
  private:
+  // dot / kDotsPerMm for dot = -10 ... at [dot + 10]: a step takes two
+  // such quotients, and a division sits in the path from one step to the
+  // next.
+  std::vector<double> dotMm_;
   void buildSections();
   void indexSections();
   void colourStretchPlain(int a, int b, SpanStore& out);
@@ -132,6 +136,10 @@ class SkinColourer {
   std::vector<int> over_;
   std::size_t passedX0_ = 0, passedX1_ = 0;  // entries whose end lies left of the point
   double sweepAt_ = 0;
+  // The nearest and the second nearest section of the search before: the
+  // next point is mostly near them too, and measuring them first lets the
+  // walks stop early. Any order gives the same answer.
+  int seed_[2] = {-1, -1};
   struct Range {
     double from, to;
   };
