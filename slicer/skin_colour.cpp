@@ -25,27 +25,42 @@ FacetTurn turnOf(const NearFacet& f) {
   return {};
 }
 
-bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out) {
+bool cutSides(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetCut& cut) {
   const double c = turn.c, s = turn.s;
-  double X[3], Y[3], Z[3];
+  double Z[3];
   for (int k = 0; k < 3; ++k) Z[k] = -s * (double(f.y[k]) - yc) + c * (double(f.z[k]) - z);
   if ((Z[0] >= 0) == (Z[1] >= 0) && (Z[1] >= 0) == (Z[2] >= 0)) return false;
-  for (int k = 0; k < 3; ++k) {
-    X[k] = f.x[k];
-    Y[k] = c * (double(f.y[k]) - yc) + s * (double(f.z[k]) - z);
-  }
-  double px[2], py[2];
   int found = 0;
   static constexpr int kSide[3][2] = {{0, 1}, {1, 2}, {2, 0}};
   for (const auto& sd : kSide) {
     const int a = sd[0], b = sd[1];
     if ((Z[a] >= 0) == (Z[b] >= 0) || !(std::fabs(Z[a] - Z[b]) > 1e-6) || found == 2) continue;
     const double t = Z[a] / (Z[a] - Z[b]);
-    px[found] = X[a] + t * (X[b] - X[a]);
-    py[found] = Y[a] + t * (Y[b] - Y[a]);
+    cut.t[found] = t;
+    cut.px[found] = double(f.x[a]) + t * (double(f.x[b]) - double(f.x[a]));
+    cut.a[found] = std::uint8_t(a);
+    cut.b[found] = std::uint8_t(b);
     ++found;
   }
-  if (found < 2) return false;
+  return found == 2;
+}
+
+bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out) {
+  FacetCut cut;
+  return cutSides(f, turn, yc, z, cut) && sectionThrough(f, turn, yc, z, cut, out);
+}
+
+bool sectionThrough(const NearFacet& f, const FacetTurn& turn, double yc, double z, const FacetCut& cut,
+                    FacetSection& out) {
+  const double c = turn.c, s = turn.s;
+  double px[2], py[2];
+  for (int i = 0; i < 2; ++i) {
+    const int a = cut.a[i], b = cut.b[i];
+    const double ya = c * (double(f.y[a]) - yc) + s * (double(f.z[a]) - z);
+    const double yb = c * (double(f.y[b]) - yc) + s * (double(f.z[b]) - z);
+    px[i] = cut.px[i];
+    py[i] = ya + cut.t[i] * (yb - ya);
+  }
   if (px[1] < px[0]) {
     std::swap(px[0], px[1]);
     std::swap(py[0], py[1]);
@@ -103,11 +118,13 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
   constexpr double kInfY = std::numeric_limits<double>::infinity();
   reach_.resize(facets.size());
   byFrom_.clear();
-  byFrom_.reserve(facets.size());  // not doubled past the need: every thread holds one
+  byFrom_.reserve(facets.size());
+  levelCuts_.clear();  // not doubled past the need: every thread holds one
   for (std::size_t i = 0; i < facets.size(); ++i) {
     const NearFacet& f = facets[i];
     Reach& r = reach_[i];
     r.turn = turnOf(f);
+    r.levelCut = -1;
     // z' of a vertex is a(k) + s yc: the plane through the row cuts the
     // facet while yc lies between the values that zero the lowest and the
     // highest a(k).
@@ -128,6 +145,19 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
     from = std::max(from, double(f.yMin()) - reach - 1e-6);
     to = std::min(to, double(f.yMax()) + reach + 1e-6);
     if (!(from <= to)) continue;
+    if (r.turn.s == 0 && !s_.exactOnly) {
+      // The plane through every row is the same: where it cuts the sides
+      // is found once. -0 y + c z' is c z' whenever c z' is not zero; a
+      // facet with a corner in the layer keeps the cut of every row.
+      bool onLayer = false;
+      for (int k = 0; k < 3; ++k) onLayer = onLayer || r.turn.c * (double(f.z[k]) - z) == 0;
+      if (!onLayer) {
+        FacetCut cut;
+        if (!cutSides(f, r.turn, 0.0, z, cut)) continue;  // no row cuts it
+        r.levelCut = int(levelCuts_.size());
+        levelCuts_.push_back(cut);
+      }
+    }
     r.to = to;
     byFrom_.push_back({from, int(i)});
   }
@@ -181,7 +211,10 @@ void SkinColourer::buildSections() {
     window_[keep++] = i;
     const NearFacet& nf = f[std::size_t(i)];
     if (!(nf.yMax() > lo && nf.yMin() < hi)) continue;
-    if (!cutFacet(nf, reach_[std::size_t(i)].turn, yc, z_, sec)) continue;
+    const Reach& rc = reach_[std::size_t(i)];
+    if (!(rc.levelCut >= 0 ? sectionThrough(nf, rc.turn, yc, z_, levelCuts_[std::size_t(rc.levelCut)], sec)
+                           : cutFacet(nf, rc.turn, yc, z_, sec)))
+      continue;
     const bool oneSide = (sec.y0 > 0 && sec.y1 > 0) || (sec.y0 < 0 && sec.y1 < 0);
     const double gap = oneSide ? std::min(std::fabs(double(sec.y0)), std::fabs(double(sec.y1))) : 0.0;
     if (!(gap < reach)) continue;

@@ -41,6 +41,17 @@ FacetTurn turnOf(const NearFacet& f);
 // Cuts a facet for the row at yc on layer z; false when the plane through
 // the row misses it.
 bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out);
+// The same in two steps: where the plane cuts the facet's sides (the sides
+// a-b and how far along them), then the section through those points.
+// For a facet whose normal has no z part, the plane is the same for every
+// row of a layer: the first step can be taken once for the layer.
+struct FacetCut {
+  double t[2], px[2];
+  std::uint8_t a[2], b[2];
+};
+bool cutSides(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetCut& cut);
+bool sectionThrough(const NearFacet& f, const FacetTurn& turn, double yc, double z, const FacetCut& cut,
+                    FacetSection& out);
 // Distance (mm) from the point p on the row to a section, with its offset.
 // Inline: every step of the search takes it for many sections.
 inline double sectionDistance(const FacetSection& s, double p) {
@@ -59,7 +70,8 @@ struct SkinSettings {
   std::uint16_t glassIndex = 0xFFFF;  // none
   const float* colourOffset = nullptr;  // per palette index
   // The plain reference: every candidate's distance at every step, no
-  // index and no shortcut through the interior (which give the same spans).
+  // index, no shortcut through the interior and every facet cut afresh on
+  // every row (which all give the same spans).
   bool exactOnly = false;
 };
 
@@ -106,7 +118,9 @@ class SkinColourer {
   struct Reach {
     FacetTurn turn;
     double to;
+    int levelCut;  // in levelCuts_ when the cut holds for every row, else -1
   };
+  std::vector<FacetCut> levelCuts_;
   std::vector<Reach> reach_;
   struct FromKey {
     double from;
