@@ -25,42 +25,36 @@ FacetTurn turnOf(const NearFacet& f) {
   return {};
 }
 
-bool cutSides(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetCut& cut) {
-  const double c = turn.c, s = turn.s;
-  double Z[3];
-  for (int k = 0; k < 3; ++k) Z[k] = -s * (double(f.y[k]) - yc) + c * (double(f.z[k]) - z);
-  if ((Z[0] >= 0) == (Z[1] >= 0) && (Z[1] >= 0) == (Z[2] >= 0)) return false;
+namespace {
+
+// Where the plane through the row cuts the sides (corners a-b) of a facet
+// whose corners lie at Z on either side of it, from the corners' X and Y in
+// the plane's terms; false when it does not cut two sides.
+template <class CornerX, class CornerY>
+[[gnu::always_inline]] inline bool cutPoints(const double Z[3], CornerX X, CornerY Y, double px[2], double py[2],
+                                             FacetCut* cut) {
   int found = 0;
   static constexpr int kSide[3][2] = {{0, 1}, {1, 2}, {2, 0}};
   for (const auto& sd : kSide) {
     const int a = sd[0], b = sd[1];
     if ((Z[a] >= 0) == (Z[b] >= 0) || !(std::fabs(Z[a] - Z[b]) > 1e-6) || found == 2) continue;
     const double t = Z[a] / (Z[a] - Z[b]);
-    cut.t[found] = t;
-    cut.px[found] = double(f.x[a]) + t * (double(f.x[b]) - double(f.x[a]));
-    cut.a[found] = std::uint8_t(a);
-    cut.b[found] = std::uint8_t(b);
+    px[found] = X(a) + t * (X(b) - X(a));
+    py[found] = Y(a) + t * (Y(b) - Y(a));
+    if (cut) {
+      cut->t[found] = t;
+      cut->px[found] = px[found];
+      cut->a[found] = std::uint8_t(a);
+      cut->b[found] = std::uint8_t(b);
+    }
     ++found;
   }
   return found == 2;
 }
 
-bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out) {
-  FacetCut cut;
-  return cutSides(f, turn, yc, z, cut) && sectionThrough(f, turn, yc, z, cut, out);
-}
-
-bool sectionThrough(const NearFacet& f, const FacetTurn& turn, double yc, double z, const FacetCut& cut,
-                    FacetSection& out) {
-  const double c = turn.c, s = turn.s;
-  double px[2], py[2];
-  for (int i = 0; i < 2; ++i) {
-    const int a = cut.a[i], b = cut.b[i];
-    const double ya = c * (double(f.y[a]) - yc) + s * (double(f.z[a]) - z);
-    const double yb = c * (double(f.y[b]) - yc) + s * (double(f.z[b]) - z);
-    px[i] = cut.px[i];
-    py[i] = ya + cut.t[i] * (yb - ya);
-  }
+// The section through the two points where the plane cuts the facet.
+[[gnu::always_inline]] inline bool sectionThrough(double px[2], double py[2], std::uint16_t colour,
+                                                  FacetSection& out) {
   if (px[1] < px[0]) {
     std::swap(px[0], px[1]);
     std::swap(py[0], py[1]);
@@ -106,8 +100,51 @@ bool sectionThrough(const NearFacet& f, const FacetTurn& turn, double yc, double
   out.y0 = y0;
   out.x1 = x1;
   out.y1 = y1;
-  out.colour = f.colour;
+  out.colour = colour;
   return true;
+}
+
+// The plane through the rows of a layer at z when the facet's normal has
+// no z part (turn.s == 0): where it cuts the sides, or false when it cuts
+// none. -0 y + c z' is c z' whenever c z' is not zero: a facet with a
+// corner in the layer is not taken here, and cut on every row.
+bool levelCutOf(const NearFacet& f, const FacetTurn& turn, double z, FacetCut& cut, bool& cutsNone) {
+  cutsNone = false;
+  double Z[3];
+  for (int k = 0; k < 3; ++k) {
+    if (turn.c * (double(f.z[k]) - z) == 0) return false;
+    Z[k] = -turn.s * double(f.y[k]) + turn.c * (double(f.z[k]) - z);
+  }
+  double px[2], py[2];
+  cutsNone = ((Z[0] >= 0) == (Z[1] >= 0) && (Z[1] >= 0) == (Z[2] >= 0)) ||
+             !cutPoints(Z, [&](int k) { return double(f.x[k]); }, [](int) { return 0.0; }, px, py, &cut);
+  return !cutsNone;
+}
+
+// The section of the row at yc through a level cut: as cutFacet gives it.
+bool levelSection(const NearFacet& f, const FacetTurn& turn, double yc, double z, const FacetCut& cut,
+                  FacetSection& out) {
+  const double c = turn.c, s = turn.s;
+  auto Y = [&](int k) { return c * (double(f.y[k]) - yc) + s * (double(f.z[k]) - z); };
+  double px[2] = {cut.px[0], cut.px[1]}, py[2];
+  for (int i = 0; i < 2; ++i) py[i] = Y(cut.a[i]) + cut.t[i] * (Y(cut.b[i]) - Y(cut.a[i]));
+  return sectionThrough(px, py, f.colour, out);
+}
+
+}  // namespace
+
+bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out) {
+  const double c = turn.c, s = turn.s;
+  double X[3], Y[3], Z[3];
+  for (int k = 0; k < 3; ++k) Z[k] = -s * (double(f.y[k]) - yc) + c * (double(f.z[k]) - z);
+  if ((Z[0] >= 0) == (Z[1] >= 0) && (Z[1] >= 0) == (Z[2] >= 0)) return false;
+  for (int k = 0; k < 3; ++k) {
+    X[k] = f.x[k];
+    Y[k] = c * (double(f.y[k]) - yc) + s * (double(f.z[k]) - z);
+  }
+  double px[2], py[2];
+  if (!cutPoints(Z, [&](int k) { return X[k]; }, [&](int k) { return Y[k]; }, px, py, nullptr)) return false;
+  return sectionThrough(px, py, f.colour, out);
 }
 
 void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, const SkinSettings& s) {
@@ -118,13 +155,13 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
   constexpr double kInfY = std::numeric_limits<double>::infinity();
   reach_.resize(facets.size());
   byFrom_.clear();
-  byFrom_.reserve(facets.size());
-  levelCuts_.clear();  // not doubled past the need: every thread holds one
+  byFrom_.reserve(facets.size());  // not doubled past the need: every thread holds one
+  levelCuts_.clear();
   for (std::size_t i = 0; i < facets.size(); ++i) {
     const NearFacet& f = facets[i];
     Reach& r = reach_[i];
     r.turn = turnOf(f);
-    r.levelCut = -1;
+    int levelCut = -1;
     // z' of a vertex is a(k) + s yc: the plane through the row cuts the
     // facet while yc lies between the values that zero the lowest and the
     // highest a(k).
@@ -147,19 +184,18 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
     if (!(from <= to)) continue;
     if (r.turn.s == 0 && !s_.exactOnly) {
       // The plane through every row is the same: where it cuts the sides
-      // is found once. -0 y + c z' is c z' whenever c z' is not zero; a
-      // facet with a corner in the layer keeps the cut of every row.
-      bool onLayer = false;
-      for (int k = 0; k < 3; ++k) onLayer = onLayer || r.turn.c * (double(f.z[k]) - z) == 0;
-      if (!onLayer) {
-        FacetCut cut;
-        if (!cutSides(f, r.turn, 0.0, z, cut)) continue;  // no row cuts it
-        r.levelCut = int(levelCuts_.size());
+      // is found once.
+      FacetCut cut;
+      bool cutsNone;
+      if (levelCutOf(f, r.turn, z, cut, cutsNone)) {
+        levelCut = int(levelCuts_.size());
         levelCuts_.push_back(cut);
+      } else if (cutsNone) {
+        continue;  // no row cuts it
       }
     }
     r.to = to;
-    byFrom_.push_back({from, int(i)});
+    byFrom_.push_back({from, int(i), levelCut});
   }
   // Sorted as values side by side: looking the keys up through the facet
   // numbers cost more than the comparisons.
@@ -193,27 +229,29 @@ void SkinColourer::buildSections() {
   const double lo = yc - reach, hi = yc + reach;
   added_.clear();
   while (nextByFrom_ < byFrom_.size() && byFrom_[nextByFrom_].from <= yc) {
-    const int i = byFrom_[nextByFrom_++].facet;
-    if (reach_[std::size_t(i)].to >= yc) added_.push_back(i);
+    const FromKey& k = byFrom_[nextByFrom_++];
+    if (reach_[std::size_t(k.facet)].to >= yc) added_.push_back({k.facet, k.levelCut});
   }
   if (!added_.empty()) {
-    std::sort(added_.begin(), added_.end());
+    auto byFacet = [](const InWindow& l, const InWindow& r) { return l.facet < r.facet; };
+    std::sort(added_.begin(), added_.end(), byFacet);
     merged_.resize(window_.size() + added_.size());
-    std::merge(window_.begin(), window_.end(), added_.begin(), added_.end(), merged_.begin());
+    std::merge(window_.begin(), window_.end(), added_.begin(), added_.end(), merged_.begin(), byFacet);
     window_.swap(merged_);
   }
   // The window holds the facets in their stored order, so that of equally
   // near sections the same one wins on every run.
   std::size_t keep = 0;
   FacetSection sec;
-  for (int i : window_) {
+  for (const InWindow w : window_) {
+    const int i = w.facet;
     if (reach_[std::size_t(i)].to < yc) continue;  // rows only go down
-    window_[keep++] = i;
+    window_[keep++] = w;
     const NearFacet& nf = f[std::size_t(i)];
     if (!(nf.yMax() > lo && nf.yMin() < hi)) continue;
     const Reach& rc = reach_[std::size_t(i)];
-    if (!(rc.levelCut >= 0 ? sectionThrough(nf, rc.turn, yc, z_, levelCuts_[std::size_t(rc.levelCut)], sec)
-                           : cutFacet(nf, rc.turn, yc, z_, sec)))
+    if (!(w.levelCut >= 0 ? levelSection(nf, rc.turn, yc, z_, levelCuts_[std::size_t(w.levelCut)], sec)
+                          : cutFacet(nf, rc.turn, yc, z_, sec)))
       continue;
     const bool oneSide = (sec.y0 > 0 && sec.y1 > 0) || (sec.y0 < 0 && sec.y1 < 0);
     const double gap = oneSide ? std::min(std::fabs(double(sec.y0)), std::fabs(double(sec.y1))) : 0.0;

@@ -41,17 +41,13 @@ FacetTurn turnOf(const NearFacet& f);
 // Cuts a facet for the row at yc on layer z; false when the plane through
 // the row misses it.
 bool cutFacet(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetSection& out);
-// The same in two steps: where the plane cuts the facet's sides (the sides
-// a-b and how far along them), then the section through those points.
-// For a facet whose normal has no z part, the plane is the same for every
-// row of a layer: the first step can be taken once for the layer.
+// Where the plane through a row cuts a facet's sides: the sides a-b and how
+// far along them. For a facet whose normal has no z part, the plane is the
+// same for every row of a layer, and so is this.
 struct FacetCut {
   double t[2], px[2];
   std::uint8_t a[2], b[2];
 };
-bool cutSides(const NearFacet& f, const FacetTurn& turn, double yc, double z, FacetCut& cut);
-bool sectionThrough(const NearFacet& f, const FacetTurn& turn, double yc, double z, const FacetCut& cut,
-                    FacetSection& out);
 // Distance (mm) from the point p on the row to a section, with its offset.
 // Inline: every step of the search takes it for many sections.
 inline double sectionDistance(const FacetSection& s, double p) {
@@ -118,17 +114,20 @@ class SkinColourer {
   struct Reach {
     FacetTurn turn;
     double to;
-    int levelCut;  // in levelCuts_ when the cut holds for every row, else -1
   };
   std::vector<FacetCut> levelCuts_;
   std::vector<Reach> reach_;
   struct FromKey {
     double from;
     int facet;
+    int levelCut;  // in levelCuts_ when the cut holds for every row, else -1
   };
   std::vector<FromKey> byFrom_;  // facets by the first row centre they reach
   std::size_t nextByFrom_ = 0;
-  std::vector<int> window_, added_, merged_;  // facet numbers, ascending
+  struct InWindow {
+    int facet, levelCut;
+  };
+  std::vector<InWindow> window_, added_, merged_;  // by facet number
   std::vector<FacetSection> sections_;        // in facet order: ties go to the first
   // The row's index over its sections other than glass.
   struct End {
