@@ -360,11 +360,14 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
   const double slack = slack_, minOffset = minOffset_;
   const FacetSection* sections = sections_.data();
   // Inlined into every walk: called out of line it cost more than it does.
-  auto measure = [&](int i) __attribute__((always_inline)) {
+  // `sure`: a candidate, and not to be passed over by its x distance.
+  auto measure = [&](int i, bool sure) __attribute__((always_inline)) {
     const FacetSection& c = sections[i];
-    if (!(c.x0 < hi && c.x1 > lo)) return;
-    const double dx = std::max({0.0, double(c.x0) - p, p - double(c.x1)});
-    if (dx + c.offset - slack > m) return;
+    if (!sure) {
+      if (!(c.x0 < hi && c.x1 > lo)) return;
+      const double dx = std::max({0.0, double(c.x0) - p, p - double(c.x1)});
+      if (dx + c.offset - slack > m) return;
+    }
     const double d = sectionDistance(c, p);
     if (d < r || (d == r && i < n)) {
       m = r;
@@ -377,10 +380,15 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
     }
   };
   const int s0 = seed_[0], s1 = seed_[1];
-  if (s0 >= 0) measure(s0);
-  if (s1 >= 0) measure(s1);
+  if (s0 >= 0) measure(s0, false);
+  if (s1 >= 0) measure(s1, false);
+  // With p inside the stretch's bounds, every section the walks below meet
+  // is a candidate (its ends lie on either side of p or between p and a
+  // bound), and the walks stop by the x distance themselves: measuring one
+  // more section than needed changes nothing.
+  const bool sure = lo < p && p < hi;
   auto visit = [&](int i) {
-    if (i != s0 && i != s1) measure(i);
+    if (i != s0 && i != s1) measure(i, sure);
   };
   // The searches of a row only move right; should one go back, the sweep
   // starts again.

@@ -316,7 +316,9 @@ TEST(LayerSlicer, IndexedSkinSearchMatchesThePlainSearchOnGeneratedModels) {
   struct Setting {
     int minstepx, minstepy;
     double skinDepth, surfaceClear;
-  } settings[] = {{1, 1, 1.0, 0.0}, {2, 3, 0.6, 0.2}, {1, 2, 2.5, 0.0}, {1, 1, 0.25, 0.1}};
+  } settings[] = {{1, 1, 1.0, 0.0}, {2, 3, 0.6, 0.2}, {1, 2, 2.5, 0.0}, {1, 1, 0.25, 0.1},
+                  // No reach beyond the stretch, or less than none.
+                  {1, 1, 0.0, 0.0}, {2, 1, -0.3, 0.0}};
   for (const Generated& g : generatedModels()) {
     Loaded m(g.tris, g.support);
     ASSERT_FALSE(m.model.singleWhite) << g.name;
