@@ -1,6 +1,7 @@
 #include "slicer/skin_colour.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <limits>
 
@@ -431,6 +432,7 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
 
 void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
   if (a >= b) return;
+  assert(a >= 0);  // the dots' table starts at -10
   // Built once per row where they are due; a row that found none looks
   // again on the next row.
   if (sections_.empty() && builtRow_ != row_) buildSections();
