@@ -106,20 +106,20 @@ template <class CornerX, class CornerY>
 }
 
 // The plane through the rows of a layer at z when the facet's normal has
-// no z part (turn.s == 0): where it cuts the sides, or false when it cuts
-// none. -0 y + c z' is c z' whenever c z' is not zero: a facet with a
-// corner in the layer is not taken here, and cut on every row.
-bool levelCutOf(const NearFacet& f, const FacetTurn& turn, double z, FacetCut& cut, bool& cutsNone) {
-  cutsNone = false;
+// no z part (turn.s == 0): where it cuts the sides (Kept, in `cut`), or that
+// it cuts none. -0 y + c z' is c z' whenever c z' is not zero: a facet with
+// a corner in the layer is left to be cut on every row.
+enum class LevelCut { Kept, CutsNone, EveryRow };
+LevelCut levelCutOf(const NearFacet& f, const FacetTurn& turn, double z, FacetCut& cut) {
   double Z[3];
   for (int k = 0; k < 3; ++k) {
-    if (turn.c * (double(f.z[k]) - z) == 0) return false;
+    if (turn.c * (double(f.z[k]) - z) == 0) return LevelCut::EveryRow;
     Z[k] = -turn.s * double(f.y[k]) + turn.c * (double(f.z[k]) - z);
   }
   double px[2], py[2];
-  cutsNone = ((Z[0] >= 0) == (Z[1] >= 0) && (Z[1] >= 0) == (Z[2] >= 0)) ||
-             !cutPoints(Z, [&](int k) { return double(f.x[k]); }, [](int) { return 0.0; }, px, py, &cut);
-  return !cutsNone;
+  const bool none = ((Z[0] >= 0) == (Z[1] >= 0) && (Z[1] >= 0) == (Z[2] >= 0)) ||
+                    !cutPoints(Z, [&](int k) { return double(f.x[k]); }, [](int) { return 0.0; }, px, py, &cut);
+  return none ? LevelCut::CutsNone : LevelCut::Kept;
 }
 
 // The section of the row at yc through a level cut: as cutFacet gives it.
@@ -187,12 +187,11 @@ void SkinColourer::startLayer(const std::vector<NearFacet>& facets, double z, co
       // The plane through every row is the same: where it cuts the sides
       // is found once.
       FacetCut cut;
-      bool cutsNone;
-      if (levelCutOf(f, r.turn, z, cut, cutsNone)) {
+      const LevelCut kind = levelCutOf(f, r.turn, z, cut);
+      if (kind == LevelCut::CutsNone) continue;  // no row cuts it
+      if (kind == LevelCut::Kept) {
         levelCut = int(levelCuts_.size());
         levelCuts_.push_back(cut);
-      } else if (cutsNone) {
-        continue;  // no row cuts it
       }
     }
     r.to = to;

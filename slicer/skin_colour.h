@@ -94,10 +94,6 @@ class SkinColourer {
   void colourStretch(int a, int b, SpanStore& out);
 
  private:
-  // dot / kDotsPerMm for dot = -10 ... at [dot + 10]: a step takes two
-  // such quotients, and a division sits in the path from one step to the
-  // next.
-  std::vector<double> dotMm_;
   void buildSections();
   void indexSections();
   void colourStretchPlain(int a, int b, SpanStore& out);
@@ -149,6 +145,10 @@ class SkinColourer {
   std::vector<int> over_;
   std::size_t passedX0_ = 0, passedX1_ = 0;  // entries whose end lies left of the point
   double sweepAt_ = 0;
+  // dot / kDotsPerMm for dot = -10 ... at [dot + 10]: a step takes two
+  // such quotients, and a division sits in the path from one step to the
+  // next.
+  std::vector<double> dotMm_;
   // The nearest and the second nearest section of the search before: the
   // next point is mostly near them too, and measuring them first lets the
   // walks stop early. Any order gives the same answer.

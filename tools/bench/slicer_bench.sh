@@ -10,8 +10,9 @@
 # the generated spheres (with the support file beside each, as layertint
 # reads it; its "S" scale goes to PrusaSlicer too). PrusaSlicer (Debian
 # package prusa-slicer) is used where it is installed; the script never
-# installs it, and without it only layertint is measured. PRISM_WORKERS, when set, is the number of
-# layertint's slicing threads (by default one per processor it may use).
+# installs it, and without it only layertint is measured. PRISM_WORKERS,
+# when set, is the number of layertint's slicing threads (by default one
+# per processor it may use).
 #
 # Paired runs on a busy machine: RUNS=n runs every program n times in turn
 # and prints the medians; BEFORE=path/to/an/older/layertint runs that one
