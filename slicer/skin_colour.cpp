@@ -429,6 +429,108 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
   nOut = n;
 }
 
+#if defined(__x86_64__)
+namespace {
+
+// Four dots to a vector: the same operations as the scalar distance, lane
+// by lane, so every lane gives the scalar's result to the bit (no fused
+// multiply-adds: AVX2 alone does not bring them, and the scalar code has
+// none either).
+typedef double Lanes __attribute__((vector_size(32)));
+typedef long long LaneMask __attribute__((vector_size(32)));
+
+#define LT_AVX2 __attribute__((target("avx2"), always_inline)) inline
+LT_AVX2 Lanes splat(double v) { return Lanes{v, v, v, v}; }
+LT_AVX2 Lanes absLanes(Lanes v) { return (Lanes)((LaneMask)v & ~(LaneMask)splat(-0.0)); }
+#undef LT_AVX2
+
+}  // namespace
+
+bool SkinColourer::aheadAvailable() {
+  static const bool avx2 = __builtin_cpu_supports("avx2");
+  return avx2;
+}
+
+__attribute__((target("avx2"))) void SkinColourer::nearestAhead(int first, int count, double bound, double lo,
+                                                                 double hi, Ahead& out) {
+  out.first = first;
+  out.count = count;
+  const double* at = dotMm_.data();  // the point of dot d at [d]
+  const double pa = at[first], pb = at[first + count - 1];
+  const FacetSection* sections = sections_.data();
+  const double slack = slack_, minOffset = minOffset_;
+  auto candidate = [&](const FacetSection& c) { return c.x0 < hi && c.x1 > lo; };
+  // The sweep moves to the first dot, as for nearest().
+  if (pa < sweepAt_) {
+    over_.clear();
+    passedX0_ = passedX1_ = 0;
+  }
+  sweepAt_ = pa;
+  for (; passedX0_ < byX0_.size() && double(byX0_[passedX0_].x) < pa; ++passedX0_)
+    over_.push_back(byX0_[passedX0_].section);
+  while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x) < pa) ++passedX1_;
+  // Every candidate whose x distance from the dots' range, with its offset,
+  // is within the bound: that is all any of the dots could have nearer.
+  ahead_.clear();
+  std::size_t keep = 0;
+  for (int i : over_) {
+    if (double(sections[i].x1) < pa) continue;
+    over_[keep++] = i;
+    if (candidate(sections[i])) ahead_.push_back(i);
+  }
+  over_.resize(keep);
+  for (std::size_t j = passedX0_; j < byX0_.size(); ++j) {
+    const double x0 = byX0_[j].x;
+    if (!(x0 < hi) || x0 - pb + minOffset - slack > bound) break;
+    if (candidate(sections[byX0_[j].section])) ahead_.push_back(byX0_[j].section);
+  }
+  for (std::size_t j = passedX1_; j-- > 0;) {
+    const double x1 = byX1_[j].x;
+    if (!(x1 > lo) || pa - x1 + minOffset - slack > bound) break;
+    if (candidate(sections[byX1_[j].section])) ahead_.push_back(byX1_[j].section);
+  }
+  constexpr int kVectors = kAhead / 4;
+  Lanes p[kVectors], r[kVectors], m[kVectors], n[kVectors], n2[kVectors];
+  for (int v = 0; v < kVectors; ++v) {
+    for (int k = 0; k < 4; ++k) p[v][k] = at[first + std::min(4 * v + k, count - 1)];
+    r[v] = m[v] = splat(kInf);
+    n[v] = n2[v] = splat(-1);
+  }
+  for (int i : ahead_) {
+    const FacetSection& c = sections[i];
+    const Lanes index = splat(i);
+    for (int v = 0; v < kVectors; ++v) {
+      const Lanes left = absLanes(p[v] - double(c.x0)) + std::fabs(double(c.y0));
+      const Lanes right = absLanes(p[v] - double(c.x1)) + std::fabs(double(c.y1));
+      const Lanes middle = c.sinSlope == 0 ? splat(std::fabs(double(c.y0)))
+                                           : absLanes(double(c.sinSlope) * (p[v] - double(c.xCross)));
+      const Lanes d =
+          (p[v] < double(c.xFrom) ? left : (p[v] > double(c.xTo) ? right : middle)) + double(c.offset);
+      // As in nearest(): the first of equal ones is the nearest.
+      const LaneMask nearer = (d < r[v]) | ((d == r[v]) & (index < n[v]));
+      const LaneMask second = d < m[v];
+      m[v] = nearer ? r[v] : (second ? d : m[v]);
+      n2[v] = nearer ? n[v] : (second ? index : n2[v]);
+      r[v] = nearer ? d : r[v];
+      n[v] = nearer ? index : n[v];
+    }
+  }
+  for (int k = 0; k < count; ++k) {
+    out.r[k] = r[k / 4][k % 4];
+    out.m[k] = m[k / 4][k % 4];
+    out.n[k] = int(n[k / 4][k % 4]);
+    out.n2[k] = int(n2[k / 4][k % 4]);
+    // A section left out is farther than the bound from this dot: it can
+    // change neither of the two smallest distances if they are within it.
+    out.sure[k] = out.m[k] <= bound;
+  }
+}
+#else
+bool SkinColourer::aheadAvailable() { return false; }
+void SkinColourer::nearestAhead(int, int, double, double, double, Ahead&) {}
+#endif
+
+
 void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
   if (a >= b) return;
   assert(a >= 0);  // the dots' table starts at -10
@@ -453,6 +555,10 @@ void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
   std::size_t di = std::size_t(
       std::partition_point(danger_.begin(), danger_.end(), [&](const Range& d) { return d.to < p0; }) -
       danger_.begin());
+  Ahead ahead;
+  const bool useAhead = aheadAvailable();
+  int knownDot = -1;  // the last dot searched, and its second distance
+  double knownM = kInf;
   while (a < b) {
     const double p = mm[a - 10];
     double t = mm[b - a];
@@ -461,12 +567,35 @@ void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
       if (di == danger_.size() || danger_[di].from > p) {
         out.add(kSupportIndex, a + kMaxStep);
         a += kMaxStep;
+        knownDot = -1;
         continue;
       }
     }
     double r, m;
     int n;
-    nearest(p, lo, hi, r, m, n);
+    int k = a - ahead.first;
+    if (!(k >= 0 && k < ahead.count) && knownDot >= 0 && useAhead) {
+      // Most steps are one dot: the next few dots are searched together.
+      // Distances move no farther than the dots do, except where one leaps
+      // (past the end of a slanting section), so the bound is the last
+      // second distance plus the way to the farthest of them; a dot it
+      // does not cover is searched alone.
+      const int count = std::min(kAhead, b - a);
+      const double bound = knownM + (a + count - 1 - knownDot) / X + 1e-9;
+      if (bound < kInf) nearestAhead(a, count, bound, lo, hi, ahead);
+      k = a - ahead.first;
+    }
+    if (k >= 0 && k < ahead.count && ahead.sure[k]) {
+      r = ahead.r[k];
+      m = ahead.m[k];
+      n = ahead.n[k];
+      seed_[0] = n;
+      seed_[1] = ahead.n2[k];
+    } else {
+      nearest(p, lo, hi, r, m, n);
+    }
+    knownDot = a;
+    knownM = m;
     if (r < D) t = std::min({(m - r) / 2, D - r, t});
     else if (n >= 0 && sectionDistance(sections_[std::size_t(n)], p + 0.1) > r) t = std::min(m, t - D);
     else t = std::min(r, t) - D;
