@@ -37,7 +37,9 @@ class DmcOut {
   void maybeFlush() {
     if (file_ && buf_.size() >= kFlushBytes) flushBuffer();
   }
-  static constexpr std::size_t kFlushBytes = 1 << 20;
+  // Big enough for few writes, small enough that a first conversion does
+  // not fault in pages it hardly needs.
+  static constexpr std::size_t kFlushBytes = 1 << 18;
   std::FILE* file_ = nullptr;
   long long base_ = 0;  // file offset of buf_[0]
   std::vector<std::uint8_t> buf_;

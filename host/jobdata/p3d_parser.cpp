@@ -78,7 +78,10 @@ void RowParser::storeByteSlow(std::uint8_t c) {
     }
     return;
   }
-  if (std::size_t(bandFill_) >= band_.size()) band_.resize(std::max<std::size_t>(band_.size() * 2, 1 << 16));
+  // A band of a usual job takes a few kilobytes: a new buffer starts at
+  // one page, as every page first touched costs a fault on the parser's
+  // thread, which the whole conversion waits for.
+  if (std::size_t(bandFill_) >= band_.size()) band_.resize(std::max<std::size_t>(band_.size() * 2, 1 << 12));
   band_[std::size_t(bandFill_++)] = c;
 }
 
