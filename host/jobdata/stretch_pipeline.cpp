@@ -39,13 +39,12 @@ int StretchPipeline::defaultWorkers() {
 int StretchPipeline::workersFor(int processors) {
   // Measured on the benchmark job (docs/PERFORMANCE.md): up to four
   // processors, one builder per processor is fastest (the reading, parsing
-  // and writing threads wait most of the time). Beyond, those threads need
-  // processors of their own and the builders slow each other down: on eight
-  // processors five or six builders are fastest on a quiet machine, three
-  // or four on a busy one. Past about eight builders the parser is the
-  // slowest stage, so more only add contention.
+  // and writing threads wait most of the time). Beyond, the parsing and the
+  // writing thread need processors of their own and more builders slow
+  // each other down: on seven and eight processors five and six builders
+  // are fastest on a quiet machine, three or four on a busy one.
   const int p = std::max(processors, 1);
-  return std::min(std::max(std::min(p, 4), p - 3), 8);
+  return std::min(std::max(std::min(p, 4), p - 2), 8);
 }
 
 void StretchPipeline::start(const BuildSettings& build, const ParseSettings& parse, int workers) {
