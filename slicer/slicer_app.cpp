@@ -103,7 +103,7 @@ std::vector<std::string> SlicerApp::inputFiles() const {
   return in;
 }
 
-void SlicerApp::formCreate(std::vector<std::string> args, const std::string& currentDir) {
+void SlicerApp::formCreate(std::vector<std::string> args, const std::string& currentDir, std::int64_t startTick) {
   st_.args = std::move(args);
   st_.workFolder = currentDir;
   st_.commandLineJob = false;
@@ -120,6 +120,10 @@ void SlicerApp::formCreate(std::vector<std::string> args, const std::string& cur
   // Read once here and when the operator asks, never while a job runs: the
   // batch pass sets -W and -S after this, and they must hold for the job.
   readSetupFile(false);
+  // 100 ms after the start, not after building the window: the count
+  // runs while the window is built, as every batch slice waits for it.
+  const std::int64_t since = startTick < 0 ? 0 : clock_.tickMs() - startTick;
+  doparam_->setInterval(int(std::clamp<std::int64_t>(100 - since, 1, 100)));
   doparam_->start();
   refresh();
 }

@@ -33,7 +33,9 @@ class SlicerApp {
   SlicerApp& operator=(const SlicerApp&) = delete;
 
   // The start pass (window creation): arguments without the program name.
-  void formCreate(std::vector<std::string> args, const std::string& currentDir);
+  // `startTick`: the clock's tick when the program started, where the
+  // batch pass's 100 ms count from (-1: from now).
+  void formCreate(std::vector<std::string> args, const std::string& currentDir, std::int64_t startTick = -1);
   // The batch pass, 100 ms after the start.
   void doparamTimer();
   // Loads and measures the model once; false when it is not ready.

@@ -78,6 +78,27 @@ TEST_F(SlicerAppTest, BatchRunPreparesWritesSignalsAndCloses) {
   EXPECT_TRUE(ui.messages.empty());
 }
 
+// The batch pass comes 100 ms after the program started, however much of
+// that building the window took (and at the next tick when it took more).
+TEST_F(SlicerAppTest, BatchPassCountsFromTheProgramStart) {
+  const struct {
+    int building, due;
+  } cases[] = {{0, 100}, {30, 70}, {99, 1}, {100, 1}, {250, 1}};
+  for (const auto& c : cases) {
+    plat::ManualClock clk;
+    FakeUi u;
+    RecordingStages st;
+    SlicerApp a(clk, u, st);
+    const std::int64_t started = clk.tickMs();
+    clk.advance(c.building);
+    a.formCreate(hostArgs(dir / "cube.stl", dir / "out.p3d"), dir.path(), started);
+    clk.advance(c.due - 1);
+    EXPECT_EQ(st.jobs, 0) << c.building;
+    clk.advance(1);
+    EXPECT_EQ(st.jobs, 1) << c.building;
+  }
+}
+
 // Window activation or the set-up button during a job must not put the drop
 // counts back to the set-up file's values.
 TEST_F(SlicerAppTest, SetupFileIsReadAtStartNotDuringTheJob) {

@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
   // Without a display the program still runs (unattended) on Qt's offscreen
   // platform instead of failing to start.
   if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // The batch pass counts its 100 ms from here.
+  plat::QtClock clock;
+  const std::int64_t started = clock.tickMs();
   // Qt takes its own options out of argv; keep ours as given.
   std::vector<std::string> args(argv + 1, argv + argc);
   QApplication qapp(argc, argv);
@@ -29,7 +32,6 @@ int main(int argc, char** argv) {
     cwd = d;
     std::free(d);
   }
-  plat::QtClock clock;
   lt::SlicerCore stages;
   lt::MainWindow window;
   lt::SlicerApp app(clock, window, stages);
@@ -37,7 +39,7 @@ int main(int argc, char** argv) {
   stages.setWindows(&window);
   // The serial device of direct printer output.
   if (const char* port = std::getenv("LAYERTINT_PRINTER_PORT"); port && *port) app.state().printerPort = port;
-  app.formCreate(std::move(args), cwd);
+  app.formCreate(std::move(args), cwd, started);
   window.show();
   qapp.exec();
   return app.exitStatus();
