@@ -344,6 +344,20 @@ void SkinColourer::sortEnds(std::vector<End>& ends, std::vector<int>& lastOrder,
   for (const End& e : ends) lastOrder.push_back(e.section);
 }
 
+// The searches of a row only move right; should one go back, the sweep
+// starts again. Over p: every section that starts left of p, and (to be
+// dropped by the caller) those that ended before it.
+void SkinColourer::sweepTo(double p) {
+  if (p < sweepAt_) {
+    over_.clear();
+    passedX0_ = passedX1_ = 0;
+  }
+  sweepAt_ = p;
+  for (; passedX0_ < byX0_.size() && double(byX0_[passedX0_].x) < p; ++passedX0_)
+    over_.push_back(byX0_[passedX0_].section);
+  while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x) < p) ++passedX1_;
+}
+
 // The nearest candidate of the stretch (sections other than glass with
 // x0 < hi and x1 > lo; the first of equal ones), its distance r and the
 // second smallest distance m. A distance is never below the x distance to
@@ -390,17 +404,7 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
   auto visit = [&](int i) {
     if (i != s0 && i != s1) measure(i, sure);
   };
-  // The searches of a row only move right; should one go back, the sweep
-  // starts again.
-  if (p < sweepAt_) {
-    over_.clear();
-    passedX0_ = passedX1_ = 0;
-  }
-  sweepAt_ = p;
-  // Over p: every section that starts left of p and has not ended before it.
-  for (; passedX0_ < byX0_.size() && double(byX0_[passedX0_].x) < p; ++passedX0_)
-    over_.push_back(byX0_[passedX0_].section);
-  while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x) < p) ++passedX1_;
+  sweepTo(p);
   std::size_t keep = 0;
   for (int i : over_) {
     if (double(sections[i].x1) < p) continue;  // left of p from now on
@@ -460,15 +464,7 @@ __attribute__((target("avx2"))) void SkinColourer::nearestAhead(int first, int c
   const FacetSection* sections = sections_.data();
   const double slack = slack_, minOffset = minOffset_;
   auto candidate = [&](const FacetSection& c) { return c.x0 < hi && c.x1 > lo; };
-  // The sweep moves to the first dot, as for nearest().
-  if (pa < sweepAt_) {
-    over_.clear();
-    passedX0_ = passedX1_ = 0;
-  }
-  sweepAt_ = pa;
-  for (; passedX0_ < byX0_.size() && double(byX0_[passedX0_].x) < pa; ++passedX0_)
-    over_.push_back(byX0_[passedX0_].section);
-  while (passedX1_ < byX1_.size() && double(byX1_[passedX1_].x) < pa) ++passedX1_;
+  sweepTo(pa);
   // Every candidate whose x distance from the dots' range, with its offset,
   // is within the bound: that is all any of the dots could have nearer.
   ahead_.clear();
@@ -489,37 +485,31 @@ __attribute__((target("avx2"))) void SkinColourer::nearestAhead(int first, int c
     if (!(x1 > lo) || pa - x1 + minOffset - slack > bound) break;
     if (candidate(sections[byX1_[j].section])) ahead_.push_back(byX1_[j].section);
   }
-  constexpr int kVectors = kAhead / 4;
-  Lanes p[kVectors], r[kVectors], m[kVectors], n[kVectors], n2[kVectors];
-  for (int v = 0; v < kVectors; ++v) {
-    for (int k = 0; k < 4; ++k) p[v][k] = at[first + std::min(4 * v + k, count - 1)];
-    r[v] = m[v] = splat(kInf);
-    n[v] = n2[v] = splat(-1);
-  }
+  static_assert(kAhead == 4);
+  Lanes p;
+  for (int k = 0; k < kAhead; ++k) p[k] = at[first + std::min(k, count - 1)];
+  Lanes r = splat(kInf), m = r, n = splat(-1), n2 = n;
   for (int i : ahead_) {
     const FacetSection& c = sections[i];
+    const Lanes left = absLanes(p - double(c.x0)) + std::fabs(double(c.y0));
+    const Lanes right = absLanes(p - double(c.x1)) + std::fabs(double(c.y1));
+    const Lanes middle =
+        c.sinSlope == 0 ? splat(std::fabs(double(c.y0))) : absLanes(double(c.sinSlope) * (p - double(c.xCross)));
+    const Lanes d = (p < double(c.xFrom) ? left : (p > double(c.xTo) ? right : middle)) + double(c.offset);
+    // As in nearest(): the first of equal ones is the nearest.
     const Lanes index = splat(i);
-    for (int v = 0; v < kVectors; ++v) {
-      const Lanes left = absLanes(p[v] - double(c.x0)) + std::fabs(double(c.y0));
-      const Lanes right = absLanes(p[v] - double(c.x1)) + std::fabs(double(c.y1));
-      const Lanes middle = c.sinSlope == 0 ? splat(std::fabs(double(c.y0)))
-                                           : absLanes(double(c.sinSlope) * (p[v] - double(c.xCross)));
-      const Lanes d =
-          (p[v] < double(c.xFrom) ? left : (p[v] > double(c.xTo) ? right : middle)) + double(c.offset);
-      // As in nearest(): the first of equal ones is the nearest.
-      const LaneMask nearer = (d < r[v]) | ((d == r[v]) & (index < n[v]));
-      const LaneMask second = d < m[v];
-      m[v] = nearer ? r[v] : (second ? d : m[v]);
-      n2[v] = nearer ? n[v] : (second ? index : n2[v]);
-      r[v] = nearer ? d : r[v];
-      n[v] = nearer ? index : n[v];
-    }
+    const LaneMask nearer = (d < r) | ((d == r) & (index < n));
+    const LaneMask second = d < m;
+    m = nearer ? r : (second ? d : m);
+    n2 = nearer ? n : (second ? index : n2);
+    r = nearer ? d : r;
+    n = nearer ? index : n;
   }
   for (int k = 0; k < count; ++k) {
-    out.r[k] = r[k / 4][k % 4];
-    out.m[k] = m[k / 4][k % 4];
-    out.n[k] = int(n[k / 4][k % 4]);
-    out.n2[k] = int(n2[k / 4][k % 4]);
+    out.r[k] = r[k];
+    out.m[k] = m[k];
+    out.n[k] = int(n[k]);
+    out.n2[k] = int(n2[k]);
     // A section left out is farther than the bound from this dot: it can
     // change neither of the two smallest distances if they are within it.
     out.sure[k] = out.m[k] <= bound;
@@ -529,7 +519,6 @@ __attribute__((target("avx2"))) void SkinColourer::nearestAhead(int first, int c
 bool SkinColourer::aheadAvailable() { return false; }
 void SkinColourer::nearestAhead(int, int, double, double, double, Ahead&) {}
 #endif
-
 
 void SkinColourer::colourStretch(int a, int b, SpanStore& out) {
   if (a >= b) return;

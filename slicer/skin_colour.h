@@ -97,6 +97,7 @@ class SkinColourer {
   void buildSections();
   void indexSections();
   void colourStretchPlain(int a, int b, SpanStore& out);
+  void sweepTo(double p);
   void nearest(double p, double lo, double hi, double& r, double& m, int& n);
   // The nearest search for up to kAhead dots from `first` on at once,
   // measuring every candidate of the stretch that could come within
