@@ -29,6 +29,7 @@
 #include "host/machine/motion.h"
 #include "host/machine/print_sequencer.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/scantools/scan_tools.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/settings_files.h"
 #include "platform/instance_lock.h"
@@ -60,6 +61,8 @@ class Host {
   // The mesh tools; the print sequencer's abort stops a running mesh
   // operation too.
   MeshTools mesh{core};
+  // The scan-texturing and developer tools of the mesh-tools window.
+  ScanTools scan{core, mesh};
   // The "dsp p3d" layer preview, the test and alignment patterns, and the
   // print-head tables and other developer aids. The pattern print starts
   // the print sequencer.

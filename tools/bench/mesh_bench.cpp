@@ -1,10 +1,11 @@
-// Converts an OBJ to coloured binary STL with the mesh tools, as the host's
-// open-model road does, and prints the time it took:
+// Runs the mesh tools on given files without a window, for measuring and
+// for checks from outside, and prints the time each took:
 //
-//   mesh_bench MODEL.obj [OUTPUT_FOLDER]
+//   mesh_bench MODEL.obj [OUTPUT_FOLDER]   OBJ to coloured STL
+//   mesh_bench NAME ARGS...                a registered subcommand
 //
-// The STL is "convertedobj.stl" in the output folder (default: the current
-// folder).
+// The STL of the first form is "convertedobj.stl" in the output folder
+// (default: the current folder). `mesh_bench` alone lists the subcommands.
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -12,12 +13,20 @@
 #include "host/core/paths.h"
 #include "host/core/testing/core_fixture.h"
 #include "host/mesh/mesh_tools.h"
+#include "tools/bench/mesh_bench_commands.h"
 
-int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: mesh_bench MODEL.obj [OUTPUT_FOLDER]\n");
-    return 2;
-  }
+namespace bench {
+
+std::map<std::string, MeshBenchCommand>& meshBenchCommands() {
+  static std::map<std::string, MeshBenchCommand> commands;
+  return commands;
+}
+
+}  // namespace bench
+
+namespace {
+
+int convertObj(int argc, char** argv) {
   ph::CoreFixture f;
   f.core.s.file_folder = argc > 2 ? argv[2] : ph::currentDir();
   ph::MeshTools tools(f.core);
@@ -28,4 +37,17 @@ int main(int argc, char** argv) {
     if (!ok) std::fprintf(stderr, "%s\n", line.c_str());
   std::printf("%s: %d facets in %.3f s\n", argv[1], tools.state.facetsWritten, s);
   return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto& commands = bench::meshBenchCommands();
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: mesh_bench MODEL.obj [OUTPUT_FOLDER]\n");
+    for (const auto& [name, c] : commands) std::fprintf(stderr, "       mesh_bench %s %s\n", name.c_str(), c.usage.c_str());
+    return 2;
+  }
+  if (auto it = commands.find(argv[1]); it != commands.end()) return it->second.run(argc - 1, argv + 1);
+  return convertObj(argc, argv);
 }
