@@ -5,8 +5,24 @@
 
 namespace ph {
 
-CaptureTools::CaptureTools(HostCore& core, MeshTools& mesh) : core_(core), mesh_(mesh) {}
+CaptureTools::CaptureTools(HostCore& core, MeshTools& mesh) : grabber(core, mesh), dev(core, mesh) {}
 
-void CaptureTools::attachMenus(Controls&) {}
+void CaptureTools::attachMenus(Controls& controls) {
+  const std::pair<const char*, std::function<void()>> items[] = {
+      {"Button2", [this] { grabber.Button2Click(); }},
+      {"scan1", [this] { dev.scan1Click(); }},
+      {"loadini1", [this] { dev.loadini1Click(); }},
+      {"test1", [this] { dev.test1Click(); }},
+      {"dll1", [this] { dev.dll1Click(); }},
+      {"sort1", [this] { dev.sort1Click(); }},
+      {"filmsplit1", [this] { dev.filmsplit1Click(grabber.captureRoot()); }}};
+  for (const auto& [name, handler] : items) controls.bindClick(name, handler);
+}
+
+bool CaptureTools::buttonKeyPress(const std::string& control, char key) {
+  if (control != "Button2" && control != "Button4") return false;
+  grabber.Button4KeyPress(key);
+  return true;
+}
 
 }  // namespace ph

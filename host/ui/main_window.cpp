@@ -130,7 +130,7 @@ void MainWindow::attach(Host* host) {
       tellHeadless("mesh tools", "no display to show them on");
       return;
     }
-    MeshWindow window(host->mesh, this);
+    MeshWindow window(host->mesh, this, &host->scan.capture);
     window.exec();
   };
   host->inkControls.clipboardText = [] { return QGuiApplication::clipboard()->text().toStdString(); };

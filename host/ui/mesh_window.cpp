@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCloseEvent>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPlainTextEdit>
@@ -11,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "host/mesh/mesh_tools.h"
+#include "host/scantools/capture_tools.h"
 
 namespace ph {
 
@@ -18,7 +20,8 @@ namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
 }  // namespace
 
-MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent) : QDialog(parent), tools_(tools) {
+MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys)
+    : QDialog(parent), tools_(tools), keys_(keys) {
   setWindowTitle("stl/obj functions");
   auto* layout = new QVBoxLayout(this);
   auto* bar = new QMenuBar(this);
@@ -52,6 +55,8 @@ MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent) : QDialog(parent), too
       connect(b, &QPushButton::clicked, this, [pc] { pc->click(); });
       row->addWidget(b);
       buttons_[pc] = b;
+      keyButtons_[b] = c.name;
+      b->installEventFilter(this);
     }
   }
   row->addStretch(1);
@@ -76,6 +81,17 @@ void MeshWindow::controlChanged(const Control& c) {
     b->second->setVisible(c.visible);
     b->second->setEnabled(c.enabled);
   }
+}
+
+bool MeshWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (keys_ && e->type() == QEvent::KeyPress) {
+    const QString text = static_cast<QKeyEvent*>(e)->text();
+    auto it = keyButtons_.find(watched);
+    if (it != keyButtons_.end() && text.size() == 1 && text[0].unicode() < 128 &&
+        keys_->buttonKeyPress(it->second, char(text[0].unicode())))
+      return true;
+  }
+  return QDialog::eventFilter(watched, e);
 }
 
 void MeshWindow::closeEvent(QCloseEvent* e) {

@@ -12,11 +12,13 @@ class QAction;
 namespace ph {
 
 class MeshTools;
+class ButtonKeys;
 struct Control;
 
 class MeshWindow : public QDialog, public OperatorLog::View {
  public:
-  MeshWindow(MeshTools& tools, QWidget* parent);
+  // keys: where keys typed on the buttons go (none: they go nowhere).
+  MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys = nullptr);
   ~MeshWindow() override;
 
   // OperatorLog::View
@@ -27,6 +29,7 @@ class MeshWindow : public QDialog, public OperatorLog::View {
 
  protected:
   void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void controlChanged(const Control& c);
@@ -35,6 +38,8 @@ class MeshWindow : public QDialog, public OperatorLog::View {
   QPlainTextEdit* memo_ = nullptr;
   std::map<const Control*, QWidget*> buttons_;
   std::map<const Control*, QAction*> actions_;
+  ButtonKeys* keys_ = nullptr;
+  std::map<QObject*, std::string> keyButtons_;
 };
 
 }  // namespace ph
