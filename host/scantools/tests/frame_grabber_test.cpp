@@ -178,6 +178,7 @@ double meanDifference(const std::string& file, int camera, int n) {
 }
 
 TEST_F(GrabberTest, ChangingSceneSavesNumberedFramesOfBothCamerasInTurn) {
+  const std::string stlInput = mesh.stlInputName;
   startServer({});
   mesh.controls.at("Button2").click();  // "ringcapture"
   EXPECT_EQ(grabber.startedProgram(), -1);  // one runs already
@@ -195,12 +196,85 @@ TEST_F(GrabberTest, ChangingSceneSavesNumberedFramesOfBothCamerasInTurn) {
       EXPECT_LT(meanDifference(file, cam, n), 6.0) << file;  // upright, colours in place, the right frame
     }
   EXPECT_EQ(grabber.frameNumber, (std::array<int, 2>{4, 4}));
+  EXPECT_EQ(grabber.lastSaved(), folder() + "/B3.jpg");
+  // A frame is no model: the wrapping tool's input stays as it was.
+  EXPECT_EQ(mesh.stlInputName, stlInput);
   std::vector<std::string> names;
   for (const auto& e : fs::directory_iterator(folder())) names.push_back(e.path().filename().string());
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (Lines{"A1.jpg", "A2.jpg", "A3.jpg", "B1.jpg", "B2.jpg", "B3.jpg"}));
   type('z');
   EXPECT_FALSE(grabber.grabberTimer().running());
+}
+
+// Mean difference per channel of a saved frame from a picture given by its
+// colour at each place.
+double meanDifferenceFrom(const std::string& file, const std::function<int(int, int)>& colour) {
+  QImage p;
+  if (!loadPicture(p, file) || p.width() != 640 || p.height() != 480) return 1e9;
+  double sum = 0;
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const int a = pixelAt(p, x, y), b = colour(x, y);
+      for (int s : {0, 8, 16}) sum += std::abs((a >> s & 255) - (b >> s & 255));
+    }
+  return sum / (640.0 * 480.0 * 3.0);
+}
+
+// Colour values are red | green << 8 | blue << 16.
+int ppmColour(int x, int y) { return (x / 3) | (y / 2) << 8 | 50 << 16; }
+int bmpColour(int x, int y) { return x < 320 && y < 240 ? (y) | (x / 2) << 8 | 200 << 16 : 0; }
+
+void writePpm(const std::string& name) {
+  std::string b = "P6\n# a test picture\n640 480\n255\n";
+  for (int y = 0; y < 480; ++y)
+    for (int x = 0; x < 640; ++x) {
+      const int c = ppmColour(x, y);
+      b += char(c & 255);
+      b += char(c >> 8 & 255);
+      b += char(c >> 16 & 255);
+    }
+  writeAll(name, b);
+}
+
+// A 320 x 240 BMP of 24 bits, bottom row first, rows padded to 4 bytes.
+void writeBmp(const std::string& name) {
+  const int w = 320, h = 240, stride = (w * 3 + 3) / 4 * 4;
+  std::string b(54 + std::size_t(stride * h), '\0');
+  auto put32 = [&](std::size_t at, unsigned v) {
+    for (int i = 0; i < 4; ++i) b[at + std::size_t(i)] = char(v >> (8 * i) & 255);
+  };
+  b[0] = 'B', b[1] = 'M';
+  put32(2, unsigned(b.size()));
+  put32(10, 54);
+  put32(14, 40);
+  put32(18, w);
+  put32(22, h);
+  b[26] = 1;
+  b[28] = 24;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int c = bmpColour(x, y);
+      const std::size_t at = 54 + std::size_t((h - 1 - y) * stride + x * 3);
+      b[at] = char(c >> 16 & 255);
+      b[at + 1] = char(c >> 8 & 255);
+      b[at + 2] = char(c & 255);
+    }
+  writeAll(name, b);
+}
+
+TEST_F(GrabberTest, PicturesFromAFolderArriveAsTheyWere) {
+  fs::create_directories(dir + "/pictures");
+  writePpm(dir + "/pictures/p1.ppm");
+  writeBmp(dir + "/pictures/p2.bmp");
+  writeAll(dir + "/pictures/notes.txt", "no picture");
+  startServer({"--folder", dir + "/pictures"});
+  mesh.controls.at("Button2").click();
+  type('o');
+  for (int i = 0; i < 4; ++i) tickForFrame();
+  // Each camera steps through the pictures in name order.
+  for (const char* file : {"A1.jpg", "B1.jpg"}) EXPECT_LT(meanDifferenceFrom(folder() + "/" + file, ppmColour), 4.0) << file;
+  for (const char* file : {"A2.jpg", "B2.jpg"}) EXPECT_LT(meanDifferenceFrom(folder() + "/" + file, bmpColour), 4.0) << file;
 }
 
 TEST_F(GrabberTest, StillSceneSavesOnlyTheFirstFrameOfEachCamera) {
