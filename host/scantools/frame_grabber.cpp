@@ -33,6 +33,12 @@ char letterOf(int camera) { return camera == FrameGrabber::B ? 'B' : 'A'; }
 
 std::string disk(const std::string& path) { return nativePath(expandCurrentDir(path)); }
 
+// Removes a piece left by a failed write; never a folder of that name.
+void removePiece(const std::string& part) {
+  std::error_code ec;
+  if (!fs::is_directory(disk(part), ec)) fs::remove(disk(part), ec);
+}
+
 // Copies a file beside its target and renames it into place, so a target is
 // either whole or as it was. False when the copy is not complete.
 bool copyWhole(const std::string& from, const std::string& to) {
@@ -42,7 +48,7 @@ bool copyWhole(const std::string& from, const std::string& to) {
   const auto want = fs::file_size(disk(from), ec);
   const bool whole = copied && !ec && fs::file_size(disk(part), ec) == want && !ec;
   if (whole && std::rename(disk(part).c_str(), disk(to).c_str()) == 0) return true;
-  fs::remove(disk(part), ec);
+  removePiece(part);
   return false;
 }
 
@@ -213,7 +219,7 @@ bool FrameGrabber::saveFrame(const std::string& name) {
   // Whole or not at all: a frame is read by name as soon as it is there.
   const std::string part = name + ".part";
   if (!saveJpeg3(picture, part) || std::rename(disk(part).c_str(), disk(name).c_str()) != 0) {
-    fs::remove(disk(part), ec);
+    removePiece(part);
     core_.memoPrintf("unable to write to file: %s", name);
     return false;
   }

@@ -438,6 +438,7 @@ TEST_F(GrabberTest, CardPhotosMoveIntoNumberedCaptureFolders) {
   EXPECT_EQ(readAll(card + "/P8.JPG"), "photo P8.JPG");
   EXPECT_FALSE(fs::exists(folder() + "/B5.jpg"));
   EXPECT_EQ(logWith("stays on the card"), Lines{"could not copy " + card + "/P8.JPG: it stays on the card"});
+  EXPECT_TRUE(fs::is_directory(folder() + "/B5.jpg.part"));
 
   // "f" makes the next folder and starts the frame numbers again.
   grabber.frameNumber = {7, 9};
