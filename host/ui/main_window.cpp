@@ -243,8 +243,12 @@ void MainWindow::addControlWidget(Control& c) {
         // The logic keeps the list (the console's history).
         b->setInsertPolicy(QComboBox::NoInsert);
         QObject::connect(b, &QComboBox::editTextChanged, this, [pc](const QString& t) { pc->caption = t.toStdString(); });
+        // An editable combo box takes the keys itself and hands them to its
+        // line edit directly, past any filter on the line edit: watch both.
         console_ = b->lineEdit();
         console_->installEventFilter(this);
+        consoleBox_ = b;
+        b->installEventFilter(this);
       }
       w = b;
       break;
@@ -579,7 +583,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (auto it = mouseTargets_.find(watched); it != mouseTargets_.end() &&
                                                (it->second == "LabPwdr" || it->second == "Label2")) {
       auto* m = static_cast<QMouseEvent*>(e);
-      host_->actions.Label2MouseDown(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
+      if (!host_->printGuard.refuse("powder +/-"))
+        host_->actions.Label2MouseDown(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
       return true;
     }
   }
@@ -590,8 +595,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       const bool right = m->button() == Qt::RightButton;
       const bool shift = m->modifiers() & Qt::ShiftModifier;
       if (it->second == "LabBurst") ink.LabBurstMouseUp(right);
-      else if (it->second == "LabPwdr" || it->second == "Label2") host_->actions.LabPwdrMouseUp(right || shift);
-      else if (it->second == "UpDown1") {
+      else if (it->second == "LabPwdr" || it->second == "Label2") {
+        // The press was refused already when a print runs.
+        if (!host_->printGuard.printing()) host_->actions.LabPwdrMouseUp(right || shift);
+      } else if (it->second == "UpDown1") {
+        if (host_->printGuard.refuse("platform up/down")) return true;
         auto* box = static_cast<QSpinBox*>(watched);
         // The arrows act on press; the value is the control's position.
         QMetaObject::invokeMethod(this, [this, box, right, shift, upper = m->position().y() < box->height() / 2] {
@@ -618,7 +626,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   const char key = keyChar(static_cast<QKeyEvent*>(e));
   if (key == 0) return QMainWindow::eventFilter(watched, e);
   MarlinLink& marlin = host_->deviceLinks.marlin;
-  if (watched == console_) return marlin.typeGcodeKeyPress(key) == 0;
+  if (watched == console_ || watched == consoleBox_) {
+    // The logic reads the typed line from the control.
+    if (key == '\r') host_->core.controls.at("typeGcode").caption = static_cast<QComboBox*>(consoleBox_)->currentText().toStdString();
+    return marlin.typeGcodeKeyPress(key) == 0;
+  }
   if (watched == rawLine_) return marlin.Edit1KeyPress(key) == 0;
   if (!terminalKeys_.count(watched)) return QMainWindow::eventFilter(watched, e);
   host_->deviceLinks.ink.Memo1KeyPress(key);

@@ -88,7 +88,8 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   std::map<QObject*, Control*> labels_;
   std::map<const Control*, QAction*> actions_;
   std::map<std::string, QMenu*> menus_;
-  QWidget* console_ = nullptr;  // the line edit of typeGcode
+  QWidget* console_ = nullptr;     // the line edit of typeGcode
+  QWidget* consoleBox_ = nullptr;  // typeGcode itself
   QWidget* rawLine_ = nullptr;  // Edit1
   std::set<QObject*> terminalKeys_;  // the log and the buttons
   // Labels and pictures whose mouse buttons the jetting-unit controls take.
