@@ -48,6 +48,10 @@ class OperatorUi {
   virtual void showMessage(const std::string& text) = 0;
   // A question with Yes, No and Cancel (closing the box is Cancel).
   virtual Answer askYesNoCancel(const std::string& caption, const std::string& text) = 0;
+  // A question with Yes and No only; closing the box (Esc) is No.
+  virtual bool askYesNo(const std::string& caption, const std::string& text) {
+    return askYesNoCancel(caption, text) == Answer::Yes;
+  }
   // A message box with the given buttons: the index of the button pressed,
   // -1 when the box was closed.
   virtual int askChoice(const std::string& caption, const std::string& text,

@@ -67,7 +67,7 @@ void SlicerHandoff::applyModelTransform(bool objModel) {
 std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
   applyModelTransform(objModel);
   if (checked("NoColor1") &&
-      core_.ui.askYesNoCancel("Confirm", "process without color?") == OperatorUi::Answer::Yes)
+      core_.ui.askYesNo("Confirm", "process without color?"))
     processWithoutColor = true;
   if (checked("cocooned1") || checked("scaled1")) {
     core_.memoPrintf("converting %s to !cocooned.stl", path);

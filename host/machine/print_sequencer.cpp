@@ -198,7 +198,7 @@ bool PrintSequencer::startAsked() {
       core_.memoPrintf("%s yes (unattended)", q);
       return true;
     }
-    return core_.ui.askYesNoCancel("Confirm", q) == OperatorUi::Answer::Yes;
+    return core_.ui.askYesNo("Confirm", q);
   };
   if (s.startinglayer > 0 && !ask(plat::format("Start printing from layer %d ?", s.startinglayer))) return false;
   if (s.haltingLayer < 900 && !ask(plat::format("Print until layer %d ?", s.haltingLayer))) return false;

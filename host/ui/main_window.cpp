@@ -377,6 +377,17 @@ OperatorUi::Answer MainWindow::askYesNoCancel(const std::string& caption, const 
   return r == QMessageBox::Yes ? Answer::Yes : r == QMessageBox::No ? Answer::No : Answer::Cancel;
 }
 
+bool MainWindow::askYesNo(const std::string& caption, const std::string& text) {
+  if (nobodyAnswers()) {
+    tellHeadless("question (answered No)", text);
+    return false;
+  }
+  QMessageBox box(QMessageBox::Question, q(caption), q(text), QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
 int MainWindow::askChoice(const std::string& caption, const std::string& text, const std::vector<std::string>& buttons) {
   if (nobodyAnswers()) {
     tellHeadless("question (box closed)", text);

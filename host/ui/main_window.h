@@ -33,6 +33,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   // OperatorUi
   void showMessage(const std::string& text) override;
   Answer askYesNoCancel(const std::string& caption, const std::string& text) override;
+  bool askYesNo(const std::string& caption, const std::string& text) override;
   int askChoice(const std::string& caption, const std::string& text,
                 const std::vector<std::string>& buttons) override;
   std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,

@@ -8,6 +8,8 @@
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
 #include <QPushButton>
 #include <filesystem>
 
@@ -110,6 +112,28 @@ TEST_F(MainWindowTest, MachineControlsAreDisabledAndRefusedWhileAPrintRuns) {
   clock.advance(300);
   EXPECT_TRUE(home->isEnabled());
   EXPECT_TRUE(batch->isEnabled());
+}
+
+// A yes/no question shows two buttons, and Esc answers No.
+TEST(MainWindowQuestions, AYesNoQuestionHasTwoButtonsAndEscMeansNo) {
+  app();
+  MainWindow window(false);
+  int buttons = -1;
+  QTimer::singleShot(0, [&] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    buttons = int(box->buttons().size());
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(box, &esc);
+  });
+  EXPECT_FALSE(window.askYesNo("Confirm", "are you sure you want to test"));
+  EXPECT_EQ(buttons, 2);
+  QTimer::singleShot(0, [] {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    box->button(QMessageBox::Yes)->click();
+  });
+  EXPECT_TRUE(window.askYesNo("Confirm", "are you sure you want to test"));
 }
 
 }  // namespace
