@@ -1045,7 +1045,10 @@ void PrintSequencer::showPrintProgress(int step) {
     const long long eta = std::clamp(10000 - p, 0LL, 9999LL) * ran / p;
     line += plat::format(" eta: %d min %02d s", int(eta / 60), int(eta % 60));
   }
-  core_.controls.at("perclabel").setCaption(line);
+  Control& label = core_.controls.at("perclabel");
+  // The window's progress bar and title read the percentage here.
+  label.tag = int(p / 100);
+  label.setCaption(line);
 }
 
 void PrintSequencer::layerMorePowderStep() {

@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,6 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTextBlock>
@@ -32,6 +34,7 @@
 #include <cstdio>
 
 #include "host/app/host.h"
+#include "host/core/paths.h"
 #include "host/ui/config_dialog.h"
 #include "host/ui/mesh_window.h"
 
@@ -39,6 +42,9 @@ namespace ph {
 
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// The print panel's places from here on stand right of its stretch.
+constexpr int kPrintButtonsFrom = 5;
 
 // "description|*.ext|description|*.ext" into Qt's "description (*.ext);;...".
 QString qtFilter(const std::string& filter) {
@@ -94,11 +100,35 @@ MainWindow::MainWindow(bool headless) : headless_(headless) {
   scroll->setWidget(panel_);
   scroll->setWidgetResizable(true);
   scroll->setFixedWidth(190);
+  scroll_ = scroll;
   memo_ = new QPlainTextEdit(central);
   memo_->setReadOnly(true);
   memo_->setFont(QFont("Monospace", 9));
   row->addWidget(scroll);
-  row->addWidget(memo_, 1);
+  // The print in sight above the log, whatever the column scrolls to: the
+  // job, its progress, the powder, the link switch, and start, pause and
+  // abort together.
+  auto* right = new QVBoxLayout;
+  printPanel_ = new QGroupBox("print", central);
+  printPanel_->setObjectName("printPanel");
+  auto* panel = new QVBoxLayout(printPanel_);
+  auto* top = new QHBoxLayout;
+  jobLabel_ = new QLabel("no job", printPanel_);
+  jobLabel_->setObjectName("printJob");
+  printBar_ = new QProgressBar(printPanel_);
+  printBar_->setObjectName("printBar");
+  printBar_->setRange(0, 100);
+  printBar_->setValue(0);
+  printBar_->setTextVisible(true);
+  top->addWidget(jobLabel_);
+  top->addWidget(printBar_, 1);
+  panel->addLayout(top);
+  printRow_ = new QHBoxLayout;
+  panel->addLayout(printRow_);
+  printRow_->addStretch(1);
+  right->addWidget(printPanel_);
+  right->addWidget(memo_, 1);
+  row->addLayout(right, 1);
   setCentralWidget(central);
   for (auto& s : status_) {
     s = new QLabel;
@@ -140,11 +170,14 @@ void MainWindow::attach(Host* host) {
         if (auto* l = qobject_cast<QLabel*>(widget)) l->setPixmap(QPixmap::fromImage(host->inkControls.dropPicture));
   };
   for (Control& c : core.controls.all()) addControlWidget(c);
+  // The column as wide as its widest caption, so no caption is cut.
+  scroll_->setFixedWidth(std::max(190, panel_->sizeHint().width() + scroll_->verticalScrollBar()->sizeHint().width() + 4));
   core.controls.onChanged = [this, &core](const Control& c) {
     if (!widgets_.count(&c) && !actions_.count(&c) && !menus_.count(c.name)) addControlWidget(const_cast<Control&>(c));
     else controlChanged(c);
     // Without a display the print's progress line goes to standard output,
     // so an unattended print shows how far it is.
+    if (c.name == "perclabel") showPrintState(c);
     if (headless_ && c.name == "perclabel" && !c.caption.empty()) {
       std::fprintf(stdout, "progress %s\n", c.caption.c_str());
       std::fflush(stdout);
@@ -295,9 +328,37 @@ void MainWindow::addControlWidget(Control& c) {
       if (pc->onRightClick) pc->onRightClick();
     });
   }
-  panelLayout_->addWidget(w);
+  if (int at = printPanelPlace(c.name); at >= 0) {
+    // In the panel's order, whichever control was made first: the print's
+    // state on the left, start, pause and abort together on the right.
+    int pos = 0;
+    for (const auto& [other, widget] : widgets_)
+      if (printPanelPlace(other->name) >= 0 && printPanelPlace(other->name) < at) ++pos;
+    printRow_->insertWidget(at >= kPrintButtonsFrom ? pos + 1 : pos, w);
+  } else {
+    panelLayout_->addWidget(w);
+  }
   widgets_[&c] = w;
   controlChanged(c);
+}
+
+int MainWindow::printPanelPlace(const std::string& name) {
+  static const char* const order[] = {"perclabel", "LabStretch", "Label2", "LabPwdr",
+                                      "cb_comm",   "btStart",    "pause",  "btAbort"};
+  for (int i = 0; i < int(std::size(order)); ++i)
+    if (name == order[i]) return i;
+  return -1;
+}
+
+void MainWindow::showPrintState(const Control& progress) {
+  const std::string job = host_ ? fileCore(host_->job.jobFileName) : std::string();
+  jobLabel_->setText(job.empty() ? QString("no job") : q(job));
+  const bool running = !progress.caption.empty();
+  printBar_->setValue(running ? std::clamp(progress.tag, 0, 100) : 0);
+  QString title = q(baseTitle_);
+  if (!job.empty()) title += " - " + q(job);
+  if (running) title += QString(" (%1%)").arg(std::clamp(progress.tag, 0, 100));
+  QMainWindow::setWindowTitle(title);
 }
 
 void MainWindow::controlChanged(const Control& c) {
@@ -471,7 +532,11 @@ void MainWindow::setStatusPanel(int panel, const std::string& text) {
   if (panel >= 0 && panel < 3) status_[panel]->setText(q(text));
 }
 
-void MainWindow::setCaption(const std::string& text) { setWindowTitle(q(text)); }
+void MainWindow::setCaption(const std::string& text) {
+  baseTitle_ = text;
+  if (host_) showPrintState(host_->core.controls.at("perclabel"));
+  else setWindowTitle(q(text));
+}
 
 void MainWindow::showProgress(int percent) {
   if (percent >= 1 && percent <= 99) {

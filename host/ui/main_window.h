@@ -17,6 +17,10 @@ class QWidget;
 class QAction;
 class QFlowLayout;
 class QVBoxLayout;
+class QHBoxLayout;
+class QScrollArea;
+class QGroupBox;
+class QProgressBar;
 
 namespace ph {
 
@@ -71,6 +75,11 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
 
  private:
   void controlChanged(const Control& c);
+  // The place of a control in the print panel, -1 for the column.
+  static int printPanelPlace(const std::string& name);
+  // The job's name, the progress bar and the title follow the progress
+  // line (its tag is the percentage).
+  void showPrintState(const Control& progress);
   void addControlWidget(Control& c);
   void tellHeadless(const std::string& what, const std::string& text);
   std::optional<std::string> fileDialog(const FileDialogRequest& dialog, bool save);
@@ -84,6 +93,12 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   QPlainTextEdit* memo_ = nullptr;
   QLabel* status_[3] = {};
   QWidget* panel_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
+  QGroupBox* printPanel_ = nullptr;
+  QHBoxLayout* printRow_ = nullptr;
+  QLabel* jobLabel_ = nullptr;
+  QProgressBar* printBar_ = nullptr;
+  std::string baseTitle_ = "prismhost";
   QVBoxLayout* panelLayout_ = nullptr;
   std::map<const Control*, QWidget*> widgets_;
   std::map<QObject*, Control*> labels_;

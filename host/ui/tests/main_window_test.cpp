@@ -7,9 +7,11 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <filesystem>
 
@@ -112,6 +114,33 @@ TEST_F(MainWindowTest, MachineControlsAreDisabledAndRefusedWhileAPrintRuns) {
   clock.advance(300);
   EXPECT_TRUE(home->isEnabled());
   EXPECT_TRUE(batch->isEnabled());
+}
+
+TEST_F(MainWindowTest, ThePrintPanelIsInSightOnA1366By768Screen) {
+  window->resize(1366, 768 - 60);  // less the desktop's own bars
+  window->show();
+  QApplication::processEvents();
+  const QRect visible = window->rect();
+  if (const char* shot = std::getenv("PRISM_UI_SHOT")) window->grab().save(shot);
+  for (const char* name : {"printJob", "printBar", "perclabel", "LabStretch", "LabPwdr", "btStart", "pause", "btAbort"}) {
+    SCOPED_TRACE(name);
+    auto* w = window->findChild<QWidget*>(name);
+    ASSERT_NE(w, nullptr);
+    EXPECT_TRUE(w->isVisible());
+    const QRect r(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+    EXPECT_TRUE(visible.contains(r)) << r.x() << "," << r.y() << " " << r.width() << "x" << r.height();
+  }
+  // The progress line, the bar and the title follow the print.
+  Control& line = host->core.controls.at("perclabel");
+  host->job.jobFileName = "/models/cube.stl";
+  line.tag = 42;
+  line.setCaption("34/80   (42%) eta: 3 min 10 s");
+  EXPECT_EQ(widget<QProgressBar>("printBar")->value(), 42);
+  EXPECT_EQ(window->windowTitle(), "prismhost - cube (42%)");
+  EXPECT_EQ(widget<QLabel>("perclabel")->text(), "34/80   (42%) eta: 3 min 10 s");
+  line.setCaption("");
+  EXPECT_EQ(window->windowTitle(), "prismhost - cube");
+  EXPECT_EQ(widget<QProgressBar>("printBar")->value(), 0);
 }
 
 // A yes/no question shows two buttons, and Esc answers No.
