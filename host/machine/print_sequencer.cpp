@@ -217,7 +217,7 @@ void PrintSequencer::btStartClick() {
   }
   if (!job_.patternMode && prepLayers <= 0 && !startAsked()) return;
   if (!job_.jobReady && !job_.patternMode) {
-    core_.ui.showMessage("no file choosen, use open->stl/obj");
+    core_.ui.showMessage("no file chosen, use open->stl/obj");
     return;
   }
   if (!ink_.inkLinkOpen) {

@@ -365,7 +365,7 @@ TEST_F(Sequencer, NothingStartsWithoutAJobOrAUnit) {
   writeTwoLayerJob();
   job.jobReady = false;
   seq.btStartClick();
-  EXPECT_EQ(ui.messages, std::vector<std::string>{"no file choosen, use open->stl/obj"});
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"no file chosen, use open->stl/obj"});
   job.jobReady = true;
   seq.btStartClick();
   EXPECT_EQ(ui.messages.back(), "commport to inkjet not working");
