@@ -167,6 +167,8 @@ class Host {
   void applyExpertMode();
   // The close question "Save Ini File": false when the program stays open.
   bool askSaveOnClose();
+  // While a print runs the operator confirms first; unattended, never asked.
+  bool confirmWhilePrinting(const std::string& action);
   // Steps after the question: "close", links quiet, the log appended.
   void closeSequence();
   // Appends the operator log to "prismhost.log"; false when it could not
