@@ -2,6 +2,7 @@
 // What the operator sees and answers, behind one seam: the Qt window
 // implements it in the program, FakeUi in tests. The operator log is not
 // here: it is a model (OperatorLog) that the window follows.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -78,6 +79,9 @@ class OperatorUi {
   virtual void setClipboardText(const std::string& text) = 0;
   // Closes the window showBitmap opened (nothing when none is open).
   virtual void closeBitmap() {}
+  // What Page Up (-1) and Page Down (+1) in the picture window do: the
+  // layer preview steps through the job's layers; empty: nothing.
+  virtual void setBitmapStepper(std::function<void(int step)> step) { (void)step; }
 
   virtual WindowGeometry windowGeometry() = 0;
   virtual WindowMetrics windowMetrics() = 0;

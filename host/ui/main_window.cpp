@@ -30,6 +30,7 @@
 #include <QTextBlock>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
 
@@ -71,22 +72,77 @@ class ProgressWindow : public QDialog {
   QProgressBar* bar_;
 };
 
+// The picture window of the job viewers and the layer preview: it opens
+// no larger than the screen it is on, with the picture zoomed to fit;
+// it scrolls, "+" and "-" (or Ctrl and the wheel) zoom, "0" fits again,
+// and Page Up and Page Down step through what it shows.
 class BitmapViewer : public QDialog {
  public:
   explicit BitmapViewer(QWidget* parent) : QDialog(parent) {
-    label_ = new QLabel(this);
-    label_->move(0, 0);
+    setObjectName("bitmapViewer");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    label_ = new QLabel;
+    label_->setObjectName("bitmapPicture");
+    scroll_->setWidget(label_);
+    scroll_->setAlignment(Qt::AlignCenter);
+    layout->addWidget(scroll_);
   }
+  std::function<void(int)> stepper;
+
   void show(const QImage& img, bool first) {
+    image_ = img;
     if (first) {
-      resize(img.width() + 10, img.height() + 10);
-      label_->resize(img.size());
+      const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+      const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+      // The frame and the scroll bars take a little of the room.
+      const QSize most(std::max(200, room.width() * 9 / 10), std::max(200, room.height() * 9 / 10));
+      zoom_ = std::min({1.0, double(most.width() - 20) / std::max(1, img.width()),
+                        double(most.height() - 20) / std::max(1, img.height())});
+      resize(std::min(most.width(), int(img.width() * zoom_) + 20), std::min(most.height(), int(img.height() * zoom_) + 20));
     }
-    label_->setPixmap(QPixmap::fromImage(img));
+    paint();
+  }
+  double zoom() const { return zoom_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    switch (e->key()) {
+      case Qt::Key_Plus: case Qt::Key_Equal: setZoom(zoom_ * 1.25); return;
+      case Qt::Key_Minus: setZoom(zoom_ / 1.25); return;
+      case Qt::Key_0: fit(); return;
+      case Qt::Key_PageDown: if (stepper) stepper(1); return;
+      case Qt::Key_PageUp: if (stepper) stepper(-1); return;
+      default: QDialog::keyPressEvent(e);
+    }
+  }
+  void wheelEvent(QWheelEvent* e) override {
+    if (!(e->modifiers() & Qt::ControlModifier)) return QDialog::wheelEvent(e);
+    setZoom(e->angleDelta().y() > 0 ? zoom_ * 1.25 : zoom_ / 1.25);
   }
 
  private:
+  void setZoom(double z) {
+    zoom_ = std::clamp(z, 0.05, 16.0);
+    paint();
+  }
+  void fit() {
+    const QSize room = scroll_->viewport()->size();
+    setZoom(std::min(double(room.width()) / std::max(1, image_.width()),
+                     double(room.height()) / std::max(1, image_.height())));
+  }
+  void paint() {
+    const QSize size(std::max(1, int(image_.width() * zoom_)), std::max(1, int(image_.height() * zoom_)));
+    label_->setPixmap(QPixmap::fromImage(zoom_ == 1.0 ? image_ : image_.scaled(size, Qt::KeepAspectRatio,
+                                                                             Qt::FastTransformation)));
+    label_->resize(label_->pixmap().size());
+  }
+
+  QScrollArea* scroll_;
   QLabel* label_;
+  QImage image_;
+  double zoom_ = 1.0;
 };
 
 MainWindow::MainWindow(bool headless) : headless_(headless) {
@@ -558,7 +614,10 @@ void MainWindow::processEvents() { QApplication::processEvents(); }
 void MainWindow::showBitmap(const QImage& picture, bool modal) {
   if (headless_ || (modal && nobodyAnswers())) return;
   const bool first = !viewer_;
-  if (first) viewer_ = new BitmapViewer(this);
+  if (first) {
+    viewer_ = new BitmapViewer(this);
+    viewer_->stepper = stepper_;
+  }
   viewer_->show(picture, first);
   if (modal) {
     viewer_->exec();
@@ -571,6 +630,11 @@ void MainWindow::showBitmap(const QImage& picture, bool modal) {
 
 void MainWindow::setClipboardText(const std::string& text) {
   QApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+void MainWindow::setBitmapStepper(std::function<void(int)> step) {
+  stepper_ = std::move(step);
+  if (viewer_) viewer_->stepper = stepper_;
 }
 
 void MainWindow::closeBitmap() {

@@ -3,6 +3,7 @@
 // model, shows the operator log, forwards clicks to the Host and answers the
 // operator-UI seam. It holds no logic of its own.
 #include <QMainWindow>
+#include <functional>
 #include <map>
 #include <set>
 #include <memory>
@@ -53,6 +54,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void showBitmap(const QImage& picture, bool modal) override;
   void setClipboardText(const std::string& text) override;
   void closeBitmap() override;
+  void setBitmapStepper(std::function<void(int)> step) override;
   WindowGeometry windowGeometry() override;
   WindowMetrics windowMetrics() override;
   WindowGeometry screenArea() override;
@@ -112,6 +114,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   std::map<QObject*, std::string> mouseTargets_;
   class ProgressWindow* progress_ = nullptr;
   class BitmapViewer* viewer_ = nullptr;
+  std::function<void(int)> stepper_;
   std::unique_ptr<class ConfigDialog> config_;
 };
 

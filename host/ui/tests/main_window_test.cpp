@@ -6,6 +6,8 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDialog>
+#include <QScreen>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -141,6 +143,34 @@ TEST_F(MainWindowTest, ThePrintPanelIsInSightOnA1366By768Screen) {
   line.setCaption("");
   EXPECT_EQ(window->windowTitle(), "prismhost - cube");
   EXPECT_EQ(widget<QProgressBar>("printBar")->value(), 0);
+}
+
+TEST(MainWindowViewer, APictureLargerThanTheScreenOpensFittedAndPageKeysStep) {
+  app();
+  MainWindow window(false);
+  std::vector<int> steps;
+  window.setBitmapStepper([&](int step) { steps.push_back(step); });
+  QImage tall(900, 5000, QImage::Format_RGB32);
+  tall.fill(Qt::white);
+  window.showBitmap(tall, false);
+  auto* viewer = window.findChild<QDialog*>("bitmapViewer");
+  ASSERT_NE(viewer, nullptr);
+  const QRect room = window.screen()->availableGeometry();
+  EXPECT_LE(viewer->width(), room.width());
+  EXPECT_LE(viewer->height(), room.height());
+  auto* picture = viewer->findChild<QLabel*>("bitmapPicture");
+  ASSERT_NE(picture, nullptr);
+  EXPECT_LE(picture->height(), room.height());  // zoomed to fit
+  for (int k : {Qt::Key_PageDown, Qt::Key_PageDown, Qt::Key_PageUp}) {
+    QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+    QApplication::sendEvent(viewer, &press);
+  }
+  EXPECT_EQ(steps, (std::vector<int>{1, 1, -1}));
+  const int fitted = picture->height();
+  QKeyEvent plus(QEvent::KeyPress, Qt::Key_Plus, Qt::NoModifier, "+");
+  QApplication::sendEvent(viewer, &plus);
+  EXPECT_GT(picture->height(), fitted);
+  window.closeBitmap();
 }
 
 // A yes/no question shows two buttons, and Esc answers No.
