@@ -46,7 +46,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   actions.links.cbkeepwetClick = [this] { inkControls.cbkeepwetClick(); };
   actions.links.setCocoonWalls = [this](bool on) { mesh.cocooned1Click(on); };
   sequencer.bindControls();
-  deviceLinks.ink.setEvents(&machineEvents);
+  deviceLinks.ink.setEvents(&terminalEvents);
   sequencer.links.convertPattern = [this] { conversion.blockbased1Click(); };
   sequencer.links.abortMeshTools = [this] { mesh.abortMeshTools(); };
   sequencer.links.clearActionMenu = [this] { inkControls.clearActions(); };
@@ -145,6 +145,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   // The main unit's source, when a developer put it in the current folder.
   bind("scansethint1", [this] { hints.scansethint1Click("sprayline1.cpp"); });
   bindJobTools();
+  printGuard.attach(core.controls);
 }
 
 void Host::bindJobTools() {

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/app/print_guard.h"
 #include "host/core/config_editor.h"
 #include "host/core/hints.h"
 #include "host/components/mem_couple.h"
@@ -106,6 +107,10 @@ class Host {
   // terminal's alignment key reaches it through alignmentEvents.
   BatchPrint batch{core, job, deviceLinks.ink, deviceLinks.marlin, motion, inkControls, sequencer};
   AlignmentEvents alignmentEvents{batch, sequencer.events};
+  // The operator's machine controls wait while a print runs; so do the
+  // terminal keys that move the machine.
+  PrintGuard printGuard{core, [this] { return sequencer.isBusy(); }};
+  PrintGuard::TerminalEvents terminalEvents{printGuard, machineEvents};
 
   char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;
@@ -162,6 +167,8 @@ class Host {
   void applyExpertMode();
   // The close question "Save Ini File": false when the program stays open.
   bool askSaveOnClose();
+  // While a print runs the operator confirms first; unattended, never asked.
+  bool confirmWhilePrinting(const std::string& action);
   // Steps after the question: "close", links quiet, the log appended.
   void closeSequence();
   // Appends the operator log to "prismhost.log"; false when it could not

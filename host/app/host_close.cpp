@@ -32,9 +32,17 @@ void Host::KeepForm1Click() {
 
 bool Host::FormCloseQuery() {
   if (closed_) return true;  // the window closes after the sequence ran
-  if (!core.s.IniAutoSave && core.settingsModified && core.s.queryIniSave && !askSaveOnClose()) return false;
+  if (!confirmWhilePrinting("close the program")) return false;
+  if (!core.s.IniAutoSave && core.settingsModified && (core.s.queryIniSave || core.settingsEditedUnsaved) &&
+      !askSaveOnClose())
+    return false;
   closeSequence();
   return true;
+}
+
+bool Host::confirmWhilePrinting(const std::string& action) {
+  if (!sequencer.isBusy() || closeWithoutAsking_ || core.run.active() || !core.ui.hasDisplay()) return true;
+  return core.ui.askYesNo("Confirm", "a print is running: " + action + " anyway?");
 }
 
 bool Host::askSaveOnClose() {
@@ -106,6 +114,7 @@ void Host::closeAfterFault(const std::string& what) {
 int Host::exitStatus() const { return faulted_ ? 1 : core.run.exitStatus(); }
 
 void Host::goodbye() {
+  if (!confirmWhilePrinting("say goodbye")) return;
   if (links) links->openMarlin();
   const std::string running = links ? links->gcodeSequence() : "";
   std::string seq = running.empty() ? core.s.goodbyecode : running + "/" + core.s.goodbyecode;
@@ -136,7 +145,10 @@ void Host::LeaveProgramTimerTimer() {
     // After 20 ticks without every acknowledgement, or on the tick that
     // closed the window: an operator's program stays open, an unattended
     // run cannot wait for ever.
-    if (leaveTicks_ != 1000) core.run.fail("the machine did not acknowledge every line of the goodbye");
+    if (leaveTicks_ != 1000) {
+      if (core.run.active()) core.run.fail("the machine did not acknowledge every line of the goodbye");
+      else core.memoPrintf("goodbye: the machine did not acknowledge every line in 20 s; the program stays open");
+    }
     leaveTicks_ = 0;
     core.timers.LeaveProgram->stop();
   }

@@ -14,6 +14,9 @@ namespace ph {
 // serial line reports Disconnected when its device goes away.
 enum class LinkEvent { Connecting, Connected, Disconnected, Error };
 
+// A link's error number in words for the operator ("connection refused").
+std::string linkErrorText(int code);
+
 class ByteLink {
  public:
   virtual ~ByteLink() = default;

@@ -2,6 +2,7 @@
 
 #include <QTcpSocket>
 #include <cerrno>
+#include <cstring>
 
 namespace ph {
 
@@ -21,6 +22,14 @@ int errorNumber(QAbstractSocket::SocketError e) {
   }
 }
 }  // namespace
+
+std::string linkErrorText(int code) {
+  std::string text = std::strerror(code);
+  // strerror's sentence case reads oddly inside a log line.
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z' && !(text.size() > 1 && text[1] >= 'A' && text[1] <= 'Z'))
+    text[0] = char(text[0] - 'A' + 'a');
+  return text;
+}
 
 TcpByteLink::TcpByteLink() = default;
 

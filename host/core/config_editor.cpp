@@ -399,6 +399,7 @@ void ConfigEditor::ButOkClick(bool search) {
   if (view) view->closeEditor();
   if (applyPendingValues()) {
     core_.settingsModified = true;
+    core_.settingsEditedUnsaved = true;
     if (core_.s.IniAutoSave) files_.saveini1Click();
   }
   sendCodesUnlessBusy();
@@ -454,7 +455,7 @@ void ConfigEditor::parmcomboDblClick() {
   // Asked of the operator directly, like the search.
   auto answer = core_.ui.inputBox("set single parameter", "line", comboLine);
   if (!answer || *answer == comboLine) return;
-  if (applyOperatorLine(*answer)) core_.settingsModified = true;
+  if (applyOperatorLine(*answer)) core_.settingsModified = core_.settingsEditedUnsaved = true;
   sendCodesUnlessBusy();
 }
 

@@ -173,7 +173,7 @@ std::string HostCore::askText(const std::string& caption, const std::string& pro
 }
 
 bool HostCore::notConfirmed(const std::string& action) {
-  return ui.askYesNoCancel("Confirm", "are you sure you want to " + action) != OperatorUi::Answer::Yes;
+  return !ui.askYesNo("Confirm", "are you sure you want to " + action);
 }
 
 }  // namespace ph

@@ -162,6 +162,10 @@ class HostCore {
   // ---- settings ----
   std::string pendingInkText;
   bool settingsModified = false;
+  // The operator changed settings by hand (the editor, the single-setting
+  // box) since the last save: those are asked about at close, whatever
+  // queryIniSave says, so they are never lost without a word.
+  bool settingsEditedUnsaved = false;
   // A setting the slicer is given changed through a "?" text: a job sliced
   // before no longer matches.
   ChangeListeners slicingSettingChanged;

@@ -2,6 +2,7 @@
 // What the operator sees and answers, behind one seam: the Qt window
 // implements it in the program, FakeUi in tests. The operator log is not
 // here: it is a model (OperatorLog) that the window follows.
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,6 +49,10 @@ class OperatorUi {
   virtual void showMessage(const std::string& text) = 0;
   // A question with Yes, No and Cancel (closing the box is Cancel).
   virtual Answer askYesNoCancel(const std::string& caption, const std::string& text) = 0;
+  // A question with Yes and No only; closing the box (Esc) is No.
+  virtual bool askYesNo(const std::string& caption, const std::string& text) {
+    return askYesNoCancel(caption, text) == Answer::Yes;
+  }
   // A message box with the given buttons: the index of the button pressed,
   // -1 when the box was closed.
   virtual int askChoice(const std::string& caption, const std::string& text,
@@ -74,6 +79,9 @@ class OperatorUi {
   virtual void setClipboardText(const std::string& text) = 0;
   // Closes the window showBitmap opened (nothing when none is open).
   virtual void closeBitmap() {}
+  // What Page Up (-1) and Page Down (+1) in the picture window do: the
+  // layer preview steps through the job's layers; empty: nothing.
+  virtual void setBitmapStepper(std::function<void(int step)> step) { (void)step; }
 
   virtual WindowGeometry windowGeometry() = 0;
   virtual WindowMetrics windowMetrics() = 0;

@@ -377,6 +377,7 @@ bool HostCore::saveSettings() {
     ui.showMessage("unable to write to file: " + s.settingsFile);
   } else {
     settingsOwner = s.settingsFile;
+    settingsEditedUnsaved = false;
   }
   return ok;
 }

@@ -27,8 +27,14 @@ bool LayerPreview::btDspP3dClick() {
     waterWhite = true;
     page -= 10000;
   }
-  page_ = page;
+  const bool shown = showPage(page, waterWhite);
+  // Page Up and Page Down in the window step through the layers.
+  core_.ui.setBitmapStepper([this, waterWhite](int step) { showPage(std::max(0, page_ + step), waterWhite); });
+  return shown;
+}
 
+bool LayerPreview::showPage(int page, bool waterWhite) {
+  page_ = page;
   picture_ = newBitmap32(kWidth, kHeight);
   const std::string name = job_.workFileName("p3d");
   FilePtr file = core_.openFile(name, "rb");

@@ -33,6 +33,8 @@ class LayerPreview {
   void btDspP3dMouseUp(bool rightButton) {
     if (rightButton) accumulate = true;
   }
+  // Paints and shows one page as it stands (no question, no mode change).
+  bool showPage(int page, bool waterWhite);
   // The timer endbForm: stops and closes the viewer window.
   void endbFormTimer();
 

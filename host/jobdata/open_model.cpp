@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
@@ -66,7 +67,7 @@ void SlicerHandoff::applyModelTransform(bool objModel) {
 std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
   applyModelTransform(objModel);
   if (checked("NoColor1") &&
-      core_.ui.askYesNoCancel("Confirm", "process without color?") == OperatorUi::Answer::Yes)
+      core_.ui.askYesNo("Confirm", "process without color?"))
     processWithoutColor = true;
   if (checked("cocooned1") || checked("scaled1")) {
     core_.memoPrintf("converting %s to !cocooned.stl", path);
@@ -82,6 +83,9 @@ std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
 }
 
 bool SlicerHandoff::openModel() {
+  // "prep view" asks for this one open only, whether it gets as far as
+  // slicing or not (a cancelled dialog, a missing file).
+  const bool prepareOnly = std::exchange(skipSlicing, false);
   Settings& s = core_.s;
   core_.printAbort = false;
   job_.modelFits = true;
@@ -156,7 +160,7 @@ bool SlicerHandoff::openModel() {
 
   viewerstl = file;
   bool onItsWay = true;
-  if (!skipSlicing) {
+  if (!prepareOnly) {
     if (s.powderReduce && !file.empty()) {
       if (!links.makeHeightProfile) core_.memoPrintf("height profiles are not available in this build");
       else if (links.makeHeightProfile(file)) layout_.heightProfileMade = true;
@@ -166,7 +170,6 @@ bool SlicerHandoff::openModel() {
     onItsWay = !file.empty() && runSlicer(file);
   }
   folder.restore();
-  skipSlicing = false;
   if (links.resetProgressLabels) links.resetProgressLabels();
   return onItsWay;
 }

@@ -230,7 +230,7 @@ bool SlicerHandoff::askModelFits(const char* question) {
     core_.run.fail("model does not fit in machine");
     return false;
   }
-  if (core_.ui.askYesNoCancel("Confirm", question) == OperatorUi::Answer::Yes) core_.printAbort = false;
+  if (core_.ui.askYesNo("Confirm", question)) core_.printAbort = false;
   return !core_.printAbort;
 }
 

@@ -151,7 +151,7 @@ void BatchPrint::btBatchClick() {
   ackWaitSince_ = -1;
   // A command-line run, or a batch after an alignment, prints the model.
   if (!core_.batchRun && !unattended())
-    alignMode = core_.ui.askYesNoCancel("Confirm", "Allign Cartridges") == OperatorUi::Answer::Yes;
+    alignMode = core_.ui.askYesNo("Confirm", "Allign Cartridges");
   core_.timers.Batch->setInterval(1000);
   batchStep = 1;
   BatchTimer();

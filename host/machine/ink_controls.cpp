@@ -136,7 +136,8 @@ QImage InkControls::cmyPicture(int width, int height) {
 
 void InkControls::playWave(const std::string& file) {
   if (!fileExists(file)) {
-    core_.memoPrintf("no file %s", file);
+    // An alarm repeats its sound; its absence is worth one line.
+    if (missingSounds_.insert(file).second) core_.memoPrintf("no file %s (the sound is not played)", file);
     return;
   }
   if (!sound_.play(file)) core_.memoPrintf("sound %s (no sound device)", file);

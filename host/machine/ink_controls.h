@@ -10,6 +10,7 @@
 #include <QImage>
 #include <array>
 #include <functional>
+#include <set>
 #include <string>
 
 #include "host/core/host_core.h"
@@ -162,6 +163,8 @@ class InkControls {
   HostCore& core_;
   JettingLink& link_;
   plat::SoundPlayer& sound_;
+  // Sound files found missing, told once each.
+  std::set<std::string> missingSounds_;
   QImage dropsHidden_;
   // printAbort when the black-heater test started: a raise since stops it.
   bool abortAtBlackStart_ = false;

@@ -229,7 +229,7 @@ void JettingLink::socketEvent(LinkEvent e, int code) {
 void JettingLink::InkSocketConnect() { core_.memoPrintf("%s", " inksocket OK"); }
 
 void JettingLink::InkSocketError(int code) {
-  core_.memoPrintf("error %d", code);
+  core_.memoPrintf("jetting unit %s: %s", core_.s.CommInkDevice, linkErrorText(code));
   if (commandsWaiting()) dropWaitingCommands("connection error");
 }
 

@@ -321,7 +321,9 @@ void MarlinLink::socketEvent(LinkEvent e, int code) {
 }
 
 void MarlinLink::MarlSocketConnect() { core_.memoPrintf("%s", " Marlsocket OK"); }
-void MarlinLink::MarlSocketError(int code) { core_.memoPrintf(" marl socket error %d", code); }
+void MarlinLink::MarlSocketError(int code) {
+  core_.memoPrintf("motion machine %s: %s", core_.s.CommPortMarlin, linkErrorText(code));
+}
 void MarlinLink::MarlSocketConnecting() { core_.memoPrintf("%s", "connecting"); }
 void MarlinLink::MarlSocketDisconnect() { core_.memoPrintf("%s", "disconnect"); }
 

@@ -198,7 +198,7 @@ bool PrintSequencer::startAsked() {
       core_.memoPrintf("%s yes (unattended)", q);
       return true;
     }
-    return core_.ui.askYesNoCancel("Confirm", q) == OperatorUi::Answer::Yes;
+    return core_.ui.askYesNo("Confirm", q);
   };
   if (s.startinglayer > 0 && !ask(plat::format("Start printing from layer %d ?", s.startinglayer))) return false;
   if (s.haltingLayer < 900 && !ask(plat::format("Print until layer %d ?", s.haltingLayer))) return false;
@@ -217,7 +217,7 @@ void PrintSequencer::btStartClick() {
   }
   if (!job_.patternMode && prepLayers <= 0 && !startAsked()) return;
   if (!job_.jobReady && !job_.patternMode) {
-    core_.ui.showMessage("no file choosen, use open->stl/obj");
+    core_.ui.showMessage("no file chosen, use open->stl/obj");
     return;
   }
   if (!ink_.inkLinkOpen) {
@@ -986,6 +986,8 @@ bool PrintSequencer::fileNearlyEnded() const {
 
 void PrintSequencer::endOfPrint(bool prepPending) {
   const Settings& s = core_.s;
+  // The progress of an ended print is no longer true of anything.
+  core_.controls.at("perclabel").setCaption("");
   releaseStayAwake();
   dryRun = false;
   layerIndex = 0;
@@ -1035,15 +1037,18 @@ void PrintSequencer::showPrintProgress(int step) {
   // A job of no layers to print (printpages at startinglayer) has made no
   // progress, rather than a division by zero.
   const long long p = whole != 0 ? ((printLayer - s.startinglayer) * perLayer + step) * 10000 / whole : 0;
-  long long eta = 59940000;
+  core_.controls.at("LabStretch").setCaption(plat::format("%d/%d", stretchesRead, layout_.dmcStretchCount));
+  std::string line = plat::format("%d/%d   (%d%%)", printLayer, layout_.printpages, int(p / 100));
+  // Below 1 % the time so far says nothing yet about the time left.
   if (p > 100) {
     const long long ran = (core_.clock.tickMs() - progressStartTick - pausedMs) / 1000;
-    eta = std::clamp(10000 - p, 0LL, 9999LL) * ran / p;
+    const long long eta = std::clamp(10000 - p, 0LL, 9999LL) * ran / p;
+    line += plat::format(" eta: %d min %02d s", int(eta / 60), int(eta % 60));
   }
-  core_.controls.at("LabStretch").setCaption(plat::format("%d/%d", stretchesRead, layout_.dmcStretchCount));
-  const std::string line = plat::format("%d/%d   (%d%%) eta: %d min %02d s", printLayer, layout_.printpages,
-                                        int(p / 100), int(eta / 60), int(eta % 60));
-  core_.controls.at("perclabel").setCaption(line.substr(0, 25));
+  Control& label = core_.controls.at("perclabel");
+  // The window's progress bar and title read the percentage here.
+  label.tag = int(p / 100);
+  label.setCaption(line);
 }
 
 void PrintSequencer::layerMorePowderStep() {

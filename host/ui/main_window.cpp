@@ -10,6 +10,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QGroupBox>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -23,15 +24,18 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <algorithm>
 #include <cstdio>
 
 #include "host/app/host.h"
+#include "host/core/paths.h"
 #include "host/ui/config_dialog.h"
 #include "host/ui/mesh_window.h"
 
@@ -39,6 +43,9 @@ namespace ph {
 
 namespace {
 QString q(const std::string& s) { return QString::fromStdString(s); }
+
+// The print panel's places from here on stand right of its stretch.
+constexpr int kPrintButtonsFrom = 5;
 
 // "description|*.ext|description|*.ext" into Qt's "description (*.ext);;...".
 QString qtFilter(const std::string& filter) {
@@ -65,22 +72,77 @@ class ProgressWindow : public QDialog {
   QProgressBar* bar_;
 };
 
+// The picture window of the job viewers and the layer preview: it opens
+// no larger than the screen it is on, with the picture zoomed to fit;
+// it scrolls, "+" and "-" (or Ctrl and the wheel) zoom, "0" fits again,
+// and Page Up and Page Down step through what it shows.
 class BitmapViewer : public QDialog {
  public:
   explicit BitmapViewer(QWidget* parent) : QDialog(parent) {
-    label_ = new QLabel(this);
-    label_->move(0, 0);
+    setObjectName("bitmapViewer");
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    label_ = new QLabel;
+    label_->setObjectName("bitmapPicture");
+    scroll_->setWidget(label_);
+    scroll_->setAlignment(Qt::AlignCenter);
+    layout->addWidget(scroll_);
   }
+  std::function<void(int)> stepper;
+
   void show(const QImage& img, bool first) {
+    image_ = img;
     if (first) {
-      resize(img.width() + 10, img.height() + 10);
-      label_->resize(img.size());
+      const QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+      const QRect room = screen ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+      // The frame and the scroll bars take a little of the room.
+      const QSize most(std::max(200, room.width() * 9 / 10), std::max(200, room.height() * 9 / 10));
+      zoom_ = std::min({1.0, double(most.width() - 20) / std::max(1, img.width()),
+                        double(most.height() - 20) / std::max(1, img.height())});
+      resize(std::min(most.width(), int(img.width() * zoom_) + 20), std::min(most.height(), int(img.height() * zoom_) + 20));
     }
-    label_->setPixmap(QPixmap::fromImage(img));
+    paint();
+  }
+  double zoom() const { return zoom_; }
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    switch (e->key()) {
+      case Qt::Key_Plus: case Qt::Key_Equal: setZoom(zoom_ * 1.25); return;
+      case Qt::Key_Minus: setZoom(zoom_ / 1.25); return;
+      case Qt::Key_0: fit(); return;
+      case Qt::Key_PageDown: if (stepper) stepper(1); return;
+      case Qt::Key_PageUp: if (stepper) stepper(-1); return;
+      default: QDialog::keyPressEvent(e);
+    }
+  }
+  void wheelEvent(QWheelEvent* e) override {
+    if (!(e->modifiers() & Qt::ControlModifier)) return QDialog::wheelEvent(e);
+    setZoom(e->angleDelta().y() > 0 ? zoom_ * 1.25 : zoom_ / 1.25);
   }
 
  private:
+  void setZoom(double z) {
+    zoom_ = std::clamp(z, 0.05, 16.0);
+    paint();
+  }
+  void fit() {
+    const QSize room = scroll_->viewport()->size();
+    setZoom(std::min(double(room.width()) / std::max(1, image_.width()),
+                     double(room.height()) / std::max(1, image_.height())));
+  }
+  void paint() {
+    const QSize size(std::max(1, int(image_.width() * zoom_)), std::max(1, int(image_.height() * zoom_)));
+    label_->setPixmap(QPixmap::fromImage(zoom_ == 1.0 ? image_ : image_.scaled(size, Qt::KeepAspectRatio,
+                                                                             Qt::FastTransformation)));
+    label_->resize(label_->pixmap().size());
+  }
+
+  QScrollArea* scroll_;
   QLabel* label_;
+  QImage image_;
+  double zoom_ = 1.0;
 };
 
 MainWindow::MainWindow(bool headless) : headless_(headless) {
@@ -94,11 +156,35 @@ MainWindow::MainWindow(bool headless) : headless_(headless) {
   scroll->setWidget(panel_);
   scroll->setWidgetResizable(true);
   scroll->setFixedWidth(190);
+  scroll_ = scroll;
   memo_ = new QPlainTextEdit(central);
   memo_->setReadOnly(true);
   memo_->setFont(QFont("Monospace", 9));
   row->addWidget(scroll);
-  row->addWidget(memo_, 1);
+  // The print in sight above the log, whatever the column scrolls to: the
+  // job, its progress, the powder, the link switch, and start, pause and
+  // abort together.
+  auto* right = new QVBoxLayout;
+  printPanel_ = new QGroupBox("print", central);
+  printPanel_->setObjectName("printPanel");
+  auto* panel = new QVBoxLayout(printPanel_);
+  auto* top = new QHBoxLayout;
+  jobLabel_ = new QLabel("no job", printPanel_);
+  jobLabel_->setObjectName("printJob");
+  printBar_ = new QProgressBar(printPanel_);
+  printBar_->setObjectName("printBar");
+  printBar_->setRange(0, 100);
+  printBar_->setValue(0);
+  printBar_->setTextVisible(true);
+  top->addWidget(jobLabel_);
+  top->addWidget(printBar_, 1);
+  panel->addLayout(top);
+  printRow_ = new QHBoxLayout;
+  panel->addLayout(printRow_);
+  printRow_->addStretch(1);
+  right->addWidget(printPanel_);
+  right->addWidget(memo_, 1);
+  row->addLayout(right, 1);
   setCentralWidget(central);
   for (auto& s : status_) {
     s = new QLabel;
@@ -140,11 +226,14 @@ void MainWindow::attach(Host* host) {
         if (auto* l = qobject_cast<QLabel*>(widget)) l->setPixmap(QPixmap::fromImage(host->inkControls.dropPicture));
   };
   for (Control& c : core.controls.all()) addControlWidget(c);
+  // The column as wide as its widest caption, so no caption is cut.
+  scroll_->setFixedWidth(std::max(190, panel_->sizeHint().width() + scroll_->verticalScrollBar()->sizeHint().width() + 4));
   core.controls.onChanged = [this, &core](const Control& c) {
     if (!widgets_.count(&c) && !actions_.count(&c) && !menus_.count(c.name)) addControlWidget(const_cast<Control&>(c));
     else controlChanged(c);
     // Without a display the print's progress line goes to standard output,
     // so an unattended print shows how far it is.
+    if (c.name == "perclabel") showPrintState(c);
     if (headless_ && c.name == "perclabel" && !c.caption.empty()) {
       std::fprintf(stdout, "progress %s\n", c.caption.c_str());
       std::fflush(stdout);
@@ -243,8 +332,12 @@ void MainWindow::addControlWidget(Control& c) {
         // The logic keeps the list (the console's history).
         b->setInsertPolicy(QComboBox::NoInsert);
         QObject::connect(b, &QComboBox::editTextChanged, this, [pc](const QString& t) { pc->caption = t.toStdString(); });
+        // An editable combo box takes the keys itself and hands them to its
+        // line edit directly, past any filter on the line edit: watch both.
         console_ = b->lineEdit();
         console_->installEventFilter(this);
+        consoleBox_ = b;
+        b->installEventFilter(this);
       }
       w = b;
       break;
@@ -291,9 +384,37 @@ void MainWindow::addControlWidget(Control& c) {
       if (pc->onRightClick) pc->onRightClick();
     });
   }
-  panelLayout_->addWidget(w);
+  if (int at = printPanelPlace(c.name); at >= 0) {
+    // In the panel's order, whichever control was made first: the print's
+    // state on the left, start, pause and abort together on the right.
+    int pos = 0;
+    for (const auto& [other, widget] : widgets_)
+      if (printPanelPlace(other->name) >= 0 && printPanelPlace(other->name) < at) ++pos;
+    printRow_->insertWidget(at >= kPrintButtonsFrom ? pos + 1 : pos, w);
+  } else {
+    panelLayout_->addWidget(w);
+  }
   widgets_[&c] = w;
   controlChanged(c);
+}
+
+int MainWindow::printPanelPlace(const std::string& name) {
+  static const char* const order[] = {"perclabel", "LabStretch", "Label2", "LabPwdr",
+                                      "cb_comm",   "btStart",    "pause",  "btAbort"};
+  for (int i = 0; i < int(std::size(order)); ++i)
+    if (name == order[i]) return i;
+  return -1;
+}
+
+void MainWindow::showPrintState(const Control& progress) {
+  const std::string job = host_ ? fileCore(host_->job.jobFileName) : std::string();
+  jobLabel_->setText(job.empty() ? QString("no job") : q(job));
+  const bool running = !progress.caption.empty();
+  printBar_->setValue(running ? std::clamp(progress.tag, 0, 100) : 0);
+  QString title = q(baseTitle_);
+  if (!job.empty()) title += " - " + q(job);
+  if (running) title += QString(" (%1%)").arg(std::clamp(progress.tag, 0, 100));
+  QMainWindow::setWindowTitle(title);
 }
 
 void MainWindow::controlChanged(const Control& c) {
@@ -371,6 +492,17 @@ OperatorUi::Answer MainWindow::askYesNoCancel(const std::string& caption, const 
   }
   auto r = QMessageBox::question(this, q(caption), q(text), QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
   return r == QMessageBox::Yes ? Answer::Yes : r == QMessageBox::No ? Answer::No : Answer::Cancel;
+}
+
+bool MainWindow::askYesNo(const std::string& caption, const std::string& text) {
+  if (nobodyAnswers()) {
+    tellHeadless("question (answered No)", text);
+    return false;
+  }
+  QMessageBox box(QMessageBox::Question, q(caption), q(text), QMessageBox::Yes | QMessageBox::No, this);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
 }
 
 int MainWindow::askChoice(const std::string& caption, const std::string& text, const std::vector<std::string>& buttons) {
@@ -456,7 +588,11 @@ void MainWindow::setStatusPanel(int panel, const std::string& text) {
   if (panel >= 0 && panel < 3) status_[panel]->setText(q(text));
 }
 
-void MainWindow::setCaption(const std::string& text) { setWindowTitle(q(text)); }
+void MainWindow::setCaption(const std::string& text) {
+  baseTitle_ = text;
+  if (host_) showPrintState(host_->core.controls.at("perclabel"));
+  else setWindowTitle(q(text));
+}
 
 void MainWindow::showProgress(int percent) {
   if (percent >= 1 && percent <= 99) {
@@ -478,7 +614,10 @@ void MainWindow::processEvents() { QApplication::processEvents(); }
 void MainWindow::showBitmap(const QImage& picture, bool modal) {
   if (headless_ || (modal && nobodyAnswers())) return;
   const bool first = !viewer_;
-  if (first) viewer_ = new BitmapViewer(this);
+  if (first) {
+    viewer_ = new BitmapViewer(this);
+    viewer_->stepper = stepper_;
+  }
   viewer_->show(picture, first);
   if (modal) {
     viewer_->exec();
@@ -491,6 +630,11 @@ void MainWindow::showBitmap(const QImage& picture, bool modal) {
 
 void MainWindow::setClipboardText(const std::string& text) {
   QApplication::clipboard()->setText(QString::fromStdString(text));
+}
+
+void MainWindow::setBitmapStepper(std::function<void(int)> step) {
+  stepper_ = std::move(step);
+  if (viewer_) viewer_->stepper = stepper_;
 }
 
 void MainWindow::closeBitmap() {
@@ -579,7 +723,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (auto it = mouseTargets_.find(watched); it != mouseTargets_.end() &&
                                                (it->second == "LabPwdr" || it->second == "Label2")) {
       auto* m = static_cast<QMouseEvent*>(e);
-      host_->actions.Label2MouseDown(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
+      if (!host_->printGuard.refuse("powder +/-"))
+        host_->actions.Label2MouseDown(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
       return true;
     }
   }
@@ -590,8 +735,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       const bool right = m->button() == Qt::RightButton;
       const bool shift = m->modifiers() & Qt::ShiftModifier;
       if (it->second == "LabBurst") ink.LabBurstMouseUp(right);
-      else if (it->second == "LabPwdr" || it->second == "Label2") host_->actions.LabPwdrMouseUp(right || shift);
-      else if (it->second == "UpDown1") {
+      else if (it->second == "LabPwdr" || it->second == "Label2") {
+        // The press was refused already when a print runs.
+        if (!host_->printGuard.printing()) host_->actions.LabPwdrMouseUp(right || shift);
+      } else if (it->second == "UpDown1") {
+        if (host_->printGuard.refuse("platform up/down")) return true;
         auto* box = static_cast<QSpinBox*>(watched);
         // The arrows act on press; the value is the control's position.
         QMetaObject::invokeMethod(this, [this, box, right, shift, upper = m->position().y() < box->height() / 2] {
@@ -618,7 +766,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   const char key = keyChar(static_cast<QKeyEvent*>(e));
   if (key == 0) return QMainWindow::eventFilter(watched, e);
   MarlinLink& marlin = host_->deviceLinks.marlin;
-  if (watched == console_) return marlin.typeGcodeKeyPress(key) == 0;
+  if (watched == console_ || watched == consoleBox_) {
+    // The logic reads the typed line from the control.
+    if (key == '\r') host_->core.controls.at("typeGcode").caption = static_cast<QComboBox*>(consoleBox_)->currentText().toStdString();
+    return marlin.typeGcodeKeyPress(key) == 0;
+  }
   if (watched == rawLine_) return marlin.Edit1KeyPress(key) == 0;
   if (!terminalKeys_.count(watched)) return QMainWindow::eventFilter(watched, e);
   host_->deviceLinks.ink.Memo1KeyPress(key);

@@ -3,6 +3,7 @@
 // model, shows the operator log, forwards clicks to the Host and answers the
 // operator-UI seam. It holds no logic of its own.
 #include <QMainWindow>
+#include <functional>
 #include <map>
 #include <set>
 #include <memory>
@@ -17,6 +18,10 @@ class QWidget;
 class QAction;
 class QFlowLayout;
 class QVBoxLayout;
+class QHBoxLayout;
+class QScrollArea;
+class QGroupBox;
+class QProgressBar;
 
 namespace ph {
 
@@ -33,6 +38,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   // OperatorUi
   void showMessage(const std::string& text) override;
   Answer askYesNoCancel(const std::string& caption, const std::string& text) override;
+  bool askYesNo(const std::string& caption, const std::string& text) override;
   int askChoice(const std::string& caption, const std::string& text,
                 const std::vector<std::string>& buttons) override;
   std::optional<std::string> inputBox(const std::string& caption, const std::string& prompt,
@@ -48,6 +54,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void showBitmap(const QImage& picture, bool modal) override;
   void setClipboardText(const std::string& text) override;
   void closeBitmap() override;
+  void setBitmapStepper(std::function<void(int)> step) override;
   WindowGeometry windowGeometry() override;
   WindowMetrics windowMetrics() override;
   WindowGeometry screenArea() override;
@@ -70,6 +77,11 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
 
  private:
   void controlChanged(const Control& c);
+  // The place of a control in the print panel, -1 for the column.
+  static int printPanelPlace(const std::string& name);
+  // The job's name, the progress bar and the title follow the progress
+  // line (its tag is the percentage).
+  void showPrintState(const Control& progress);
   void addControlWidget(Control& c);
   void tellHeadless(const std::string& what, const std::string& text);
   std::optional<std::string> fileDialog(const FileDialogRequest& dialog, bool save);
@@ -83,18 +95,26 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   QPlainTextEdit* memo_ = nullptr;
   QLabel* status_[3] = {};
   QWidget* panel_ = nullptr;
+  QScrollArea* scroll_ = nullptr;
+  QGroupBox* printPanel_ = nullptr;
+  QHBoxLayout* printRow_ = nullptr;
+  QLabel* jobLabel_ = nullptr;
+  QProgressBar* printBar_ = nullptr;
+  std::string baseTitle_ = "prismhost";
   QVBoxLayout* panelLayout_ = nullptr;
   std::map<const Control*, QWidget*> widgets_;
   std::map<QObject*, Control*> labels_;
   std::map<const Control*, QAction*> actions_;
   std::map<std::string, QMenu*> menus_;
-  QWidget* console_ = nullptr;  // the line edit of typeGcode
+  QWidget* console_ = nullptr;     // the line edit of typeGcode
+  QWidget* consoleBox_ = nullptr;  // typeGcode itself
   QWidget* rawLine_ = nullptr;  // Edit1
   std::set<QObject*> terminalKeys_;  // the log and the buttons
   // Labels and pictures whose mouse buttons the jetting-unit controls take.
   std::map<QObject*, std::string> mouseTargets_;
   class ProgressWindow* progress_ = nullptr;
   class BitmapViewer* viewer_ = nullptr;
+  std::function<void(int)> stepper_;
   std::unique_ptr<class ConfigDialog> config_;
 };
 

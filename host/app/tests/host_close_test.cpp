@@ -168,6 +168,38 @@ TEST_F(HostTest, SaveQuestionOnClose) {
   EXPECT_FALSE(h.core.settingsModified);
 }
 
+TEST_F(HostTest, SettingsChangedByHandAreAskedAboutAtCloseEvenWithoutQueryIniSave) {
+  Host& h = start();
+  ASSERT_FALSE(h.core.s.queryIniSave);
+  // The single-setting box, the way the operator changes one setting.
+  h.core.controls.at("parmcombo").caption = "printspeed";
+  ui.inputs.push_back("printspeed = 1234");
+  h.configEditor.parmcomboDblClick();
+  ASSERT_EQ(h.core.s.printspeed, 1234);
+  ui.answers = {OperatorUi::Answer::Yes};
+  EXPECT_TRUE(h.FormCloseQuery());
+  ASSERT_EQ(ui.questions.size(), 1u);
+  EXPECT_EQ(ui.questions[0], "Save Ini File");
+  EXPECT_NE(readAll("prismhost.i3d").find("printspeed = 1234"), std::string::npos);
+}
+
+TEST_F(HostTest, ClosingOrGoodbyeDuringAPrintAsksFirst) {
+  Host& h = start();
+  RecordingLinks links;
+  h.links = &links;
+  h.core.controls.at("pause").checked = true;  // a paused print counts as running
+  ui.answers = {OperatorUi::Answer::No, OperatorUi::Answer::No};
+  EXPECT_FALSE(h.FormCloseQuery());
+  EXPECT_FALSE(h.core.closingDown);
+  h.goodbye();
+  EXPECT_TRUE(links.gcodes.empty());
+  EXPECT_EQ(ui.questions, (std::vector<std::string>{"a print is running: close the program anyway?",
+                                                   "a print is running: say goodbye anyway?"}));
+  ui.answers = {OperatorUi::Answer::Yes};
+  EXPECT_TRUE(h.FormCloseQuery());
+  h.links = nullptr;
+}
+
 TEST_F(HostTest, GoodbyeSendsTheSequenceAndClosesWhenAcknowledged) {
   Host& h = startAndInit({"-C", "1500"});
   RecordingLinks links;
@@ -197,6 +229,7 @@ TEST_F(HostTest, GoodbyeWithAnUnacknowledgedLineLeavesTheProgramOpen) {
   EXPECT_FALSE(h.core.timers.LeaveProgram->enabled());
   EXPECT_FALSE(ui.closeRequested);
   EXPECT_FALSE(links.closed);
+  EXPECT_TRUE(logHas("goodbye: the machine did not acknowledge every line in 20 s; the program stays open"));
 }
 
 TEST_F(HostTest, TheGoodbyeOfAnUnattendedRunEndsIt) {

@@ -95,6 +95,9 @@ class FakeUi : public OperatorUi {
   }
   void setClipboardText(const std::string& text) override { clipboard = text; }
   void closeBitmap() override { ++bitmapsClosed; }
+  // What Page Up and Page Down in the picture window would do.
+  std::function<void(int)> bitmapStepper;
+  void setBitmapStepper(std::function<void(int)> step) override { bitmapStepper = std::move(step); }
   WindowGeometry windowGeometry() override { return geometry; }
   WindowMetrics windowMetrics() override { return metrics; }
   WindowGeometry screenArea() override { return screens; }

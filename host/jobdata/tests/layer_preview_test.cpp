@@ -98,6 +98,23 @@ TEST(LayerPreview, AskedPageAndAccumulateMode) {
   EXPECT_TRUE(r.preview.accumulate);
 }
 
+TEST(LayerPreview, PageKeysInTheWindowStepThroughTheLayers) {
+  PreviewRig t;
+  t.writeJob(twoLayers());
+  ASSERT_TRUE(t.show(0));
+  ASSERT_TRUE(t.ui.bitmapStepper);
+  const int shown = t.ui.bitmapsShown;
+  t.ui.bitmapStepper(1);
+  EXPECT_EQ(t.preview.page(), 1);
+  EXPECT_EQ(t.at(30, 0), 0xFFFF0F);  // layer 1's cyan dot
+  t.ui.bitmapStepper(-1);
+  t.ui.bitmapStepper(-1);  // nothing before the first layer
+  EXPECT_EQ(t.preview.page(), 0);
+  EXPECT_EQ(t.at(11, 3), 0xFFFF0F);
+  EXPECT_EQ(t.ui.bitmapsShown, shown + 3);
+  EXPECT_EQ(t.ui.prompts.size(), 0u);  // no question asked on the way
+}
+
 TEST(LayerPreview, DamagedOrMissingLayersStopWithALogLine) {
   struct Case {
     const char* what;

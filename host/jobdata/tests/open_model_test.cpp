@@ -264,6 +264,16 @@ TEST_F(OpenModel, PrepViewPreparesWithoutSlicingOnce) {
   EXPECT_TRUE(started());
 }
 
+TEST_F(OpenModel, ACancelledPrepViewDialogLeavesTheNextSliceAlone) {
+  const std::string model = at("m.stl");
+  test::writeCubeStl(model);
+  handoff.skipSlicing = true;
+  ui.files.push_back(std::nullopt);  // the operator cancels the dialog
+  EXPECT_FALSE(handoff.openModel());
+  openFromMenu(model);
+  EXPECT_TRUE(started());
+}
+
 TEST_F(OpenModel, TheFirstProgramArgumentIsOpened) {
   const std::string model = at("arg.stl");
   test::writeCubeStl(model);

@@ -134,7 +134,8 @@ TEST_F(InkLink, ADeviceTextStartingWithADigitConnectsOverTcp) {
   socket.event(LinkEvent::Connected);
   socket.event(LinkEvent::Error, 111);
   socket.event(LinkEvent::Disconnected);
-  EXPECT_TRUE(logHas("connecting| inksocket OK|error 111|disconnect"));
+  // Which link and why, in words.
+  EXPECT_TRUE(logHas("connecting| inksocket OK|jetting unit 192.168.2.40:90: connection refused|disconnect"));
 }
 
 // --------------------------------------------------------------- sending

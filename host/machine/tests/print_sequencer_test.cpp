@@ -65,6 +65,8 @@ TEST_F(Sequencer, TwoLayerJobSendsExactlyItsLinesAndBytes) {
   EXPECT_TRUE(logHas("start (model)"));
   EXPECT_TRUE(logHas(" L1  L2 "));
   EXPECT_TRUE(logHas("fin (model in 0m"));
+  // The ended print's progress is not left standing.
+  EXPECT_EQ(core.controls.at("perclabel").caption, "");
   // Every data byte counted once: what the unit took after each "973j" up
   // to its end byte.
   long long count = 0, sum = 0;
@@ -363,7 +365,7 @@ TEST_F(Sequencer, NothingStartsWithoutAJobOrAUnit) {
   writeTwoLayerJob();
   job.jobReady = false;
   seq.btStartClick();
-  EXPECT_EQ(ui.messages, std::vector<std::string>{"no file choosen, use open->stl/obj"});
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"no file chosen, use open->stl/obj"});
   job.jobReady = true;
   seq.btStartClick();
   EXPECT_EQ(ui.messages.back(), "commport to inkjet not working");
@@ -421,11 +423,13 @@ TEST_F(Sequencer, ProgressAndEta) {
   };
   const Case cases[] = {
       // 4 stretches a layer: 10 of 40 is 25 %, after 80 s of printing.
-      {10, 0, 2, 2, 100000, 20000, "2/10   (25%) eta: 4 min 0"},
+      {10, 0, 2, 2, 100000, 20000, "2/10   (25%) eta: 4 min 00 s"},
       // Below 1 %: no estimate yet.
-      {10, 0, 0, 0, 100000, 0, "0/10   (0%) eta: 999000 m"},
+      {10, 0, 0, 0, 100000, 0, "0/10   (0%)"},
       // Nothing left to print between the starting layer and the end.
-      {3, 3, 3, 1, 100000, 0, "3/3   (0%) eta: 999000 mi"},
+      {3, 3, 3, 1, 100000, 0, "3/3   (0%)"},
+      // A long job's line is shown whole.
+      {1200, 0, 1000, 0, 3600000, 0, "1000/1200   (83%) eta: 12 min 00 s"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
