@@ -240,6 +240,7 @@ void TextureTools::ev1Click() {
   const std::string name = "temp.txt";
   if (fileExists(name))
     while (core_.readLine(name, line, file)) {
+      if (trimmed(line).empty()) continue;
       const int code = leadingInt(popToken(line, ' '));
       const int x1 = leadingInt(popToken(line, ' '));
       const int x2 = leadingInt(popToken(line, ' '));

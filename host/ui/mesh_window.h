@@ -5,16 +5,18 @@
 #include <map>
 
 #include "host/core/operator_log.h"
+#include "host/mesh/mesh_window_view.h"
 
 class QPlainTextEdit;
 class QAction;
+class QLabel;
 
 namespace ph {
 
 class MeshTools;
 struct Control;
 
-class MeshWindow : public QDialog, public OperatorLog::View {
+class MeshWindow : public QDialog, public OperatorLog::View, public MeshWindowView {
  public:
   MeshWindow(MeshTools& tools, QWidget* parent);
   ~MeshWindow() override;
@@ -25,8 +27,18 @@ class MeshWindow : public QDialog, public OperatorLog::View {
   void lastLineRemoved() override;
   void cleared() override;
 
+  // MeshWindowView
+  void imageChanged() override;
+  void showPreview(int slot, const QImage& picture, const std::string& caption, bool modal) override;
+  void closePreview(int slot) override;
+  std::optional<int> chooseColour(int initial) override;
+  std::optional<QImage> clipboardBitmap() override;
+  void pause(int ms) override;
+  void closeWindow() override;
+
  protected:
   void closeEvent(QCloseEvent* e) override;
+  bool eventFilter(QObject* watched, QEvent* e) override;
 
  private:
   void controlChanged(const Control& c);
@@ -35,6 +47,8 @@ class MeshWindow : public QDialog, public OperatorLog::View {
   QPlainTextEdit* memo_ = nullptr;
   std::map<const Control*, QWidget*> buttons_;
   std::map<const Control*, QAction*> actions_;
+  QLabel* image_ = nullptr;  // Im1
+  QDialog* previews_[3] = {nullptr, nullptr, nullptr};
 };
 
 }  // namespace ph

@@ -241,7 +241,9 @@ TEST_F(TextureTest, SortingByKeyMatchesTheComparisonSortAndIsStable) {
   EXPECT_EQ(a, b);
   for (std::size_t i = 1; i < a.size(); ++i) {
     EXPECT_FALSE(faceZGreater(faces[std::size_t(a[i - 1])], faces[std::size_t(a[i])]));
-    if (keys[std::size_t(a[i - 1])] == keys[std::size_t(a[i])]) EXPECT_GT(a[i - 1], a[i]);
+    if (keys[std::size_t(a[i - 1])] == keys[std::size_t(a[i])]) {
+      EXPECT_GT(a[i - 1], a[i]);
+    }
   }
   std::vector<std::int32_t> c = b;
   sortFaceList(b, faces, [](const objFace& x, const objFace& y) { return x.positions[0].z < y.positions[0].z; });
@@ -476,8 +478,29 @@ TEST_F(TextureTest, TheTrackerWaitsQuietlyForItsPointFileAndScansWhenItComes) {
   EXPECT_TRUE(logHas("a1: 256,256,(0.000) k.bmp"));
   ASSERT_FALSE(view.previewsShown.empty());
   EXPECT_EQ(view.previewsShown.back(), (std::pair<int, std::string>{0, "k.bmp"}));
+  // A line that does not hold three numbers is told with the file and line.
+  writeText(at("p.txt"), "0,0,0\n1,x,3\n");
+  clock.advance(5000);
+  EXPECT_TRUE(logHas(at("p.txt") + " line 2: '1,x,3' is not three numbers"));
   tex.texturePoints1Click();
   EXPECT_FALSE(tex.tracking());
+}
+
+TEST_F(TextureTest, APointFileBesideTheModelPresetsTheAxisAndABadLineStopsTheTool) {
+  writeStripedCylinder(dir, 12);
+  writeText(at("headaxis.txt"), "0,0,0\n0,10,0\n");
+  tex.FlatColored = at("cyl.obj");
+  ui.inputs = {std::nullopt, std::string("preset"), std::nullopt, std::nullopt};
+  ui.choiceAnswers = {1, 0};  // define_headaxis: No; the typed axis keeps the preset
+  tex.headtture1Click();
+  EXPECT_EQ(ui.prompts.back(), "cilinder_axis[1]");
+  EXPECT_EQ(tex.placedSides, 24);
+  EXPECT_TRUE(std::filesystem::exists(at("preset.obj")));
+  writeText(at("headaxis.txt"), "0,0,0\n0,ten,0\n");
+  ui.inputs = {std::nullopt, std::string("preset2")};
+  tex.headtture1Click();
+  EXPECT_TRUE(logHas(at("headaxis.txt") + " line 2: '0,ten,0' is not three numbers: no head texture"));
+  EXPECT_FALSE(std::filesystem::exists(at("preset2.obj")));
 }
 
 // ---- image tools ----
