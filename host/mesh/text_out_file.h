@@ -22,8 +22,13 @@ class TextOutFile {
   // Creates the temporary file; false (told) when it cannot be created.
   bool open() {
     f_ = std::fopen(nativePath(temp_).c_str(), "wb");
-    if (!f_) core_.memoPrintf("unable to write to file: %s", target_);
-    return f_ != nullptr;
+    if (!f_) {
+      core_.memoPrintf("unable to write to file: %s", target_);
+      return false;
+    }
+    // Large OBJ files go out in few large writes.
+    std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
+    return true;
   }
   template <class... A>
   void print(plat::Format<A...> fmt, const A&... a) {

@@ -88,6 +88,9 @@ class Unroller {
       for (int j = 0; j < 3; ++j) tp[j] = {f.uv[j].u * w, h - f.uv[j].v * h};
     }
     const QRgb flat = colourToPixel(m_.hasVertexColors ? f.colour : mat.Kd);
+    const TrianglePointParams params(uv);
+    const QImage picture = textured ? mat.texture.convertToFormat(QImage::Format_RGB32) : QImage();
+    const TexelReader texels(picture);
     const std::int32_t lastX = std::min(last, kSide - 1);
     for (std::int32_t x = std::max(t.p[0].x, 0); x <= lastX; ++x) {
       const std::int32_t end = std::min(t.triColumnEnd(x), kSide);
@@ -98,9 +101,9 @@ class Unroller {
           continue;
         }
         float s = 0.0f, tt = 0.0f;
-        if (!texPointParams(uv, float(x), float(y), s, tt)) continue;
+        if (!params(float(x), float(y), s, tt)) continue;
         const UvPoint at = triParamPoint(tp, s, tt);
-        pixel = colourToPixel(texelAt(mat.texture, truncCoord(at.u), truncCoord(at.v)));
+        pixel = texels.at(truncCoord(at.u), truncCoord(at.v));
       }
     }
     writeCorners(f, U, V);

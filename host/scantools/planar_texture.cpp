@@ -212,6 +212,9 @@ bool TextureTools::planarFaceTexture(const std::string& input, const std::string
       for (int j = 0; j < 3; ++j) tp[j] = {f.uv[j].u * w, h - f.uv[j].v * h};
     }
     const QRgb flat = colourToPixel(mat.Kd);
+    const TrianglePointParams params(fp);
+    const QImage picture = textured ? mat.texture.convertToFormat(QImage::Format_RGB32) : QImage();
+    const TexelReader texels(picture);
     const std::int32_t last = std::min(t.triSetup(), n - 1);
     for (std::int32_t x = std::max(t.p[0].x, 0); x <= last; ++x) {
       const std::int32_t end = std::min(t.triColumnEnd(x), n);
@@ -222,9 +225,9 @@ bool TextureTools::planarFaceTexture(const std::string& input, const std::string
           continue;
         }
         float s = 0.0f, tt = 0.0f;
-        if (!texPointParams(fp, float(x), float(y), s, tt)) continue;
+        if (!params(float(x), float(y), s, tt)) continue;
         const UvPoint uv = triParamPoint(tp, s, tt);
-        pixel = colourToPixel(texelAt(mat.texture, truncCoord(uv.u), truncCoord(uv.v)));
+        pixel = texels.at(truncCoord(uv.u), truncCoord(uv.v));
       }
     }
   }

@@ -36,11 +36,6 @@ bool texPointParams(const UvPoint tri[3], float x, float y, float& s, float& t) 
   return true;
 }
 
-UvPoint triParamPoint(const UvPoint tri[3], float s, float t) {
-  const float qu = tri[1].u + (tri[2].u - tri[1].u) * t;
-  const float qv = tri[1].v + (tri[2].v - tri[1].v) * t;
-  return {tri[0].u + (qu - tri[0].u) * s, tri[0].v + (qv - tri[0].v) * s};
-}
 
 bool faceZGreater(const objFace& a, const objFace& b) { return a.positions[0].z > b.positions[0].z; }
 

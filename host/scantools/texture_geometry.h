@@ -5,6 +5,7 @@
 // under a temporary name.
 #include <QImage>
 
+#include <cmath>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -32,7 +33,71 @@ struct UvPoint {
 // be formed (p on a, or the line from a never meets the edge's line).
 bool texPointParams(const UvPoint tri[3], float x, float y, float& s, float& t);
 // The point with parameters (s, t), each coordinate in single precision.
-UvPoint triParamPoint(const UvPoint tri[3], float s, float t);
+inline UvPoint triParamPoint(const UvPoint tri[3], float s, float t) {
+  const float qu = tri[1].u + (tri[2].u - tri[1].u) * t;
+  const float qv = tri[1].v + (tri[2].v - tri[1].v) * t;
+  return {tri[0].u + (qu - tri[0].u) * s, tri[0].v + (qv - tri[0].v) * s};
+}
+
+// texPointParams for the many pixels of one triangle: what depends only on
+// the triangle is worked out once and the rest is inline. The same
+// operations in the same order, so the results are those of
+// texPointParams bit for bit (a property test compares the two).
+class TrianglePointParams {
+ public:
+  explicit TrianglePointParams(const UvPoint tri[3])
+      : a_{tri[0].u, tri[0].v, 0.0}, b_{tri[1].u, tri[1].v, 0.0}, c_{tri[2].u, tri[2].v, 0.0} {
+    m_ = norm(perpXY(c_ - b_));
+    mc_ = float(vect3Dot(m_, c_));
+    ma_ = vect3Dot(m_, a_);
+    const float cb = float(len(c_ - b_));
+    cbLen_ = cb == 0.0f ? 1e-8f : cb;
+  }
+  bool operator()(float x, float y, float& s, float& t) const {
+    const vect3 pa = vect3{x, y, 0.0} - a_;
+    const double paLen = len(pa);
+    const vect3 d = paLen <= 1e-6 ? pa : vect3{pa.x / paLen, pa.y / paLen, pa.z / paLen};
+    const double nd = vect3Dot(m_, d);
+    if (nd == 0.0) return false;
+    const float k = float((double(mc_) - ma_) / nd);
+    const vect3 h = a_ + norm(d) * double(k);
+    const float ha = float(len(h - a_));
+    s = float(paLen / double(ha == 0.0f ? 1e-8f : ha));
+    t = float(len(h - b_) / double(cbLen_));
+    return true;
+  }
+
+ private:
+  static double len(vect3 v) { return std::sqrt(v.x * v.x + v.y * v.y + v.z * v.z); }
+  static vect3 norm(vect3 v) {
+    const double l = len(v);
+    if (l <= 1e-6) return v;
+    return {v.x / l, v.y / l, v.z / l};
+  }
+  vect3 a_, b_, c_, m_;
+  float mc_ = 0.0f, cbLen_ = 1.0f;
+  double ma_ = 0.0;
+};
+
+// The pixel of a picture with texelAt's wrapping, for many reads of one
+// picture (RGB32).
+class TexelReader {
+ public:
+  explicit TexelReader(const QImage& img)
+      : bits_(reinterpret_cast<const QRgb*>(img.constBits())), w_(img.width()), h_(img.height()),
+        stride_(img.bytesPerLine() / 4) {}
+  QRgb at(std::int64_t x, std::int64_t y) const {
+    x %= w_;
+    if (x < 0) x += w_;
+    y %= h_;
+    if (y < 0) y += h_;
+    return bits_[y * stride_ + x] | 0xFF000000u;
+  }
+
+ private:
+  const QRgb* bits_;
+  std::int64_t w_, h_, stride_;
+};
 
 // True when the first position of a lies higher (z) than that of b.
 bool faceZGreater(const objFace& a, const objFace& b);

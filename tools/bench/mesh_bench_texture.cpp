@@ -1,6 +1,7 @@
 // mesh_bench subcommands of the texture tools:
 //   mesh_bench planar MODEL OUTBASE   "stl2texture" for an STL, "faceTexture" for an OBJ
 //   mesh_bench head MODEL.obj OUTBASE X0 Y0 Z0 X1 Y1 Z1
+//   mesh_bench objread MODEL.obj      only reads the OBJ, the yardstick
 // OUTBASE is the base name of the files written beside the model.
 #include <chrono>
 #include <cstdio>
@@ -22,12 +23,17 @@ double seconds(std::chrono::steady_clock::time_point start) {
 int finish(const ph::CoreFixture& f, bool ok, const char* what, const char* model, double s) {
   for (const auto& line : f.log())
     if (!ok) std::fprintf(stderr, "%s\n", line.c_str());
-  std::printf("%s %s: %s in %.3f s\n", what, model, ok ? "written" : "failed", s);
+  std::printf("%s %s: %s in %.3f s\n", what, model, ok ? "done" : "failed", s);
   return ok ? 0 : 1;
 }
 
+int usage(const char* text) {
+  std::fprintf(stderr, "usage: mesh_bench %s\n", text);
+  return 2;
+}
+
 int planar(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 3) return usage("planar MODEL OUTBASE");
   ph::CoreFixture f;
   f.core.s.file_folder = ph::parentDir(argv[1]);
   ph::MeshTools tools(f.core);
@@ -39,7 +45,7 @@ int planar(int argc, char** argv) {
 }
 
 int head(int argc, char** argv) {
-  if (argc != 9) return 2;
+  if (argc != 9) return usage("head MODEL.obj OUTBASE X0 Y0 Z0 X1 Y1 Z1");
   double v[6];
   for (int i = 0; i < 6; ++i) v[i] = std::atof(argv[3 + i]);
   ph::CoreFixture f;
@@ -52,6 +58,21 @@ int head(int argc, char** argv) {
   return finish(f, ok, "head", argv[1], seconds(start));
 }
 
+int objread(int argc, char** argv) {
+  if (argc != 2) return usage("objread MODEL.obj");
+  ph::CoreFixture f;
+  f.core.s.file_folder = ph::parentDir(argv[1]);
+  ph::MeshTools tools(f.core);
+  tools.state.workingFolder = ph::parentDir(argv[1]);
+  const auto start = std::chrono::steady_clock::now();
+  std::FILE* in = std::fopen(argv[1], "r");
+  const bool ok = in && tools.reader.loadObj(in, argv[1]);
+  if (in) std::fclose(in);
+  std::printf("%zu faces\n", tools.state.model.faces.size());
+  return finish(f, ok, "objread", argv[1], seconds(start));
+}
+
+const bench::RegisterMeshBenchCommand objreadCommand("objread", "MODEL.obj", objread);
 const bench::RegisterMeshBenchCommand planarCommand("planar", "MODEL OUTBASE", planar);
 const bench::RegisterMeshBenchCommand headCommand("head", "MODEL.obj OUTBASE X0 Y0 Z0 X1 Y1 Z1", head);
 

@@ -7,6 +7,7 @@
 #include <QImage>
 
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <numbers>
@@ -222,6 +223,43 @@ TEST_F(TextureTest, TriangleParametersGiveThePointBack) {
   float s, t;
   EXPECT_FALSE(texPointParams(tri, 1.0f, 1.0f, s, t));
   EXPECT_EQ(perpXY({1, 2, 3}), (vect3{2, -1, 3}));
+}
+
+TEST_F(TextureTest, TheTrianglesOwnParametersAreThoseOfThePlainComputationBitForBit) {
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> d(-300.0f, 300.0f);
+  std::uniform_int_distribution<int> pick(0, 5);
+  int refused = 0, compared = 0;
+  for (int i = 0; i < 3000; ++i) {
+    UvPoint tri[3] = {{d(rng), d(rng)}, {d(rng), d(rng)}, {d(rng), d(rng)}};
+    // Degenerate triangles too: a repeated corner, corners on one line,
+    // integer corners that pixels land on.
+    switch (pick(rng)) {
+      case 0: tri[2] = tri[1]; break;
+      case 1: tri[2] = {2 * tri[1].u - tri[0].u, 2 * tri[1].v - tri[0].v}; break;
+      case 2:
+        for (auto& p : tri) p = {std::trunc(p.u), std::trunc(p.v)};
+        break;
+      case 3: tri[1] = tri[0]; break;
+      default: break;
+    }
+    const TrianglePointParams fast(tri);
+    for (int j = 0; j < 20; ++j) {
+      float x = std::trunc(d(rng)), y = std::trunc(d(rng));
+      if (j == 0) x = tri[0].u, y = tri[0].v;
+      float s1 = -1, t1 = -1, s2 = -1, t2 = -1;
+      const bool a = texPointParams(tri, x, y, s1, t1);
+      const bool b = fast(x, y, s2, t2);
+      ASSERT_EQ(a, b) << i << " " << j;
+      refused += !a;
+      if (!a) continue;
+      ++compared;
+      ASSERT_EQ(std::memcmp(&s1, &s2, 4), 0) << s1 << " " << s2;
+      ASSERT_EQ(std::memcmp(&t1, &t2, 4), 0) << t1 << " " << t2;
+    }
+  }
+  EXPECT_GT(refused, 100);
+  EXPECT_GT(compared, 10000);
 }
 
 TEST_F(TextureTest, SortingByKeyMatchesTheComparisonSortAndIsStable) {
