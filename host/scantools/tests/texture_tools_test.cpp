@@ -446,6 +446,17 @@ TEST_F(TextureTest, TheHostEntryScalesTheHeadRunsTheToolAndClosesTheWindow) {
   EXPECT_EQ(log().back(), "created file: " + dir + "/tall_flt.obj scale: 0.050 (1/20.00)");
 }
 
+TEST_F(TextureTest, AWindowThatCannotBeShownNeverRunsTheToolLater) {
+  writeStripedCylinder(dir, 8);
+  ui.files.push_back(at("cyl.obj"));
+  tools.links.showWindow = nullptr;  // no display
+  tex.headTexture1Click();
+  clock.advance(5000);
+  EXPECT_TRUE(ui.prompts.empty());
+  EXPECT_TRUE(tex.hostHeadFile.empty());
+  EXPECT_FALSE(std::filesystem::exists(at("cyl_flt.obj")));
+}
+
 TEST_F(TextureTest, ThreeClicksDefineTheAxisAndTheSecondRunUnrolls) {
   writeStripedCylinder(dir, 12);
   tex.FlatColored = at("cyl.obj");
@@ -629,6 +640,21 @@ TEST_F(TextureTest, TheBlendWheelWithEqualRadiiDrawsOneRing) {
   EXPECT_LT(inner.blue(), 60);
   EXPECT_EQ(view.lastPreview.pixelColor(300 - 52, 300), QColor(0, 0, 255));
   EXPECT_TRUE(ui.prompts.empty());
+}
+
+TEST_F(TextureTest, TheConverterTestConvertsItsPictureAndSaysWhatItDid) {
+  QImage png(4, 4, QImage::Format_ARGB32);
+  png.fill(QColor(0, 0, 255, 0));
+  ASSERT_TRUE(png.save(QString::fromStdString(at("abc.png")), "PNG"));
+  tools.controls.at("exectest1").click();
+  EXPECT_TRUE(logHas("converting abc.png to jpg"));
+  EXPECT_TRUE(logHas(at("convertedpng2015.jpg") + " written"));
+  // Transparent parts come out white.
+  EXPECT_GT(readPicture(at("convertedpng2015.jpg")).pixelColor(1, 1).red(), 240);
+  std::filesystem::remove(at("abc.png"));
+  tools.controls.at("exectest1").click();
+  EXPECT_FALSE(std::filesystem::exists(at("convertedpng2015.jpg")));
+  EXPECT_TRUE(logHas("can not convert " + at("abc.png")));
 }
 
 TEST_F(TextureTest, MenuItemsOfTheWindowAreBound) {
