@@ -138,6 +138,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("Form21", [this] { mesh.Form21Click(); });
   bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
   bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });
+  bind("headTexture1", [this] { scan.textures.headTexture1Click(); });
   bind("getheights1", [this] { mesh.stl.getheights1Click(job.workFileName("stl"), conversion.layout.powderedHeights); });
   bind("addBthints1", [this] { hints.addBthints1Click(); });
   bind("btnames", [this] { hints.btnamesClick(); });

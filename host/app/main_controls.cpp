@@ -71,6 +71,7 @@ void createMainControls(Controls& c) {
   // Asks, and changes nothing: expert mode only (no hint).
   item("util1", "adjuststlnormals1", "adjust stl normals", "");
   item("util1", "bobbelhead1", "bobbelhead", "enlarge the head of a model above its neck (bobhead.stl)");
+  item("util1", "headTexture1", "head texture", "give a scanned head OBJ one unrolled texture for printing (NAME_flt.obj)");
   // Writes the model's height profile beside the powder heights of the
   // last conversion to temp.gfk: expert mode only.
   item("util1", "getheights1", "getheights", "");

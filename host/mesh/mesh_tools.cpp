@@ -32,6 +32,7 @@ std::string folderOf(const std::string& path) {
 
 MeshTools::MeshTools(HostCore& c) : core(c) {
   writer.noColour = [this] { return links.processWithoutColor(); };
+  Im1.fill(Qt::white);
   createControls();
   stl.attachMenus(controls);
 }

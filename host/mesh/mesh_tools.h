@@ -9,6 +9,7 @@
 #include "host/core/controls.h"
 #include "host/core/operator_log.h"
 #include "host/mesh/mesh_state.h"
+#include "host/mesh/mesh_window_view.h"
 #include "host/mesh/obj_reader.h"
 #include "host/mesh/obj_to_stl.h"
 #include "host/mesh/ply_reader.h"
@@ -49,6 +50,12 @@ class MeshTools {
   // The window's memo and its buttons and menu, for the Qt window to show.
   OperatorLog Memo1;
   Controls controls;
+  // The window's picture; the tools that draw on it tell the view. A click
+  // on it (mouse button released at x, y) goes to Im1MouseUp, which the
+  // tool that waits for clicks binds. The view is the open window, if any.
+  QImage Im1{345, 289, QImage::Format_RGB32};
+  std::function<void(int x, int y)> Im1MouseUp;
+  MeshWindowView* view = nullptr;
 
   // While set, the STL-to-OBJ tool asks nothing and uses its current values.
   bool skipDialogs = false;

@@ -11,6 +11,7 @@
 #include "host/core/paths.h"
 #include "host/mesh/obj_to_stl.h"
 #include "host/mesh/stl_stream.h"
+#include "host/mesh/text_out_file.h"
 
 namespace ph {
 
@@ -33,45 +34,7 @@ int red5(std::uint16_t a) { return a >> 10 & 31; }
 int green5(std::uint16_t a) { return a >> 5 & 31; }
 int blue5(std::uint16_t a) { return a & 31; }
 
-// A text file built under a temporary name and moved to its place only when
-// every byte is written.
-class OutFile {
- public:
-  OutFile(HostCore& core, std::string target) : core_(core), target_(std::move(target)), temp_(target_ + ".part") {}
-  ~OutFile() {
-    if (f_) std::fclose(f_);
-    if (!done_) std::remove(nativePath(temp_).c_str());
-  }
-  bool open() {
-    f_ = std::fopen(nativePath(temp_).c_str(), "wb");
-    if (!f_) core_.memoPrintf("unable to write to file: %s", target_);
-    return f_ != nullptr;
-  }
-  template <class... A>
-  void print(plat::Format<A...> fmt, const A&... a) {
-    const std::string s = plat::format(fmt, a...);
-    put(s);
-  }
-  void put(const std::string& s) {
-    if (std::fwrite(s.data(), 1, s.size(), f_) != s.size()) failed_ = true;
-  }
-  bool commit() {
-    const bool closed = std::fclose(f_) == 0;
-    f_ = nullptr;
-    if (failed_ || !closed || std::rename(nativePath(temp_).c_str(), nativePath(target_).c_str()) != 0) {
-      core_.memoPrintf("unable to write to file: %s", target_);
-      return false;
-    }
-    done_ = true;
-    return true;
-  }
-
- private:
-  HostCore& core_;
-  std::string target_, temp_;
-  std::FILE* f_ = nullptr;
-  bool failed_ = false, done_ = false;
-};
+using OutFile = TextOutFile;
 
 struct Face {
   std::int32_t colour = 0;  // colour number from 1; 0 once written

@@ -1,6 +1,14 @@
 #include "host/ui/mesh_window.h"
 
 #include <QAction>
+#include <QClipboard>
+#include <QColorDialog>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QTimer>
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -31,7 +39,14 @@ MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys)
   memo_ = new QPlainTextEdit(this);
   memo_->setReadOnly(true);
   memo_->setFont(QFont("Monospace", 9));
-  layout->addWidget(memo_, 1);
+  auto* body = new QHBoxLayout;
+  body->addWidget(memo_, 1);
+  image_ = new QLabel(this);
+  image_->setFixedSize(tools_.Im1.size());
+  image_->setPixmap(QPixmap::fromImage(tools_.Im1));
+  image_->installEventFilter(this);
+  body->addWidget(image_, 0, Qt::AlignTop);
+  layout->addLayout(body, 1);
 
   std::map<std::string, QMenu*> menus;
   for (Control& c : tools_.controls.all()) {
@@ -63,10 +78,13 @@ MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys)
   tools_.controls.onChanged = [this](const Control& c) { controlChanged(c); };
   for (const std::string& line : tools_.Memo1.lines()) memo_->appendPlainText(q(line));
   tools_.Memo1.setView(this);
-  resize(700, 500);
+  tools_.view = this;
+  resize(1050, 500);
 }
 
 MeshWindow::~MeshWindow() {
+  if (tools_.view == this) tools_.view = nullptr;
+  for (QDialog* d : previews_) delete d;
   tools_.Memo1.setView(nullptr);
   tools_.controls.onChanged = nullptr;
 }
@@ -84,6 +102,11 @@ void MeshWindow::controlChanged(const Control& c) {
 }
 
 bool MeshWindow::eventFilter(QObject* watched, QEvent* e) {
+  if (watched == image_ && e->type() == QEvent::MouseButtonRelease && tools_.Im1MouseUp) {
+    const QPoint p = static_cast<QMouseEvent*>(e)->position().toPoint();
+    tools_.Im1MouseUp(p.x(), p.y());
+    return true;
+  }
   if (keys_ && e->type() == QEvent::KeyPress) {
     const QString text = static_cast<QKeyEvent*>(e)->text();
     auto it = keyButtons_.find(watched);
@@ -98,6 +121,60 @@ void MeshWindow::closeEvent(QCloseEvent* e) {
   tools_.FormCloseQuery();
   e->accept();
 }
+
+// ---- the picture, the previews and the dialogs of the tools ----
+
+void MeshWindow::imageChanged() { image_->setPixmap(QPixmap::fromImage(tools_.Im1)); }
+
+void MeshWindow::showPreview(int slot, const QImage& picture, const std::string& caption, bool modal) {
+  if (slot < 0 || slot > 2) return;
+  QDialog*& d = previews_[slot];
+  if (!d) {
+    d = new QDialog(this);
+    auto* l = new QVBoxLayout(d);
+    l->setContentsMargins(5, 5, 5, 5);
+    l->addWidget(new QLabel(d));
+    d->move(x() + 50 * slot, y());
+  }
+  d->setWindowTitle(q(caption));
+  d->findChild<QLabel*>()->setPixmap(QPixmap::fromImage(picture));
+  if (modal) {
+    d->exec();
+    delete d;
+    d = nullptr;
+  } else {
+    d->show();
+  }
+}
+
+void MeshWindow::closePreview(int slot) {
+  if (slot < 0 || slot > 2 || !previews_[slot]) return;
+  delete previews_[slot];
+  previews_[slot] = nullptr;
+}
+
+std::optional<int> MeshWindow::chooseColour(int initial) {
+  const QColor start(initial & 0xFF, initial >> 8 & 0xFF, initial >> 16 & 0xFF);
+  const QColor c = QColorDialog::getColor(start, this);
+  if (!c.isValid()) return std::nullopt;
+  return c.red() | c.green() << 8 | c.blue() << 16;
+}
+
+std::optional<QImage> MeshWindow::clipboardBitmap() {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  if (!data || !data->hasImage()) return std::nullopt;
+  const QImage img = QGuiApplication::clipboard()->image().convertToFormat(QImage::Format_RGB32);
+  if (img.isNull()) return std::nullopt;
+  return img;
+}
+
+void MeshWindow::pause(int ms) {
+  QEventLoop loop;
+  QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+  loop.exec();
+}
+
+void MeshWindow::closeWindow() { QTimer::singleShot(0, this, [this] { close(); }); }
 
 void MeshWindow::lineAdded(const std::string& line) { memo_->appendPlainText(q(line)); }
 

@@ -5,9 +5,11 @@
 #include <map>
 
 #include "host/core/operator_log.h"
+#include "host/mesh/mesh_window_view.h"
 
 class QPlainTextEdit;
 class QAction;
+class QLabel;
 
 namespace ph {
 
@@ -15,7 +17,7 @@ class MeshTools;
 class ButtonKeys;
 struct Control;
 
-class MeshWindow : public QDialog, public OperatorLog::View {
+class MeshWindow : public QDialog, public OperatorLog::View, public MeshWindowView {
  public:
   // keys: where keys typed on the buttons go (none: they go nowhere).
   MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys = nullptr);
@@ -26,6 +28,15 @@ class MeshWindow : public QDialog, public OperatorLog::View {
   void lastLineChanged(const std::string& line) override;
   void lastLineRemoved() override;
   void cleared() override;
+
+  // MeshWindowView
+  void imageChanged() override;
+  void showPreview(int slot, const QImage& picture, const std::string& caption, bool modal) override;
+  void closePreview(int slot) override;
+  std::optional<int> chooseColour(int initial) override;
+  std::optional<QImage> clipboardBitmap() override;
+  void pause(int ms) override;
+  void closeWindow() override;
 
  protected:
   void closeEvent(QCloseEvent* e) override;
@@ -40,6 +51,8 @@ class MeshWindow : public QDialog, public OperatorLog::View {
   std::map<const Control*, QAction*> actions_;
   ButtonKeys* keys_ = nullptr;
   std::map<QObject*, std::string> keyButtons_;
+  QLabel* image_ = nullptr;  // Im1
+  QDialog* previews_[3] = {nullptr, nullptr, nullptr};
 };
 
 }  // namespace ph
