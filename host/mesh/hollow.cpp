@@ -65,6 +65,14 @@ bool crossingOf(const stlFacet& f, std::uint32_t index, float x, float z, const 
   return true;
 }
 
+// The head of every file the voxel tools write.
+std::array<unsigned char, kStlHeadSize> nortavoHead() {
+  std::array<unsigned char, kStlHeadSize> head{};
+  const char title[] = "Nortavo conversion";
+  std::memcpy(head.data(), title, sizeof title - 1);
+  return head;
+}
+
 bool crossingLess(const RayCrossing& a, const RayCrossing& b) {
   if (a.cell != b.cell) return a.cell < b.cell;
   if (a.entering != b.entering) return !a.entering;
@@ -148,11 +156,8 @@ bool readStlFacets(HostCore& core, const std::string& name, FacetList& out) {
 }
 
 bool writeStlFacets(HostCore& core, const std::string& name, const std::vector<stlFacet>& facets) {
-  unsigned char head[kStlHeadSize] = {};
-  const char title[] = "Nortavo conversion";
-  std::memcpy(head, title, sizeof title - 1);
   StlWriter out(core, name);
-  if (!out.open(head)) return false;
+  if (!out.open(nortavoHead().data())) return false;
   for (const stlFacet& f : facets) out.write(f);
   return out.commit();
 }
@@ -571,16 +576,18 @@ std::optional<HollowResult> hollowStl(HostCore& core, const std::string& source,
   // The walls newest first, then the model's facets in reverse file order.
   result.wallFacets = walls.size();
   result.modelFacets = model.facets.size();
-  std::vector<stlFacet> out;
-  out.reserve(walls.size() + model.facets.size());
-  out.insert(out.end(), walls.rbegin(), walls.rend());
-  out.insert(out.end(), model.facets.rbegin(), model.facets.rend());
+  {
+    StlWriter out(core, destination);
+    if (!out.open(nortavoHead().data())) return std::nullopt;
+    for (auto f = walls.rbegin(); f != walls.rend(); ++f) out.write(*f);
+    for (auto f = model.facets.rbegin(); f != model.facets.rend(); ++f) out.write(*f);
+    if (!out.commit()) return std::nullopt;
+  }
   model.facets = {};
-  if (!writeStlFacets(core, destination, out)) return std::nullopt;
   if (p.innerFile) {
     const std::string inner = folderWithSeparator(destination) + "inner.stl";
-    out.assign(walls.rbegin(), walls.rend());
-    if (!writeStlFacets(core, inner, out)) return std::nullopt;
+    std::reverse(walls.begin(), walls.end());
+    if (!writeStlFacets(core, inner, walls)) return std::nullopt;
   }
   core.memoPrintf("hollowed");
   return result;

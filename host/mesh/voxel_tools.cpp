@@ -90,7 +90,8 @@ void VoxelTools::manifold1Click() {
 
 // ---- void split ----
 
-std::optional<VoidSplitResult> VoxelTools::voidSplit(const std::string& obj, const std::string& output, int microns) {
+std::optional<VoidSplitResult> VoxelTools::voidSplit(const std::string& obj, const std::string& output, int microns,
+                                                     bool plain) {
   HostCore& c = core();
   if (links.setConvertedStlName) links.setConvertedStlName(kCopiedObjStl);
   else tools_.links.convertedStlName = [] { return std::string(kCopiedObjStl); };
@@ -108,7 +109,7 @@ std::optional<VoidSplitResult> VoxelTools::voidSplit(const std::string& obj, con
     return std::nullopt;
   }
   tools_.meshAbort = false;
-  return splitVisibleFaces(c, stl, obj, output, microns, false, &tools_.meshAbort);
+  return splitVisibleFaces(c, stl, obj, output, microns, plain, &tools_.meshAbort);
 }
 
 void VoxelTools::shellstl1Click() {

@@ -70,8 +70,9 @@ class VoxelTools {
   std::optional<HollowResult> hollowModel(const std::string& source, const std::string& destination,
                                           const HollowParams& params, bool makeTiles);
   // Converts the OBJ without subdivision into "copiedobj.stl" in the work
-  // folder and splits it into output.
-  std::optional<VoidSplitResult> voidSplit(const std::string& obj, const std::string& output, int microns);
+  // folder and splits it into output (plain: with the plain walk).
+  std::optional<VoidSplitResult> voidSplit(const std::string& obj, const std::string& output, int microns,
+                                           bool plain = false);
 
  private:
   HostCore& core() const;
