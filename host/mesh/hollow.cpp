@@ -254,8 +254,9 @@ bool marchRays(const std::vector<stlFacet>& facets, const RayGrid& grid, const R
   const std::size_t count = facets.size();
   std::vector<Span> spans(count);
   std::vector<std::uint32_t> order;
-  order.reserve(count);
   const int lastI = grid.nx - 2, lastK = grid.nz - 2;
+  // Facets by the first plane they reach, by a counting sort.
+  std::vector<std::uint32_t> firstPlane(std::size_t(std::max(lastK, 0)) + 2, 0u);
   for (std::uint32_t n = 0; n < count; ++n) {
     float lo, hi;
     facetRange(facets[n], 2, lo, hi);
@@ -267,9 +268,17 @@ bool marchRays(const std::vector<stlFacet>& facets, const RayGrid& grid, const R
     const std::int64_t i1 = lastLineAtOrBelow(grid.lo[0], grid.voxel, hi);
     s.i0 = int(std::max<std::int64_t>(i0, 0));
     s.i1 = int(std::min<std::int64_t>(i1, lastI));
-    if (s.k0 <= s.k1 && s.k1 >= 0 && s.k0 <= lastK && s.i0 <= s.i1) order.push_back(n);
+    if (s.k0 <= s.k1 && s.k1 >= 0 && s.k0 <= lastK && s.i0 <= s.i1) {
+      s.k0 = std::max<std::int64_t>(s.k0, 0);
+      ++firstPlane[std::size_t(s.k0) + 1];
+    } else {
+      s.k0 = -1;  // reaches no ray
+    }
   }
-  std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return spans[a].k0 < spans[b].k0; });
+  for (std::size_t k = 1; k < firstPlane.size(); ++k) firstPlane[k] += firstPlane[k - 1];
+  order.resize(firstPlane.back());
+  for (std::uint32_t n = 0; n < count; ++n)
+    if (spans[n].k0 >= 0) order[firstPlane[std::size_t(spans[n].k0)]++] = n;
 
   std::vector<std::uint32_t> active, start(std::size_t(std::max(lastI, 0)) + 2), bucket;
   std::vector<RayCrossing> crossings;
