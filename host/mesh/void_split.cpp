@@ -1,6 +1,7 @@
 #include "host/mesh/void_split.h"
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <numbers>
 
@@ -127,6 +128,9 @@ std::optional<VoidSplitResult> splitVisibleFaces(HostCore& core, const std::stri
   // The faces in file order are the facets newest first: face line t's
   // facets are the STL's last ones.
   std::string text;
+  std::error_code sizeError;
+  const auto inSize = std::filesystem::file_size(nativePath(in), sizeError);
+  if (!sizeError) text.reserve(std::size_t(inSize) + 16);
   for (int pass = 0; pass < 2; ++pass) {
     std::ifstream obj(nativePath(in));
     if (!obj) {
@@ -137,14 +141,18 @@ std::optional<VoidSplitResult> splitVisibleFaces(HostCore& core, const std::stri
     std::string line;
     while (std::getline(obj, line)) {
       if (!isFaceLine(line)) {
-        if (pass == 0) text += line + "\n";
+        if (pass == 0) {
+          text += line;
+          text += '\n';
+        }
         continue;
       }
       const int facets = std::max(faceCorners(line) - 2, 0);
       bool isSeen = false;
       for (int t = 0; t < facets; ++t) isSeen = seen[--facet] != 0 || isSeen;
       if (isSeen == (pass == 0)) {
-        text += line + "\n";
+        text += line;
+        text += '\n';
         ++(isSeen ? result.seenFaces : result.insideFaces);
       }
     }

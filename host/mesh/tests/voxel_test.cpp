@@ -449,7 +449,9 @@ TEST_F(Voxel, TwoVoxelsSharingAnEdgeRepairIntoAManifoldSurface) {
     facets.insert(facets.end(), b.begin(), b.end());
     writeStl(at("unrepaired.stl"), facets);
     core.Memo1.clear();
-    tools.voxel.manifold1Click();
+    // The "manifold" item of the window's "functs" menu.
+    ASSERT_EQ(tools.controls.at("manifold1").caption, "manifold");
+    tools.controls.at("manifold1").onClick();
     EXPECT_TRUE(logHas("along x") && logHas("along y") && logHas("along z"));
     EXPECT_TRUE(logHas("saved as repaired.stl"));
     for (const char* line : {"p= {", "q= {", "p3= {", "p2= {"}) EXPECT_TRUE(logHas(line)) << line;
