@@ -289,6 +289,16 @@ TEST_F(Voxel, AModelThinnerThanTwiceTheShellGetsNoCavity) {
   EXPECT_TRUE(wallsOf(s).empty());
 }
 
+TEST_F(Voxel, ColoursOfAColourHeadKeepTheirMeaningUnderThePlainHead) {
+  // Bit 15 set in a "COLOR=" file means the head's colour (here red).
+  writeStl(at("c.stl"), boxFacets({0, 0, 0}, {40, 40, 8}, 0x8000), colourHead(255, 0, 0));
+  ASSERT_TRUE(hollowStl(core, at("c.stl"), at("hollowed.stl"), params(1.0, 0, 5.0)));
+  const ReadStl s = readStl(at("hollowed.stl"));
+  EXPECT_EQ(s.head.find("COLOR="), std::string::npos);
+  ASSERT_EQ(s.facets.size(), 12u);
+  for (const auto& f : s.facets) EXPECT_EQ(f.attribute, kRed);
+}
+
 TEST_F(Voxel, GlassWallsCarryTheGlassCodeAndInnerWallsGoToInnerStl) {
   writeStl(at("cube.stl"), boxFacets({0, 0, 0}, {20, 20, 20}, kRed));
   HollowParams p = params(1.0, 0, 3.0);
