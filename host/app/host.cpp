@@ -140,6 +140,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });
   bind("headTexture1", [this] { scan.textures.headTexture1Click(); });
   bind("getheights1", [this] { mesh.stl.getheights1Click(job.workFileName("stl"), conversion.layout.powderedHeights); });
+  bind("hollowstl1", [this] { mesh.voxel.hollowstl1Click(); });
+  bind("shellstl1", [this] { mesh.voxel.shellstl1Click(); });
+  mesh.voxel.links = {[this] { return handoff.viewerstl; }, [this](const std::string& s) { handoff.viewerstl = s; },
+                      [this](const std::string& s) { return handoff.runSlicer(s); },
+                      [this](const std::string& s) { handoff.convertedStlName = s; }};
   bind("addBthints1", [this] { hints.addBthints1Click(); });
   bind("btnames", [this] { hints.btnamesClick(); });
   bind("listmenus1", [this] { hints.listmenus1Click(); });

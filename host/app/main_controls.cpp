@@ -75,6 +75,8 @@ void createMainControls(Controls& c) {
   // Writes the model's height profile beside the powder heights of the
   // last conversion to temp.gfk: expert mode only.
   item("util1", "getheights1", "getheights", "");
+  item("util1", "hollowstl1", "hollow_stl", "hollow the current model into hollowed.stl and slice it");
+  item("util1", "shellstl1", "sepa_voids", "write an OBJ's faces seen from outside first, the inner ones after g inside");
   item("util1", "addBthints1", "button hints", "show the hints of the buttons");
   // Developer aids: visible in expert mode only (no hint).
   item("util1", "btnames", "button names", "");

@@ -35,6 +35,7 @@ MeshTools::MeshTools(HostCore& c) : core(c) {
   Im1.fill(Qt::white);
   createControls();
   stl.attachMenus(controls);
+  voxel.attachMenus(controls);
 }
 
 std::string MeshTools::workFolder() const {

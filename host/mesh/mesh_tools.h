@@ -16,6 +16,7 @@
 #include "host/mesh/threemf_reader.h"
 #include "host/mesh/stl_to_obj.h"
 #include "host/mesh/stl_tools.h"
+#include "host/mesh/voxel_tools.h"
 
 namespace ph {
 
@@ -163,6 +164,8 @@ class MeshTools {
 
   // ---- the binary STL tools and the height profile ----
   StlTools stl{*this};
+  // Hollowing, the voxel-edge repair and the void split.
+  VoxelTools voxel{*this};
 
   // The work folder (the setting file_folder) without a trailing "/".
   std::string workFolder() const;
