@@ -77,6 +77,8 @@ class BatchPrint {
   // An unattended batch waits at most this long for the Z reset's lines to
   // be acknowledged; a silent machine would hold it for ever.
   static constexpr int kUnattendedAckWaitMs = 300000;
+  // A machine that has said nothing at all is given the watchdog's time.
+  static constexpr int kNeverAnsweredMs = 10000;
 
   BatchPrint(HostCore& core, JobState& job, JettingLink& ink, MarlinLink& marlin, MotionControls& motion,
              InkControls& inkControls, PrintSequencer& sequencer);
