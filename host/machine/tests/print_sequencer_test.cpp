@@ -824,4 +824,18 @@ TEST_F(Sequencer, AStartResynchronisesAndArmsTheWatchdogOnAnOpenLink) {
   EXPECT_TRUE(logHas("fin (model"));
 }
 
+// After a priming check longer than the watchdog's time the print goes on
+// with its watchdog running again.
+TEST_F(Sequencer, AResumeStartsTheTickAndTheWatchdogTogether) {
+  writeTwoLayerJob();
+  start();
+  run(200);
+  core.timers.MarlinTimer->stop();
+  clock.advance(15000);  // the watchdog ran out meanwhile
+  EXPECT_FALSE(core.timers.MarlinBusy->enabled());
+  seq.resumeTicking();
+  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(core.timers.MarlinBusy->enabled());
+}
+
 }  // namespace
