@@ -227,6 +227,7 @@ int BatchPrint::batchStepAction(int interval) {
       marlin_.nrMarlinok = marlin_.Marlinlin;
       run(links.btzresetClick, "Z reset");
       ackWaitSince_ = -1;
+      ackPoked_ = false;
       return 3000;
     case 4:
       if (marlin_.nrMarlinok < marlin_.Marlinlin) {
@@ -242,6 +243,9 @@ int BatchPrint::batchStepAction(int interval) {
           stopBatch("the machine never answered since its link opened");
           return interval;
         }
+        // A lost "ok" would hold the batch for good: the oldest line
+        // without one goes again once, and the machine's answer settles it.
+        if (!ackPoked_ && now - ackWaitSince_ >= kNeverAnsweredMs) ackPoked_ = marlin_.pokeUnacknowledged();
         if (core_.run.active() && now - ackWaitSince_ >= kUnattendedAckWaitMs) {
           stopBatch(plat::format("the machine acknowledged %d of %d lines of the Z reset", marlin_.nrMarlinok,
                                  marlin_.Marlinlin));

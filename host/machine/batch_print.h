@@ -147,6 +147,7 @@ class BatchPrint {
   bool batchFailed_ = false;
   // The Z reset's wait began at this tick (-1: not waiting).
   std::int64_t ackWaitSince_ = -1;
+  bool ackPoked_ = false;
   // Step 2 of the calibration asked for the pin word and the count; the
   // stroke back follows on the next tick.
   bool strokeBackDue_ = false;

@@ -387,9 +387,9 @@ void PrintSequencer::MarlinTimerTimer() {
     marlin_.nrMarlinok = marlin_.Marlinlin - 1;
   }
   if (!gateOpen()) return;
-  // A step is taken: the watchdog starts counting again.
-  core_.timers.MarlinBusy->stop();
-  core_.timers.MarlinBusy->start();
+  // A step is taken: the watchdog starts counting again, from what the
+  // machines have said so far.
+  resumeWatchdog();
   if (plateHeating && headY < s.yvHi - 10) {
     motion_.plateHeatStep(headX, plateHeating);
     return;
@@ -775,10 +775,14 @@ void PrintSequencer::linesLost(const std::string& why) {
 
 void PrintSequencer::resumeTicking() {
   // Every start and resume: the print's tick and its watchdog together.
+  core_.timers.MarlinTimer->start();
+  resumeWatchdog();
+}
+
+void PrintSequencer::resumeWatchdog() {
   const long long marks[4] = {marlin_.nrMarlinok, marlin_.repliesSeen, ink_.inkStretchesDone, ink_.inkByteCount};
   std::copy(std::begin(marks), std::end(marks), std::begin(watchMarks_));
   poked_ = false;
-  core_.timers.MarlinTimer->start();
   core_.timers.MarlinBusy->stop();
   core_.timers.MarlinBusy->start();
 }

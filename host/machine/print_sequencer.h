@@ -190,6 +190,8 @@ class PrintSequencer {
   // The print stops where it is and waits as paused, with the reason.
   void pauseNow(const std::string& why);
   void linesLost(const std::string& why);
+  // The watchdog counts 10 s from now and from what was said so far.
+  void resumeWatchdog();
   void endOfPrint(bool prepPending);
   // Reads and drops the current record's data down to `keep` bytes.
   void dropRecordData(int block, long long keep);
