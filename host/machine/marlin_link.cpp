@@ -147,8 +147,10 @@ void MarlinLink::sendGcode(const std::string& code) {
   gcodeHistory += "~" + line;
   trimHistory();
   // While the machine catches up on lines it asked for again, a fresh
-  // line waits in the history for its turn.
-  if (resendNext_ != 0) return;
+  // line waits in the history for its turn; once the lines before it were
+  // taken as done (a resynchronisation) there is nothing to catch up.
+  if (resendNext_ != 0 && nrMarlinok < Marlinlin - 1) return;
+  resendNext_ = 0;
   if (jamNextLine) {
     std::string jammed = line;
     jammed.insert(jammed.size() / 2, "0");

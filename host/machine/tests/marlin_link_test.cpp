@@ -98,6 +98,13 @@ TEST_F(Marlin, AResendRequestSetsTheCountAndSendsTheLinesAgainOneByOne) {
   reply("\r\nok\n");
   EXPECT_EQ(link.nrMarlinok, 5);
   EXPECT_EQ(serial.take(), fresh);
+  // Lines taken as done by a resynchronisation leave nothing to catch up:
+  // the next fresh line goes at once.
+  reply("Resend: 5\nok\n");
+  EXPECT_EQ(serial.take(), lines[4]);
+  link.nrMarlinok = link.Marlinlin;
+  link.sendGcode("G1 X6");
+  EXPECT_EQ(serial.take().substr(0, 3), "N7 ");
 }
 
 // A line the machine asks for that cannot go again never counts as done,
