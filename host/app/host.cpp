@@ -57,6 +57,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   inkControls.sequencer.pausedByEnd = [this] { return sequencer.pausedByEnd; };
   inkControls.sequencer.primeCheckEnded = [this] { sequencer.primeCheckActive = false; };
   inkControls.sequencer.isBusy = [this] { return sequencer.isBusy(); };
+  inkControls.sequencer.resumePrint = [this] { sequencer.resumeTicking(); };
   settingDialogs.sequencer.armPrepLayers = [this](int n) { sequencer.prepLayers = n; };
   settingDialogs.sequencer.btStartClick = [this] { sequencer.btStartClick(); };
   configEditor.isBusy = [this] { return sequencer.isBusy(); };

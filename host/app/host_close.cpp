@@ -134,6 +134,8 @@ void Host::LeaveProgramTimerTimer() {
   }
   if (leaveTicks_ < 20) {
     ++leaveTicks_;
+    // Halfway, a lost "ok" is settled by the machine's answer.
+    if (leaveTicks_ == 10 && links && !links->allLinesAcknowledged()) links->pokeUnacknowledged();
     if (!links || links->allLinesAcknowledged()) {
       leaveTicks_ = 1000;  // the window closes on the next tick
       if (links) {

@@ -144,6 +144,12 @@ std::string BatchPrint::patternFile() const { return checkedFolder(core_.workDir
 // ---------------------------------------------------------------- batch
 
 void BatchPrint::btBatchClick() {
+  if (sequencer_.isBusy()) {
+    // A second batch would home the machine and start the job again in
+    // the middle of the print.
+    core_.ui.showMessage("a print is running: 3d print refused (pause or abort it first)");
+    return;
+  }
   core_.printAbort = false;
   core_.timers.Batch->stop();
   alignMode = false;
@@ -221,6 +227,7 @@ int BatchPrint::batchStepAction(int interval) {
       marlin_.nrMarlinok = marlin_.Marlinlin;
       run(links.btzresetClick, "Z reset");
       ackWaitSince_ = -1;
+      ackPoked_ = false;
       return 3000;
     case 4:
       if (marlin_.nrMarlinok < marlin_.Marlinlin) {
@@ -231,6 +238,14 @@ int BatchPrint::batchStepAction(int interval) {
         }
         const std::int64_t now = core_.clock.tickMs();
         if (ackWaitSince_ < 0) ackWaitSince_ = now;
+        if (core_.run.active() && marlin_.repliesSeen == 0 && now - ackWaitSince_ >= kNeverAnsweredMs) {
+          // Not a word since the link opened: waiting longer brings none.
+          stopBatch("the machine never answered since its link opened");
+          return interval;
+        }
+        // A lost "ok" would hold the batch for good: the oldest line
+        // without one goes again once, and the machine's answer settles it.
+        if (!ackPoked_ && now - ackWaitSince_ >= kNeverAnsweredMs) ackPoked_ = marlin_.pokeUnacknowledged();
         if (core_.run.active() && now - ackWaitSince_ >= kUnattendedAckWaitMs) {
           stopBatch(plat::format("the machine acknowledged %d of %d lines of the Z reset", marlin_.nrMarlinok,
                                  marlin_.Marlinlin));

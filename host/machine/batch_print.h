@@ -77,6 +77,8 @@ class BatchPrint {
   // An unattended batch waits at most this long for the Z reset's lines to
   // be acknowledged; a silent machine would hold it for ever.
   static constexpr int kUnattendedAckWaitMs = 300000;
+  // A machine that has said nothing at all is given the watchdog's time.
+  static constexpr int kNeverAnsweredMs = 10000;
 
   BatchPrint(HostCore& core, JobState& job, JettingLink& ink, MarlinLink& marlin, MotionControls& motion,
              InkControls& inkControls, PrintSequencer& sequencer);
@@ -145,6 +147,7 @@ class BatchPrint {
   bool batchFailed_ = false;
   // The Z reset's wait began at this tick (-1: not waiting).
   std::int64_t ackWaitSince_ = -1;
+  bool ackPoked_ = false;
   // Step 2 of the calibration asked for the pin word and the count; the
   // stroke back follows on the next tick.
   bool strokeBackDue_ = false;

@@ -522,7 +522,10 @@ int InkControls::primeStepAction() {
       }
       const bool paused = sequencer.pausedByEnd && sequencer.pausedByEnd();
       // The print goes on.
-      if (!paused && !primeManual) core_.timers.MarlinTimer->start();
+      if (!paused && !primeManual) {
+        if (sequencer.resumePrint) sequencer.resumePrint();
+        else core_.timers.MarlinTimer->start();
+      }
       primeManual = false;
       if (sequencer.primeCheckEnded) sequencer.primeCheckEnded();
       link_.sendInk("7t");

@@ -48,6 +48,9 @@ class InkControls {
     std::function<void()> primeCheckEnded;
     // A print or a sequence runs: queued unit codes wait for its next command.
     std::function<bool()> isBusy;
+    // The print goes on after the priming check: its tick and its
+    // watchdog start together.
+    std::function<void()> resumePrint;
   } sequencer;
   // The clipboard's text (the window binds it).
   std::function<std::string()> clipboardText;

@@ -30,6 +30,9 @@ class MachineLinks {
   virtual std::string gcodeSequence() const = 0;
   // Every numbered line has been acknowledged.
   virtual bool allLinesAcknowledged() const = 0;
+  // The oldest unacknowledged line goes again (a lost "ok" is settled by
+  // the machine's answer); false when there is none.
+  virtual bool pokeUnacknowledged() = 0;
   virtual void closeSerialLinks() = 0;
   virtual void stopMarlinTimer() = 0;
 };
@@ -72,6 +75,7 @@ class DeviceLinks : public MachineLinks {
   void sendInkPending(const std::string& command) override { ink.sendInkPending(command); }
   std::string gcodeSequence() const override { return marlin.gcodeSequence; }
   bool allLinesAcknowledged() const override { return marlin.allLinesAcknowledged(); }
+  bool pokeUnacknowledged() override { return marlin.pokeUnacknowledged(); }
   void closeSerialLinks() override;
   void stopMarlinTimer() override;
 

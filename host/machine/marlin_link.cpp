@@ -1,7 +1,9 @@
 #include "host/machine/marlin_link.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "host/core/numbers.h"
@@ -82,6 +84,7 @@ void MarlinLink::openMarlin() {
   gcodeSequence = core_.s.startgcodes;
   // -1 by default: the machine's start-up "ok" is absorbed.
   nrMarlinok = core_.s.gcode_ok;
+  forgetLines();
   core_.timers.MarlinBusy->stop();
   core_.timers.MarlinBusy->start();
   platformZ = 0.0;
@@ -100,12 +103,32 @@ void MarlinLink::openMarlinConsole() {
   Marlinlin = 0;
   gcodeSequence = core_.s.startgcodes;
   nrMarlinok = 0;
+  forgetLines();
   platformZ = 0.0;
+}
+
+void MarlinLink::forgetLines() {
+  gcodeHistory.clear();
+  resendTries = 0;
+  resendAsked_ = 0;
+  resendNext_ = 0;
+  okAfterResend_ = false;
+  lineResetPending_ = false;
+  lostLine = 0;
+  repliesSeen = 0;
+  quietUntilMs = 0;
+  rxLine_.clear();
 }
 
 // ---------------------------------------------------------------- sending
 
 void MarlinLink::sendGcode(const std::string& code) {
+  if (lineResetPending_ && !(code.size() >= 2 && code[0] == '@' && code[1] == '@')) {
+    // After a reconnection the machine takes the next number only after
+    // its own number was set again.
+    lineResetPending_ = false;
+    sendGcode("M110");
+  }
   ++Marlinlin;
   if (hostPseudoCommand(code, true)) return;
   if (isPowderingMark(code)) {
@@ -119,7 +142,15 @@ void MarlinLink::sendGcode(const std::string& code) {
   std::string line = "N" + std::to_string(Marlinlin) + " " + code + " ";
   line += "*" + std::to_string(gcodeChecksum(line)) + "\r";
   if (core_.closingDown) return;
-  resendTries = 0;
+  if (const int quiet = expectedSilenceMs(code); quiet > 0)
+    quietUntilMs = std::max(quietUntilMs, core_.clock.tickMs()) + quiet;
+  gcodeHistory += "~" + line;
+  trimHistory();
+  // While the machine catches up on lines it asked for again, a fresh
+  // line waits in the history for its turn; once the lines before it were
+  // taken as done (a resynchronisation) there is nothing to catch up.
+  if (resendNext_ != 0 && nrMarlinok < Marlinlin - 1) return;
+  resendNext_ = 0;
   if (jamNextLine) {
     std::string jammed = line;
     jammed.insert(jammed.size() / 2, "0");
@@ -129,13 +160,55 @@ void MarlinLink::sendGcode(const std::string& code) {
   } else {
     marlinWrite(line);
   }
-  // Whole entries leave the history, oldest first.
+}
+
+void MarlinLink::trimHistory() {
+  // Whole entries leave the history, oldest first; a line the machine has
+  // not acknowledged stays, so that it can always be sent again.
   while (static_cast<int>(gcodeHistory.size()) > kHistoryLimit) {
     const auto next = gcodeHistory.find('~', 1);
-    if (next == std::string::npos) gcodeHistory.clear();
-    else gcodeHistory.erase(0, next);
+    if (next == std::string::npos) break;
+    const int oldest = leadingInt(gcodeHistory.substr(2, 12));
+    if (oldest > nrMarlinok && static_cast<int>(gcodeHistory.size()) <= kHistoryHardLimit) break;
+    gcodeHistory.erase(0, next);
   }
-  gcodeHistory += "~" + line;
+}
+
+std::string MarlinLink::historyLine(int line) const {
+  const auto p = gcodeHistory.find("~N" + std::to_string(line) + " ");
+  if (p == std::string::npos) return "";
+  const auto end = gcodeHistory.find('~', p + 1);
+  return gcodeHistory.substr(p + 1, end == std::string::npos ? std::string::npos : end - p - 1);
+}
+
+int MarlinLink::expectedSilenceMs(const std::string& code) {
+  std::size_t i = 0;
+  while (i < code.size() && code[i] == ' ') ++i;
+  if (i >= code.size()) return 0;
+  const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(code[i])));
+  if (letter != 'G' && letter != 'M') return 0;
+  std::size_t j = i + 1;
+  if (j >= code.size() || code[j] < '0' || code[j] > '9') return 0;
+  const int number = leadingInt(code.substr(j, 6));
+  while (j < code.size() && code[j] >= '0' && code[j] <= '9') ++j;
+  if (j < code.size() && code[j] != ' ') return 0;  // G40, M1100 ...
+  // A parameter's value ("P500"), or -1 when it is not there.
+  const auto param = [&](char p) -> double {
+    for (std::size_t k = j; k + 1 < code.size(); ++k)
+      if (code[k] == ' ' && std::toupper(static_cast<unsigned char>(code[k + 1])) == p)
+        return std::max(0.0, std::atof(code.c_str() + k + 2));
+    return -1;
+  };
+  if (letter == 'G' && number == 4) {
+    if (const double p = param('P'); p >= 0) return static_cast<int>(std::min(p, 3.6e6));
+    if (const double sec = param('S'); sec >= 0) return static_cast<int>(std::min(sec * 1000, 3.6e6));
+    return 0;
+  }
+  if (letter == 'G' && number == 28) return 60000;  // homing
+  if (letter == 'M' && number == 400) return 60000;  // the moves in the queue end
+  if (letter == 'M' && number == 109) return 600000;  // nozzle heats up
+  if (letter == 'M' && number == 190) return 900000;  // plate heats up
+  return 0;
 }
 
 void MarlinLink::marlinWrite(const std::string& text) {
@@ -176,16 +249,70 @@ bool MarlinLink::hostPseudoCommand(const std::string& code, bool numbered) {
 }
 
 void MarlinLink::resendGcodes(int line) {
-  ++resendTries;
-  if (resendTries >= 3) return;  // two rounds per fresh line
-  const auto p = gcodeHistory.find("~N" + std::to_string(line) + " ");
-  if (p == std::string::npos) return;
-  std::string rest = gcodeHistory.substr(p + 1);
-  while (!rest.empty() && !core_.closingDown) {
-    marlinWrite(popToken(rest, '~'));
-    --nrMarlinok;  // its acknowledgement is counted again
+  // "Resend: n" is the machine's own word: every line before n is done,
+  // n and the lines after it are not.
+  nrMarlinok = std::min(line - 1, Marlinlin);
+  resendNext_ = 0;
+  if (line > Marlinlin) return;  // nothing is outstanding
+  if (line != resendAsked_) {
+    // Lines already on their way when the machine first asked may each be
+    // refused and bring the same request; beyond them, two rounds.
+    resendAsked_ = line;
+    resendTries = 0;
+    resendAllowance_ = kResendRounds + (Marlinlin - line);
   }
+  if (++resendTries > resendAllowance_) {
+    loseLine(line, "asked for too often");
+    return;
+  }
+  const std::string entry = historyLine(line);
+  if (entry.empty()) {
+    loseLine(line, "no longer in the history");
+    return;
+  }
+  if (core_.closingDown) return;
+  // One line at a time: each acknowledgement sends the next one, so a
+  // machine that throws its input away on an error is not flooded.
+  marlinWrite(entry);
+  resendNext_ = line < Marlinlin ? line + 1 : 0;
   if (menuChecked("gcodes1")) core_.memoPrintf("%s", "<<<");
+}
+
+void MarlinLink::loseLine(int line, const std::string& why) {
+  resendNext_ = 0;
+  if (lostLine == line) return;
+  lostLine = line;
+  const std::string text =
+      plat::format("G-code line %d cannot be sent again (%s): it did not run", line, why);
+  core_.memoPrintf("%s", text);
+  if (onLinesLost) onLinesLost(text);
+}
+
+bool MarlinLink::pokeUnacknowledged() {
+  if (allLinesAcknowledged() || core_.closingDown) return false;
+  const int line = std::max(nrMarlinok + 1, 1);
+  const std::string entry = historyLine(line);
+  if (entry.empty()) return false;
+  core_.memoPrintf("G-code line %d not acknowledged: sent again", line);
+  marlinWrite(entry);
+  resendNext_ = line < Marlinlin ? line + 1 : 0;
+  return true;
+}
+
+void MarlinLink::resynchronise() {
+  lostLine = 0;
+  if (allLinesAcknowledged() && resendNext_ == 0) return;
+  core_.memoPrintf("%d G-code lines left without acknowledgement: the line numbers are set again",
+                   Marlinlin - nrMarlinok);
+  resendNext_ = 0;
+  resendAsked_ = 0;
+  nrMarlinok = Marlinlin;
+  sendGcode("M110");
+}
+
+void MarlinLink::reconnectIfDown() {
+  if (core_.marlinOverTcp && marlinLinkOpen && !MarlSocket.isOpen() && !MarlSocket.active())
+    MarlSocket.setActive(true);
 }
 
 void MarlinLink::flushLeadingMcodes() {
@@ -232,10 +359,16 @@ void MarlinLink::handleBlock(const std::string& block) {
   }
   for (char c : block) {
     if (matchKeyword(c, "ok\n", okLfState_)) {
-      ++nrMarlinok;
+      countOk();
       if (menuChecked("OkDebug1")) core_.logVars("nrMarlinok", nrMarlinok, "Marlinlin", Marlinlin);
     }
-    if (matchKeyword(c, "ok ", okBlankState_)) ++nrMarlinok;
+    if (matchKeyword(c, "ok ", okBlankState_)) countOk();
+    if (c == '\n') {
+      lineReceived(rxLine_);
+      rxLine_.clear();
+    } else if (rxLine_.size() < 64 && c != '\r') {
+      rxLine_ += c;
+    }
     if (matchKeyword(c, "Resend:", resendState_)) {
       resendMode = true;
       resendLine = 0;
@@ -250,10 +383,48 @@ void MarlinLink::handleBlock(const std::string& block) {
         resendMode = false;
         resendLine = 0;
         resendDigits_ = 0;
+        okAfterResend_ = true;
         resendGcodes(line);
       }
     }
   }
+}
+
+void MarlinLink::countOk() {
+  if (okAfterResend_) {
+    // The acknowledgement of the refused line: no line ran.
+    okAfterResend_ = false;
+    return;
+  }
+  // More acknowledgements than lines (an "ok" inside a message, a late
+  // one after a resend) never make a later line count as done.
+  if (nrMarlinok < Marlinlin) ++nrMarlinok;
+  if (resendNext_ != 0 && !core_.closingDown) {
+    const std::string entry = historyLine(resendNext_);
+    if (entry.empty()) {
+      loseLine(resendNext_, "no longer in the history");
+      return;
+    }
+    marlinWrite(entry);
+    resendNext_ = resendNext_ < Marlinlin ? resendNext_ + 1 : 0;
+  }
+}
+
+void MarlinLink::lineReceived(const std::string& line) {
+  const bool talkedBefore = repliesSeen > 0;
+  ++repliesSeen;
+  // The firmware's first words after a reset. Right after the link opens
+  // they are expected; later the machine has restarted: it forgot its
+  // line number and where its axes are.
+  if (line != "start" || !talkedBefore) return;
+  const bool linesSent = Marlinlin > 0;
+  core_.memoPrintf("%s", "the machine restarted: its line numbers start again");
+  Marlinlin = 0;
+  nrMarlinok = core_.s.gcode_ok;
+  const long long seen = repliesSeen;
+  forgetLines();
+  repliesSeen = seen;
+  if (linesSent && onLinesLost) onLinesLost("the machine restarted during the print");
 }
 
 // ---------------------------------------------------------------- console
@@ -314,7 +485,16 @@ void MarlinLink::UnselDropdTimer() {
 void MarlinLink::socketEvent(LinkEvent e, int code) {
   switch (e) {
     case LinkEvent::Connecting: MarlSocketConnecting(); break;
-    case LinkEvent::Connected: MarlSocketConnect(); break;
+    case LinkEvent::Connected:
+      MarlSocketConnect();
+      if (socketWasUp_) {
+        // Connected again: the machine may have lost lines on the way and
+        // its line number is set again before the next one.
+        lineResetPending_ = true;
+        pokeUnacknowledged();
+      }
+      socketWasUp_ = true;
+      break;
     case LinkEvent::Disconnected: MarlSocketDisconnect(); break;
     case LinkEvent::Error: MarlSocketError(code); break;
   }

@@ -20,6 +20,12 @@ class MarlinLink {
   static constexpr int kReceiveBlock = 99;
   static constexpr int kHistoryLimit = 200;
   static constexpr int kConsoleEntries = 9;
+  // Lines not yet acknowledged stay in the history beyond kHistoryLimit,
+  // up to this many bytes.
+  static constexpr int kHistoryHardLimit = 1 << 16;
+  // Times the machine may ask for the same line again, beyond the lines
+  // that were already on their way when it first asked.
+  static constexpr int kResendRounds = 2;
 
   MarlinLink(HostCore& core, SerialByteLink& commMarlin, SocketByteLink& marlSocket);
   ~MarlinLink();
@@ -41,6 +47,31 @@ class MarlinLink {
 
   // Every numbered line has been acknowledged.
   bool allLinesAcknowledged() const { return nrMarlinok >= Marlinlin; }
+
+  // Lines the machine has sent since the link opened (keep-alives and
+  // temperature reports included): a machine that talks is there.
+  long long repliesSeen = 0;
+  // Until this tick (ms) the machine may be silent on purpose: dwells,
+  // homing, waits for heat or for moves to end.
+  std::int64_t quietUntilMs = 0;
+  // The line the machine asked for that could not be sent again (0: none);
+  // it never counts as done.
+  int lostLine = 0;
+  // Told when lines are lost for good (a line that cannot be sent again,
+  // a machine that restarted): a print cannot go on as if they ran.
+  std::function<void(const std::string& why)> onLinesLost;
+
+  // The time (ms) a code keeps the machine from answering on purpose.
+  static int expectedSilenceMs(const std::string& code);
+  // Sends the oldest unacknowledged line again: the machine runs it, or
+  // its "Resend:" says how far it got. False when there is none to send.
+  bool pokeUnacknowledged();
+  // Before a print on a link that is already open: lines left without an
+  // acknowledgement belong to what ran before; the machine's line number
+  // is set again (M110) so that the next line is taken.
+  void resynchronise();
+  // Over TCP: a connection that went down is made again.
+  void reconnectIfDown();
 
   // Waits ms with the busy cursor ("@@t"); the window sets it, the default
   // only waits.
@@ -77,6 +108,14 @@ class MarlinLink {
  private:
   void openSerial();
   void handleBlock(const std::string& block);
+  void countOk();
+  // Every opening starts the lines' bookkeeping afresh.
+  void forgetLines();
+  void lineReceived(const std::string& line);
+  void loseLine(int line, const std::string& why);
+  // The history entry of a line ("N<line> ..." with its CR), or "".
+  std::string historyLine(int line) const;
+  void trimHistory();
   void socketEvent(LinkEvent e, int code);
   bool menuChecked(const char* name) const;
 
@@ -85,6 +124,17 @@ class MarlinLink {
   SocketByteLink& MarlSocket;
   int okLfState_ = 0, okBlankState_ = 0, resendState_ = 0;
   int resendDigits_ = 0;
+  // The "ok" that follows "Resend:" belongs to the refused line.
+  bool okAfterResend_ = false;
+  // The line asked for last, how often, and how often it may be asked.
+  int resendAsked_ = 0, resendAllowance_ = 0;
+  // A resend goes one line at a time: the next history line to write on
+  // the next acknowledgement (0: none); fresh lines wait behind it.
+  int resendNext_ = 0;
+  // The machine's line number is set again before the next fresh line.
+  bool lineResetPending_ = false;
+  bool socketWasUp_ = false;
+  std::string rxLine_;
 };
 
 // The checksum of a numbered line: the XOR of its bytes, taken unsigned.

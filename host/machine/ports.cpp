@@ -20,6 +20,11 @@
 namespace ph {
 
 namespace {
+// The raw lines of the Marlin probe ("M18" twice).
+constexpr int kProbeLines = 2;
+}  // namespace
+
+namespace {
 
 constexpr const char* kCommsOverride = "commsoverride.i3d";
 
@@ -340,7 +345,8 @@ void PortTools::CommScanTimer() {
 void PortTools::checkProbe() {
   if (scanIndex % 2 == 1) {
     TCommCust& marlin = *scanPorts[1];
-    if (links_.marlin.nrMarlinok == 0) marlin.Close();
+    // The probe's two raw lines lowered the count by 2; an "ok" raised it.
+    if (links_.marlin.nrMarlinok <= -kProbeLines) marlin.Close();
     else core_.memoPrintf("found Marlin(%d) %s", scanIndex, marlin.DeviceName());
   } else {
     TCommCust& ink = *scanPorts[0];
@@ -371,7 +377,9 @@ void PortTools::probeNextPort() {
     port.Write(probe.data(), static_cast<int>(probe.size()));
     opened = true;
   }
-  links_.marlin.nrMarlinok = 0;
+  // Raw lines are acknowledged too: the count starts below 0 by the probe's
+  // lines, so that their "ok"s count whatever lines were numbered before.
+  links_.marlin.nrMarlinok = -kProbeLines;
   links_.ink.versionSeen = false;
   if (opened) {
     core_.timers.CommScan->start();

@@ -83,6 +83,7 @@ PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout,
   t.MarlinBusy->setHandler([this] { MarlinBusyTimer(); });
   t.RollStop->setHandler([this] { RollStopTimer(); });
   motion_.powderAmountStepped = [this] { layerMoreCount = 0; };
+  marlin_.onLinesLost = [this](const std::string& why) { linesLost(why); };
   bindControls();
 }
 
@@ -91,6 +92,7 @@ PrintSequencer::~PrintSequencer() {
   for (plat::Timer* timer : {t.MarlinTimer.get(), t.inktransfer.get(), t.MarlinBusy.get(), t.RollStop.get()})
     timer->setHandler(nullptr);
   motion_.powderAmountStepped = nullptr;
+  marlin_.onLinesLost = nullptr;
   if (&ink_.events() == &events) ink_.setEvents(nullptr);
   for (const char* name : {"btStart", "btAbort", "pause"})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
@@ -122,12 +124,7 @@ void PrintSequencer::setPauseBox(bool on) {
 
 std::string PrintSequencer::dmcName() const { return job_.workFileName("dmc"); }
 
-void PrintSequencer::sendCode(const std::string& code) {
-  // A dwell keeps the machine from answering; the watchdog allows for it.
-  if (code.compare(0, 4, "G4 P") == 0) dwellAllowanceMs_ += std::max(0, leadingInt(code.substr(4)));
-  else if (code.compare(0, 4, "G4 S") == 0) dwellAllowanceMs_ += 1000LL * std::max(0, leadingInt(code.substr(4)));
-  marlin_.sendGcode(code);
-}
+void PrintSequencer::sendCode(const std::string& code) { marlin_.sendGcode(code); }
 
 void PrintSequencer::countDataByte(std::uint8_t b) {
   ++ink_.inkByteCount;
@@ -208,13 +205,20 @@ bool PrintSequencer::startAsked() {
 void PrintSequencer::btStartClick() {
   Settings& s = core_.s;
   MainTimers& t = core_.timers;
-  t.HoldMarlin->stop();
   if (pausedByEnd && pauseBoxChecked()) {
+    t.HoldMarlin->stop();
     core_.memoPrintf("resuming");
     setPauseBox(false);
     pauseClick();
     return;
   }
+  if (core_.timers.MarlinTimer->enabled() || pausedByEnd || primeCheckActive) {
+    // Starting again would restart the job from its first layer and home
+    // the machine in the middle of the print.
+    core_.ui.showMessage("a print is running: start refused (pause or abort it first)");
+    return;
+  }
+  t.HoldMarlin->stop();
   if (!job_.patternMode && prepLayers <= 0 && !startAsked()) return;
   if (!job_.jobReady && !job_.patternMode) {
     core_.ui.showMessage("no file chosen, use open->stl/obj");
@@ -227,7 +231,11 @@ void PrintSequencer::btStartClick() {
   if (job_.patternMode && !core_.dualBoxMode()) job_.jobReady = false;
   requestStayAwake();
   ink_.sendInkPending(" 12t ");
+  // On a link that is already open, lines of what ran before may still
+  // lack their acknowledgement: the machine is brought back in step first.
+  const bool linkWasOpen = marlin_.marlinLinkOpen;
   marlin_.openMarlin();
+  if (linkWasOpen) marlin_.resynchronise();
   if (links.clearActionMenu) links.clearActionMenu();
   const bool takeHeader = !job_.dmcCurrent && !job_.patternMode;
   if (job_.patternMode && !job_.dmcCurrent) {
@@ -243,7 +251,7 @@ void PrintSequencer::btStartClick() {
                   s.powdertime + rundif);
   }
   resetPrintState();
-  t.MarlinTimer->start();
+  resumeTicking();
   if (!job_.patternMode && prepLayers <= 0) {
     printStartTick = core_.clock.tickMs();
     core_.logStamped("start (" + fileCore(job_.jobFileName) + ")");
@@ -309,7 +317,6 @@ void PrintSequencer::resetPrintState() {
   rollSpeedTaken = false;
   lastLayerTick = core_.clock.tickMs();
   dataOpen_ = false;
-  dwellAllowanceMs_ = 0;
 }
 
 bool PrintSequencer::openDmcForPrint(bool takeHeader) {
@@ -380,11 +387,9 @@ void PrintSequencer::MarlinTimerTimer() {
     marlin_.nrMarlinok = marlin_.Marlinlin - 1;
   }
   if (!gateOpen()) return;
-  // A step is taken: the watchdog starts counting again.
-  core_.timers.MarlinBusy->stop();
-  core_.timers.MarlinBusy->start();
-  // Dwells still count until their lines are acknowledged.
-  if (marlin_.allLinesAcknowledged()) dwellAllowanceMs_ = 0;
+  // A step is taken: the watchdog starts counting again, from what the
+  // machines have said so far.
+  resumeWatchdog();
   if (plateHeating && headY < s.yvHi - 10) {
     motion_.plateHeatStep(headX, plateHeating);
     return;
@@ -722,26 +727,64 @@ void PrintSequencer::MarlinBusyTimer() {
   plat::Timer& busy = *core_.timers.MarlinBusy;
   busy.stop();
   if (!core_.timers.MarlinTimer->enabled()) return;
-  // No step for 10 s. Machines that still answer, or a dwell the machine
-  // was sent, are waited for; a machine that says nothing leaves the print
-  // paused, where the operator can see it and go on.
-  const long long marks[3] = {marlin_.nrMarlinok, ink_.inkStretchesDone, ink_.inkByteCount};
+  marlin_.reconnectIfDown();
+  // No step for 10 s. Machines that still answer (a busy keep-alive is an
+  // answer), or a code that keeps the machine quiet on purpose, are waited
+  // for.
+  const long long marks[4] = {marlin_.nrMarlinok, marlin_.repliesSeen, ink_.inkStretchesDone, ink_.inkByteCount};
   const bool moved = !std::equal(std::begin(marks), std::end(marks), std::begin(watchMarks_));
   std::copy(std::begin(marks), std::end(marks), std::begin(watchMarks_));
-  if (moved || dwellAllowanceMs_ > 0) {
-    dwellAllowanceMs_ = std::max<std::int64_t>(0, dwellAllowanceMs_ - busy.interval());
+  if (moved || core_.clock.tickMs() < marlin_.quietUntilMs) {
+    poked_ = false;
     busy.start();
     return;
   }
-  core_.memoPrintf("no answer for %d s: print paused (G-code lines %d of %d acknowledged, stretches %d of %d done)",
-                   busy.interval() / 1000, marlin_.nrMarlinok, marlin_.Marlinlin, ink_.inkStretchesDone,
-                   inkStretchesSent);
+  // A line or its "ok" may have been lost on the way: the machine's answer
+  // to the oldest line without one says which.
+  if (!poked_ && marlin_.repliesSeen > 0 && marlin_.pokeUnacknowledged()) {
+    poked_ = true;
+    busy.start();
+    return;
+  }
+  // A machine that says nothing leaves the print paused, where the
+  // operator can see it and go on.
+  if (marlin_.repliesSeen == 0 && !marlin_.allLinesAcknowledged())
+    pauseNow(plat::format("the machine never answered since its link opened (%d G-code lines sent): print paused",
+                          marlin_.Marlinlin));
+  else
+    pauseNow(plat::format(
+        "no answer for %d s: print paused (G-code lines %d of %d acknowledged, stretches %d of %d done)",
+        busy.interval() / 1000, marlin_.nrMarlinok, marlin_.Marlinlin, ink_.inkStretchesDone, inkStretchesSent));
+}
+
+void PrintSequencer::pauseNow(const std::string& why) {
+  core_.memoPrintf("%s", why);
   core_.timers.MarlinTimer->stop();
+  if (!pausedByEnd) pauseTick = core_.clock.tickMs();
   pausedByEnd = true;
-  pauseTick = core_.clock.tickMs();
   setPauseBox(true);
   releaseStayAwake();
   core_.logStamped("paused");
+}
+
+void PrintSequencer::linesLost(const std::string& why) {
+  // Lines that did not run: the print cannot go on as if they had.
+  if (!core_.timers.MarlinTimer->enabled() && !primeCheckActive) return;
+  pauseNow(why + ": print paused");
+}
+
+void PrintSequencer::resumeTicking() {
+  // Every start and resume: the print's tick and its watchdog together.
+  core_.timers.MarlinTimer->start();
+  resumeWatchdog();
+}
+
+void PrintSequencer::resumeWatchdog() {
+  const long long marks[4] = {marlin_.nrMarlinok, marlin_.repliesSeen, ink_.inkStretchesDone, ink_.inkByteCount};
+  std::copy(std::begin(marks), std::end(marks), std::begin(watchMarks_));
+  poked_ = false;
+  core_.timers.MarlinBusy->stop();
+  core_.timers.MarlinBusy->start();
 }
 
 // ---------------------------------------------------------------- stretch end
@@ -1149,10 +1192,10 @@ void PrintSequencer::pauseClick() {
   }
   if (!core_.timers.MarlinTimer->enabled()) ink_.sendInkPending("  1,17n");
   ink_.printResumeTick = core_.clock.tickMs();
-  core_.timers.MarlinTimer->start();
-  // The watchdog watches the resumed print from its first tick on.
-  core_.timers.MarlinBusy->stop();
-  core_.timers.MarlinBusy->start();
+  // The operator goes on after lost lines: the machine takes the next
+  // line only once its line number is set again.
+  if (marlin_.lostLine != 0) marlin_.resynchronise();
+  resumeTicking();
   pausedByEnd = false;
   requestStayAwake();
   core_.logStamped("continue");

@@ -142,6 +142,9 @@ class PrintSequencer {
   // A failed priming check: the print, stopped between layers, waits as
   // paused at a stretch end.
   void pauseAtStretchEnd();
+  // Starts the print's tick and restarts its watchdog: every start and
+  // every resume (pause, priming check) goes through here.
+  void resumeTicking();
 
   // ---- steps ----
   void startStretch(bool prepPending, int& speedA, int& speedB);
@@ -184,6 +187,11 @@ class PrintSequencer {
   void startPrimeCheck(double rememberedX);
   bool fileNearlyEnded() const;
   void stopAtStretchEnd();
+  // The print stops where it is and waits as paused, with the reason.
+  void pauseNow(const std::string& why);
+  void linesLost(const std::string& why);
+  // The watchdog counts 10 s from now and from what was said so far.
+  void resumeWatchdog();
   void endOfPrint(bool prepPending);
   // Reads and drops the current record's data down to `keep` bytes.
   void dropRecordData(int block, long long keep);
@@ -215,8 +223,9 @@ class PrintSequencer {
   int transferNesting_ = 0;
   // What the watchdog saw at its last start: a machine whose counters
   // move is busy, not gone.
-  long long watchMarks_[3] = {0, 0, 0};
-  std::int64_t dwellAllowanceMs_ = 0;
+  long long watchMarks_[4] = {-1, -1, -1, -1};
+  // The oldest unacknowledged line was sent again in this stall.
+  bool poked_ = false;
   bool awake_ = false;
   // Pass data was announced ("973j") and its end byte is still to come.
   bool dataOpen_ = false;

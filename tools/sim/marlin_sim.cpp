@@ -16,12 +16,20 @@ namespace {
 
 const char* kUsage =
     "usage: marlin_sim (--port N | --pty) [--log FILE] [--delay MS] [--split N] [--split-gap MS]\n"
-    "                  [--idle-timeout S] [--drop N]... [--corrupt N]... [--instant-dwell]\n";
+    "                  [--idle-timeout S] [--drop N]... [--corrupt N]... [--corrupt-every N]\n"
+    "                  [--flush-on-error] [--drop-ok N]... [--restart-after N] [--busy-line N:MS]\n"
+    "                  [--instant-dwell]\n";
 
 struct Options {
   sim::CommonOptions common;
   std::set<long long> drop;     // 1-based numbers of received lines to lose
   std::set<long long> corrupt;  // ... and to damage on the way in
+  long long corruptEvery = 0;   // every N-th received line is damaged
+  bool flushOnError = false;    // a refused line throws the unread input away
+  std::set<long long> dropOk;   // 1-based numbers of "ok"s never sent
+  long long restartAfter = 0;   // the machine restarts after this many executed lines
+  long long busyLine = 0;       // this executed line takes busyMs ...
+  long long busyMs = 0;         // ... with "echo:busy: processing" every 2 s
   bool instantDwell = false;
 };
 
@@ -97,6 +105,13 @@ class Marlin : public sim::Machine {
           lineIn(s, line_, now, drain);
         }
         line_.clear();
+        if (discardInput_) {
+          // Whatever arrived after the line is gone: the lines in flight
+          // get no answer at all.
+          discardInput_ = false;
+          s.log().linef("flush %zu", n - i);
+          return n;
+        }
       } else if (line_.size() < kMaxLine) {
         line_ += c;
       } else {
@@ -114,6 +129,7 @@ class Marlin : public sim::Machine {
 
  private:
   static constexpr size_t kMaxLine = 4096;
+  static constexpr long long kNoNumber = -(1LL << 62);
 
   // A line as it arrives; the switches may lose or damage it first.
   void lineIn(sim::Session& s, std::string text, sim::TimePoint now, bool drain) {
@@ -122,7 +138,7 @@ class Marlin : public sim::Machine {
       s.log().linef("drop %lld %s", received_, sim::escape(text).c_str());
       return;
     }
-    if (opt_.corrupt.count(received_)) {
+    if (opt_.corrupt.count(received_) || (opt_.corruptEvery > 0 && received_ % opt_.corruptEvery == 0)) {
       // Flip the lowest bit of the last non-blank byte before the checksum:
       // the line stays readable and its checksum no longer fits.
       size_t end = text.find('*');
@@ -147,6 +163,7 @@ class Marlin : public sim::Machine {
     snprintf(buf, sizeof buf, "Resend: %lld\n", lastLine_ + 1);
     s.reply(buf);
     s.reply("ok\n");
+    if (opt_.flushOnError) discardInput_ = true;
   }
 
   void handleLine(sim::Session& s, const std::string& raw, sim::TimePoint now, bool drain) {
@@ -157,9 +174,12 @@ class Marlin : public sim::Machine {
     size_t star = text.find('*');
     if (!text.empty() && (text[0] == 'N' || text[0] == 'n')) {
       size_t p = 1;
+      // A negative number is read too: "N-1 M110" resets the count so that
+      // the next line is N0.
+      if (p < text.size() && text[p] == '-') ++p;
       while (p < text.size() && std::isdigit(static_cast<unsigned char>(text[p]))) ++p;
       long long number = 0;
-      bool numberOk = sim::parseInt(text.substr(1, p - 1), 0, 999999999999LL, number);
+      bool numberOk = sim::parseInt(text.substr(1, p - 1), -999999999LL, 999999999999LL, number);
       std::string_view body = text.substr(p, (star == std::string_view::npos ? text.size() : star) - p);
       std::string code = trim(body);
       bool isM110 = isCode(code, 'M', 110);
@@ -183,13 +203,14 @@ class Marlin : public sim::Machine {
       }
       lastLine_ = number;
       execute(s, code, number, now, drain);
+      if (opt_.restartAfter > 0 && ++executed_ == opt_.restartAfter) restart(s);
       return;
     }
     if (star != std::string_view::npos) {
       lineError(s, "no-line-number", "No Line Number with checksum");
       return;
     }
-    execute(s, trim(text), -1, now, drain);
+    execute(s, trim(text), kNoNumber, now, drain);
   }
 
   static bool isCode(const std::string& code, char letter, int number) {
@@ -212,7 +233,7 @@ class Marlin : public sim::Machine {
   }
 
   void execute(sim::Session& s, const std::string& code, long long number, sim::TimePoint now, bool drain) {
-    if (number >= 0)
+    if (number != kNoNumber)
       s.log().linef("exec N%lld %s", number, sim::escape(code).c_str());
     else
       s.log().line("exec " + sim::escape(code));
@@ -220,11 +241,19 @@ class Marlin : public sim::Machine {
     sim::TimePoint okAt = sim::TimePoint::min();
     if (w.empty() || !w[0].hasValue || (w[0].letter != 'G' && w[0].letter != 'M' && w[0].letter != 'T')) {
       s.reply("echo:Unknown command: \"" + code + "\"\n");
-      s.reply("ok\n");
+      sendOk(s, okAt);
       return;
     }
     char letter = w[0].letter;
     double num = w[0].value;
+    if (number != kNoNumber && ++numberedExecuted_ == opt_.busyLine && !drain) {
+      // A long move or heat-up: the firmware tells the host it is busy.
+      busyUntil_ = now + std::chrono::milliseconds(opt_.busyMs);
+      for (long long t = 2000; t < opt_.busyMs; t += 2000)
+        s.reply("echo:busy: processing\n", now + std::chrono::milliseconds(t));
+      okAt = busyUntil_;
+      s.log().linef("busy %lld", opt_.busyMs);
+    }
     if (letter == 'G' && (num == 0 || num == 1)) {
       for (size_t k = 1; k < w.size(); ++k) {
         int a = axisIndex(w[k].letter);
@@ -271,7 +300,26 @@ class Marlin : public sim::Machine {
           lastLine_ = static_cast<long long>(w[k].value);
       s.log().linef("lineno %lld", lastLine_);
     }
-    s.reply("ok\n", okAt);
+    sendOk(s, okAt);
+  }
+
+  void sendOk(sim::Session& s, sim::TimePoint at) {
+    if (opt_.dropOk.count(++oks_)) {
+      s.log().linef("drop-ok %lld", oks_);
+      return;
+    }
+    s.reply("ok\n", at);
+  }
+
+  // A reset in the middle of the work: the line number and the positions
+  // are forgotten, the unread input is lost, the firmware greets again.
+  void restart(sim::Session& s) {
+    s.log().line("restart");
+    lastLine_ = 0;
+    for (double& p : pos_) p = 0;
+    line_.clear();
+    discardInput_ = true;
+    connected(s);
   }
 
   const Options& opt_;
@@ -279,6 +327,8 @@ class Marlin : public sim::Machine {
   bool overlong_ = false;
   long long received_ = 0;
   long long lastLine_ = 0;
+  long long executed_ = 0, numberedExecuted_ = 0, oks_ = 0;
+  bool discardInput_ = false;
   double pos_[4] = {0, 0, 0, 0};
   sim::TimePoint busyUntil_ = sim::TimePoint::min();
 };
@@ -293,6 +343,36 @@ bool parseArgs(int argc, char** argv, Options& opt, std::string& err) {
     if (sim::parseCommonOption(argc, argv, i, opt.common, err)) continue;
     if (a == "--instant-dwell") {
       opt.instantDwell = true;
+      continue;
+    }
+    if (a == "--flush-on-error") {
+      opt.flushOnError = true;
+      continue;
+    }
+    if (a == "--corrupt-every" || a == "--restart-after" || a == "--drop-ok") {
+      long long n = 0;
+      if (i + 1 >= argc || !sim::parseInt(argv[i + 1], 1, 1LL << 40, n)) {
+        err = std::string(a) + " needs a count from 1 up";
+        break;
+      }
+      ++i;
+      if (a == "--corrupt-every") opt.corruptEvery = n;
+      else if (a == "--restart-after") opt.restartAfter = n;
+      else opt.dropOk.insert(n);
+      continue;
+    }
+    if (a == "--busy-line") {
+      std::string v = i + 1 < argc ? argv[i + 1] : "";
+      const size_t colon = v.find(':');
+      long long n = 0, ms = 0;
+      if (colon == std::string::npos || !sim::parseInt(std::string_view(v).substr(0, colon), 1, 1LL << 40, n) ||
+          !sim::parseInt(std::string_view(v).substr(colon + 1), 1, 3600000, ms)) {
+        err = "--busy-line needs LINE:MS";
+        break;
+      }
+      ++i;
+      opt.busyLine = n;
+      opt.busyMs = ms;
       continue;
     }
     if (a == "--drop" || a == "--corrupt") {

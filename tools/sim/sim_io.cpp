@@ -473,6 +473,16 @@ EndReason Session::run(Machine& m) {
       } else if ((p[1].revents & (POLLHUP | POLLERR)) && in_.size() == before) {
         peerGone = true;
       }
+      if (peerGone && usePty_ && !connected_ && in_.size() == before) {
+        // A peer that opened the line and closed it again before it said
+        // anything (a port probe) has not come yet: wait for the next open.
+        peerGone = false;
+        pollfd sig = {sigPipe[0], POLLIN, 0};
+        if (::poll(&sig, 1, 20) > 0) {
+          why = EndReason::Signal;
+          break;
+        }
+      }
       if (!connected_ && in_.size() > before) {
         connected_ = true;
         log_.line("connect");

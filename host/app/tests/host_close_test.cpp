@@ -4,6 +4,7 @@
 #include "host/jobdata/slicer_command.h"
 #include "platform/fingerprint.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 
@@ -230,6 +231,8 @@ TEST_F(HostTest, GoodbyeWithAnUnacknowledgedLineLeavesTheProgramOpen) {
   EXPECT_FALSE(ui.closeRequested);
   EXPECT_FALSE(links.closed);
   EXPECT_TRUE(logHas("goodbye: the machine did not acknowledge every line in 20 s; the program stays open"));
+  // Halfway the oldest line without an "ok" went again, once.
+  EXPECT_EQ(std::count(links.gcodes.begin(), links.gcodes.end(), "(again)"), 1);
 }
 
 TEST_F(HostTest, TheGoodbyeOfAnUnattendedRunEndsIt) {

@@ -74,6 +74,10 @@ struct RecordingLinks : MachineLinks {
   void sendInkPending(const std::string& c) override { ink.push_back(c); }
   std::string gcodeSequence() const override { return sequence; }
   bool allLinesAcknowledged() const override { return acknowledged; }
+  bool pokeUnacknowledged() override {
+    gcodes.push_back("(again)");
+    return true;
+  }
   void closeSerialLinks() override { closed = true; }
   void stopMarlinTimer() override {}
 };

@@ -266,11 +266,12 @@ TEST_F(Batch, AnUnattendedBatchThatCannotGoOnEndsWithAFailureAndNoGoodbye) {
          t.ink.cb_commClick();
        },
        30000, "batch print stopped: the print did not start"},
-      {"the Z reset is never acknowledged",
+      // Not a word from the machine: said as such, within the watchdog's time.
+      {"the machine never answers",
        [](Batch& t) {
          t.marlinAnswers = false;
        },
-       BatchPrint::kUnattendedAckWaitMs + 20000, "batch print stopped: the machine acknowledged 0 of 1 lines of the Z reset"},
+       30000, "batch print stopped: the machine never answered since its link opened"},
       {"the machine's port does not open",
        [](Batch& t) {
          t.marlinAnswers = false;
@@ -351,6 +352,14 @@ TEST_F(Batch, TheBatchButtonStartsAgainFromTheFirstStep) {
   EXPECT_EQ(timeline, std::vector<std::string>{"8000 open model"});
   runFor(1000);
   EXPECT_EQ(timeline.back(), "9000 home");
+}
+
+TEST_F(Batch, ThreeDPrintIsRefusedWhileAPrintRuns) {
+  core.timers.MarlinTimer->start();  // a print runs
+  core.controls.at("btBatch").click();
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"a print is running: 3d print refused (pause or abort it first)"});
+  EXPECT_FALSE(core.timers.Batch->enabled());
+  EXPECT_TRUE(timeline.empty());
 }
 
 TEST_F(Batch, AlignmentCountdownAndItsRefusals) {

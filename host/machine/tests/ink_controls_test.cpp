@@ -451,6 +451,12 @@ TEST_F(Prime, SingleColourCheckFromALayerPausesWhenAColourRisesTooFar) {
 
 TEST_F(Prime, FlatTemperaturesWaitBoundedlyThenTheLayerGoesOn) {
   core.s.maxColorPrimeJump = 6;
+  // The print goes on through the sequencer's resume (tick and watchdog).
+  int resumed = 0;
+  ink.sequencer.resumePrint = [&] {
+    ++resumed;
+    core.timers.MarlinTimer->start();
+  };
   ink.startLayerPrimeCheck(0);
   const std::int64_t start = clock.tickMs();
   auto sent = run([](const std::string&) {});  // the unit reports nothing
@@ -460,6 +466,7 @@ TEST_F(Prime, FlatTemperaturesWaitBoundedlyThenTheLayerGoesOn) {
   EXPECT_TRUE(logHas("delta tempr W:0 C:0 (top 0 0)"));
   EXPECT_FALSE(logHas("ERROR"));
   EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_EQ(resumed, 1);
   EXPECT_EQ(ended, 1);
 }
 

@@ -62,45 +62,180 @@ TEST_F(Marlin, HostCommandsAreCarriedOutNotSent) {
   EXPECT_EQ(serial.take().substr(0, 3), "N1 ");
 }
 
-TEST_F(Marlin, AResendRequestGetsTheLinesFromThatOneOnAtMostTwice) {
+// "Resend: n" is the machine's own word on what ran: every line before n.
+// The lines from n on go again one at a time, each on the acknowledgement of
+// the one before, as a machine that throws away its input on an error needs.
+TEST_F(Marlin, AResendRequestSetsTheCountAndSendsTheLinesAgainOneByOne) {
   open();
   std::vector<std::string> lines;
   for (const char* code : {"G28", "G1 X1", "G1 X2", "G1 X3", "G1 X4"}) {
     link.sendGcode(code);
     lines.push_back(serial.take());
   }
-  link.nrMarlinok = 1;
+  link.nrMarlinok = 0;  // line 1's "ok" was lost, and 3 to 5 got no answer
   reply("Error:checksum mismatch, Last Line: 2\nResend: 3\nok\n");
-  EXPECT_EQ(serial.take(), lines[2] + lines[3] + lines[4]);
-  EXPECT_EQ(link.nrMarlinok, 1 - 3 + 1);
   EXPECT_TRUE(logHas("resendline 3 ~N1 G28 "));
-  reply("Resend: 3\n");
-  EXPECT_EQ(serial.take(), lines[2] + lines[3] + lines[4]);
-  reply("Resend: 3\n");  // a third round for the same fresh line
-  EXPECT_EQ(serial.out, "");
-  // A fresh line allows resends again; one split across arrivals is read.
+  EXPECT_EQ(link.nrMarlinok, 2) << "the ok after Resend is the refused line's";
+  EXPECT_EQ(serial.take(), lines[2]);
+  // A fresh line waits behind the lines asked for.
   link.sendGcode("G1 X5");
-  const std::string fresh = serial.take();
+  EXPECT_EQ(serial.out, "");
+  const std::string fresh = "N6 G1 X5 *" + std::to_string(gcodeChecksum("N6 G1 X5 ")) + "\r";
+  for (int k = 3; k <= 5; ++k) {
+    reply("ok\n");
+    EXPECT_EQ(link.nrMarlinok, k);
+    EXPECT_EQ(serial.take(), k < 5 ? lines[std::size_t(k)] : fresh);
+  }
+  reply("ok\n");
+  EXPECT_EQ(link.nrMarlinok, 6);
+  EXPECT_EQ(serial.out, "");
+  EXPECT_EQ(link.lostLine, 0);
+  // A request split across arrivals is read whole.
   reply("Res");
   reply("end:");
   reply(" 6");
   EXPECT_EQ(serial.out, "");
   reply("\r\nok\n");
+  EXPECT_EQ(link.nrMarlinok, 5);
   EXPECT_EQ(serial.take(), fresh);
+  // Lines taken as done by a resynchronisation leave nothing to catch up:
+  // the next fresh line goes at once.
+  reply("Resend: 5\nok\n");
+  EXPECT_EQ(serial.take(), lines[4]);
+  link.nrMarlinok = link.Marlinlin;
+  link.sendGcode("G1 X6");
+  EXPECT_EQ(serial.take().substr(0, 3), "N7 ");
 }
 
-TEST_F(Marlin, TheHistoryKeepsWholeLinesAndForgetsTheOldest) {
+// A line the machine asks for that cannot go again never counts as done,
+// and whoever runs a print is told.
+TEST_F(Marlin, ALineThatCannotBeSentAgainIsLost) {
   open();
-  for (int i = 0; i < 40; ++i) link.sendGcode("G1 X" + std::to_string(i));
+  std::vector<std::string> told;
+  link.onLinesLost = [&](const std::string& why) { told.push_back(why); };
+  for (int i = 0; i < 3; ++i) link.sendGcode("G1 X" + std::to_string(i));
+  serial.take();
+  link.nrMarlinok = 3;
+  link.gcodeHistory.clear();  // as after many more lines
+  reply("Resend: 1\nok\n");  // a machine that lost its line number
+  EXPECT_EQ(link.nrMarlinok, 0);
+  EXPECT_EQ(link.lostLine, 1);
+  ASSERT_EQ(told.size(), 1u);
+  EXPECT_EQ(told[0], "G-code line 1 cannot be sent again (no longer in the history): it did not run");
+  reply("Resend: 1\nok\n");  // said once
+  EXPECT_EQ(told.size(), 1u);
+  EXPECT_EQ(serial.out, "");
+  // A line asked for again and again: two rounds beyond the lines that
+  // were on their way when it was first asked for (here one).
+  link.lostLine = 0;
+  link.sendGcode("G1 X8");
+  link.sendGcode("G1 X9");
+  serial.take();
+  for (int round = 0; round < 3; ++round) {
+    reply("Resend: 4\nok\n");
+    EXPECT_EQ(serial.take().substr(0, 3), "N4 ") << round;
+  }
+  reply("Resend: 4\nok\n");
+  EXPECT_EQ(serial.out, "");
+  EXPECT_EQ(link.lostLine, 4);
+  EXPECT_EQ(link.nrMarlinok, 3);
+}
+
+TEST_F(Marlin, AMachineThatRestartsIsNoticedAndItsNumbersStartAgain) {
+  open();
+  std::vector<std::string> told;
+  link.onLinesLost = [&](const std::string& why) { told.push_back(why); };
+  reply("start\necho:SD card ok\n");  // the greeting at opening
+  EXPECT_TRUE(told.empty());
+  link.sendGcode("G28");
+  link.sendGcode("G1 X1");
+  reply("ok\n");
+  reply("start\necho: Free Memory\necho:SD card ok\n");
+  EXPECT_EQ(told, std::vector<std::string>{"the machine restarted during the print"});
+  EXPECT_EQ(link.Marlinlin, 0);
+  EXPECT_EQ(link.nrMarlinok, 0);
+  serial.take();
+  link.sendGcode("G28");
+  EXPECT_EQ(serial.take(), "N1 G28 *50\r");
+}
+
+// A lost "ok" or a lost last line leaves the machine silent: the oldest
+// line without acknowledgement goes again and the answer settles it.
+TEST_F(Marlin, TheOldestUnacknowledgedLineCanBeSentAgain) {
+  open();
+  EXPECT_FALSE(link.pokeUnacknowledged());
+  for (const char* code : {"G28", "G1 X1", "G1 X2"}) link.sendGcode(code);
+  const std::string all = serial.take();
+  link.nrMarlinok = 1;
+  EXPECT_TRUE(link.pokeUnacknowledged());
+  EXPECT_EQ(serial.take(), all.substr(all.find("N2 "), all.find("N3 ") - all.find("N2 ")));
+  reply("Error:Line Number is not Last Line Number+1, Last Line: 3\nResend: 4\nok\n");
+  EXPECT_EQ(link.nrMarlinok, 3);
+  EXPECT_TRUE(link.allLinesAcknowledged());
+  EXPECT_EQ(serial.out, "");
+}
+
+TEST_F(Marlin, SurplusAcknowledgementsNeverRunAheadOfTheLines) {
+  open();
+  reply("echo:SD card ok\n");
+  EXPECT_EQ(link.nrMarlinok, 0);
+  reply("ok\nok\n");
+  EXPECT_EQ(link.nrMarlinok, 0);
+  link.sendGcode("G28");
+  reply("ok\n");
+  EXPECT_EQ(link.nrMarlinok, 1);
+}
+
+TEST_F(Marlin, CodesThatKeepTheMachineQuietAreKnownWithTheirTime) {
+  struct Case {
+    const char* code;
+    int ms;
+  } cases[] = {{"G4 P30000", 30000}, {"G4 S2", 2000},  {"g4 p5", 5},         {"G4", 0},
+               {"G28", 60000},       {"G28 Z0", 60000}, {"M400", 60000},     {"M190 S60", 900000},
+               {"M109 S200", 600000}, {"G0 X1", 0},     {"G40", 0},          {"M1100", 0},
+               {"", 0}};
+  for (const Case& c : cases) EXPECT_EQ(MarlinLink::expectedSilenceMs(c.code), c.ms) << c.code;
+  open();
+  link.sendGcode("G4 P30000");
+  EXPECT_EQ(link.quietUntilMs, clock.tickMs() + 30000);
+  link.sendGcode("G4 P500");
+  EXPECT_EQ(link.quietUntilMs, clock.tickMs() + 30500);
+}
+
+TEST_F(Marlin, AReconnectedSocketSetsTheLineNumberBeforeTheNextLine) {
+  core.marlinOverTcp = true;
+  link.openMarlin();
+  socket.event(LinkEvent::Connected);
+  link.sendGcode("G28");
+  socket.reply("ok\nok\n");
+  socket.take();
+  socket.event(LinkEvent::Disconnected);
+  socket.event(LinkEvent::Connected);
+  link.sendGcode("G1 X1");
+  EXPECT_EQ(socket.take(), "N2 M110 *" + std::to_string(gcodeChecksum("N2 M110 ")) + "\rN3 G1 X1 *" +
+                               std::to_string(gcodeChecksum("N3 G1 X1 ")) + "\r");
+  // A connection that is down is made again without waiting for a write.
+  socket.isActive = false;
+  link.reconnectIfDown();
+  EXPECT_TRUE(socket.isActive);
+}
+
+TEST_F(Marlin, TheHistoryForgetsAcknowledgedLinesAndKeepsTheOthers) {
+  open();
+  for (int i = 0; i < 40; ++i) {
+    link.sendGcode("G1 X" + std::to_string(i));
+    reply("ok\n");
+  }
   serial.take();
   EXPECT_LE(link.gcodeHistory.size(), 200u + 20u);
   EXPECT_EQ(link.gcodeHistory[0], '~');
-  reply("Resend: 2\n");  // long gone
+  // Lines without acknowledgement stay, however many.
+  for (int i = 40; i < 80; ++i) link.sendGcode("G1 X" + std::to_string(i));
+  serial.take();
+  EXPECT_NE(link.gcodeHistory.find("~N41 G1 X40 "), std::string::npos);
+  reply("Resend: 2\nok\n");  // long gone
   EXPECT_EQ(serial.out, "");
-  reply("Resend: 38\n");
-  EXPECT_EQ(serial.take(), "N38 G1 X37 *" + std::to_string(gcodeChecksum("N38 G1 X37 ")) + "\rN39 G1 X38 *" +
-                               std::to_string(gcodeChecksum("N39 G1 X38 ")) + "\rN40 G1 X39 *" +
-                               std::to_string(gcodeChecksum("N40 G1 X39 ")) + "\r");
+  EXPECT_EQ(link.lostLine, 2);
 }
 
 TEST_F(Marlin, AJammedLineIsLoggedAndItsResendIsTheGoodLine) {
@@ -116,6 +251,7 @@ TEST_F(Marlin, AJammedLineIsLoggedAndItsResendIsTheGoodLine) {
 
 TEST_F(Marlin, AcknowledgementsAreCountedAndShortRepliesNotEchoed) {
   open();
+  for (int i = 0; i < 64; ++i) link.sendGcode("G1 X1");
   link.nrMarlinok = 0;
   reply("ok\n");
   reply("ok T:21.5 /0.0\n");

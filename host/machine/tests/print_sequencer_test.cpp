@@ -117,7 +117,7 @@ TEST_F(Sequencer, AMachineThatStopsAnsweringLeavesThePrintPausedWithALogLine) {
   EXPECT_TRUE(core.timers.MarlinTimer->enabled());
   run(2000);
   EXPECT_FALSE(core.timers.MarlinTimer->enabled());
-  EXPECT_TRUE(logHas("no answer for 10 s: print paused (G-code lines 0 of 2 acknowledged"));
+  EXPECT_TRUE(logHas("the machine never answered since its link opened (2 G-code lines sent): print paused"));
   EXPECT_TRUE(seq.pausedByEnd);
   EXPECT_TRUE(core.controls.at("pause").checked);
   EXPECT_TRUE(seq.isBusy());
@@ -713,6 +713,133 @@ TEST_F(Sequencer, ThePowderAmountStepsUpEveryFewLayersAndBackAtTheEnd) {
   motion.PowderUpDown(false, true);
   clock.advance(5000);
   EXPECT_TRUE(logHas("powder set to 39 (was 40)"));
+}
+
+// ---------------------------------------------------------------- the machine's own words
+
+// A long dwell of the plate heating keeps the machine quiet for its time:
+// the watchdog waits for it, whoever sent it.
+TEST_F(Sequencer, APlateHeatingDwellIsWaitedFor) {
+  writeTwoLayerJob();
+  core.s.plateTime = 30000;
+  silentCodes = {"G4 P30000"};
+  start();
+  for (int t = 0; t < 20000 && gcodeText().find("G4 P30000") == std::string::npos; t += 10) run(10);
+  ASSERT_NE(gcodeText().find("G4 P30000"), std::string::npos);
+  run(29900);
+  EXPECT_FALSE(logHas("paused")) << logText();
+  releaseOks();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_FALSE(logHas("paused"));
+  EXPECT_TRUE(logHas("fin (model"));
+}
+
+// "echo:busy: processing" every 2 s during a long move is an answer.
+TEST_F(Sequencer, BusyKeepAlivesAreAnswers) {
+  writeTwoLayerJob();
+  start();
+  run(1500);
+  marlinAnswers = false;
+  marlin.gcodeSequence = "G0 X0 Y0 F10";  // a long move
+  run(100);
+  for (int t = 0; t < 25000; t += 2000) {
+    marlinPort.reply("echo:busy: processing\n");
+    run(2000);
+  }
+  EXPECT_FALSE(logHas("paused")) << logText();
+  marlinAnswers = true;
+  marlinPort.reply("ok\n");
+  ASSERT_TRUE(runToEnd());
+  EXPECT_TRUE(logHas("fin (model"));
+}
+
+// Lost "ok"s leave the count short; the watchdog sends the oldest line
+// without one again, and the machine's "Resend:" settles the count.
+TEST_F(Sequencer, LostAcknowledgementsAreSettledByTheMachine) {
+  writeTwoLayerJob();
+  marlinChecksNumbers = true;
+  lostOks = {3, 4};
+  start();
+  ASSERT_TRUE(runToEnd(60000));
+  EXPECT_TRUE(logHas("not acknowledged: sent again")) << logText();
+  EXPECT_FALSE(logHas("paused"));
+  EXPECT_EQ(gcodeText(), kStartCodes + "|" + twoLayerMoves());
+  EXPECT_TRUE(marlin.allLinesAcknowledged());
+}
+
+TEST_F(Sequencer, AMachineThatRestartsPausesThePrint) {
+  writeTwoLayerJob();
+  start();
+  run(300);
+  marlinPort.reply("start\necho:SD card ok\n");
+  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(seq.pausedByEnd);
+  EXPECT_TRUE(logHas("the machine restarted during the print: print paused"));
+}
+
+TEST_F(Sequencer, ALineTheMachineCannotGetAgainPausesThePrint) {
+  writeTwoLayerJob();
+  start();
+  run(300);
+  marlin.gcodeHistory.clear();
+  marlinPort.reply("Resend: 2\nok\n");
+  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(seq.pausedByEnd);
+  EXPECT_TRUE(logHas("G-code line 2 cannot be sent again (no longer in the history): it did not run: print paused"));
+  // The operator goes on: the machine's line number is set again first.
+  gcodes.clear();
+  core.controls.at("pause").checked = false;
+  seq.pauseClick();
+  run(300);
+  EXPECT_EQ(gcodes.at(0), "M110");
+}
+
+TEST_F(Sequencer, AStartWhileAPrintRunsIsRefused) {
+  writeTwoLayerJob();
+  start();
+  run(1000);
+  const int sent = seq.inkStretchesSent;
+  seq.btStartClick();
+  EXPECT_EQ(ui.messages.back(), "a print is running: start refused (pause or abort it first)");
+  run(10);
+  EXPECT_EQ(seq.inkStretchesSent, sent);
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(gcodeText(), kStartCodes + "|" + twoLayerMoves());
+}
+
+// A start on a link that is already open, with acknowledgements missing
+// from before and the watchdog run out: the machine's line number is set
+// again and the watchdog watches the new print.
+TEST_F(Sequencer, AStartResynchronisesAndArmsTheWatchdogOnAnOpenLink) {
+  writeTwoLayerJob();
+  openLinks();
+  marlin.gcodeSequence.clear();
+  marlin.sendGcode("G1 X1");
+  marlin.sendGcode("G1 X2");
+  marlinPort.take();  // lost on the way
+  core.timers.MarlinBusy->stop();
+  seq.btStartClick();
+  EXPECT_TRUE(core.timers.MarlinBusy->enabled());
+  EXPECT_TRUE(logHas("2 G-code lines left without acknowledgement: the line numbers are set again"));
+  marlinChecksNumbers = true;
+  marlinExpects = 0;  // the machine never got them
+  ASSERT_TRUE(runToEnd());
+  EXPECT_EQ(gcodeText(), "M110|" + twoLayerMoves());
+  EXPECT_TRUE(logHas("fin (model"));
+}
+
+// After a priming check longer than the watchdog's time the print goes on
+// with its watchdog running again.
+TEST_F(Sequencer, AResumeStartsTheTickAndTheWatchdogTogether) {
+  writeTwoLayerJob();
+  start();
+  run(200);
+  core.timers.MarlinTimer->stop();
+  clock.advance(15000);  // the watchdog ran out meanwhile
+  EXPECT_FALSE(core.timers.MarlinBusy->enabled());
+  seq.resumeTicking();
+  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(core.timers.MarlinBusy->enabled());
 }
 
 }  // namespace

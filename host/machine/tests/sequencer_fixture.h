@@ -5,7 +5,9 @@
 // its "~in_monitor " once its end byte is out.
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -108,6 +110,17 @@ struct SequencerFixture : LinkFixture {
   // The machines answer (see above).
   bool marlinAnswers = true;
   bool unitAnswers = true;
+  // The machine checks line numbers as the firmware does: a line that is
+  // not the next one is refused with "Resend:" (M110 is always taken).
+  bool marlinChecksNumbers = false;
+  long long marlinExpects = 1;
+  // Codes that keep the machine busy (a dwell that takes its time): from
+  // one of them on, no "ok" comes until releaseOks().
+  std::vector<std::string> silentCodes;
+  int heldOks = 0;
+  // Numbers (1-based) of the "ok"s that are lost on the way back.
+  std::vector<int> lostOks;
+  int oksSent = 0;
   std::size_t marlinSeen = 0, inkSeen = 0;
   std::vector<std::string> gcodes;  // every numbered line's code, in order
   std::string inkStream;            // every byte written to the unit
@@ -161,10 +174,24 @@ struct SequencerFixture : LinkFixture {
       std::string line = m.substr(0, p);
       if (line.empty()) continue;
       // "N<n> <code> *<sum>"
+      const long long number = std::atoll(line.c_str() + 1);
       line = line.substr(line.find(' ') + 1);
       line = line.substr(0, line.rfind(" *"));
+      if (marlinChecksNumbers && number != marlinExpects && line.rfind("M110", 0) != 0) {
+        if (marlinAnswers)
+          marlinPort.reply(plat::format("Error:Line Number is not Last Line Number+1, Last Line: %lld\nResend: %lld\nok\n",
+                                        marlinExpects - 1, marlinExpects));
+        continue;
+      }
+      marlinExpects = number + 1;
       gcodes.push_back(line);
-      if (marlinAnswers) marlinPort.reply("ok\n");
+      if (!marlinAnswers) continue;
+      if (heldOks > 0 || std::find(silentCodes.begin(), silentCodes.end(), line) != silentCodes.end()) {
+        ++heldOks;
+        continue;
+      }
+      if (std::find(lostOks.begin(), lostOks.end(), ++oksSent) != lostOks.end()) continue;
+      marlinPort.reply("ok\n");
     }
     inkStream += serial.take();
     if (!unitAnswers) return;
@@ -172,6 +199,11 @@ struct SequencerFixture : LinkFixture {
     // simply once per "973j" written.
     for (std::size_t p; (p = inkStream.find("973j", inkSeen)) != std::string::npos; inkSeen = p + 4)
       serial.reply("~in_monitor ");
+  }
+  // The busy machine is done: the "ok"s it held back come.
+  void releaseOks() {
+    silentCodes.clear();
+    for (; heldOks > 0; --heldOks) marlinPort.reply("ok\n");
   }
   // Forgets what the unit was sent so far.
   void clearInk() {

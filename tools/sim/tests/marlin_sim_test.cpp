@@ -2,6 +2,9 @@
 // and over its pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "sim_peer.h"
 
 namespace {
@@ -251,6 +254,72 @@ TEST(MarlinSim, GarbageIsLoggedNotFatal) {
   auto log = m.closeAndLog();
   EXPECT_EQ(only(log, "exec X_done").size(), 1u);
   EXPECT_EQ(only(log, "error line-too-long").size(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// The switches that play a real machine's faults: input thrown away on a
+// line error, damaged lines at a pace, lost "ok"s, a restart, keep-alives.
+TEST(MarlinSimFaults, AFlushingMachineThrowsAwayWhatFollowsABadLine) {
+  Marlin m;
+  ASSERT_TRUE(m.start({"--flush-on-error", "--corrupt-every", "2"}));
+  // Lines 1 to 3 in one write: 2 is damaged, 3 arrived with it and is gone.
+  m.peer.send(numbered(1, "G1 X1") + numbered(2, "G1 X2") + numbered(3, "G1 X3"));
+  EXPECT_EQ(m.peer.until("Resend: 2\nok\n"), "ok\nError:checksum mismatch, Last Line: 1\nResend: 2\nok\n");
+  EXPECT_TRUE(m.peer.quietFor(150)) << "no answer for the line thrown away";
+  EXPECT_EQ(m.line(numbered(2, "G1 X2")), "ok\n");  // the third line in
+  auto log = m.closeAndLog();
+  EXPECT_EQ(only(log, "flush ").size(), 1u);
+  EXPECT_EQ(only(log, "exec "), (std::vector<std::string>{"exec N1 G1 X1", "exec N2 G1 X2"}));
+}
+
+TEST(MarlinSimFaults, TheCommonLineResetIsTaken) {
+  Marlin m;
+  ASSERT_TRUE(m.start({}));
+  EXPECT_EQ(m.line("N-1 M110*15\r"), "ok\n");
+  EXPECT_EQ(m.line(numbered(0, "G28")), "ok\n");
+  auto log = m.closeAndLog();
+  EXPECT_EQ(only(log, "error "), std::vector<std::string>{});
+  EXPECT_EQ(only(log, "exec "), (std::vector<std::string>{"exec N-1 M110", "exec N0 G28"}));
+}
+
+TEST(MarlinSimFaults, AMachineThatRestartsForgetsItsLineNumber) {
+  Marlin m;
+  ASSERT_TRUE(m.start({"--restart-after", "2", "--drop-ok", "1"}));
+  m.peer.send(numbered(1, "G28"));
+  EXPECT_TRUE(m.peer.quietFor(150)) << "the first ok is lost";
+  m.peer.send(numbered(2, "G1 X1"));
+  EXPECT_EQ(m.peer.until("echo:SD card ok\n").rfind("ok\nstart\n", 0), 0u) << "line 2's ok, then the greeting";
+  EXPECT_EQ(m.line(numbered(3, "G1 X2")), "Error:Line Number is not Last Line Number+1, Last Line: 0\nResend: 1\nok\n");
+  auto log = m.closeAndLog();
+  EXPECT_EQ(only(log, "restart"), std::vector<std::string>{"restart"});
+  EXPECT_EQ(only(log, "drop-ok "), std::vector<std::string>{"drop-ok 1"});
+}
+
+TEST(MarlinSimFaults, ABusyLineSendsKeepAlivesUntilItsOk) {
+  Marlin m;
+  ASSERT_TRUE(m.start({"--busy-line", "1:4500"}));
+  const auto t0 = std::chrono::steady_clock::now();
+  EXPECT_EQ(m.line(numbered(1, "G0 X100")), "echo:busy: processing\necho:busy: processing\nok\n");
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(4400));
+  m.closeAndLog();
+}
+
+// A host that opens the port, closes it and opens it for good (a probe)
+// finds the machine still there.
+TEST(MarlinSimFaults, APtyProbeBeforeTheRealOpenIsNoDeparture) {
+  Marlin m;
+  ASSERT_TRUE(m.start({"--pty"}));
+  m.peer.close();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  ASSERT_TRUE(m.peer.openPty(m.proc.ptyPath()));
+  m.peer.send(numbered(1, "G28"));
+  EXPECT_NE(m.peer.until("echo:SD card ok\n"), "");
+  EXPECT_EQ(m.peer.until("ok\n"), "ok\n");
+  auto log = m.closeAndLog();
+  EXPECT_EQ(only(log, "exec "), std::vector<std::string>{"exec N1 G28"});
 }
 
 }  // namespace
