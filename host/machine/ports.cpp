@@ -721,11 +721,7 @@ void PortTools::UploadWatchTimer() {
     return;
   }
   if (core_.clock.tickMs() < uploadDeadline_) return;
-  ::kill(uploaderPid_, SIGTERM);
-  if (!plat::waitProcess(uploaderPid_, 2000)) {
-    ::kill(uploaderPid_, SIGKILL);
-    plat::waitProcess(uploaderPid_, -1);
-  }
+  plat::stopProcessGroup(uploaderPid_, 2000);
   uploaderPid_ = -1;
   readUploaderOutput(true);
   uploaderEnded(plat::format("%s timed out after %d s and was stopped", kUploaderName, kUploadLimitMs / 1000));

@@ -3,6 +3,8 @@
 // model, shows the operator log, forwards clicks to the Host and answers the
 // operator-UI seam. It holds no logic of its own.
 #include <QMainWindow>
+#include <QStringList>
+#include <QTimer>
 #include <map>
 #include <set>
 #include <memory>
@@ -72,6 +74,12 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void controlChanged(const Control& c);
   void addControlWidget(Control& c);
   void tellHeadless(const std::string& what, const std::string& text);
+  // New log lines wait here and reach the view together: the view lays out
+  // its text once per batch instead of once per line.
+  void flushLogLines();
+
+  QStringList pendingLogLines_;
+  QTimer* logFlush_ = nullptr;
   std::optional<std::string> fileDialog(const FileDialogRequest& dialog, bool save);
 
   bool headless_;
