@@ -93,7 +93,9 @@ TEST(Process, TheOutputOfAProgramComesInWholeLines) {
   EXPECT_EQ(lines[0], "one");
   EXPECT_EQ(lines[1], "tw o");
   EXPECT_EQ(lines[2], "?");
-  EXPECT_EQ(lines[3], std::string(ProgramOutput::kMaxLine, 'x') + "...");
+  std::string cut(ProgramOutput::kMaxLine, 'x');
+  cut += "...";
+  EXPECT_EQ(lines[3], cut);
   EXPECT_EQ(out.newLines(true), std::vector<std::string>{"last"});
   EXPECT_TRUE(out.newLines(true).empty());
 }
