@@ -1,6 +1,12 @@
 #include "fingerprint.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <vector>
 
 #include <cmath>
 
@@ -40,6 +46,30 @@ std::int32_t fileDateCode(const std::string& path) {
   struct stat st {};
   if (stat(path.c_str(), &st) != 0) return -1;
   return dateCodeOf(st.st_mtime);
+}
+
+std::optional<std::uint32_t> fileContentCrc(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return std::nullopt;
+  }
+  uLong crc = crc32(0L, Z_NULL, 0);
+  std::vector<unsigned char> buf(1 << 20);
+  for (;;) {
+    const ssize_t n = ::read(fd, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      ::close(fd);
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    crc = crc32(crc, buf.data(), uInt(n));
+  }
+  ::close(fd);
+  return std::uint32_t(crc);
 }
 
 }  // namespace plat

@@ -1,9 +1,10 @@
 #pragma once
-// The two inputs of a sliced job's fingerprint that the host and the slicer
-// must compute identically: the CRC of the settings text and the model file's
-// date code.
+// The inputs of a sliced job's fingerprint that the host and the slicer must
+// compute identically: the CRC of the settings text, the model file's date
+// code and the CRC of its content.
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 
 namespace plat {
@@ -18,5 +19,11 @@ std::int32_t dateCodeOf(std::time_t t);
 
 // dateCodeOf the file's modification time; -1 when the file does not exist.
 std::int32_t fileDateCode(const std::string& path);
+
+// CRC-32 (zlib's) of the whole content of a regular file: a model changed
+// in its colours alone keeps its size and may keep its date code, never its
+// content. Nothing when the file is not a regular file or cannot be read
+// (opened without waiting, so a FIFO never blocks).
+std::optional<std::uint32_t> fileContentCrc(const std::string& path);
 
 }  // namespace plat

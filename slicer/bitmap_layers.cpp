@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -52,6 +54,34 @@ int paletteIndexOf(Palette& palette, unsigned window) {
 }
 
 bool usable(const QImage& p) { return p.width() >= 2 && p.height() >= 2; }
+
+// An uncompressed BMP holds its rows whole: one cut short is refused (the
+// picture reader would fill the missing rows and the layer would print
+// without them). Empty when the file is whole or not such a BMP.
+std::string shortBmp(const std::string& path) {
+  unsigned char h[34] = {};
+  std::FILE* f = std::fopen(localPath(path).c_str(), "rb");
+  if (!f) return {};
+  const std::size_t got = std::fread(h, 1, sizeof h, f);
+  std::fseek(f, 0, SEEK_END);
+  const long long size = std::ftell(f);
+  std::fclose(f);
+  if (got < sizeof h || h[0] != 'B' || h[1] != 'M') return {};
+  auto u32 = [&](int at) {
+    return std::uint32_t(h[at]) | std::uint32_t(h[at + 1]) << 8 | std::uint32_t(h[at + 2]) << 16 |
+           std::uint32_t(h[at + 3]) << 24;
+  };
+  const long long offset = u32(10), header = u32(14);
+  const long long width = std::int32_t(u32(18)), height = std::int32_t(u32(22));
+  const int bpp = h[28] | h[29] << 8;
+  const std::uint32_t compression = u32(30);
+  if (header < 40 || (compression != 0 && compression != 3) || width <= 0 || bpp <= 0) return {};
+  const long long rowBytes = (width * bpp + 31) / 32 * 4;
+  const long long need = offset + rowBytes * std::llabs(height);
+  if (size >= need) return {};
+  return plat::format("the picture %s is cut short: its %lld rows need %lld bytes, the file holds %lld", path,
+                      std::llabs(height), need, size);
+}
 
 bool fileExists(const std::string& path) {
   struct stat st {};
@@ -176,6 +206,11 @@ LayerRenderer::Answer LayerRenderer::request(const std::string& folder, const st
     }
   }
   if (!fileExists(answer)) return Answer::NoPicture;
+  if (const std::string cut = shortBmp(answer); !cut.empty()) {
+    ::unlink(localPath(answer).c_str());
+    error = cut + plat::format(" (layer %s)", text);
+    return Answer::Failed;
+  }
   const bool loaded = picture.load(QString::fromStdString(localPath(answer)));
   ::unlink(localPath(answer).c_str());
   if (!loaded) {
@@ -191,6 +226,10 @@ bool BitmapInput::picture(SlicerApp& app, const std::string& text, QImage& out) 
     InputFile f;
     if (!f.open(st.modelName, "the picture", kMaxPictureBytes)) {
       app.tellOperator(f.error());
+      return false;
+    }
+    if (const std::string cut = shortBmp(st.modelName); !cut.empty()) {
+      app.tellOperator(cut);
       return false;
     }
     if (out.load(QString::fromStdString(localPath(st.modelName)))) return true;
@@ -278,6 +317,7 @@ std::optional<Box> BitmapInput::modelBox(SlicerApp& app) {
   const bool exists = ::stat(localPath(st.modelName).c_str(), &fst) == 0 && S_ISREG(fst.st_mode);
   m.modelSize = exists ? std::int32_t(fst.st_size) : 0;
   m.modelDateCode = exists ? plat::fileDateCode(localPath(st.modelName)) : 0;
+  m.modelContentCrc = exists ? plat::fileContentCrc(localPath(st.modelName)).value_or(0) : 0;
   m.sourcePath = st.modelName;
   return b;
 }

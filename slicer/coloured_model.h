@@ -42,6 +42,7 @@ struct ColouredModel {
   Vec3f supportShift;
   std::int32_t modelSize = 0;        // fingerprint input: file size in bytes
   std::int32_t modelDateCode = 0;    // fingerprint input: file date code
+  std::uint32_t modelContentCrc = 0; // fingerprint input: CRC-32 of the file's content
   int widthCode = 227;               // raster configuration byte from the width
   bool singleWhite = false;
   double dotsPerMmX = 11.811024;

@@ -20,6 +20,36 @@ std::string paramTextOf(const std::vector<std::string>& args) {
   return t;
 }
 
+std::string commandLineUsage() {
+  return "usage: layertint [model] [-option]...\n"
+         "options (the value joined to the letter, as in -L250):\n"
+         " -F<model>  slice the model into a job and end\n"
+         " -V<model>  show the model's slices\n"
+         " -K<job>    the job file to write\n"
+         " -I<n>      the host's instance number\n"
+         " -L<um>     layer thickness\n"
+         " -W<n> -S<n> -C<n> -M<n>  water drops, colour drops, colour weight, colour step\n"
+         " -D<um> -U<um>  skin depth, surface clearance\n"
+         " -E<colour> -R<file>  default colour, colour cube\n"
+         " -Y<mm>     shift in y\n"
+         " -J         export the slices as pictures\n";
+}
+
+std::optional<int> endWithoutDisplay(const std::vector<std::string>& args, std::string& text) {
+  bool usage = false;
+  for (const auto& a : args) {
+    if (auto o = optionOf(a); o && (o->letter == 'F' || o->letter == 'V')) return std::nullopt;
+    if (a == "-?") usage = true;
+  }
+  if (usage) {
+    text = commandLineUsage();
+    return 0;
+  }
+  text = "layertint: without a display the command line must name the work: -F<model> or -V<model>\n" +
+         commandLineUsage();
+  return 2;
+}
+
 std::string readyEventName(int n) {
   if (n < 2) return ".p3d file ready";
   return ".p3d file ready(" + std::to_string(n) + ")";

@@ -30,6 +30,14 @@ std::optional<int> decimalValue(const std::string& text);
 // A path value with one pair of surrounding double quotes removed.
 std::string pathValue(const std::string& value);
 
+// What the command line can hold, as "-?" shows it.
+std::string commandLineUsage();
+
+// Without a display only a job named on the command line (-F or -V) can be
+// done: otherwise the status to end with at once (0 for "-?", 2 for any
+// other command line) and, in `text`, what to say (the usage, and why).
+std::optional<int> endWithoutDisplay(const std::vector<std::string>& args, std::string& text);
+
 // The name of the job file: -K when given, else the model name without an
 // extension of up to four characters, followed by ".p3d".
 std::string jobOutputName(const std::string& modelName, const std::string& outputName);

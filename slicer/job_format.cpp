@@ -57,9 +57,10 @@ std::string endBlock() {
          "&l0L" + std::string(7, ' ') + "\r\n";
 }
 
-std::string fingerprintLine(std::int32_t modelSize, std::int32_t modelDateCode, std::uint16_t paramCrc) {
-  const std::uint32_t v =
-      std::uint32_t(modelSize) ^ std::uint32_t(modelDateCode) ^ (std::uint32_t(paramCrc) << 6);
+std::string fingerprintLine(std::int32_t modelSize, std::int32_t modelDateCode, std::uint16_t paramCrc,
+                            std::uint32_t modelContentCrc) {
+  const std::uint32_t v = std::uint32_t(modelSize) ^ std::uint32_t(modelDateCode) ^ (std::uint32_t(paramCrc) << 6) ^
+                          modelContentCrc;
   return plat::format("%08X\r\n", v);
 }
 

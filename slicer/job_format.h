@@ -30,8 +30,10 @@ std::string layerBlock(const std::string& setupBlock2, int cl, int zs);
 std::string endBlock();
 
 // The last line of a finished job: 8 upper-case hex digits of modelSize XOR
-// modelDateCode XOR (paramCrc << 6), then CR LF.
-std::string fingerprintLine(std::int32_t modelSize, std::int32_t modelDateCode, std::uint16_t paramCrc);
+// modelDateCode XOR (paramCrc << 6) XOR the CRC-32 of the model file's
+// content, then CR LF.
+std::string fingerprintLine(std::int32_t modelSize, std::int32_t modelDateCode, std::uint16_t paramCrc,
+                            std::uint32_t modelContentCrc);
 // The end of a job that must never be reused.
 inline const char* kNoFingerprint = "   ";
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/format.h"
+#include "platform/regular_file.h"
 #include "slicer/model_names.h"
 
 namespace lt {
@@ -19,9 +20,14 @@ bool FileWriter::fail(const char* what) {
 
 bool FileWriter::open(const std::string& path) {
   path_ = path;
-  errno = 0;
-  f_ = std::fopen(localPath(path).c_str(), "wb");
-  if (!f_) return fail("create");
+  std::string why;
+  // Only a regular file (or a new one): a FIFO would block the job for
+  // ever, a device would swallow it.
+  f_ = plat::openRegularFile(localPath(path), "wb", why);
+  if (!f_) {
+    error_ = plat::format("cannot create %s: %s", path_, why);
+    return false;
+  }
   std::setvbuf(f_, nullptr, _IOFBF, 1 << 20);
   return true;
 }

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "platform/format.h"
+#include "platform/regular_file.h"
 #include "slicer/dots.h"
 #include "slicer/input_file.h"
 #include "slicer/job_format.h"
@@ -40,10 +41,6 @@ std::optional<double> numberOf(const std::string& text) {
   while (*e == ' ') ++e;
   if (*e != 0) return std::nullopt;
   return v;
-}
-
-bool endsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 // One file by device and inode, whatever the names; false when either does
@@ -84,12 +81,14 @@ class JobRun {
   float zStart_ = 0, zEnd_ = 0, z_ = 0;
   std::int64_t startMs_ = 0;
   bool failed_ = false;  // the output or a page failed: the job is not complete
+  bool outputFailed_ = false;  // the output took not every byte (a full disk)
 };
 
 bool JobRun::emit(std::string_view b) {
   if (failed_) return false;
   if (out_->write(b)) return true;
   failed_ = true;
+  outputFailed_ = true;
   tell(out_->error());
   return false;
 }
@@ -106,10 +105,14 @@ std::string JobRun::stamp(const char* fmt) {
 // "prt3d.log" beside "ngsetup.txt": opened, appended and closed per entry,
 // so an entry is on disk even when the program ends during the job.
 void JobRun::logLine(const std::string& text) {
-  std::ofstream log(localPath(req_.jobLogFolder + "/prt3d.log"), std::ios::app | std::ios::binary);
-  if (!(log << text) || !log.flush())
-    progress_.note(
-        plat::format("cannot write %s/prt3d.log: %s", req_.jobLogFolder, std::string(std::strerror(errno))));
+  std::string why;
+  std::FILE* log = plat::openRegularFile(localPath(req_.jobLogFolder + "/prt3d.log"), "ab", why);
+  if (log) {
+    const bool written = std::fwrite(text.data(), 1, text.size(), log) == text.size();
+    if (std::fclose(log) == 0 && written) return;
+    why = std::strerror(errno);
+  }
+  progress_.note(plat::format("cannot write %s/prt3d.log: %s", req_.jobLogFolder, why));
 }
 
 // Writing the job would replace a file the job is made from (the model, its
@@ -180,6 +183,7 @@ void JobRun::copyJob(InputFile& in) {
 bool JobRun::layerDone(float z) {
   if (!out_->pageDone()) {
     failed_ = true;
+    outputFailed_ = true;
     tell(out_->error());
     return false;
   }
@@ -286,7 +290,7 @@ JobResult JobRun::run() {
     tell(plat::format("z start \"%s\" or z end \"%s\" is not a number: no job written", req_.zStart, req_.zEnd));
     return result_;
   }
-  const bool copying = endsWith(req_.modelName, ".p3d");
+  const bool copying = isJobFile(req_.modelName);
   if (!copying && (*ze > kBuildRoomHeightMm || *zs < -kBuildRoomHeightMm)) {
     tell(plat::format("the layers from %.2f to %.2f mm do not lie within the build room's %g mm: no job written", *zs,
                       *ze, kBuildRoomHeightMm));
@@ -355,13 +359,21 @@ JobResult JobRun::run() {
   if (req_.toFile) {
     // Only a complete job carries the fingerprint the host reuses jobs by.
     if (outcome == JobOutcome::Finished)
-      emit(fingerprintLine(req_.model->modelSize, req_.model->modelDateCode, req_.paramCrc));
+      emit(fingerprintLine(req_.model->modelSize, req_.model->modelDateCode, req_.paramCrc,
+                           req_.model->modelContentCrc));
     else
       emit(kNoFingerprint);
   }
   if (!out_->close() && !failed_) {
     tell(out_->error());
     outcome = JobOutcome::Aborted;
+    outputFailed_ = true;
+  }
+  if (req_.toFile && outputFailed_) {
+    // A job cut short by the disk has no fingerprint nor the mark of a
+    // stopped one: nothing of it may be taken for a job.
+    if (std::remove(localPath(req_.outputName).c_str()) == 0)
+      tell(plat::format("%s was removed: the disk did not take all of it", req_.outputName));
   }
   result_.outcome = outcome;
   return result_;

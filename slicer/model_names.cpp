@@ -1,6 +1,7 @@
 #include "slicer/model_names.h"
 
 #include <algorithm>
+#include <cctype>
 
 namespace lt {
 
@@ -27,6 +28,13 @@ std::string supportFileName(const std::string& modelName) { return modelCore(mod
 
 std::string stlFileName(const std::string& modelName) {
   return modelCore(modelName) == modelName ? modelName + ".stl" : modelName;
+}
+
+bool isJobFile(const std::string& modelName) {
+  if (modelName.size() < 4) return false;
+  std::string tail = modelName.substr(modelName.size() - 4);
+  for (auto& c : tail) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return tail == ".p3d";
 }
 
 std::string modelNameFromTraceLine(std::string line) {

@@ -20,6 +20,10 @@ std::string supportFileName(const std::string& modelName);
 // has an extension (kept in its case), else the name + ".stl".
 std::string stlFileName(const std::string& modelName);
 
+// Whether the model is a job already: its name ends in ".p3d", in any
+// case, as the host tells a job from a model.
+bool isJobFile(const std::string& modelName);
+
 // The model named by the first line of the ray tracer's batch file: the line
 // (at most 80 characters) without its first word, without everything from
 // its last "." and without its folders.

@@ -96,19 +96,23 @@ std::string PovReader::nextPovToken() {
   fillBuffer();
   if (pos_ >= buffer_.size()) return current_;
   tokenLine_ = bufferLine_;
+  unclosed_ = false;
   const char c = buffer_[pos_];
   std::size_t end;
   if (c == '<') {
     end = buffer_.find('>', pos_);
-    // A vector written over several lines is one token.
+    // A vector written over several lines is one token; each added line is
+    // searched once, so a vector that never closes costs its length only.
     std::string line;
     while (end == std::string::npos && readRawLine(line)) {
+      const std::size_t from = buffer_.size();
       buffer_ += ' ';
       buffer_ += withoutComments(std::move(line));
-      end = buffer_.find('>', pos_);
+      end = buffer_.find('>', from);
       bufferLine_ = line_;
     }
-    end = end == std::string::npos ? buffer_.size() : end + 1;
+    unclosed_ = end == std::string::npos;
+    end = unclosed_ ? buffer_.size() : end + 1;
   } else if (wordChar(c)) {
     end = pos_;
     while (end < buffer_.size() && wordChar(buffer_[end])) ++end;
@@ -204,6 +208,10 @@ class PovConversion {
     return false;
   }
   bool failAtLine(const PovReader& r, const std::string& what) {
+    if (r.unclosedVector())
+      return fail(plat::format("%s line %d: the vector begun on this line is not closed with \">\" before the end of "
+                               "the file; %s not written",
+                               pov_, r.lineNumber(), stl_));
     return fail(plat::format("%s line %d: %s; %s not written", pov_, r.lineNumber(), what, stl_));
   }
   bool writeFailed() { return fail(plat::format("cannot write %s: %s", stl_, systemError())); }
@@ -239,16 +247,16 @@ class PovConversion {
       if (t.empty()) break;
       if (t == "rgb" || t == "rgbf") {
         auto c = povColour(reader.nextPovToken(), error);
-        if (!c) return failAtLine(reader, error);
+        if (!c || reader.unclosedVector()) return failAtLine(reader, error);
         colour = *c;
       } else if (t.find("triangle") != std::string::npos && !reader.ended()) {
         reader.nextPovToken();  // the opening brace
         PovVector p[3];
         for (auto& corner : p) {
           auto v = parseVector(reader.nextPovToken(), error);
-          if (!v) return failAtLine(reader, error);
+          if (!v || reader.unclosedVector()) return failAtLine(reader, error);
           corner = {(*v)[0], (*v)[2], (*v)[1]};
-          if (!parseVector(reader.nextPovToken(), error)) return failAtLine(reader, error);
+          if (!parseVector(reader.nextPovToken(), error) || reader.unclosedVector()) return failAtLine(reader, error);
         }
         putVector(triangleNormal(p[0], p[1], p[2]));
         putVector(p[1]);

@@ -31,8 +31,11 @@ class PovReader {
   const std::string& previousToken() const { return previous_; }
   // No token is left.
   bool ended();
-  // The line the last token came from (counted from 1).
+  // The line the last token came from (counted from 1); for a vector over
+  // several lines, the line it began on.
   int lineNumber() const { return tokenLine_; }
+  // The last token is a vector that the file ended in before its ">".
+  bool unclosedVector() const { return unclosed_; }
   // Bytes read so far, for progress.
   long long bytesRead() const { return bytes_; }
 
@@ -48,6 +51,7 @@ class PovReader {
   std::string current_, previous_;
   int line_ = 0, bufferLine_ = 0, tokenLine_ = 0;
   long long bytes_ = 0;
+  bool unclosed_ = false;
 };
 
 // The three numbers of a vector token such as "<1, 0.5, -2>"; nothing, with

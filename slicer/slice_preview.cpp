@@ -1,6 +1,7 @@
 #include "slicer/slice_preview.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -249,8 +250,27 @@ void SlicePreview::saveFrame() {
                   std::size_t(std::min(w, canvas_.width())) * sizeof(QRgb));
   }
   const std::string name = plat::format("%sslice%d.bmp", sliceFolder, frameNumber);
+  if (exportByteLimit < 0) {
+    struct statvfs fs {};
+    const long long free = ::statvfs(localPath(sliceFolder).c_str(), &fs) == 0
+                               ? (long long)fs.f_bavail * (long long)fs.f_frsize
+                               : kMaxExportBytes;
+    exportByteLimit = std::min(kMaxExportBytes, free / 2);
+  }
+  // The frames of a movie are alike: the next one takes what the last took.
+  if (exportedBytes + lastFrameBytes_ > exportByteLimit) {
+    app_->ui().logLine(plat::format("the slice export stops at %s: its frames may take at most %lld MB of disk "
+                                    "(half the free space, at most %lld MB), and %lld MB are written",
+                                    name, exportByteLimit >> 20, kMaxExportBytes >> 20, exportedBytes >> 20));
+    sliceFolder.clear();
+    movieStep = 9999;  // the movie ends here
+    return;
+  }
   if (!frame.save(QString::fromStdString(localPath(name)), "BMP"))
     app_->ui().logLine(plat::format("cannot write the frame %s", name));
+  struct stat saved {};
+  lastFrameBytes_ = ::stat(localPath(name).c_str(), &saved) == 0 ? (long long)saved.st_size : 0;
+  exportedBytes += lastFrameBytes_;
   ++frameNumber;
 }
 

@@ -97,12 +97,19 @@ class SlicePreview {
   int movieStep = 0;
   std::string sliceFolder;
   int frameNumber = 0;  // kept for the program run: frames are numbered on
+  // The disk the frames of the program run may take: below 0, decided at
+  // the first frame (half the free space of its folder, at most
+  // kMaxExportBytes). A movie that reaches it stops and says so.
+  static constexpr long long kMaxExportBytes = 2LL << 30;
+  long long exportByteLimit = -1;
+  long long exportedBytes = 0;
 
  private:
   void refresh();
   void fill(int x0, int x1, int y, unsigned rgb);
   bool sliceAt(int zMicrons);
   void saveFrame();
+  long long lastFrameBytes_ = 0;
   void chooseSliceFolder();
   std::string heightText(int zMicrons) const;
   int positionOf(int zMicrons) const;

@@ -33,10 +33,6 @@ bool fileExists(const std::string& path) {
   return stat(localPath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool endsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 std::string upper(std::string s) {
   for (auto& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
   return s;
@@ -94,7 +90,7 @@ std::vector<std::string> SlicerApp::inputFiles() const {
   std::vector<std::string> in;
   const std::string& m = st_.modelName;
   if (!m.empty()) {
-    const bool job = endsWith(m, ".p3d");
+    const bool job = isJobFile(m);
     in.push_back(job || st_.bmpMode ? m : stlFileName(m));
     if (!job) in.push_back(supportFileName(m));
   }
@@ -261,14 +257,15 @@ void SlicerApp::doparamTimer() {
 void SlicerApp::invalidateOutput() {
   if (st_.outputName.empty() && st_.modelName.empty()) return;
   const std::string out = jobOutputName(st_.modelName, st_.outputName);
-  // An input (the model, a .p3d job given as the model, the support file)
-  // is never overwritten by the mark.
+  // Only a job already there needs the mark: where there is none, nothing
+  // is written (a model that could not be read never leaves a file that
+  // looks like a job). Only a regular file is marked, and an input (the
+  // model, a .p3d job given as the model, the support file) never is.
   struct stat a {};
-  if (stat(localPath(out).c_str(), &a) == 0) {
-    for (const auto& in : inputFiles()) {
-      struct stat b {};
-      if (stat(localPath(in).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return;
-    }
+  if (stat(localPath(out).c_str(), &a) != 0 || !S_ISREG(a.st_mode)) return;
+  for (const auto& in : inputFiles()) {
+    struct stat b {};
+    if (stat(localPath(in).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return;
   }
   std::ofstream f(localPath(out), std::ios::binary | std::ios::trunc);
   if (!(f << "   ") || !f.flush())
@@ -356,7 +353,7 @@ bool SlicerApp::prepareModel(bool useFirstArgument) {
       st_.modelName = before + ".stl";
     }
   }
-  if (endsWith(st_.modelName, ".p3d")) {
+  if (isJobFile(st_.modelName)) {
     st_.rdlabel = "p3d file";
     st_.zend = "-1";
   } else {

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -219,11 +220,31 @@ LoadResult loadColouredStl(const std::string& modelName, SliceValues& values, Co
                                      stl, tail, total));
   m.modelSize = std::int32_t(size);
   m.modelDateCode = plat::dateCodeOf(in.modified());
+  // A model recoloured in place keeps its size and may keep its date code.
+  if (auto crc = plat::fileContentCrc(localPath(stl))) {
+    m.modelContentCrc = *crc;
+  } else {
+    res.error = plat::format("cannot read the model %s again for its checksum", stl);
+    return res;
+  }
 
   unsigned char head[84];
   if (in.read(head, 84) != 84) {
     res.error = in.error().empty() ? plat::format("cannot read the model %s: it ends in its head", stl) : in.error();
     return res;
+  }
+  // An ASCII STL begins with "solid" and is text through what would be a
+  // binary file's facet count; read as binary its text gives wild numbers.
+  {
+    bool text = std::memcmp(head, "solid", 5) == 0;
+    for (int i = 0; i < 84 && text; ++i)
+      text = head[i] == '\t' || head[i] == '\n' || head[i] == '\r' || (head[i] >= 32 && head[i] < 127);
+    const std::uint32_t stored = std::uint32_t(head[80]) | std::uint32_t(head[81]) << 8 |
+                                 std::uint32_t(head[82]) << 16 | std::uint32_t(head[83]) << 24;
+    if (text && stored != total) {
+      res.error = plat::format("%s is an ASCII STL: only binary STL is read (save the model as binary STL)", stl);
+      return res;
+    }
   }
   m.headerColour = headerColourOf(head, m.headerDefault);
 

@@ -1,5 +1,6 @@
 #include "slicer/support_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -42,7 +43,57 @@ void addBlock(const std::vector<double>& n, bool isVoid, ColouredModel& m) {
   }
 }
 
-void rotate(const std::string& line, ColouredModel& m) {
+// A move, scale or rotation of the facets: vertices go through m and t,
+// normals through n (only a rotation turns them).
+struct Affine {
+  double m[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+  double t[3] = {0, 0, 0};
+  double n[3][3] = {{1, 0, 0}, {0, 1, 0}, {0, 0, 1}};
+};
+
+// `after` applied to what `first` gives.
+Affine compose(const Affine& after, const Affine& first) {
+  Affine c;
+  for (int r = 0; r < 3; ++r) {
+    c.t[r] = after.t[r];
+    for (int k = 0; k < 3; ++k) {
+      c.m[r][k] = 0;
+      c.n[r][k] = 0;
+      for (int j = 0; j < 3; ++j) {
+        c.m[r][k] += after.m[r][j] * first.m[j][k];
+        c.n[r][k] += after.n[r][j] * first.n[j][k];
+      }
+      c.t[r] += after.m[r][k] * first.t[k];
+    }
+  }
+  return c;
+}
+
+// Only the terms that are there: a scale alone gives exactly what
+// multiplying the coordinate gives (the sign of a zero included).
+Vec3f applyLinear(const double m[3][3], const double t[3], const Vec3f& p) {
+  const double in[3] = {p.x, p.y, p.z};
+  auto row = [&](int r) {
+    double sum = 0;
+    bool any = false;
+    for (int k = 0; k < 3; ++k) {
+      if (m[r][k] == 0) continue;
+      sum = any ? sum + m[r][k] * in[k] : m[r][k] * in[k];
+      any = true;
+    }
+    if (t[r] != 0) sum = any ? sum + t[r] : t[r];
+    return float(sum);
+  };
+  return {row(0), row(1), row(2)};
+}
+
+void applyTo(const Affine& a, FacetRecord& f) {
+  static const double none[3] = {0, 0, 0};
+  f.normal = applyLinear(a.n, none, f.normal);
+  for (auto& v : f.v) v = applyLinear(a.m, a.t, v);
+}
+
+Affine rotation(const std::string& line) {
   int i = 2, k = 3;  // about X, 1-based matrix positions
   std::size_t from = 1;
   if (line.size() > 1 && (line[1] == 'X' || line[1] == 'Y' || line[1] == 'Z')) {
@@ -50,19 +101,54 @@ void rotate(const std::string& line, ColouredModel& m) {
     if (line[1] == 'Z') i = 1, k = 2;
     from = 2;
   }
-  const double a = supportNumbers(line, from, 1)[0];
-  if (a == 0) return;
-  const double rad = a * M_PI / 180.0;
-  double mat[4][4] = {{1, 0, 0, 0}, {0, 1, 0, 0}, {0, 0, 1, 0}, {0, 0, 0, 1}};
-  mat[i - 1][i - 1] = std::cos(rad);
-  mat[i - 1][k - 1] = std::sin(rad);
-  mat[k - 1][i - 1] = -std::sin(rad);
-  mat[k - 1][k - 1] = std::cos(rad);
-  for (auto& f : m.facets) {
-    f.normal = transformPoint(mat, f.normal);
-    for (auto& v : f.v) v = transformPoint(mat, v);
-  }
+  Affine a;
+  const double deg = supportNumbers(line, from, 1)[0];
+  if (deg == 0) return a;
+  const double rad = deg * M_PI / 180.0;
+  a.m[i - 1][i - 1] = std::cos(rad);
+  a.m[i - 1][k - 1] = std::sin(rad);
+  a.m[k - 1][i - 1] = -std::sin(rad);
+  a.m[k - 1][k - 1] = std::cos(rad);
+  for (int r = 0; r < 3; ++r)
+    for (int c = 0; c < 3; ++c) a.n[r][c] = a.m[r][c];
+  return a;
 }
+
+// Moves, scales and rotations each act on the facets there are when their
+// line is read. Rewriting every facet per line made a long support file
+// cost lines x facets; instead each transform is noted with the facet count
+// it acts on, and at the end every facet goes once through the composition
+// of the transforms that act on it.
+class PendingTransforms {
+ public:
+  void add(const Affine& a, std::size_t facets) {
+    if (facets > 0) steps_.push_back({a, facets});
+  }
+  void apply(ColouredModel& m) {
+    Affine suffix;
+    std::size_t end = m.facets.size();
+    for (auto it = steps_.rbegin(); it != steps_.rend(); ++it) {
+      // Facets from it->facets on came after this step: they have the
+      // later steps' composition, which `suffix` holds now.
+      for (std::size_t f = it->facets; f < end; ++f) applyTo(suffix, m.facets[f]);
+      end = std::min(end, it->facets);
+      suffix = compose(suffix, it->a);
+    }
+    for (std::size_t f = 0; f < end; ++f) applyTo(suffix, m.facets[f]);
+    steps_.clear();
+  }
+  bool empty() const { return steps_.empty(); }
+
+ private:
+  struct Step {
+    Affine a;
+    std::size_t facets;  // the transform acts on facets [0, facets)
+  };
+  std::vector<Step> steps_;
+};
+
+void applyLine(std::string line, int pass, SliceValues& values, ColouredModel& m, std::vector<std::string>& notes,
+               PendingTransforms& pending);
 
 }  // namespace
 
@@ -83,6 +169,15 @@ std::vector<double> supportNumbers(const std::string& line, std::size_t from, in
 
 void applySupportLine(std::string line, int pass, SliceValues& values, ColouredModel& m,
                       std::vector<std::string>& notes) {
+  PendingTransforms pending;
+  applyLine(std::move(line), pass, values, m, notes, pending);
+  pending.apply(m);
+}
+
+namespace {
+
+void applyLine(std::string line, int pass, SliceValues& values, ColouredModel& m, std::vector<std::string>& notes,
+               PendingTransforms& pending) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
   if (line.size() > 80) line.resize(80);
   if (line.empty()) return;
@@ -120,21 +215,25 @@ void applySupportLine(std::string line, int pass, SliceValues& values, ColouredM
     case 'M': case 'm': {
       auto n = supportNumbers(line, 1, 3);
       m.supportShift = {-float(n[0]), float(n[1]), float(n[2])};
-      for (auto& f : m.facets)
-        for (auto& v : f.v) v = {v.x + m.supportShift.x, v.y + m.supportShift.y, v.z + m.supportShift.z};
+      Affine a;
+      a.t[0] = m.supportShift.x;
+      a.t[1] = m.supportShift.y;
+      a.t[2] = m.supportShift.z;
+      pending.add(a, m.facets.size());
       break;
     }
     case 'P': case 'p':
       m.placed = true;
       break;
     case 'R': case 'r':
-      rotate(line, m);
+      pending.add(rotation(line), m.facets.size());
       break;
     case 'S': case 's': {
       const float s = float(supportNumbers(line, 1, 1)[0]);
       m.supportScale = s;
-      for (auto& f : m.facets)
-        for (auto& v : f.v) v = {v.x * s, v.y * s, v.z * s};
+      Affine a;
+      for (int k = 0; k < 3; ++k) a.m[k][k] = s;
+      pending.add(a, m.facets.size());
       break;
     }
     default:
@@ -142,18 +241,22 @@ void applySupportLine(std::string line, int pass, SliceValues& values, ColouredM
   }
 }
 
+}  // namespace
+
 SupportFileRead applySupportFile(const std::string& path, int pass, SliceValues& values, ColouredModel& model,
                                  std::vector<std::string>& notes, std::string& error) {
   bool missing = false;
   auto text = readInputFile(path, "the support file", kMaxSupportBytes, error, &missing);
   if (!text) return missing ? SupportFileRead::Missing : SupportFileRead::Failed;
   std::size_t at = 0;
+  PendingTransforms pending;
   while (at < text->size()) {
     std::size_t end = text->find('\n', at);
     if (end == std::string::npos) end = text->size();
-    applySupportLine(text->substr(at, std::min<std::size_t>(end - at, 82)), pass, values, model, notes);
+    applyLine(text->substr(at, std::min<std::size_t>(end - at, 82)), pass, values, model, notes, pending);
     at = end + 1;
   }
+  pending.apply(model);
   return SupportFileRead::Applied;
 }
 

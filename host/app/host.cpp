@@ -23,6 +23,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       syncslice(orDiscard(poster)),
       deviceLinks(core, settingsFiles, orDiscard(poster)),
       args_(std::move(args)) {
+  if (asksForUnattendedRun(args_)) core.run.expect();
   createMainControls(core.controls);
   deviceLinks.bindControls();
   ports.bindControls();
@@ -106,7 +107,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   auto bind = [&](const char* name, std::function<void()> f) { core.controls.bindClick(name, std::move(f)); };
   bind("inifile1", [this] { settingsFiles.inifile1Click(); });
   bind("mergeini1", [this] { settingsFiles.mergeini1Click(); });
-  bind("saveini1", [this] { settingsFiles.saveini1Click(); });
+  bind("saveini1", [this] { settingsFiles.saveAskedByOperator(); });
   bind("setinifile1", [this] { settingsFiles.setinifile1Click(); });
   bind("fullini1", [this] { settingsFiles.fullini1Click(); });
   bind("setexes1", [this] { settingsFiles.setexes1Click(); });
@@ -136,6 +137,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("unblockdmc1", [this] { jobTools.unblockdmc1Click(); });
   bind("equalgfk1", [this] { jobTools.equalgfk1Click(); });
   bind("meshkit1", [this] { mesh.meshkit1Click(); });
+  bind("ply2stl1", [this] { mesh.mainPly2stl1Click(); });
   bind("Form21", [this] { mesh.Form21Click(); });
   bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
   bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });

@@ -5,6 +5,7 @@
 // built, the subsystem objects.
 #include <array>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,19 @@
 #include "platform/stay_awake.h"
 
 namespace ph {
+
+// The exit status of a program that cannot use its command line.
+constexpr int kExitUnusableCommandLine = 2;
+
+// The command line's usage, as "-?" shows it.
+std::string commandLineUsage();
+// Whether the command line asks for an unattended run: -F with a file and
+// one of -V, -T, -B. Known from the start, before the Init timer reads it.
+bool asksForUnattendedRun(const std::vector<std::string>& args);
+// Without a display only an unattended run has anything to do: otherwise
+// the status to end with at once (0 for "-?", kExitUnusableCommandLine for
+// anything else) and, in `text`, what to say (the usage, and why).
+std::optional<int> endWithoutDisplay(const std::vector<std::string>& args, std::string& text);
 
 class Host {
  public:

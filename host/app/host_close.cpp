@@ -55,7 +55,7 @@ bool Host::askSaveOnClose() {
   }
   switch (core.ui.askYesNoCancel("Confirm", "Save Ini File")) {
     case OperatorUi::Answer::Yes:
-      if (settingsFiles.saveini1Click()) return true;
+      if (settingsFiles.saveAskedByOperator()) return true;
       if (core.ui.hasDisplay()) {
         core.ui.showMessage("the settings were not saved: the program stays open");
         return false;

@@ -6,6 +6,7 @@
 #include "host/core/paths.h"
 #include "host/core/settings_files.h"
 #include "host/core/texts.h"
+#include "platform/format.h"
 
 namespace ph {
 
@@ -25,11 +26,63 @@ constexpr OptionText kOptions[] = {
     {'T', "only convert obj to stl (no printing)  "},
     {'B', "print selected input file  "},
 };
+
+// The options as the Init timer reads them: an argument of exactly two
+// characters that starts with "-", its value the next argument.
+struct CommandLineWork {
+  std::string inputFile;
+  char runMode = ' ';
+  bool usageAsked = false;
+};
+
+CommandLineWork workOf(const std::vector<std::string>& args) {
+  CommandLineWork w;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() != 2 || a[0] != '-') continue;
+    const std::string value = i + 1 < args.size() ? args[i + 1] : "";
+    switch (a[1]) {
+      case '?': w.usageAsked = true; break;
+      case 'F': w.inputFile = value; break;
+      case 'V':
+      case 'T':
+      case 'B': w.runMode = a[1]; break;
+      default: break;
+    }
+  }
+  return w;
+}
+
 }  // namespace
 
+std::string commandLineUsage() {
+  std::string t = "command line usage:\n prismhost -option [filename] [-option]...\noptions are:\n";
+  for (const auto& o : kOptions) t += plat::format("%c  %s\n", o.letter, o.text);
+  return t;
+}
+
+bool asksForUnattendedRun(const std::vector<std::string>& args) {
+  const CommandLineWork w = workOf(args);
+  return !w.inputFile.empty() && (w.runMode == 'V' || w.runMode == 'T' || w.runMode == 'B');
+}
+
+std::optional<int> endWithoutDisplay(const std::vector<std::string>& args, std::string& text) {
+  if (asksForUnattendedRun(args)) return std::nullopt;
+  const CommandLineWork w = workOf(args);
+  if (w.usageAsked) {
+    text = commandLineUsage();
+    return 0;
+  }
+  text = "prismhost: without a display the command line must give the work: -F followed by the input file, and -V, "
+         "-T or -B\n" +
+         commandLineUsage();
+  return kExitUnusableCommandLine;
+}
+
 void Host::logUsage() {
-  core.memoPrintf("command line usage:\n prismhost -option [filename] [-option]...\noptions are:");
-  for (const auto& o : kOptions) core.memoPrintf("%c  %s", o.letter, o.text);
+  std::string usage = commandLineUsage();
+  usage.pop_back();
+  core.memoPrintf("%s", usage);
 }
 
 void Host::startCommandLineRun() {

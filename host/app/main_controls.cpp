@@ -68,6 +68,7 @@ void createMainControls(Controls& c) {
   menu("util1", "Utilities", "");
   item("util1", "meshkit1", "meshkit", "open the mesh tools: OBJ to coloured STL and the model tools");
   item("util1", "Form21", "Form2", "open the mesh tools with the log in their window");
+  item("util1", "ply2stl1", "ply2stl", "convert temp.ply of the model folder into fromply.stl, after asking");
   // Asks, and changes nothing: expert mode only (no hint).
   item("util1", "adjuststlnormals1", "adjust stl normals", "");
   item("util1", "bobbelhead1", "bobbelhead", "enlarge the head of a model above its neck (bobhead.stl)");

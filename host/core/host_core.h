@@ -187,6 +187,12 @@ class HostCore {
   // Writes the settings file (only changed values, unless its core name is
   // "full"). False when it could not be written completely.
   bool saveSettings();
+  // The file a save writes (settingsFile; in the current folder when its
+  // own folder is gone, which settingsFile then names).
+  std::string settingsSaveTarget();
+  // Whether a save would replace an existing file whose settings were never
+  // read (saveSettings refuses that unless the operator took the file).
+  bool saveWouldReplaceUnreadFile();
 
   // ---- shared state of the job and the machines ----
   std::string workDir = "%currentdir%/";

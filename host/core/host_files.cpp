@@ -1,7 +1,10 @@
 // File access of HostCore: opening with operator messages, line files and
 // whole-file writers; the helpers on open files.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 #include "host/core/files.h"
@@ -9,23 +12,29 @@
 #include "host/core/paths.h"
 #include "host/core/settings_files.h"
 #include "host/core/texts.h"
+#include "platform/regular_file.h"
 
 namespace ph {
 
 FilePtr HostCore::openFile(const std::string& name, const char* mode) {
   std::string path = nativePath(expandCurrentDir(name));
-  if (path == "nul") path = "/dev/null";
   openFailed = false;
-  FilePtr f(std::fopen(path.c_str(), mode));
+  std::string why;
+  // "nul" is the null device on purpose; any other name opens only a
+  // regular file (or makes a new one).
+  FilePtr f(path == "nul" ? std::fopen("/dev/null", mode) : plat::openRegularFile(path, mode, why));
   if (f) return f;
   openFailed = true;
+  // Only a special file is told with the reason: the other failures keep
+  // their plain message.
+  const std::string told = why == plat::kNotRegularFile ? name + " (" + why + ")" : name;
   if (upperCase(mode).find('W') != std::string::npos) {
-    ui.showMessage("unable to write to file: " + name);
+    ui.showMessage("unable to write to file: " + told);
     return FilePtr(std::fopen("/dev/null", mode));
   }
   printAbort = true;
   ++readFailures;
-  ui.showMessage("cannot read from file: " + name);
+  ui.showMessage("cannot read from file: " + told);
   return nullptr;
 }
 

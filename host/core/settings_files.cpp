@@ -75,6 +75,12 @@ std::string readSettingsText(const std::string& path, std::string& text) {
     if (n == 0) break;
     got += std::size_t(n);
   }
+  // UTF-16 (as some editors save) reads as names broken by NUL characters,
+  // and not one setting would be found.
+  if (std::memchr(text.data(), 0, got) != nullptr) {
+    text.clear();
+    return "it holds NUL characters: UTF-16 or not a text file; a settings file is plain text";
+  }
   text.resize(got);
   if (got > kMaxSettingsFileBytes) {
     text.clear();
@@ -219,6 +225,21 @@ bool SettingsFiles::saveini1Click() {
   recordActiveSettings();
   core_.settingsModified = false;
   return true;
+}
+
+bool SettingsFiles::saveAskedByOperator() {
+  if (core_.saveWouldReplaceUnreadFile()) {
+    // The operator made this the active file (a redirect, "exe_currentdir"):
+    // asked, the save goes there.
+    const std::string question = "replace " + core_.s.settingsFile +
+                                 "? its own settings were never read by this program and are lost";
+    if (core_.ui.askYesNoCancel("Confirm", question) != OperatorUi::Answer::Yes) {
+      core_.memoPrintf("settings not saved: %s was kept", core_.s.settingsFile);
+      return false;
+    }
+    core_.settingsOwner = core_.s.settingsFile;
+  }
+  return saveini1Click();
 }
 
 void SettingsFiles::setinifile1Click() {

@@ -34,7 +34,11 @@ class SettingsFiles {
 
   void inifile1Click();    // "inifile": open
   void mergeini1Click();   // "merge ini"
-  bool saveini1Click();    // "save_ini"; false when nothing could be saved
+  bool saveini1Click();    // a save for the program; false when nothing could be saved
+  // "save_ini" and the save at close, asked by the operator: to the active
+  // settings file, asking first when that file exists and was not the one
+  // read; false when nothing was saved.
+  bool saveAskedByOperator();
   void setinifile1Click(); // "save inifile as"
   void fullini1Click();    // "full_ini"
   void setexes1Click();    // "exe_currentdir"

@@ -12,6 +12,18 @@
 
 namespace ph {
 
+namespace {
+// The longest piece of an input a message repeats: a settings line may be
+// megabytes long, and the operator needs only enough to find it.
+constexpr std::size_t kMaxEchoedChars = 200;
+
+std::string echoed(const std::string& input) {
+  if (input.size() <= kMaxEchoedChars) return input;
+  return plat::format("%s... (%zu characters)", input.substr(0, kMaxEchoedChars), input.size());
+}
+}  // namespace
+
+
 // ---- tokeniser ----
 
 namespace {
@@ -195,6 +207,8 @@ bool HostCore::applySettings(const std::string& textOrFile, bool report) {
     // Refused whole rather than stored cut short or half applied.
     if (quotedTextsIntact(body)) feed(body);
     else memoPrintf("not set: a text in double quotes cannot hold a double quote");
+    if (tok.inBlockComment)
+      st.notes.push_back("the comment opened with /* is never closed with */; the settings after it were not read");
   } else {
     memoPrintf("loading ini %s ", input);
     std::string text;
@@ -206,13 +220,22 @@ bool HostCore::applySettings(const std::string& textOrFile, bool report) {
     } else {
       // Whole lines, however long, so a long quoted text is never split.
       std::string_view rest(text);
+      int lineNumber = 0, commentLine = 0;
       while (!rest.empty()) {
         const auto nl = rest.find('\n');
         std::string_view line = rest.substr(0, nl);
         rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        ++lineNumber;
+        const bool inComment = tok.inBlockComment;
         feed(line);
+        if (!inComment && tok.inBlockComment) commentLine = lineNumber;
       }
+      // Everything after an unclosed comment was passed over: say so.
+      if (tok.inBlockComment)
+        st.notes.push_back(plat::format("%s line %d: the comment opened with /* there is never closed with */; "
+                                        "the settings after it were not read",
+                                        input, commentLine));
     }
   }
   settingsTail(question, reversdirBefore, st);
@@ -227,7 +250,7 @@ void HostCore::applyAssignment(const std::string& name, const std::string& value
     slicingSettingChanged.notify();
   const int idx = params.find(name);
   if (idx < 0) {
-    if (report) memoPrintf("unknown parameter %s = %s", name, value);
+    if (report) memoPrintf("unknown parameter %s = %s", echoed(name), echoed(value));
     return;
   }
   if (params.mergeMode && params.isNoMerge(name)) return;
@@ -244,7 +267,7 @@ void HostCore::applyAssignment(const std::string& name, const std::string& value
   auto refused = [&](double v) {
     const std::string refusal = params.rangeRefusal(idx, v);
     if (refusal.empty()) return false;
-    st.notes.push_back(plat::format("%s = %s not set: %s", name, value, refusal));
+    st.notes.push_back(plat::format("%s = %s not set: %s", name, echoed(value), refusal));
     return true;
   };
   std::visit(
@@ -260,7 +283,7 @@ void HostCore::applyAssignment(const std::string& name, const std::string& value
           const std::string v = trimmed(value);
           double d = v.empty() ? 0 : std::strtod(v.c_str(), &end);
           if (v.empty() || *end != 0 || !std::isfinite(d)) {
-            st.notes.push_back(plat::format("'%s' is not a valid floating point value for %s", value, name));
+            st.notes.push_back(plat::format("'%s' is not a valid floating point value for %s", echoed(value), name));
             return;
           }
           if (refused(d)) return;
@@ -339,11 +362,20 @@ void HostCore::queueParamCode(int value, const std::string& code) {
 
 // ---- writer ----
 
-bool HostCore::saveSettings() {
+std::string HostCore::settingsSaveTarget() {
   if (!folderExists(driveDir(expandCurrentDir(s.settingsFile))))
     s.settingsFile = currentDir() + "/" + fileNamePart(s.settingsFile);
-  const std::string target = nativePath(expandCurrentDir(s.settingsFile));
-  if (fileExists(target) && (settingsOwner.empty() || !sameSettingsFile(target, settingsOwner))) {
+  return nativePath(expandCurrentDir(s.settingsFile));
+}
+
+bool HostCore::saveWouldReplaceUnreadFile() {
+  const std::string target = settingsSaveTarget();
+  return fileExists(target) && (settingsOwner.empty() || !sameSettingsFile(target, settingsOwner));
+}
+
+bool HostCore::saveSettings() {
+  const std::string target = settingsSaveTarget();
+  if (saveWouldReplaceUnreadFile()) {
     openFailed = true;
     ui.showMessage("settings not saved to " + s.settingsFile +
                    ": that file was never read, so its own settings would be lost (save inifile as "

@@ -6,7 +6,7 @@ namespace ph {
 
 bool UnattendedRun::active() const {
   const char m = core_.runMode;
-  return !core_.commandInputFile.empty() && (m == 'V' || m == 'T' || m == 'B');
+  return expected_ || (!core_.commandInputFile.empty() && (m == 'V' || m == 'T' || m == 'B'));
 }
 
 void UnattendedRun::fail(const std::string& reason) {

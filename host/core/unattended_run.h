@@ -16,6 +16,10 @@ class UnattendedRun {
 
   // Started from the command line to run unattended.
   bool active() const;
+  // The command line asks for an unattended run: it is one from the start,
+  // before the Init timer reads the options, so a termination request in
+  // between ends it as not done.
+  void expect() { expected_ = true; }
   // The run cannot go on: logs "unattended run failed: " and the reason,
   // and closes the program, which ends with status 1. Outside an unattended
   // run nothing happens (the step has told the operator already).
@@ -30,6 +34,7 @@ class UnattendedRun {
 
  private:
   HostCore& core_;
+  bool expected_ = false;
   bool failed_ = false;
   bool succeeded_ = false;
 };

@@ -184,8 +184,9 @@ void SlicerHandoff::p3dfile1Click() {
   auto chosen = core_.ui.openFileDialog(dialog);
   if (!chosen || chosen->empty()) return;
   stopSlice("a job was opened");
-  if (jobFingerprint(expandCurrentDir(*chosen)).empty()) {
-    tellOperator(plat::format("%s is not a finished job (no fingerprint line at its end): not converted", *chosen));
+  if (!jobUsable(expandCurrentDir(*chosen))) {
+    tellOperator(plat::format("%s is not a whole job (empty, or stopped or aborted while it was sliced): not converted",
+                              *chosen));
     return;
   }
   job_.jobReady = true;

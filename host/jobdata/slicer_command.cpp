@@ -94,20 +94,21 @@ std::string commandText(const std::vector<std::string>& argv) {
   return t;
 }
 
-std::string sliceSignature(std::uint32_t modelSize, std::int32_t dateCode, std::uint16_t crc) {
-  const std::uint32_t v = modelSize ^ std::uint32_t(dateCode) ^ (std::uint32_t(crc) << 6);
+std::string sliceSignature(std::uint32_t modelSize, std::int32_t dateCode, std::uint16_t crc, std::uint32_t content) {
+  const std::uint32_t v = modelSize ^ std::uint32_t(dateCode) ^ (std::uint32_t(crc) << 6) ^ content;
   return plat::format("%08X", v);
 }
 
 std::string sourceSignature(const std::string& path, std::uint16_t crc) {
   struct stat st {};
   const std::string p = nativePath(path);
-  if (stat(p.c_str(), &st) != 0) {
+  const auto content = stat(p.c_str(), &st) == 0 ? plat::fileContentCrc(p) : std::nullopt;
+  if (!content) {
     static std::minstd_rand random{std::random_device{}()};
     return plat::format("R%d", int(random() % 99999));
   }
   // The slicer keeps the size as a 32-bit number: the low 32 bits count.
-  return sliceSignature(std::uint32_t(std::uint64_t(st.st_size)), plat::fileDateCode(p), crc);
+  return sliceSignature(std::uint32_t(std::uint64_t(st.st_size)), plat::fileDateCode(p), crc, *content);
 }
 
 std::string cachedSignature(const std::string& p3dPath) {
@@ -121,6 +122,19 @@ std::string cachedSignature(const std::string& p3dPath) {
   for (int i = 0; i < 8; ++i)
     if (isHexDigit(char(tail[i]))) sig[std::size_t(i)] = char(tail[i]);
   return sig;
+}
+
+bool jobUsable(const std::string& p3dPath) {
+  struct stat st {};
+  const std::string p = nativePath(p3dPath);
+  if (stat(p.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) return false;
+  if (st.st_size < 3) return true;
+  std::FILE* f = std::fopen(p.c_str(), "rb");
+  if (!f) return false;
+  char tail[3];
+  const bool got = std::fseek(f, -3, SEEK_END) == 0 && std::fread(tail, 1, 3, f) == 3;
+  std::fclose(f);
+  return got && std::string(tail, 3) != "   ";
 }
 
 std::string jobFingerprint(const std::string& p3dPath) {

@@ -43,11 +43,13 @@ std::string fingerprintText(const std::vector<std::string>& argv);
 // The command line as the operator reads it, paths with a blank quoted.
 std::string commandText(const std::vector<std::string>& argv);
 
-// modelSize XOR modelDateCode XOR (crc << 6) as eight upper-case
-// hexadecimal digits: the last line of a job the slicer finished.
-std::string sliceSignature(std::uint32_t modelSize, std::int32_t dateCode, std::uint16_t crc);
-// The signature a model file would give its job; for a missing file "R"
-// and a random number, which matches no job.
+// modelSize XOR modelDateCode XOR (crc << 6) XOR the CRC-32 of the model's
+// content, as eight upper-case hexadecimal digits: the last line of a job
+// the slicer finished. Size and date alone would take a model recoloured
+// within one step of the date code for the old one.
+std::string sliceSignature(std::uint32_t modelSize, std::int32_t dateCode, std::uint16_t crc, std::uint32_t content);
+// The signature a model file would give its job; for a missing or
+// unreadable file "R" and a random number, which matches no job.
 std::string sourceSignature(const std::string& path, std::uint16_t crc);
 // The signature at the end of a job file: its last ten bytes, when the
 // tenth is a line feed, give "00000000" with each of the first eight that is
@@ -58,5 +60,10 @@ std::string cachedSignature(const std::string& p3dPath);
 // hexadecimal digits, CR and LF as the last ten bytes. "" when the file
 // ends otherwise (a job stopped, aborted or still being written).
 std::string jobFingerprint(const std::string& p3dPath);
+// Whether a job file can be converted as it stands: a regular file, not
+// empty, that does not end with the three blanks of a job the slicer
+// stopped or aborted. Jobs the host writes itself (patterns) carry no
+// fingerprint line and are whole all the same.
+bool jobUsable(const std::string& p3dPath);
 
 }  // namespace ph

@@ -77,8 +77,8 @@ std::string SlicerHandoff::slicerProgram() const {
   return shipped.find('/') != std::string::npos ? shipped : configured;
 }
 
-pid_t SlicerHandoff::startProgram(const std::vector<std::string>& argv) {
-  const plat::SpawnResult r = plat::spawnProcess(argv);
+pid_t SlicerHandoff::startProgram(const std::vector<std::string>& argv, int outputFd) {
+  const plat::SpawnResult r = outputFd >= 0 ? plat::spawnProcess(argv, outputFd) : plat::spawnProcess(argv);
   if (r.pid < 0) {
     tellOperator(plat::format("cannot start %s: %s", argv.empty() ? std::string() : argv[0],
                               std::string(std::strerror(r.error))));
@@ -116,7 +116,7 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
   waitingForSlicer = true;
   // A .p3d given as the model is a job already: the slicer copies it (or
   // uses it in place), and the conversion reads the model itself, which
-  // must be a finished job; the copy's fingerprint is no model's.
+  // must be a whole job; the copy's fingerprint is no model's.
   jobModel_ = lowerCase(fileNamePart(source)).ends_with(".p3d");
   waitedJob_ = jobModel_ ? source : p3d;
   slicerStartTick = core_.clock.tickMs();
@@ -130,12 +130,14 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
     waitingForSlicer = false;
     return false;
   }
-  const pid_t pid = startProgram(argv);
+  auto output = std::make_unique<plat::ProgramOutput>();
+  const pid_t pid = startProgram(argv, output->fd());
   if (pid < 0) {
     waitingForSlicer = false;
     return false;
   }
   slicerPid_ = pid;
+  slicerOutput_ = std::move(output);
   return true;
 }
 
@@ -146,22 +148,18 @@ void SlicerHandoff::stopSlice(const std::string& why) {
   if (slicerPid_ <= 0) return;
   if (plat::processRunning(slicerPid_)) {
     core_.memoPrintf("slicer stopped: %s", why);
-    kill(slicerPid_, SIGTERM);
-    if (!plat::waitProcess(slicerPid_, 2000)) {
-      kill(slicerPid_, SIGKILL);
-      plat::waitProcess(slicerPid_, -1);
-    }
+    plat::stopProcessGroup(slicerPid_, 2000);
   } else {
     plat::waitProcess(slicerPid_, 0);
   }
+  logSlicerOutput(true);
   children_.erase(std::remove(children_.begin(), children_.end(), slicerPid_), children_.end());
   slicerPid_ = -1;
 }
 
 bool SlicerHandoff::jobFinished() const {
   if (waitedJob_.empty()) return false;
-  const std::string fingerprint = jobFingerprint(waitedJob_);
-  return jobModel_ ? !fingerprint.empty() : fingerprint == lastSignature;
+  return jobModel_ ? jobUsable(waitedJob_) : jobFingerprint(waitedJob_) == lastSignature;
 }
 
 void SlicerHandoff::syncsliceReceive() {
@@ -189,7 +187,14 @@ void SlicerHandoff::sliceFailed(const std::string& why) {
   core_.run.fail("slicing failed");
 }
 
+void SlicerHandoff::logSlicerOutput(bool all) {
+  if (!slicerOutput_) return;
+  for (const std::string& line : slicerOutput_->newLines(all)) core_.memoPrintf("%s", line);
+  if (all) slicerOutput_.reset();
+}
+
 void SlicerHandoff::slicerWatchTimer() {
+  logSlicerOutput(false);
   for (auto it = children_.begin(); it != children_.end();) {
     if (*it != slicerPid_ && !plat::processRunning(*it)) {
       plat::waitProcess(*it, 0);
@@ -200,6 +205,7 @@ void SlicerHandoff::slicerWatchTimer() {
   }
   if (slicerPid_ > 0 && !plat::processRunning(slicerPid_)) {
     slicerStatus_ = plat::waitProcess(slicerPid_, 0).value_or(-1);
+    logSlicerOutput(true);
     children_.erase(std::remove(children_.begin(), children_.end(), slicerPid_), children_.end());
     slicerPid_ = -1;
     if (waitingForSlicer) {

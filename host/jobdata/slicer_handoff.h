@@ -18,6 +18,10 @@
 #include "host/jobdata/conversion.h"
 #include "platform/clock.h"
 
+namespace plat {
+class ProgramOutput;
+}
+
 namespace ph {
 
 class HostCore;
@@ -144,7 +148,12 @@ class SlicerHandoff {
   void convertSlicedJob();
   // Nothing is converted; an unattended run ends.
   void sliceFailed(const std::string& why);
-  pid_t startProgram(const std::vector<std::string>& argv);
+  // outputFd: where the program's output goes (-1: this program's own).
+  pid_t startProgram(const std::vector<std::string>& argv, int outputFd = -1);
+  // What the slicer said since the last look goes into the operator log
+  // (its reasons: a model without facets, normals that point inward, a
+  // model cut at the raster's edge).
+  void logSlicerOutput(bool all);
   // The slicer program: the setting, or the one beside this program.
   std::string slicerProgram() const;
   // The six slicing settings, for a run of the program on the model.
@@ -157,12 +166,14 @@ class SlicerHandoff {
   JobState& job_;
   std::unique_ptr<plat::Timer> slicerWatch_;
   pid_t slicerPid_ = -1;
+  std::unique_ptr<plat::ProgramOutput> slicerOutput_;
   // The exit status of the slicer started for the job waited for, once it
   // ended (unset while it runs, or when the job was reused).
   std::optional<int> slicerStatus_;
   // The job file waited for: the slicer's output, or a .p3d model itself.
   std::string waitedJob_;
-  // The model is a .p3d job: any fingerprint line finishes it.
+  // The model is a .p3d job: converted as it stands unless it is empty or
+  // was stopped or aborted.
   bool jobModel_ = false;
   // The ready job is converted when its slicer has ended.
   bool convertWhenSlicerEnds_ = false;

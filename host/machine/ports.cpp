@@ -237,7 +237,6 @@ PortTools::~PortTools() {
     if (Control* c = core_.controls.find(n)) c->onClick = nullptr;
   // An uploader still writing the unit's flash is left to finish: its
   // output goes to a file, so it never meets a closed pipe.
-  if (outputFd_ >= 0) ::close(outputFd_);
 }
 
 Control& PortTools::menuItem(const char* name, const char* caption, const char* hint) {
@@ -671,45 +670,22 @@ bool PortTools::startUploader() {
   core_.memoPrintf("%s", line);
   // The output goes to an unnamed file: the uploader never blocks on a
   // full pipe nor dies on a closed one, whatever the host does meanwhile.
-  char name[] = "/tmp/prismhost-upload-XXXXXX";
-  const int fd = ::mkostemp(name, O_CLOEXEC);  // the uploader gets it as 1 and 2 only
-  if (fd >= 0) ::unlink(name);
-  const plat::SpawnResult r = plat::spawnProcess(argv, fd);
+  auto output = std::make_unique<plat::ProgramOutput>();
+  const plat::SpawnResult r = plat::spawnProcess(argv, output->fd());
   if (r.pid <= 0) {
-    if (fd >= 0) ::close(fd);
     uploaderEnded(plat::format("%s could not be started (%s)", argv[0], std::strerror(r.error)));
     return false;
   }
   uploaderPid_ = r.pid;
-  outputFd_ = fd;
-  outputRead_ = 0;
-  outputLine_.clear();
+  uploaderOutput_ = std::move(output);
   uploadDeadline_ = core_.clock.tickMs() + kUploadLimitMs;
   uploadWatch_->start();
   return true;
 }
 
 void PortTools::readUploaderOutput(bool all) {
-  if (outputFd_ < 0) return;
-  char buf[4096];
-  for (;;) {
-    const ssize_t n = ::pread(outputFd_, buf, sizeof buf, outputRead_);
-    if (n <= 0) break;
-    outputRead_ += n;
-    for (ssize_t i = 0; i < n; ++i) {
-      const char c = buf[i];
-      if (c == '\n' || c == '\r') {
-        if (!outputLine_.empty()) core_.memoPrintf("%s", printableText(outputLine_));
-        outputLine_.clear();
-      } else {
-        outputLine_ += c == '\t' ? ' ' : c;
-      }
-    }
-  }
-  if (all && !outputLine_.empty()) {
-    core_.memoPrintf("%s", printableText(outputLine_));
-    outputLine_.clear();
-  }
+  if (!uploaderOutput_) return;
+  for (const std::string& line : uploaderOutput_->newLines(all)) core_.memoPrintf("%s", line);
 }
 
 void PortTools::UploadWatchTimer() {
@@ -729,11 +705,7 @@ void PortTools::UploadWatchTimer() {
     return;
   }
   if (core_.clock.tickMs() < uploadDeadline_) return;
-  ::kill(uploaderPid_, SIGTERM);
-  if (!plat::waitProcess(uploaderPid_, 2000)) {
-    ::kill(uploaderPid_, SIGKILL);
-    plat::waitProcess(uploaderPid_, -1);
-  }
+  plat::stopProcessGroup(uploaderPid_, 2000);
   uploaderPid_ = -1;
   readUploaderOutput(true);
   uploaderEnded(plat::format("%s timed out after %d s and was stopped", kUploaderName, kUploadLimitMs / 1000));
@@ -741,8 +713,7 @@ void PortTools::UploadWatchTimer() {
 
 void PortTools::uploaderEnded(const std::string& failure) {
   uploadWatch_->stop();
-  if (outputFd_ >= 0) ::close(outputFd_);
-  outputFd_ = -1;
+  uploaderOutput_.reset();
   if (failure.empty()) {
     uploadSucceeded_ = true;
     core_.memoPrintf("%s", "firmware upload finished");

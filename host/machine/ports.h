@@ -20,6 +20,7 @@
 
 #include "host/core/host_core.h"
 #include "host/machine/machine_links.h"
+#include "platform/process.h"
 
 namespace ph {
 
@@ -132,14 +133,11 @@ class PortTools {
   // waits for the unit's answer.
   int oldBaudRate_ = 0;
   bool baudCheckPending_ = false;
-  // The uploader: its process, its output (a file it appends to, read
-  // from `outputRead_` on), the end of its time and the rest of a line.
+  // The uploader: its process, its output and the end of its time.
   std::unique_ptr<plat::Timer> uploadWatch_;
   pid_t uploaderPid_ = -1;
-  int outputFd_ = -1;
-  std::int64_t outputRead_ = 0;
+  std::unique_ptr<plat::ProgramOutput> uploaderOutput_;
   std::int64_t uploadDeadline_ = 0;
-  std::string outputLine_;
   bool closeAfterUpload_ = false;
   bool uploadSucceeded_ = false;
 };

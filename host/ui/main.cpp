@@ -1,4 +1,7 @@
 // prismhost: the operator's program of the powder-bed colour printer.
+#include <pthread.h>
+#include <signal.h>
+
 #include <QApplication>
 #include <clocale>
 #include <cstdio>
@@ -19,12 +22,30 @@ constexpr int kEndGraceMs = 3000;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A termination request that comes while the toolkit starts waits until
+  // the program can handle it (ProgramEnd below), instead of ending it at
+  // once as if nothing had been asked of it.
+  sigset_t endSignals, oldMask;
+  sigemptyset(&endSignals);
+  sigaddset(&endSignals, SIGTERM);
+  sigaddset(&endSignals, SIGINT);
+  pthread_sigmask(SIG_BLOCK, &endSignals, &oldMask);
   const bool noDisplay = !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY");
   if (noDisplay && !std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   plat::FaultCatching<QApplication> app(argc, argv);
   // Qt applies the user's locale; files and machines want "." in numbers.
   std::setlocale(LC_NUMERIC, "C");
   const bool headless = noDisplay || QGuiApplication::platformName() == "offscreen";
+
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (headless) {
+    // Nobody can give this program work but its command line.
+    std::string text;
+    if (const auto status = ph::endWithoutDisplay(args, text)) {
+      std::fputs(text.c_str(), *status == 0 ? stdout : stderr);
+      return *status;
+    }
+  }
 
   plat::QtClock clock;
   ph::MainWindow window(headless);
@@ -42,17 +63,20 @@ int main(int argc, char** argv) {
 
   int status = 1;
   try {
-    host = std::make_unique<ph::Host>(window, clock, std::vector<std::string>(argv + 1, argv + argc),
-                                      plat::qtUiPoster());
-    window.attach(host.get());
-    // SIGTERM and SIGINT close without asking, whatever the program is doing.
+    // SIGTERM and SIGINT close without asking, whatever the program is
+    // doing, from the very start: a request that comes while the host is
+    // being made is handled once the event loop runs.
     ending = std::make_unique<plat::ProgramEnd>(
         plat::qtUiPoster(),
         [&](int signal) {
+          if (!host) return 1;
           host->terminate(signal);
           return host->exitStatus();
         },
         kEndGraceMs);
+    pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    host = std::make_unique<ph::Host>(window, clock, args, plat::qtUiPoster());
+    window.attach(host.get());
     host->FormCreate();
     // The mesh tools were made by FormCreate after the main window; their
     // window is shown when asked for. The hollowing unit's empty form is not

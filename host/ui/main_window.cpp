@@ -668,9 +668,36 @@ void MainWindow::setWindowGeometry(const WindowGeometry& g) { setGeometry(g.left
 
 void MainWindow::closeMainWindow() { close(); }
 
-void MainWindow::lineAdded(const std::string& line) { memo_->appendPlainText(q(line)); }
+namespace {
+// The longest line the log view shows whole: a text layout grows slowly
+// with its longest line, and such a line is read in the log file anyway.
+constexpr int kMaxViewLine = 4000;
+// How long new lines wait for more before the view shows them.
+constexpr int kLogFlushMs = 50;
+}  // namespace
+
+void MainWindow::lineAdded(const std::string& line) {
+  QString text = q(line);
+  if (text.size() > kMaxViewLine)
+    text = text.left(kMaxViewLine) + QString(" ... (%1 characters, whole in the log file)").arg(text.size());
+  pendingLogLines_.append(text);
+  if (!logFlush_) {
+    logFlush_ = new QTimer(this);
+    logFlush_->setSingleShot(true);
+    logFlush_->setInterval(kLogFlushMs);
+    connect(logFlush_, &QTimer::timeout, this, [this] { flushLogLines(); });
+  }
+  if (!logFlush_->isActive()) logFlush_->start();
+}
+
+void MainWindow::flushLogLines() {
+  if (pendingLogLines_.isEmpty()) return;
+  memo_->appendPlainText(pendingLogLines_.join('\n'));
+  pendingLogLines_.clear();
+}
 
 void MainWindow::lastLineChanged(const std::string& line) {
+  flushLogLines();
   QTextCursor c(memo_->document());
   c.movePosition(QTextCursor::End);
   c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
@@ -678,6 +705,7 @@ void MainWindow::lastLineChanged(const std::string& line) {
 }
 
 void MainWindow::lastLineRemoved() {
+  flushLogLines();
   if (memo_->document()->blockCount() <= 1) {
     memo_->clear();
     return;
@@ -689,7 +717,10 @@ void MainWindow::lastLineRemoved() {
   c.removeSelectedText();
 }
 
-void MainWindow::cleared() { memo_->clear(); }
+void MainWindow::cleared() {
+  pendingLogLines_.clear();
+  memo_->clear();
+}
 
 void MainWindow::closeEvent(QCloseEvent* e) {
   if (host_ && !host_->FormCloseQuery()) {

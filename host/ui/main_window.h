@@ -4,6 +4,8 @@
 // operator-UI seam. It holds no logic of its own.
 #include <QMainWindow>
 #include <functional>
+#include <QStringList>
+#include <QTimer>
 #include <map>
 #include <set>
 #include <memory>
@@ -84,6 +86,12 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void showPrintState(const Control& progress);
   void addControlWidget(Control& c);
   void tellHeadless(const std::string& what, const std::string& text);
+  // New log lines wait here and reach the view together: the view lays out
+  // its text once per batch instead of once per line.
+  void flushLogLines();
+
+  QStringList pendingLogLines_;
+  QTimer* logFlush_ = nullptr;
   std::optional<std::string> fileDialog(const FileDialogRequest& dialog, bool save);
 
   bool headless_;

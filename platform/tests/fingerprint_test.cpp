@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 
 using namespace plat;
 
@@ -27,4 +31,22 @@ TEST(Fingerprint, DateCodeTable) {
   for (const auto& c : cases) EXPECT_EQ(dateCodeOf(c.t), c.code) << c.t;
   unsetenv("TZ");
   tzset();
+}
+
+TEST(Fingerprint, ContentCrcSeesEveryByteAndOnlyRegularFiles) {
+  const std::string path = ::testing::TempDir() + "crc." + std::to_string(::getpid());
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << "123456789";
+  }
+  EXPECT_EQ(fileContentCrc(path), 0xCBF43926u);  // the CRC-32 check value
+  {
+    std::ofstream f(path, std::ios::binary);
+    f << "123456780";  // same size, one byte other
+  }
+  EXPECT_NE(fileContentCrc(path), 0xCBF43926u);
+  std::remove(path.c_str());
+  EXPECT_FALSE(fileContentCrc(path));
+  EXPECT_FALSE(fileContentCrc("/dev/zero"));
+  EXPECT_FALSE(fileContentCrc("/"));
 }

@@ -1,10 +1,13 @@
 // The host's side of a slice, with the real program: start layertint with the
 // host's argument order and wait for its ready event from this process.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/named_event.h"
 #include "platform/process.h"
@@ -66,4 +69,37 @@ TEST_F(BatchProcess, UnreadableModelSignalsAndFails) {
   ASSERT_TRUE(status.has_value());
   EXPECT_EQ(*status, kExitModelFailed);
   EXPECT_EQ(readFile(dir / "out.p3d"), "   ");
+}
+
+// Without a display nobody can give the program work: a command line that
+// names none ends it at once, saying why.
+TEST_F(BatchProcess, WithoutADisplayACommandLineWithoutWorkEndsAndSaysWhy) {
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {{{"-?"}, 0}, {{}, 2}, {{"--F"}, 2}, {{dir / "cube.stl"}, 2}, {{"-L250"}, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args.empty() ? std::string("none") : c.args[0]);
+    const std::string out = dir / "output.txt";
+    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> argv{LAYERTINT_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    auto r = plat::spawnProcess(argv, fd);
+    ::close(fd);
+    ASSERT_GT(r.pid, 0);
+    const auto status = plat::waitProcess(r.pid, 20000);
+    if (!status) {
+      kill(r.pid, SIGKILL);
+      plat::waitProcess(r.pid, -1);
+    }
+    EXPECT_EQ(status, c.status);
+    const std::string said = readFile(out);
+    EXPECT_NE(said.find("usage: layertint"), std::string::npos) << said;
+    if (c.status != 0) {
+      EXPECT_NE(said.find("without a display"), std::string::npos) << said;
+    }
+  }
 }

@@ -283,6 +283,22 @@ TEST(BitmapJob, APictureFileIsOneLayerOfItsSpans) {
   EXPECT_EQ(job.find_first_not_of("0123456789ABCDEF", job.size() - 10), job.size() - 2);
   plat::NamedEvent::remove(readyEventName(300000 + getpid()));
 
+  // A picture cut short (its last rows missing) is refused, not sliced with
+  // rows the reader made up.
+  {
+    const std::string whole = readFile(dir / "pic.bmp");
+    writeFile(dir / "cut.bmp", whole.substr(0, whole.size() - 25));
+    FakeUi u;
+    SlicerApp cut(clock, u, core);
+    cut.formCreate({"-F" + (dir / "cut.bmp"), "-L100", "-K" + (dir / "cut.p3d"),
+                    "-I" + std::to_string(300000 + getpid())},
+                   dir.path());
+    clock.advance(100);
+    EXPECT_NE(cut.exitStatus(), kExitOk);
+    EXPECT_TRUE(u.logHas("the picture " + (dir / "cut.bmp") + " is cut short")) << (u.log.empty() ? "" : u.log.back());
+    plat::NamedEvent::remove(readyEventName(300000 + getpid()));
+  }
+
   // A pipe named as the picture is refused at once, never waited on.
   ASSERT_EQ(mkfifo((dir / "pipe.bmp").c_str(), 0600), 0);
   FakeUi u;

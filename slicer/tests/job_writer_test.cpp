@@ -5,12 +5,15 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <thread>
 
@@ -66,8 +69,9 @@ std::string frameSBytes() { return std::string("\x20\x20\x24\x80\0\0\0\0", 8); }
 }  // namespace
 
 TEST(JobFormat, Values) {
-  EXPECT_EQ(fingerprintLine(1000, 0, 0xFFFF), "003FFC28\r\n");
-  EXPECT_EQ(fingerprintLine(-1, 0, 0), "FFFFFFFF\r\n");
+  EXPECT_EQ(fingerprintLine(1000, 0, 0xFFFF, 0), "003FFC28\r\n");
+  EXPECT_EQ(fingerprintLine(-1, 0, 0, 0), "FFFFFFFF\r\n");
+  EXPECT_EQ(fingerprintLine(1000, 0, 0xFFFF, 0xCBF43926u), "CBCBC50E\r\n");
   const struct {
     double mm;
     int zs;
@@ -151,7 +155,8 @@ TEST(JobWriter, CubeJobHoldsTheModelOnAnyNumberOfWorkers) {
   struct stat st {};
   ASSERT_EQ(stat((dir / "cube.stl").c_str(), &st), 0);
   const std::string end = endBlock() + fingerprintLine(std::int32_t(st.st_size), plat::fileDateCode(dir / "cube.stl"),
-                                                       plat::crc16Modbus("-L100-W64-S64-C50-D1000-E32767"));
+                                                       plat::crc16Modbus("-L100-W64-S64-C50-D1000-E32767"),
+                                                       *plat::fileContentCrc(dir / "cube.stl"));
   ASSERT_GE(one.size(), end.size());
   EXPECT_EQ(one.substr(one.size() - end.size()), end);
   const std::string log = readFile(dir / "prt3d.log");
@@ -385,7 +390,7 @@ TEST(JobWriter, WritesFromARequestAlone) {
   EXPECT_TRUE(progress.told.empty());
   const std::string job = readFile(dir / "cube.p3d");
   EXPECT_EQ(job.substr(job.size() - 10),
-            fingerprintLine(model.modelSize, model.modelDateCode, 0xFFFF));
+            fingerprintLine(model.modelSize, model.modelDateCode, 0xFFFF, model.modelContentCrc));
 
   // The layer count is bounded by the build room's height, whatever z end
   // the window holds.
@@ -419,7 +424,7 @@ TEST(JobWriter, AColourCubeThatCannotBeReadStopsTheJob) {
     r.runBatch();
     EXPECT_TRUE(r.ui.logHas(c.words));
     EXPECT_EQ(r.app.exitStatus(), kExitBadOption);
-    EXPECT_EQ(readFile(dir / "out.p3d"), "   ");
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.p3d"));  // no job was there: nothing to mark
   }
 }
 
@@ -431,8 +436,8 @@ TEST(JobWriter, OutputFailuresAreReported) {
     SlicerRun r(dir);
     r.start(dir / "cube.stl", "/dev/full");
     r.runBatch();
-    EXPECT_TRUE(r.ui.logHas("cannot write /dev/full"));
-    EXPECT_EQ(r.app.exitStatus(), kExitIncomplete);
+    EXPECT_TRUE(r.ui.logHas("cannot create /dev/full: it is not a regular file"));
+    EXPECT_EQ(r.app.exitStatus(), kExitNoJob);
   }
   SlicerRun r(dir);
   r.start(dir / "cube.stl", dir / "no/such/folder/out.p3d");
@@ -538,4 +543,77 @@ TEST(JobWriter, DirectOutputGoesToThePrinterPort) {
   const std::string marker("\x32\x76\x00\x00\x76\x76\x32\x77\x00\x00", 10);
   EXPECT_NE(got.find("y" + marker), std::string::npos);
   EXPECT_EQ(got.substr(got.size() - endBlock().size()), endBlock());  // no fingerprint line to a printer
+}
+
+// Every file the slicer reads or writes is a regular file (or, written, a
+// new one): a FIFO, a device or a folder, also behind a link, in place of
+// the model, the job, the support file or "prt3d.log" is refused at once
+// with a message, never waited on.
+TEST(JobWriter, SpecialFilesAreRefusedAtOnce) {
+  ScratchDir dir;
+  writeFile(dir / "cube.stl", stlBytes(cube(0, 1, {kWhite})));
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  std::filesystem::create_directories(dir / "folder");
+  std::filesystem::create_symlink("/dev/zero", dir / "zero-link");
+  std::filesystem::create_symlink(dir / "fifo", dir / "fifo-link");
+  const std::string specials[] = {dir / "fifo", "/dev/zero", dir / "folder", dir / "zero-link", dir / "fifo-link"};
+  for (const std::string& special : specials) {
+    SCOPED_TRACE(special);
+    {  // as the model
+      SlicerRun r(dir);
+      r.start(special, dir / "out.p3d");
+      r.runBatch();
+      EXPECT_EQ(r.app.exitStatus(), kExitModelFailed);
+      EXPECT_TRUE(r.ui.logHas("not a regular file") || r.ui.logHas("cannot read")) << special;
+    }
+    {  // as the job written
+      SlicerRun r(dir);
+      r.start(dir / "cube.stl", special);
+      r.runBatch();
+      EXPECT_NE(r.app.exitStatus(), kExitOk);
+      EXPECT_TRUE(r.ui.logHas("not a regular file"));
+    }
+    {  // as the support file
+      std::filesystem::remove(dir / "cube.sup");
+      std::filesystem::create_symlink(special, dir / "cube.sup");
+      SlicerRun r(dir);
+      r.start(dir / "cube.stl", dir / "out.p3d");
+      r.runBatch();
+      EXPECT_EQ(r.app.exitStatus(), kExitModelFailed);
+      EXPECT_TRUE(r.ui.logHas("not a regular file") || r.ui.logHas("is a folder"));
+      std::filesystem::remove(dir / "cube.sup");
+    }
+    {  // as the job log: told, and the job is written all the same
+      std::filesystem::remove(dir / "prt3d.log");
+      std::filesystem::create_symlink(special, dir / "prt3d.log");
+      SlicerRun r(dir);
+      r.start(dir / "cube.stl", dir / "out.p3d");
+      r.runBatch();
+      EXPECT_TRUE(r.ui.logHas("prt3d.log: it is not a regular file"));
+      EXPECT_EQ(r.app.exitStatus(), kExitOk);
+      std::filesystem::remove(dir / "prt3d.log");
+    }
+  }
+  EXPECT_EQ(std::filesystem::status(dir / "fifo").type(), std::filesystem::file_type::fifo);
+}
+
+// A full disk cuts the job short: what was written is removed, so nothing
+// without a fingerprint or a stop mark is left to be taken for a job.
+TEST(JobWriter, AJobTheDiskCannotHoldIsRemoved) {
+  ScratchDir dir;
+  writeFile(dir / "cube.stl", stlBytes(cube(0, 10, {kWhite})));
+  SlicerRun r(dir);
+  r.start(dir / "cube.stl", dir / "out.p3d");
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit full = old;
+  full.rlim_cur = 4096;  // the disk is full after 4 KB
+  auto* handler = std::signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &full);
+  r.runBatch();
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, handler);
+  EXPECT_NE(r.app.exitStatus(), kExitOk);
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.p3d"));
+  EXPECT_TRUE(r.ui.logHas("out.p3d was removed: the disk did not take all of it"));
 }

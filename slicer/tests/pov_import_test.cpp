@@ -230,6 +230,22 @@ TEST(PovConvert, BadScenesAreRefusedWithFileAndLineAndLeaveNoStl) {
   }
 }
 
+// A vector that never closes is read once, line by line (a million lines
+// took minutes when every added line searched the whole vector again), and
+// the message names the line it began on.
+TEST(PovConvert, AnUnclosedVectorOverManyLinesIsReadOnceAndNamesItsFirstLine) {
+  ScratchDir dir;
+  std::string scene = "head\ntriangle { <0,0,0>, <0,0,1>, <1,0,0>, <0,0,1>, <0,1,0>, <0,0,1> }\n\ntriangle { <0,0,0\n";
+  scene.reserve(scene.size() + 2'000'000);
+  for (int i = 0; i < 1'000'000; ++i) scene += "1\n";
+  writeFile(dir / "open.pov", scene);
+  auto r = convertPov(dir / "open.pov", dir / "open.stl", batch());
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(r.error.find("open.pov line 4: the vector begun on this line is not closed with \">\""), std::string::npos)
+      << r.error;
+  EXPECT_FALSE(exists(dir / "open.stl"));
+}
+
 TEST(PovConvert, FilesThatCannotBeReadOrWritten) {
   ScratchDir dir;
   auto r = convertPov(dir / "missing.pov", dir / "missing.stl", batch());

@@ -231,6 +231,33 @@ TEST_F(PreviewTest, FramesOfTwoPreviewsAreNumberedOn) {
   EXPECT_FALSE(frame.isNull());
 }
 
+// The frames of a tall model could fill the disk: the export stops at its
+// bound and says so, and the movie ends there.
+TEST_F(PreviewTest, TheSliceExportStopsAtTheDiskItMayUse) {
+  prepare({"-J"});
+  app.state().boxZMicrons = 1000;
+  long long limit = 0;
+  windows.previewScript = [&](SlicePreview& p) {
+    p.movieClick();  // the first movie, unbounded: six frames
+    limit = p.exportedBytes;
+  };
+  app.prvbutClick();
+  ASSERT_GT(limit, 0);
+  EXPECT_TRUE(exists(dir / "slices1/slice5.bmp"));
+  EXPECT_FALSE(ui.logHas("the slice export stops"));
+  windows.previewScript = [&](SlicePreview& p) {
+    p.exportedBytes = 0;
+    p.frameNumber = 0;
+    p.exportByteLimit = limit / 3;  // room for two frames of six
+    p.movieClick();
+    EXPECT_EQ(p.frameNumber, 3);  // ended at the frame that did not fit
+  };
+  app.prvbutClick();
+  EXPECT_TRUE(exists(dir / "slices2/slice1.bmp"));
+  EXPECT_FALSE(exists(dir / "slices2/slice2.bmp"));
+  EXPECT_TRUE(ui.logHas("the slice export stops at " + (dir / "slices2/slice2.bmp") + ": its frames may take at most"));
+}
+
 TEST_F(PreviewTest, AFrameFolderThatCannotBeMadeLeavesTheMovieRunning) {
   prepare({"-J"});
   app.state().boxZMicrons = 1000;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 #include "fake_slicer_ui.h"
@@ -158,7 +159,7 @@ TEST_F(SlicerAppTest, WithoutAJobWriterTheRunSaysSoAndFails) {
   EXPECT_TRUE(eventWasSet());
   EXPECT_TRUE(ui.logHas("no job writer"));
   EXPECT_EQ(a.exitStatus(), kExitNoJob);
-  EXPECT_EQ(readFile(dir / "out.p3d"), "   ");
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.p3d"));  // no job was there: nothing to mark
 }
 
 TEST_F(SlicerAppTest, AJobGivenAsTheModelIsNotOverwrittenByTheMark) {
@@ -169,6 +170,27 @@ TEST_F(SlicerAppTest, AJobGivenAsTheModelIsNotOverwrittenByTheMark) {
   clock.advance(100);
   EXPECT_EQ(a.exitStatus(), kExitNoJob);
   EXPECT_EQ(readFile(dir / "job.p3d"), "layers\r\n0123ABCD\r\n");
+}
+
+// The host takes a ".P3D" as a job, whatever the case: so does the slicer,
+// and a model it cannot read leaves no job-like file where none was.
+TEST_F(SlicerAppTest, AJobNamedInCapitalsIsAJobAndAnUnreadableModelWritesNoFile) {
+  writeFile(dir / "JOB.P3D", "layers\r\n0123ABCD\r\n");
+  start({"-F" + (dir / "JOB.P3D"), "-L100", instanceArg()});
+  clock.advance(100);
+  EXPECT_EQ(stages.loads, 0);  // not read as an STL
+  EXPECT_EQ(stages.jobs, 1);   // copied as the job it is
+  EXPECT_EQ(app->state().rdlabel, "p3d file");
+
+  FakeUi u;
+  RecordingStages st;
+  plat::ManualClock clk;
+  SlicerApp a(clk, u, st);
+  writeFile(dir / "BAD.STL", "solid ascii\n");
+  a.formCreate({"-F" + (dir / "BAD.STL"), "-L100", instanceArg()}, dir.path());
+  clk.advance(100);
+  EXPECT_EQ(a.exitStatus(), kExitModelFailed);
+  EXPECT_FALSE(std::filesystem::exists(dir / "BAD.p3d"));
 }
 
 TEST_F(SlicerAppTest, CommandLineOptions) {
@@ -296,18 +318,12 @@ TEST_F(SlicerAppTest, PreviewRun) {
   EXPECT_FALSE(eventWasSet());
 }
 
-TEST_F(SlicerAppTest, OnlyALowerCaseP3dIsCopiedAsAJob) {
+TEST_F(SlicerAppTest, AP3dIsCopiedAsAJob) {
   start({"-F" + (dir / "job.p3d"), instanceArg()});
   clock.advance(100);
   EXPECT_EQ(stages.jobs, 1);
   EXPECT_EQ(ui.form.rdlabel, "p3d file");
   EXPECT_EQ(ui.form.zend, "-1");
-
-  SlicerApp upper(clock, ui, stages);
-  upper.formCreate({"-F" + (dir / "job.P3D"), instanceArg()}, dir.path());
-  clock.advance(100);
-  EXPECT_EQ(stages.jobs, 1);  // taken as an STL, which does not exist
-  EXPECT_TRUE(ui.logHas("cannot read the model " + (dir / "job.P3D")));
 }
 
 TEST_F(SlicerAppTest, OperatorAtTheWindowGetsMessageBoxes) {

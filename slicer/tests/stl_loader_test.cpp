@@ -284,6 +284,12 @@ TEST(StlLoader, UnreadableFilesAreRefusedWithAMessage) {
   bad = cube(0, 1, {kRed});
   bad[3].v[0][1] = 3.6e8f;  // overflowed the page length
   writeFile(dir / "far.stl", stlBytes(bad));
+  std::string ascii = "solid cube\n";
+  for (int i = 0; i < 12; ++i)
+    ascii += "  facet normal 0 0 1\n    outer loop\n      vertex 0 0 0\n      vertex 1 0 0\n      vertex 0 1 0\n"
+             "    endloop\n  endfacet\n";
+  ascii += "endsolid cube\n";
+  writeFile(dir / "ascii.stl", ascii);
   struct Case {
     std::string name, words;
   } cases[] = {
@@ -295,6 +301,7 @@ TEST(StlLoader, UnreadableFilesAreRefusedWithAMessage) {
       {"tail-only.stl", "holds no facets"},
       {"nan.stl", "facet 6 has a vertex coordinate that is not a number"},
       {"far.stl", "facet 4 has a vertex at (1, 3.6e+08, 0) mm, outside the 1e+06 mm"},
+      {"ascii.stl", "is an ASCII STL: only binary STL is read"},
   };
   for (const auto& c : cases) {
     Loaded l = load(dir / c.name);
@@ -386,6 +393,7 @@ TEST(StlLoader, FingerprintInputs) {
   EXPECT_EQ(l.model.modelSize, 84 + 12 * 50);
   EXPECT_EQ(l.model.modelDateCode, 452449259);
   EXPECT_EQ(l.model.modelDateCode, plat::fileDateCode(path));
+  EXPECT_EQ(l.model.modelContentCrc, plat::fileContentCrc(path));
   unsetenv("TZ");
   tzset();
 }

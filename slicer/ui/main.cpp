@@ -5,19 +5,29 @@
 
 #include <QApplication>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "main_window.h"
 #include "platform/qt_clock.h"
+#include "slicer/command_line.h"
 #include "slicer/slicer_app.h"
 #include "slicer/slicer_core.h"
 
 int main(int argc, char** argv) {
   // Without a display the program still runs (unattended) on Qt's offscreen
   // platform instead of failing to start.
-  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) {
+    // Nobody can give this program work but its command line.
+    std::string text;
+    if (const auto status = lt::endWithoutDisplay(std::vector<std::string>(argv + 1, argv + argc), text)) {
+      std::fputs(text.c_str(), *status == 0 ? stdout : stderr);
+      return *status;
+    }
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   // The batch pass counts its 100 ms from here.
   plat::QtClock clock;
   const std::int64_t started = clock.tickMs();

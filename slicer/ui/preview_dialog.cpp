@@ -79,6 +79,12 @@ PreviewDialog::PreviewDialog(SlicePreview& preview, QWidget* parent) : QDialog(p
   movie_ = new QPushButton("movie", this);
   vbutton_ = new QPushButton("price", this);
   vbutton_->hide();
+  // A dialog presses its default button on Enter: Enter in the height box
+  // is for the height alone, never the movie.
+  for (QPushButton* b : {movie_, vbutton_}) {
+    b->setAutoDefault(false);
+    b->setDefault(false);
+  }
   panel1_ = new ColourPanel(0x000000, this);
   panel5_ = new ColourPanel(0xFFFFFF, this);
   panel4_ = new ColourPanel(0x808080, this);

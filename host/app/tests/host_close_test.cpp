@@ -5,6 +5,10 @@
 #include "platform/fingerprint.h"
 
 #include <algorithm>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
 #include <filesystem>
 #include <sstream>
 
@@ -106,7 +110,8 @@ TEST_F(HostTest, ATerminationRequestDuringALongStepIsNoticed) {
   Host& h = start({"-F", "cube.stl", "-V"});
   h.core.s.slicer_exe = "/nonexistent/layertint";
   const std::string text = "-L250-W64-S64-C50-D1000-E25368";
-  write("cube.p3d", "raster\x0c" + sliceSignature(84, plat::fileDateCode("cube.stl"), plat::crc16Modbus(text)) +
+  write("cube.p3d", "raster\x0c" + sliceSignature(84, plat::fileDateCode("cube.stl"), plat::crc16Modbus(text),
+                                                       *plat::fileContentCrc("cube.stl")) +
                         "\r\n");
   bool converted = false;
   h.handoff.links.convertJob = [&] {
@@ -140,17 +145,55 @@ TEST_F(HostTest, AFaultStillAppendsTheLog) {
 }
 
 TEST_F(HostTest, ALogThatCannotBeWrittenIsToldAndFailsAnUnattendedRun) {
-  std::filesystem::create_symlink("/dev/full", "prismhost.log");  // every write finds the disk full
+  write("prismhost.log", "log file:\r\n");
   write("m.stl", "solid");
   Host& h = start({"-F", "m.stl", "-T"});
   h.core.runMode = 'T';
   h.core.commandInputFile = "m.stl";
   h.core.run.succeed();  // the run did its work; only the log fails
-  EXPECT_TRUE(h.FormCloseQuery());
+  {
+    // The disk is full: no byte more goes into a file.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit full = old;
+    full.rlim_cur = std::filesystem::file_size("prismhost.log");
+    auto* handler = std::signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &full);
+    EXPECT_TRUE(h.FormCloseQuery());
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, handler);
+  }
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(), "unable to write to file: " + h.core.progDir +
                                     "prismhost.log (the log of this run is incomplete)");
   EXPECT_EQ(h.exitStatus(), 1);
+}
+
+// The log is appended only to a regular file: a FIFO (which would block
+// the close for ever), a device or a folder in its place is told, and the
+// unattended run fails.
+TEST_F(HostTest, ALogThatIsNoRegularFileIsRefusedAtOnce) {
+  mkfifo("fifo", 0600);
+  for (const char* target : {"fifo", "/dev/zero", "folder"}) {
+    SCOPED_TRACE(target);
+    ui.messages.clear();
+    std::filesystem::remove("prismhost.log");
+    if (std::string(target) == "folder") std::filesystem::create_directories("prismhost.log");
+    else std::filesystem::create_symlink(target, "prismhost.log");
+    write("m.stl", "solid");
+    host.reset();
+    Host& h = start({"-F", "m.stl", "-T"});
+    h.core.runMode = 'T';
+    h.core.commandInputFile = "m.stl";
+    h.core.run.succeed();
+    EXPECT_TRUE(h.FormCloseQuery());
+    ASSERT_FALSE(ui.messages.empty());
+    EXPECT_NE(ui.messages.back().find("prismhost.log (it is not a regular file)"), std::string::npos)
+        << ui.messages.back();
+    EXPECT_EQ(h.exitStatus(), 1);
+    std::filesystem::remove_all("prismhost.log");
+  }
+  std::filesystem::remove("fifo");
 }
 
 TEST_F(HostTest, SaveQuestionOnClose) {

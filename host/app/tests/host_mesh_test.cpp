@@ -45,6 +45,21 @@ TEST_F(HostTest, TheMainWindowsMeshItems) {
   cocooned.click();
   EXPECT_TRUE(h.mesh.cocoonWalls);
 
+  // "ply2stl" converts the work folder's PLY once the operator agrees,
+  // also outside expert mode.
+  Control& ply = h.core.controls.at("ply2stl1");
+  EXPECT_EQ(ply.caption, "ply2stl");
+  EXPECT_TRUE(ply.visible);
+  const std::string folder = h.mesh.workFolder();
+  ui.answers = {OperatorUi::Answer::No};
+  ply.click();
+  EXPECT_EQ(ui.questions.back(), "are you sure you want to convert " + folder + "/temp.ply to " + folder +
+                                     "/fromply.stl");
+  EXPECT_TRUE(ui.messages.empty());
+  ui.answers = {OperatorUi::Answer::Yes};
+  ply.click();  // no temp.ply there: the reader says so
+  EXPECT_FALSE(ui.messages.empty() && !logHas("temp.ply"));
+
   // "bobbelhead" runs the mesh tools' head tool; its log goes to the main
   // window's memo.
   ui.inputs = {std::string("1"), std::string("1"), std::string("3"), std::string("nohead.stl")};

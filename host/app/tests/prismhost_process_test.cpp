@@ -10,9 +10,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include "platform/named_objects.h"
@@ -53,14 +55,21 @@ TEST(PrismhostProcess, TwoCopiesTakeNumbersOneAndTwoAndCloseCleanly) {
   fs::create_directories(dir / "a");
   fs::create_directories(dir / "b");
   setenv("PRISM_NAMESPACE", ("p" + std::to_string(getpid()) + "_").c_str(), 1);
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
+  // Copies an operator works with: Qt's "minimal" platform stands in for a
+  // display (without one, a program given no work ends at once).
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  const std::string keptPlatform = platform ? platform : "";
+  setenv("DISPLAY", ":99", 1);
+  setenv("QT_QPA_PLATFORM", "minimal", 1);
   const fs::path old = fs::current_path();
   fs::current_path(dir / "a");
   auto a = plat::spawnProcess({PRISMHOST_BIN, "-?"});
   fs::current_path(dir / "b");
   auto b = plat::spawnProcess({PRISMHOST_BIN});
   fs::current_path(old);
+  unsetenv("DISPLAY");
+  if (platform) setenv("QT_QPA_PLATFORM", keptPlatform.c_str(), 1);
+  else unsetenv("QT_QPA_PLATFORM");
   ASSERT_GT(a.pid, 0);
   ASSERT_GT(b.pid, 0);
   EXPECT_TRUE(waitUntilTwoHeld());
@@ -279,5 +288,100 @@ TEST(PrismhostProcess, ATerminationRequestEndsARunWaitingForTheSlicer) {
   EXPECT_NE(log.find("unattended run failed: ended by a termination request"), std::string::npos);
   EXPECT_NE(log.find(" close "), std::string::npos);
   EXPECT_NE(kill(slicerPid, 0), 0);  // the slicer went with it
+  fs::remove_all(dir);
+}
+
+namespace {
+// Runs prismhost without a display in `dir`; its status (nothing when it
+// did not end within `ms`) and what it wrote.
+std::optional<int> runWithoutDisplay(const std::vector<std::string>& args, const std::string& dir, std::string& output,
+                                     int ms = 20000) {
+  namespace fs = std::filesystem;
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const std::string out = dir + "/output.txt";
+  const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  std::vector<std::string> argv{PRISMHOST_BIN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  auto p = plat::spawnProcess(argv, fd);
+  fs::current_path(old);
+  ::close(fd);
+  if (p.pid <= 0) return std::nullopt;
+  auto status = plat::waitProcess(p.pid, ms);
+  if (!status) {
+    kill(p.pid, SIGKILL);
+    plat::waitProcess(p.pid, -1);
+  }
+  output = readAll(out);
+  return status;
+}
+}  // namespace
+
+// Without a display nobody can give the program work: a command line that
+// gives none ends it at once, saying why. ("-F -V" is work: -F's value is
+// "-V", a file that is not there, and the run fails with status 1.)
+TEST(PrismhostProcess, WithoutADisplayACommandLineWithoutWorkEndsAndSaysWhy) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phnowork-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  setenv("PRISM_NAMESPACE", ("n" + std::to_string(getpid()) + "_").c_str(), 1);
+  struct Case {
+    std::vector<std::string> args;
+    int status;
+  };
+  const Case cases[] = {
+      {{"-?"}, 0}, {{}, 2},       {{"-V"}, 2},           {{"-B"}, 2},
+      {{"-F"}, 2}, {{"-FV"}, 2},  {{"--F"}, 2},          {{"-F", "cube.stl"}, 2},
+      {{"-V", "cube.stl"}, 2},    {{"-B", "-F"}, 2},
+  };
+  for (const auto& c : cases) {
+    std::string joined;
+    for (const auto& a : c.args) joined += a + " ";
+    SCOPED_TRACE(joined);
+    std::string output;
+    EXPECT_EQ(runWithoutDisplay(c.args, dir.string(), output), c.status);
+    EXPECT_NE(output.find("command line usage:"), std::string::npos) << output;
+    if (c.status != 0) {
+      EXPECT_NE(output.find("without a display"), std::string::npos) << output;
+    }
+  }
+  fs::remove_all(dir);
+}
+
+// A termination request while the command line is still to be read ends
+// the unattended run as not done.
+TEST(PrismhostProcess, AnEarlySignalEndsAnUnattendedRunWithStatusOne) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phearly-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  fs::copy_file(std::string(std::getenv("PRISM_TEST_DATA")) + "/slicer/20mm-xyz-cube.stl", dir / "cube.stl");
+  setenv("PRISM_NAMESPACE", ("e" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  for (const int signal : {SIGTERM, SIGINT}) {
+    SCOPED_TRACE(signal);
+    auto p = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.stl", "-V"});
+    ASSERT_GT(p.pid, 0);
+    // As soon as the program runs its own start-up (it holds its instance
+    // number), well before the Init timer reads the command line 1 s later.
+    for (int i = 0; i < 2000 && !flockHeld(lockFile(1)); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    kill(p.pid, signal);
+    const auto status = plat::waitProcess(p.pid, 20000);
+    if (!status) {
+      kill(p.pid, SIGKILL);
+      plat::waitProcess(p.pid, -1);
+    }
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(fs::exists("temp.dmc"));
+    fs::remove("prismhost.log");
+  }
+  fs::current_path(old);
   fs::remove_all(dir);
 }

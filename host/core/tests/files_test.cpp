@@ -1,9 +1,11 @@
 // File access that reports to the operator.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 
@@ -43,19 +45,66 @@ TEST_F(Files, ReadLineYieldsALastEmptyLineAfterAFinalNewline) {
   EXPECT_FALSE(f);
 }
 
+namespace {
+// A full disk, as a regular file sees it: writes past `bytes` fail (EFBIG).
+struct FileSizeLimit {
+  rlimit old{};
+  void (*oldHandler)(int) = nullptr;
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old);
+    oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit r = old;
+    r.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &r);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+  }
+};
+}  // namespace
+
 TEST_F(Files, AShortWriteIsToldAndIsNotSuccess) {
-  // /dev/full takes the open and refuses every byte, as a full disk does.
-  EXPECT_FALSE(core.writeTextFile("/dev/full", "abc"));
-  EXPECT_EQ(ui.messages, std::vector<std::string>{"unable to write to file: /dev/full"});
+  FileSizeLimit full(2);
+  EXPECT_FALSE(core.writeTextFile("short.txt", "abc"));
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"unable to write to file: short.txt"});
 
   ui.messages.clear();
   FilePtr f;
   bool wrote = true;
-  for (int i = 0; i < 2000; ++i) wrote = core.writeLine("/dev/full", "a line that fills the buffer", f) && wrote;
-  const bool closed = core.closeLine(f, "/dev/full");
+  for (int i = 0; i < 2000; ++i) wrote = core.writeLine("lines.txt", "a line that fills the buffer", f) && wrote;
+  const bool closed = core.closeLine(f, "lines.txt");
   EXPECT_FALSE(wrote && closed);
-  EXPECT_EQ(ui.messages, std::vector<std::string>{"unable to write to file: /dev/full"});  // told once
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"unable to write to file: lines.txt"});  // told once
   EXPECT_FALSE(f);
+}
+
+// Only regular files are read, written and appended to (or new ones made):
+// a folder, a device or a FIFO, also behind a link, is refused at once and
+// told.
+TEST_F(Files, SpecialFilesAreRefusedWithoutWaiting) {
+  namespace fs = std::filesystem;
+  ASSERT_EQ(mkfifo("fifo", 0600), 0);
+  fs::create_directories("folder");
+  fs::create_symlink("/dev/zero", "zero-link");
+  fs::create_symlink("fifo", "fifo-link");
+  for (const char* name : {"fifo", "/dev/zero", "folder", "zero-link", "fifo-link"}) {
+    SCOPED_TRACE(name);
+    for (const char* mode : {"rb", "wb", "ab"}) {
+      ui.messages.clear();
+      const bool write = mode[0] == 'w';  // a failed append is told as a failed read
+      FilePtr f = core.openFile(name, mode);
+      EXPECT_TRUE(core.openFailed);
+      EXPECT_EQ(ui.messages, std::vector<std::string>{std::string(write ? "unable to write to file: "
+                                                                        : "cannot read from file: ") +
+                                                      name + " (it is not a regular file)"});
+    }
+  }
+  EXPECT_EQ(fs::status("fifo").type(), fs::file_type::fifo);  // left as it was
+  fs::remove("fifo");
+  fs::remove("fifo-link");
+  fs::remove("zero-link");
+  fs::remove_all("folder");
 }
 
 TEST_F(Files, TheFullSettingsDumpTellsAShortWrite) {
@@ -65,8 +114,10 @@ TEST_F(Files, TheFullSettingsDumpTellsAShortWrite) {
   const fs::path dir = fs::temp_directory_path() / ("dump-" + std::to_string(getpid()));
   fs::create_directories(dir);
   fs::current_path(dir);
-  fs::create_symlink("/dev/full", "allparam.i3d");
-  SettingsFiles(core).fullini1Click();
+  {
+    FileSizeLimit full(100);
+    SettingsFiles(core).fullini1Click();
+  }
   EXPECT_EQ(ui.messages, std::vector<std::string>{"unable to write to file: allparam.i3d"});
   fs::current_path(old);
   fs::remove_all(dir);

@@ -261,6 +261,37 @@ TEST_F(SettingsFilesTest, ProgramPathsTakeTheCurrentFolderOnlyWhenConfirmed) {
   EXPECT_FALSE(fs::exists("prismhost.i3d"));  // nothing saved
 }
 
+// prismhost.i3d redirected the settings to another file; "exe_currentdir"
+// makes prismhost.i3d the active file again, and "save_ini" saves there
+// once the operator agrees to replace it.
+TEST_F(SettingsFilesTest, AnOperatorsSaveGoesToTheActiveFileAfterAsking) {
+  writeAll("prismhost.i3d", "inifile = \"%currentdir%/other.i3d\"\r\n");
+  writeAll("other.i3d", "printspeed = 2468\r\n");
+  core.s.settingsFile = "%currentdir%/other.i3d";
+  core.settingsOwner = core.s.settingsFile;
+  core.s.printspeed = 2468;
+  ui.answers = {OperatorUi::Answer::Yes, OperatorUi::Answer::No};
+  files.setexes1Click();
+  EXPECT_FALSE(files.saveAskedByOperator());  // asked, and the answer was No
+  EXPECT_EQ(readAll("prismhost.i3d"), "inifile = \"%currentdir%/other.i3d\"\r\n");
+  EXPECT_NE(std::find(log().begin(), log().end(), "settings not saved: " + dir + "/prismhost.i3d was kept"), log().end());
+  ASSERT_EQ(ui.questions.size(), 2u);
+  EXPECT_EQ(ui.questions[1], "replace " + dir + "/prismhost.i3d? its own settings were never read by this program "
+                             "and are lost");
+
+  ui.answers = {OperatorUi::Answer::Yes};
+  EXPECT_TRUE(files.saveAskedByOperator());
+  EXPECT_NE(readAll("prismhost.i3d").find("printspeed = 2468\r\n"), std::string::npos);
+  // The file is the program's now: the next save asks nothing.
+  ui.questions.clear();
+  EXPECT_TRUE(files.saveAskedByOperator());
+  EXPECT_TRUE(ui.questions.empty());
+  // A save the program makes by itself still never replaces an unread file.
+  core.s.settingsFile = "other.i3d";
+  EXPECT_FALSE(files.saveini1Click());
+  EXPECT_EQ(readAll("other.i3d"), "printspeed = 2468\r\n");
+}
+
 TEST_F(SettingsFilesTest, FixupResolvesPathsAndQueuesTheCodesOfDefaults) {
   fs::create_directories("models");
   writeAll("layertint", "");

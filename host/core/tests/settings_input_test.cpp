@@ -158,6 +158,39 @@ TEST_F(SettingsInput, VeryLongLinesAreReadWholeInOnePass) {
   EXPECT_EQ(core.s.band64, 32);
 }
 
+// A message repeats at most a short piece of what it refuses: a settings
+// file may hold megabyte lines, and the log view lays out every character.
+TEST_F(SettingsInput, AMessageEchoesOnlyTheStartOfALongValue) {
+  const std::string value(1'600'000, '7');
+  writeAll("long.i3d", "nosuchsetting = " + value + "\nprintspeed = " + value + "\nxMarlinBase = " + value + "\n");
+  core.applySettings("long.i3d", true);
+  for (const char* start : {"unknown parameter nosuchsetting = 777", "printspeed = 777", "'777"}) {
+    SCOPED_TRACE(start);
+    bool found = false;
+    for (const auto& l : log()) {
+      if (l.find(start) == std::string::npos) continue;
+      found = true;
+      EXPECT_LT(l.size(), 400u);
+      EXPECT_NE(l.find("... (1600000 characters)"), std::string::npos) << l.substr(0, 300);
+    }
+    EXPECT_TRUE(found);
+  }
+}
+
+// A comment that is never closed hides every setting after it: the log
+// says where it began.
+TEST_F(SettingsInput, AnUnclosedCommentIsTold) {
+  writeAll("open.i3d", "printspeed = 77\r\n// fine\r\n/* closed */ movespeed = 66\r\n/* never closed\r\nband64 = 32\r\n");
+  EXPECT_TRUE(core.applySettings("open.i3d", true));
+  EXPECT_EQ(core.s.printspeed, 77);
+  EXPECT_EQ(core.s.movespeed, 66);
+  EXPECT_NE(core.s.band64, 32);
+  EXPECT_TRUE(logHas("open.i3d line 4: the comment opened with /* there is never closed with */; the settings after "
+                     "it were not read"));
+  core.applySettings("?band64 = 32 /* open", false);
+  EXPECT_TRUE(logHas("the comment opened with /* is never closed with */"));
+}
+
 // A settings path may name anything: only a regular file of sane size is
 // read, and nothing waits on a device or a pipe.
 TEST_F(SettingsInput, OnlyRegularFilesOfSaneSizeAreRead) {
@@ -177,7 +210,14 @@ TEST_F(SettingsInput, OnlyRegularFilesOfSaneSizeAreRead) {
       {"pipe.i3d", "not a regular file"},
       {"/dev/zero", "not a regular file"},
       {"huge.i3d", "larger than 16 MB"},
+      // "printspeed = 5" as an editor saves UTF-16: not one setting in it.
+      {"utf16.i3d", "it holds NUL characters: UTF-16 or not a text file; a settings file is plain text"},
   };
+  {
+    std::string utf16 = "\xFF\xFE";
+    for (char c : std::string("printspeed = 5\r\n")) utf16 += std::string(1, c) + '\0';
+    writeAll("utf16.i3d", utf16);
+  }
   for (const auto& c : cases) {
     ui.messages.clear();
     core.printAbort = false;
@@ -186,7 +226,7 @@ TEST_F(SettingsInput, OnlyRegularFilesOfSaneSizeAreRead) {
     EXPECT_EQ(ui.messages[0], "cannot read from file: " + c.file + " (" + c.why + ")");
     EXPECT_TRUE(core.printAbort) << c.file;  // as any failed read
   }
-  EXPECT_EQ(core.readFailures, 4);
+  EXPECT_EQ(core.readFailures, 5);
 
   // The override and main-file readers refuse them too, without waiting.
   EXPECT_EQ(readFileKey("pipe.i3d", "CommInkDevice", "kept", true), "kept");

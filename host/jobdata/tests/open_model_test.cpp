@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "host/jobdata/slicer_handoff.h"
+#include "platform/format.h"
 #include "host/jobdata/tests/handoff_fixture.h"
 
 using namespace ph;
@@ -306,7 +307,7 @@ TEST_F(OpenModel, AReadyMadeJobIsConverted) {
 }
 
 TEST_F(OpenModel, AReadyMadeJobTheSlicerDidNotFinishIsNotConverted) {
-  for (const std::string& end : {std::string("raster\x0c   "), std::string("raster"), std::string("raster0123abcd\r\n")}) {
+  for (const std::string& end : {std::string("raster\x0c   "), std::string()}) {
     ui.messages.clear();
     test::writeBytes(at("Cut.p3d"), end);
     ui.files.push_back(at("Cut.p3d"));
@@ -314,8 +315,25 @@ TEST_F(OpenModel, AReadyMadeJobTheSlicerDidNotFinishIsNotConverted) {
     EXPECT_EQ(conversions, 0);
     EXPECT_FALSE(job.jobReady);
     EXPECT_EQ(ui.messages, std::vector<std::string>{at("Cut.p3d") +
-                                                    " is not a finished job (no fingerprint line at its end): "
-                                                    "not converted"});
+                                                    " is not a whole job (empty, or stopped or aborted while it was "
+                                                    "sliced): not converted"});
+  }
+}
+
+// The host's own pattern jobs end without a fingerprint line: the
+// fingerprint only tells whether a model's slice can be reused.
+TEST_F(OpenModel, AReadyMadeJobWithoutAFingerprintIsConverted) {
+  int n = 0;
+  for (const std::string& end : {std::string("raster"), std::string("raster0123abcd\r\n"), std::string("\x0c")}) {
+    ui.messages.clear();
+    const std::string name = at(plat::format("allignpat%d.p3d", ++n));
+    test::writeBytes(name, end);
+    ui.files.push_back(name);
+    handoff.p3dfile1Click();
+    EXPECT_EQ(conversions, n);
+    EXPECT_TRUE(job.jobReady);
+    EXPECT_EQ(job.jobFileName, name);
+    EXPECT_TRUE(ui.messages.empty());
   }
 }
 

@@ -92,9 +92,10 @@ TEST(SlicerCommand, PreviewArgumentsCarryTheSettingsButNoJobFile) {
                                                            "-J"}));
 }
 
-TEST(SlicerCommand, SignatureOfSizeDateAndCrc) {
-  EXPECT_EQ(sliceSignature(1000, 0, 0xFFFF), "003FFC28");
-  EXPECT_EQ(sliceSignature(0, 452345678, 0), plat::format("%08X", 452345678u));
+TEST(SlicerCommand, SignatureOfSizeDateCrcAndContent) {
+  EXPECT_EQ(sliceSignature(1000, 0, 0xFFFF, 0), "003FFC28");
+  EXPECT_EQ(sliceSignature(0, 452345678, 0, 0), plat::format("%08X", 452345678u));
+  EXPECT_EQ(sliceSignature(1000, 0, 0xFFFF, 0xCBF43926u), "CBCBC50E");
 }
 
 TEST(SlicerCommand, SourceSignatureOfAFileAndOfNone) {
@@ -102,7 +103,18 @@ TEST(SlicerCommand, SourceSignatureOfAFileAndOfNone) {
   const std::string model = dir.at("m.stl");
   test::writeBytes(model, std::string(1000, 'x'));
   const std::uint16_t crc = plat::crc16Modbus("-L250-W64-S64-C50-D1000-E25368");
-  EXPECT_EQ(sourceSignature(model, crc), sliceSignature(1000, plat::fileDateCode(model), crc));
+  EXPECT_EQ(sourceSignature(model, crc),
+            sliceSignature(1000, plat::fileDateCode(model), crc, *plat::fileContentCrc(model)));
+  // Other content of the same size and date: another signature.
+  const std::int32_t date = plat::fileDateCode(model);
+  std::string other(1000, 'x');
+  other.back() = 'y';
+  test::writeBytes(model, other);
+  if (plat::fileDateCode(model) == date) {
+    EXPECT_NE(sourceSignature(model, crc), sliceSignature(1000, date, crc, 0));
+  }
+  EXPECT_EQ(sourceSignature(model, crc),
+            sliceSignature(1000, plat::fileDateCode(model), crc, *plat::fileContentCrc(model)));
   const std::string none = sourceSignature(dir.at("missing.stl"), crc);
   EXPECT_EQ(none[0], 'R');
   EXPECT_NE(none, sourceSignature(dir.at("missing.stl"), crc) + "x");

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -27,11 +28,25 @@ namespace {
 // The settings text the slicer hashes for the default settings.
 constexpr const char* kDefaultText = "-L250-W64-S64-C50-D1000-E25368";
 
+// Changes the attribute bytes (the colour) of the model's last facet and
+// puts its modification time back.
+void recolourKeepingDate(const std::string& model) {
+  struct stat st {};
+  ASSERT_EQ(stat(model.c_str(), &st), 0);
+  std::string bytes = test::readBytes(model);
+  bytes[bytes.size() - 2] = char(0x1F);
+  bytes[bytes.size() - 1] = char(0x80);
+  test::writeBytes(model, bytes);
+  const timespec times[2] = {st.st_atim, st.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, model.c_str(), times, 0), 0);
+}
+
 struct Handoff : HandoffFixture, ::testing::Test {
   // A job file that ends in the fingerprint of `model` and `text`.
   void writeJobFor(const std::string& model, const std::string& text, const std::string& job) {
     const auto size = std::uint32_t(test::readBytes(model).size());
-    const std::string sig = sliceSignature(size, plat::fileDateCode(model), plat::crc16Modbus(text));
+    const std::string sig =
+        sliceSignature(size, plat::fileDateCode(model), plat::crc16Modbus(text), *plat::fileContentCrc(model));
     test::writeBytes(job, "\x1b*g11W raster\x0c" + sig + "\r\n");
   }
   bool started() const { return logHas("exe: "); }
@@ -87,6 +102,8 @@ TEST_F(Handoff, AnyChangeOfModelOrSlicingSettingsSlicesAgain) {
       {"defaultcolor", [](HostCore& c, const std::string&) { c.s.defaultcolor = 32767; }},
       {"skinClear", [](HostCore& c, const std::string&) { c.skinClear = 50; }},
       {"model", [](HostCore&, const std::string& m) { test::writeBytes(m, test::readBytes(m) + "x"); }},
+      // Only the colour of the last facet: same size, same date.
+      {"colours", [](HostCore&, const std::string& m) { recolourKeepingDate(m); }},
   };
   const Settings defaults = core.s;
   int n = 0;
@@ -109,7 +126,8 @@ TEST_F(Handoff, AShortAbortedOrUnterminatedJobIsNeverReused) {
   test::writeCubeStl(model);
   const std::uint16_t crc = plat::crc16Modbus(kDefaultText);
   const std::string sig =
-      sliceSignature(std::uint32_t(test::readBytes(model).size()), plat::fileDateCode(model), crc);
+      sliceSignature(std::uint32_t(test::readBytes(model).size()), plat::fileDateCode(model), crc,
+                     *plat::fileContentCrc(model));
   for (const std::string& job : {std::string("   "), sig.substr(2) + "\r\n", sig + "\r\n "}) {
     core.Memo1.clear();
     test::writeBytes(at("m.p3d"), job);
@@ -232,7 +250,7 @@ struct StandInSlicer : Handoff {
   // The fingerprint line of this model's job at the default settings.
   std::string fingerprintLine() const {
     return sliceSignature(std::uint32_t(test::readBytes(model).size()), plat::fileDateCode(model),
-                          plat::crc16Modbus(kDefaultText)) +
+                          plat::crc16Modbus(kDefaultText), *plat::fileContentCrc(model)) +
            "\\r\\n";
   }
   void useSlicer(const std::string& trailer, int status, const char* delay = "0") {
@@ -240,7 +258,8 @@ struct StandInSlicer : Handoff {
     test::writeBytes(path, "#!/bin/sh\n"
                            "for a in \"$@\"; do case \"$a\" in -K*) out=\"${a#-K}\";; esac; done\n"
                            "printf 'raster\\014' > \"$out\"\n"
-                           "sleep " + std::string(delay) + "\n"
+                           "echo 'layertint: m.stl: 12 of 12 stored facet normals point against' >&2\n"
+                           "sleep " + std::string(delay) + " & echo $! > \"$out.sleeper\"; wait $!\n"
                            "printf '" + trailer + "' >> \"$out\"\n"
                            "exit " + std::to_string(status) + "\n");
     chmod(path.c_str(), 0755);
@@ -271,6 +290,8 @@ TEST_F(StandInSlicer, AFinishedJobIsConvertedOnceItsSlicerEndedWell) {
   EXPECT_EQ(conversions, 1);
   EXPECT_TRUE(ui.closeRequested);
   EXPECT_EQ(core.run.exitStatus(), 0);
+  // What the slicer said reached the operator log.
+  EXPECT_TRUE(logHas("layertint: m.stl: 12 of 12 stored facet normals point against"));
 }
 
 // How a slice can end without a job to convert.
@@ -300,6 +321,7 @@ TEST_P(UnfinishedJob, IsNeverConvertedAndEndsTheRunAsFailed) {
   EXPECT_FALSE(job.jobReady);
   EXPECT_TRUE(logHas("slicing failed: "));
   EXPECT_TRUE(logHas("unattended run failed: slicing failed"));
+  EXPECT_TRUE(logHas("layertint: m.stl: 12 of 12 stored facet normals point against"));
   EXPECT_TRUE(ui.closeRequested);
   EXPECT_EQ(core.run.exitStatus(), 1);
 }
@@ -312,13 +334,22 @@ INSTANTIATE_TEST_SUITE_P(Ends, UnfinishedJob,
 TEST_F(StandInSlicer, AJobGivenAsTheModelIsConvertedWhenItIsFinished) {
   // The slicer copies a .p3d model and ends the copy with a fingerprint of
   // its own; what is converted is the model, which must be a finished job.
-  for (const bool finished : {true, false}) {
-    SCOPED_TRACE(finished);
+  struct Case {
+    const char* name;
+    const char* bytes;
+    bool finished;
+  };
+  const Case cases[] = {{"jobs/Ring.p3d", "raster\x0c" "0123ABCD\r\n", true},
+                        {"jobs/ALLIGNPAT.P3D", "raster\x0c", true},  // a pattern job: no fingerprint
+                        {"jobs/Cut.p3d", "raster\x0c   ", false}};
+  for (const Case& c : cases) {
+    const bool finished = c.finished;
+    SCOPED_TRACE(c.name);
     core.Memo1.clear();
     conversions = 0;
     std::filesystem::create_directories(at("jobs"));
-    const std::string model = at(finished ? "jobs/Ring.p3d" : "jobs/Cut.p3d");
-    test::writeBytes(model, finished ? "raster\x0c" "0123ABCD\r\n" : "raster\x0c   ");
+    const std::string model = at(c.name);
+    test::writeBytes(model, c.bytes);
     useSlicer("00001FC0\\r\\n", 0);
     core.commandInputFile = model;
     core.runMode = 'V';
@@ -363,12 +394,24 @@ TEST_F(StandInSlicer, OpeningAModelStopsTheSliceStillRunning) {
   openFromMenu(model);
   const pid_t first = handoff.slicerPid();
   ASSERT_GT(first, 0);
+  for (int i = 0; i < 1000 && test::readBytes(at("m.p3d.sleeper")).find('\n') == std::string::npos; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   const std::string other = at("other.stl");
   test::writeCubeStl(other, 5.0f);
   openFromMenu(other);
   EXPECT_TRUE(logHas("slicer stopped: a new job was opened"));
   EXPECT_NE(handoff.slicerPid(), first);
   EXPECT_NE(kill(first, 0), 0);  // ended and reaped
+  // And what the wrapper script started went with it.
+  const pid_t sleeper = std::stoi(test::readBytes(at("m.p3d.sleeper")));
+  bool gone = false;
+  for (int i = 0; i < 400 && !gone; ++i) {
+    const std::string stat = test::readBytes("/proc/" + std::to_string(sleeper) + "/stat");
+    gone = stat.empty() || stat.find(") Z ") != std::string::npos;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(gone);
+  if (!gone) kill(sleeper, SIGKILL);
   handoff.stopSlice("the test ends");
 }
 
