@@ -1,7 +1,9 @@
 #include "host/mesh/mesh_tools.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "host/core/host_core.h"
@@ -101,25 +103,34 @@ bool MeshTools::convertObjFile() {
   // The STL of an earlier model is gone whatever happens next.
   const std::string target = workFolder() + "/" + links.convertedStlName();
   std::remove(nativePath(target).c_str());
-  std::FILE* in = std::fopen(nativePath(expandCurrentDir(objName)).c_str(), "r");
+  std::string why;
+  FilePtr in = openRegularFile(objName, why);
   if (!in) {
-    core.memoPrintf("no file %s", objName);
+    if (why == std::strerror(ENOENT)) core.memoPrintf("no file %s", objName);
+    else core.memoPrintf("cannot read from file: %s (%s)", objName, why);
     core.ui.showProgress(0);
     return false;
   }
   const std::string kind = extensionOf(objName);
   bool ok = false;
   if (kind == "ply") {
+    in.reset();
     ok = plyReader.loadPly(objName);
   } else if (kind == "3mf" || kind == "model") {
+    in.reset();
     ok = threeMfReader.read(objName) && threeMfReader.loadBuild();
   } else {
-    if (state.options.SizerPass) reader.objPrescan(in);
-    ok = !state.meshAbort && reader.loadObj(in, objName);
+    if (state.options.SizerPass) reader.objPrescan(in.get());
+    ok = !state.meshAbort && reader.loadObj(in.get(), objName);
   }
-  std::fclose(in);
+  in.reset();
   state.scale = 1.0f;
   if (ok) ok = writer.objToStl(target);
+  if (ok && state.facetsWritten == 0) {
+    // Nothing to slice is no conversion.
+    core.memoPrintf("%s holds no faces", objName);
+    ok = false;
+  }
   if (ok) {
     core.memoPrintf("converted to stl with %d faces", state.facetsWritten);
   } else {
@@ -142,14 +153,16 @@ bool MeshTools::runObjFile(const std::string& name) {
 
 void MeshTools::lightmod1Click() {
   const std::string lightsFile = workFolder() + "/lights.obj";
-  std::FILE* in = std::fopen(nativePath(lightsFile).c_str(), "r");
+  std::string why;
+  FilePtr in = openRegularFile(lightsFile, why);
   if (!in) {
-    core.memoPrintf("no file %s", lightsFile);
+    if (why == std::strerror(ENOENT)) core.memoPrintf("no file %s", lightsFile);
+    else core.memoPrintf("cannot read from file: %s (%s)", lightsFile, why);
     return;
   }
   state.workingFolder = workFolder();
-  const bool loaded = reader.loadObj(in, lightsFile);
-  std::fclose(in);
+  const bool loaded = reader.loadObj(in.get(), lightsFile);
+  in.reset();
   if (!loaded) {
     reader.freeObj();
     return;
