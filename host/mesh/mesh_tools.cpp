@@ -18,8 +18,10 @@ namespace ph {
 
 namespace {
 
+// A value given in double quotes loses them; a quote inside a name is part
+// of the name.
 std::string withoutQuotes(std::string text) {
-  replaceEvery(text, "\"", "");
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
   return text;
 }
 
@@ -52,7 +54,7 @@ void MeshTools::meshCommand(const std::vector<std::string>& words) {
   state.scale = 1.0f;
   for (std::size_t i = 1; i < words.size(); ++i) {
     const std::string& w = words[i];
-    if (w.compare(0, 2, "-D") == 0) core.s.file_folder = withoutQuotes(w.substr(2, 999));
+    if (w.compare(0, 2, "-D") == 0) core.s.file_folder = withoutQuotes(w.substr(2));
     else if (w == "-P") cocoonTapered = true;
   }
   for (std::size_t i = 1; i < words.size(); ++i) {
@@ -63,13 +65,13 @@ void MeshTools::meshCommand(const std::vector<std::string>& words) {
       double v = 0.0;
       state.scale = parseNumber(trimView(w.substr(2, 99)), v) ? float(v) : 0.0f;
     } else if (w.compare(0, 2, "-F") == 0) {
-      stlInputName = withoutQuotes(w.substr(2, 999));
+      stlInputName = withoutQuotes(w.substr(2));
       Button1Click();
     } else if (w.compare(0, 2, "-N") == 0) {
       params.noSubdivision = true;
     } else if (w.compare(0, 2, "-O") == 0) {
       skipDialogs = true;
-      objName = withoutQuotes(w.substr(2, 999));
+      objName = withoutQuotes(w.substr(2));
       core.memoPrintf("objname %s", objName);
       Button3Click();
       params.noSubdivision = false;
