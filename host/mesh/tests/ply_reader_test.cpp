@@ -263,3 +263,18 @@ TEST_F(PlyReader_, EveryCutOfAFileIsRefusedWithoutReadingPastIt) {
     }
   }
 }
+
+// Colour data the reader does not use is said once per file.
+TEST_F(PlyReader_, ATextureFileItDoesNotReadIsToldOnce) {
+  PlyFile f;
+  f.format = "ascii";
+  f.header = {"comment TextureFile skin.png", "comment TextureFile skin2.png", "element vertex 3",
+              "property float x", "property float y", "property float z", "element face 1",
+              "property list uchar int vertex_indices"};
+  f.body = "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+  ASSERT_TRUE(convertPly(f.bytes()));
+  int told = 0;
+  for (const auto& l : log()) told += l.find("texture file skin") != std::string::npos;
+  EXPECT_EQ(told, 1);
+  EXPECT_TRUE(logHas("temp.ply: texture file skin.png is not read; only vertex and face colours are used"));
+}
