@@ -375,7 +375,8 @@ bool ObjReader::faceLine(std::string_view args) {
   // many triangles as vertices: room for them at once saves copying the
   // face list while it grows.
   std::vector<objFace>& faces = st_.model.faces;
-  if (faces.empty() && faces.capacity() == 0) faces.reserve(std::size_t(st_.model.idxv) * 2 + 16);
+  if (faces.empty() && faces.capacity() == 0)
+    faces.reserve(std::size_t(std::min<std::int64_t>(std::int64_t(st_.model.idxv) * 2 + 16, st_.model.faceLimit)));
   // The tag of the texture: the last character of its name before a
   // three-letter extension, as in name_c.jpg.
   const std::string& tex = st_.model.material(currentMaterial_).textureFile;

@@ -88,9 +88,7 @@ std::string_view blanksTrimmed(std::string_view v) {
 bool wholeNumber(std::string_view v, int& out) {
   v = blanksTrimmed(v);
   if (!v.empty() && v[0] == '+') v.remove_prefix(1);
-  if (v.empty() || v[0] == '-' || v[0] == '+') {
-    if (v.empty()) return false;
-  }
+  if (v.empty() || v[0] == '+') return false;
   const auto r = std::from_chars(v.data(), v.data() + v.size(), out);
   return r.ec == std::errc() && r.ptr == v.data() + v.size();
 }
