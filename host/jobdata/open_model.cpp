@@ -40,9 +40,7 @@ std::string modelKind(const std::string& path) {
 
 }  // namespace
 
-void SlicerHandoff::runMeshCommand(const std::string& line) {
-  std::vector<std::string> words;
-  for (std::string rest = line; !rest.empty();) words.push_back(splitArgument(rest, ' '));
+void SlicerHandoff::runMeshCommand(const std::vector<std::string>& words) {
   if (links.meshCommand) links.meshCommand(words);
   else core_.memoPrintf("the mesh tools are not available in this build");
 }
@@ -73,8 +71,7 @@ std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
     core_.memoPrintf("converting %s to !cocooned.stl", path);
     const std::string wrapped = workPath("!cocooned.stl");
     if (fileExists(wrapped)) std::remove(nativePath(wrapped).c_str());
-    runMeshCommand(plat::format("%s %s -F%s -D%s", quoteIfBlank(kMeshTool), "", quoteIfBlank(path),
-                                quoteIfBlank(expandCurrentDir(core_.s.file_folder))));
+    runMeshCommand({kMeshTool, "", "-F" + path, "-D" + expandCurrentDir(core_.s.file_folder)});
     // The mesh tools run in this process and have closed the file when they
     // return, so no pause is needed before looking for it.
     path = fileExists(wrapped) ? wrapped : std::string();
@@ -141,8 +138,7 @@ bool SlicerHandoff::openModel() {
       tellOperator(plat::format("cannot replace %s: %s is not converted", converted, file));
       return false;
     }
-    runMeshCommand(plat::format("%s -S%g -O%s -D%s", quoteIfBlank(kMeshTool), double(scale), quoteIfBlank(file),
-                                quoteIfBlank(expandCurrentDir(s.file_folder))));
+    runMeshCommand({kMeshTool, plat::format("-S%g", double(scale)), "-O" + file, "-D" + expandCurrentDir(s.file_folder)});
     if (!fileExists(converted)) {
       tellOperator(plat::format("%s could not be converted to %s; it is not sliced", file, convertedStlName));
       return false;

@@ -122,8 +122,8 @@ class SlicerHandoff {
   // a wait, a conversion not yet started.
   void stopSlice(const std::string& why);
 
-  // Hands a command line, split at blanks outside quotes, to the mesh tools.
-  void runMeshCommand(const std::string& line);
+  // Hands a command to the mesh tools, each file name a whole word.
+  void runMeshCommand(const std::vector<std::string>& words);
   void askScaleRotation();
   void applyModelTransform(bool objModel);
   // The transform and wrapping step of an STL; "" when nothing is to be

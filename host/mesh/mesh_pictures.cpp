@@ -60,16 +60,13 @@ bool loadTexture(QImage& bitmap, const std::string& file) {
   return true;
 }
 
-bool convertPictureToJpeg(const std::string& source, const std::string& jpeg) {
-  const QImage img = decodeWithQt(source);
-  if (img.isNull()) return false;
-  const QImage flat = onWhite(img);
-  return !flat.isNull() && writeJpegFile(flat, nativePath(jpeg));
-}
-
 bool loadImageConverted(HostCore& core, QImage& bitmap, const std::string& file) {
   if (!fileExists(file)) {
     core.ui.showMessage(plat::format("no file %s", file));
+    return false;
+  }
+  if (const std::string why = regularFileProblem(file); !why.empty()) {
+    core.ui.showMessage(plat::format("can not convert %s (%s)", file, why));
     return false;
   }
   if (!loadTexture(bitmap, file)) {

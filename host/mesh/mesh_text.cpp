@@ -1,7 +1,13 @@
 #include "host/mesh/mesh_text.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "host/core/paths.h"
 #include "host/core/texts.h"
@@ -48,6 +54,86 @@ std::string coreNameOf(const std::string& path) {
   const std::string name = fileNamePart(path);
   const auto dot = name.rfind('.');
   return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+}  // namespace ph
+
+namespace ph {
+
+std::string regularFileProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(nativePath(expandCurrentDir(path)).c_str(), &st) != 0) return std::strerror(errno);
+  if (S_ISDIR(st.st_mode)) return "a folder";
+  if (!S_ISREG(st.st_mode)) return "not a regular file";
+  return "";
+}
+
+FilePtr openRegularFile(const std::string& path, std::string& why) {
+  why.clear();
+  // Non-blocking, so a FIFO without a writer is refused instead of waited on.
+  const int fd = ::open(nativePath(expandCurrentDir(path)).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    why = std::strerror(errno);
+    return nullptr;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) why = std::strerror(errno);
+  else if (S_ISDIR(st.st_mode)) why = "a folder";
+  else if (!S_ISREG(st.st_mode)) why = "not a regular file";
+  if (!why.empty()) {
+    ::close(fd);
+    return nullptr;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FilePtr f(::fdopen(fd, "rb"));
+  if (!f) {
+    why = std::strerror(errno);
+    ::close(fd);
+  }
+  return f;
+}
+
+LineReader::Result LineReader::next(std::string& line) {
+  line.clear();
+  bool any = false;
+  for (;;) {
+    if (pos_ == end_) {
+      if (buf_.empty()) buf_.resize(1 << 16);
+      end_ = std::fread(buf_.data(), 1, buf_.size(), file_);
+      pos_ = 0;
+      if (end_ == 0) {
+        if (std::ferror(file_)) return Result::Error;
+        if (!any) return Result::End;
+        break;
+      }
+    }
+    any = true;
+    const char* from = buf_.data() + pos_;
+    const auto* nl = static_cast<const char*>(std::memchr(from, '\n', end_ - pos_));
+    const std::size_t take = nl ? std::size_t(nl - from) : end_ - pos_;
+    if (line.size() + take > kMaxLineBytes) {
+      ++number_;
+      return Result::TooLong;
+    }
+    line.append(from, take);
+    pos_ += take;
+    if (nl) {
+      ++pos_;
+      break;
+    }
+  }
+  ++number_;
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (number_ == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  return Result::Line;
+}
+
+const char* LineReader::problem(Result r) {
+  switch (r) {
+    case Result::TooLong: return "longer than 1000000 characters, the limit of a line";
+    case Result::Error: return "the file could not be read";
+    default: return "";
+  }
 }
 
 }  // namespace ph

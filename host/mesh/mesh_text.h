@@ -1,8 +1,13 @@
 #pragma once
-// Small text helpers of the mesh tools: strict number reading, blank
-// splitting and file extensions.
+// Small text and file helpers of the mesh readers: strict number reading,
+// blank splitting, file extensions, opening only regular files and reading
+// lines of bounded length.
+#include <cstdio>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "host/core/host_core.h"
 
 namespace ph {
 
@@ -18,5 +23,34 @@ std::string_view cutWordView(std::string_view& text);
 std::string extensionOf(const std::string& path);
 // The name part (after the last "/" or "\") without its extension.
 std::string coreNameOf(const std::string& path);
+
+// "" when the path names a regular file (symbolic links followed), else
+// why it is not one: "no such file", "a folder", "not a regular file".
+std::string regularFileProblem(const std::string& path);
+// Opens a regular file for reading. A folder, FIFO or device is refused
+// without waiting on it; `why` then says why (null result).
+FilePtr openRegularFile(const std::string& path, std::string& why);
+
+// The longest line a mesh reader takes (OBJ, MTL and their options files).
+constexpr std::size_t kMaxLineBytes = 1000000;
+
+// Lines of a text file: the line end (LF, CR LF) removed, a UTF-8 byte
+// order mark before the first line skipped.
+class LineReader {
+ public:
+  enum class Result { Line, End, TooLong, Error };
+  explicit LineReader(std::FILE* file) : file_(file) {}
+  Result next(std::string& line);
+  // The line number of the last line given (from 1).
+  int number() const { return number_; }
+  // "line N: ..." texts for a result that is not a line.
+  static const char* problem(Result r);
+
+ private:
+  std::FILE* file_;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0, end_ = 0;
+  int number_ = 0;
+};
 
 }  // namespace ph

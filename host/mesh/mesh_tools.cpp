@@ -1,7 +1,9 @@
 #include "host/mesh/mesh_tools.h"
 
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "host/core/host_core.h"
@@ -16,8 +18,10 @@ namespace ph {
 
 namespace {
 
+// A value given in double quotes loses them; a quote inside a name is part
+// of the name.
 std::string withoutQuotes(std::string text) {
-  replaceEvery(text, "\"", "");
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') return text.substr(1, text.size() - 2);
   return text;
 }
 
@@ -52,7 +56,7 @@ void MeshTools::meshCommand(const std::vector<std::string>& words) {
   state.scale = 1.0f;
   for (std::size_t i = 1; i < words.size(); ++i) {
     const std::string& w = words[i];
-    if (w.compare(0, 2, "-D") == 0) core.s.file_folder = withoutQuotes(w.substr(2, 999));
+    if (w.compare(0, 2, "-D") == 0) core.s.file_folder = withoutQuotes(w.substr(2));
     else if (w == "-P") cocoonTapered = true;
   }
   for (std::size_t i = 1; i < words.size(); ++i) {
@@ -63,13 +67,13 @@ void MeshTools::meshCommand(const std::vector<std::string>& words) {
       double v = 0.0;
       state.scale = parseNumber(trimView(w.substr(2, 99)), v) ? float(v) : 0.0f;
     } else if (w.compare(0, 2, "-F") == 0) {
-      stlInputName = withoutQuotes(w.substr(2, 999));
+      stlInputName = withoutQuotes(w.substr(2));
       Button1Click();
     } else if (w.compare(0, 2, "-N") == 0) {
       params.noSubdivision = true;
     } else if (w.compare(0, 2, "-O") == 0) {
       skipDialogs = true;
-      objName = withoutQuotes(w.substr(2, 999));
+      objName = withoutQuotes(w.substr(2));
       core.memoPrintf("objname %s", objName);
       Button3Click();
       params.noSubdivision = false;
@@ -103,25 +107,34 @@ bool MeshTools::convertObjFile() {
   // The STL of an earlier model is gone whatever happens next.
   const std::string target = workFolder() + "/" + links.convertedStlName();
   std::remove(nativePath(target).c_str());
-  std::FILE* in = std::fopen(nativePath(expandCurrentDir(objName)).c_str(), "r");
+  std::string why;
+  FilePtr in = openRegularFile(objName, why);
   if (!in) {
-    core.memoPrintf("no file %s", objName);
+    if (why == std::strerror(ENOENT)) core.memoPrintf("no file %s", objName);
+    else core.memoPrintf("cannot read from file: %s (%s)", objName, why);
     core.ui.showProgress(0);
     return false;
   }
   const std::string kind = extensionOf(objName);
   bool ok = false;
   if (kind == "ply") {
+    in.reset();
     ok = plyReader.loadPly(objName);
   } else if (kind == "3mf" || kind == "model") {
+    in.reset();
     ok = threeMfReader.read(objName) && threeMfReader.loadBuild();
   } else {
-    if (state.options.SizerPass) reader.objPrescan(in);
-    ok = !state.meshAbort && reader.loadObj(in, objName);
+    if (state.options.SizerPass) reader.objPrescan(in.get());
+    ok = !state.meshAbort && reader.loadObj(in.get(), objName);
   }
-  std::fclose(in);
+  in.reset();
   state.scale = 1.0f;
   if (ok) ok = writer.objToStl(target);
+  if (ok && state.facetsWritten == 0) {
+    // Nothing to slice is no conversion.
+    core.memoPrintf("%s holds no faces", objName);
+    ok = false;
+  }
   if (ok) {
     core.memoPrintf("converted to stl with %d faces", state.facetsWritten);
   } else {
@@ -144,14 +157,16 @@ bool MeshTools::runObjFile(const std::string& name) {
 
 void MeshTools::lightmod1Click() {
   const std::string lightsFile = workFolder() + "/lights.obj";
-  std::FILE* in = std::fopen(nativePath(lightsFile).c_str(), "r");
+  std::string why;
+  FilePtr in = openRegularFile(lightsFile, why);
   if (!in) {
-    core.memoPrintf("no file %s", lightsFile);
+    if (why == std::strerror(ENOENT)) core.memoPrintf("no file %s", lightsFile);
+    else core.memoPrintf("cannot read from file: %s (%s)", lightsFile, why);
     return;
   }
   state.workingFolder = workFolder();
-  const bool loaded = reader.loadObj(in, lightsFile);
-  std::fclose(in);
+  const bool loaded = reader.loadObj(in.get(), lightsFile);
+  in.reset();
   if (!loaded) {
     reader.freeObj();
     return;

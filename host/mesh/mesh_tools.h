@@ -77,7 +77,9 @@ class MeshTools {
   // Word 0 is skipped. "-D" (work folder) and "-P" (tapered wrapping) are
   // taken first wherever they stand; then, in order, "-X" (lighting mode),
   // "-S" (scale of the next load), "-F" (wrap an STL), "-N" (no texture
-  // subdivision for the next "-O") and "-O" (OBJ to coloured STL).
+  // subdivision for the next "-O") and "-O" (OBJ to coloured STL). A file
+  // name is the rest of its word, whole, however long; a value in double
+  // quotes loses them.
   void meshCommand(const std::vector<std::string>& words);
 
   // ---- the conversion road (button "obj file", option "-O") ----

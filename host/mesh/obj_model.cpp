@@ -2,7 +2,11 @@
 
 namespace ph {
 
-objMaterial ObjModel::plainMaterial() { return objMaterial{}; }
+objMaterial ObjModel::plainMaterial() {
+  objMaterial m;
+  m.noColour = true;
+  return m;
+}
 
 objMaterial ObjModel::greyMaterial() {
   objMaterial m;
@@ -19,9 +23,19 @@ objMaterial& ObjModel::material(std::int32_t index) {
 const objMaterial& ObjModel::material(std::int32_t index) const { return const_cast<ObjModel*>(this)->material(index); }
 
 std::int32_t ObjModel::materialIndex(const std::string& name) const {
-  for (std::size_t i = 0; i < materials.size(); ++i)
-    if (materials[i].name == name) return std::int32_t(i);
-  return -1;
+  // The list only grows between releases: a list that was released or
+  // replaced meanwhile is indexed again.
+  if (materials.size() < indexed_ || materials.data() != indexedData_ ||
+      (indexed_ > 0 && materials[indexed_ - 1].name != lastIndexedName_)) {
+    byName_.clear();
+    indexed_ = 0;
+  }
+  for (; indexed_ < materials.size(); ++indexed_)
+    byName_.emplace(materials[indexed_].name, std::int32_t(indexed_));
+  indexedData_ = materials.data();
+  if (indexed_ > 0) lastIndexedName_ = materials[indexed_ - 1].name;
+  const auto it = byName_.find(name);
+  return it == byName_.end() ? -1 : it->second;
 }
 
 bool ObjModel::nextIndex(std::int32_t& counter, std::int32_t& number) {

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "host/mesh/vect3.h"
@@ -18,6 +19,9 @@ namespace ph {
 
 // Colours inside the mesh tools: red | green << 8 | blue << 16.
 using MeshColour = std::int32_t;
+// A face colour that no source gave: the facet is written without colour,
+// so the slicer's default colour applies.
+constexpr MeshColour kNoColour = -1;
 
 struct TexCoord {
   float u = 0.0f, v = 0.0f;
@@ -39,6 +43,10 @@ struct objMaterial {
   std::shared_ptr<QImage> workingCopy;
   float dissolve = 1.0f;
   MeshColour Kd = 0;
+  // A material that no colour was given (the default material, an MTL
+  // material without "Kd"): its untextured faces are written without
+  // colour, so the slicer's default colour applies.
+  bool noColour = false;
   // The first texture coordinate of a 3MF texture group.
   int vtBase = 0;
 
@@ -52,7 +60,7 @@ struct objFace {
   std::int32_t vt[3] = {0, 0, 0};
   std::int32_t vertex[3] = {0, 0, 0};  // only with vertex colours
   std::int32_t mark = 0;
-  MeshColour colour = 0;  // from the vertex colours
+  MeshColour colour = 0;  // from the vertex colours; kNoColour for none
   // kDefaultMaterial, kGreyMatter, or an index into the material list.
   std::int32_t material = -1;
 };
@@ -85,6 +93,12 @@ class ObjModel {
 
   // No number of kIndexLimit or more is handed out (a test may lower it).
   std::int32_t indexLimit = kIndexLimit;
+  // The most triangles a model may hold, and facets its STL may have
+  // (about 1.1 GB of faces, 400 MB of STL); a test may lower it.
+  static constexpr std::int64_t kFaceLimit = 8000000;
+  std::int64_t faceLimit = kFaceLimit;
+  // Whether n more faces fit under the limit.
+  bool roomForFaces(std::int64_t n) const { return std::int64_t(faces.size()) + n <= faceLimit; }
 
   bool empty() const { return idxv == 1 && faces.empty(); }
   objMaterial& material(std::int32_t index);
@@ -92,6 +106,7 @@ class ObjModel {
   objMaterial& materialOf(const objFace& f) { return material(f.material); }
   const objMaterial& materialOf(const objFace& f) const { return material(f.material); }
   // The listed material of that exact name (the first defined); -1 when none.
+  // Looked up by name in a table that follows the list as it grows.
   std::int32_t materialIndex(const std::string& name) const;
   // Hands out the counter's value and counts on; false when the counter hit
   // the limit (the number handed out last is handed out again).
@@ -99,6 +114,13 @@ class ObjModel {
 
   static objMaterial plainMaterial();
   static objMaterial greyMaterial();
+
+ private:
+  // Names of materials[0 .. indexed_) to their first index.
+  mutable std::unordered_map<std::string, std::int32_t> byName_;
+  mutable std::size_t indexed_ = 0;
+  mutable const objMaterial* indexedData_ = nullptr;
+  mutable std::string lastIndexedName_;
 };
 
 }  // namespace ph

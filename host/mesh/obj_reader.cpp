@@ -1,6 +1,9 @@
 #include "host/mesh/obj_reader.h"
 
+#include <cerrno>
 #include <charconv>
+#include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <new>
 #include <set>
@@ -57,36 +60,48 @@ int channelFromUnit(double c) {
   return int(c * 255.0);
 }
 
-std::vector<std::string> readLines(const std::string& path) {
+// The lines of an options file; a file that is there but cannot be read
+// whole is told and gives none.
+std::vector<std::string> readOptionLines(HostCore& core, const std::string& path) {
   std::vector<std::string> lines;
-  std::FILE* f = std::fopen(nativePath(path).c_str(), "r");
-  if (!f) return lines;
-  char* buf = nullptr;
-  std::size_t size = 0;
-  ssize_t n;
-  while ((n = ::getline(&buf, &size, f)) >= 0) {
-    std::string line(buf, std::size_t(n));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    lines.push_back(std::move(line));
+  if (regularFileProblem(path) == std::strerror(ENOENT)) return lines;
+  std::string why;
+  FilePtr f = openRegularFile(path, why);
+  if (!f) {
+    core.memoPrintf("cannot read from file: %s (%s)", path, why);
+    return lines;
   }
-  std::free(buf);
-  std::fclose(f);
+  LineReader reader(f.get());
+  std::string line;
+  LineReader::Result r;
+  while ((r = reader.next(line)) == LineReader::Result::Line) lines.push_back(line);
+  if (r != LineReader::Result::End) {
+    core.memoPrintf("%s line %d: %s; its offsets and contrast are not used", path, reader.number(),
+                    std::string(LineReader::problem(r)));
+    lines.clear();
+  }
   return lines;
 }
 
 }  // namespace
 
-bool ObjReader::readLine(std::FILE* file, std::string& line) {
-  const ssize_t n = ::getline(&buf_, &bufSize_, file);
-  if (n < 0) return false;
-  line.assign(buf_, std::size_t(n));
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-  return true;
+bool ObjReader::readLine(std::string& line) {
+  const LineReader::Result r = lines_->next(line);
+  if (r == LineReader::Result::Line) return true;
+  if (r != LineReader::Result::End) {
+    lineNumber_ = lines_->number();
+    lineText_ = {};
+    refuse(LineReader::problem(r));
+    readFailed_ = true;
+  }
+  return false;
 }
 
 bool ObjReader::refuse(const std::string& what) {
-  st_.core.memoPrintf("%s line %d: %s", fileName_, lineNumber_, what);
-  st_.core.memoPrintf("%s", lineText_);
+  st_.core.memoPrintf("%s line %d: %s", fileName_, lineNumber_, what.size() > 300 ? what.substr(0, 300) + " ..." : what);
+  // A long line is shown by its start only.
+  if (lineText_.size() > 200) st_.core.memoPrintf("%s ...", std::string(lineText_.substr(0, 200)));
+  else if (!lineText_.empty()) st_.core.memoPrintf("%s", lineText_);
   return false;
 }
 
@@ -106,13 +121,16 @@ void ObjReader::objPrescan(std::FILE* file) {
   ObjModel& m = st_.model;
   std::int64_t vertices = 0, texCoords = 0;
   std::string line, sample;
-  while (readLine(file, line)) {
+  LineReader lines(file);
+  lines_ = &lines;
+  while (readLine(line)) {
     if (line.compare(0, 2, "v ") == 0) {
       if (vertices++ == 0) sample = line;
     } else if (line.compare(0, 3, "vt ") == 0) {
       ++texCoords;
     }
   }
+  lines_ = nullptr;
   std::rewind(file);
   const std::int64_t limit = m.indexLimit;
   vertices = vertices < limit ? vertices : limit;
@@ -162,21 +180,33 @@ bool ObjReader::loadObj(std::FILE* file, const std::string& name) {
   nextVertexMark_ = 1;
 
   bool ok = true;
+  readFailed_ = false;
+  toldDuplicates_.clear();
+  mtlLibraries_.clear();
+  toldLibraries_.clear();
+  pictures_.clear();
+  LineReader lines(file);
+  lines_ = &lines;
   std::string line, more;
   try {
-    while (ok && !st_.meshAbort && readLine(file, line)) {
+    while (ok && !st_.meshAbort && readLine(line)) {
       ++st_.linesRead;
       lineNumber_ = st_.linesRead;
       // A line ending in "\" goes on in the next one.
       while (!line.empty() && line.back() == '\\') {
         line.pop_back();
-        if (readLine(file, more)) {
+        if (readLine(more)) {
           ++st_.linesRead;
           line += more;
+          if (line.size() > kMaxLineBytes) {
+            ok = refuse(LineReader::problem(LineReader::Result::TooLong));
+            break;
+          }
         } else {
           line += ' ';
         }
       }
+      if (!ok) break;
       if (st_.linesRead % kLinesPerProgress == 0) progress(std::ftell(file));
       std::string_view rest = trimView(line);
       lineText_ = rest;
@@ -201,9 +231,8 @@ bool ObjReader::loadObj(std::FILE* file, const std::string& name) {
     st_.core.ui.showMessage(std::string(growing_) + " insufficient memory ");
     ok = false;
   }
-  std::free(buf_);
-  buf_ = nullptr;
-  bufSize_ = 0;
+  lines_ = nullptr;
+  if (readFailed_) ok = false;
   st_.core.ui.showProgress(0);
   if (!ok) return false;
   if (st_.meshAbort) {
@@ -231,8 +260,11 @@ bool ObjReader::vertexLine(std::string_view args) {
     return false;
   }
   const double s = st_.scale;
+  const float p[3] = {float(c[0] * s), float(c[1] * s), float(c[2] * s)};
+  for (float v : p)
+    if (!std::isfinite(v)) return refuse("a coordinate beyond the range of a float (3.4e38)");
   if (m.allobjv.size() <= std::size_t(n)) m.allobjv.resize(std::size_t(n) + 1);
-  m.allobjv[std::size_t(n)] = {float(c[0] * s), float(c[1] * s), float(c[2] * s)};
+  m.allobjv[std::size_t(n)] = {p[0], p[1], p[2]};
   if (m.idxv >= nextVertexMark_) {
     nextVertexMark_ += nextVertexMark_ == 1 ? kVerticesPerProgress - 1 : kVerticesPerProgress;
     progress(std::ftell(file_));
@@ -274,6 +306,8 @@ bool ObjReader::texCoordLine(std::string_view args) {
     if (word.empty()) return refuse("a texture coordinate needs two numbers");
     if (!parseNumber(word, v)) return refuse("'" + std::string(word) + "' is not a number");
   }
+  if (!std::isfinite(float(c[0])) || !std::isfinite(float(c[1])))
+    return refuse("a texture coordinate beyond the range of a float (3.4e38)");
   std::int32_t n = 0;
   if (!m.nextIndex(m.nextTexCoord, n)) {
     st_.meshAbort = true;
@@ -335,11 +369,14 @@ bool ObjReader::faceLine(std::string_view args) {
     groups.push_back(g);
   }
   if (groups.size() < 3) return refuse("a face needs at least three vertices");
+  if (!st_.model.roomForFaces(std::int64_t(groups.size()) - 2))
+    return refuse(plat::format("more than %lld triangles, the limit of a model", (long long)st_.model.faceLimit));
   // Files list their vertices first, and a closed mesh has about twice as
   // many triangles as vertices: room for them at once saves copying the
   // face list while it grows.
   std::vector<objFace>& faces = st_.model.faces;
-  if (faces.empty() && faces.capacity() == 0) faces.reserve(std::size_t(st_.model.idxv) * 2 + 16);
+  if (faces.empty() && faces.capacity() == 0)
+    faces.reserve(std::size_t(std::min<std::int64_t>(std::int64_t(st_.model.idxv) * 2 + 16, st_.model.faceLimit)));
   // The tag of the texture: the last character of its name before a
   // three-letter extension, as in name_c.jpg.
   const std::string& tex = st_.model.material(currentMaterial_).textureFile;
@@ -393,35 +430,48 @@ std::int32_t ObjReader::findMaterial(const std::string& name) {
 bool ObjReader::loadMtl(const std::string& name) {
   ObjModel& m = st_.model;
   const std::string path = st_.inWorkingFolder(name);
-  std::FILE* f = std::fopen(nativePath(path).c_str(), "r");
-  if (!f) {
+  if (!mtlLibraries_.insert(path).second) {
+    // The same library again adds nothing but copies of its materials.
+    if (toldLibraries_.insert(path).second)
+      st_.core.memoPrintf("%s is read already: not read again", path);
+    return true;
+  }
+  if (regularFileProblem(path) == std::strerror(ENOENT)) {
     // Faces of its materials take grey; the model is still converted.
     st_.core.memoPrintf("cannot read from file: %s", path);
     return true;
   }
+  std::string why;
+  FilePtr f = openRegularFile(path, why);
+  if (!f) {
+    st_.core.memoPrintf("cannot read from file: %s (%s)", path, why);
+    return false;
+  }
   st_.contrast = 100;
-  const std::vector<std::string> options = readLines(path + "o");
+  const std::vector<std::string> options = readOptionLines(st_.core, path + "o");
   for (std::size_t i = 0; i + 1 < options.size(); ++i)
     if (options[i] == "contrastpercentage") st_.contrast = textToInt(trimmed(options[i + 1]));
 
-  int lineNo = 0;
+  LineReader lines(f.get());
   std::int32_t current = -1;
   std::string line;
   bool ok = true;
   auto refuseMtl = [&](const std::string& what) {
-    st_.core.memoPrintf("%s line %d: %s", path, lineNo, what);
+    st_.core.memoPrintf("%s line %d: %s", path, lines.number(), what);
     ok = false;
   };
-  while (ok && readLine(f, line)) {
-    ++lineNo;
+  LineReader::Result r;
+  while (ok && (r = lines.next(line)) == LineReader::Result::Line) {
     std::string_view rest = line;
     const std::string_view key = keyword(rest);
     if (key == "newmtl") {
       const std::string mtlName(trimView(rest));
-      for (const objMaterial& other : m.materials)
-        if (other.name == mtlName) st_.core.memoPrintf("ERROR duplicate material: %s", mtlName);
+      // Said once per name, however many copies follow.
+      if (m.materialIndex(mtlName) >= 0 && toldDuplicates_.insert(mtlName).second)
+        st_.core.memoPrintf("ERROR duplicate material: %s", mtlName);
       objMaterial added;
       added.name = mtlName;
+      added.noColour = true;
       m.materials.push_back(std::move(added));
       current = std::int32_t(m.materials.size() - 1);
       continue;
@@ -439,7 +489,10 @@ bool ObjReader::loadMtl(const std::string& name) {
         }
         ch = channelFromUnit(v);
       }
-      if (ok) mat.Kd = rgb[0] | rgb[1] << 8 | rgb[2] << 16;
+      if (ok) {
+        mat.Kd = rgb[0] | rgb[1] << 8 | rgb[2] << 16;
+        mat.noColour = false;
+      }
     } else if (key == "d") {
       double v;
       const std::string_view word = cutWordView(rest);
@@ -449,7 +502,7 @@ bool ObjReader::loadMtl(const std::string& name) {
       texture(mat, std::string(trimView(rest)), options);
     }
   }
-  std::fclose(f);
+  if (ok && r != LineReader::Result::End) refuseMtl(LineReader::problem(r));
   return ok;
 }
 
@@ -467,34 +520,29 @@ void ObjReader::texture(objMaterial& m, const std::string& name, const std::vect
     m.offsetX = textToInt(trimmed(splitAt(xy, ',', false)));
     m.offsetY = textToInt(trimmed(splitAt(xy, ',', true)));
   }
-  if (!fileExists(st_.inWorkingFolder(name))) {
+  const std::string path = st_.inWorkingFolder(name);
+  if (!fileExists(path)) {
     core.ui.showMessage("no file" + name);
     return;
   }
-  std::string file = name;
-  if (ext == "png" || ext == "tga" || ext == "targa" || ext == "gif" || ext == "tif") {
-    const int number = st_.conversionCounter++;
-    file = ext == "tif" ? plat::format("convertedpng%03d-0.jpg", number) : plat::format("convertedpng%03d.jpg", number);
-    std::remove(nativePath(st_.inWorkingFolder(file)).c_str());
-    core.memoPrintf("converting %s to ..%d.jpg", name, number);
-    core.ui.showProgress(0);
-    if (!convertPictureToJpeg(st_.inWorkingFolder(name), st_.inWorkingFolder(file))) {
-      core.memoPrintf("ERROR unable to conver %s to jpg", name);
-      return;
-    }
+  // Materials that share a picture share one decoded copy of it.
+  auto known = pictures_.find(path);
+  if (known == pictures_.end()) {
+    QImage picture;
+    const std::string why = regularFileProblem(path);
+    if (!why.empty())
+      core.memoPrintf("texture %s cannot be read (%s): its faces take the colour of material %s", path, why, m.name);
+    else if (!loadTexture(picture, path))
+      core.memoPrintf("texture %s cannot be read: its faces take the colour of material %s", path, m.name);
+    known = pictures_.emplace(path, std::move(picture)).first;
   }
-  QImage picture;
-  if (!loadTexture(picture, st_.inWorkingFolder(file))) {
-    core.memoPrintf("texture %s cannot be read: its faces take the colour of material %s", st_.inWorkingFolder(file),
-                    m.name);
-    return;
-  }
-  m.texture = std::move(picture);
-  m.textureFile = file;
+  if (known->second.isNull()) return;
+  m.texture = known->second;
+  m.textureFile = name;
   if (!st_.saveTextures) return;
   for (const objMaterial& other : st_.model.materials) {
     if (&other == &m) break;
-    if (other.workingCopy && other.textureFile == file) {
+    if (other.workingCopy && other.textureFile == name) {
       m.workingCopy = other.workingCopy;
       return;
     }

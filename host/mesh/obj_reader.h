@@ -4,9 +4,14 @@
 #include <cstdio>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
+#include <QImage>
+
 #include "host/mesh/mesh_state.h"
+#include "host/mesh/mesh_text.h"
 
 namespace ph {
 
@@ -36,7 +41,9 @@ class ObjReader {
   struct Group {
     std::int32_t v = 0, vt = 0;
   };
-  bool readLine(std::FILE* file, std::string& line);
+  // The next line of the file being read; false at its end or when it
+  // cannot be read (told, readFailed_ set).
+  bool readLine(std::string& line);
   bool vertexLine(std::string_view args);
   bool texCoordLine(std::string_view args);
   bool faceLine(std::string_view args);
@@ -55,8 +62,13 @@ class ObjReader {
   long fileSize_ = 0;
   std::int32_t currentMaterial_ = ObjModel::kDefaultMaterial;
   std::int32_t nextVertexMark_ = 1;
-  char* buf_ = nullptr;
-  std::size_t bufSize_ = 0;
+  LineReader* lines_ = nullptr;
+  bool readFailed_ = false;
+  // Per load: duplicate material names said, MTL libraries read (and the
+  // repeats said), pictures decoded by path.
+  std::unordered_set<std::string> toldDuplicates_;
+  std::unordered_set<std::string> mtlLibraries_, toldLibraries_;
+  std::unordered_map<std::string, QImage> pictures_;
   const char* growing_ = "allobjv";
 };
 

@@ -181,14 +181,25 @@ bool ObjStlWriter::scanFaceTexels(MeshColour& average, std::int32_t& largestX, c
   const bool big = t.triPixelArea() > par_.mintexturearea;
   // The early stop only decides a split; without subdivision every texel
   // counts towards the face's average.
-  const bool mayStop = big && !par_.noSubdivision;
+  const bool mayStop = big && !par_.noSubdivision && texelBudget_ != 0;
   bool first = true, stoppedEarly = false;
   MeshColour lo[3] = {}, hi[3] = {};
   std::int64_t sum[3] = {0, 0, 0};
   int summed = 0;
-  for (std::int32_t x = t.p[0].x; x <= largestX && !stoppedEarly; ++x) {
+  // Once a split can no longer be wanted, only the samples of the average
+  // matter; a face's texel budget ends its scans early.
+  bool done = false;
+  for (std::int32_t x = t.p[0].x; x <= largestX && !stoppedEarly && !done; ++x) {
     const std::int32_t end = t.triColumnEnd(x);
     for (std::int32_t y = t.triColumnStart(x); y <= end; ++y) {
+      if (texelBudget_ > 0 && --texelBudget_ == 0 && mayStop) {
+        done = true;
+        break;
+      }
+      if (!mayStop && summed >= 1000) {
+        done = true;
+        break;
+      }
       const MeshColour c =
           texelTinted(material.texture, std::int64_t(x) + material.offsetX, std::int64_t(y) + material.offsetY,
                       material.Kd, vertexColours);
@@ -224,7 +235,12 @@ bool ObjStlWriter::scanFaceTexels(MeshColour& average, std::int32_t& largestX, c
 }
 
 void ObjStlWriter::writeFaceFacet(const objFace& face, const objMaterial& material, std::FILE* out) {
-  std::uint16_t attribute = noColour && noColour() ? 0 : colorTo15(material.Kd, st_.contrast);
+  if (st_.facetsWritten >= st_.model.faceLimit) {
+    tooManyFacets_ = true;
+    return;
+  }
+  std::uint16_t attribute =
+      (noColour && noColour()) || material.noColour ? 0 : colorTo15(material.Kd, st_.contrast);
   if (st_.core.s.allowglasscode && material.dissolve < 0.8f) attribute = glasscode;
   stlFacet f;
   for (int k = 0; k < 3; ++k) vect3ToFloats(f.corner[k], face.positions[k]);
@@ -251,13 +267,20 @@ void ObjStlWriter::writeTextured(objFace& face, std::FILE* out) {
   // they are never transparent.
   objMaterial piecesMaterial;
   objFace piece;
-  while (!st_.meshAbort && faceQueuePop(piece)) {
+  // A face is split and scanned in proportion to its picture: a face whose
+  // coordinates wrap the picture many times samples it, not each repeat.
+  const std::int64_t texels = std::int64_t(material.texture.width()) * material.texture.height();
+  texelBudget_ = 64 * texels + (1 << 20);
+  std::int64_t splitsLeft = 2 * texels / std::max(par_.mintexturearea, 1) + 16;
+  while (!st_.meshAbort && !tooManyFacets_ && faceQueuePop(piece)) {
+    if (splitsLeft == 0) texelBudget_ = 0;
     PixelTriangle t;
     for (int k = 0; k < 3; ++k)
       t.p[k] = {PixelTriangle::pixelCoord(w * piece.uv[k].u), PixelTriangle::pixelCoord((1.0f - piece.uv[k].v) * h)};
     MeshColour average = 0;
     std::int32_t largestX = 0;
     if (scanFaceTexels(average, largestX, material, t) && piece.area > par_.minfacearea) {
+      --splitsLeft;
       piece.area = facearea(piece);
       splitFace(piece);
       continue;
@@ -267,6 +290,7 @@ void ObjStlWriter::writeTextured(objFace& face, std::FILE* out) {
     if (st_.facetsWritten % 2000 == 0) st_.core.memoPrintf("triangles:%d", st_.facetsWritten);
   }
   faceQueue_.clear();
+  texelBudget_ = -1;
 }
 
 bool ObjStlWriter::objToStl(const std::string& fileName) {
@@ -280,8 +304,10 @@ bool ObjStlWriter::objToStl(const std::string& fileName) {
   writeFailed_ = std::fwrite(head, 1, sizeof head, out.get()) != sizeof head;
   st_.facetsWritten = 0;
   st_.meshAbort = false;
+  tooManyFacets_ = false;
   ObjModel& m = st_.model;
-  for (auto it = m.faces.rbegin(); it != m.faces.rend() && !st_.meshAbort && !writeFailed_; ++it) {
+  for (auto it = m.faces.rbegin(); it != m.faces.rend() && !st_.meshAbort && !writeFailed_ && !tooManyFacets_;
+       ++it) {
     objFace& face = *it;
     const objMaterial& material = m.materialOf(face);
     if (!material.hasTexture() || st_.options.ignoreTexture) {
@@ -289,6 +315,7 @@ bool ObjStlWriter::objToStl(const std::string& fileName) {
         // The face's own colour in place of its material's.
         objMaterial coloured;
         coloured.Kd = face.colour;
+        coloured.noColour = face.colour == kNoColour;
         coloured.dissolve = material.dissolve;
         writeFaceFacet(face, coloured, out.get());
       } else {
@@ -305,7 +332,10 @@ bool ObjStlWriter::objToStl(const std::string& fileName) {
   std::fseek(out.get(), end, SEEK_SET);
   if (std::fclose(out.release()) != 0) writeFailed_ = true;
   if (writeFailed_) core.memoPrintf("unable to write to file: %s", fileName);
-  return !writeFailed_ && !st_.meshAbort;
+  if (tooManyFacets_)
+    core.memoPrintf("%s: more than %lld facets, the limit of a model; not written", fileName,
+                    (long long)m.faceLimit);
+  return !writeFailed_ && !st_.meshAbort && !tooManyFacets_;
 }
 
 void ObjStlWriter::bakeLighting(const objFace& face) {

@@ -116,6 +116,9 @@ class ObjStlWriter {
   LightTable& li_;
   std::deque<objFace> faceQueue_;
   bool writeFailed_ = false;
+  bool tooManyFacets_ = false;
+  // Texels the face being written may still scan; -1: no bound.
+  std::int64_t texelBudget_ = -1;
 };
 
 }  // namespace ph

@@ -6,6 +6,7 @@
 
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
+#include "host/core/texts.h"
 #include "host/mesh/mesh_text.h"
 
 namespace ph {
@@ -135,8 +136,13 @@ bool PlyReader::readHeader() {
     if (!headerLine(line)) return refuse("the header has no end_header line");
     headerBytes += line.size() + 1;
     if (headerBytes > kHeaderLimit) return refuse("the header has no end_header line");
-    st_.core.memoPrintf("%s", line);
+    st_.core.memoPrintf("%s", line.size() > 200 ? line.substr(0, 200) + " ..." : line);
     const std::vector<std::string> w = wordsOf(line);
+    // A texture is not read: its colours are lost, which the operator hears once.
+    if (w.size() >= 3 && w[0] == "comment" && lowerCase(w[1]) == "texturefile" && !textureTold_) {
+      textureTold_ = true;
+      st_.core.memoPrintf("%s: texture file %s is not read; only vertex and face colours are used", name_, w[2]);
+    }
     if (w.empty() || w[0] == "comment" || w[0] == "obj_info") continue;
     auto bad = [&](const std::string& what) { return refuse(plat::format("header line %d: %s", line_, what)); };
     if (w[0] == "end_header") break;
@@ -285,14 +291,20 @@ bool PlyReader::readElement(const PlyElement& e) {
       }
     }
     if (isVertex) {
-      m.allobjv.push_back({values[std::size_t(ix)] * scale, values[std::size_t(iy)] * scale,
-                           values[std::size_t(iz)] * scale});
+      const float p[3] = {float(values[std::size_t(ix)] * scale), float(values[std::size_t(iy)] * scale),
+                          float(values[std::size_t(iz)] * scale)};
+      for (float v : p)
+        if (!std::isfinite(v))
+          return refuse(plat::format("%svertex %lld: a coordinate beyond the range of a float (3.4e38)",
+                                     format_ == PlyFormat::Ascii ? plat::format("line %d: ", line_) : std::string(),
+                                     (long long)r));
+      m.allobjv.push_back({p[0], p[1], p[2]});
       if (coloured)
         m.allvtxcolor.push_back({double(channelOf(values[std::size_t(ir)], e.properties[std::size_t(ir)].type)),
                                  double(channelOf(values[std::size_t(ig)], e.properties[std::size_t(ig)].type)),
                                  double(channelOf(values[std::size_t(ib)], e.properties[std::size_t(ib)].type))});
     } else if (isFace && corners.size() >= 3) {
-      MeshColour colour = kPlyNoColour;
+      MeshColour colour = kNoColour;
       if (coloured) {
         colour = channelOf(values[std::size_t(ir)], e.properties[std::size_t(ir)].type) |
                  channelOf(values[std::size_t(ig)], e.properties[std::size_t(ig)].type) << 8 |
@@ -308,6 +320,9 @@ bool PlyReader::readElement(const PlyElement& e) {
         const std::int64_t n = std::int64_t(corners.size());
         colour = MeshColour(sum[0] / n | (sum[1] / n) << 8 | (sum[2] / n) << 16);
       }
+      if (!m.roomForFaces(std::int64_t(corners.size()) - 2))
+        return refuse(plat::format("face %lld: more than %lld triangles, the limit of a model", (long long)r,
+                                   (long long)m.faceLimit));
       for (std::size_t j = 2; j < corners.size(); ++j) {
         objFace f;
         const std::int64_t idx[3] = {corners[0], corners[j - 1], corners[j]};
@@ -338,10 +353,12 @@ bool PlyReader::loadPly(const std::string& path) {
   line_ = 0;
   bufPos_ = bufEnd_ = 0;
   ObjModel& m = st_.model;
-  FilePtr f = st_.core.openFile(path, "rb");
-  if (!f || st_.core.openFailed) {
+  textureTold_ = false;
+  std::string why;
+  FilePtr f = openRegularFile(path, why);
+  if (!f) {
     st_.scale = 1.0f;
-    return false;
+    return refuse("cannot read from file (" + why + ")");
   }
   file_ = f.get();
   bool ok = false;
@@ -357,7 +374,7 @@ bool PlyReader::loadPly(const std::string& path) {
   file_ = nullptr;
   st_.scale = 1.0f;
   if (ok) {
-    if (!anyColour_) st_.core.memoPrintf("%s has no colours: its faces are grey", name_);
+    if (!anyColour_) st_.core.memoPrintf("%s has no colours: its faces take the slicer's default colour", name_);
     m.idxv = std::int32_t(m.allobjv.size());
     m.hasVertexColors = true;
     st_.core.logVars("facecount", int(faceCount_), "vertexcount", int(m.allobjv.size()), "triangles",

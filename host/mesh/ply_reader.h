@@ -28,8 +28,6 @@ enum class PlyFormat { Ascii, BinaryLittleEndian, BinaryBigEndian };
 
 // Faces made of polygons with more corners than this are refused.
 constexpr std::int64_t kPlyMaxCorners = 65535;
-// Faces without any colour in the file.
-constexpr MeshColour kPlyNoColour = 0x808080;
 
 class PlyReader {
  public:
@@ -37,7 +35,7 @@ class PlyReader {
 
   // Reads the file into the (empty) model: every polygon fanned around its
   // first corner into triangles whose colour is the face's own or the mean
-  // of its corners' colours (grey when the file has none). Coordinates are
+  // of its corners' colours (no colour when the file has none). Coordinates are
   // multiplied by the state's scale, which is then back to 1. False, told
   // with the file name, when the file cannot be read whole: an unknown
   // format or property type, a vertex index out of range, a number that is
@@ -69,6 +67,7 @@ class PlyReader {
   bool haveVertices_ = false;
   bool anyColour_ = false;
   std::int64_t faceCount_ = 0;
+  bool textureTold_ = false;
 };
 
 }  // namespace ph

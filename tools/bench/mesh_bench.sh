@@ -1,19 +1,20 @@
 #!/usr/bin/env bash
-# Mesh-tool benchmark: OBJ to binary STL with prismhost's mesh tools
+# Mesh-tool benchmark: OBJ and 3MF to binary STL with prismhost's mesh tools
 # (the driver `mesh_bench`, which runs the host's conversion road in a
 # process of its own; `prismhost -F MODEL.obj -T` does the same after its
 # 1 s start-up timer) next to the
 # Open Asset Import Library's command-line tool (`assimp export MODEL.obj
 # OUT.stl -fstlb`, Debian package assimp-utils, installed here when missing),
-# on the largest OBJ of the shared sample models and on a generated UV sphere
-# of about 1,000,000 triangles. Wall time and peak resident memory from GNU
+# on the largest OBJ of the shared sample models, on a generated UV sphere
+# of about 1,000,000 triangles and on the same sphere as a 3MF package whose
+# triangles take their colours from a colour group. Wall time and peak resident memory from GNU
 # time, best of three runs each; both include starting the program, reading
 # the model and writing the STL.
 #
-#   tools/bench/mesh_bench.sh [BUILD_DIR] [MODEL.obj ...]
+#   tools/bench/mesh_bench.sh [BUILD_DIR] [MODEL.obj|MODEL.3mf ...]
 #
 # BUILD_DIR defaults to build/. Without models: ../shared/models'
-# skull.obj (when present) and the generated sphere.
+# skull.obj (when present) and the generated spheres.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -21,7 +22,7 @@ build=$root/build
 if [ $# -gt 0 ] && [ -d "$1" ]; then build=$1; shift; fi
 [ -d "$build" ] || { echo "no build folder $build (run scripts/build.sh first)" >&2; exit 2; }
 build=$(cd "$build" && pwd)
-cmake --build "$build" --target mesh_bench make_obj_sphere -j4 >/dev/null
+cmake --build "$build" --target mesh_bench make_obj_sphere make_3mf_sphere -j4 >/dev/null
 
 need=()
 command -v assimp >/dev/null || need+=(assimp-utils)
@@ -45,6 +46,8 @@ if ((${#models[@]} == 0)); then
   done
   "$build/bin/make_obj_sphere" "$work/sphere1m.obj" 40 1000000 >/dev/null
   models+=("$work/sphere1m.obj")
+  "$build/bin/make_3mf_sphere" "$work/sphere1m.3mf" 40 1000000 >/dev/null
+  models+=("$work/sphere1m.3mf")
 fi
 
 # best of three: "seconds peak_kB"
@@ -67,7 +70,10 @@ for model in "${models[@]}"; do
   mtl=${model%.*}.mtl
   [ -f "$mtl" ] && cp "$mtl" "$run/"
   name=$(basename "$model")
-  triangles=$(awk '/^f /{n += NF - 3} END{print n}' "$run/$name")
+  case $name in
+    *.obj) triangles=$(awk '/^f /{n += NF - 3} END{print n}' "$run/$name") ;;
+    *) triangles=$(cd "$run" && "$build/bin/mesh_bench" "$name" | sed -n 's/.*: \([0-9]*\) facets.*/\1/p') ;;
+  esac
   read -r ps pk < <(cd "$run" && QT_QPA_PLATFORM=offscreen best "$build/bin/mesh_bench" "$name")
   [ -s "$run/convertedobj.stl" ] || { echo "prismhost wrote no STL for $name" >&2; exit 1; }
   read -r as ak < <(cd "$run" && best assimp export "$name" out.stl -fstlb)

@@ -70,7 +70,7 @@ TEST_F(OpenModel, AnObjIsConvertedByTheMeshToolsAndItsStlSliced) {
   test::writeBytes(obj, "v 0 0 0\n");
   openFromMenu(obj);
   ASSERT_EQ(meshCalls.size(), 1u);
-  EXPECT_EQ(meshCalls[0], (std::vector<std::string>{"meshkit", "-S1", "-O\"" + obj + "\"", "-D" + work}));
+  EXPECT_EQ(meshCalls[0], (std::vector<std::string>{"meshkit", "-S1", "-O" + obj, "-D" + work}));
   EXPECT_TRUE(logHas("converting " + obj + " to convertedobj.stl"));
   EXPECT_EQ(core.s.file_name, "head scan");
   EXPECT_EQ(handoff.viewerstl, at("convertedobj.stl"));

@@ -124,7 +124,7 @@ TEST_F(PlyReader_, EveryEncodingAndColourKindGivesTheSameTwoFacets) {
     }
 }
 
-TEST_F(PlyReader_, FaceColoursWinOverVertexColoursAndAFileWithoutColoursIsGrey) {
+TEST_F(PlyReader_, FaceColoursWinOverVertexColoursAndAFileWithoutColoursHasNone) {
   PlyFile f;
   f.format = "ascii";
   f.header = {"element vertex 3", "property float x", "property float y", "property float z",
@@ -139,7 +139,8 @@ TEST_F(PlyReader_, FaceColoursWinOverVertexColoursAndAFileWithoutColoursIsGrey) 
               "element face 1", "property list uchar int vertex_indices"};
   f.body = "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
   ASSERT_TRUE(convertPly(f.bytes()));
-  EXPECT_EQ(readStl(at("fromply.stl")).facets.at(0).attribute, 0x8000 | 16 << 10 | 16 << 5 | 16);
+  // No colour, so that the slicer's default colour applies.
+  EXPECT_EQ(readStl(at("fromply.stl")).facets.at(0).attribute, 0);
   EXPECT_TRUE(logHas("has no colours"));
 }
 
@@ -261,4 +262,19 @@ TEST_F(PlyReader_, EveryCutOfAFileIsRefusedWithoutReadingPastIt) {
       EXPECT_TRUE(noStl());
     }
   }
+}
+
+// Colour data the reader does not use is said once per file.
+TEST_F(PlyReader_, ATextureFileItDoesNotReadIsToldOnce) {
+  PlyFile f;
+  f.format = "ascii";
+  f.header = {"comment TextureFile skin.png", "comment TextureFile skin2.png", "element vertex 3",
+              "property float x", "property float y", "property float z", "element face 1",
+              "property list uchar int vertex_indices"};
+  f.body = "0 0 0\n1 0 0\n0 1 0\n3 0 1 2\n";
+  ASSERT_TRUE(convertPly(f.bytes()));
+  int told = 0;
+  for (const auto& l : log()) told += l.find("texture file skin") != std::string::npos;
+  EXPECT_EQ(told, 1);
+  EXPECT_TRUE(logHas("temp.ply: texture file skin.png is not read; only vertex and face colours are used"));
 }

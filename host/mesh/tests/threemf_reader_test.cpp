@@ -11,7 +11,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
+#include <tuple>
+
+#include "host/core/texts.h"
 
 #include "host/mesh/tests/assimp_check.h"
 #include "host/mesh/tests/mesh_fixture.h"
@@ -263,4 +267,153 @@ TEST_F(ThreeMf_, TheConsortiumSamplesAgreeWithAssimp) {
     }
   }
   if (!assimpInstalled()) GTEST_SKIP() << "assimp is not installed: the cross-check was left out";
+}
+
+// Components in other model parts, as the production extension writes
+// them (one part per object, the root holding the assembly).
+TEST_F(ThreeMf_, ComponentsInOtherModelPartsAreRead) {
+  const std::string prod = "http://schemas.microsoft.com/3dmanufacturing/production/2015/06";
+  const std::string part =
+      "<?xml version=\"1.0\"?>\n<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\" "
+      "xmlns:m=\"http://schemas.microsoft.com/3dmanufacturing/material/2015/02\"><resources>\n"
+      "<m:colorgroup id=\"5\"><m:color color=\"#00FF00\"/></m:colorgroup>\n"
+      "<object id=\"1\" pid=\"5\" pindex=\"0\"><mesh>" + vertices(1) + "<triangles>" + triangle(0) +
+      "</triangles></mesh></object></resources><build/></model>\n";
+  const std::string root =
+      "<?xml version=\"1.0\"?>\n<model unit=\"millimeter\" xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\" "
+      "xmlns:p=\"" + prod + "\"><resources>\n"
+      "<object id=\"1\"><mesh>" + vertices(1) + "<triangles>" + triangle(0) + "</triangles></mesh></object>\n"
+      "<object id=\"2\"><components><component p:path=\"/3D/Objects/object_1.model\" objectid=\"1\" "
+      "transform=\"1 0 0 0 1 0 0 0 1 30 0 0\"/><component objectid=\"1\" transform=\"1 0 0 0 1 0 0 0 1 60 0 0\"/>"
+      "</components></object></resources>\n<build><item objectid=\"2\"/></build></model>\n";
+  ASSERT_TRUE(convertModel(package("parts.3mf", root, {{"3D/Objects/object_1.model", part}})));
+  const auto f = byX();
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_EQ(f.at(30).attribute, code(0, 255, 0));  // the other part's object, with its own colour group
+  EXPECT_EQ(f.at(60).attribute, 0);                // the root's object 1, uncoloured
+
+  // A part that is not in the package is named.
+  core.Memo1.clear();
+  EXPECT_FALSE(convertModel(package("missing.3mf", root)));
+  EXPECT_TRUE(logHas("the package has no model part /3D/Objects/object_1.model, which a component names"));
+}
+
+// Components that fan out ten by ten over nine levels would ask for 10^9
+// faces: the build is counted first and refused before anything is made.
+TEST_F(ThreeMf_, ABuildThatExpandsPastTheFaceLimitIsRefusedBeforeAllocating) {
+  std::string res = "<object id=\"1\"><mesh>" + vertices(1) + "<triangles>" + triangle(0) + "</triangles></mesh></object>\n";
+  for (int level = 2; level <= 10; ++level) {
+    res += "<object id=\"" + std::to_string(level) + "\"><components>";
+    for (int k = 0; k < 10; ++k) res += "<component objectid=\"" + std::to_string(level - 1) + "\"/>";
+    res += "</components></object>\n";
+  }
+  EXPECT_FALSE(convertModel(package("fan.3mf", model(res, "<item objectid=\"10\"/>"))));
+  EXPECT_TRUE(logHas("the build expands to more than 8000000 triangles, the limit of a model"));
+  EXPECT_TRUE(tools.state.model.faces.empty());
+}
+
+// Colour data the reader does not use is said once per file.
+TEST_F(ThreeMf_, MultipropertiesLayersBeyondTheFirstAreToldOnce) {
+  const std::string res =
+      "<m:colorgroup id=\"1\"><m:color color=\"#FF0000\"/></m:colorgroup>\n"
+      "<m:colorgroup id=\"2\"><m:color color=\"#0000FF\"/></m:colorgroup>\n"
+      "<m:multiproperties id=\"3\" pids=\"1 2\"><m:multi pindices=\"0 0\"/></m:multiproperties>\n"
+      "<object id=\"4\"><mesh>" + vertices(2) + "<triangles>" + triangle(0, "pid=\"3\" p1=\"0\"") +
+      triangle(1, "pid=\"3\" p1=\"0\"") + "</triangles></mesh></object>\n";
+  ASSERT_TRUE(convertModel(package("multi.3mf", model(res, "<item objectid=\"4\"/>"))));
+  int told = 0;
+  for (const auto& l : log()) told += l.find("multiproperties 3 has 2 layers; only the first colours the faces") != std::string::npos;
+  EXPECT_EQ(told, 1);
+  EXPECT_EQ(byX().at(0).attribute, code(255, 0, 0));
+}
+
+// The model part's XML is read by expat; QXmlStreamReader, the plain
+// reader, must see the same elements, attributes and lines: both read
+// generated models (namespaces, quoting, character references, comments,
+// line breaks, damaged references and XML) into the same faces or the same
+// refusal.
+TEST_F(ThreeMf_, TheFastXmlReadingAgreesWithThePlainOneOnGeneratedModels) {
+  std::mt19937 rng(20261211);
+  auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+  int refused = 0, read = 0;
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    const char* sep[] = {"", "\n", "\n\n  ", " <!-- note --> "};
+    auto q = [&](const std::string& v) { return pick(4) ? "\"" + v + "\"" : "'" + v + "'"; };
+    const std::string ns = pick(2) ? "m:" : "mat:";
+    std::string res;
+    const int colours = 1 + pick(3);
+    res += "<" + ns + "colorgroup id=" + q("1") + ">";
+    for (int i = 0; i < colours; ++i)
+      res += std::string(sep[pick(4)]) + "<" + ns + "color color=" + q(plat::format("#%06X", unsigned(rng() & 0xFFFFFF))) + "/>";
+    res += "</" + ns + "colorgroup>" + sep[pick(4)];
+    res += "<basematerials id=\"2\"><base name=\"a&amp;b\" displaycolor=\"#10&#x32;030\"/></basematerials>\n";
+    const int objects = 1 + pick(3);
+    for (int o = 0; o < objects; ++o) {
+      const int id = 10 + o;
+      const int tris = pick(4);
+      res += "<object id=\"" + std::to_string(id) + "\"" + (pick(3) ? "" : " pid=\"2\" pindex=\"0\"") + ">";
+      res += "<mesh>" + vertices(tris) + "<triangles>" + sep[pick(4)];
+      for (int t = 0; t < tris; ++t) {
+        std::string props;
+        switch (pick(6)) {
+          case 0: props = "pid=" + q("1") + " p1=" + q(std::to_string(pick(colours + 1))); break;
+          case 1: props = "pid=\"1\" p1=\"0\" p2=\"" + std::to_string(pick(colours)) + "\" p3=\" 0 \""; break;
+          case 2: props = "pid=\"2\" p1=\"0\""; break;
+          case 3: props = pick(8) ? "" : "pid=\"9\" p1=\"0\""; break;
+          default: break;
+        }
+        std::string tri = triangle(t, props);
+        if (pick(30) == 0) tri = "<triangle v1=\"0\" v2=\"1\" v3=\"" + std::to_string(3 * tris) + "\"/>";
+        res += tri + sep[pick(4)];
+      }
+      res += "</triangles></mesh></object>\n";
+      if (o > 0 && pick(2))
+        res += "<object id=\"" + std::to_string(50 + o) + "\"><components><component objectid=\"" +
+               std::to_string(id - pick(2)) + "\" transform=\"1 0 0 0 1 0 0 0 " + (pick(5) ? "1" : "-1") +
+               " 5 6 7\"/></components></object>\n";
+    }
+    std::string build;
+    for (int i = 0; i < 1 + pick(3); ++i)
+      build += "<item objectid=\"" + std::to_string(10 + pick(objects + 1)) + "\"" +
+               (pick(2) ? "" : " transform=\"2 0 0 0 2 0 0 0 2 0 0 1\"") + "/>" + sep[pick(4)];
+    std::string xml = model(res, build);
+    if (ns == "mat:") replaceAllIn(xml, "xmlns:m=", "xmlns:mat=");
+    const bool damaged = pick(20) == 0;
+    if (damaged) xml.insert(xml.size() / 2 + pick(int(xml.size() / 4)), "<");
+    writeText(at("g.model"), xml);
+
+    struct Outcome {
+      bool ok;
+      std::vector<std::string> log;
+      std::vector<std::tuple<std::array<double, 9>, int>> faces;
+    };
+    auto run = [&](bool plain) {
+      Outcome out;
+      core.Memo1.clear();
+      tools.reader.freeObj();
+      tools.threeMfReader.usePlainXml = plain;
+      out.ok = tools.threeMfReader.read(at("g.model")) && tools.threeMfReader.loadBuild();
+      out.log = log();
+      for (const objFace& f : tools.state.model.faces) {
+        std::array<double, 9> p;
+        for (int k = 0; k < 3; ++k) p[std::size_t(3 * k)] = f.positions[k].x, p[std::size_t(3 * k + 1)] = f.positions[k].y,
+                                    p[std::size_t(3 * k + 2)] = f.positions[k].z;
+        out.faces.emplace_back(p, f.colour);
+      }
+      return out;
+    };
+    const Outcome fast = run(false), plain = run(true);
+    tools.threeMfReader.usePlainXml = false;
+    EXPECT_EQ(fast.ok, plain.ok);
+    EXPECT_EQ(fast.faces, plain.faces);
+    // XML errors are worded by each library; every other message is ours.
+    if (!damaged) {
+      EXPECT_EQ(fast.log, plain.log);
+    }
+    (fast.ok ? read : refused) += 1;
+  }
+  // Both kinds of outcome were reached.
+  EXPECT_GT(read, 50);
+  EXPECT_GT(refused, 20);
 }
