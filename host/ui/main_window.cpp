@@ -96,6 +96,9 @@ MainWindow::MainWindow(bool headless) : headless_(headless) {
   scroll->setFixedWidth(190);
   memo_ = new QPlainTextEdit(central);
   memo_->setReadOnly(true);
+  // A log is never undone: without this every appended piece stays on the
+  // undo stack, many times the size of the text.
+  memo_->setUndoRedoEnabled(false);
   memo_->setFont(QFont("Monospace", 9));
   row->addWidget(scroll);
   row->addWidget(memo_, 1);

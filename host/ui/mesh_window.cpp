@@ -27,6 +27,7 @@ MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent) : QDialog(parent), too
   layout->addLayout(row);
   memo_ = new QPlainTextEdit(this);
   memo_->setReadOnly(true);
+  memo_->setUndoRedoEnabled(false);
   memo_->setFont(QFont("Monospace", 9));
   layout->addWidget(memo_, 1);
 

@@ -18,7 +18,7 @@ struct CoreFixture {
     registerEarlyParams(core.params, core.s);
     registerParamTable(core.params, core.s, core.controls);
   }
-  const std::vector<std::string>& log() const { return core.Memo1.lines(); }
+  std::vector<std::string> log() const { return std::vector<std::string>(core.Memo1.lines()); }
 };
 
 }  // namespace ph

@@ -480,7 +480,7 @@ TracedRun tracedConversion(const std::string& bytes, int workers) {
     std::fclose(f);
   }
   t.conv.blockbased1Click();
-  return {t.ui.trace, t.core.Memo1.lines(), readFile(t.job.workFileName("dmc"))};
+  return {t.ui.trace, std::vector<std::string>(t.core.Memo1.lines()), readFile(t.job.workFileName("dmc"))};
 }
 
 }  // namespace
