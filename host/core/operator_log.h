@@ -69,6 +69,12 @@ class OperatorLog {
     const_iterator begin() const { return {log_, 0}; }
     const_iterator end() const { return {log_, size()}; }
     explicit operator std::vector<std::string>() const { return {begin(), end()}; }
+    friend bool operator==(const Lines& a, const std::vector<std::string>& b) {
+      if (a.size() != b.size()) return false;
+      for (std::size_t i = 0; i < b.size(); ++i)
+        if (a.log_->line(i) != b[i]) return false;
+      return true;
+    }
 
    private:
     const OperatorLog* log_;
