@@ -346,7 +346,7 @@ TEST_F(ConversionFixture, FastLoopAndWorkersWriteWhatTheSlotBySlotLoopWrites) {
       t.convert(job);
       ASSERT_TRUE(t.logHas(".dmc created")) << c.name;
       bytes[r] = t.dmc();
-      logs[r] = t.log();
+      logs[r] = std::vector<std::string>(t.log());
     }
     std::string types = recordTypes(parseRecords(bytes[0]));
     std::erase(types, '!');
