@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <random>
 
 #include "host/machine/machine_links.h"
@@ -75,6 +76,9 @@ struct Case {
   // The print may stop aborted because data was lost, and must then say so.
   bool mayLoseData = false;
 };
+
+// A run shows as its name.
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 struct PrintTable : TransportFixture {
   bool made = (addSequencerControls(core.controls), true);
@@ -265,7 +269,9 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
     for (const Action& a : c.actions) (a.what == Action::Pause ? pauses : aborts)++;
     EXPECT_EQ(count(" paused "), pauses) << hostLog;
     EXPECT_EQ(count(" continue "), pauses) << hostLog;
-    if (c.damagedRecord < 0 && !c.mayLoseData) EXPECT_EQ(count(" aborted "), aborts) << hostLog;
+    if (c.damagedRecord < 0 && !c.mayLoseData) {
+      EXPECT_EQ(count(" aborted "), aborts) << hostLog;
+    }
     const auto stretches = dataStretches(unit);
     if (c.damagedRecord >= 0) {
       // Stopped, never finished; the records before the damaged one arrived.
