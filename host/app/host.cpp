@@ -21,6 +21,8 @@ plat::UiPoster orDiscard(plat::UiPoster p) {
 Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, plat::UiPoster poster)
     : core(ui, clock),
       syncslice(orDiscard(poster)),
+      meshkitready(orDiscard(poster)),
+      CamSync(orDiscard(poster)),
       deviceLinks(core, settingsFiles, orDiscard(poster)),
       args_(std::move(args)) {
   if (asksForUnattendedRun(args_)) core.run.expect();
@@ -98,6 +100,14 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   syncslice.SetName("syncslice");
   syncslice.Tag = TMemCouple::kInfiniteWaitTag;
   syncslice.OnReceive = [this](TMemCouple&) { handoff.syncsliceReceive(); };
+  meshkitready.SetName("meshkitready");
+  meshkitready.Tag = TMemCouple::kInfiniteWaitTag;
+  meshkitready.OnReceive = [this](TMemCouple&) { handoff.meshkitreadyReceive(); };
+  meshkitready.Active = true;
+  CamSync.SetName("CamSync");
+  CamSync.Tag = TMemCouple::kInfiniteWaitTag;
+  CamSync.Active = true;
+  sequencer.links.signalCamera = [this] { CamSync.Send(); };
   core.timers.Init->setHandler([this] { InitTimerTimer(); });
   core.timers.Movecheck->setHandler([this] { MovecheckTimerTimer(); });
   core.timers.Sizing->setHandler([this] { SizingTimerTimer(); });
@@ -219,6 +229,9 @@ void Host::FormCreate() {
   Settings& s = core.s;
   // Instance number: the first free one of 1..100 (100 when all are taken).
   core.instanceNumber = instanceLock_.acquire(kInstanceMutexBase, 100);
+  // Active at load: open before the slicer's couple.
+  meshkitready.Loaded();
+  CamSync.Loaded();
   if (core.instanceNumber >= 2) syncsliceEventName = plat::format(".p3d file ready(%d)", core.instanceNumber);
   syncslice.RecvEventName = syncsliceEventName;
   syncslice.Open();

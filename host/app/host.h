@@ -86,9 +86,11 @@ class Host {
   HeadTables headTables{core, job};
   // Listens for the slicer's ready event.
   TMemCouple syncslice;
-  // Not built yet: the main window's mesh-tools couple meshkitready (nothing
-  // is ever sent on it) and the camera couple CamSync (the print sequencer
-  // signals the camera program on it) stand here, open from the start.
+  // The main window's mesh-tools couple (nothing is sent or received on it)
+  // and the camera couple, which the print sequencer signals every
+  // camsyncer steps for a time-lapse camera; both open from the start.
+  TMemCouple meshkitready;
+  TMemCouple CamSync;
   // The machine links; `links` points at them (tests may point it at a
   // recording double).
   DeviceLinks deviceLinks;

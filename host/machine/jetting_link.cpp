@@ -54,6 +54,59 @@ ByteLink& JettingLink::activeLink() {
   return CommInk;
 }
 
+bool JettingLink::connected() { return inkViaSocket ? InkSocket.isOpen() : CommInk.isOpen(); }
+
+void JettingLink::reconnect() {
+  if (inkViaSocket && inkLinkOpen && !InkSocket.active()) InkSocket.setActive(true);
+}
+
+void JettingLink::startCounting() {
+  ++out_.epoch;
+  inkStretchesDone = 0;
+  deliveryFailure_.clear();
+}
+
+void JettingLink::closeOpenPass() {
+  if (!out_.inData) return;
+  std::string tail(static_cast<std::size_t>(out_.literalLeft), '\0');
+  tail += static_cast<char>(kStretchEnd);
+  for (char c : tail) {
+    ++inkByteCount;
+    inkCheckSum += static_cast<unsigned char>(c);
+  }
+  inkWrite(tail);
+}
+
+void JettingLink::UnitReading::feed(std::uint8_t b) {
+  if (inData) {
+    if (literalLeft > 0) {
+      --literalLeft;
+    } else if (b == kStretchEnd) {
+      ends.push_back({true, epoch});
+      inData = false;
+    } else if (b >= 0x81 && b <= 0xBC) {
+      literalLeft = b - 0x80;
+    } else if (b >= 0xC0) {
+      literalLeft = 1;
+    }
+    return;
+  }
+  if ((b >= '0' && b <= '9') || b == ',') {
+    if (token.size() < 64) token += static_cast<char>(b);
+    return;
+  }
+  if (b >= 'a' && b <= 'z') {
+    // "973j", leading zeros allowed, announces pass data.
+    const std::size_t first = token.find_first_not_of('0');
+    inData = b == 'j' && first != std::string::npos && token.compare(first, std::string::npos, "973") == 0;
+    literalLeft = 0;
+    token.clear();
+    return;
+  }
+  token.clear();
+  if (b == kStretchEnd) ends.push_back({false, epoch});
+}
+
 bool JettingLink::clearToSend() { return activeLink().cts() || core_.s.XonXoffMode; }
 
 int JettingLink::outputQueueCount() {
@@ -168,13 +221,33 @@ void JettingLink::sendInkCounted(const std::string& command) {
 
 void JettingLink::inkWrite(const std::uint8_t* data, int count) {
   if (count <= 0) return;
+  int taken = 0;
   if (inkViaSocket) {
-    const int taken = InkSocket.write(data, count);
-    if (taken < count) core_.memoPrintf("inksocket: %d bytes lost (not connected)", count - taken);
-    return;
+    taken = InkSocket.write(data, count);
+    if (taken < count) {
+      core_.memoPrintf("inksocket: %d bytes lost (not connected)", count - taken);
+      failDelivery(plat::format("%d bytes did not reach the jetting unit (not connected)", count - taken));
+    }
+  } else {
+    if (debugDumpFile) std::fwrite(data, 1, static_cast<std::size_t>(count), debugDumpFile.get());
+    taken = CommInk.write(data, count);
+    if (taken < count)
+      failDelivery(plat::format("%d bytes did not reach the jetting unit (port not open)", count - taken));
   }
-  if (debugDumpFile) std::fwrite(data, 1, static_cast<std::size_t>(count), debugDumpFile.get());
-  CommInk.write(data, count);
+  for (int i = 0; i < taken; ++i) out_.feed(data[i]);
+}
+
+void JettingLink::failDelivery(const std::string& why) {
+  if (deliveryFailure_.empty()) deliveryFailure_ = why;
+}
+
+void JettingLink::connectionLost(const char* how) {
+  const int owed = repliesOwed();
+  if (owed > 0 || out_.inData)
+    failDelivery(plat::format("the jetting unit's connection %s with %d replies outstanding%s", how, owed,
+                              out_.inData ? " and pass data open" : ""));
+  // Whatever the unit had not answered is gone with the connection.
+  out_.reset();
 }
 
 void JettingLink::deliver(const std::string& command) {
@@ -215,6 +288,7 @@ void JettingLink::serialEvent(LinkEvent e, int) {
   if (e != LinkEvent::Disconnected) return;
   core_.memoPrintf("%s", "jetting unit port gone");
   if (commandsWaiting()) dropWaitingCommands("port gone");
+  connectionLost("went away");
 }
 
 void JettingLink::socketEvent(LinkEvent e, int code) {
@@ -231,6 +305,7 @@ void JettingLink::InkSocketConnect() { core_.memoPrintf("%s", " inksocket OK"); 
 void JettingLink::InkSocketError(int code) {
   core_.memoPrintf("jetting unit %s: %s", core_.s.CommInkDevice, linkErrorText(code));
   if (commandsWaiting()) dropWaitingCommands("connection error");
+  connectionLost("failed");
 }
 
 void JettingLink::InkSocketConnecting() { core_.memoPrintf("%s", "connecting"); }
@@ -238,6 +313,7 @@ void JettingLink::InkSocketConnecting() { core_.memoPrintf("%s", "connecting"); 
 void JettingLink::InkSocketDisconnect() {
   core_.memoPrintf("%s", "disconnect");
   if (commandsWaiting()) dropWaitingCommands("disconnected");
+  connectionLost("closed");
 }
 
 // ---------------------------------------------------------------- receiving
@@ -262,7 +338,19 @@ void JettingLink::handleBlock(std::string block) {
     inkRxHistory.erase(0, std::max<std::size_t>(64, over));
   }
 
-  if (s.localXonXoff) {
+  if (inkViaSocket) {
+    // A TCP link has no software flow control: XON and XOFF are neither
+    // obeyed nor shown.
+    if (s.XonXoffMode && !tcpFlowSaid_) {
+      tcpFlowSaid_ = true;
+      core_.memoPrintf("%s", "jetting unit over TCP: no XON/XOFF flow control, TCP paces the data");
+    }
+    std::string kept;
+    kept.reserve(block.size());
+    for (char c : block)
+      if (c != 0x11 && c != 0x13) kept += c;
+    block.swap(kept);
+  } else if (s.localXonXoff) {
     std::string kept;
     kept.reserve(block.size());
     for (char c : block) {
@@ -292,7 +380,11 @@ void JettingLink::handleBlock(std::string block) {
 
     if (matchKeyword(c, "version", versionState_)) versionSeen = true;
     if (matchKeyword(c, "start (", restartState_)) {
-      // The unit restarted: it gets its settings again.
+      // The unit restarted: it gets its settings again. What it had not
+      // answered is lost.
+      if (repliesOwed() > 0 || out_.inData)
+        failDelivery(plat::format("the jetting unit restarted with %d replies outstanding", repliesOwed()));
+      out_.reset();
       files_.fixupSettings();
       sendInkPending(s.InkjetIni);
     }
@@ -335,7 +427,13 @@ void JettingLink::handleBlock(std::string block) {
     if (c == keyword[static_cast<std::size_t>(monitorPos_ - 1)]) {
       if (++monitorPos_ > static_cast<int>(keyword.size())) {
         if (rollerStallCount > 0) --rollerStallCount;
-        ++inkStretchesDone;
+        // The reply to the oldest end byte written: a finished pass of this
+        // print counts, a lone end byte's or an earlier print's does not.
+        if (!out_.ends.empty()) {
+          const UnitReading::End end = out_.ends.front();
+          out_.ends.pop_front();
+          if (end.closesPass && end.epoch == out_.epoch) ++inkStretchesDone;
+        }
         if (!s.silentmemo && !core_.lastEndedWithNewline) core_.logWrite("\n", true, false);
         monitorPos_ = 1;
       }
@@ -365,8 +463,8 @@ void JettingLink::handleBlock(std::string block) {
 }
 
 void JettingLink::echoReceived(int source, const std::string& text) {
-  const auto& lines = core_.logTarget->lines();
-  const bool newLine = source != core_.lastEchoSource && !lines.empty() && !lines.back().empty();
+  const OperatorLog& log = *core_.logTarget;
+  const bool newLine = source != core_.lastEchoSource && !log.empty() && !log.line(log.lineCount() - 1).empty();
   core_.logWrite(text, !newLine, false);
   core_.lastEchoSource = source;
 }

@@ -8,6 +8,7 @@
 //
 // Commands are byte strings with a length: announcements carry 0x00 bytes.
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <string>
 
@@ -43,7 +44,9 @@ class JettingLink {
   std::unique_ptr<TStringFifo> inkFifo;
   std::string inkRxHistory;  // the last received characters
   int inkRxTotal = 0;
-  int inkStretchesDone = 0;  // "~in_monitor " replies
+  // "~in_monitor " replies that end a pass the host sent since the last
+  // startCounting(); replies to lone end bytes are not counted.
+  int inkStretchesDone = 0;
   int plusReplies = 0;
   bool versionSeen = false;
   bool cartridgeFail = false;
@@ -74,6 +77,28 @@ class JettingLink {
   bool commandsWaiting() const { return inkFifo && inkFifo->notEmpty(); }
   // The transport in use.
   ByteLink& activeLink();
+  // The transport can carry bytes to the unit now (the port is open, or the
+  // TCP connection is up).
+  bool connected();
+  // Starts connecting again when the TCP connection is down.
+  void reconnect();
+
+  // ---- what the unit makes of the bytes written to it ----
+  // Counting of finished passes starts again from 0; replies still due for
+  // earlier bytes are taken without being counted.
+  void startCounting();
+  // The unit is reading pass data (after "973j", before its end byte).
+  bool passDataOpen() const { return out_.inData; }
+  // Closes pass data the unit is still reading: the rest of an unfinished
+  // literal block as zeros, then the end byte, counted as data.
+  void closeOpenPass();
+  // Bytes written since the last startCounting() may not have reached the
+  // unit: a transport refused some, or the connection was lost while
+  // bytes or replies were still outstanding. Why, for the log.
+  bool deliveryFailed() const { return !deliveryFailure_.empty(); }
+  const std::string& deliveryFailure() const { return deliveryFailure_; }
+  // Replies the unit still owes for end bytes written.
+  int repliesOwed() const { return static_cast<int>(out_.ends.size()); }
 
   // The check box and menu items of this link (those that exist yet).
   void bindControls();
@@ -121,6 +146,31 @@ class JettingLink {
   void serialEvent(LinkEvent e, int code);
   void socketEvent(LinkEvent e, int code);
   bool menuChecked(const char* name) const;
+  // The connection is gone: what was outstanding may be lost.
+  void connectionLost(const char* how);
+  void failDelivery(const std::string& why);
+
+  // The unit's reading of what was written, byte by byte: commands, and
+  // after "973j" pass data (literal blocks may hold 0xBF) up to its end
+  // byte. Each end byte gets one "~in_monitor " reply, in order.
+  struct UnitReading {
+    struct End {
+      bool closesPass;
+      unsigned epoch;
+    };
+    bool inData = false;
+    int literalLeft = 0;
+    std::string token;
+    std::deque<End> ends;
+    unsigned epoch = 0;
+    void feed(std::uint8_t b);
+    void reset() {
+      inData = false;
+      literalLeft = 0;
+      token.clear();
+      ends.clear();
+    }
+  };
 
   HostCore& core_;
   SettingsFiles& files_;
@@ -134,6 +184,9 @@ class JettingLink {
   int hopperState_ = 0, rollerState_ = 0, nulsState_ = 0;
   int monitorPos_ = 1;  // 1-based position in kStretchDone
   std::string preparedMessage_;
+  UnitReading out_;
+  std::string deliveryFailure_;
+  bool tcpFlowSaid_ = false;
   // Head-temperature parser.
   int temprState_ = 0, temprNumber_ = 0, temprCount_ = 0;
   int temprValues_[2] = {0, 0};

@@ -62,9 +62,15 @@ void MarlinLink::setUpSerialPort() {
 
 void MarlinLink::openSerial() {
   if (CommMarlin.isOpen()) return;
-  // An "@br" in the port text becomes the setting.
+  // An "@br" in the port text becomes the setting, when the setting may
+  // hold it; otherwise the setting's own baud is used.
   int& baud = core_.s.MarlinBaudrate;
-  const std::string name = parseCommDevice(core_.s.CommPortMarlin, baud);
+  int textBaud = baud;
+  const std::string name = parseCommDevice(core_.s.CommPortMarlin, textBaud);
+  const int index = core_.params.find("MarlinBaudrate");
+  const std::string refusal = index >= 0 ? core_.params.rangeRefusal(index, textBaud) : "";
+  if (refusal.empty()) baud = textBaud;
+  else core_.memoPrintf("%s: baud rate %d refused (%s); %d is used", core_.s.CommPortMarlin, textBaud, refusal, baud);
   CommMarlin.setDevice(name, baud);
   const std::string err = CommMarlin.open();
   if (!err.empty()) core_.memoPrintf("%s", err);

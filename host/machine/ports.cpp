@@ -766,10 +766,15 @@ bool PortTools::patchStepperFile(const StepperPatch& patch) {
     core_.ui.showMessage("stepper.cpp is already updated so; nothing changed\n(copy back to Marlin folder)");
     return true;
   }
-  if (unpatchStepperSource(source) != source) core_.memoPrintf("%s", "stepper.cpp was updated before: that update is replaced");
-  // The backup is the file as it was before this run; the new file takes its
-  // place only once it is whole.
-  std::string why = writeFileAtomically(backup, source);
+  const std::string unpatched = unpatchStepperSource(source);
+  const bool patchedBefore = unpatched != source;
+  if (patchedBefore) core_.memoPrintf("%s", "stepper.cpp was updated before: that update is replaced");
+  // The backup is the unpatched source: written when the file had no patch
+  // yet, kept when it had one (it was saved then), made by unpatching when
+  // it is missing. The new file takes its place only once it is whole.
+  std::string why;
+  if (!patchedBefore) why = writeFileAtomically(backup, source);
+  else if (!fileExists(backup)) why = writeFileAtomically(backup, unpatched);
   if (why.empty()) why = writeFileAtomically(input, patched);
   if (!why.empty()) {
     core_.memoPrintf("stepper.cpp not updated: cannot write %s", why);

@@ -10,6 +10,7 @@
 #include "host/core/texts.h"
 #include "host/jobdata/build_time.h"
 #include "host/jobdata/dmc_decoder.h"
+#include "host/machine/link_texts.h"
 
 namespace ph {
 
@@ -230,6 +231,8 @@ void PrintSequencer::btStartClick() {
   }
   if (job_.patternMode && !core_.dualBoxMode()) job_.jobReady = false;
   requestStayAwake();
+  // Pass data an earlier run left open would swallow the commands below.
+  if (!t.inktransfer->enabled()) ink_.closeOpenPass();
   ink_.sendInkPending(" 12t ");
   // On a link that is already open, lines of what ran before may still
   // lack their acknowledgement: the machine is brought back in step first.
@@ -271,7 +274,7 @@ void PrintSequencer::btStartClick() {
   layerShiftDots = s.band64 > 0 ? (s.startinglayer * s.shiftLayer) % s.band64 : 0;
   setStartX();
   headY = lastHeadY = layout_.yvLim;
-  ink_.inkStretchesDone = 0;
+  ink_.startCounting();
   inkStretchesSent = 0;
   stretchNo = -s.prepstretches;
   if (job_.patternMode) {
@@ -317,6 +320,8 @@ void PrintSequencer::resetPrintState() {
   rollSpeedTaken = false;
   lastLayerTick = core_.clock.tickMs();
   dataOpen_ = false;
+  abortTick_ = -1;
+  unitWaitSaid_ = false;
 }
 
 bool PrintSequencer::openDmcForPrint(bool takeHeader) {
@@ -386,6 +391,16 @@ void PrintSequencer::MarlinTimerTimer() {
     dropRecordData(512, 0);
     marlin_.nrMarlinok = marlin_.Marlinlin - 1;
   }
+  const bool unitWanted = menuChecked("cb_comm") && !dryRun;
+  if (unitWanted && ink_.deliveryFailed()) {
+    stopNow(ink_.deliveryFailure() + ": jetting data was lost, the print stops");
+    return;
+  }
+  if (core_.printAbort && abortTick_ >= 0 && core_.clock.tickMs() - abortTick_ >= kAbortBoundMs) {
+    stopNow(plat::format("no stretch end within %d s of the abort", kAbortBoundMs / 1000));
+    return;
+  }
+  if (unitWanted && !unitLinkUp()) return;
   if (!gateOpen()) return;
   // A step is taken: the watchdog starts counting again, from what the
   // machines have said so far.
@@ -419,6 +434,25 @@ void PrintSequencer::MarlinTimerTimer() {
     else marlin_.platformZ -= s.jumpmicrons / 1000.0;
     sendCode(plat::format("G0 Z%1.3f F%d ", marlin_.platformZ, s.movespeed));
   }
+}
+
+bool PrintSequencer::unitLinkUp() {
+  if (!ink_.inkLinkOpen || ink_.connected()) {
+    if (unitWaitSaid_) core_.memoPrintf("%s", "jetting unit connected again: the print goes on");
+    unitWaitSaid_ = false;
+    return true;
+  }
+  const std::int64_t now = core_.clock.tickMs();
+  if (!unitWaitSaid_) {
+    unitWaitSaid_ = true;
+    lastReconnect_ = now;
+    core_.memoPrintf("%s", "jetting unit not connected: the print waits for it");
+  }
+  if (now - lastReconnect_ >= 1000) {
+    lastReconnect_ = now;
+    ink_.reconnect();
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------- stretch start
@@ -527,16 +561,25 @@ bool PrintSequencer::dataStretch(bool prepPending, int& speedA, int& speedB, int
   int powderCode = prepPending ? 0 : hexTextToInt(std::string(h + 1, 2));
   layerIndex = 0;
   const char type = h[9];
-  if (!isRecordType(type) || length < 0) {
+  // The final placeholder has length 0; any other length below a header's
+  // is as unreadable as a bad type.
+  if (!isRecordType(type) || length < 0 || (length > 0 && length < kStretchHeaderBytes)) {
     core_.memoPrintf(" sync error ");
+    core_.memoPrintf("%s: the stretch header at offset %ld cannot be read (%s): the print stops", dmcName(),
+                     recordPos, caretText(headerText.substr(1), false, false));
     stretchNo = 9999;
     layerIndex = 9999;
     bytesLeft = 0;
+    core_.printAbort = true;
     return true;
   }
   // The head waits when the data takes longer to send than its pass.
   const int travel = trunc(1000 * moveTime(s.yvHi - layout_.yvLim, s.movespeed, 1000.0));
-  const long long transferMs = (ink_.inkBaudRate > 0 ? length * 10000 / ink_.inkBaudRate : 0) + s.dataGraceTime;
+  // The data goes out at the line's rate, but at most one block of 512
+  // bytes per 20 ms tick of the stream: the slower of the two counts.
+  const long long lineMs = ink_.inkBaudRate > 0 ? length * 10000 / ink_.inkBaudRate : 0;
+  const long long tickMs = (length + 511) / 512 * 20;
+  const long long transferMs = std::max(lineMs, tickMs) + s.dataGraceTime;
   if (transferMs > travel && !prepPending) sendCode(plat::format("G4 P%d", int(std::min<long long>(transferMs - travel, 2000000000))));
 
   if (type == '{' || type == '(') {
@@ -690,6 +733,10 @@ void PrintSequencer::inktransferTimer() {
     if (!core_.closingDown) ink_.inkWrite(&end, 1);
     return;
   }
+  if (ink_.deliveryFailed() && !dryRun && menuChecked("cb_comm")) {
+    stopNow(ink_.deliveryFailure() + ": jetting data was lost, the print stops");
+    return;
+  }
   // While data is left the timer runs, also through ticks that cannot send
   // (held off, queue full), so the stream always resumes.
   timer.start();
@@ -815,6 +862,43 @@ void PrintSequencer::stopAtStretchEnd() {
   core_.timers.MarlinTimer->stop();
 }
 
+void PrintSequencer::closeOpenPass() {
+  if (core_.timers.inktransfer->enabled()) return;
+  if (dataOpen_) sendStretchEnd();
+  else ink_.closeOpenPass();
+}
+
+void PrintSequencer::stopNow(const std::string& why) {
+  MainTimers& t = core_.timers;
+  core_.memoPrintf("%s", why);
+  core_.printAbort = true;
+  t.inktransfer->stop();
+  t.MarlinTimer->stop();
+  t.primeStates->stop();
+  primeCheckActive = false;
+  bytesLeft = 0;
+  // The unit leaves the pass it was reading (the link knows where it is in
+  // it, and counts the bytes that close it) and gets the stop codes.
+  dataOpen_ = false;
+  ink_.closeOpenPass();
+  prepLayers = 0;
+  if (job_.patternMode) {
+    job_.dmcCurrent = false;
+    core_.batchRun = true;
+    job_.patternMode = false;
+  }
+  sendStopCodes();
+  releaseStayAwake();
+  restoreStartingLayer();
+  core_.logStamped("aborted");
+  motion_.stepPowderTo();
+  dryRun = false;
+  pausedByEnd = false;
+  setPauseBox(false);
+  abortTick_ = -1;
+  preInkStep();
+}
+
 void PrintSequencer::endStretch(bool prepPending, int& speedA, int& speedB) {
   (void)speedA;
   const Settings& s = core_.s;
@@ -836,6 +920,9 @@ void PrintSequencer::endStretch(bool prepPending, int& speedA, int& speedB) {
     if (backwardPending) backwardPass(prepPending, speedB);
     else emptyReturn();
     ++inkStretchesSent;
+    // A print that stopped here leaves no pass open: the next command
+    // would be read as its data.
+    if (!core_.timers.MarlinTimer->enabled()) closeOpenPass();
   }
   lastHeadY = headY;
   headY = headY <= s.yvHi - 10 ? s.yvHi : layout_.yvLim;
@@ -1045,7 +1132,8 @@ void PrintSequencer::endOfPrint(bool prepPending) {
     core_.timers.MarlinTimer->stop();
     if (links.setallign1Click) links.setallign1Click();
     else core_.memoPrintf("(alignment entry: not built yet)");
-  } else if (!prepPending) {
+  } else if (!prepPending && !core_.printAbort) {
+    // (An aborted print has said so; it did not finish.)
     const std::int64_t seconds = (core_.clock.tickMs() - printStartTick) / 1000;
     core_.logStamped(plat::format("fin (%s in %dm%02ds)", fileCore(job_.jobFileName), int(seconds / 60),
                                   int(seconds % 60)));
@@ -1190,7 +1278,10 @@ void PrintSequencer::pauseClick() {
     motion_.stepPowderTo();
     return;
   }
-  if (!core_.timers.MarlinTimer->enabled()) ink_.sendInkPending("  1,17n");
+  if (!core_.timers.MarlinTimer->enabled()) {
+    closeOpenPass();
+    ink_.sendInkPending("  1,17n");
+  }
   ink_.printResumeTick = core_.clock.tickMs();
   // The operator goes on after lost lines: the machine takes the next
   // line only once its line number is set again.
@@ -1203,6 +1294,7 @@ void PrintSequencer::pauseClick() {
 }
 
 void PrintSequencer::btAbortClick() {
+  if (core_.timers.MarlinTimer->enabled() && !core_.printAbort) abortTick_ = core_.clock.tickMs();
   core_.printAbort = true;
   if (pausedByEnd) {
     setPauseBox(false);

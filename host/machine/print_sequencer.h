@@ -192,6 +192,15 @@ class PrintSequencer {
   void linesLost(const std::string& why);
   // The watchdog counts 10 s from now and from what was said so far.
   void resumeWatchdog();
+  // Stops the print at once, aborted, with the reason in the log: the
+  // machines did not let it reach a stretch end in time, or jetting data
+  // did not reach the unit.
+  void stopNow(const std::string& why);
+  // The pass data the unit still reads is closed, unless a stream is
+  // running (it ends with its own end byte).
+  void closeOpenPass();
+  // False while the jetting unit's link is down: the print waits for it.
+  bool unitLinkUp();
   void endOfPrint(bool prepPending);
   // Reads and drops the current record's data down to `keep` bytes.
   void dropRecordData(int block, long long keep);
@@ -229,6 +238,16 @@ class PrintSequencer {
   bool awake_ = false;
   // Pass data was announced ("973j") and its end byte is still to come.
   bool dataOpen_ = false;
+  // When the abort was asked while the print ran (-1: none).
+  std::int64_t abortTick_ = -1;
+  // The print waits for the unit's link; when it last tried to connect.
+  bool unitWaitSaid_ = false;
+  std::int64_t lastReconnect_ = 0;
+
+ public:
+  // An abort stops the print at the next stretch end, or at the latest
+  // this long after it was asked.
+  static constexpr int kAbortBoundMs = 5000;
 };
 
 }  // namespace ph

@@ -159,6 +159,9 @@ MainWindow::MainWindow(bool headless) : headless_(headless) {
   scroll_ = scroll;
   memo_ = new QPlainTextEdit(central);
   memo_->setReadOnly(true);
+  // A log is never undone: without this every appended piece stays on the
+  // undo stack, many times the size of the text.
+  memo_->setUndoRedoEnabled(false);
   memo_->setFont(QFont("Monospace", 9));
   row->addWidget(scroll);
   // The print in sight above the log, whatever the column scrolls to: the

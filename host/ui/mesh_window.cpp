@@ -38,6 +38,7 @@ MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys)
   layout->addLayout(row);
   memo_ = new QPlainTextEdit(this);
   memo_->setReadOnly(true);
+  memo_->setUndoRedoEnabled(false);
   memo_->setFont(QFont("Monospace", 9));
   auto* body = new QHBoxLayout;
   body->addWidget(memo_, 1);

@@ -20,7 +20,7 @@ const char* kUsage =
     "usage: inkjet_sim (--port N | --pty) [--log FILE] [--delay MS] [--split N] [--split-gap MS]\n"
     "                  [--idle-timeout S] [--rate BYTES_PER_S] [--xoff-high N --xon-low N]\n"
     "                  [--temps W,C]... [--iopin HEX]... [--pulses N] [--event NAME@WHEN]...\n"
-    "                  [--log-columns]\n"
+    "                  [--link-down MS@WHEN]... [--log-columns]\n"
     "  NAME: cartrfail hopper roller nuls powder-down powder-up powder-report restart\n"
     "  WHEN: connect | stretch:N | cmd:TOKEN\n";
 
@@ -38,6 +38,7 @@ struct Event {
   long long stretch = 0;
   std::string token;
   bool fired = false;
+  int downMs = -1;  // a link-down event: how long the link stays away
 };
 
 struct Options {
@@ -273,6 +274,15 @@ class Inkjet : public sim::Machine {
     return lastRefill_ + std::chrono::duration_cast<sim::Clock::duration>(wait);
   }
 
+  // The connection is gone: a stretch it carried is lost, and so is a
+  // command not yet finished.
+  void linkDown(sim::Session& s) override {
+    flushGarbage(s);
+    if (inData_) decoder_.report(s, false);
+    inData_ = false;
+    token_.clear();
+  }
+
   void finished(sim::Session& s) override {
     flushGarbage(s);
     if (!token_.empty()) s.log().line("partial " + sim::escape(token_));
@@ -374,6 +384,10 @@ class Inkjet : public sim::Machine {
       if (when == Event::Command && e.token != token) continue;
       e.fired = true;
       s.log().line("event " + e.name);
+      if (e.downMs >= 0) {
+        s.hangUp(e.downMs);
+        continue;
+      }
       if (e.name == "restart") {
         if (inData_) decoder_.report(s, false);
         inData_ = false;
@@ -399,11 +413,18 @@ class Inkjet : public sim::Machine {
   sim::TimePoint lastRefill_ = sim::Clock::now();
 };
 
-bool parseEvent(const std::string& text, Event& e) {
+bool parseEvent(const std::string& text, Event& e, bool linkDown = false) {
   size_t at = text.find('@');
   if (at == std::string::npos) return false;
   e.name = text.substr(0, at);
-  if (!eventText(e.name)) return false;
+  if (linkDown) {
+    long long ms = 0;
+    if (!sim::parseInt(e.name, 0, 600000, ms)) return false;
+    e.downMs = static_cast<int>(ms);
+    e.name = "link-down";
+  } else if (!eventText(e.name)) {
+    return false;
+  }
   std::string when = text.substr(at + 1);
   if (when == "connect") {
     e.when = Event::Connect;
@@ -463,6 +484,12 @@ bool parseArgs(int argc, char** argv, Options& opt, std::string& err) {
         opt.iopins.push_back(static_cast<uint32_t>(p));
     } else if (a == "--pulses") {
       if (!sim::parseInt(v, 0, 1LL << 40, opt.pulses)) err = "--pulses needs a count";
+    } else if (a == "--link-down") {
+      Event e;
+      if (!parseEvent(v, e, true))
+        err = "--link-down needs MS@WHEN, e.g. 3000@stretch:5 (" + v + ")";
+      else
+        opt.events.push_back(e);
     } else if (a == "--event") {
       Event e;
       if (!parseEvent(v, e))
@@ -476,6 +503,8 @@ bool parseArgs(int argc, char** argv, Options& opt, std::string& err) {
   if (err.empty()) err = sim::checkCommonOptions(opt.common);
   if (err.empty() && opt.xoffHigh > 0 && opt.xonLow >= opt.xoffHigh) err = "--xon-low must be below --xoff-high";
   if (err.empty() && opt.xoffHigh <= 0 && opt.xonLow > 0) err = "--xon-low needs --xoff-high";
+  for (const Event& e : opt.events)
+    if (err.empty() && e.downMs >= 0 && opt.common.usePty) err = "--link-down needs --port (a TCP link)";
   if (opt.iopins.empty()) opt.iopins = {0x00000000u, 0x00000001u};
   return err.empty();
 }

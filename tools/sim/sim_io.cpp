@@ -292,6 +292,7 @@ bool Session::open(std::string& err) {
   fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
   listenFd_ = s;
   int port = ntohs(a.sin_port);
+  port_ = port;
   log_.linef("listen 127.0.0.1 %d", port);
   printf("port %d\n", port);
   fflush(stdout);
@@ -415,6 +416,62 @@ void Session::feed(Machine& m, TimePoint now, bool drain) {
   m.inputChanged(*this);
 }
 
+bool Session::listenAgain(std::string& err) {
+  int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (s < 0) {
+    err = strerror(errno);
+    return false;
+  }
+  int one = 1;
+  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(port_));
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(s, 1) != 0) {
+    err = strerror(errno);
+    ::close(s);
+    return false;
+  }
+  fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+  listenFd_ = s;
+  return true;
+}
+
+bool Session::linkDownAndUp(Machine& m, EndReason& why) {
+  const int downMs = hangUpMs_;
+  hangUpMs_ = -1;
+  m.linkDown(*this);
+  ::close(fd_);
+  fd_ = -1;
+  connected_ = false;
+  in_.clear();
+  inPos_ = 0;
+  log_.linef("link-down %d", downMs);
+  // Away: nothing listens, so a connect is refused.
+  const TimePoint back = Clock::now() + Ms(downMs);
+  for (TimePoint now = Clock::now(); now < back; now = Clock::now()) {
+    pollfd p[1] = {{sigPipe[0], POLLIN, 0}};
+    if (::poll(p, 1, msUntil(back, now)) > 0 && p[0].revents) {
+      why = EndReason::Signal;
+      return false;
+    }
+  }
+  std::string err;
+  if (!listenAgain(err)) {
+    log_.linef("link-up-failed %s", escape(err).c_str());
+    why = EndReason::Error;
+    return false;
+  }
+  log_.linef("link-up %d", port_);
+  lastActivity_ = Clock::now();
+  if (!waitForTcpPeer(why)) return false;
+  connected_ = true;
+  log_.line("connect");
+  m.connected(*this);
+  return true;
+}
+
 EndReason Session::run(Machine& m) {
   lastActivity_ = Clock::now();
   EndReason why = EndReason::PeerClosed;
@@ -435,6 +492,13 @@ EndReason Session::run(Machine& m) {
     if (!flushOutput(now)) {
       peerGone = true;
       break;
+    }
+    if (hangUpMs_ >= 0 && !usePty_ && out_.empty() && urgentOff_ >= urgent_.size()) {
+      if (!linkDownAndUp(m, why)) {
+        ended = true;
+        break;
+      }
+      continue;
     }
     bool inputWaiting = inPos_ < in_.size();
     TimePoint deadline = TimePoint::max();

@@ -76,6 +76,8 @@ class Machine {
   virtual void inputChanged(Session&) {}
   // The peer has gone and every byte it sent was consumed.
   virtual void finished(Session&) {}
+  // The link went down by the machine's own hangUp(); unread input is lost.
+  virtual void linkDown(Session&) {}
 };
 
 enum class EndReason { PeerClosed, Signal, IdleTimeout, Error };
@@ -101,6 +103,10 @@ class Session {
   // including what still waits in the kernel.
   size_t unread() const;
   bool isPty() const { return usePty_; }
+  // A TCP link goes down once the replies queued so far are out: the
+  // connection closes, connections are refused for downMs, then the next
+  // one is accepted.
+  void hangUp(int downMs) { hangUpMs_ = downMs; }
 
  private:
   struct Chunk {
@@ -113,6 +119,9 @@ class Session {
   bool flushOutput(TimePoint now);  // false when the peer has gone
   bool writeSome(std::string& buf, size_t& off);  // false when the peer has gone
   void feed(Machine& m, TimePoint now, bool drain);
+  // The hang-up asked for; false when the session ends meanwhile.
+  bool linkDownAndUp(Machine& m, EndReason& why);
+  bool listenAgain(std::string& err);
 
   const CommonOptions& opt_;
   Log& log_;
@@ -127,6 +136,8 @@ class Session {
   size_t urgentOff_ = 0;
   TimePoint lastDue_ = TimePoint::min();
   TimePoint lastActivity_;
+  int port_ = 0;
+  int hangUpMs_ = -1;
 };
 
 // Installs the handlers that turn SIGTERM, SIGINT and SIGHUP into an end of

@@ -48,7 +48,7 @@ class HostTest : public ::testing::Test {
   static void write(const std::string& name, const std::string& text) {
     std::ofstream(name, std::ios::binary) << text;
   }
-  const std::vector<std::string>& log() { return host->core.Memo1.lines(); }
+  OperatorLog::Lines log() { return host->core.Memo1.lines(); }
   bool logHas(const std::string& part) {
     for (const auto& l : log())
       if (l.find(part) != std::string::npos) return true;

@@ -1,8 +1,10 @@
 // Start-up order and the command line.
 #include "host/app/tests/host_fixture.h"
+#include "platform/named_event.h"
 
 #include <algorithm>
 #include <fstream>
+
 
 using namespace ph;
 
@@ -236,4 +238,23 @@ TEST_F(HostTest, InstanceNumbersAndTheSliceEventName) {
   EXPECT_EQ(second.core.instanceNumber, 2);
   EXPECT_EQ(first.syncsliceEventName, ".p3d file ready");
   EXPECT_EQ(second.syncsliceEventName, ".p3d file ready(2)");
+}
+
+TEST_F(HostTest, TheCameraAndMeshToolsCouplesAreOpenAndTheCameraIsSignalled) {
+  Host& h = start();
+  EXPECT_TRUE(h.meshkitready.Active);
+  EXPECT_EQ(h.meshkitready.RecvEventName, "meshkitreadyCS");
+  EXPECT_EQ(h.meshkitready.SendEventName, "meshkitreadySC");
+  EXPECT_TRUE(h.CamSync.Active);
+  EXPECT_EQ(h.CamSync.RecvEventName, "CamSyncCS");
+  EXPECT_EQ(h.CamSync.MemHandleName, "CamSyncMH");
+  // The camera program waits on the couple's send event; the print's
+  // countdown sets it.
+  auto camera = plat::NamedEvent::open("CamSyncSC");
+  ASSERT_TRUE(camera);
+  camera->reset();
+  ASSERT_TRUE(h.sequencer.links.signalCamera);
+  h.sequencer.links.signalCamera();
+  EXPECT_EQ(camera->wait(1000), plat::NamedEvent::Wait::Signalled);
+  EXPECT_FALSE(logHas("camera sync: not built yet"));
 }

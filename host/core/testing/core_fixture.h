@@ -18,7 +18,8 @@ struct CoreFixture {
     registerEarlyParams(core.params, core.s);
     registerParamTable(core.params, core.s, core.controls);
   }
-  const std::vector<std::string>& log() const { return core.Memo1.lines(); }
+  // The log's lines (iterators of two calls compare alike).
+  OperatorLog::Lines log() const { return core.Memo1.lines(); }
 };
 
 }  // namespace ph

@@ -1,6 +1,8 @@
 // The operator log writer, stamps, status text and typed answers.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <ctime>
 
 #include "host/core/testing/core_fixture.h"
@@ -26,6 +28,48 @@ TEST_F(Log, ContinueProvisionalAndNewlines) {
   EXPECT_EQ(log()[5], "");
   core.memoPrintf("");
   EXPECT_EQ(log().size(), 7u);
+}
+
+// A noisy link echoes short lines in pieces; the log's memory stays near
+// the size of its text, under twice it for these short lines (the heap's
+// own count; a sanitizer's allocator reports none and the check is then
+// empty).
+TEST_F(Log, MemoryStaysNearTheTextSize) {
+  const auto heap = [] { return static_cast<long long>(mallinfo2().uordblks); };
+  const long long before = heap();
+  long long text = 0;
+  for (int i = 0; i < 40000; ++i) {
+    bool first = true;
+    for (const char* piece : {"echo:", "busy: ", "processing"}) {
+      core.logWrite(piece, !first, false);
+      first = false;
+      text += static_cast<long long>(std::char_traits<char>::length(piece));
+    }
+    core.logWrite("ok", false, false);
+    text += 2;
+  }
+  const long long grown = heap() - before;
+  EXPECT_LT(grown, text * 2) << "text " << text << " bytes";
+  EXPECT_EQ(core.Memo1.lineCount(), 80000u);
+  EXPECT_EQ(core.Memo1.lines()[0], "echo:busy: processing");
+  EXPECT_EQ(core.Memo1.lines().back(), "ok");
+}
+
+TEST_F(Log, LinesAndTheirRemoval) {
+  OperatorLog l;
+  l.addLine("one");
+  l.appendToLast(" two");
+  l.addLine("");
+  l.addLine("three");
+  EXPECT_EQ(std::vector<std::string>(l.lines()), (std::vector<std::string>{"one two", "", "three"}));
+  l.removeLast();
+  l.removeLast();
+  l.appendToLast("!");
+  EXPECT_EQ(l.text(), "one two!");
+  l.clear();
+  EXPECT_TRUE(l.empty());
+  l.appendToLast("new");
+  EXPECT_EQ(l.line(0), "new");
 }
 
 TEST_F(Log, DeviceTextIsNeverAFormat) {

@@ -168,7 +168,7 @@ TEST(ConversionDots, GeneratedJobsKeepEveryDotAndFastLoopsMatchTheReference) {
       t.convert(job);
       ASSERT_TRUE(t.logHas(".dmc created")) << runs[r].name;
       bytes[r] = t.dmc();
-      logs[r] = t.core.Memo1.lines();
+      logs[r] = std::vector<std::string>(t.core.Memo1.lines());
       drops[r] = t.conv->parser.drops;
       widest[r] = t.conv->layout.djmaxline;
       if (r > 0) {

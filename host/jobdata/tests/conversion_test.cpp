@@ -346,7 +346,7 @@ TEST_F(ConversionFixture, FastLoopAndWorkersWriteWhatTheSlotBySlotLoopWrites) {
       t.convert(job);
       ASSERT_TRUE(t.logHas(".dmc created")) << c.name;
       bytes[r] = t.dmc();
-      logs[r] = t.log();
+      logs[r] = std::vector<std::string>(t.log());
     }
     std::string types = recordTypes(parseRecords(bytes[0]));
     std::erase(types, '!');
@@ -480,7 +480,7 @@ TracedRun tracedConversion(const std::string& bytes, int workers) {
     std::fclose(f);
   }
   t.conv.blockbased1Click();
-  return {t.ui.trace, t.core.Memo1.lines(), readFile(t.job.workFileName("dmc"))};
+  return {t.ui.trace, std::vector<std::string>(t.core.Memo1.lines()), readFile(t.job.workFileName("dmc"))};
 }
 
 }  // namespace

@@ -20,6 +20,8 @@ struct InkLink : LinkFixture {
   }
   void reply(const std::string& s) { serial.reply(s); }
   void printing(bool on) { core.timers.MarlinTimer->setEnabled(on); }
+  // A pass written to the unit: its end byte is owed a reply.
+  void sendPass() { link.inkWrite(std::string("973j\x81\xBF\xBF")); }
 
   RecordingEvents events;
   JettingLink link{core, files, serial, socket};
@@ -287,17 +289,105 @@ TEST_F(InkLink, StretchAcknowledgementsAreCountedAndLeftOutOfTheEcho) {
   for (const Case& c : cases) {
     core.Memo1.clear();
     core.lastEchoSource = 0;
-    link.inkStretchesDone = 0;
+    link.startCounting();
+    sendPass();
     for (const auto& a : c.arrivals) reply(a);
     EXPECT_EQ(link.inkStretchesDone, c.done) << c.echo;
     EXPECT_EQ(logText(), replaceAll(c.echo, "\n", "|")) << c.echo;
   }
 }
 
+// Each end byte gets a reply; only the replies to the passes the host
+// sent since counting began count as finished stretches.
+TEST_F(InkLink, OnlyRepliesThatEndAPassOfThisPrintCount) {
+  struct Case {
+    const char* what;
+    std::string written;  // before counting starts, then after
+    std::string after;
+    int replies;
+    int done;
+  } cases[] = {
+      {"lone end bytes", "", "\xBF\xBF 12t\xBF", 3, 0},
+      {"a pass, then a lone end", "", "2,2n0,5p973j\x81\x07\xBF\xBF", 2, 1},
+      // 0xBF inside literal blocks is data: one pass, one end.
+      {"end bytes as literal data", "", "973j\x82\xBF\xBF\xC0\xBF\xBF", 1, 1},
+      {"0973j announces too", "", "0973j\xBF" "3n108,24n973j\x18\x03\xBF", 2, 2},
+      {"an earlier print's pass", "973j\xBF", "973j\xBF", 2, 1},
+      {"a reply nobody asked for", "", "", 1, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    JettingLink fresh{core, files, serial, socket};
+    fresh.inkWrite(c.written);
+    fresh.startCounting();
+    fresh.inkWrite(c.after);
+    for (int i = 0; i < c.replies; ++i) serial.reply("~in_monitor ");
+    EXPECT_EQ(fresh.inkStretchesDone, c.done);
+    EXPECT_EQ(fresh.repliesOwed(), 0);
+  }
+}
+
+TEST_F(InkLink, DataThatMayNotHaveArrivedIsTold) {
+  core.s.CommInkDevice = "127.0.0.1:9100";
+  open();
+  socket.connected = true;
+  socket.take();
+  // A connection lost with nothing owed loses nothing.
+  socket.event(LinkEvent::Disconnected);
+  EXPECT_FALSE(link.deliveryFailed());
+  // Lost while a pass is read: the rest of it never came.
+  link.inkWrite(std::string("973j\x81\x07"));
+  EXPECT_TRUE(link.passDataOpen());
+  socket.event(LinkEvent::Error, 104);
+  EXPECT_TRUE(link.deliveryFailed());
+  EXPECT_EQ(link.deliveryFailure(), "the jetting unit's connection failed with 0 replies outstanding and pass data open");
+  EXPECT_FALSE(link.passDataOpen());
+  // Counting anew forgets it; a block the socket refuses is lost again.
+  link.startCounting();
+  EXPECT_FALSE(link.deliveryFailed());
+  socket.room = 3;
+  link.inkWrite(std::string("973j\xBF"));
+  EXPECT_EQ(link.deliveryFailure(), "2 bytes did not reach the jetting unit (not connected)");
+  // An end byte that was written but not answered when the unit restarted.
+  link.startCounting();
+  socket.room = 1 << 20;
+  link.inkWrite(std::string("\xBF"));
+  reply("start (unit)\r\n");
+  EXPECT_EQ(link.deliveryFailure(), "the jetting unit restarted with 1 replies outstanding");
+}
+
+TEST_F(InkLink, AnOpenPassIsClosedWhereTheUnitReadsIt) {
+  // In the middle of a literal block of three: two more bytes, then the end.
+  link.inkWrite(std::string("973j\x83\x01"));
+  const long long count = link.inkByteCount, sum = link.inkCheckSum;
+  serial.take();
+  link.closeOpenPass();
+  EXPECT_EQ(serial.take(), bytes({0, 0, 0xBF}));
+  EXPECT_FALSE(link.passDataOpen());
+  EXPECT_EQ(link.inkByteCount, count + 3);
+  EXPECT_EQ(link.inkCheckSum, sum + 0xBF);
+  // Nothing open: nothing written.
+  link.closeOpenPass();
+  EXPECT_EQ(serial.take(), "");
+}
+
+TEST_F(InkLink, OverTcpXonAndXoffAreNeitherObeyedNorShown) {
+  core.s.CommInkDevice = "127.0.0.1:9100";
+  core.s.XonXoffMode = true;
+  core.s.localXonXoff = false;
+  open();
+  reply("ab\x13" "cd\x11");
+  reply("\x13");
+  EXPECT_EQ(logText().substr(logText().find("jetting unit over TCP")),
+            "jetting unit over TCP: no XON/XOFF flow control, TCP paces the data|abcd");
+  EXPECT_FALSE(link.xoffHeld);
+}
+
 TEST_F(InkLink, ALargeArrivalIsHandledWholeInOneEvent) {
   std::string big(1400, 'a');
   big += "~in_monitor ";
   big += std::string(88, 'b');
+  sendPass();
   reply(big);  // 1500 bytes: 999 and 501
   EXPECT_EQ(link.inkStretchesDone, 1);
   EXPECT_EQ(link.inkRxTotal, 1500);
@@ -312,6 +402,7 @@ TEST_F(InkLink, ALargeArrivalIsHandledWholeInOneEvent) {
 }
 
 TEST_F(InkLink, AZeroByteDoesNotEndTheArrival) {
+  sendPass();
   reply(bytes({'a', 0, 'b'}) + "~in_monitor ");
   EXPECT_EQ(link.inkStretchesDone, 1);
   EXPECT_EQ(logText(), "a^@b");
@@ -323,6 +414,7 @@ TEST_F(InkLink, AZeroByteDoesNotEndTheArrival) {
 
 TEST_F(InkLink, XonXoffHandledByTheHostNeverReachTheLogOrTheMatchers) {
   core.s.localXonXoff = true;
+  sendPass();
   reply("~in_mon\x13itor \x11");
   EXPECT_FALSE(link.xoffHeld);
   EXPECT_EQ(link.inkStretchesDone, 1);
@@ -445,6 +537,7 @@ TEST_F(InkLink, EchoesOfTheTwoMachinesKeepToTheirOwnLines) {
 
 TEST_F(InkLink, WithTheFullEchoEveryStretchStartsANewLine) {
   core.s.silentmemo = false;
+  sendPass();
   reply("a");
   reply("~in_monitor b\r");
   EXPECT_EQ(link.inkStretchesDone, 1);

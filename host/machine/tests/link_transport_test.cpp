@@ -31,6 +31,8 @@ TEST_F(Transports, SerialLinksOnPseudoTerminals) {
   EXPECT_EQ(readPty(marlin, 1), "\r");
 
   // A long arrival: the acknowledgement at its end counts in that event.
+  links.ink.inkWrite(std::string("973j\xBF"));
+  readPty(unit, 5);
   unit.send(std::string(1400, '.') + "~in_monitor ");
   ASSERT_TRUE(pumpUntil([&] { return links.ink.inkStretchesDone == 1; }));
 
@@ -78,6 +80,8 @@ TEST_F(Transports, TcpLinksToServersOnLoopback) {
   std::string replies;
   for (int i = 0; i < 300; ++i) replies += "+";
   replies += "~in_monitor ~in_monitor ";
+  links.ink.inkWrite(std::string("973j\xBF" "973j\x18\xBF"));
+  readPeer(unit, 11);
   unit->write(replies.data(), static_cast<qint64>(replies.size()));
   ASSERT_TRUE(pumpUntil([&] { return links.ink.inkStretchesDone == 2; }));
   EXPECT_EQ(links.ink.plusReplies, 300);

@@ -440,3 +440,16 @@ TEST_F(Console, TheHistoryKeepsNineEntriesNewestFirst) {
 }
 
 }  // namespace
+
+namespace {
+// A baud rate from the port text that the setting may not hold is refused:
+// the setting keeps its value and the port opens at it.
+TEST_F(Marlin, APortTextBaudOutsideTheSettingsRangeIsRefused) {
+  core.s.MarlinBaudrate = 250000;
+  core.s.CommPortMarlin = "COM17@br9000000";
+  link.openMarlin();
+  EXPECT_EQ(core.s.MarlinBaudrate, 250000);
+  EXPECT_EQ(serial.baud, 250000);
+  EXPECT_TRUE(logHas("COM17@br9000000: baud rate 9000000 refused (MarlinBaudrate must be from 0 to 4000000); 250000 is used"));
+}
+}  // namespace

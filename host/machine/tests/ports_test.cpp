@@ -583,14 +583,19 @@ TEST_F(StepperTest, PatchAddsTheSecondPinsAndRunsAgainOnAPatchedFile) {
   EXPECT_EQ(readFile(backup()), kStepperSource);
   EXPECT_EQ(ui.messages.back(), "stepper.cpp updated\n(copy back to Marlin folder)");
 
-  // Again, with other answers: the earlier patch is replaced, not doubled.
+  // Again, with other answers: the earlier patch is replaced, not doubled,
+  // and the saved copy stays the unpatched source.
   patchWith({"31", "39", "1", "x"});
   EXPECT_EQ(readFile(stepper()), kPatchedXInverted);
-  EXPECT_EQ(readFile(backup()), kPatchedY);
+  EXPECT_EQ(readFile(backup()), kStepperSource);
   // The same answers once more change nothing.
   patchWith({"31", "39", "1", "x"});
   EXPECT_EQ(readFile(stepper()), kPatchedXInverted);
-  EXPECT_EQ(readFile(backup()), kPatchedY);
+  EXPECT_EQ(readFile(backup()), kStepperSource);
+  // A patched source without a saved copy saves what unpatching gives.
+  fs::remove(backup());
+  patchWith({"31", "39", "1", "y"});
+  EXPECT_EQ(readFile(backup()), std::string(kStepperSource) + "\n");
   patchWith({std::nullopt, std::nullopt, std::nullopt, std::nullopt});
   EXPECT_EQ(readFile(stepper()), kPatchedY);
   EXPECT_FALSE(fs::exists(prog / "stepper.cpp.part"));

@@ -4,6 +4,7 @@
 // the print, and what a broken file or a silent machine does.
 #include <gtest/gtest.h>
 
+#include "host/jobdata/build_time.h"
 #include "host/machine/tests/sequencer_fixture.h"
 
 using namespace ph;
@@ -565,14 +566,205 @@ TEST_F(Sequencer, ABrokenFileEndsThePrintWithAClearLine) {
   }
 }
 
-TEST_F(Sequencer, AnUnknownRecordTypeEndsThePrintAtTheNextStretchEnd) {
-  writeDmc(dmcBytes({{'{', "05", "\x81\x07\x20"}, {'x', "00", "\x81\x07\x20"}, {'{', "05", "\x81\x07\x20"}}, 5));
-  layout.printpages = 5;
+// A stretch header that cannot be read is a failure: the print stops
+// aborted, never "fin", and the log names the file and the offset.
+TEST_F(Sequencer, ADamagedStretchHeaderStopsThePrint) {
+  struct Case {
+    const char* what;
+    std::size_t at;      // offset in the first record's header
+    std::string bytes;   // written there
+    const char* header;  // as the log shows it
+  } cases[] = {
+      {"a bad type byte", 9, "x", "05000013x"},
+      {"a length with letters", 3, "00ab13", "0500ab13{"},
+      {"a length below a header's", 3, "000005", "05000005{"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string file = dmcBytes({{'{', "05", "\x81\x07\x20"}, {'{', "05", "\x81\x07\x20"}, {'}', "00", ""}}, 5);
+    const std::size_t second = kDmcDataOffset + 13;
+    file.replace(second + c.at, c.bytes.size(), c.bytes);
+    writeDmc(file);
+    layout.printpages = 5;
+    if (!marlin.marlinLinkOpen) openLinks();
+    const std::size_t from = log().size();
+    seq.btStartClick();
+    ASSERT_TRUE(runToEnd());
+    const std::string text = logText(from);
+    EXPECT_NE(text.find(" sync error "), std::string::npos) << text;
+    EXPECT_NE(text.find(plat::format("temp.dmc: the stretch header at offset %d cannot be read (%s): the print stops",
+                                     int(second), c.header)),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find("aborted"), std::string::npos) << text;
+    EXPECT_EQ(text.find("fin ("), std::string::npos) << text;
+    EXPECT_TRUE(core.printAbort);
+    EXPECT_EQ(seq.stretchesRead, 2);
+    EXPECT_FALSE(seq.isBusy());
+    // The unit is left reading commands.
+    EXPECT_FALSE(unitInData);
+  }
+}
+
+// Pausing and aborting leave the unit reading commands, whatever step the
+// print was at; continuing or starting again sends nothing into pass data.
+TEST_F(Sequencer, PauseAndAbortLeaveNoPassOpen) {
+  writeTwoLayerJob();
+  openLinks();
+  for (int at : {0, 1, 2, 3, 4, 5, 6}) {
+    SCOPED_TRACE(at);
+    for (const bool abort : {false, true}) {
+      clearInk();
+      seq.btStartClick();
+      // Stop after `at` passes were announced.
+      for (int t = 0; t < 20000 && seq.inkStretchesSent < at; t += 10) run(10);
+      if (abort) seq.btAbortClick();
+      else core.controls.at("pause").checked = true;
+      ASSERT_TRUE(runToEnd(20000));
+      EXPECT_FALSE(unitInData);
+      EXPECT_TRUE(seq.pausedByEnd != abort);
+      if (!abort) {
+        core.controls.at("pause").checked = false;
+        seq.pauseClick();
+        collect();
+        EXPECT_EQ(inkStream.substr(inkStream.size() - 7), "  1,17n");
+        EXPECT_FALSE(unitInData);
+        ASSERT_TRUE(runToEnd());
+        EXPECT_TRUE(logHas("fin (model"));
+      }
+      EXPECT_EQ(ink.inkStretchesDone, seq.inkStretchesSent);
+      EXPECT_FALSE(seq.isBusy());
+    }
+  }
+}
+
+// Replies to lone end bytes are no finished stretches: with replies that
+// come late, the host stays at most two passes ahead of what the unit
+// finished.
+TEST_F(Sequencer, LateRepliesKeepTheHostAtMostTwoPassesAhead) {
+  writeDmc(dmcBytes({{'{', "05", "\x81\x07\x20"}, {'{', "05", "\x81\x07\x20"}, {'{', "05", "\x81\x07\x20"},
+                     {'}', "00", ""}, {'{', "05", "\x81\x07\x20"}, {'}', "00", ""}},
+                    2));
+  layout.stretchesPerLayer = 5;
+  start();
+  int most = 0;
+  for (int t = 0; t < 600000 && (core.timers.MarlinTimer->enabled() || core.timers.inktransfer->enabled());
+       t += 10) {
+    // The unit answers what it read up to 5 s ago.
+    unitAnswers = t % 5000 == 0;
+    run(10);
+    most = std::max(most, seq.inkStretchesSent - ink.inkStretchesDone);
+    ASSERT_LE(ink.inkStretchesDone, seq.inkStretchesSent);
+  }
+  EXPECT_LE(most, 3);
+  EXPECT_TRUE(logHas("fin (model"));
+  unitAnswers = true;
+  run(100);
+  EXPECT_EQ(ink.inkStretchesDone, seq.inkStretchesSent);
+  // Every end byte was answered, lone ones too, and only passes counted.
+  EXPECT_GT(unitEnds, ink.inkStretchesDone);
+}
+
+// An abort ends the print within a bounded time, with a log line, also
+// when the machines never let it reach a stretch end.
+TEST_F(Sequencer, AbortEndsThePrintInBoundedTimeWhateverTheLinksDo) {
+  struct Case {
+    const char* what;
+    bool marlin, unit, cts;
+  } cases[] = {
+      {"Marlin silent", false, true, true},
+      {"the unit silent", true, false, true},
+      {"the unit holding the line off mid-stream", true, true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string data(3000, char(0xC3));
+    writeDmc(dmcBytes({{'{', "05", data}, {'}', "00", ""}}, 1));
+    layout.printpages = 1;
+    marlinAnswers = unitAnswers = true;
+    serial.ctsOn = true;
+    if (!marlin.marlinLinkOpen) openLinks();
+    clearInk();
+    const std::size_t from = log().size();
+    seq.btStartClick();
+    for (int t = 0; t < 20000 && seq.stretchesRead == 0; t += 10) run(10);
+    marlinAnswers = c.marlin;
+    unitAnswers = c.unit;
+    serial.ctsOn = c.cts;
+    run(50);
+    seq.btAbortClick();
+    ASSERT_TRUE(runToEnd(PrintSequencer::kAbortBoundMs + 200));
+    EXPECT_NE(logText(from).find("aborted"), std::string::npos) << logText(from);
+    EXPECT_FALSE(seq.isBusy());
+    EXPECT_FALSE(ink.passDataOpen());
+    // What was owed is answered now and forgotten by the next print.
+    marlinAnswers = unitAnswers = true;
+    serial.ctsOn = true;
+    marlinPort.reply("ok\nok\nok\nok\n");
+    run(500);
+  }
+  // A second print after them ends as a whole print does.
+  marlin.nrMarlinok = marlin.Marlinlin;
+  writeTwoLayerJob();
+  layout.printpages = 2;
+  seq.btStartClick();
+  ASSERT_TRUE(runToEnd());
+  EXPECT_TRUE(logHas("fin (model"));
+}
+
+// Jetting data that did not reach the unit is never taken as sent: the
+// print stops aborted. A link that is down with nothing outstanding is
+// waited for.
+TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
+  writeTwoLayerJob();
+  start();
+  runToFirstData();
+  // The unit's port goes while a pass is unanswered.
+  unitAnswers = false;
+  run(200);
+  ASSERT_GT(seq.inkStretchesSent, ink.inkStretchesDone);
+  serial.event(LinkEvent::Disconnected);
+  ASSERT_TRUE(runToEnd(500));
+  EXPECT_TRUE(logHas("the jetting unit's connection went away with "));
+  EXPECT_TRUE(logHas(": jetting data was lost, the print stops"));
+  EXPECT_TRUE(logHas("aborted"));
+  EXPECT_FALSE(logHas("fin ("));
+  EXPECT_TRUE(core.printAbort);
+
+  // Down between steps, nothing owed: the print waits, then goes on.
+  unitAnswers = true;
+  run(200);
+  marlin.nrMarlinok = marlin.Marlinlin;
+  gcodes.clear();
+  clearInk();
+  seq.btStartClick();
+  run(300);
+  serial.opened = false;
+  run(3000);
+  EXPECT_TRUE(logHas("jetting unit not connected: the print waits for it"));
+  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  serial.opened = true;
+  ASSERT_TRUE(runToEnd());
+  EXPECT_TRUE(logHas("jetting unit connected again: the print goes on"));
+  EXPECT_TRUE(logHas("fin (model"));
+  EXPECT_FALSE(core.printAbort);
+}
+
+// The head waits for data that takes longer to stream than its pass:
+// the stream sends at most 512 bytes per 20 ms tick, whatever the baud.
+TEST_F(Sequencer, TheDwellAllowsForTheStreamsOwnPace) {
+  writeDmc(dmcBytes({{'{', "05", std::string(40000, char(0xC2))}, {'}', "00", ""}}, 1));
+  layout.printpages = 1;
+  ink.inkBaudRate = 460800;
+  core.s.dataGraceTime = 0;
   start();
   ASSERT_TRUE(runToEnd());
-  EXPECT_TRUE(logHas(" sync error "));
-  EXPECT_TRUE(logHas("fin (model"));
-  EXPECT_EQ(seq.stretchesRead, 2);
+  const std::string text = gcodeText();
+  const auto p = text.find("G4 P");
+  ASSERT_NE(p, std::string::npos) << text;
+  const int travel = int(1000 * moveTime(core.s.yvHi - layout.yvLim, core.s.movespeed, 1000.0));
+  const int stream = (40010 + 511) / 512 * 20;
+  EXPECT_EQ(std::stoi(text.substr(p + 4)), stream - travel);
 }
 
 TEST_F(Sequencer, PowderCodesAreDigitsAndCapitalLetters) {

@@ -1,8 +1,8 @@
 #pragma once
 // The print sequencer over fake links on the manual clock, with a
 // hand-built .dmc in a temporary work folder. Machines that answer are
-// played by the fixture: every G-code line gets "ok", every announced pass
-// its "~in_monitor " once its end byte is out.
+// played by the fixture: every G-code line gets "ok", every end byte its
+// "~in_monitor ", as the unit answers (a pass's end and a lone one alike).
 #include <stdlib.h>
 
 #include <algorithm>
@@ -124,6 +124,12 @@ struct SequencerFixture : LinkFixture {
   std::size_t marlinSeen = 0, inkSeen = 0;
   std::vector<std::string> gcodes;  // every numbered line's code, in order
   std::string inkStream;            // every byte written to the unit
+  // The unit's reading of the stream: in pass data, literal bytes to skip,
+  // the command digits read.
+  bool unitInData = false;
+  int unitLiteral = 0;
+  std::string unitToken;
+  int unitEnds = 0;  // end bytes read and answered
 
   SequencerFixture() {
     char name[] = "/tmp/seqXXXXXX";
@@ -194,11 +200,27 @@ struct SequencerFixture : LinkFixture {
       marlinPort.reply("ok\n");
     }
     inkStream += serial.take();
+    // A unit that does not answer yet reads on later.
     if (!unitAnswers) return;
-    // Each announced pass is acknowledged when its end byte is out: here
-    // simply once per "973j" written.
-    for (std::size_t p; (p = inkStream.find("973j", inkSeen)) != std::string::npos; inkSeen = p + 4)
+    for (; inkSeen < inkStream.size(); ++inkSeen) {
+      const auto b = static_cast<unsigned char>(inkStream[inkSeen]);
+      bool end = false;
+      if (unitInData) {
+        if (unitLiteral > 0) --unitLiteral;
+        else if (b == 0xBF) end = true, unitInData = false;
+        else if (b >= 0x81 && b <= 0xBC) unitLiteral = b - 0x80;
+        else if (b >= 0xC0) unitLiteral = 1;
+      } else if ((b >= '0' && b <= '9') || b == ',') {
+        unitToken += char(b);
+      } else {
+        if (b == 'j' && unitToken == "973") unitInData = true, unitLiteral = 0;
+        end = b == 0xBF;
+        unitToken.clear();
+      }
+      if (!end) continue;
+      ++unitEnds;
       serial.reply("~in_monitor ");
+    }
   }
   // The busy machine is done: the "ok"s it held back come.
   void releaseOks() {
