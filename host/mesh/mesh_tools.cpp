@@ -34,6 +34,7 @@ MeshTools::MeshTools(HostCore& c) : core(c) {
   writer.noColour = [this] { return links.processWithoutColor(); };
   createControls();
   stl.attachMenus(controls);
+  objReduce.attachMenus(controls);
 }
 
 std::string MeshTools::workFolder() const {

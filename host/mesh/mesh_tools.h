@@ -10,6 +10,7 @@
 #include "host/core/operator_log.h"
 #include "host/mesh/mesh_state.h"
 #include "host/mesh/obj_reader.h"
+#include "host/mesh/obj_reduce.h"
 #include "host/mesh/obj_to_stl.h"
 #include "host/mesh/ply_reader.h"
 #include "host/mesh/threemf_reader.h"
@@ -156,6 +157,8 @@ class MeshTools {
 
   // ---- the binary STL tools and the height profile ----
   StlTools stl{*this};
+  // ---- OBJ reduction with colour transfer (menu "objreduce") ----
+  ObjReduce objReduce{*this};
 
   // The work folder (the setting file_folder) without a trailing "/".
   std::string workFolder() const;
