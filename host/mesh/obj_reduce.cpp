@@ -43,7 +43,7 @@ bool readNumbers(std::string_view& rest, float* out, int count, std::string& why
   for (int i = 0; i < count; ++i) {
     const std::string_view word = cutWordView(rest);
     if (word.empty()) {
-      why = count == 3 && i == 0 ? "a vertex line without numbers" : "a vertex line with too few numbers";
+      why = "a vertex line with too few numbers";
       return false;
     }
     double v = 0.0;
@@ -299,8 +299,12 @@ bool readVertices(HostCore& core, const std::string& name, bool colours, std::ve
     if (!isVertexLine(line)) continue;
     std::string_view rest = trimView(line.substr(2));
     Point3f p{}, c{};
-    if (!readNumbers(rest, p.data(), 3, why) || (colours && !readNumbers(rest, c.data(), 3, why))) {
-      if (colours && why == "a vertex line with too few numbers") why = "a vertex line without colour numbers";
+    bool ok = readNumbers(rest, p.data(), 3, why);
+    if (ok && colours && !readNumbers(rest, c.data(), 3, why)) {
+      ok = false;
+      if (why == "a vertex line with too few numbers") why = "a vertex line without colour numbers";
+    }
+    if (!ok) {
       core.memoPrintf("%s line %lld: %s", name, in.lineNumber(), why);
       return false;
     }
