@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstring>
 #include <numeric>
-#include <thread>
 
 #include "host/core/files.h"
 #include "host/core/host_core.h"
@@ -17,10 +16,10 @@
 #include "host/mesh/mesh_text.h"
 #include "host/mesh/mesh_tools.h"
 #include "host/mesh/obj_lines.h"
+#include "host/mesh/parallel_blocks.h"
 #include "host/mesh/stl_stream.h"
 #include "platform/clock.h"
 #include "platform/process.h"
-#include "platform/workers.h"
 
 namespace ph {
 
@@ -54,26 +53,6 @@ bool readNumbers(std::string_view& rest, float* out, int count, std::string& why
     out[i] = float(v);
   }
   return true;
-}
-
-// Workers for a parallel step over n items, each a block of indices.
-template <class F>
-void forBlocks(std::size_t n, F&& f) {
-  int workers = plat::requestedWorkers();
-  if (workers == 0) workers = plat::usableProcessors();
-  workers = int(std::min<std::size_t>(std::size_t(std::max(workers, 1)), n / 4096 + 1));
-  if (workers <= 1) {
-    f(std::size_t(0), n);
-    return;
-  }
-  std::vector<std::thread> threads;
-  const std::size_t step = (n + std::size_t(workers) - 1) / std::size_t(workers);
-  for (int w = 0; w < workers; ++w) {
-    const std::size_t b = std::size_t(w) * step, e = std::min(n, b + step);
-    if (b >= e) break;
-    threads.emplace_back([&f, b, e] { f(b, e); });
-  }
-  for (auto& t : threads) t.join();
 }
 
 }  // namespace

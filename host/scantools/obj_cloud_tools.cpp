@@ -15,6 +15,7 @@
 #include "host/mesh/mesh_text.h"
 #include "host/mesh/mesh_tools.h"
 #include "host/mesh/obj_lines.h"
+#include "host/mesh/parallel_blocks.h"
 #include "host/mesh/stl_stream.h"
 
 namespace ph {
@@ -474,8 +475,16 @@ bool ObjCloudTools::matchclouds1Click() {
   }
   std::vector<vect3>& pts = movingCloud.points;
   const std::vector<std::int32_t>& order = movingCloud.zOrder;
-  auto pairOf = [&](vect3 p, vect3& q, double& d) {
-    q = referenceCloud.nearest(p);
+  // The nearest reference points of all moving points, found side by side.
+  std::vector<vect3> found(pts.size());
+  auto findAll = [&] {
+    forBlocks(pts.size(), [&](std::size_t b, std::size_t e) {
+      for (std::size_t i = b; i < e; ++i) found[i] = referenceCloud.nearest(pts[i]);
+    });
+  };
+  auto pairOf = [&](std::size_t i, vect3& q, double& d) {
+    const vect3 p = pts[i];
+    q = found[i];
     if (!(q.x > -9000.0)) return false;
     d = vect3Length(q - p);
     return d < 50.0 && d > -1.0;
@@ -483,10 +492,11 @@ bool ObjCloudTools::matchclouds1Click() {
   double total = 0.0;
   vect3 offset{}, bmin{9999, 9999, 9999}, bmax{-9999, -9999, -9999};
   int n = 0;
+  findAll();
   for (std::int32_t i : order) {
     vect3 q;
     double d;
-    if (!pairOf(pts[std::size_t(i)], q, d)) continue;
+    if (!pairOf(std::size_t(i), q, d)) continue;
     total += d;
     offset = offset + (q - pts[std::size_t(i)]);
     bmin = {std::min(bmin.x, double(float(q.x))), std::min(bmin.y, double(float(q.y))), std::min(bmin.z, double(float(q.z)))};
@@ -507,11 +517,12 @@ bool ObjCloudTools::matchclouds1Click() {
   double total2 = 0.0;
   vect3 offset2{};
   int pairs = 0;
+  findAll();
   for (std::int32_t i : order) {
     const vect3 p = pts[std::size_t(i)];
     vect3 q;
     double d;
-    if (!pairOf(p, q, d)) continue;
+    if (!pairOf(std::size_t(i), q, d)) continue;
     const vect3 a = q - centre;
     for (int k = 0; k < 3; ++k) {
       const vect3 tangent = vect3Normalize(vect3Cross(a, axes[k]));
@@ -582,6 +593,12 @@ bool ObjCloudTools::nearpoints1Click() {
   double s = std::max(meanEdge, 4.0 * kNear);
   const double largest = pts.empty() ? 1.0 : std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2], 1e-9});
   s = std::max(s, largest / 1024.0);
+  auto cellCount = [&](double size) {
+    double c = 1.0;
+    for (int a = 0; a < 3 && !pts.empty(); ++a) c *= std::floor((hi[a] - lo[a]) / size) + 1;
+    return c;
+  };
+  while (cellCount(s) > std::max(4.0 * double(pts.size()), 4096.0)) s *= 1.25;
   int dims[3] = {1, 1, 1};
   for (int a = 0; a < 3 && !pts.empty(); ++a) dims[a] = int(std::floor((hi[a] - lo[a]) / s)) + 1;
   auto cellOf = [&](double v, int a) {

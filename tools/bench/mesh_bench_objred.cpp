@@ -11,11 +11,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <numbers>
+#include <random>
 #include <string>
 
 #include "host/core/paths.h"
 #include "host/core/testing/core_fixture.h"
+#include "host/mesh/mesh_tools.h"
 #include "host/mesh/obj_reduce.h"
+#include "host/scantools/obj_cloud_tools.h"
 #include "tools/bench/mesh_bench_commands.h"
 
 namespace {
@@ -75,7 +78,60 @@ int scan(int argc, char** argv) {
   return 0;
 }
 
+double seconds(std::chrono::steady_clock::time_point t) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+int cloudTools(int argc, char** argv) {
+  if (argc != 3) return 2;
+  const std::string folder = argv[1];
+  const long n = std::atol(argv[2]);
+  std::mt19937 rng(1);
+  std::uniform_real_distribution<double> u(-1.0, 1.0);
+  {
+    std::FILE* ref = std::fopen((folder + "/cloud0.obj").c_str(), "w");
+    std::FILE* mov = std::fopen((folder + "/cloud2a.obj").c_str(), "w");
+    std::FILE* pts = std::fopen((folder + "/nearpoints.txt").c_str(), "w");
+    if (!ref || !mov || !pts) return 1;
+    for (long i = 0; i < n; ++i) {
+      double x = u(rng), y = u(rng), z = u(rng);
+      const double len = std::sqrt(x * x + y * y + z * z) + 1e-9;
+      x = x / len * 100.0;
+      y = y / len * 80.0;
+      z = z / len * 120.0;
+      std::fprintf(ref, "v %.4f %.4f %.4f\n", x, y, z);
+      std::fprintf(mov, "v %.4f %.4f %.4f\n", x + 1.0, y - 0.5, z + 0.3);
+      std::fprintf(pts, "%.4f,%.4f,%.4f\n", 150.0 * u(rng), 150.0 * u(rng), 150.0 * u(rng));
+    }
+    std::fclose(ref);
+    std::fclose(mov);
+    std::fclose(pts);
+  }
+  char count[32];
+  std::snprintf(count, sizeof count, "%ld", n / 2);
+  const std::string model = folder + "/nearmodel.obj";
+  char* scanArgs[] = {argv[0], const_cast<char*>(model.c_str()), count};
+  if (scan(3, scanArgs) != 0) return 1;
+  ph::CoreFixture f;
+  f.core.s.file_folder = folder;
+  ph::MeshTools tools(f.core);
+  ph::ObjCloudTools objc(f.core, tools);
+  auto t = std::chrono::steady_clock::now();
+  const bool matched = objc.matchclouds1Click();
+  std::printf("matchclouds: %zu points, one step in %.3f s (load included)\n", objc.movingCloud.size(), seconds(t));
+  t = std::chrono::steady_clock::now();
+  const bool wiped = objc.nearpoints1Click();
+  std::printf("nearpoints: %ld points against the model in %.3f s\n", n, seconds(t));
+  t = std::chrono::steady_clock::now();
+  const bool welded = objc.weldObj(model, "welded");
+  std::printf("Weld_obj: the model in %.3f s\n", seconds(t));
+  if (!matched || !wiped || !welded)
+    for (const auto& line : f.log()) std::fprintf(stderr, "%s\n", line.c_str());
+  return matched && wiped && welded ? 0 : 1;
+}
+
 bench::RegisterMeshBenchCommand coloursCommand("colours", "SOURCE.obj REDUCED.obj OUT.obj", colours);
 bench::RegisterMeshBenchCommand scanCommand("scan", "OUT.obj VERTICES [flat]", scan);
+bench::RegisterMeshBenchCommand cloudToolsCommand("cloudtools", "FOLDER COUNT", cloudTools);
 
 }  // namespace
