@@ -53,99 +53,126 @@ struct Model {
   std::vector<unsigned> indices;  // three per triangle
 };
 
+// One piece of the file, read by one thread: its vertices, and its face
+// corners as written (a negative number with the piece's vertex count at
+// its line, to be counted back once the pieces are joined).
+struct Piece {
+  std::vector<float> positions;
+  std::vector<long long> corners;            // three per triangle
+  std::vector<std::pair<std::size_t, long long>> relative;  // corner, vertices before it in the piece
+  long long lines = 0;
+  long long errorLine = 0;  // 0: none
+  std::string error;
+};
+
+void readPiece(std::string_view text, Piece& piece) {
+  std::vector<long long> poly;
+  std::vector<long long> before;
+  while (!text.empty() && piece.errorLine == 0) {
+    const std::size_t nl = text.find('\n');
+    std::string_view l = text.substr(0, nl);
+    text.remove_prefix(nl == std::string_view::npos ? text.size() : nl + 1);
+    ++piece.lines;
+    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
+    if (l.size() < 2 || (l[1] != ' ' && l[1] != '\t')) continue;
+    if (l[0] == 'v') {
+      l.remove_prefix(1);
+      for (int i = 0; i < 3; ++i) {
+        float v = 0;
+        if (!toFloat(nextWord(l), v)) {
+          piece.errorLine = piece.lines;
+          piece.error = "a vertex line that is not three numbers";
+          return;
+        }
+        piece.positions.push_back(v);
+      }
+    } else if (l[0] == 'f') {
+      l.remove_prefix(1);
+      poly.clear();
+      for (std::string_view w = nextWord(l); !w.empty(); w = nextWord(l)) {
+        const std::string_view num = w.substr(0, w.find('/'));
+        long long k = 0;
+        const auto r = std::from_chars(num.data(), num.data() + num.size(), k);
+        if (r.ec != std::errc() || r.ptr != num.data() + num.size() || k == 0) {
+          piece.errorLine = piece.lines;
+          piece.error = "a face corner that is not a vertex number";
+          return;
+        }
+        poly.push_back(k);
+      }
+      const long long here = (long long)(piece.positions.size() / 3);
+      for (std::size_t i = 2; i < poly.size(); ++i)
+        for (long long k : {poly[0], poly[i - 1], poly[i]}) {
+          if (k < 0) piece.relative.push_back({piece.corners.size(), here});
+          piece.corners.push_back(k);
+        }
+    }
+  }
+}
+
 // Reads "v" and "f" lines; polygons are fanned around their first corner;
-// face numbers may be negative (counted back from the last vertex).
+// face numbers may be negative (counted back from the last vertex). The
+// file is read whole and its pieces are read side by side.
 bool readObj(const char* name, Model& m, std::string& why) {
   std::FILE* f = std::fopen(name, "rb");
   if (!f) {
     why = std::string("cannot read ") + name + ": " + std::strerror(errno);
     return false;
   }
-  // About 30 bytes a vertex line and as many a face line: room for most
-  // files without regrowing.
-  if (std::fseek(f, 0, SEEK_END) == 0) {
-    const long size = std::ftell(f);
-    if (size > 0) {
-      m.positions.reserve(std::size_t(size / 60) * 3);
-      m.indices.reserve(std::size_t(size / 60) * 6);
-    }
-    std::rewind(f);
-  }
-  std::vector<char> buf(1 << 20);
-  std::string carry;
-  long long lineNo = 0;
-  std::vector<long long> corners;
-  auto handle = [&](std::string_view l) -> bool {
-    ++lineNo;
-    if (!l.empty() && l.back() == '\r') l.remove_suffix(1);
-    if (l.size() < 2 || (l[1] != ' ' && l[1] != '\t')) return true;
-    if (l[0] == 'v') {
-      l.remove_prefix(1);
-      for (int i = 0; i < 3; ++i) {
-        float v = 0;
-        if (!toFloat(nextWord(l), v)) {
-          why = std::string(name) + " line " + std::to_string(lineNo) + ": a vertex line that is not three numbers";
-          return false;
-        }
-        m.positions.push_back(v);
-      }
-    } else if (l[0] == 'f') {
-      l.remove_prefix(1);
-      corners.clear();
-      const long long count = (long long)(m.positions.size() / 3);
-      for (std::string_view w = nextWord(l); !w.empty(); w = nextWord(l)) {
-        const std::string_view num = w.substr(0, w.find('/'));
-        long long k = 0;
-        const auto r = std::from_chars(num.data(), num.data() + num.size(), k);
-        if (r.ec != std::errc() || r.ptr != num.data() + num.size() || k == 0) {
-          why = std::string(name) + " line " + std::to_string(lineNo) + ": a face corner that is not a vertex number";
-          return false;
-        }
-        if (k < 0) k = count + 1 + k;
-        if (k < 1 || k > count) {
-          why = std::string(name) + " line " + std::to_string(lineNo) + ": a face names a vertex that does not exist";
-          return false;
-        }
-        corners.push_back(k - 1);
-      }
-      for (std::size_t i = 2; i < corners.size(); ++i) {
-        m.indices.push_back(unsigned(corners[0]));
-        m.indices.push_back(unsigned(corners[i - 1]));
-        m.indices.push_back(unsigned(corners[i]));
-      }
-    }
-    return true;
-  };
-  bool ok = true;
-  for (;;) {
-    const std::size_t n = std::fread(buf.data(), 1, buf.size(), f);
-    if (n == 0) break;
-    std::string_view chunk(buf.data(), n);
-    while (ok) {
-      const std::size_t nl = chunk.find('\n');
-      if (nl == std::string_view::npos) {
-        carry.append(chunk);
-        break;
-      }
-      if (carry.empty()) {
-        ok = handle(chunk.substr(0, nl));
-      } else {
-        carry.append(chunk.substr(0, nl));
-        ok = handle(carry);
-        carry.clear();
-      }
-      chunk.remove_prefix(nl + 1);
-    }
-    if (!ok) break;
-  }
-  if (ok && !carry.empty()) ok = handle(carry);
+  std::string data;
+  std::vector<char> buf(1 << 22);
+  for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), f)) > 0;) data.append(buf.data(), n);
   const bool readError = std::ferror(f) != 0;
   std::fclose(f);
-  if (ok && readError) {
+  if (readError) {
     why = std::string("cannot read ") + name;
-    ok = false;
+    return false;
   }
-  return ok;
+  const unsigned threads = std::max(1u, std::min(16u, std::thread::hardware_concurrency()));
+  const std::size_t count = data.size() < (1u << 20) ? 1 : threads;
+  std::vector<std::string_view> texts;
+  std::size_t from = 0;
+  for (std::size_t p = 1; p <= count; ++p) {
+    std::size_t to = p == count ? data.size() : data.size() * p / count;
+    while (to < data.size() && to > from && data[to - 1] != '\n') ++to;
+    if (to < from) to = from;
+    texts.push_back(std::string_view(data).substr(from, to - from));
+    from = to;
+  }
+  std::vector<Piece> pieces(texts.size());
+  std::vector<std::thread> workers;
+  for (std::size_t p = 1; p < texts.size(); ++p) workers.emplace_back([&, p] { readPiece(texts[p], pieces[p]); });
+  readPiece(texts[0], pieces[0]);
+  for (auto& w : workers) w.join();
+  long long linesBefore = 0, verticesBefore = 0;
+  std::size_t positions = 0, corners = 0;
+  for (const Piece& p : pieces) {
+    positions += p.positions.size();
+    corners += p.corners.size();
+  }
+  m.positions.reserve(positions);
+  m.indices.reserve(corners);
+  const long long total = (long long)(positions / 3);
+  for (Piece& p : pieces) {
+    if (p.errorLine) {
+      why = std::string(name) + " line " + std::to_string(linesBefore + p.errorLine) + ": " + p.error;
+      return false;
+    }
+    for (const auto& [corner, before] : p.relative) p.corners[corner] += verticesBefore + before + 1;
+    for (long long k : p.corners) {
+      // Vertices after the face's line count too: the file's vertex list
+      // is whole before any face is used.
+      if (k < 1 || k > total) {
+        why = std::string(name) + ": a face names a vertex that does not exist (" + std::to_string(k) + ")";
+        return false;
+      }
+      m.indices.push_back(unsigned(k - 1));
+    }
+    m.positions.insert(m.positions.end(), p.positions.begin(), p.positions.end());
+    linesBefore += p.lines;
+    verticesBefore += (long long)(p.positions.size() / 3);
+  }
+  return true;
 }
 
 
