@@ -12,6 +12,10 @@ namespace ph {
 
 class HostCore;
 
+// A whole word as a single-precision number: finite and within float's
+// range (a larger number is no coordinate and would not convert).
+bool parseFloatWord(std::string_view word, float& out);
+
 class LineReader {
  public:
   LineReader() = default;

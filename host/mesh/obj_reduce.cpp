@@ -45,12 +45,10 @@ bool readNumbers(std::string_view& rest, float* out, int count, std::string& why
       why = "a vertex line with too few numbers";
       return false;
     }
-    double v = 0.0;
-    if (!parseNumber(word, v)) {
+    if (!parseFloatWord(word, out[i])) {
       why = plat::format("'%s' is not a number", std::string(word));
       return false;
     }
-    out[i] = float(v);
   }
   return true;
 }

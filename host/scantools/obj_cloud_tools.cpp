@@ -29,13 +29,11 @@ bool vertexNumbers(std::string_view line, float (&v)[3], std::string& why) {
   std::string_view rest = line.substr(2);
   for (float& x : v) {
     const std::string_view word = cutWordView(rest);
-    double d = 0.0;
-    if (!parseNumber(word, d)) {
+    if (!parseFloatWord(word, x)) {
       why = word.empty() ? std::string("a vertex line with too few numbers")
                          : plat::format("'%s' is not a number", std::string(word));
       return false;
     }
-    x = float(d);
   }
   return true;
 }
@@ -84,12 +82,12 @@ bool ObjCloudTools::readPoints(const std::string& name, std::vector<PointLine>& 
     PointLine pl;
     if (line.size() > 3) {
       std::string_view rest = line;
-      double v[3];
-      for (double& x : v) {
+      float v[3];
+      for (float& x : v) {
         const std::size_t comma = rest.find(',');
         const std::string_view word = trimView(rest.substr(0, comma));
         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
-        if (!parseNumber(word, x)) {
+        if (!parseFloatWord(word, x)) {
           core_.memoPrintf("%s line %lld: '%s' is not a number", name, in.lineNumber(), std::string(word));
           return false;
         }

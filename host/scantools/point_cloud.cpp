@@ -38,13 +38,11 @@ bool PointCloud::load(HostCore& core, const std::string& name, bool unique) {
     float v[3];
     for (float& x : v) {
       const std::string_view word = cutWordView(rest);
-      double d = 0.0;
-      if (!parseNumber(word, d)) {
+      if (!parseFloatWord(word, x)) {
         core.memoPrintf("%s line %lld: '%s' is not a number", name, in.lineNumber(), std::string(word));
         *this = PointCloud();
         return false;
       }
-      x = float(d);
     }
     for (int a = 0; a < 3; ++a) {
       if (!(v[a] > min_[a])) min_[a] = v[a];

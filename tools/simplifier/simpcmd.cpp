@@ -43,7 +43,7 @@ bool toFloat(std::string_view w, float& out) {
   if (!w.empty() && w[0] == '+') w.remove_prefix(1);
   double v = 0;
   const auto r = std::from_chars(w.data(), w.data() + w.size(), v);
-  if (r.ec != std::errc() || r.ptr != w.data() + w.size() || !std::isfinite(v)) return false;
+  if (r.ec != std::errc() || r.ptr != w.data() + w.size() || !(std::fabs(v) <= 3.4e38)) return false;
   out = float(v);
   return true;
 }

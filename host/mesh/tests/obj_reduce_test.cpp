@@ -112,6 +112,8 @@ TEST_F(ObjReduceTest, MalformedSourceLinesAreToldAndWriteNothing) {
       {"v 0 0 0 1 1 1\nv 1 1 1\n", "src.obj line 2: a vertex line without colour numbers"},
       {"v 0 0 0 1 1 1\n\nv 1 x 1 1 1 1\n", "src.obj line 3: 'x' is not a number"},
       {"v 0 0 0 1 1 red\n", "src.obj line 1: 'red' is not a number"},
+      // Beyond single precision: no coordinate.
+      {"v 0 0 1e300 1 1 1\n", "src.obj line 1: '1e300' is not a number"},
   };
   for (const auto& c : cases) {
     writeText(at("src.obj"), c.source);
