@@ -216,6 +216,26 @@ TEST_F(ObjCloudTest, WeldPacksTwoTexturesAndAPlainColourIntoOnePicture) {
     }
 }
 
+TEST_F(ObjCloudTest, WeldPutsThePlainSwatchAtTheRightOfTheTextures) {
+  QImage grey(512, 512, QImage::Format_RGB32);
+  grey.fill(qRgb(128, 128, 128));
+  ASSERT_TRUE(writeJpegFile(grey, at("grey.jpg")));
+  writeText(at("one.mtl"), "newmtl t\nKd 1 1 1\nmap_Kd grey.jpg\nnewmtl p\nKd 1 1 0\n");
+  writeText(at("one.obj"),
+            "mtllib one.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0 0\nusemtl t\nf 1/1 2/1 3/1\nusemtl p\nf 1 3 2\n");
+  ASSERT_TRUE(objc.weldObj(at("one.obj"), "w"));
+  EXPECT_TRUE(logHas("xbase=534 ybase=512 nrbmp=1"));
+  QImage atlas;
+  ASSERT_TRUE(readJpegFile(at("w.jpg"), atlas));
+  ASSERT_EQ(atlas.size(), QSize(534, 512));
+  // Swatch rows 20..39 hold the yellow; its first 20 rows and the rows
+  // below it stay white.
+  EXPECT_TRUE(near(atlas.pixel(524, 30), 255, 255, 0));
+  EXPECT_TRUE(near(atlas.pixel(524, 10), 255, 255, 255));
+  EXPECT_TRUE(near(atlas.pixel(524, 100), 255, 255, 255));
+  EXPECT_TRUE(near(atlas.pixel(200, 200), 128, 128, 128));
+}
+
 TEST_F(ObjCloudTest, WeldOfPlainMaterialsOnlyWritesAValidPicture) {
   writeText(at("plain.mtl"), "newmtl a\nKd 1 0 0\nnewmtl b\nKd 0 0 1\n");
   writeText(at("plain.obj"), "mtllib plain.mtl\nv 0 0 0\nv 1 0 0\nv 0 1 0\nusemtl a\nf 1 2 3\nusemtl b\nf 1 3 2\n");
