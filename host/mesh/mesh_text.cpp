@@ -128,6 +128,24 @@ LineReader::Result LineReader::next(std::string& line) {
   return Result::Line;
 }
 
+bool LineReader::open(const std::string& name) {
+  name_ = name;
+  owned_ = openRegularFile(name, why_);
+  file_ = owned_.get();
+  return file_ != nullptr;
+}
+
+bool LineReader::next(std::string_view& line) {
+  if (!file_ || failed()) return false;
+  const Result r = next(line_);
+  if (r != Result::Line) {
+    if (r != Result::End) failed_ = r;
+    return false;
+  }
+  line = line_;
+  return true;
+}
+
 const char* LineReader::problem(Result r) {
   switch (r) {
     case Result::TooLong: return "longer than 1000000 characters, the limit of a line";

@@ -36,21 +36,38 @@ constexpr std::size_t kMaxLineBytes = 1000000;
 
 // Lines of a text file: the line end (LF, CR LF) removed, a UTF-8 byte
 // order mark before the first line skipped.
+// The one line reader of the mesh and scan tools.
 class LineReader {
  public:
   enum class Result { Line, End, TooLong, Error };
+  LineReader() = default;
   explicit LineReader(std::FILE* file) : file_(file) {}
+  // Reads a regular file of its own (a folder, FIFO or device is refused
+  // without waiting); false when it cannot, `why()` says why.
+  bool open(const std::string& name);
   Result next(std::string& line);
+  // The next line as a view, valid until the next call; false at the end,
+  // and also at a line over the limit or a read error (failed() then).
+  bool next(std::string_view& line);
   // The line number of the last line given (from 1).
   int number() const { return number_; }
+  long long lineNumber() const { return number_; }
+  bool failed() const { return failed_ != Result::Line; }
+  // Why the reading stopped early ("" when it did not).
+  const char* failure() const { return problem(failed_); }
+  const std::string& name() const { return name_; }
+  const std::string& why() const { return why_; }
   // "line N: ..." texts for a result that is not a line.
   static const char* problem(Result r);
 
  private:
-  std::FILE* file_;
+  FilePtr owned_;
+  std::FILE* file_ = nullptr;
   std::vector<char> buf_;
   std::size_t pos_ = 0, end_ = 0;
   int number_ = 0;
+  std::string line_, name_, why_;
+  Result failed_ = Result::Line;
 };
 
 }  // namespace ph

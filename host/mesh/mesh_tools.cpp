@@ -40,6 +40,7 @@ MeshTools::MeshTools(HostCore& c) : core(c) {
   createControls();
   stl.attachMenus(controls);
   voxel.attachMenus(controls);
+  objReduce.attachMenus(controls);
 }
 
 std::string MeshTools::workFolder() const {

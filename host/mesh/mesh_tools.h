@@ -11,6 +11,7 @@
 #include "host/mesh/mesh_state.h"
 #include "host/mesh/mesh_window_view.h"
 #include "host/mesh/obj_reader.h"
+#include "host/mesh/obj_reduce.h"
 #include "host/mesh/obj_to_stl.h"
 #include "host/mesh/ply_reader.h"
 #include "host/mesh/threemf_reader.h"
@@ -168,6 +169,8 @@ class MeshTools {
   StlTools stl{*this};
   // Hollowing, the voxel-edge repair and the void split.
   VoxelTools voxel{*this};
+  // ---- OBJ reduction with colour transfer (menu "objreduce") ----
+  ObjReduce objReduce{*this};
 
   // The work folder (the setting file_folder) without a trailing "/".
   std::string workFolder() const;

@@ -70,29 +70,6 @@ std::int64_t truncCoord(float v) {
 
 namespace {
 
-// Reads whole lines of any length; a trailing newline (and CR) removed.
-class LineReader {
- public:
-  explicit LineReader(std::FILE* f) : f_(f) {}
-  ~LineReader() { std::free(buf_); }
-  bool next(std::string_view& line) {
-    const ssize_t n = ::getline(&buf_, &cap_, f_);
-    if (n < 0) return false;
-    std::size_t len = std::size_t(n);
-    if (len > 0 && buf_[len - 1] == '\n') --len;
-    if (len > 0 && buf_[len - 1] == '\r') --len;
-    line = std::string_view(buf_, len);
-    ++number;
-    return true;
-  }
-  int number = 0;
-
- private:
-  std::FILE* f_;
-  char* buf_ = nullptr;
-  std::size_t cap_ = 0;
-};
-
 // The next blank-separated word; runs of blanks give no empty words.
 std::string_view nextWord(std::string_view& rest) {
   std::size_t i = 0;
@@ -131,7 +108,7 @@ bool rewritePlanarObj(HostCore& core, const std::string& input, const std::strin
   char number[64];
   bool ok = true;
   auto refuse = [&](std::string_view word) {
-    core.memoPrintf("%s line %d: '%s' is not a number; %s not written", input, lines.number, std::string(word), output);
+    core.memoPrintf("%s line %d: '%s' is not a number; %s not written", input, lines.lineNumber(), std::string(word), output);
     ok = false;
   };
   if (span == 0.0) span = 1e-8;
@@ -175,7 +152,10 @@ bool rewritePlanarObj(HostCore& core, const std::string& input, const std::strin
   }
   const bool readError = std::ferror(in) != 0;
   std::fclose(in);
-  if (readError) {
+  if (ok && lines.failed()) {
+    core.memoPrintf("%s line %d: %s; %s not written", input, lines.lineNumber(), lines.failure(), output);
+    ok = false;
+  } else if (readError) {
     core.memoPrintf("cannot read from file: %s", input);
     ok = false;
   }

@@ -156,8 +156,8 @@ TEST_F(MeshTools_, TheAbortButtonAndTheHostAbortSetTheFlag) {
 }
 
 TEST_F(MeshTools_, ToolsNotBuiltYetSaySo) {
-  tools.controls.at("objreduce1").click();
-  EXPECT_TRUE(logHas("objreduce: not built yet"));
+  tools.controls.at("ev1Item").click();
+  EXPECT_TRUE(logHas("ev: not built yet"));
   EXPECT_FALSE(tools.controls.at("Button2").visible);
 }
 

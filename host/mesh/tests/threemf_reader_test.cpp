@@ -394,7 +394,7 @@ TEST_F(ThreeMf_, TheFastXmlReadingAgreesWithThePlainOneOnGeneratedModels) {
       tools.reader.freeObj();
       tools.threeMfReader.usePlainXml = plain;
       out.ok = tools.threeMfReader.read(at("g.model")) && tools.threeMfReader.loadBuild();
-      out.log = log();
+      out.log.assign(log().begin(), log().end());
       for (const objFace& f : tools.state.model.faces) {
         std::array<double, 9> p;
         for (int k = 0; k < 3; ++k) p[std::size_t(3 * k)] = f.positions[k].x, p[std::size_t(3 * k + 1)] = f.positions[k].y,
