@@ -37,10 +37,13 @@ class DevToolsTest : public ::testing::Test {
     tools.attachMenus(mesh.controls);
   }
   void TearDown() override { fs::remove_all(dir); }
-  Lines log() const { return f.core.Memo1.lines(); }
+  Lines log() const {
+    const auto l = f.core.Memo1.lines();
+    return Lines(l.begin(), l.end());
+  }
   // The log lines from `from` on.
   Lines logFrom(std::size_t from) const {
-    const Lines& l = f.core.Memo1.lines();
+    const Lines l = log();
     return Lines(l.begin() + long(std::min(from, l.size())), l.end());
   }
 
