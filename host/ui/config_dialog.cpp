@@ -175,7 +175,8 @@ void ConfigDialog::pageBuilt() {
   tabs_->resize(width_ - 15, tabs_->height());
   content_->resize(width_, p.height);
   const int h = apply_->sizeHint().height();
-  const int buttonLeft = width_ - (p.width - p.buttonLeft());
+  // The buttons keep their margin to the right edge when a caption widens them.
+  const int buttonLeft = width_ - (p.width - p.buttonLeft() - EditorPage::kButtonWidth) - buttonWidth;
   apply_->setGeometry(buttonLeft, EditorPage::kApplyBottom - h, buttonWidth, h);
   search_->setGeometry(buttonLeft, EditorPage::kSearchTop, buttonWidth, h);
   apply_->raise();
