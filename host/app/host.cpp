@@ -7,6 +7,7 @@
 #include "host/core/param_table.h"
 #include "host/core/paths.h"
 #include "host/core/texts.h"
+#include "host/machine/port_list.h"
 
 namespace ph {
 
@@ -64,6 +65,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   settingDialogs.sequencer.armPrepLayers = [this](int n) { sequencer.prepLayers = n; };
   settingDialogs.sequencer.btStartClick = [this] { sequencer.btStartClick(); };
   configEditor.isBusy = [this] { return sequencer.isBusy(); };
+  configEditor.detectedPorts = [this] {
+    std::vector<std::string> names;
+    for (const SerialPortEntry& p : listSerialPorts(ports.sysRoot, ports.devRoot)) names.push_back(p.name);
+    return names;
+  };
   patterns.startPatternPrint = [this] {
     sequencer.btStartClick();
     return sequencer.isBusy();

@@ -135,6 +135,44 @@ bool evalRange(const std::string& text, long long& v, std::string& why) {
 
 }  // namespace
 
+// ---- units ----
+
+std::string settingUnit(const std::string& type, const std::string& name, const std::string& help) {
+  if (type != "@i" && type != "@f") return "";
+  // The ways the help texts write a unit. The one written first counts
+  // ("[ms] or ... [300 dpi]" is a time first); a unit that belongs to
+  // something else ("pulse length = 1780-opt*120 [ns]") is not listed.
+  static const struct {
+    const char* words;
+    const char* unit;
+  } kWritten[] = {
+      {"[ms]", "ms"},          {"(ms)", "ms"},         {" in ms ", "ms"},     {"[s]", "s"},
+      {" (s)", "s"},           {"mm/min", "mm/min"},   {"[mm]", "mm"},        {"(mm)", "mm"},
+      {" in mm ", "mm"},       {"[micro meters]", "\u00b5m"}, {"[um]", "\u00b5m"},
+      {"[\u00b5m]", "\u00b5m"}, {"[%]", "%"},        {" in % ", "%"},       {"[\u00b0C]", "\u00b0C"},
+      {"degrees C", "\u00b0C"}, {"300 dpi", "px (300 dpi)"}, {"300dpi", "px (300 dpi)"},
+      {"[pixels]", "px"},
+  };
+  const std::string text = " " + help + " ";
+  std::size_t first = std::string::npos;
+  std::string unit;
+  for (const auto& w : kWritten) {
+    const std::size_t at = text.find(w.words);
+    if (at < first) {
+      first = at;
+      unit = w.unit;
+    }
+  }
+  if (!unit.empty()) return unit;
+  // Names that carry their unit: "layerMicrons", "powderPercentage".
+  const std::string lower = lowerCase(name);
+  if (lower.find("microns") != std::string::npos) return "\u00b5m";
+  if (lower.find("percentage") != std::string::npos) return "%";
+  return "";
+}
+
+bool isPortSetting(const std::string& name) { return name == "CommPortMarlin" || name == "CommInkDevice"; }
+
 std::optional<int> evalIntText(const std::string& text, std::string& why) {
   if (trimmed(text).empty()) {
     why = "no number given";
@@ -249,6 +287,7 @@ void ConfigEditor::buildPage(int tab) {
     const ParamEntry& e = core_.params.entry(i);
     EditorField f;
     f.param = i;
+    f.name = e.paramName;
     f.top = 50 + 25 * int(r);
     // A value typed earlier on this opening of the editor stays.
     const std::string& pending = pendingValues[std::size_t(i)];
@@ -259,10 +298,17 @@ void ConfigEditor::buildPage(int tab) {
     else f.label = e.paramName;
     const auto open = help.find('{'), close = help.find('}');
     if (open != std::string::npos && close != std::string::npos && open < close) {
-      f.label = help.substr(open + 1, close - open - 1);
+      // A caption left empty ("{}") keeps the one that names the setting.
+      if (const std::string caption = help.substr(open + 1, close - open - 1); !trimmed(caption).empty())
+        f.label = caption;
       f.labelHint = help.substr(0, open) + help.substr(close + 1);
     }
     f.hint = wrapText(help, 12);
+    f.unit = settingUnit(e.paramType, e.paramName, help);
+    if (isPortSetting(e.paramName)) {
+      f.portField = true;
+      if (detectedPorts) f.choices = detectedPorts();
+    }
     if (i == focusParam) {
       focusEdit = i;
       focusParam = -1;

@@ -39,11 +39,17 @@ class ConfigEditorView {
 // One row of a page: a field with the setting's value and its label.
 struct EditorField {
   int param = -1;         // slot in the parameter table
+  std::string name;       // the setting's name
   std::string text;       // the field's text: the value, texts unquoted
   std::string label;      // the label's caption
   std::string labelHint;  // the label's hint ("" for none)
   std::string hint;       // the field's hint: the help text wrapped at 12
-  int top = 0;            // field top; the label stands 3 lower
+  std::string unit;       // the unit beside a number, as its help or name gives it ("" for none)
+  // A port field offers the ports found on this computer and still takes
+  // any text (a "host:port", a "COMn").
+  bool portField = false;
+  std::vector<std::string> choices;
+  int top = 0;  // field top; the label stands 3 lower
 };
 
 struct EditorPage {
@@ -74,6 +80,9 @@ class ConfigEditor {
   // there is no link to send them on (they then stay queued). The machine
   // links are not attached yet: until they set this, the codes wait.
   std::function<bool()> sendPendingInk;
+  // The serial ports found on this computer, by the names a port field
+  // offers (set by the Host from its port list; none until then).
+  std::function<std::vector<std::string>()> detectedPorts;
 
   // ---- state ----
   std::vector<std::string> pendingValues;  // per slot; kUnchanged or the new text
@@ -139,6 +148,13 @@ class ConfigEditor {
   std::string multiLineMemo_;
   std::optional<std::string> multiLineResult_;
 };
+
+// The unit of a number setting where its help text or its name gives one
+// ("mm", "µm", "ms", "%", ...); "" where neither does or for other settings.
+std::string settingUnit(const std::string& type, const std::string& name, const std::string& help);
+// Whether the setting names a device port (the Marlin machine's or the
+// jetting unit's).
+bool isPortSetting(const std::string& name);
 
 // The next value of a number field by the 1-2-5 series: about a twentieth
 // of the value, at least 1. A text without "." gives a whole number, one

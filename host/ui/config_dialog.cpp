@@ -1,6 +1,8 @@
 #include "host/ui/config_dialog.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -11,6 +13,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QTabBar>
+#include <algorithm>
 
 namespace ph {
 
@@ -52,6 +55,34 @@ class ValueEdit : public QLineEdit {
   int param_;
 };
 
+// The unit inside the field's right end, where the text never runs under it.
+void addUnit(QLineEdit* edit, const QString& unit) {
+  auto* label = new QLabel(unit, edit);
+  label->setObjectName("unit");
+  label->setEnabled(false);  // drawn like a placeholder: not part of the value
+  label->setAttribute(Qt::WA_TransparentForMouseEvents);
+  label->adjustSize();
+  const int w = label->width() + 4;
+  edit->setTextMargins(0, 0, w, 0);
+  label->move(edit->width() - w, (edit->height() - label->height()) / 2);
+}
+
+// A port field: the ports found, by their stable names, in a list as wide
+// as the longest; any other text may still be typed.
+QComboBox* portCombo(const EditorField& f, QWidget* parent) {
+  auto* combo = new QComboBox(parent);
+  combo->setEditable(true);
+  combo->setInsertPolicy(QComboBox::NoInsert);
+  for (const auto& port : f.choices) combo->addItem(q(port));
+  combo->setCurrentIndex(-1);
+  combo->setEditText(q(f.text));
+  int widest = 0;
+  for (int i = 0; i < combo->count(); ++i)
+    widest = std::max(widest, combo->fontMetrics().horizontalAdvance(combo->itemText(i)));
+  combo->view()->setMinimumWidth(widest + 30);
+  return combo;
+}
+
 void centreOver(QWidget* w, QWidget* over) {
   if (over) w->move(over->geometry().center() - QPoint(w->width() / 2, w->height() / 2));
 }
@@ -74,6 +105,9 @@ QDialog* ConfigDialog::build() {
 
   tabs_ = new QTabBar(content_);
   for (const auto& name : editor_.tabs()) tabs_->addTab(q(name));
+  tabs_->setExpanding(false);
+  tabs_->setElideMode(Qt::ElideNone);
+  tabs_->setUsesScrollButtons(false);
   tabs_->setGeometry(0, 0, EditorPage{}.width - 15, EditorPage::kTabsHeight);
   tabs_->setCurrentIndex(editor_.page().tab);
   QObject::connect(tabs_, &QTabBar::currentChanged, dialog_, [this](int tab) {
@@ -97,24 +131,54 @@ void ConfigDialog::pageBuilt() {
   delete page_;
   page_ = new QWidget(content_);
   page_->setGeometry(0, EditorPage::kTabsHeight, p.width, p.height - EditorPage::kTabsHeight);
+  int labelsRight = 0;
   for (const EditorField& f : p.fields) {
-    auto* edit = new ValueEdit(q(f.text), page_, editor_, f.param);
-    edit->setGeometry(EditorPage::kFieldLeft, f.top - EditorPage::kTabsHeight, EditorPage::kFieldWidth, kRowHeight);
-    edit->setCursorPosition(0);
-    edit->setToolTip(q(f.hint));
     const int param = f.param;
+    const QRect at(EditorPage::kFieldLeft, f.top - EditorPage::kTabsHeight, EditorPage::kFieldWidth, kRowHeight);
+    QWidget* field;
+    QLineEdit* edit;
+    if (f.portField) {
+      auto* combo = portCombo(f, page_);
+      QObject::connect(combo, &QComboBox::textActivated, page_,
+                       [this, param](const QString& t) { editor_.AnyParamChange(param, t.toStdString()); });
+      field = combo;
+      edit = combo->lineEdit();
+    } else {
+      edit = new ValueEdit(q(f.text), page_, editor_, f.param);
+      field = edit;
+    }
+    field->setObjectName(q(f.name));
+    field->setGeometry(at);
+    field->setToolTip(q(f.hint));
+    edit->setCursorPosition(0);
+    // Emptied, the field still says which setting it edits.
+    edit->setPlaceholderText(q(f.name));
+    edit->setAccessibleName(q(f.name));
+    if (!f.unit.empty()) addUnit(edit, q(f.unit));
     QObject::connect(edit, &QLineEdit::textEdited, page_,
                      [this, param](const QString& t) { editor_.AnyParamChange(param, t.toStdString()); });
     edits_[f.param] = edit;
     auto* label = new StepLabel(q(f.label), page_, editor_, f.param);
+    label->setObjectName(q(f.name) + "_label");
     label->move(EditorPage::kLabelLeft, f.top + 3 - EditorPage::kTabsHeight);
-    label->setToolTip(q(f.labelHint));
+    label->adjustSize();  // the caption whole, however long
+    label->setBuddy(field);
+    label->setToolTip(q(f.labelHint.empty() ? f.hint : f.labelHint));
+    labelsRight = std::max(labelsRight, label->geometry().right());
   }
   page_->show();
-  content_->resize(p.width, p.height);
+  // Wider than the page's own width only where a caption needs it: no label
+  // runs under the buttons, no tab and no button is cut.
+  const int buttonWidth = std::max({EditorPage::kButtonWidth, apply_->sizeHint().width(), search_->sizeHint().width()});
+  width_ = std::max({p.width, labelsRight + 10 + buttonWidth + 20, tabs_->sizeHint().width() + 15});
+  page_->resize(width_, page_->height());
+  tabs_->resize(width_ - 15, tabs_->height());
+  content_->resize(width_, p.height);
   const int h = apply_->sizeHint().height();
-  apply_->setGeometry(p.buttonLeft(), EditorPage::kApplyBottom - h, EditorPage::kButtonWidth, h);
-  search_->setGeometry(p.buttonLeft(), EditorPage::kSearchTop, EditorPage::kButtonWidth, h);
+  // The buttons keep their margin to the right edge when a caption widens them.
+  const int buttonLeft = width_ - (p.width - p.buttonLeft() - EditorPage::kButtonWidth) - buttonWidth;
+  apply_->setGeometry(buttonLeft, EditorPage::kApplyBottom - h, buttonWidth, h);
+  search_->setGeometry(buttonLeft, EditorPage::kSearchTop, buttonWidth, h);
   apply_->raise();
   search_->raise();
   QSignalBlocker block(tabs_);
@@ -129,8 +193,8 @@ void ConfigDialog::fitWindow() {
   const int room = screen ? screen->availableGeometry().height() - 60 : p.height;
   const int height = std::min(p.height, std::max(200, room));
   const int bar = height < p.height ? scroll_->verticalScrollBar()->sizeHint().width() : 0;
-  dialog_->setFixedSize(p.width + bar, height);
-  scroll_->setGeometry(0, 0, p.width + bar, height);
+  dialog_->setFixedSize(width_ + bar, height);
+  scroll_->setGeometry(0, 0, width_ + bar, height);
 }
 
 void ConfigDialog::showEditor() {
@@ -169,8 +233,8 @@ void ConfigDialog::showMultiLineEditor() {
   auto* memo = new QPlainTextEdit(q(editor_.multiLineMemoText()), &d);
   memo->setGeometry(10, 20, 530 - 40, 500 - 100);
   auto* ok = new QPushButton("Ok", &d);
-  const int h = ok->sizeHint().height();
-  ok->setGeometry((530 - 60) / 2, 500 - 35 - h, 60, h);
+  const int h = ok->sizeHint().height(), w = std::max(60, ok->sizeHint().width());
+  ok->setGeometry((530 - w) / 2, 500 - 35 - h, w, h);
   QObject::connect(ok, &QPushButton::clicked, &d, [this, memo] { editor_.OKmClick(memo->toPlainText().toStdString()); });
   centreOver(&d, mainWindow_);
   multi_ = &d;

@@ -38,6 +38,7 @@ class ConfigDialog : public ConfigEditorView {
   QDialog* dialog_ = nullptr;
   QScrollArea* scroll_ = nullptr;
   QWidget* content_ = nullptr;  // tabs, page and buttons at their positions
+  int width_ = 0;               // the page's width, or wider for a long caption
   QTabBar* tabs_ = nullptr;
   QWidget* page_ = nullptr;     // the fields and labels of the page shown
   QWidget* apply_ = nullptr;

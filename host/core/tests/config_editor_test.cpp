@@ -93,6 +93,38 @@ TEST(IntExpressions, WorkedOutWithoutOverflow) {
   }
 }
 
+// A unit shows only where the help text or the name says it; the first
+// one written counts, and one that belongs to something else is no unit.
+TEST(SettingUnits, TakenFromHelpTextsAndNames) {
+  const struct {
+    const char* type;
+    const char* name;
+    const char* help;
+    const char* want;
+  } cases[] = {
+      {"@i", "powderdelay", "delay time shaker start [ms] or 10000+starting-pos in [300 dpi]", "ms"},
+      {"@i", "wPrimePulse", "length in ms of water priming", "ms"},
+      {"@i", "printspeed", "speed of printhead while printing mm/min", "mm/min"},
+      {"@i", "stretchcut", "difference in mm between stretch with and without printing", "mm"},
+      {"@i", "powderadvance", "start powder sprinkling earlier [mm]", "mm"},
+      {"@i", "layerMicrons", "thickness of layers [micro meters]", "\u00b5m"},
+      {"@i", "skinmicrons", "thickness of colored skin in model", "\u00b5m"},
+      {"@i", "powderPercentage", "part of stretch where powder is sprinkled", "%"},
+      {"@i", "colorweight", "weight ratio in % beween color drops and water drops", "%"},
+      {"@i", "rightsidemargin", "margin on right side in 300 dpi pixels", "px (300 dpi)"},
+      {"@i", "alignJump", "yshift to align pattern (300dpi)", "px (300 dpi)"},
+      {"@i", "band64", "width of printing stretches [pixels] must be 64 for color printing", "px"},
+      {"@f", "dwell", "time to wait [s]", "s"},
+      // No unit: none written, one of another quantity, not a number.
+      {"@i", "waterPulseOption", "shorten water cartridge pulse length = 1780-opt*120 [ns]", ""},
+      {"@i", "temprWater", "setpoint temperature water inkjet", ""},
+      {"@i", "layers", "number of layer(s) to skip", ""},
+      {"@b", "bridgelayers", "alternate shift layers 32 voxels (2.7mm) ", ""},
+      {"", "preInkGcodes", "Extra gcodes before ink jetting or @<ms> for roller stop", ""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(settingUnit(c.type, c.name, c.help), c.want) << c.name;
+}
+
 class Editor : public ::testing::Test, public CoreFixture {
  protected:
   void SetUp() override {
@@ -428,4 +460,47 @@ TEST_F(Editor, PauseBoxShortcutTogglesPauseEachLayer) {
   EXPECT_TRUE(core.s.pauseEachLayer);
   editor.pauseMouseUp(false, true);
   EXPECT_FALSE(core.s.pauseEachLayer);
+}
+
+TEST_F(Editor, NumbersShowTheirUnitAndEveryCaptionNamesItsSetting) {
+  int spare = 5;
+  core.params.beginParamGroup("various");
+  core.params.addparint("spareSetting", spare, "a setting whose caption was left out{}");
+  editor.selectedTab = tabOf("slicing");
+  withEditor([&] {
+    EXPECT_EQ(fieldOf("layerMicrons")->unit, "\u00b5m");
+    EXPECT_EQ(fieldOf("shiftLayer")->unit, "px (300 dpi)");
+    EXPECT_EQ(fieldOf("defaultcolor")->unit, "");
+    editor.TabControl1Change(tabOf("various"));
+    EXPECT_EQ(fieldOf("spareSetting")->label, "spareSetting  +/-");
+    EXPECT_EQ(fieldOf("spareSetting")->labelHint, "a setting whose caption was left out");
+  });
+}
+
+// The port fields offer what the Host lists, taken when the page is built;
+// the other text fields offer nothing.
+TEST_F(Editor, PortFieldsOfferTheDetectedPorts) {
+  const std::vector<std::string> found = {"/dev/serial/by-id/usb-Marlin_1-if00", "/dev/ttyS0"};
+  int asked = 0;
+  editor.selectedTab = tabOf("fdm");
+  withEditor([&] {
+    EXPECT_TRUE(fieldOf("CommPortMarlin")->portField);  // no list yet: still a port field
+    EXPECT_TRUE(fieldOf("CommPortMarlin")->choices.empty());
+    editor.detectedPorts = [&] {
+      ++asked;
+      return found;
+    };
+    editor.TabControl1Change(tabOf("inkjet"));
+    EXPECT_TRUE(fieldOf("CommInkDevice")->portField);
+    EXPECT_EQ(fieldOf("CommInkDevice")->choices, found);
+    EXPECT_FALSE(fieldOf("InkjetIni")->portField);
+    EXPECT_TRUE(fieldOf("InkjetIni")->choices.empty());
+    editor.TabControl1Change(tabOf("fdm"));
+    EXPECT_EQ(fieldOf("CommPortMarlin")->choices, found);
+    // Any text still goes: a TCP link.
+    editor.AnyParamChange(idx("CommPortMarlin"), "127.0.0.1:8250");
+    editor.ButOkClick(false);
+  });
+  EXPECT_EQ(asked, 2);
+  EXPECT_EQ(core.s.CommPortMarlin, "127.0.0.1:8250");
 }
