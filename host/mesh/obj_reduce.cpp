@@ -351,7 +351,7 @@ bool transferColours(HostCore& core, const ColourTransferFiles& files, int& fall
     core.memoPrintf("cannot read from file: %s", files.reduced);
     return false;
   }
-  AtomicTextFile out(core, files.output);
+  TextOutFile out(core, files.output);
   if (!out.open()) return false;
   std::string_view line;
   std::string text;
@@ -379,7 +379,7 @@ bool transferColours(HostCore& core, const ColourTransferFiles& files, int& fall
   }
   if (!out.commit()) return false;
 
-  AtomicTextFile gfk(core, files.histogram);
+  TextOutFile gfk(core, files.histogram);
   if (gfk.open()) {
     gfk.put("\n");
     for (int i = 0; i < kHistogramBins; ++i) gfk.put(plat::format("%3.2f %d\n", i * 0.1, histogram[std::size_t(i)]));

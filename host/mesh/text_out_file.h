@@ -21,7 +21,7 @@ class TextOutFile {
 
   // Creates the temporary file; false (told) when it cannot be created.
   bool open() {
-    f_ = std::fopen(nativePath(temp_).c_str(), "wb");
+    f_ = std::fopen(nativePath(expandCurrentDir(temp_)).c_str(), "wb");
     if (!f_) {
       core_.memoPrintf("unable to write to file: %s", target_);
       return false;
@@ -37,14 +37,18 @@ class TextOutFile {
   void put(std::string_view s) {
     if (f_ && std::fwrite(s.data(), 1, s.size(), f_) != s.size()) failed_ = true;
   }
+  void putLine(std::string_view s) {
+    put(s);
+    put("\n");
+  }
   // Closes the file and moves it to the target; false (told, the temporary
   // file removed) when anything failed.
   bool commit() {
     const bool closed = f_ && std::fclose(f_) == 0;
     f_ = nullptr;
-    if (failed_ || !closed || std::rename(nativePath(temp_).c_str(), nativePath(target_).c_str()) != 0) {
+    if (failed_ || !closed || std::rename(nativePath(expandCurrentDir(temp_)).c_str(), nativePath(expandCurrentDir(target_)).c_str()) != 0) {
       core_.memoPrintf("unable to write to file: %s", target_);
-      std::remove(nativePath(temp_).c_str());
+      std::remove(nativePath(expandCurrentDir(temp_)).c_str());
       return false;
     }
     done_ = true;
@@ -54,7 +58,7 @@ class TextOutFile {
   void discard() {
     if (f_) std::fclose(f_);
     f_ = nullptr;
-    if (!done_) std::remove(nativePath(temp_).c_str());
+    if (!done_) std::remove(nativePath(expandCurrentDir(temp_)).c_str());
   }
   const std::string& target() const { return target_; }
 

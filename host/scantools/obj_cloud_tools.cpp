@@ -42,7 +42,7 @@ bool vertexNumbers(std::string_view line, float (&v)[3], std::string& why) {
 // and written when it first comes.
 class WeldTable {
  public:
-  int index(int& counter, const std::string& text, AtomicTextFile& out) {
+  int index(int& counter, const std::string& text, TextOutFile& out) {
     const auto [it, added] = table_.try_emplace(text, counter);
     if (added) {
       ++counter;
@@ -128,7 +128,7 @@ bool ObjCloudTools::onematerial1Click() {
     core_.memoPrintf("cannot read from file: %s", input);
     return false;
   }
-  AtomicTextFile out(core_, output);
+  TextOutFile out(core_, output);
   if (!out.open()) return false;
   std::string_view line;
   while (in.next(line)) out.putLine(startsWith(line, "usemtl") ? std::string_view("usemtl standaard") : line);
@@ -161,7 +161,7 @@ bool ObjCloudTools::VertexpToQ1Click() {
     core_.memoPrintf("no file %s", input);
     return false;
   }
-  AtomicTextFile out(core_, output);
+  TextOutFile out(core_, output);
   if (!out.open()) return false;
   std::string_view line;
   std::string why;
@@ -260,7 +260,7 @@ bool ObjCloudTools::Vertice2Plane1Click() {
     core_.memoPrintf("no file %s", pullsource);
     return false;
   }
-  AtomicTextFile out(core_, output);
+  TextOutFile out(core_, output);
   if (!out.open()) return false;
   std::string_view line;
   std::string why;
@@ -418,7 +418,7 @@ bool ObjCloudTools::weldObj(const std::string& input, const std::string& outCore
             1.0 - ((1.0 - double(f.uv[c].v)) * mat.texture.height()) / Hd};
   };
 
-  AtomicTextFile obj(core_, objOut);
+  TextOutFile obj(core_, objOut);
   if (!obj.open()) {
     mesh_.reader.freeObj();
     return false;
@@ -448,7 +448,7 @@ bool ObjCloudTools::weldObj(const std::string& input, const std::string& outCore
   }
   mesh_.reader.freeObj();
   if (!obj.commit()) return false;
-  AtomicTextFile mtl(core_, mtlOut);
+  TextOutFile mtl(core_, mtlOut);
   if (!mtl.open()) return false;
   mtl.put(plat::format("#nortavo\n\nnewmtl %s\nKa 0.0 0.0 0.0\nKd 1.0 1.0 1.0\nKs 1.0 1.0 1.0\nTf 0.0 0.0 0.0\n"
                        "d 1.0000\nNs 0\nmap_Kd %s.jpg\n\n",
@@ -662,7 +662,7 @@ bool ObjCloudTools::nearpoints1Click() {
     mesh_.reader.freeObj();
     return false;
   }
-  AtomicTextFile out(core_, output);
+  TextOutFile out(core_, output);
   if (!out.open()) {
     mesh_.reader.freeObj();
     return false;
@@ -728,7 +728,7 @@ bool ObjCloudTools::splitdirections1Click() {
     }
   }
   mesh_.reader.freeObj();
-  AtomicTextFile out(core_, output);
+  TextOutFile out(core_, output);
   if (!out.open()) return false;
   for (std::size_t i = 0; i < lines.size(); ++i)
     if (groupOf[i] < 0) out.putLine(lines[i]);

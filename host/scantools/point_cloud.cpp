@@ -222,7 +222,7 @@ bool PointCloud::save(HostCore& core, const std::string& output) const {
     core.memoPrintf("no file %s", sourceFile);
     return false;
   }
-  AtomicTextFile out(core, output);
+  TextOutFile out(core, output);
   if (!out.open()) return false;
   std::size_t next = 0;
   std::string_view line;
