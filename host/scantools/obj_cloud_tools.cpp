@@ -670,6 +670,12 @@ bool ObjCloudTools::nearpoints1Click() {
   std::string_view line;
   while (in.next(line))
     if (!startsWith(line, "f ")) out.putLine(line);
+  if (in.failed()) {
+    // A copy cut short must not replace the output.
+    core_.memoPrintf("%s line %lld: %s", modelName, in.lineNumber(), std::string(in.failure()));
+    mesh_.reader.freeObj();
+    return false;
+  }
   for (std::size_t fi = m.faces.size(); fi-- > 0;) {
     if (marked[fi]) continue;
     const objFace& f = m.faces[fi];
