@@ -7,7 +7,6 @@
 #include "host/core/param_table.h"
 #include "host/core/paths.h"
 #include "host/core/texts.h"
-#include "host/machine/port_list.h"
 
 namespace ph {
 
@@ -24,83 +23,28 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       syncslice(orDiscard(poster)),
       meshkitready(orDiscard(poster)),
       CamSync(orDiscard(poster)),
-      deviceLinks(core, settingsFiles, orDiscard(poster)),
+      deviceLinks(core, settingsFiles, orDiscard(poster), wiring),
       args_(std::move(args)) {
   if (asksForUnattendedRun(args_)) core.run.expect();
   createMainControls(core.controls);
   deviceLinks.bindControls();
   ports.bindControls();
-  // A print in progress keeps its ports: the editor and the port tools
-  // ask the print sequencer.
-  ports.isBusy = [this] { return sequencer.isBusy(); };
   addInkControlItems(core.controls, "inkjet1");
   addSettingDialogItems(core.controls, "setup1");
   inkControls.bindControls();
   settingDialogs.bindControls();
   addMachineActionItems(core.controls);
   actions.bindControls();
-  actions.links.setStartX = [this] { sequencer.setStartX(); };
-  actions.links.expandGcodeTemplate = [this](const std::string& t, int skip) {
-    return sequencer.expandGcodeTemplate(t, skip);
-  };
-  actions.links.armPowderSkip = [this] {
-    if (sequencer.powderSkipState == 0) sequencer.powderSkipState = 1;
-  };
-  actions.links.preparelayers1Click = [this] { settingDialogs.preparelayers1Click(); };
-  actions.links.cbkeepwetClick = [this] { inkControls.cbkeepwetClick(); };
-  actions.links.setCocoonWalls = [this](bool on) { mesh.cocooned1Click(on); };
   sequencer.bindControls();
-  deviceLinks.ink.setEvents(&terminalEvents);
   sequencer.links.convertPattern = [this] { conversion.blockbased1Click(); };
   sequencer.links.abortMeshTools = [this] { mesh.abortMeshTools(); };
   sequencer.links.clearActionMenu = [this] { inkControls.clearActions(); };
   sequencer.links.startLayerPrimeCheck = [this](int travelMs) { inkControls.startLayerPrimeCheck(travelMs); };
   sequencer.links.shortStretches = [this] { return settingDialogs.shortstretches; };
   sequencer.links.fastStretches = [this] { return settingDialogs.faststretches; };
-  inkControls.sequencer.pauseAtStretchEnd = [this] { sequencer.pauseAtStretchEnd(); };
-  inkControls.sequencer.pausedByEnd = [this] { return sequencer.pausedByEnd; };
-  inkControls.sequencer.primeCheckEnded = [this] { sequencer.primeCheckActive = false; };
-  inkControls.sequencer.isBusy = [this] { return sequencer.isBusy(); };
-  inkControls.sequencer.resumePrint = [this] { sequencer.resumeTicking(); };
-  settingDialogs.sequencer.armPrepLayers = [this](int n) { sequencer.prepLayers = n; };
-  settingDialogs.sequencer.btStartClick = [this] { sequencer.btStartClick(); };
-  configEditor.isBusy = [this] { return sequencer.isBusy(); };
-  configEditor.detectedPorts = [this] {
-    std::vector<std::string> names;
-    for (const SerialPortEntry& p : listSerialPorts(ports.sysRoot, ports.devRoot)) names.push_back(p.name);
-    return names;
-  };
-  patterns.startPatternPrint = [this] {
-    sequencer.btStartClick();
-    return sequencer.isBusy();
-  };
-  // The tools that read the .dmc leave it to a running print.
-  jobTools.printHoldsDmc = [this] { return bool(sequencer.dmcFile); };
   addBatchPrintItems(core.controls, "pattern1", "inkjet1", "setfile1");
   batch.bindControls();
-  machineEvents.setOthers(alignmentEvents);
-  sequencer.links.setallign1Click = [this] { batch.setallign1Click(); };
-  batch.links.povstl1Click = [this] { return handoff.openModel(); };
-  batch.links.skipNextSlicing = [this] { handoff.skipSlicing = true; };
-  batch.links.blockbased1Click = [this] { conversion.blockbased1Click(); };
-  batch.links.BtHomeClick = [this] { actions.BtHomeClick(); };
-  batch.links.btzresetClick = [this] { actions.btzresetClick(); };
-  batch.links.btPrepClick = [this] { actions.btPrepClick(); };
-  batch.links.drying1Click = [this] { actions.drying1Click(); };
-  batch.links.goodbye = [this] { goodbye(); };
-  batch.links.saveini1Click = [this] { return settingsFiles.saveini1Click(); };
-  btBatchClick = [this] { batch.btBatchClick(); };
-  handoff.links.convertJob = [this] { return conversion.convertJob(); };
-  handoff.links.meshCommand = [this](const std::vector<std::string>& words) { mesh.meshCommand(words); };
-  handoff.links.setCocoonTransform = [this](float scale, float rx, float ry, float rz, float walls) {
-    mesh.setCocoonTransform(scale, rx, ry, rz, walls != 0.0f);
-  };
-  handoff.links.makeHeightProfile = [this](const std::string& stl) {
-    return makeHeightProfile(core, stl, conversion.layout.heightProfile, 1.0f, 50, 30);
-  };
-  mesh.links.convertedStlName = [this] { return handoff.convertedStlName; };
-  mesh.links.processWithoutColor = [this] { return handoff.processWithoutColor; };
-  mesh.links.jobFileName = [this] { return job.jobFileName; };
+  sequencer.links.setallign1Click = [this] { batch.enterBestMatch(); };
   handoff.programArgs = args_;
   handoff.bindControls();
   syncslice.SetName("syncslice");
@@ -130,13 +74,6 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("config1", [this] { configEditor.config1Click(); });
   bind("SearchParam1", [this] { configEditor.SearchParam1Click(); });
   core.controls.at("pause").onRightClick = [this] { configEditor.pauseMouseUp(true, false); };
-  // The codes that the editor's changes queued go out at once when a link
-  // is attached; until then they wait for the next command.
-  configEditor.sendPendingInk = [this] {
-    if (!links) return false;
-    links->sendInkPending("");
-    return true;
-  };
   bind("blockbased1", [this] { conversion.blockbased1Click(); });
   bind("scanconv1", [this] { conversion.scanconv1Click(); });
   bind("scanp3d1", [this] { conversion.scanp3d1Click(); });
@@ -161,9 +98,6 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("getheights1", [this] { mesh.stl.getheights1Click(job.workFileName("stl"), conversion.layout.powderedHeights); });
   bind("hollowstl1", [this] { mesh.voxel.hollowstl1Click(); });
   bind("shellstl1", [this] { mesh.voxel.shellstl1Click(); });
-  mesh.voxel.links = {[this] { return handoff.viewerstl; }, [this](const std::string& s) { handoff.viewerstl = s; },
-                      [this](const std::string& s) { return handoff.runSlicer(s); },
-                      [this](const std::string& s) { handoff.convertedStlName = s; }};
   bind("addBthints1", [this] { hints.addBthints1Click(); });
   bind("btnames", [this] { hints.btnamesClick(); });
   bind("listmenus1", [this] { hints.listmenus1Click(); });
@@ -197,13 +131,14 @@ void Host::bindJobTools() {
   bind("LabStretch", [this] { LabStretchClick(); });
   bind("vlabel", [this] { core.ui.waitKeyPopup(); });
   bind("fdebug1", [this] { fdebug1Click(); });
-  bind("Button11", [this] { headTables.Button1Click(); });
-  bind("Button31", [this] { headTables.Button3Click(); });
-  bind("Button41", [this] { headTables.Button4Click(); });
-  bind("Button51", [this] { headTables.Button5Click(); });
-  bind("Button61", [this] { headTables.Button6Click(); });
-  bind("Button91", [this] { headTables.Button9Click(); });
-  bind("Button101", [this] { headTables.Button10Click(); });
+  bind("Button11", [this] { headTables.logNozzlePins(); });
+  bind("Button31", [this] { headTables.logPinWords(); });
+  bind("Button41", [this] { headTables.logConnectorLayout(); });
+  bind("Button51", [this] { headTables.logMuxPortCode(); });
+  bind("Button61", [this] { headTables.logFiringScript(); });
+  bind("Button91", [this] { headTables.rebuildMuxCodes(); });
+  // "Button10" has never done anything.
+  bind("Button101", [] {});
 }
 
 void Host::fdebug1Click() {
@@ -226,10 +161,7 @@ void Host::LabStretchClick() {
   core.logVars("nrMarlinok", deviceLinks.marlin.nrMarlinok, "Marlinlin", deviceLinks.marlin.Marlinlin);
 }
 
-Host::~Host() {
-  // The unit's events stop reaching the controls before they go.
-  deviceLinks.ink.setEvents(nullptr);
-}
+Host::~Host() = default;
 
 void Host::FormCreate() {
   Settings& s = core.s;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "host/app/host_wiring.h"
 #include "host/app/print_guard.h"
 #include "host/core/config_editor.h"
 #include "host/core/hints.h"
@@ -62,27 +63,30 @@ class Host {
   ~Host();
 
   HostCore core;
+  // What the subsystems ask of each other; it only forwards to the objects
+  // below, so it comes first and each of them gets it at construction.
+  HostWiring wiring{*this};
   SettingsFiles settingsFiles{core};
-  ConfigEditor configEditor{core, settingsFiles};
+  ConfigEditor configEditor{core, settingsFiles, wiring};
   Hints hints{core};
   LookupTables tables;
   // The current job's flags and work files.
   JobState job{core};
   Conversion conversion{core, tables, job};
-  SlicerHandoff handoff{core, conversion.layout};
+  SlicerHandoff handoff{core, conversion.layout, wiring};
   // "pr dmc", the print simulation and the job-data tools.
   DmcViewer viewer{core, job, conversion};
-  JobTools jobTools{core, job, conversion};
+  JobTools jobTools{core, job, conversion, wiring};
   // The mesh tools; the print sequencer's abort stops a running mesh
   // operation too.
-  MeshTools mesh{core};
+  MeshTools mesh{core, wiring};
   // The scan-texturing and developer tools of the mesh-tools window.
   ScanTools scan{core, mesh};
   // The "dsp p3d" layer preview, the test and alignment patterns, and the
   // print-head tables and other developer aids. The pattern print starts
   // the print sequencer.
   LayerPreview preview{core, job};
-  Patterns patterns{core, job, preview};
+  Patterns patterns{core, job, preview, wiring};
   HeadTables headTables{core, job};
   // Listens for the slicer's ready event.
   TMemCouple syncslice;
@@ -96,7 +100,7 @@ class Host {
   DeviceLinks deviceLinks;
   MachineLinks* links = &deviceLinks;
   // Port discovery, the port and baud changes, the firmware tools.
-  PortTools ports{core, deviceLinks};
+  PortTools ports{core, deviceLinks, wiring};
   // The motion operations and the print sequencer over the two links.
   MotionControls motion{core, deviceLinks.marlin, deviceLinks.ink};
   plat::LogindStayAwake stayAwake{[this](const std::string& line) { core.memoPrintf("%s", line); }};
@@ -108,9 +112,8 @@ class Host {
   // actions at print start and starts the priming check between layers; the
   // alignment print and G-code-only runs go to the sequencer's events.
   plat::SystemSoundPlayer sound;
-  InkControls inkControls{core, deviceLinks.ink, sound};
-  InkControlEvents machineEvents{inkControls, sequencer.events};
-  SettingDialogs settingDialogs{core, conversion.layout};
+  InkControls inkControls{core, deviceLinks.ink, sound, wiring};
+  SettingDialogs settingDialogs{core, conversion.layout, wiring};
   // The operator's manual machine actions; the head's position is the
   // sequencer's.
   MachineActions actions{core,
@@ -118,15 +121,13 @@ class Host {
                          deviceLinks.ink,
                          motion,
                          conversion.layout,
-                         {sequencer.headX, sequencer.headY, sequencer.lastHeadY}};
-  // The batch print, the alignment and the pulse calibration; the
-  // terminal's alignment key reaches it through alignmentEvents.
-  BatchPrint batch{core, job, deviceLinks.ink, deviceLinks.marlin, motion, inkControls, sequencer};
-  AlignmentEvents alignmentEvents{batch, sequencer.events};
+                         {sequencer.headX, sequencer.headY, sequencer.lastHeadY},
+                         wiring};
+  // The batch print, the alignment and the pulse calibration.
+  BatchPrint batch{core, job, deviceLinks.ink, deviceLinks.marlin, motion, inkControls, sequencer, wiring};
   // The operator's machine controls wait while a print runs; so do the
   // terminal keys that move the machine.
   PrintGuard printGuard{core, [this] { return sequencer.isBusy(); }};
-  PrintGuard::TerminalEvents terminalEvents{printGuard, machineEvents};
 
   char currentOption = ' ';  // the option being handled
   std::string marlinTcpHost;
@@ -138,8 +139,8 @@ class Host {
   std::string dialogFolder;
   std::string modelDialogFile;
 
-  // The batch print (-B and the "3d print" button).
-  std::function<void()> btBatchClick;
+  // The batch print that -B starts (a test may count the starts instead).
+  std::function<void()> runBatch = [this] { batch.startBatch(); };
 
   void FormCreate();
   void InitTimerTimer();

@@ -93,12 +93,7 @@ void Host::startCommandLineRun() {
     else if (core.runMode == 'T') run.succeed();
   } else if (core.runMode == 'B') {
     core.batchRun = true;
-    if (btBatchClick) {
-      btBatchClick();
-    } else {
-      core.memoPrintf("batch printing is not available in this build");
-      run.fail("no batch print");
-    }
+    runBatch();
   }
 }
 

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "host/machine/machine_events.h"
 #include "platform/clock.h"
 
 namespace ph {
@@ -30,26 +29,6 @@ class PrintGuard {
   bool refuse(const std::string& what);
   // Shows the guarded controls enabled or disabled as the print runs.
   void refresh();
-
-  // The terminal's events with Esc and "~" refused while printing.
-  class TerminalEvents final : public MachineEvents {
-   public:
-    TerminalEvents(PrintGuard& guard, MachineEvents& inner) : guard_(guard), inner_(inner) {}
-    void dropImages() override { inner_.dropImages(); }
-    void setAlarmCount(int beeps) override { inner_.setAlarmCount(beeps); }
-    void cartridgeCheck() override {
-      if (!guard_.refuse("cartridge check")) inner_.cartridgeCheck();
-    }
-    void alignmentPrint() override {
-      if (!guard_.refuse("alignment print")) inner_.alignmentPrint();
-    }
-    void pasteInkCommands() override { inner_.pasteInkCommands(); }
-    bool gcodeOnlyRun() const override { return inner_.gcodeOnlyRun(); }
-
-   private:
-    PrintGuard& guard_;
-    MachineEvents& inner_;
-  };
 
  private:
   HostCore& core_;

@@ -236,7 +236,8 @@ std::string stepIntText(bool down, const std::string& text) {
 
 // ---- the editor ----
 
-ConfigEditor::ConfigEditor(HostCore& core, SettingsFiles& files) : core_(core), files_(files) {
+ConfigEditor::ConfigEditor(HostCore& core, SettingsFiles& files, EditorMachine& machine)
+    : core_(core), files_(files), machine_(machine) {
   core_.timers.FocusSet->setHandler([this] { FocusSetTimer(); });
   core_.timers.SearchLater->setHandler([this] { SearchLaterTimer(); });
 }
@@ -307,7 +308,7 @@ void ConfigEditor::buildPage(int tab) {
     f.unit = settingUnit(e.paramType, e.paramName, help);
     if (isPortSetting(e.paramName)) {
       f.portField = true;
-      if (detectedPorts) f.choices = detectedPorts();
+      f.choices = machine_.detectedPorts();
     }
     if (i == focusParam) {
       focusEdit = i;
@@ -379,7 +380,7 @@ void ConfigEditor::OKmClick(const std::string& memoText) {
 }
 
 std::string ConfigEditor::busyRefusal(int param) const {
-  if (!core_.params.entry(param).fixedWhilePrinting || !isBusy()) return "";
+  if (!core_.params.entry(param).fixedWhilePrinting || !machine_.isBusy()) return "";
   return "it cannot change while a print runs";
 }
 
@@ -437,8 +438,8 @@ bool ConfigEditor::applyPendingValues() {
 
 void ConfigEditor::sendCodesUnlessBusy() {
   // During a print the codes go out in front of the next command it sends.
-  if (isBusy() || core_.pendingInkText.empty()) return;
-  if (sendPendingInk && sendPendingInk()) core_.pendingInkText.clear();
+  if (machine_.isBusy() || core_.pendingInkText.empty()) return;
+  if (machine_.sendPendingInk()) core_.pendingInkText.clear();
 }
 
 void ConfigEditor::ButOkClick(bool search) {

@@ -65,24 +65,28 @@ struct EditorPage {
   static constexpr int kSearchTop = kTabsHeight + 20;
 };
 
+// What the editor asks of the machine side.
+class EditorMachine {
+ public:
+  virtual ~EditorMachine() = default;
+  // Whether a print or a device sequence runs.
+  virtual bool isBusy() const = 0;
+  // Sends the queued jetting-unit codes (pendingInkText) at once; false when
+  // there is no link to send them on (they then stay queued).
+  virtual bool sendPendingInk() = 0;
+  // The serial ports found on this computer, by the names a port field
+  // offers.
+  virtual std::vector<std::string> detectedPorts() = 0;
+};
+
 class ConfigEditor {
  public:
   // Marks a field the operator has not changed.
   static constexpr const char* kUnchanged = "@leeg@";
 
-  ConfigEditor(HostCore& core, SettingsFiles& files);
+  ConfigEditor(HostCore& core, SettingsFiles& files, EditorMachine& machine);
 
   ConfigEditorView* view = nullptr;
-  // Whether a print or a device sequence runs. The print sequencer is not
-  // built yet: until it sets this, nothing counts as busy.
-  std::function<bool()> isBusy = [] { return false; };
-  // Sends the queued jetting-unit codes (pendingInkText) at once; false when
-  // there is no link to send them on (they then stay queued). The machine
-  // links are not attached yet: until they set this, the codes wait.
-  std::function<bool()> sendPendingInk;
-  // The serial ports found on this computer, by the names a port field
-  // offers (set by the Host from its port list; none until then).
-  std::function<std::vector<std::string>()> detectedPorts;
 
   // ---- state ----
   std::vector<std::string> pendingValues;  // per slot; kUnchanged or the new text
@@ -143,6 +147,7 @@ class ConfigEditor {
 
   HostCore& core_;
   SettingsFiles& files_;
+  EditorMachine& machine_;
   EditorPage page_;
   bool open_ = false;
   std::string multiLineMemo_;

@@ -59,7 +59,9 @@ Control& Controls::at(const std::string& name) {
 }
 
 void Controls::bindClick(const std::string& name, std::function<void()> handler) {
-  if (Control* c = find(name)) c->onClick = std::move(handler);
+  Control* c = find(name);
+  if (!c) throw std::logic_error("a click is bound to \"" + name + "\", but no control has that name");
+  c->onClick = std::move(handler);
 }
 
 void Controls::addMenuItems(const std::string& parent, std::initializer_list<MenuItemSpec> items) {

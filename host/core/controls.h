@@ -54,8 +54,9 @@ class Controls {
   const Control* find(const std::string& name) const;
   // The control of that name; it must exist.
   Control& at(const std::string& name);
-  // The click handler of the control of that name, where the window has
-  // one (a window built without it leaves the handler out).
+  // The click handler of the control of that name. A name no control has
+  // is a wiring fault: it throws std::logic_error at start-up rather than
+  // leave a click that does nothing.
   void bindClick(const std::string& name, std::function<void()> handler);
   // Menu items of one menu, each with its hint.
   struct MenuItemSpec {

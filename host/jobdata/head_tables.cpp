@@ -213,7 +213,7 @@ void HeadTables::tstbtClick() {
                 captionHeight(core_.ui));
 }
 
-void HeadTables::Button1Click() {
+void HeadTables::logNozzlePins() {
   std::array<int, 301> seen{};
   for (const auto& word : headNozzleTable)
     for (int v : word)
@@ -241,7 +241,7 @@ void HeadTables::Button1Click() {
   log(text + "}");
 }
 
-void HeadTables::Button3Click() {
+void HeadTables::logPinWords() {
   std::string text;
   for (int pin = 1; pin <= 52; ++pin) {
     const PinRole role = pinRole(pin);
@@ -259,7 +259,7 @@ void HeadTables::Button3Click() {
   log(text);
 }
 
-void HeadTables::Button4Click() {
+void HeadTables::logConnectorLayout() {
   const std::array<int, 53> nozzleAt = pinToNozzle();
   std::string text;
   for (int a = 1; a <= 22; ++a) {
@@ -281,7 +281,7 @@ void HeadTables::Button4Click() {
   log(text);
 }
 
-void HeadTables::Button5Click() {
+void HeadTables::logMuxPortCode() {
   std::string text;
   for (std::size_t i = 0; i < muxcodes.size(); ++i) {
     const unsigned set = muxcodes[i] & kMuxBits, clr = kMuxBits & ~muxcodes[i];
@@ -290,7 +290,7 @@ void HeadTables::Button5Click() {
   log(text);
 }
 
-void HeadTables::Button6Click() {
+void HeadTables::logFiringScript() {
   // A firing order: every address line with every primitive, in an order
   // that changes from one press to the next; address 6 never fires with
   // primitive 3 (they share the connector's pin row).
@@ -319,7 +319,7 @@ void HeadTables::Button6Click() {
   log(text);
 }
 
-void HeadTables::Button9Click() {
+void HeadTables::rebuildMuxCodes() {
   std::array<unsigned, 22> clr{}, set{};
   for (std::size_t i = 0; i < muxcodes.size(); ++i) {
     const int v = muxValue(muxcodes[i]);

@@ -27,7 +27,7 @@ class HeadTables {
   HeadTables(HostCore& core, const JobState& job);
 
   // The mux codes of the 22 address lines: code v (0..31) in bits 16-18
-  // (v mod 8), bit 20 (+8) and bit 21 (+16). "Button9" rewrites them.
+  // (v mod 8), bit 20 (+8) and bit 21 (+16). rebuildMuxCodes rewrites them.
   std::array<unsigned, 22> muxcodes;
 
   void contactlayout1Click();
@@ -40,13 +40,18 @@ class HeadTables {
   void waterbytes1Click();
   void tstbtClick();
 
-  void Button1Click();
-  void Button3Click();
-  void Button4Click();
-  void Button5Click();
-  void Button6Click();
-  void Button9Click();
-  void Button10Click() {}
+  // Developer aids of the print head's wiring, each logging a table:
+  // nozzles per pin (and any nozzle number missing or doubled), the port
+  // word of each pin, the connector's layout, the port code that sets the
+  // mux codes, and a firing script over every address and primitive.
+  void logNozzlePins();
+  void logPinWords();
+  void logConnectorLayout();
+  void logMuxPortCode();
+  void logFiringScript();
+  // The mux codes made anew from their values, logged with their clear and
+  // set words and checked.
+  void rebuildMuxCodes();
 
   // The lmtest copy proper; false (told) when a file could not be read or
   // written.

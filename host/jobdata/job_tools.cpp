@@ -98,8 +98,8 @@ WaterRowTable buildWaterRowTable(const Settings& s) {
   return t;
 }
 
-JobTools::JobTools(HostCore& core, JobState& job, Conversion& conversion)
-    : core_(core), job_(job), conversion_(conversion), decoder_(core) {}
+JobTools::JobTools(HostCore& core, JobState& job, Conversion& conversion, const DmcHolder& print)
+    : core_(core), job_(job), conversion_(conversion), print_(print), decoder_(core) {}
 
 std::string JobTools::workFolderFile(const std::string& name) const { return checkedFolder(core_.workDir + name); }
 
@@ -224,7 +224,7 @@ bool JobTools::writePolylines(const std::string& dmc, const std::string& outName
 // ---- "dmcimage": one layer's decoded stretches ----
 
 void JobTools::dmcimage1Click() {
-  if (printHoldsDmc && printHoldsDmc()) {
+  if (print_.printHoldsDmc()) {
     core_.memoPrintf("file open error");
     return;
   }

@@ -29,9 +29,17 @@ struct Settings;
 using WaterRowTable = std::array<std::array<int, 8>, 22>;
 WaterRowTable buildWaterRowTable(const Settings& s);
 
+// Whether the print holds the .dmc open (the sequencer's file); the picture
+// tool waits until it is closed.
+class DmcHolder {
+ public:
+  virtual ~DmcHolder() = default;
+  virtual bool printHoldsDmc() const = 0;
+};
+
 class JobTools {
  public:
-  JobTools(HostCore& core, JobState& job, Conversion& conversion);
+  JobTools(HostCore& core, JobState& job, Conversion& conversion, const DmcHolder& print);
 
   void shortp3d1Click();
   void dmccount1Click();
@@ -56,10 +64,6 @@ class JobTools {
   // A fixed name of the tools, in the work folder.
   std::string workFolderFile(const std::string& name) const;
 
-  // Whether the print holds the .dmc open (the sequencer's file); the
-  // picture tool waits until it is closed. Not attached: never.
-  std::function<bool()> printHoldsDmc;
-
   QImage picture;         // the layer picture of "dmcimage"
   int testLayer = 0;      // the layer asked last
   std::string showColors = "wcmy";
@@ -68,6 +72,7 @@ class JobTools {
   HostCore& core_;
   JobState& job_;
   Conversion& conversion_;
+  const DmcHolder& print_;
   NozzleTables nozzles_;
   DmcDecoder decoder_;
 };

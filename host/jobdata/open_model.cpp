@@ -41,8 +41,7 @@ std::string modelKind(const std::string& path) {
 }  // namespace
 
 void SlicerHandoff::runMeshCommand(const std::vector<std::string>& words) {
-  if (links.meshCommand) links.meshCommand(words);
-  else core_.memoPrintf("the mesh tools are not available in this build");
+  steps_.meshCommand(words);
 }
 
 void SlicerHandoff::askScaleRotation() {
@@ -53,13 +52,12 @@ void SlicerHandoff::askScaleRotation() {
 }
 
 void SlicerHandoff::applyModelTransform(bool objModel) {
-  if (!links.setCocoonTransform) return;  // the wrapping step reports it
   // The walls follow the "cocooned" check mark: the scale dialog sets it
   // from its cocoon field, and the operator may change it on the menu.
-  const float walls = checked("cocooned1") ? 1.0f : 0.0f;
-  if (!checked("scaled1")) links.setCocoonTransform(1.0f, 0.0f, 0.0f, 0.0f, walls);
+  const bool walls = checked("cocooned1");
+  if (!checked("scaled1")) steps_.setCocoonTransform(1.0f, 0.0f, 0.0f, 0.0f, walls);
   // An OBJ model was already scaled by the converter.
-  else links.setCocoonTransform(objModel ? 1.0f : scale, rotX, rotY, rotZ, walls);
+  else steps_.setCocoonTransform(objModel ? 1.0f : scale, rotX, rotY, rotZ, walls);
 }
 
 std::string SlicerHandoff::cocoonStep(std::string path, bool objModel) {
@@ -86,7 +84,6 @@ bool SlicerHandoff::openModel() {
   Settings& s = core_.s;
   core_.printAbort = false;
   job_.modelFits = true;
-  if (links.setStretchCounter) links.setStretchCounter(1 - s.prepstretches);
   job_.dmcCurrent = false;
   KeepFolder folder;
 
@@ -158,15 +155,13 @@ bool SlicerHandoff::openModel() {
   bool onItsWay = true;
   if (!prepareOnly) {
     if (s.powderReduce && !file.empty()) {
-      if (!links.makeHeightProfile) core_.memoPrintf("height profiles are not available in this build");
-      else if (links.makeHeightProfile(file)) layout_.heightProfileMade = true;
+      if (steps_.makeHeightProfile(file)) layout_.heightProfileMade = true;
       else core_.memoPrintf("unable to make profile from %s", file);
     }
     core_.memoPrintf("converting %s to %s%s.p3d", file, core_.workDir, s.file_name);
     onItsWay = !file.empty() && runSlicer(file);
   }
   folder.restore();
-  if (links.resetProgressLabels) links.resetProgressLabels();
   return onItsWay;
 }
 

@@ -225,7 +225,8 @@ bool writeFileReplacing(HostCore& core, const std::string& name, const std::stri
 
 // ---- the pattern menus ----
 
-Patterns::Patterns(HostCore& core, JobState& job, LayerPreview& preview) : core_(core), job_(job), preview_(preview) {}
+Patterns::Patterns(HostCore& core, JobState& job, LayerPreview& preview, PatternPrinter& printer)
+    : core_(core), job_(job), preview_(preview), printer_(printer) {}
 
 std::string Patterns::patternPath(const std::string& name) const { return checkedFolder(core_.workDir + name); }
 
@@ -241,12 +242,7 @@ void Patterns::show(const QImage& picture) {
 void Patterns::printPattern() {
   job_.patternMode = true;
   job_.dmcCurrent = false;
-  if (startPatternPrint) {
-    if (!startPatternPrint()) job_.patternMode = false;
-    return;
-  }
-  job_.patternMode = false;
-  core_.memoPrintf("pattern print: no print sequencer is attached, %s was not printed", patternPath("pattern.p3d"));
+  if (!printer_.startPatternPrint()) job_.patternMode = false;
 }
 
 void Patterns::allignpattern1Click() {

@@ -101,14 +101,18 @@ int snakeIndex(int v);
 
 // The pattern menus. Each writes its job into the work folder (replacing an
 // older one only when the new one was written whole) and shows the picture.
+// Starts the print of "pattern.p3d" in pattern mode: true when the print
+// runs (the print sequencer's start).
+class PatternPrinter {
+ public:
+  virtual ~PatternPrinter() = default;
+  virtual bool startPatternPrint() = 0;
+};
+
 class Patterns {
  public:
-  Patterns(HostCore& core, JobState& job, LayerPreview& preview);
+  Patterns(HostCore& core, JobState& job, LayerPreview& preview, PatternPrinter& printer);
 
-  // Starts the print of "pattern.p3d" in pattern mode: true when the print
-  // runs. The Host binds it to the print sequencer's start; unbound,
-  // printPattern says so in the log.
-  std::function<bool()> startPatternPrint;
   // The pattern print: pattern mode on, the .dmc stale (the pattern is
   // converted anew), then the print starts. A print that does not start
   // leaves pattern mode off, so the job's own work files are used again.
@@ -138,6 +142,7 @@ class Patterns {
   HostCore& core_;
   JobState& job_;
   LayerPreview& preview_;
+  PatternPrinter& printer_;
   QImage picture_;
 };
 

@@ -16,7 +16,8 @@
 
 namespace ph {
 
-SlicerHandoff::SlicerHandoff(HostCore& core, JobLayout& layout) : core_(core), layout_(layout), job_(layout.job) {
+SlicerHandoff::SlicerHandoff(HostCore& core, JobLayout& layout, HandoffSteps& steps)
+    : core_(core), layout_(layout), job_(layout.job), steps_(steps) {
   core_.timers.afterp3ddelay->setHandler([this] { afterp3ddelayTimer(); });
   slicerWatch_ = core_.clock.createTimer("slicerWatch");
   slicerWatch_->setInterval(kWatchMs);
@@ -223,9 +224,7 @@ void SlicerHandoff::slicerWatchTimer() {
 
 ConversionOutcome SlicerHandoff::runConversion() {
   if (!job_.claimWorkFolder()) return ConversionOutcome::failure("work folder in use");
-  if (links.convertJob) return links.convertJob();
-  core_.memoPrintf("converting jobs is not available in this build");
-  return ConversionOutcome::failure("converting jobs is not available in this build");
+  return steps_.convertJob();
 }
 
 bool SlicerHandoff::askModelFits(const char* question) {
@@ -262,7 +261,6 @@ void SlicerHandoff::convertSlicedJob() {
     return;
   }
   const ConversionOutcome outcome = runConversion();
-  if (links.updateProgressLabels) links.updateProgressLabels();
   switch (outcome.status) {
     case ConversionStatus::Converted: break;
     case ConversionStatus::NoInk:  // nothing to print is no success either

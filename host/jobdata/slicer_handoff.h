@@ -29,23 +29,18 @@ struct JobLayout;
 struct JobState;
 struct SlicerJob;
 
-// What the hand-off calls in other subsystems. The Host sets each one as
-// the subsystem is attached; an unset call that matters says so in the log.
-struct HandoffLinks {
+// What the hand-off starts in other subsystems.
+class HandoffSteps {
+ public:
+  virtual ~HandoffSteps() = default;
   // The conversion of the job (scan, fit check, .dmc) and what it came to.
-  std::function<ConversionOutcome()> convertJob;
-  // The print progress labels: after a conversion, and back to the start
-  // at the end of the open-model road.
-  std::function<void()> updateProgressLabels;
-  std::function<void()> resetProgressLabels;
-  // The print's stretch counter (a new model starts it at 1 - prepstretches).
-  std::function<void(int)> setStretchCounter;
+  virtual ConversionOutcome convertJob() = 0;
   // Mesh tools: the command interpreter (OBJ to coloured STL, wrapping),
   // the model transform of the wrapping step, and the height profile of an
   // STL into the job layout (false when it could not be made).
-  std::function<void(const std::vector<std::string>& words)> meshCommand;
-  std::function<void(float scale, float rx, float ry, float rz, float cocoon)> setCocoonTransform;
-  std::function<bool(const std::string& stl)> makeHeightProfile;
+  virtual void meshCommand(const std::vector<std::string>& words) = 0;
+  virtual void setCocoonTransform(float scale, float rx, float ry, float rz, bool walls) = 0;
+  virtual bool makeHeightProfile(const std::string& stl) = 0;
 };
 
 class SlicerHandoff {
@@ -55,12 +50,11 @@ class SlicerHandoff {
   // Word 0 of the mesh tools' command lines (the interpreter skips it).
   static constexpr const char* kMeshTool = "meshkit";
 
-  SlicerHandoff(HostCore& core, JobLayout& layout);
+  SlicerHandoff(HostCore& core, JobLayout& layout, HandoffSteps& steps);
   ~SlicerHandoff();
   SlicerHandoff(const SlicerHandoff&) = delete;
   SlicerHandoff& operator=(const SlicerHandoff&) = delete;
 
-  HandoffLinks links;
   // The program's arguments (the "cmd line File" menu opens the first).
   std::vector<std::string> programArgs;
   // Preselected in the model dialog.
@@ -164,6 +158,7 @@ class SlicerHandoff {
   HostCore& core_;
   JobLayout& layout_;
   JobState& job_;
+  HandoffSteps& steps_;
   std::unique_ptr<plat::Timer> slicerWatch_;
   pid_t slicerPid_ = -1;
   std::unique_ptr<plat::ProgramOutput> slicerOutput_;

@@ -109,41 +109,35 @@ PulseRatio findPulseRatio(double target, const std::function<void(const std::str
 }
 
 BatchPrint::BatchPrint(HostCore& core, JobState& job, JettingLink& ink, MarlinLink& marlin, MotionControls& motion,
-                       InkControls& inkControls, PrintSequencer& sequencer)
+                       InkControls& inkControls, PrintSequencer& sequencer, BatchSteps& steps)
     : core_(core),
       job_(job),
       ink_(ink),
       marlin_(marlin),
       motion_(motion),
       inkControls_(inkControls),
-      sequencer_(sequencer) {}
+      sequencer_(sequencer),
+      steps_(steps) {}
 
 void BatchPrint::bindControls() {
-  core_.timers.Batch->setHandler([this] { BatchTimer(); });
-  core_.timers.alligntimer->setHandler([this] { alligntimerTimer(); });
-  core_.timers.PulsCalib->setHandler([this] { PulsCalibTimer(); });
+  core_.timers.Batch->setHandler([this] { stepBatch(); });
+  core_.timers.alligntimer->setHandler([this] { stepAlignment(); });
+  core_.timers.PulsCalib->setHandler([this] { stepPulseCalibration(); });
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
-  bind("btBatch", [this] { btBatchClick(); });
-  bind("btAllign", [this] { btAllignClick(); });
-  bind("setallign1", [this] { setallign1Click(); });
-  bind("Calibratepulses1", [this] { Calibratepulses1Click(); });
-  bind("viewprep1", [this] { viewprep1Click(); });
+  bind("btBatch", [this] { startBatch(); });
+  bind("btAllign", [this] { startAlignment(); });
+  bind("setallign1", [this] { enterBestMatch(); });
+  bind("Calibratepulses1", [this] { startPulseCalibration(); });
+  bind("viewprep1", [this] { prepareView(); });
 }
 
 bool BatchPrint::unattended() const { return core_.run.active() || !core_.ui.hasDisplay(); }
-
-void BatchPrint::notBuilt(const char* what) { core_.memoPrintf("(%s: not built yet)", what); }
-
-void BatchPrint::run(const std::function<void()>& step, const char* what) {
-  if (step) step();
-  else notBuilt(what);
-}
 
 std::string BatchPrint::patternFile() const { return checkedFolder(core_.workDir + "pattern.p3d"); }
 
 // ---------------------------------------------------------------- batch
 
-void BatchPrint::btBatchClick() {
+void BatchPrint::startBatch() {
   if (sequencer_.isBusy()) {
     // A second batch would home the machine and start the job again in
     // the middle of the print.
@@ -160,10 +154,10 @@ void BatchPrint::btBatchClick() {
     alignMode = core_.ui.askYesNo("Confirm", "Allign Cartridges");
   core_.timers.Batch->setInterval(1000);
   batchStep = 1;
-  BatchTimer();
+  stepBatch();
 }
 
-void BatchPrint::BatchTimer() {
+void BatchPrint::stepBatch() {
   plat::Timer& timer = *core_.timers.Batch;
   timer.stop();
   // An unattended run that failed elsewhere (slicing, conversion) has ended.
@@ -181,7 +175,7 @@ void BatchPrint::BatchTimer() {
     core_.run.fail("the print was aborted");
     return;
   }
-  if (core_.runMode == 'B') run(links.goodbye, "goodbye");
+  if (core_.runMode == 'B') steps_.endProgram();
 }
 
 void BatchPrint::stopBatch(const std::string& reason) {
@@ -207,11 +201,8 @@ int BatchPrint::batchStepAction(int interval) {
           return interval;
         }
         job_.patternMode = true;
-        run(links.blockbased1Click, "pattern conversion");
-      } else if (!links.povstl1Click) {
-        notBuilt("open model");
-        stopBatch("no model to print");
-      } else if (!links.povstl1Click()) {
+        steps_.convert();
+      } else if (!steps_.openModel()) {
         stopBatch("no job for " + (core_.commandInputFile.empty() ? std::string("the model") : core_.commandInputFile));
       }
       return interval;
@@ -220,12 +211,12 @@ int BatchPrint::batchStepAction(int interval) {
         --batchStep;  // the slicer or the conversion is still at work
         return interval;
       }
-      run(links.BtHomeClick, "home");
+      steps_.home();
       return 6000;
     case 3:
       // Earlier lines count as acknowledged.
       marlin_.nrMarlinok = marlin_.Marlinlin;
-      run(links.btzresetClick, "Z reset");
+      steps_.resetZ();
       ackWaitSince_ = -1;
       ackPoked_ = false;
       return 3000;
@@ -255,7 +246,7 @@ int BatchPrint::batchStepAction(int interval) {
         return interval;
       }
       ackWaitSince_ = -1;
-      if (!alignMode) run(links.btPrepClick, "powder preparation");
+      if (!alignMode) steps_.preparePowder();
       return 1000;
     case 5:
       if (sequencer_.isBusy()) {
@@ -284,7 +275,7 @@ int BatchPrint::batchStepAction(int interval) {
     case 8:
       if (alignMode) {
         core_.ui.showMessage("place allignment card on platform");
-        if (!startAlignment()) stopBatch("no allign pattern found");
+        if (!startCountdown()) stopBatch("no allign pattern found");
       } else {
         sequencer_.btStartClick();
         if (!sequencer_.isBusy()) stopBatch("the print did not start");
@@ -297,7 +288,7 @@ int BatchPrint::batchStepAction(int interval) {
       if (!alignMode) {
         core_.controls.at("cbkeepwet").setChecked(true);
         inkControls_.cbkeepwetClick();
-        run(links.drying1Click, "drying");
+        steps_.dry();
       }
       return interval;
     default: return interval;
@@ -311,9 +302,9 @@ void BatchPrint::patternFileMissing() {
   core_.ui.showMessage("no allign pattern found");
 }
 
-void BatchPrint::btAllignClick() { startAlignment(); }
+void BatchPrint::startAlignment() { startCountdown(); }
 
-bool BatchPrint::startAlignment() {
+bool BatchPrint::startCountdown() {
   if (!fileExists(patternFile())) {
     patternFileMissing();
     return false;
@@ -325,11 +316,11 @@ bool BatchPrint::startAlignment() {
   // The dual-box set-up has no countdown.
   alignCountdown = core_.dualBoxMode() ? 0 : 5;
   core_.timers.alligntimer->stop();
-  alligntimerTimer();
+  stepAlignment();
   return true;
 }
 
-void BatchPrint::alligntimerTimer() {
+void BatchPrint::stepAlignment() {
   plat::Timer& timer = *core_.timers.alligntimer;
   Control& button = core_.controls.at("btAllign");
   if (alignCountdown > 0) {
@@ -346,7 +337,7 @@ void BatchPrint::alligntimerTimer() {
   sequencer_.btStartClick();
 }
 
-void BatchPrint::setallign1Click() {
+void BatchPrint::enterBestMatch() {
   int beside = 0, above = 0;
   // A dialog not confirmed, or with a field that is not a number, changes
   // nothing.
@@ -389,16 +380,14 @@ void BatchPrint::applyBestMatch(int beside, int above) {
                    s.kcmyoff[9]);
 }
 
-void BatchPrint::viewprep1Click() {
-  if (links.skipNextSlicing) links.skipNextSlicing();
-  else notBuilt("prep view");
-  if (links.povstl1Click) links.povstl1Click();
-  else notBuilt("open model");
+void BatchPrint::prepareView() {
+  steps_.skipNextSlicing();
+  steps_.openModel();
 }
 
 // ---------------------------------------------------------------- pulse calibration
 
-void BatchPrint::Calibratepulses1Click() {
+void BatchPrint::startPulseCalibration() {
   if (core_.notConfirmed("calibrate pulses per mm.\n This  might take a minute")) return;
   // The strokes would run into the print's moves.
   if (sequencer_.isBusy() && calibStep == 0 && !core_.timers.PulsCalib->enabled()) {
@@ -406,10 +395,10 @@ void BatchPrint::Calibratepulses1Click() {
     core_.ui.showMessage("pulse calibration: not while a print runs");
     return;
   }
-  PulsCalibTimer();
+  stepPulseCalibration();
 }
 
-void BatchPrint::PulsCalibTimer() {
+void BatchPrint::stepPulseCalibration() {
   plat::Timer& timer = *core_.timers.PulsCalib;
   timer.stop();
   const int next = calibStepAction();
@@ -436,7 +425,7 @@ int BatchPrint::calibStepAction() {
   const int stroke = std::max(4000, travel);
   switch (calibStep) {
     case 0:
-      if (!marlin_.marlinLinkOpen) run(links.BtHomeClick, "home");
+      if (!marlin_.marlinLinkOpen) steps_.home();
       marlin_.openMarlin();
       motion_.moveXY(s.xMarlinBase, s.yvHi, kCalibSpeed);
       return 4000;
@@ -500,8 +489,7 @@ void BatchPrint::evaluatePulses() {
   core_.memoPrintf("  %g pulses/mm", double(p));
   core_.settingsModified = true;
   if (s.IniAutoSave) {
-    if (links.saveini1Click) links.saveini1Click();
-    else notBuilt("saving the settings");
+    steps_.saveSettings();
   }
 }
 

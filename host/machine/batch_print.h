@@ -50,30 +50,31 @@ struct PulseRatio {
 };
 PulseRatio findPulseRatio(double target, const std::function<void(const std::string&)>& log);
 
+// What the batch print, the alignment and the calibration start in
+// subsystems they do not own.
+class BatchSteps {
+ public:
+  virtual ~BatchSteps() = default;
+  // The open-model road (slice and convert the current model); false when
+  // there is no job to wait for.
+  virtual bool openModel() = 0;
+  // The next open only prepares and shows the model.
+  virtual void skipNextSlicing() = 0;
+  // The conversion of the current job (the pattern in pattern mode).
+  virtual void convert() = 0;
+  // Machine actions.
+  virtual void home() = 0;
+  virtual void resetZ() = 0;
+  virtual void preparePowder() = 0;
+  virtual void dry() = 0;
+  // The goodbye sequence that ends a command-line run.
+  virtual void endProgram() = 0;
+  // Saves the settings file (IniAutoSave after a calibration).
+  virtual bool saveSettings() = 0;
+};
+
 class BatchPrint {
  public:
-  // Steps of subsystems this object starts but does not own. An empty one
-  // is not built yet: the step says so in the log and the procedure goes
-  // on without it.
-  struct Links {
-    // The open-model road (slice and convert the current model); false
-    // when there is no job to wait for.
-    std::function<bool()> povstl1Click;
-    // The next open only prepares and shows the model.
-    std::function<void()> skipNextSlicing;
-    // The conversion of the current job (the pattern in pattern mode).
-    std::function<void()> blockbased1Click;
-    // Machine actions.
-    std::function<void()> BtHomeClick;
-    std::function<void()> btzresetClick;
-    std::function<void()> btPrepClick;
-    std::function<void()> drying1Click;
-    // The goodbye sequence that ends a command-line run.
-    std::function<void()> goodbye;
-    // Saves the settings file (IniAutoSave after a calibration).
-    std::function<bool()> saveini1Click;
-  };
-
   // An unattended batch waits at most this long for the Z reset's lines to
   // be acknowledged; a silent machine would hold it for ever.
   static constexpr int kUnattendedAckWaitMs = 300000;
@@ -81,11 +82,9 @@ class BatchPrint {
   static constexpr int kNeverAnsweredMs = 10000;
 
   BatchPrint(HostCore& core, JobState& job, JettingLink& ink, MarlinLink& marlin, MotionControls& motion,
-             InkControls& inkControls, PrintSequencer& sequencer);
+             InkControls& inkControls, PrintSequencer& sequencer, BatchSteps& steps);
   BatchPrint(const BatchPrint&) = delete;
   BatchPrint& operator=(const BatchPrint&) = delete;
-
-  Links links;
 
   // ---- state ----
   int batchStep = 0;
@@ -98,15 +97,20 @@ class BatchPrint {
   // Sets the handlers of the timers and controls this object drives.
   void bindControls();
 
-  // ---- handlers ----
-  void btBatchClick();
-  void BatchTimer();
-  void btAllignClick();
-  void alligntimerTimer();
-  void setallign1Click();
-  void Calibratepulses1Click();
-  void PulsCalibTimer();
-  void viewprep1Click();
+  // ---- what the controls and timers start ----
+  // "3d print" and -B: the whole batch.
+  void startBatch();
+  void stepBatch();
+  // "allign" and the terminal's "~": the countdown, then the pattern print.
+  void startAlignment();
+  void stepAlignment();
+  // "set allign": the best-match entry.
+  void enterBestMatch();
+  // "Calibrate pulses".
+  void startPulseCalibration();
+  void stepPulseCalibration();
+  // "prep view": the next open only prepares and shows the model.
+  void prepareView();
 
   // ---- steps ----
   // One step of the batch; returns the next interval.
@@ -125,8 +129,6 @@ class BatchPrint {
   // A step waiting on a print finds it paused with nobody to go on.
   bool pausedUnattended();
   bool unattended() const;
-  void notBuilt(const char* what);
-  void run(const std::function<void()>& step, const char* what);
   // The part of the unit's replies that arrived since `mark` (a value of
   // inkRxTotal).
   std::string_view repliesSince(int mark) const;
@@ -134,7 +136,7 @@ class BatchPrint {
   std::string patternFile() const;
   // The alignment countdown; false (told to the operator) when there is no
   // pattern to print.
-  bool startAlignment();
+  bool startCountdown();
 
   HostCore& core_;
   JobState& job_;
@@ -143,6 +145,7 @@ class BatchPrint {
   MotionControls& motion_;
   InkControls& inkControls_;
   PrintSequencer& sequencer_;
+  BatchSteps& steps_;
   // The batch stopped on a failure (no goodbye follows).
   bool batchFailed_ = false;
   // The Z reset's wait began at this tick (-1: not waiting).
@@ -157,23 +160,6 @@ class BatchPrint {
   int firstStrokeMark_ = 0;
   int secondStrokeMark_ = 0;
   bool ioPinBeforeRead_ = false;
-};
-
-// The machine events with the alignment print ("~" in the terminal) going
-// to the batch object; everything else goes to `others`.
-class AlignmentEvents final : public MachineEvents {
- public:
-  AlignmentEvents(BatchPrint& batch, MachineEvents& others) : batch_(batch), others_(others) {}
-  void dropImages() override { others_.dropImages(); }
-  void setAlarmCount(int beeps) override { others_.setAlarmCount(beeps); }
-  void cartridgeCheck() override { others_.cartridgeCheck(); }
-  void alignmentPrint() override { batch_.btAllignClick(); }
-  void pasteInkCommands() override { others_.pasteInkCommands(); }
-  bool gcodeOnlyRun() const override { return others_.gcodeOnlyRun(); }
-
- private:
-  BatchPrint& batch_;
-  MachineEvents& others_;
 };
 
 }  // namespace ph

@@ -43,8 +43,8 @@ void addInkControlItems(Controls& controls, const std::string& parent) {
   });
 }
 
-InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound)
-    : core_(core), link_(link), sound_(sound), dropsHidden_(makeDropsPicture()) {
+InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound, InkPrint& print)
+    : core_(core), link_(link), sound_(sound), print_(print), dropsHidden_(makeDropsPicture()) {
   MainTimers& t = core_.timers;
   t.cartrsound->setHandler([this] { cartrsoundTimer(); });
   t.CartrScan->setHandler([this] { CartrScanTimer(); });
@@ -108,8 +108,7 @@ void InkControls::setLabBurstColour(QColor c) {
 }
 
 bool InkControls::printBusy() const {
-  if (sequencer.isBusy) return sequencer.isBusy();
-  return core_.timers.MarlinTimer->enabled();
+  return print_.isBusy();
 }
 
 int InkControls::blackHeaterLimit() const {
@@ -516,18 +515,17 @@ int InkControls::primeStepAction() {
       if (primeDelta[0] > s.maxWaterPrimejump || colourRise > colourLimit) {
         if (!primeManual) {
           link_.pauseWithAlarm();
-          if (sequencer.pauseAtStretchEnd) sequencer.pauseAtStretchEnd();
+          print_.pauseAtStretchEnd();
         }
         core_.memoPrintf("priming tempr. ERROR Lims W:%d C:%d", s.maxWaterPrimejump, colourLimit);
       }
-      const bool paused = sequencer.pausedByEnd && sequencer.pausedByEnd();
+      const bool paused = print_.pausedByEnd();
       // The print goes on.
       if (!paused && !primeManual) {
-        if (sequencer.resumePrint) sequencer.resumePrint();
-        else core_.timers.MarlinTimer->start();
+        print_.resumePrint();
       }
       primeManual = false;
-      if (sequencer.primeCheckEnded) sequencer.primeCheckEnded();
+      print_.primeCheckEnded();
       link_.sendInk("7t");
       primeStep = -1;  // back to 0 after the step
       return 1000;

@@ -23,13 +23,31 @@ namespace ph {
 // The menu items of the jetting unit's controls, in the menu `parent`.
 void addInkControlItems(Controls& controls, const std::string& parent);
 
+// What the jetting unit's controls ask of the print.
+class InkPrint {
+ public:
+  virtual ~InkPrint() = default;
+  // The print stops as paused at a stretch end (pausedByEnd, and the
+  // pause's start tick when it has none).
+  virtual void pauseAtStretchEnd() = 0;
+  virtual bool pausedByEnd() const = 0;
+  // The priming check that the layer advance started has ended
+  // (primeCheckActive is cleared).
+  virtual void primeCheckEnded() = 0;
+  // A print or a sequence runs: queued unit codes wait for its next command.
+  virtual bool isBusy() const = 0;
+  // The print goes on after the priming check: its tick and its watchdog
+  // start together.
+  virtual void resumePrint() = 0;
+};
+
 class InkControls {
  public:
   // Each cell of the drop picture is this wide; cell 0 is the colour
   // cartridge (checked first), cell 1 the water cartridge.
   static constexpr int kDropCell = 44;
 
-  InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound);
+  InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound, InkPrint& print);
   ~InkControls();
   InkControls(const InkControls&) = delete;
   InkControls& operator=(const InkControls&) = delete;
@@ -37,21 +55,6 @@ class InkControls {
   // Sets the handlers of the controls and timers this object drives.
   void bindControls();
 
-  // ---- what the print sequencer provides (bound by the Host) ----
-  struct SequencerLinks {
-    // The print stops as paused at a stretch end (pausedByEnd, and the
-    // pause's start tick when it has none).
-    std::function<void()> pauseAtStretchEnd;
-    std::function<bool()> pausedByEnd;
-    // The priming check that the layer advance started has ended
-    // (primeCheckActive is cleared).
-    std::function<void()> primeCheckEnded;
-    // A print or a sequence runs: queued unit codes wait for its next command.
-    std::function<bool()> isBusy;
-    // The print goes on after the priming check: its tick and its
-    // watchdog start together.
-    std::function<void()> resumePrint;
-  } sequencer;
   // The clipboard's text (the window binds it).
   std::function<std::string()> clipboardText;
   // Called when the drop picture changed (the window shows Imdrops).
@@ -166,29 +169,12 @@ class InkControls {
   HostCore& core_;
   JettingLink& link_;
   plat::SoundPlayer& sound_;
+  InkPrint& print_;
   // Sound files found missing, told once each.
   std::set<std::string> missingSounds_;
   QImage dropsHidden_;
   // printAbort when the black-heater test started: a raise since stops it.
   bool abortAtBlackStart_ = false;
-};
-
-// The machine events the jetting-unit controls handle; the alignment print
-// and G-code-only runs go to `others` (the sequencer's, when attached).
-class InkControlEvents final : public MachineEvents {
- public:
-  InkControlEvents(InkControls& ink, MachineEvents& others) : ink_(ink), others_(&others) {}
-  void setOthers(MachineEvents& others) { others_ = &others; }
-  void dropImages() override { ink_.dropImages(false); }
-  void setAlarmCount(int beeps) override { ink_.setAlarmCount(beeps); }
-  void cartridgeCheck() override { ink_.cartridgeCheck(); }
-  void pasteInkCommands() override { ink_.pasteInkCommands(); }
-  void alignmentPrint() override { others_->alignmentPrint(); }
-  bool gcodeOnlyRun() const override { return others_->gcodeOnlyRun(); }
-
- private:
-  InkControls& ink_;
-  MachineEvents* others_;
 };
 
 }  // namespace ph

@@ -14,8 +14,9 @@ namespace {
 constexpr const char* kRollerStalled = "!roller stalled";
 }
 
-JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket)
-    : core_(core), files_(files), CommInk(commInk), InkSocket(inkSocket), unbuilt_(core) {
+JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket,
+                         MachineEvents& events)
+    : core_(core), files_(files), CommInk(commInk), InkSocket(inkSocket), events_(events) {
   auto rx = [this](const std::uint8_t* d, int n) { CommInkRxChar(d, n); };
   CommInk.onReceive = rx;
   InkSocket.onReceive = rx;
@@ -23,13 +24,12 @@ JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& c
   InkSocket.onEvent = [this](LinkEvent e, int code) { socketEvent(e, code); };
   core_.timers.firstinkj->setHandler([this] { firstinkjTimer(); });
   core_.timers.InkCts->setHandler([this] { InkCtsTimer(); });
-  bindControls();
 }
 
 void JettingLink::bindControls() {
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("cb_comm", [this] { cb_commClick(); });
-  bind("Button161", [this] { Button16Click(); });
+  bind("Button161", [this] { sendTestSequence(); });
   bind("catchtempr1", [this] { catchtempr1Click(); });
 }
 
@@ -185,7 +185,7 @@ void JettingLink::sendInk(const std::string& command) {
   }
   // No link, a G-code-only run, or closing down: nothing is written or
   // queued.
-  if (!inkLinkOpen || events_->gcodeOnlyRun() || command.empty() || core_.closingDown) return;
+  if (!inkLinkOpen || events_.gcodeOnlyRun() || command.empty() || core_.closingDown) return;
   if (!inkFifo) inkFifo = std::make_unique<TStringFifo>();
   if (!inkFifo->notEmpty() && clearToSend()) {
     inkWrite(command);
@@ -392,7 +392,7 @@ void JettingLink::handleBlock(std::string block) {
     matchKeywordNumber(c, "C:", colorState_, colorTemps[0], colorTemps[1], colorTemps[2]);
     if (matchKeyword(c, "CartrFail", cartrState_)) {
       cartridgeFail = true;
-      if (!core_.timers.cartrsound->enabled()) events_->dropImages();
+      if (!core_.timers.cartrsound->enabled()) events_.dropImages();
       if (!menuChecked("scancartridges1") && printing) {
         preparedMessage_ = "Check cartridge connections!";
         if (menuChecked("connectcheck1")) pauseWithAlarm();
@@ -470,7 +470,7 @@ void JettingLink::echoReceived(int source, const std::string& text) {
 }
 
 void JettingLink::pauseWithAlarm() {
-  events_->setAlarmCount(3);
+  events_.setAlarmCount(3);
   Control& pause = core_.controls.at("pause");
   if (!pause.checked) {
     pause.setChecked(true);
@@ -484,19 +484,19 @@ void JettingLink::pauseWithAlarm() {
 
 void JettingLink::Memo1KeyPress(char key) {
   if (key == 27) {
-    events_->cartridgeCheck();
+    events_.cartridgeCheck();
     core_.timers.CartrScan->stop();
     return;
   }
   if (key == '~') {
-    events_->alignmentPrint();
+    events_.alignmentPrint();
     return;
   }
   if (!inkLinkOpen || !clearToSend()) return;
   if (key == 3) {
     inkWrite(&kStretchEnd, 1);
   } else if (key == 22) {
-    events_->pasteInkCommands();
+    events_.pasteInkCommands();
   } else {
     sendInkPending(std::string(1, key));
     if (core_.timers.inktransfer->enabled()) core_.memoPrintf("in queue:%s", printableText(core_.pendingInkText));
@@ -504,7 +504,7 @@ void JettingLink::Memo1KeyPress(char key) {
   core_.statusMessage(printableText(std::string(1, key)));
 }
 
-void JettingLink::Button16Click() {
+void JettingLink::sendTestSequence() {
   if (!inkLinkOpen) return;
   static const unsigned char test[] = {0x35, 0x81, 0x02, 0x35, 0x81, 0x02, 0x80, 0xBF, 0x20, 0x30, 0x6A, 0x23};
   sendInkCounted(" 128t999j972j973j" + std::string(reinterpret_cast<const char*>(test), sizeof test));

@@ -30,7 +30,10 @@ class JettingLink {
   static constexpr int kReceiveBlock = 999;
   static constexpr std::uint8_t kStretchEnd = 0xBF;
 
-  JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket);
+  // events: what the unit's replies and the terminal's keys ask of other
+  // subsystems.
+  JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket,
+              MachineEvents& events);
   ~JettingLink();
   JettingLink(const JettingLink&) = delete;
   JettingLink& operator=(const JettingLink&) = delete;
@@ -64,9 +67,7 @@ class JettingLink {
   std::int64_t inkByteCount = 0;
   std::int64_t inkCheckSum = 0;
 
-  // Set by the subsystems that act on what the unit reports.
-  void setEvents(MachineEvents* e) { events_ = e ? e : &unbuilt_; }
-  MachineEvents& events() { return *events_; }
+  MachineEvents& events() { return events_; }
 
   // ---- what the print sequencer reads ----
   // The line may take a command now (CTS on, or software handshaking).
@@ -100,7 +101,7 @@ class JettingLink {
   // Replies the unit still owes for end bytes written.
   int repliesOwed() const { return static_cast<int>(out_.ends.size()); }
 
-  // The check box and menu items of this link (those that exist yet).
+  // The check box and menu items of this link.
   void bindControls();
 
   // ---- handlers ----
@@ -110,7 +111,9 @@ class JettingLink {
   void CommInkRxChar(const std::uint8_t* data, int count);
   // The terminal: every key typed in the main window.
   void Memo1KeyPress(char key);
-  void Button16Click();
+  // Menu "Button16": a short fixed pass, so the unit's reading of pass data
+  // can be checked by hand.
+  void sendTestSequence();
   void catchtempr1Click();
   void InkSocketConnect();
   void InkSocketError(int code);
@@ -176,8 +179,7 @@ class JettingLink {
   SettingsFiles& files_;
   SerialByteLink& CommInk;
   SocketByteLink& InkSocket;
-  UnbuiltMachineEvents unbuilt_;
-  MachineEvents* events_ = &unbuilt_;
+  MachineEvents& events_;
 
   // Keyword match states.
   int versionState_ = 0, restartState_ = 0, waterState_ = 0, colorState_ = 0, cartrState_ = 0;

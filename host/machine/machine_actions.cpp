@@ -55,8 +55,8 @@ void addMachineActionItems(Controls& c) {
 }
 
 MachineActions::MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& ink, MotionControls& motion,
-                               JobLayout& layout, Head head)
-    : core_(core), marlin_(marlin), ink_(ink), motion_(motion), layout_(layout), head_(head) {}
+                               JobLayout& layout, Head head, ActionSteps& steps)
+    : core_(core), marlin_(marlin), ink_(ink), motion_(motion), layout_(layout), head_(head), steps_(steps) {}
 
 MachineActions::~MachineActions() {
   MainTimers& t = core_.timers;
@@ -101,7 +101,6 @@ bool MachineActions::checked(const char* name) const {
   return c && c->checked;
 }
 
-void MachineActions::missing(const char* what) { core_.memoPrintf("(%s: not built yet)", what); }
 
 void MachineActions::sendCodes(const std::string& codes, char sep) {
   for (std::string rest = codes; !rest.empty();) {
@@ -158,8 +157,7 @@ void MachineActions::BtHomeClick() {
     core_.timers.MarlinTimer->stop();
     resyncAcknowledgements();
   }
-  if (links.setStartX) links.setStartX();
-  else head_.x = s.xMarlinBase - layout_.buildRoomSkip;
+  steps_.setStartX();
   head_.y = s.yvHi;
   head_.lastY = s.yvHi;
   marlin_.gcodeSequence = s.startgcodes;
@@ -226,8 +224,7 @@ void MachineActions::holdPosition() {
   Control* wet = core_.controls.find("cbkeepwet");
   if (!wet || wet->checked == hold.enabled()) return;
   wet->setChecked(hold.enabled());
-  if (links.cbkeepwetClick) links.cbkeepwetClick();
-  else missing("keep-wet");
+  steps_.keepWetChanged();
 }
 
 void MachineActions::btparkClick() {
@@ -300,11 +297,7 @@ void MachineActions::btPrepClick() {
   if (!core_.dualBoxMode()) {
     layout_.job.patternMode = false;
     core_.presetAnswer = s.preplayers;
-    if (links.preparelayers1Click) links.preparelayers1Click();
-    else {
-      core_.presetAnswer = HostCore::kNoPreset;
-      missing("preparation layers");
-    }
+    steps_.preparePowderLayers();
     return;
   }
   if (s.powderPercentage == 0) {
@@ -329,11 +322,7 @@ void MachineActions::btPrepClick() {
 void MachineActions::onePowderLayer1Click(bool fromRepeat) {
   const Settings& s = core_.s;
   if (!linesSettled()) return;
-  if (!links.expandGcodeTemplate) {
-    missing("layer G-codes");
-    return;
-  }
-  std::string seq = links.expandGcodeTemplate(s.LayerGcodes, 0);
+  std::string seq = steps_.expandGcodeTemplate(s.LayerGcodes, 0);
   replaceAllIn(seq, "%p%", plat::format("%g", s.powderPercentage * 0.01));
   if (s.powderPercentage == 0) {
     ink_.sendInkCounted("4999p");
@@ -363,8 +352,7 @@ void MachineActions::multiPowderlayer1Click() {
 }
 
 void MachineActions::Powdskip1Click() {
-  if (links.armPowderSkip) links.armPowderSkip();
-  else missing("powder skip");
+  steps_.armPowderSkip();
 }
 
 void MachineActions::Label2MouseDown(bool leftButton, bool shift) {
@@ -518,8 +506,7 @@ void MachineActions::platereset1Click() { marlin_.sendGcode("G92 E0"); }
 void MachineActions::UnpowerSteppers1Click() { marlin_.sendGcode("M18"); }
 
 void MachineActions::cocooned1Click() {
-  if (links.setCocoonWalls) links.setCocoonWalls(checked("cocooned1"));
-  else missing("cocoon walls");
+  steps_.setCocoonWalls(checked("cocooned1"));
 }
 
 }  // namespace ph

@@ -25,6 +25,26 @@ std::string gcodeFileLine(const std::string& raw);
 // The menu "Marlin" with the manual actions' items, and the brush button.
 void addMachineActionItems(Controls& controls);
 
+// What the manual actions ask of the print sequencer, the setting dialogs,
+// the jetting-unit controls and the mesh tools.
+class ActionSteps {
+ public:
+  virtual ~ActionSteps() = default;
+  // headX := the start X of a print (build room skip, layer shift).
+  virtual void setStartX() = 0;
+  // The layer G-codes with the placeholders of the job filled in.
+  virtual std::string expandGcodeTemplate(const std::string& text, int skip) = 0;
+  // Arms the one-layer powder skip of the print.
+  virtual void armPowderSkip() = 0;
+  // The powder-only preparation layers (asks the layer count, which the
+  // preset answer gives).
+  virtual void preparePowderLayers() = 0;
+  // The keep-wet box followed its check mark.
+  virtual void keepWetChanged() = 0;
+  // The mesh tools' cocoon walls.
+  virtual void setCocoonWalls(bool on) = 0;
+};
+
 class MachineActions {
  public:
   // X of the park position (mm).
@@ -44,26 +64,8 @@ class MachineActions {
     double& y;
     double& lastY;
   };
-  // What other subsystems provide (bound by the Host). An empty one is not
-  // built: the action says so in the log and goes on without it.
-  struct Links {
-    // headX := the start X of a print (build room skip, layer shift).
-    std::function<void()> setStartX;
-    // The layer G-codes with the placeholders of the job filled in.
-    std::function<std::string(const std::string& text, int skip)> expandGcodeTemplate;
-    // Arms the one-layer powder skip of the print.
-    std::function<void()> armPowderSkip;
-    // The powder-only preparation layers (asks the layer count, which the
-    // preset answer gives).
-    std::function<void()> preparelayers1Click;
-    // The keep-wet box followed its check mark.
-    std::function<void()> cbkeepwetClick;
-    // The mesh tools' cocoon walls.
-    std::function<void(bool)> setCocoonWalls;
-  };
-
   MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& ink, MotionControls& motion, JobLayout& layout,
-                 Head head);
+                 Head head, ActionSteps& steps);
   ~MachineActions();
   MachineActions(const MachineActions&) = delete;
   MachineActions& operator=(const MachineActions&) = delete;
@@ -71,8 +73,6 @@ class MachineActions {
   // Sets the handlers of the buttons, menu items and timers this object
   // drives.
   void bindControls();
-
-  Links links;
 
   // ---- state ----
   enum class HomeStarter { None, BtHome, PrepLifts1 };
@@ -149,7 +149,6 @@ class MachineActions {
   // The next line of a G-code file to send ("" at its end: `ended`).
   std::string nextFileLine(std::FILE* f, bool& ended);
   bool checked(const char* name) const;
-  void missing(const char* what);
 
   HostCore& core_;
   MarlinLink& marlin_;
@@ -157,6 +156,7 @@ class MachineActions {
   MotionControls& motion_;
   JobLayout& layout_;
   Head head_;
+  ActionSteps& steps_;
   int ackMark_ = 0;
   std::int64_t ackMarkTick_ = 0;
 };

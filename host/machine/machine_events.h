@@ -1,13 +1,12 @@
 #pragma once
-// What the two links find or are asked for that the print sequencer, the
-// manual controls and the alignment print act on. Those subsystems
-// implement this; until they are attached, UnbuiltMachineEvents stands in
-// and says in the log which action is not built yet.
+// What the jetting-unit link finds or is asked for that other subsystems act
+// on: the manual controls (drop pictures, alarm beeps, the cartridge check,
+// pasting), the alignment print and the print sequencer (a G-code-only
+// run). The Host implements it once and hands it to the link at
+// construction.
 #include <string>
 
 namespace ph {
-
-class HostCore;
 
 class MachineEvents {
  public:
@@ -23,22 +22,6 @@ class MachineEvents {
   virtual void pasteInkCommands() = 0;
   // The print runs G-codes only (nothing goes to the jetting unit).
   virtual bool gcodeOnlyRun() const = 0;
-};
-
-class UnbuiltMachineEvents : public MachineEvents {
- public:
-  explicit UnbuiltMachineEvents(HostCore& core) : core_(core) {}
-  void dropImages() override { notBuilt("drop pictures"); }
-  void setAlarmCount(int) override { notBuilt("alarm sound"); }
-  void cartridgeCheck() override { notBuilt("cartridge check"); }
-  void alignmentPrint() override { notBuilt("alignment print"); }
-  void pasteInkCommands() override { notBuilt("pasting commands"); }
-  // Without a print sequencer there is no G-code-only run.
-  bool gcodeOnlyRun() const override { return false; }
-
- private:
-  void notBuilt(const char* what);
-  HostCore& core_;
 };
 
 }  // namespace ph

@@ -4,18 +4,18 @@
 
 namespace ph {
 
-DeviceLinks::DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster)
+DeviceLinks::DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster, MachineEvents& events)
     : CommInk(poster),
       CommMarlin(poster),
-      ink(core, files, inkPort, InkSocket),
+      ink(core, files, inkPort, InkSocket, events),
       marlin(core, marlinPort, MarlSocket),
       core_(core) {
-  core_.timers.InkCommStart->setHandler([this] { InkCommStartTimer(); });
+  core_.timers.InkCommStart->setHandler([this] { openAtStart(); });
 }
 
 DeviceLinks::~DeviceLinks() { core_.timers.InkCommStart->setHandler(nullptr); }
 
-void DeviceLinks::InkCommStartTimer() {
+void DeviceLinks::openAtStart() {
   core_.timers.InkCommStart->stop();
   Control& box = core_.controls.at("cb_comm");
   if (!box.checked) {

@@ -44,8 +44,8 @@ class MachineLinks {
 class DeviceLinks : public MachineLinks {
  public:
   // poster: how the serial ports' event threads reach the user-interface
-  // thread.
-  DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster);
+  // thread; events: what the jetting unit's link asks of other subsystems.
+  DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster, MachineEvents& events);
   ~DeviceLinks() override;
   DeviceLinks(const DeviceLinks&) = delete;
   DeviceLinks& operator=(const DeviceLinks&) = delete;
@@ -63,7 +63,7 @@ class DeviceLinks : public MachineLinks {
   void bindControls() { ink.bindControls(); }
   // Start-up, about 100 ms after the window shows: the jetting-unit link
   // opens, and the Marlin link with openMarlinAtStart.
-  void InkCommStartTimer();
+  void openAtStart();
   // Start-up: the Marlin link's transport (host and port for TCP, else the
   // serial device and baud from CommPortMarlin).
   void chooseMarlinTransport(const std::string& tcpHost, int tcpPort);

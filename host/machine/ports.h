@@ -40,6 +40,13 @@ std::string patchStepperSource(const std::string& source, const StepperPatch& pa
 // no patch.
 std::string unpatchStepperSource(const std::string& source);
 
+// Whether a print runs: nothing here closes a port a running print uses.
+class PortsInUse {
+ public:
+  virtual ~PortsInUse() = default;
+  virtual bool isBusy() const = 0;
+};
+
 class PortTools {
  public:
   // The uploader is stopped when it has not ended after this long.
@@ -50,15 +57,12 @@ class PortTools {
   static constexpr const char* kUploaderName = "lpc21isp";
   static constexpr const char* kFirmwareImage = "nozzlefw.hex";
 
-  PortTools(HostCore& core, DeviceLinks& links);
+  PortTools(HostCore& core, DeviceLinks& links, const PortsInUse& print);
   ~PortTools();
   PortTools(const PortTools&) = delete;
   PortTools& operator=(const PortTools&) = delete;
 
   // ---- seams ----
-  // True while a print runs; the Host binds it to the print sequencer.
-  // Nothing here closes a port a running print uses.
-  std::function<bool()> isBusy = [] { return false; };
   // Where the ports are listed from (tests point these at a fake tree).
   std::string sysRoot = "/sys";
   std::string devRoot = "/dev";
@@ -80,18 +84,29 @@ class PortTools {
   // The menu items (made when absent) and their handlers.
   void bindControls();
 
-  // ---- handlers ----
-  void listcoomports1Click();
-  void scancomms1Click();
-  void CommScanTimer();
-  void unplugandplug1Click();
-  void PlugseqTimer();
-  void commport3dp1Click();
-  void setbaudrate1Click();
-  void newbaudTimer();
-  void firmwareupdate1Click();
-  void UplFirmTimer();
-  void updstepprcpp1Click();
+  // ---- what the menu items and timers start ----
+  // "list commports": the serial ports into the log (or into portList
+  // while a scan or the plug sequence collects them).
+  void listPorts();
+  // "scan comms": after the operator confirms, probes every port; a step
+  // per CommScan tick.
+  void confirmAndScan();
+  void stepScan();
+  // "unplug and plug": the two ports found from the lists before and after
+  // each machine is plugged in; a step per Plugseq tick.
+  void startPlugSequence();
+  void stepPlugSequence();
+  // "commport3dp": the Marlin machine's port, typed by the operator.
+  void askMarlinPort();
+  // "set baudrate": the jetting unit's line speed; a step per newbaud tick.
+  void askInkBaudRate();
+  void stepBaudChange();
+  // "firmware-update": after the operator confirms, the upload; a step per
+  // UplFirm tick.
+  void confirmFirmwareUpload();
+  void stepFirmwareUpload();
+  // "upd_stepper.cpp": asks the pins and patches progDir's stepper.cpp.
+  void askStepperPatch();
 
   // ---- the work behind them ----
   // Starts the scan (no question asked); false when it may not run now.
@@ -123,12 +138,13 @@ class PortTools {
   void endScan();
   void reopenInk(int baud);
   bool startUploader();
-  void UploadWatchTimer();
+  void watchUploader();
   void readUploaderOutput(bool all);
   void uploaderEnded(const std::string& failure);
 
   HostCore& core_;
   DeviceLinks& links_;
+  const PortsInUse& print_;
   // The baud change: the rate to go back to, and whether the reopened port
   // waits for the unit's answer.
   int oldBaudRate_ = 0;

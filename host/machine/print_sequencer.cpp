@@ -94,7 +94,6 @@ PrintSequencer::~PrintSequencer() {
     timer->setHandler(nullptr);
   motion_.powderAmountStepped = nullptr;
   marlin_.onLinesLost = nullptr;
-  if (&ink_.events() == &events) ink_.setEvents(nullptr);
   for (const char* name : {"btStart", "btAbort", "pause"})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
   if (Control* c = core_.controls.find("btStart")) c->onRightClick = nullptr;

@@ -28,13 +28,12 @@ namespace ph {
 
 class PrintSequencer;
 
-// What the links ask of the sequencer; the other events stay with the
-// stand-in until their subsystems are built.
-class PrintSequencerEvents : public UnbuiltMachineEvents {
+// What the links ask of the sequencer.
+class PrintSequencerEvents {
  public:
-  PrintSequencerEvents(HostCore& core, const PrintSequencer& seq) : UnbuiltMachineEvents(core), seq_(seq) {}
+  PrintSequencerEvents(HostCore&, const PrintSequencer& seq) : seq_(seq) {}
   // A dry run sends nothing to the jetting unit.
-  bool gcodeOnlyRun() const override;
+  bool gcodeOnlyRun() const;
 
  private:
   const PrintSequencer& seq_;

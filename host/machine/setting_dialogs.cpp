@@ -37,7 +37,8 @@ void addSettingDialogItems(Controls& controls, const std::string& parent) {
   });
 }
 
-SettingDialogs::SettingDialogs(HostCore& core, JobLayout& layout) : core_(core), layout_(layout) { bindControls(); }
+SettingDialogs::SettingDialogs(HostCore& core, JobLayout& layout, PrepLayersPrint& print)
+    : core_(core), layout_(layout), print_(print) {}
 
 SettingDialogs::~SettingDialogs() {
   for (const char* name : kHandlers)
@@ -144,12 +145,8 @@ void SettingDialogs::preparelayers1Click() {
     if (!answer) return;
     layers = core_.evalIntExpr(*answer);
   }
-  if (!sequencer.armPrepLayers || !sequencer.btStartClick) {
-    core_.memoPrintf("%s", "powder-only layers: the print sequencer is not attached");
-    return;
-  }
-  sequencer.armPrepLayers(layers);
-  if (layers > 0) sequencer.btStartClick();
+  print_.armPrepLayers(layers);
+  if (layers > 0) print_.startPrint();
 }
 
 void SettingDialogs::laagdikte1Click() {

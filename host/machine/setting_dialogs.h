@@ -17,9 +17,18 @@ namespace ph {
 // The menu items of the setting dialogs, in the menu `parent`.
 void addSettingDialogItems(Controls& controls, const std::string& parent);
 
+// What the powder-only layers ask of the print sequencer.
+class PrepLayersPrint {
+ public:
+  virtual ~PrepLayersPrint() = default;
+  // prepLayers := n (the powder-only layers the next print lays).
+  virtual void armPrepLayers(int layers) = 0;
+  virtual void startPrint() = 0;
+};
+
 class SettingDialogs {
  public:
-  SettingDialogs(HostCore& core, JobLayout& layout);
+  SettingDialogs(HostCore& core, JobLayout& layout, PrepLayersPrint& print);
   ~SettingDialogs();
   SettingDialogs(const SettingDialogs&) = delete;
   SettingDialogs& operator=(const SettingDialogs&) = delete;
@@ -30,13 +39,6 @@ class SettingDialogs {
   // never saved.
   bool shortstretches = false;
   bool faststretches = false;
-
-  // What the print sequencer provides (bound by the Host).
-  struct SequencerLinks {
-    // prepLayers := n (the powder-only layers the next print lays).
-    std::function<void(int)> armPrepLayers;
-    std::function<void()> btStartClick;
-  } sequencer;
 
   // ---- handlers ----
   void filename1Click();
@@ -71,6 +73,7 @@ class SettingDialogs {
 
   HostCore& core_;
   JobLayout& layout_;
+  PrepLayersPrint& print_;
 };
 
 }  // namespace ph

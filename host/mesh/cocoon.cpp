@@ -278,7 +278,7 @@ bool MeshTools::wrapStlInput() {
   CocoonWrapper wrapper(state, {cocoonScale, cocoonRotX, cocoonRotY, cocoonRotZ});
   const std::string folder = workFolder();
   const bool ok = wrapper.wrap(stlInputName, folder + "/!cocooned.stl", folder + "/!cocooned.tmp",
-                               {cocoonWalls, cocoonTapered, links.processWithoutColor()});
+                               {cocoonWalls, cocoonTapered, host.processWithoutColor()});
   wrapping_ = false;
   if (ok) setCocoonTransform(1.0f, 0.0f, 0.0f, 0.0f, true);
   return ok;

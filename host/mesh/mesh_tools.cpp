@@ -34,8 +34,8 @@ std::string folderOf(const std::string& path) {
 
 }  // namespace
 
-MeshTools::MeshTools(HostCore& c) : core(c) {
-  writer.noColour = [this] { return links.processWithoutColor(); };
+MeshTools::MeshTools(HostCore& c, MeshHost& h) : core(c), host(h) {
+  writer.noColour = [this] { return host.processWithoutColor(); };
   Im1.fill(Qt::white);
   createControls();
   stl.attachMenus(controls);
@@ -49,7 +49,6 @@ std::string MeshTools::workFolder() const {
   return folder;
 }
 
-void MeshTools::notBuiltYet(const std::string& what) { core.memoPrintf("%s: not built yet", what); }
 
 // ---- the command interpreter ----
 
@@ -69,14 +68,14 @@ void MeshTools::meshCommand(const std::vector<std::string>& words) {
       state.scale = parseNumber(trimView(w.substr(2, 99)), v) ? float(v) : 0.0f;
     } else if (w.compare(0, 2, "-F") == 0) {
       stlInputName = withoutQuotes(w.substr(2));
-      Button1Click();
+      wrapStlInput();
     } else if (w.compare(0, 2, "-N") == 0) {
       params.noSubdivision = true;
     } else if (w.compare(0, 2, "-O") == 0) {
       skipDialogs = true;
       objName = withoutQuotes(w.substr(2));
       core.memoPrintf("objname %s", objName);
-      Button3Click();
+      convertObjFile();
       params.noSubdivision = false;
     }
   }
@@ -106,7 +105,7 @@ bool MeshTools::convertObjFile() {
   }
   state.workingFolder = folderOf(objName);
   // The STL of an earlier model is gone whatever happens next.
-  const std::string target = workFolder() + "/" + links.convertedStlName();
+  const std::string target = workFolder() + "/" + host.convertedStlName();
   std::remove(nativePath(target).c_str());
   std::string why;
   FilePtr in = openRegularFile(objName, why);
@@ -198,7 +197,7 @@ void MeshTools::lightmod1Click() {
   params.mintexturearea = 10000;
   state.saveTextures = true;
   skipDialogs = true;
-  Button3Click();
+  convertObjFile();
 }
 
 // ---- PLY and 3MF ----
@@ -259,7 +258,7 @@ bool MeshTools::stl2obj1Click() {
   set.singlegroup = 1;
   set.brightness = 0;
   set.quadrantgroups = 0;
-  stlInputName = workFolder() + "/" + links.convertedStlName();
+  stlInputName = workFolder() + "/" + host.convertedStlName();
   if (!skipDialogs) {
     // Cancel keeps a value; a number that is not one ends the tool.
     auto askText = [&](const char* prompt, std::string& value) {
@@ -366,7 +365,7 @@ void MeshTools::File1Click() {
   const auto chosen = core.ui.openFileDialog(dialog);
   if (!chosen || chosen->empty()) return;
   stlInputName = *chosen;
-  Button1Click();
+  wrapStlInput();
 }
 
 // ---- prompts ----
@@ -407,7 +406,7 @@ std::string MeshTools::askOutputFile(const std::string& prompt, const std::strin
 
 void MeshTools::FormCreate() {
   controls.at("Button2").setVisible(false);
-  stlInputName = workFolder() + "/" + links.convertedStlName();
+  stlInputName = workFolder() + "/" + host.convertedStlName();
   LaterInitTimer();
 }
 
@@ -428,7 +427,7 @@ bool MeshTools::FormCloseQuery() {
 // ---- the host's menu entries ----
 
 void MeshTools::meshkit1Click() {
-  if (links.showWindow) links.showWindow();
+  if (showWindow) showWindow();
   else core.memoPrintf("the mesh-tools window is not shown in this program");
 }
 
@@ -439,9 +438,7 @@ void MeshTools::Form21Click() {
   core.logTarget = before;
 }
 
-void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + links.jobFileName()); }
-
-void MeshTools::Button1Click() { wrapStlInput(); }
+void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + host.jobFileName()); }
 
 // ---- the window's buttons and menu ----
 
@@ -450,17 +447,17 @@ void MeshTools::createControls() {
   auto button = [&](const char* name, const char* caption, std::function<void()> f) {
     controls.add(K::Button, name, caption).onClick = std::move(f);
   };
-  button("Button1", "Cocoon", [this] { Button1Click(); });
-  button("Button2", "ringcapture", [this] { notBuiltYet("ringcapture"); });
-  button("Button3", "obj file", [this] { Button3Click(); });
-  button("Button4", "abort", [this] { Button4Click(); });
+  button("Button1", "Cocoon", [this] { wrapStlInput(); });
+  // The ring capture is the frame grabber's (the scan tools bind it).
+  button("Button2", "ringcapture", nullptr);
+  button("Button3", "obj file", [this] { convertObjFile(); });
+  button("Button4", "abort", [this] { abortMeshTools(); });
 
   auto menu = [&](const char* name, const char* caption) { controls.add(K::Menu, name, caption); };
-  // An item whose tool is built; the others say that they are not.
+  // An item without a handler here is bound by the tool it belongs to (the
+  // STL, voxel and reduction tools here, the scan tools from outside).
   auto item = [&](const char* parent, const char* name, const char* caption, std::function<void()> f = nullptr) {
-    Control& c = controls.add(K::MenuItem, name, caption, parent);
-    if (f) c.onClick = std::move(f);
-    else c.onClick = [this, caption] { notBuiltYet(caption); };
+    controls.add(K::MenuItem, name, caption, parent).onClick = std::move(f);
   };
   // Items of the menu bar itself stand in a menu of their own name.
   menu("File1", "File");

@@ -23,26 +23,35 @@ namespace ph {
 
 class HostCore;
 
-// What the mesh tools read of the host's hand-off state.
-struct MeshHostLinks {
+// What the mesh tools use of the slicer hand-off and the job.
+class MeshHost {
+ public:
+  virtual ~MeshHost() = default;
   // The STL the OBJ conversion writes in the file_folder folder.
-  std::function<std::string()> convertedStlName = [] { return std::string("convertedobj.stl"); };
+  virtual std::string convertedStlName() const = 0;
+  virtual void setConvertedStlName(const std::string& name) = 0;
   // The operator's "process without color?" answer.
-  std::function<bool()> processWithoutColor = [] { return false; };
+  virtual bool processWithoutColor() const = 0;
   // The file opened last (the job state's jobFileName).
-  std::function<std::string()> jobFileName = [] { return std::string("??"); };
-  // Shows the window modally (the Qt window sets it).
-  std::function<void()> showWindow;
+  virtual std::string jobFileName() const = 0;
+  // The STL the host shows and slices.
+  virtual std::string viewerStl() const = 0;
+  virtual void setViewerStl(const std::string& name) = 0;
+  // Starts the slicer on an STL; false when no job is on its way.
+  virtual bool runSlicer(const std::string& stl) = 0;
 };
 
 class MeshTools {
  public:
-  explicit MeshTools(HostCore& core);
+  MeshTools(HostCore& core, MeshHost& host);
   MeshTools(const MeshTools&) = delete;
   MeshTools& operator=(const MeshTools&) = delete;
 
   HostCore& core;
-  MeshHostLinks links;
+  MeshHost& host;
+  // Shows the window modally (the Qt window sets it; without a display
+  // nothing is shown).
+  std::function<void()> showWindow;
   MeshState state{core};
   ConversionParams params;
   LightTable lights;
@@ -70,9 +79,9 @@ class MeshTools {
 
   // ---- the abort ----
   bool& meshAbort = state.meshAbort;
-  // The host's print abort also stops a running mesh operation.
+  // Button "abort"; the host's print abort also stops a running mesh
+  // operation.
   void abortMeshTools() { state.meshAbort = true; }
-  void Button4Click() { state.meshAbort = true; }
 
   // ---- the command interpreter ----
   // Word 0 is skipped. "-D" (work folder) and "-P" (tapered wrapping) are
@@ -84,7 +93,6 @@ class MeshTools {
   void meshCommand(const std::vector<std::string>& words);
 
   // ---- the conversion road (button "obj file", option "-O") ----
-  void Button3Click() { convertObjFile(); }
   // Reads objName and writes the coloured STL; false (and no STL left
   // behind) when the model could not be read whole or the STL not written.
   // A ".ply" name is read as PLY, ".3mf" (or an unpacked ".model" part) as
@@ -158,11 +166,10 @@ class MeshTools {
   void setCocoonTransform(float scale, float rx, float ry, float rz, bool walls);
   // The main window's "cocooned" menu: its check mark turns the walls on
   // or off.
-  void cocooned1Click(bool checked) { cocoonWalls = checked; }
-  // Button "Cocoon", "-F": the wrapping of stlInputName.
-  void Button1Click();
-  // Writes "!cocooned.stl" in the work folder; false (told) when nothing
-  // was made. A completed wrapping resets the transform.
+  void setCocoonWalls(bool on) { cocoonWalls = on; }
+  // Button "Cocoon", "-F": the wrapping of stlInputName. Writes
+  // "!cocooned.stl" in the work folder; false (told) when nothing was made.
+  // A completed wrapping resets the transform.
   bool wrapStlInput();
 
   // ---- the binary STL tools and the height profile ----
@@ -177,7 +184,6 @@ class MeshTools {
 
  private:
   void createControls();
-  void notBuiltYet(const std::string& what);
   bool wrapping_ = false;
 };
 

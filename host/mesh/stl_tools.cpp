@@ -139,7 +139,7 @@ void StlTools::bolfilter1Click() {
   MeshTools& t = tools_;
   t.meshAbort = false;
   t.state.facetsWritten = 0;
-  const std::string input = t.askInputFile("fname", inWorkFolder(t.links.convertedStlName()));
+  const std::string input = t.askInputFile("fname", inWorkFolder(t.host.convertedStlName()));
   if (t.meshAbort) return;
   t.stlInputName = input;
   const std::string outside = t.askOutputFile("foname", inWorkFolder("outsphere.stl"));
@@ -386,7 +386,7 @@ bool StlTools::splitAtMidHeight(const std::string& input, const std::string& bot
 }
 
 void StlTools::stlVolume1Click() {
-  if (volumeFileName.empty()) volumeFileName = inWorkFolder(tools_.links.convertedStlName());
+  if (volumeFileName.empty()) volumeFileName = inWorkFolder(tools_.host.convertedStlName());
   volumeFileName = core().ui.inputBox("input", "fname", volumeFileName).value_or(volumeFileName);
   if (const auto v = stlVolume(volumeFileName)) core().memoPrintf("%s Volume=%g", volumeFileName, *v);
 }

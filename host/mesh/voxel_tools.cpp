@@ -14,6 +14,8 @@ namespace ph {
 
 HostCore& VoxelTools::core() const { return tools_.core; }
 
+MeshHost& VoxelTools::host() const { return tools_.host; }
+
 void VoxelTools::attachMenus(Controls& meshControls) {
   meshControls.bindClick("manifold1", [this] { manifold1Click(); });
 }
@@ -44,11 +46,11 @@ void VoxelTools::hollowstl1Click() {
   HostCore& c = core();
   if (hollowSource.empty()) hollowSource = c.workDir + "!cocooned.stl";
   if (c.s.file_name == "hollowed") {
-    if (links.setViewerStl) links.setViewerStl(hollowSource);
+    host().setViewerStl(hollowSource);
   } else {
-    hollowSource = links.viewerStl();
+    hollowSource = host().viewerStl();
   }
-  const std::string model = links.viewerStl();
+  const std::string model = host().viewerStl();
   c.memoPrintf("file_name=%s", c.s.file_name);
   c.memoPrintf("viewerstl=%s", model);
   if (model.empty()) return;
@@ -76,9 +78,8 @@ void VoxelTools::hollowstl1Click() {
   // as they were.
   if (!hollowModel(model, destination, p, makeTiles)) return;
   c.s.file_name = fileCore(destination);
-  if (links.setViewerStl) links.setViewerStl(destination);
-  if (links.runSlicer) links.runSlicer(destination);
-  else c.memoPrintf("the slicer is not available here: %s is not sliced", destination);
+  host().setViewerStl(destination);
+  host().runSlicer(destination);
 }
 
 // ---- voxel-edge repair ----
@@ -93,8 +94,7 @@ void VoxelTools::manifold1Click() {
 std::optional<VoidSplitResult> VoxelTools::voidSplit(const std::string& obj, const std::string& output, int microns,
                                                      bool plain) {
   HostCore& c = core();
-  if (links.setConvertedStlName) links.setConvertedStlName(kCopiedObjStl);
-  else tools_.links.convertedStlName = [] { return std::string(kCopiedObjStl); };
+  host().setConvertedStlName(kCopiedObjStl);
   const std::string folder = tools_.workFolder();
   const std::string stl = folder + "/" + kCopiedObjStl;
   // Made anew: a copy left by an earlier model must never be split.

@@ -15,18 +15,8 @@
 namespace ph {
 
 class Controls;
+class MeshHost;
 class MeshTools;
-
-// What the voxel tools use of the slicer hand-off; the Host sets them.
-struct VoxelHostLinks {
-  // The STL the host shows and slices.
-  std::function<std::string()> viewerStl = [] { return std::string(); };
-  std::function<void(const std::string&)> setViewerStl;
-  // The slicer start for a source STL (false when no job is on its way).
-  std::function<bool(const std::string&)> runSlicer;
-  // The STL name the OBJ conversion writes in the work folder.
-  std::function<void(const std::string&)> setConvertedStlName;
-};
 
 class VoxelTools {
  public:
@@ -39,7 +29,6 @@ class VoxelTools {
   VoxelTools(const VoxelTools&) = delete;
   VoxelTools& operator=(const VoxelTools&) = delete;
 
-  VoxelHostLinks links;
 
   // Kept between uses: the model last hollowed, the answers and toggles.
   std::string hollowSource;
@@ -76,6 +65,7 @@ class VoxelTools {
 
  private:
   HostCore& core() const;
+  MeshHost& host() const;
   // The answer of an input box as a number; the default on a cancel;
   // nothing (told) when it is not a number.
   std::optional<double> askNumber(const char* prompt, double current);

@@ -9,7 +9,7 @@ CaptureTools::CaptureTools(HostCore& core, MeshTools& mesh) : grabber(core, mesh
 
 void CaptureTools::attachMenus(Controls& controls) {
   const std::pair<const char*, std::function<void()>> items[] = {
-      {"Button2", [this] { grabber.Button2Click(); }},
+      {"Button2", [this] { grabber.startRingCapture(); }},
       {"scan1", [this] { dev.scan1Click(); }},
       {"loadini1", [this] { dev.loadini1Click(); }},
       {"test1", [this] { dev.test1Click(); }},
@@ -21,7 +21,7 @@ void CaptureTools::attachMenus(Controls& controls) {
 
 bool CaptureTools::buttonKeyPress(const std::string& control, char key) {
   if (control != "Button2" && control != "Button4") return false;
-  grabber.Button4KeyPress(key);
+  grabber.handleCaptureKey(key);
   return true;
 }
 

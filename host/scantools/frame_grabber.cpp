@@ -117,7 +117,7 @@ void FrameGrabber::startProgram() {
   started_ = r.pid;
 }
 
-void FrameGrabber::Button2Click() {
+void FrameGrabber::startRingCapture() {
   if (!programRunning()) startProgram();
   for (int cam = A; cam <= B; ++cam) {
     auto& c = couples_[std::size_t(cam)];
@@ -257,7 +257,7 @@ bool FrameGrabber::askTextValue(const char* prompt, std::string& value) {
   return true;
 }
 
-void FrameGrabber::Button4KeyPress(char key) {
+void FrameGrabber::handleCaptureKey(char key) {
   switch (key) {
     case 's': requestFrame(A); break;
     case 'o': switchGrabber(!grabber_->enabled()); break;

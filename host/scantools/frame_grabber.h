@@ -71,11 +71,11 @@ class FrameGrabber {
   // ---- handlers ----
   // "ringcapture": starts the frame-capture program unless one runs and
   // opens both grab couples.
-  void Button2Click();
+  void startRingCapture();
   void GrabberTimer();
   void GrabCoupleReceive(TMemCouple& sender);
   // A key typed while "ringcapture" or "abort" has the focus.
-  void Button4KeyPress(char key);
+  void handleCaptureKey(char key);
 
   // ---- the steps behind the keys ----
   void requestFrame(Camera camera);

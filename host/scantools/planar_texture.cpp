@@ -78,7 +78,7 @@ bool TextureTools::planarColourTexture(const std::string& input, const std::stri
   std::string stl = input;
   if (extensionOf(input) == "obj") {
     if (!mesh_.runObjFile(input)) return false;
-    stl = mesh_.workFolder() + "/" + mesh_.links.convertedStlName();
+    stl = mesh_.workFolder() + "/" + mesh_.host.convertedStlName();
   }
   std::vector<stlFacet> facets;
   {

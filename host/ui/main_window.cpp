@@ -214,7 +214,7 @@ void MainWindow::attach(Host* host) {
     QThread::msleep(static_cast<unsigned long>(ms));
     QApplication::restoreOverrideCursor();
   };
-  host->mesh.links.showWindow = [this, host] {
+  host->mesh.showWindow = [this, host] {
     if (headless_) {
       tellHeadless("mesh tools", "no display to show them on");
       return;

@@ -13,6 +13,7 @@
 #include "host/core/paths.h"
 #include "host/core/testing/core_fixture.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/mesh/testing/fake_mesh_host.h"
 #include "tools/bench/mesh_bench_commands.h"
 
 namespace bench {
@@ -29,7 +30,8 @@ namespace {
 int convertObj(int argc, char** argv) {
   ph::CoreFixture f;
   f.core.s.file_folder = argc > 2 ? argv[2] : ph::currentDir();
-  ph::MeshTools tools(f.core);
+  ph::FakeMeshHost host;
+  ph::MeshTools tools(f.core, host);
   const auto start = std::chrono::steady_clock::now();
   const bool ok = tools.runObjFile(argv[1]);
   const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -18,6 +18,7 @@
 #include "host/core/paths.h"
 #include "host/core/testing/core_fixture.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/mesh/testing/fake_mesh_host.h"
 #include "host/mesh/obj_reduce.h"
 #include "host/scantools/obj_cloud_tools.h"
 #include "tools/bench/mesh_bench_commands.h"
@@ -117,7 +118,8 @@ int cloudTools(int argc, char** argv) {
   if (scan(3, scanArgs) != 0) return 1;
   ph::CoreFixture f;
   f.core.s.file_folder = folder;
-  ph::MeshTools tools(f.core);
+  ph::FakeMeshHost host;
+  ph::MeshTools tools(f.core, host);
   ph::ObjCloudTools objc(f.core, tools);
   auto t = std::chrono::steady_clock::now();
   auto c = std::clock();

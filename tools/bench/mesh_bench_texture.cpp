@@ -11,6 +11,7 @@
 #include "host/core/testing/core_fixture.h"
 #include "host/mesh/mesh_text.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/mesh/testing/fake_mesh_host.h"
 #include "host/scantools/texture_tools.h"
 #include "tools/bench/mesh_bench_commands.h"
 
@@ -36,7 +37,8 @@ int planar(int argc, char** argv) {
   if (argc != 3) return usage("planar MODEL OUTBASE");
   ph::CoreFixture f;
   f.core.s.file_folder = ph::parentDir(argv[1]);
-  ph::MeshTools tools(f.core);
+  ph::FakeMeshHost host;
+  ph::MeshTools tools(f.core, host);
   ph::TextureTools tex(f.core, tools);
   const auto start = std::chrono::steady_clock::now();
   const bool obj = ph::extensionOf(argv[1]) == "obj";
@@ -50,7 +52,8 @@ int head(int argc, char** argv) {
   for (int i = 0; i < 6; ++i) v[i] = std::atof(argv[3 + i]);
   ph::CoreFixture f;
   f.core.s.file_folder = ph::parentDir(argv[1]);
-  ph::MeshTools tools(f.core);
+  ph::FakeMeshHost host;
+  ph::MeshTools tools(f.core, host);
   ph::TextureTools tex(f.core, tools);
   const auto start = std::chrono::steady_clock::now();
   const bool ok = tex.headTexture(argv[1], argv[2], {v[0], v[1], v[2]}, {v[3], v[4], v[5]});
@@ -62,7 +65,8 @@ int objread(int argc, char** argv) {
   if (argc != 2) return usage("objread MODEL.obj");
   ph::CoreFixture f;
   f.core.s.file_folder = ph::parentDir(argv[1]);
-  ph::MeshTools tools(f.core);
+  ph::FakeMeshHost host;
+  ph::MeshTools tools(f.core, host);
   tools.state.workingFolder = ph::parentDir(argv[1]);
   const auto start = std::chrono::steady_clock::now();
   std::FILE* in = std::fopen(argv[1], "r");

@@ -16,6 +16,7 @@
 #include "host/core/paths.h"
 #include "host/core/testing/core_fixture.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/mesh/testing/fake_mesh_host.h"
 #include "tools/bench/mesh_bench_commands.h"
 
 namespace {
@@ -32,7 +33,8 @@ void printLog(const ph::CoreFixture& f, bool ok) {
 int hollow(int argc, char** argv) {
   if (argc < 6) return 2;
   ph::CoreFixture f;
-  ph::MeshTools tools(f.core);
+  ph::FakeMeshHost host;
+  ph::MeshTools tools(f.core, host);
   ph::HollowParams p;
   p.voxel = std::atof(argv[3]);
   p.shell = std::atof(argv[4]);
@@ -70,7 +72,8 @@ int voidsplit(int argc, char** argv) {
   std::string folder = ph::pathFolderOrCurrent(out);
   while (folder.size() > 1 && ph::isPathSep(folder.back())) folder.pop_back();
   f.core.s.file_folder = folder;
-  ph::MeshTools tools(f.core);
+  ph::FakeMeshHost host;
+  ph::MeshTools tools(f.core, host);
   const int microns = std::atoi(argv[3]);
   const auto start = std::chrono::steady_clock::now();
   const bool plain = argc > 4 && std::string(argv[4]) == "plain";

@@ -143,7 +143,7 @@ TEST_F(HostTest, RunModes) {
 
   int batches = 0;
   host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-B", "-F", "m.stl"});
-  host->btBatchClick = [&] { ++batches; };
+  host->runBatch = [&] { ++batches; };
   host->FormCreate();
   clock.advance(1000);
   EXPECT_EQ(batches, 1);
@@ -183,7 +183,7 @@ TEST_F(HostTest, AnUnattendedRunEndsWellOnlyWhenItIsDone) {
   host.reset();
   // A run that is closed before it is done did not work.
   host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-F", "model.stl", "-B"});
-  host->btBatchClick = [] {};
+  host->runBatch = [] {};
   host->FormCreate();
   clock.advance(1000);
   EXPECT_TRUE(host->core.run.active());

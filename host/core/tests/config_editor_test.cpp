@@ -10,6 +10,7 @@
 #include "host/core/settings_files.h"
 #include "host/core/texts.h"
 #include "host/core/testing/core_fixture.h"
+#include "host/core/testing/fake_editor_machine.h"
 #include "host/core/testing/file_text.h"
 
 using namespace ph;
@@ -164,7 +165,8 @@ class Editor : public ::testing::Test, public CoreFixture {
   }
 
   SettingsFiles files{core};
-  ConfigEditor editor{core, files};
+  FakeEditorMachine machine;
+  ConfigEditor editor{core, files, machine};
   FakeEditorView view;
 
  private:
@@ -392,8 +394,8 @@ TEST_F(Editor, PresetAnswersAreLeftForTheirQuestion) {
 TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
   bool busy = true;
   int sends = 0;
-  editor.isBusy = [&] { return busy; };
-  editor.sendPendingInk = [&] {
+  machine.busy = [&] { return busy; };
+  machine.send = [&] {
     ++sends;
     return true;
   };
@@ -423,7 +425,7 @@ TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
   EXPECT_EQ(core.pendingInkText, "");
 
   // Without a link the codes stay queued for the next command.
-  editor.sendPendingInk = [] { return false; };
+  machine.send = [] { return false; };
   core.controls.at("parmcombo").caption = "temprWater";
   ui.inputs.push_back("temprWater = 55");
   editor.parmcomboDblClick();
@@ -486,7 +488,7 @@ TEST_F(Editor, PortFieldsOfferTheDetectedPorts) {
   withEditor([&] {
     EXPECT_TRUE(fieldOf("CommPortMarlin")->portField);  // no list yet: still a port field
     EXPECT_TRUE(fieldOf("CommPortMarlin")->choices.empty());
-    editor.detectedPorts = [&] {
+    machine.ports = [&] {
       ++asked;
       return found;
     };

@@ -88,7 +88,7 @@ HandoffFixture::HandoffFixture() {
   core.workDir = work + "/";
   // A start would show up as a "cannot start" message.
   core.s.slicer_exe = "/nonexistent/layertint";
-  handoff.links.convertJob = [this] {
+  steps.convert = [this] {
     ++conversions;
     return ConversionOutcome::success();
   };

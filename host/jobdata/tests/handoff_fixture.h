@@ -2,6 +2,7 @@
 // A host core with a scratch work folder and the hand-off on it; the
 // conversion is counted, not run.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,23 @@ struct ScratchFolder {
   std::string at(const std::string& name) const { return path + "/" + name; }
 };
 
+// The other subsystems' steps as a test plays them: each does nothing (no
+// height profile is made) unless the test sets it.
+struct PlayedHandoffSteps : HandoffSteps {
+  std::function<ConversionOutcome()> convert = [] { return ConversionOutcome::success(); };
+  std::function<void(const std::vector<std::string>&)> mesh;
+  std::function<void(float, float, float, float, float)> transform;
+  std::function<bool(const std::string&)> heightProfile = [](const std::string&) { return false; };
+  ConversionOutcome convertJob() override { return convert(); }
+  void meshCommand(const std::vector<std::string>& words) override {
+    if (mesh) mesh(words);
+  }
+  void setCocoonTransform(float scale, float rx, float ry, float rz, bool walls) override {
+    if (transform) transform(scale, rx, ry, rz, walls ? 1.0f : 0.0f);
+  }
+  bool makeHeightProfile(const std::string& stl) override { return heightProfile(stl); }
+};
+
 struct HandoffFixture : CoreFixture {
   HandoffFixture();
 
@@ -37,7 +55,8 @@ struct HandoffFixture : CoreFixture {
   std::string work = folder.path;  // the work folder, without the trailing "/"
   JobState job{core};
   JobLayout layout{core, job};
-  SlicerHandoff handoff{core, layout};
+  PlayedHandoffSteps steps;
+  SlicerHandoff handoff{core, layout, steps};
   int conversions = 0;
 
   std::string at(const std::string& name) const { return work + "/" + name; }

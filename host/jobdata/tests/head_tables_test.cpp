@@ -51,7 +51,7 @@ struct TablesRig : ConversionRig {
 
 TEST(HeadTables, MuxCodesAreRewrittenOnTheTableOfTheLastPress) {
   TablesRig t;
-  t.tables.Button9Click();
+  t.tables.rebuildMuxCodes();
   // Code 8 (bit 20) -> port bit 6; code 21 (bits 16, 18, 21) -> port bit 7,
   // 5 << 16 and 0x40; code 2 stays on port bit 19.
   EXPECT_EQ(t.tables.muxcodes[0], 0xA0000u);
@@ -60,7 +60,7 @@ TEST(HeadTables, MuxCodesAreRewrittenOnTheTableOfTheLastPress) {
   EXPECT_TRUE(t.logHas("reconstruction=0"));
   EXPECT_TRUE(t.logHas("unsigned setmuxcodes[22] ={"));
   // The second press reads the rewritten words: bits 20 and 21 are gone.
-  t.tables.Button9Click();
+  t.tables.rebuildMuxCodes();
   EXPECT_EQ(t.tables.muxcodes[6], 0x80000u);
   EXPECT_EQ(t.tables.muxcodes[14], 0x50000u | 1u << 19);
 }

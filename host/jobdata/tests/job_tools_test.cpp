@@ -16,7 +16,11 @@ namespace ph::testing {
 namespace {
 
 struct ToolsTest : ConversionFixture {
-  JobTools tools{core, job, *conv};
+  struct Print : DmcHolder {
+    bool holds = false;
+    bool printHoldsDmc() const override { return holds; }
+  } print;
+  JobTools tools{core, job, *conv, print};
   std::string work(const std::string& name) const { return dir + "/" + name; }
 };
 
@@ -201,7 +205,7 @@ TEST_F(ToolsTest, DmcImageDrawsABackwardStretchInRedFromItsFarEnd) {
 }
 
 TEST_F(ToolsTest, DmcImageWaitsWhileThePrintHoldsTheFile) {
-  tools.printHoldsDmc = [] { return true; };
+  print.holds = true;
   tools.dmcimage1Click();
   EXPECT_TRUE(logHas("file open error"));
   EXPECT_TRUE(ui.prompts.empty());

@@ -29,8 +29,12 @@ std::string plane(std::initializer_list<int> xs, char code) {
 }
 
 struct PreviewRig : ConversionRig {
+  // The pattern print is not what these tests look at: nothing starts.
+  struct Printer : PatternPrinter {
+    bool startPatternPrint() override { return false; }
+  } printer;
   LayerPreview preview{core, job};
-  Patterns patterns{core, job, preview};
+  Patterns patterns{core, job, preview, printer};
   PreviewRig() { job.patternMode = true; }  // the job is "pattern.p3d"
   void writeJob(const std::string& bytes) const { std::ofstream(p3dPath(), std::ios::binary) << bytes; }
   int at(int x, int y) const { return pixelAt(preview.picture(), x, y); }

@@ -22,7 +22,7 @@ struct OpenModel : HandoffFixture, ::testing::Test {
   }
   // Mesh tools that write `output` in the work folder for every command.
   void meshToolsWrite(const std::string& output) {
-    handoff.links.meshCommand = [this, output](const std::vector<std::string>& words) {
+    steps.mesh = [this, output](const std::vector<std::string>& words) {
       meshCalls.push_back(words);
       test::writeCubeStl(at(output));
     };
@@ -81,7 +81,7 @@ TEST_F(OpenModel, AnObjIsConvertedByTheMeshToolsAndItsStlSliced) {
 TEST_F(OpenModel, AFailedObjConversionNeverSlicesAnOldConvertedFile) {
   // An earlier model's STL is in the work folder; this conversion fails.
   test::writeCubeStl(at("convertedobj.stl"));
-  handoff.links.meshCommand = [this](const std::vector<std::string>& words) { meshCalls.push_back(words); };
+  steps.mesh = [this](const std::vector<std::string>& words) { meshCalls.push_back(words); };
   const std::string obj = at("broken.v2.obj");
   test::writeBytes(obj, "f 1 2 3\n");
   openFromMenu(obj);
@@ -97,14 +97,6 @@ TEST_F(OpenModel, AFailedObjConversionNeverSlicesAnOldConvertedFile) {
   core.runMode = 'T';
   EXPECT_FALSE(handoff.openModel());
   EXPECT_TRUE(ui.messages.empty());
-  EXPECT_FALSE(started());
-}
-
-TEST_F(OpenModel, WithoutMeshToolsTheObjRoadSaysSo) {
-  const std::string obj = at("a.obj");
-  test::writeBytes(obj, "v 0 0 0\n");
-  openFromMenu(obj);
-  EXPECT_TRUE(logHas("the mesh tools are not available in this build"));
   EXPECT_FALSE(started());
 }
 
@@ -135,7 +127,7 @@ TEST_F(OpenModel, ABitmapAsksHowOftenItsLayersRepeat) {
 TEST_F(OpenModel, AScaledModelIsTransformedAndWrappedBeforeSlicing) {
   meshToolsWrite("!cocooned.stl");
   std::vector<float> transform;
-  handoff.links.setCocoonTransform = [&](float s, float x, float y, float z, float c) { transform = {s, x, y, z, c}; };
+  steps.transform = [&](float s, float x, float y, float z, float c) { transform = {s, x, y, z, c}; };
   core.controls.at("scaled1").checked = true;
   ui.fieldAnswers.push_back({"2", "0", "0", "90", "1"});
   const std::string model = at("Bust.stl");
@@ -152,7 +144,7 @@ TEST_F(OpenModel, AScaledModelIsTransformedAndWrappedBeforeSlicing) {
 
   // Wrapping that writes nothing leaves nothing to slice.
   core.Memo1.clear();
-  handoff.links.meshCommand = nullptr;
+  steps.mesh = nullptr;
   ui.fieldAnswers.push_back({"1", "0", "0", "0", "1"});
   openFromMenu(model);
   EXPECT_FALSE(std::filesystem::exists(at("!cocooned.stl")));
@@ -172,7 +164,7 @@ TEST_F(OpenModel, NoColourAsksWhetherToProcessWithoutColour) {
 
 TEST_F(OpenModel, AHeightProfileThatFailsIsLoggedAndSlicingGoesOn) {
   core.s.powderReduce = true;
-  handoff.links.makeHeightProfile = [](const std::string&) { return false; };
+  steps.heightProfile = [](const std::string&) { return false; };
   const std::string model = at("m.stl");
   test::writeCubeStl(model);
   openFromMenu(model);
@@ -184,7 +176,7 @@ TEST_F(OpenModel, AHeightProfileCountsOnlyForTheModelItWasMadeFrom) {
   core.s.powderReduce = true;
   bool makes = true;
   std::vector<std::string> profiled;
-  handoff.links.makeHeightProfile = [&](const std::string& stl) {
+  steps.heightProfile = [&](const std::string& stl) {
     profiled.push_back(stl);
     return makes;
   };
@@ -239,7 +231,7 @@ TEST_F(OpenModel, AHeightProfileCountsOnlyForTheModelItWasMadeFrom) {
 TEST_F(OpenModel, TheWallsFollowTheCocoonedCheckMark) {
   meshToolsWrite("!cocooned.stl");
   std::vector<float> transform;
-  handoff.links.setCocoonTransform = [&](float s, float x, float y, float z, float c) { transform = {s, x, y, z, c}; };
+  steps.transform = [&](float s, float x, float y, float z, float c) { transform = {s, x, y, z, c}; };
   const std::string model = at("m.stl");
   test::writeCubeStl(model);
   // Checked on the menu without the scale dialog: walls.
@@ -286,7 +278,7 @@ TEST_F(OpenModel, TheFirstProgramArgumentIsOpened) {
 }
 
 TEST_F(OpenModel, AReadyMadeJobIsConverted) {
-  handoff.links.convertJob = [this] {
+  steps.convert = [this] {
     ++conversions;
     job.modelFits = false;
     return ConversionOutcome::success();

@@ -179,7 +179,7 @@ TEST_F(Handoff, AReadyEventWhileNothingWaitsIsIgnored) {
 }
 
 TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
-  handoff.links.convertJob = [this] {
+  steps.convert = [this] {
     ++conversions;
     job.modelFits = false;
     return ConversionOutcome::success();
@@ -229,7 +229,7 @@ TEST_F(Handoff, AConversionThatDoesNotConvertEndsAnUnattendedRun) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.logged);
     conversions = 0;
-    handoff.links.convertJob = [&] {
+    steps.convert = [&] {
       ++conversions;
       return c.outcome;
     };

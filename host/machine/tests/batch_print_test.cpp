@@ -28,10 +28,27 @@ const char* const kWater = "999j7t1000,22n";
 const char* const kColour = "999j7t1000,8n";
 const char* const kKeepWet = "999j1000,7t2000,13n4999,19n";
 
+// The other subsystems' steps, each as the test plays it.
+struct PlayedSteps : BatchSteps {
+  std::function<bool()> open, save;
+  std::function<void()> skip, convertStep, homeStep, resetZStep, prepStep, dryStep, end;
+  bool openModel() override { return open(); }
+  void skipNextSlicing() override { skip(); }
+  void convert() override { convertStep(); }
+  void home() override { homeStep(); }
+  void resetZ() override { resetZStep(); }
+  void preparePowder() override { prepStep(); }
+  void dry() override { dryStep(); }
+  void endProgram() override { end(); }
+  bool saveSettings() override { return save(); }
+};
+
 struct Batch : SequencerFixture {
   FakeSound sound;
-  InkControls inkControls{core, ink, sound};
-  BatchPrint batch{core, job, ink, marlin, motion, inkControls, seq};
+  FakeInkPrint print{core};
+  PlayedSteps steps;
+  InkControls inkControls{core, ink, sound, print};
+  BatchPrint batch{core, job, ink, marlin, motion, inkControls, seq, steps};
   std::filesystem::path previous = std::filesystem::current_path();
   // What happened, as "time what".
   std::vector<std::string> timeline;
@@ -49,29 +66,29 @@ struct Batch : SequencerFixture {
     addBatchPrintItems(core.controls, "pattern1", "inkjet1", "setfile1");
     batch.bindControls();
     auto record = [this](const char* what) { return [this, what] { note(what); }; };
-    batch.links.povstl1Click = [this] {
+    steps.open = [this] {
       note("open model");
       if (modelConverts) job.dmcCurrent = true;
       return modelOpens;
     };
-    batch.links.skipNextSlicing = record("skip slicing");
-    batch.links.blockbased1Click = [this] {
+    steps.skip = record("skip slicing");
+    steps.convertStep = [this] {
       note("pattern conversion");
       job.dmcCurrent = true;
     };
-    batch.links.BtHomeClick = record("home");
-    batch.links.btzresetClick = [this] {
+    steps.homeStep = record("home");
+    steps.resetZStep = [this] {
       note("Z reset");
       marlin.sendGcode("G28 Z0");
     };
-    batch.links.btPrepClick = record("powder preparation");
-    batch.links.drying1Click = record("drying");
-    batch.links.goodbye = record("goodbye");
-    batch.links.saveini1Click = [this] {
+    steps.prepStep = record("powder preparation");
+    steps.dryStep = record("drying");
+    steps.end = record("goodbye");
+    steps.save = [this] {
       note("save settings");
       return true;
     };
-    seq.links.setallign1Click = [this] { batch.setallign1Click(); };
+    seq.links.setallign1Click = [this] { batch.enterBestMatch(); };
     std::filesystem::current_path(dir);
     std::fclose(std::fopen("piepkort.wav", "w"));
     core.s.xPrime = 10;
@@ -139,7 +156,7 @@ struct Batch : SequencerFixture {
 
 TEST_F(Batch, ACommandLineBatchRunsEveryStepAtItsTimeAndSaysGoodbye) {
   commandLineRun();
-  batch.btBatchClick();
+  batch.startBatch();
   runFor(120000);
   EXPECT_EQ(until("g:M110"),
             (std::vector<std::string>{"0 open model", "1000 home", "7000 Z reset", "7000 g:G28 Z0",
@@ -182,7 +199,7 @@ TEST_F(Batch, VariantsOfTheStepsBeforeThePrint) {
     t.commandLineRun();
     t.core.primeAtStart = c.primeAtStart;
     t.core.s.xPrime = c.xPrime;
-    t.batch.btBatchClick();
+    t.batch.startBatch();
     t.runFor(30000);
     EXPECT_EQ(t.until("g:M110"), c.expected);
   }
@@ -191,7 +208,7 @@ TEST_F(Batch, VariantsOfTheStepsBeforeThePrint) {
   Batch t;
   t.commandLineRun();
   t.core.primeAtStart = false;
-  t.batch.btBatchClick();
+  t.batch.startBatch();
   t.runFor(20000);
   EXPECT_GE(t.timeOf("g:M110"), 14000);
   EXPECT_LE(t.timeOf("g:M110"), 14200);
@@ -203,7 +220,7 @@ TEST_F(Batch, AnAlignmentBatchBurstsTwiceCountsDownAndPrintsThePattern) {
   std::fclose(std::fopen((dir + "/pattern.p3d").c_str(), "w"));
   // The pattern's converted job is the fixture's .dmc (the print reads
   // "temp.dmc" in this fixture's set-up as well).
-  batch.btBatchClick();
+  batch.startBatch();
   EXPECT_EQ(ui.questions, std::vector<std::string>{"Allign Cartridges"});
   EXPECT_TRUE(batch.alignMode);
   EXPECT_TRUE(job.patternMode);
@@ -235,7 +252,7 @@ TEST_F(Batch, AnAlignmentBatchBurstsTwiceCountsDownAndPrintsThePattern) {
 TEST_F(Batch, StepsThatWaitHoldTheBatchInPlace) {
   commandLineRun();
   modelConverts = false;  // the slicer is still at work
-  batch.btBatchClick();
+  batch.startBatch();
   runFor(5000);
   EXPECT_FALSE(happened("home"));
   job.dmcCurrent = true;
@@ -284,7 +301,7 @@ TEST_F(Batch, AnUnattendedBatchThatCannotGoOnEndsWithAFailureAndNoGoodbye) {
     Batch t;
     t.commandLineRun();
     c.arrange(t);
-    t.batch.btBatchClick();
+    t.batch.startBatch();
     t.runFor(c.runMs);
     EXPECT_TRUE(t.logHas(c.logLine)) << t.logText();
     EXPECT_TRUE(t.core.run.failed());
@@ -315,7 +332,7 @@ TEST_F(Batch, AnAbortedOrPausedPrintEndsTheUnattendedBatchWithoutGoodbye) {
     SCOPED_TRACE(c.name);
     Batch t;
     t.commandLineRun();
-    t.batch.btBatchClick();
+    t.batch.startBatch();
     t.runFor(23500);
     ASSERT_TRUE(t.seq.isBusy());
     c.act(t);
@@ -332,7 +349,7 @@ TEST_F(Batch, AnAbortedOrPausedPrintEndsTheUnattendedBatchWithoutGoodbye) {
 TEST_F(Batch, ARunThatFailedElsewhereStopsTheBatchAtItsNextTick) {
   commandLineRun();
   modelConverts = false;
-  batch.btBatchClick();
+  batch.startBatch();
   runFor(2000);
   core.run.fail("slicing failed");
   runFor(1000);
@@ -343,7 +360,7 @@ TEST_F(Batch, ARunThatFailedElsewhereStopsTheBatchAtItsNextTick) {
 }
 
 TEST_F(Batch, TheBatchButtonStartsAgainFromTheFirstStep) {
-  batch.btBatchClick();
+  batch.startBatch();
   runFor(8000);
   EXPECT_TRUE(happened("Z reset"));
   timeline.clear();
@@ -364,21 +381,21 @@ TEST_F(Batch, ThreeDPrintIsRefusedWhileAPrintRuns) {
 
 TEST_F(Batch, AlignmentCountdownAndItsRefusals) {
   // No pattern: a message, nothing else.
-  batch.btAllignClick();
+  batch.startAlignment();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"no allign pattern found"});
   EXPECT_FALSE(core.timers.alligntimer->enabled());
   EXPECT_FALSE(job.patternMode);
   // A batch that should align without a pattern stops at once.
   ui.display = true;
   ui.answers.push_back(OperatorUi::Answer::Yes);
-  batch.btBatchClick();
+  batch.startBatch();
   runFor(3000);
   EXPECT_TRUE(logHas("batch print stopped: no allign pattern found"));
   EXPECT_FALSE(happened("home"));
 
   std::fclose(std::fopen((dir + "/pattern.p3d").c_str(), "w"));
   core.s.startinglayer = 7;
-  batch.btAllignClick();
+  batch.startAlignment();
   EXPECT_TRUE(logHas("cleared staringlayer"));
   EXPECT_EQ(core.s.startinglayer, 0);
   std::vector<std::string> captions{core.controls.at("btAllign").caption};
@@ -396,7 +413,7 @@ TEST_F(Batch, AlignmentCountdownAndItsRefusals) {
   t.core.s.dualbox = 1;
   ASSERT_TRUE(t.core.dualBoxMode());
   std::fclose(std::fopen((t.dir + "/pattern.p3d").c_str(), "w"));
-  t.batch.btAllignClick();
+  t.batch.startAlignment();
   EXPECT_TRUE(t.sound.played.empty());
   EXPECT_TRUE(t.seq.isBusy());
   EXPECT_TRUE(t.job.patternMode);
@@ -407,7 +424,7 @@ TEST_F(Batch, BestMatchMovesTheHeadOffsetsWithinTheirRanges) {
   const auto kcmy = core.s.kcmyoff;
   job.jobReady = job.dmcCurrent = true;
   ui.fieldAnswers.push_back({"-2", "3"});  // Beside, Above
-  batch.setallign1Click();
+  batch.enterBestMatch();
   EXPECT_EQ(core.s.dropgrens, dropgrens + 6);
   for (std::size_t i = 0; i < 10; ++i) EXPECT_EQ(core.s.kcmyoff[i], kcmy[i] - (i >= 4 ? 2 : 0)) << i;
   EXPECT_FALSE(job.dmcCurrent);
@@ -418,13 +435,13 @@ TEST_F(Batch, BestMatchMovesTheHeadOffsetsWithinTheirRanges) {
   // Not confirmed: nothing changes, the next print does not convert anew.
   job.jobReady = job.dmcCurrent = true;
   const auto before = core.s.kcmyoff;
-  batch.setallign1Click();
+  batch.enterBestMatch();
   EXPECT_EQ(core.s.kcmyoff, before);
   EXPECT_TRUE(job.dmcCurrent);
 
   // A number that would leave a setting's range is refused whole.
   ui.fieldAnswers.push_back({"5000", "-1000"});
-  batch.setallign1Click();
+  batch.enterBestMatch();
   EXPECT_EQ(core.s.kcmyoff, before);
   EXPECT_EQ(core.s.dropgrens, dropgrens + 6);
   EXPECT_EQ(ui.messages.size(), 2u);
@@ -569,7 +586,7 @@ TEST_F(Calibration, TwoStrokesThenTheRatioGoesToTheUnitAndIntoInkjetIni) {
 
 TEST_F(Calibration, TheCommandsGoOutAtTheirSteps) {
   ui.answers.push_back(OperatorUi::Answer::Yes);
-  batch.Calibratepulses1Click();
+  batch.startPulseCalibration();
   scan();
   std::vector<std::string> sent;
   for (int t = 0; t <= 12300; t += 10) {
@@ -665,7 +682,7 @@ TEST_F(Calibration, RefusedWhileAPrintRuns) {
   ASSERT_TRUE(seq.isBusy());
   const std::size_t lines = gcodes.size();
   ui.answers.push_back(OperatorUi::Answer::Yes);
-  batch.Calibratepulses1Click();
+  batch.startPulseCalibration();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"pulse calibration: not while a print runs"});
   EXPECT_FALSE(core.timers.PulsCalib->enabled());
   EXPECT_EQ(gcodes.size(), lines);

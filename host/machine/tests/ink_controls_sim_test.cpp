@@ -40,10 +40,9 @@ struct SimControls : TransportFixture {
 
   Simulator sim;
   SilentSound sound;
-  InkControls ink{core, links.ink, sound};
-  UnbuiltMachineEvents others{core};
-  InkControlEvents machineEvents{ink, others};
-  bool eventsSet = (links.ink.setEvents(&machineEvents), true);
+  FakeInkPrint print{core};
+  InkControls ink{core, links.ink, sound, print};
+  bool eventsSet = (machineEvents.ink = &ink, true);
 };
 
 TEST_F(SimControls, WaterBurstReachesTheUnit) {

@@ -36,7 +36,7 @@ struct Ink : LinkFixture {
                           "primecheck1"})
       core.controls.add(K::MenuItem, n, n, "util1");
     ink.bindControls();
-    link.setEvents(&events);
+    events.ink = &ink;
     // The sounds lie in a folder of the test's own.
     folder = std::filesystem::temp_directory_path() / ("inksounds" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
@@ -66,10 +66,10 @@ struct Ink : LinkFixture {
 
   std::filesystem::path folder, previous;
   FakeSound sound;
-  JettingLink link{core, files, serial, socket};
-  InkControls ink{core, link, sound};
-  UnbuiltMachineEvents others{core};
-  InkControlEvents events{ink, others};
+  RecordingEvents events;
+  FakeInkPrint print{core};
+  JettingLink link{core, files, serial, socket, events};
+  InkControls ink{core, link, sound, print};
 };
 
 bool redAt(const QImage& img, int x, int y) { return img.pixelColor(x, y) == QColor(255, 0, 0); }
@@ -380,9 +380,9 @@ struct Prime : Ink {
   bool pausedAtEnd = false;
   int ended = 0;
   Prime() {
-    ink.sequencer.pauseAtStretchEnd = [this] { pausedAtEnd = true; };
-    ink.sequencer.pausedByEnd = [this] { return pausedAtEnd; };
-    ink.sequencer.primeCheckEnded = [this] { ++ended; };
+    print.onPause = [this] { pausedAtEnd = true; };
+    print.paused = [this] { return pausedAtEnd; };
+    print.onPrimeCheckEnded = [this] { ++ended; };
   }
   // The unit's monitor lines: temperature before and after a burst.
   void temps(const char* key, int before, int after) {
@@ -453,7 +453,7 @@ TEST_F(Prime, FlatTemperaturesWaitBoundedlyThenTheLayerGoesOn) {
   core.s.maxColorPrimeJump = 6;
   // The print goes on through the sequencer's resume (tick and watchdog).
   int resumed = 0;
-  ink.sequencer.resumePrint = [&] {
+  print.onResume = [&] {
     ++resumed;
     core.timers.MarlinTimer->start();
   };

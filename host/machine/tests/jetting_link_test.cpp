@@ -11,7 +11,6 @@ using namespace ph;
 namespace {
 
 struct InkLink : LinkFixture {
-  InkLink() { link.setEvents(&events); }
   // Opens the serial link as the check box does and lets firstinkj run.
   void open() {
     core.controls.at("cb_comm").checked = true;
@@ -24,7 +23,7 @@ struct InkLink : LinkFixture {
   void sendPass() { link.inkWrite(std::string("973j\x81\xBF\xBF")); }
 
   RecordingEvents events;
-  JettingLink link{core, files, serial, socket};
+  JettingLink link{core, files, serial, socket, events};
 };
 
 TEST(ParseCommDevice, BaudSuffixesAndThePrefix) {
@@ -155,7 +154,7 @@ TEST_F(InkLink, AnnouncementsGoOutWithTheirZeroBytesAndAreCounted) {
   EXPECT_EQ(link.inkByteCount, 6);
   serial.take();
 
-  link.Button16Click();
+  link.sendTestSequence();
   EXPECT_EQ(serial.take(), " 128t999j972j973j" + bytes({0x35, 0x81, 0x02, 0x35, 0x81, 0x02, 0x80, 0xBF, 0x20, 0x30,
                                                          0x6A, 0x23}));
   // The data up to its stretch end; " 0j#" after it is a command.
@@ -317,7 +316,7 @@ TEST_F(InkLink, OnlyRepliesThatEndAPassOfThisPrintCount) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    JettingLink fresh{core, files, serial, socket};
+    JettingLink fresh{core, files, serial, socket, events};
     fresh.inkWrite(c.written);
     fresh.startCounting();
     fresh.inkWrite(c.after);
@@ -576,13 +575,6 @@ TEST_F(InkLink, TheTerminalSendsKeysAndRunsItsShortcuts) {
   serial.ctsOn = false;
   link.Memo1KeyPress('s');
   EXPECT_EQ(serial.writes, 4);
-}
-
-TEST_F(InkLink, UntilTheirSubsystemsAreAttachedActionsSayTheyAreNotBuilt) {
-  link.setEvents(nullptr);
-  link.Memo1KeyPress(27);
-  reply("CartrFail");
-  EXPECT_EQ(logText(), "(cartridge check: not built yet)|(drop pictures: not built yet)|CartrFail");
 }
 
 TEST_F(InkLink, TheTemperatureParserTestSwitchesBothHeadsOnce) {

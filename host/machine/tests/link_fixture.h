@@ -4,12 +4,15 @@
 // replies, CTS, the output queue and connection events.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "host/core/settings_files.h"
 #include "host/core/testing/core_fixture.h"
+#include "host/machine/ink_controls.h"
 #include "host/machine/jetting_link.h"
+#include "host/machine/machine_actions.h"
 #include "host/machine/marlin_link.h"
 
 namespace ph {
@@ -83,16 +86,80 @@ struct FakeSocket : FakeLinkCommon<SocketByteLink> {
   bool active() const override { return isActive; }
 };
 
-// Records what the later subsystems would be asked.
+// Records what the other subsystems are asked; a test that has them routes
+// the events on as the Host does (the unit's controls, the sequencer's
+// G-code-only run).
 struct RecordingEvents : MachineEvents {
   std::vector<std::string> calls;
   bool gcodeOnly = false;
-  void dropImages() override { calls.push_back("dropImages"); }
-  void setAlarmCount(int n) override { calls.push_back("alarm " + std::to_string(n)); }
-  void cartridgeCheck() override { calls.push_back("cartridgeCheck"); }
+  InkControls* ink = nullptr;
+  std::function<bool()> askGcodeOnly;
+  void dropImages() override {
+    calls.push_back("dropImages");
+    if (ink) ink->dropImages(false);
+  }
+  void setAlarmCount(int n) override {
+    calls.push_back("alarm " + std::to_string(n));
+    if (ink) ink->setAlarmCount(n);
+  }
+  void cartridgeCheck() override {
+    calls.push_back("cartridgeCheck");
+    if (ink) ink->cartridgeCheck();
+  }
   void alignmentPrint() override { calls.push_back("alignmentPrint"); }
-  void pasteInkCommands() override { calls.push_back("paste"); }
-  bool gcodeOnlyRun() const override { return gcodeOnly; }
+  void pasteInkCommands() override {
+    calls.push_back("paste");
+    if (ink) ink->pasteInkCommands();
+  }
+  bool gcodeOnlyRun() const override { return askGcodeOnly ? askGcodeOnly() : gcodeOnly; }
+};
+
+// The print as the unit's controls see it: the watchdog timer stands for a
+// running print, and a resume starts it, unless a test says otherwise.
+struct FakeInkPrint : InkPrint {
+  explicit FakeInkPrint(HostCore& c) : core(c) {}
+  HostCore& core;
+  std::function<void()> onPause, onPrimeCheckEnded, onResume;
+  std::function<bool()> paused;
+  void pauseAtStretchEnd() override {
+    if (onPause) onPause();
+  }
+  bool pausedByEnd() const override { return paused && paused(); }
+  void primeCheckEnded() override {
+    if (onPrimeCheckEnded) onPrimeCheckEnded();
+  }
+  bool isBusy() const override { return core.timers.MarlinTimer->enabled(); }
+  void resumePrint() override {
+    if (onResume) onResume();
+    else core.timers.MarlinTimer->start();
+  }
+};
+
+// What the manual actions ask of the others, as a test plays it: each step
+// does nothing and the layer G-codes stay as written unless a test sets
+// them.
+struct FakeActionSteps : ActionSteps {
+  std::function<void()> startX, powderSkip, prepLayers, keepWet;
+  std::function<std::string(const std::string&, int)> expand;
+  std::function<void(bool)> cocoonWalls;
+  void setStartX() override {
+    if (startX) startX();
+  }
+  std::string expandGcodeTemplate(const std::string& text, int skip) override {
+    return expand ? expand(text, skip) : text;
+  }
+  void armPowderSkip() override {
+    if (powderSkip) powderSkip();
+  }
+  void preparePowderLayers() override {
+    if (prepLayers) prepLayers();
+  }
+  void keepWetChanged() override {
+    if (keepWet) keepWet();
+  }
+  void setCocoonWalls(bool on) override {
+    if (cocoonWalls) cocoonWalls(on);
+  }
 };
 
 // The controls of the main window the links use.

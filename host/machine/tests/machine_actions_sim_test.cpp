@@ -18,11 +18,11 @@ struct SimActions : TransportFixture {
   JobLayout layout{core, job};
   MotionControls motion{core, links.marlin, links.ink};
   double headX = 0, headY = 0, lastHeadY = 0;
-  MachineActions act{core, links.marlin, links.ink, motion, layout, {headX, headY, lastHeadY}};
+  FakeActionSteps steps;
+  MachineActions act{core, links.marlin, links.ink, motion, layout, {headX, headY, lastHeadY}, steps};
 
   SimActions() {
     act.bindControls();
-    act.links.expandGcodeTemplate = [](const std::string& t, int) { return t; };
   }
   // Runs the manual clock and the link events until cond holds.
   bool runUntil(const std::function<bool()>& cond) {

@@ -17,7 +17,8 @@ namespace {
 
 struct Actions : SequencerFixture {
   bool added = (addMachineActionItems(core.controls), addActionControls(), true);
-  MachineActions act{core, marlin, ink, motion, layout, {seq.headX, seq.headY, seq.lastHeadY}};
+  FakeActionSteps steps;
+  MachineActions act{core, marlin, ink, motion, layout, {seq.headX, seq.headY, seq.lastHeadY}, steps};
   int keepWetClicks = 0;
   std::vector<bool> cocoonCalls;
 
@@ -32,13 +33,13 @@ struct Actions : SequencerFixture {
 
   Actions() {
     act.bindControls();
-    act.links.setStartX = [this] { seq.setStartX(); };
-    act.links.expandGcodeTemplate = [this](const std::string& t, int skip) { return seq.expandGcodeTemplate(t, skip); };
-    act.links.armPowderSkip = [this] {
+    steps.startX = [this] { seq.setStartX(); };
+    steps.expand = [this](const std::string& t, int skip) { return seq.expandGcodeTemplate(t, skip); };
+    steps.powderSkip = [this] {
       if (seq.powderSkipState == 0) seq.powderSkipState = 1;
     };
-    act.links.cbkeepwetClick = [this] { ++keepWetClicks; };
-    act.links.setCocoonWalls = [this](bool on) { cocoonCalls.push_back(on); };
+    steps.keepWet = [this] { ++keepWetClicks; };
+    steps.cocoonWalls = [this](bool on) { cocoonCalls.push_back(on); };
     core.s.movespeed = 8000;
   }
   // Both links open, nothing queued, every line acknowledged.
@@ -478,7 +479,7 @@ TEST_F(Actions, PrepLayersOutsideTheDualBoxSetUpStartsThePreparationLayers) {
   core.s.preplayers = 4;
   job.patternMode = true;
   int asked = -1;
-  act.links.preparelayers1Click = [&] { asked = core.presetAnswer; };
+  steps.prepLayers = [&] { asked = core.presetAnswer; };
   act.btPrepClick();
   EXPECT_EQ(asked, 4);
   EXPECT_FALSE(job.patternMode);

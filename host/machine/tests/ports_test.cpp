@@ -139,7 +139,11 @@ struct PortToolsTest : TransportFixture {
 
   FakeTree tree;
   TempDir prog;
-  PortTools tools{core, links};
+  struct Print : PortsInUse {
+    bool printing = false;
+    bool isBusy() const override { return printing; }
+  } print;
+  PortTools tools{core, links, print};
 };
 
 TEST_F(PortToolsTest, ScanFindsTheUnitAndMarlinAndReopensTheUnitsLinkOnItsPort) {
@@ -158,7 +162,7 @@ TEST_F(PortToolsTest, ScanFindsTheUnitAndMarlinAndReopensTheUnitsLinkOnItsPort) 
   core.s.XonXoffMode = false;
 
   ui.answers.push_back(OperatorUi::Answer::Yes);
-  tools.scancomms1Click();
+  tools.confirmAndScan();
   ASSERT_TRUE(core.timers.CommScan->enabled());
   for (int tick = 0; tick < 40 && core.timers.CommScan->enabled(); ++tick) {
     clock.advance(200);
@@ -198,7 +202,7 @@ TEST_F(PortToolsTest, ScanWithoutAnyMachineStoresNothingAndKeepsTheHandshakeSett
   core.s.XonXoffMode = false;
   core.s.CommInkDevice = "COM2";
   ui.answers.push_back(OperatorUi::Answer::Yes);
-  tools.scancomms1Click();
+  tools.confirmAndScan();
   clock.runUntilIdle(5000);
   EXPECT_TRUE(logHas("scan done"));
   EXPECT_EQ(core.s.CommInkDevice, "COM2");
@@ -213,7 +217,7 @@ TEST_F(PortToolsTest, ToolsThatCloseAPortRefuseWhileAPrintRuns) {
   ASSERT_TRUE(links.CommInk.Enabled());
   unit.drain(50);
   writeFile(prog / PortTools::kFirmwareImage, ":00000001FF\n");
-  tools.isBusy = [] { return true; };
+  print.printing = true;
   const std::pair<const char*, const char*> cases[] = {{"scancomms1", "scan comms"},
                                                        {"setbaudrate1", "set baudrate"},
                                                        {"firmwareupdate1", "firmware-update"},
@@ -293,7 +297,7 @@ TEST_F(PortToolsTest, PlugSequenceSetsThePortsThatAppearedAtEachStage) {
     };
     take({});
     ui.answers.push_back(OperatorUi::Answer::Yes);
-    tools.unplugandplug1Click();
+    tools.startPlugSequence();
     take(c.bare);
     clock.advance(2000);
     take(c.withUnit);
@@ -315,11 +319,11 @@ TEST_F(PortToolsTest, MarlinPortTakesTheTypedDeviceForTheNextOpening) {
   core.s.CommPortMarlin = "COM30";
   links.marlin.marlinLinkOpen = true;
   ui.inputs.push_back("/dev/serial/by-id/usb-fdm");
-  tools.commport3dp1Click();
+  tools.askMarlinPort();
   EXPECT_EQ(ui.prompts, std::vector<std::string>{"CommMarlin->DeviceName"});
   EXPECT_EQ(core.s.CommPortMarlin, "/dev/serial/by-id/usb-fdm");
   EXPECT_FALSE(links.marlin.marlinLinkOpen);
-  tools.commport3dp1Click();  // cancelled: kept
+  tools.askMarlinPort();  // cancelled: kept
   EXPECT_EQ(core.s.CommPortMarlin, "/dev/serial/by-id/usb-fdm");
 }
 
@@ -335,7 +339,7 @@ TEST_F(PortToolsTest, BaudChangeRefusesRatesThePortCannotTake) {
     SCOPED_TRACE(answer);
     ui.messages.clear();
     ui.inputs.push_back(answer);
-    tools.setbaudrate1Click();
+    tools.askInkBaudRate();
     EXPECT_EQ(ui.messages.size(), refused ? 1u : 0u);
     if (refused) {
       EXPECT_NE(ui.messages[0].find("not set"), std::string::npos) << ui.messages[0];
@@ -358,7 +362,7 @@ TEST_F(PortToolsTest, BaudChangeKeepsTheNewRateOnlyWhenTheUnitAnswersAtIt) {
     openInkLink(unit.slave);
     unit.drain(50);
     ui.inputs.push_back("115200");
-    tools.setbaudrate1Click();
+    tools.askInkBaudRate();
     EXPECT_EQ(readPty(unit, 10), " 115200,0o");
     clock.advance(500);
     EXPECT_FALSE(links.CommInk.Enabled());
@@ -411,7 +415,7 @@ TEST_F(PortToolsTest, FirmwareUploadStartsTheUploaderOnTheUnitsPortAndReportsIts
     core.Memo1.clear();
 
     ui.answers.push_back(OperatorUi::Answer::Yes);
-    tools.firmwareupdate1Click();
+    tools.confirmFirmwareUpload();
     EXPECT_EQ(readPty(unit, 16), " 1,12o115200,0o ");
     clock.advance(1000);
     EXPECT_FALSE(links.CommInk.Enabled());  // the port is free for the uploader
@@ -462,7 +466,7 @@ TEST_F(PortToolsTest, FirmwareUploadNeedsTheUploaderTheImageAndAnOpenLink) {
     ::setenv("PATH", emptyPath.path.c_str(), 1);
     ui.messages.clear();
     ui.answers.push_back(OperatorUi::Answer::Yes);
-    tools.firmwareupdate1Click();
+    tools.confirmFirmwareUpload();
     ::setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(ui.messages, std::vector<std::string>{"cannot update firmware"});
     EXPECT_TRUE(logHas(c.why));
@@ -481,7 +485,7 @@ TEST_F(PortToolsTest, Lpc21ispOnASilentLineIsStoppedAtTheTimeLimit) {
   commtest::Pty unit;
   openInkLink(unit.slave);
   ui.answers.push_back(OperatorUi::Answer::Yes);
-  tools.firmwareupdate1Click();
+  tools.confirmFirmwareUpload();
   clock.advance(2000);
   const pid_t pid = tools.uploaderPid();
   ASSERT_GT(pid, 0);
@@ -572,7 +576,7 @@ struct StepperTest : PortToolsTest {
   void patchWith(std::vector<std::optional<std::string>> answers) {
     ui.answers.push_back(OperatorUi::Answer::Yes);
     for (auto& a : answers) ui.inputs.push_back(a);
-    tools.updstepprcpp1Click();
+    tools.askStepperPatch();
   }
 };
 

@@ -112,7 +112,7 @@ struct PrintTable : TransportFixture {
     job.dmcCurrent = true;
     job.jobFileName = "model.stl";
     ui.display = false;
-    links.ink.setEvents(&seq.events);
+    machineEvents.askGcodeOnly = [this] { return seq.events.gcodeOnlyRun(); };
   }
   ~PrintTable() override {
     std::error_code ec;

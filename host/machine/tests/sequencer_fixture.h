@@ -96,7 +96,8 @@ struct SequencerFixture : LinkFixture {
   FakeSerial marlinPort;
   FakeSocket marlinSocket;
   bool controlsAdded = (addSequencerControls(core.controls), true);
-  JettingLink ink{core, files, serial, socket};
+  RecordingEvents machineEvents;
+  JettingLink ink{core, files, serial, socket, machineEvents};
   MarlinLink marlin{core, marlinPort, marlinSocket};
   JobState job{core};
   JobLayout layout{core, job};
@@ -153,7 +154,7 @@ struct SequencerFixture : LinkFixture {
     job.dmcCurrent = true;
     job.jobFileName = "model.stl";
     ui.display = false;
-    ink.setEvents(&seq.events);
+    machineEvents.askGcodeOnly = [this] { return seq.events.gcodeOnlyRun(); };
   }
   ~SequencerFixture() {
     std::error_code ec;

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "host/core/testing/core_fixture.h"
 #include "host/jobdata/job_state.h"
 
@@ -26,9 +28,16 @@ struct World : CoreFixture {
   }
   void click(const char* name) { core.controls.at(name).click(); }
 
+  // The print sequencer's share, as the test plays it.
+  struct Print : PrepLayersPrint {
+    std::function<void(int)> arm = [](int) {};
+    std::function<void()> start = [] {};
+    void armPrepLayers(int layers) override { arm(layers); }
+    void startPrint() override { start(); }
+  } print;
   JobState job{core};
   JobLayout layout{core, job};
-  SettingDialogs dialogs{core, layout};
+  SettingDialogs dialogs{core, layout, print};
 };
 
 struct Dialogs : ::testing::Test, World {};
@@ -187,8 +196,8 @@ TEST_F(Dialogs, PowderOnlyLayersArmTheCountAndStartOnlyAboveZero) {
     World fresh;
     std::vector<int> armed;
     int starts = 0;
-    fresh.dialogs.sequencer.armPrepLayers = [&](int n) { armed.push_back(n); };
-    fresh.dialogs.sequencer.btStartClick = [&] { ++starts; };
+    fresh.print.arm = [&](int n) { armed.push_back(n); };
+    fresh.print.start = [&] { ++starts; };
     fresh.core.presetAnswer = c.preset;
     fresh.ui.inputs.push_back(c.answer);
     fresh.click("preparelayers1");
@@ -199,12 +208,6 @@ TEST_F(Dialogs, PowderOnlyLayersArmTheCountAndStartOnlyAboveZero) {
       EXPECT_TRUE(fresh.ui.prompts.empty());
     }
   }
-}
-
-TEST_F(Dialogs, PowderOnlyLayersWithoutASequencerSaySo) {
-  answer({"3"});
-  click("preparelayers1");
-  EXPECT_NE(log().back().find("not attached"), std::string::npos);
 }
 
 TEST_F(Dialogs, PowderTimeFromTheMaximum) {

@@ -116,7 +116,7 @@ TEST_F(SimLinks, TheUnitOverTcpCountsTheDataAsTheHostDoes) {
   ASSERT_TRUE(sim.start(INKJET_SIM, {"--port", "0"}, logName("unit")));
   core.s.CommInkDevice = "127.0.0.1:" + std::to_string(sim.port());
   clock.advance(200);  // InkCommStart, firstinkj
-  links.ink.Button16Click();
+  links.ink.sendTestSequence();
   ASSERT_TRUE(pumpUntil([&] { return links.ink.inkStretchesDone == 1; }));
   ASSERT_TRUE(pumpUntil([&] { return !sim.lines("cmd 0j").empty(); }));
   EXPECT_EQ(unitTotals(sim), hostTotals());
@@ -144,7 +144,7 @@ TEST_F(SimLinks, TheUnitOnAPseudoTerminalAnswersAndRestarts) {
   links.ink.sendInkPending(" 12t ");
   ASSERT_TRUE(pumpUntil([&] { return links.ink.colorTemps[0] == 45; }));
   EXPECT_EQ(links.ink.waterTemps[0], 31);
-  links.ink.Button16Click();
+  links.ink.sendTestSequence();
   announceStretches();
   ASSERT_TRUE(pumpUntil([&] { return links.ink.inkStretchesDone == 3; }));
   ASSERT_TRUE(pumpUntil([&] { return sim.lines("bytes ").size() == 3; }));

@@ -69,7 +69,9 @@ struct TransportFixture : ::testing::Test, CoreFixture {
   // The controls exist before the links bind their handlers.
   bool controlsMade = (addLinkControls(core.controls), true);
   SettingsFiles files{core};
-  DeviceLinks links{core, files, events.poster()};
+  RecordingEvents machineEvents;
+  DeviceLinks links{core, files, events.poster(), machineEvents};
+  bool linksBound = (links.bindControls(), true);
 };
 
 }  // namespace ph

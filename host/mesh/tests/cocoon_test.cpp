@@ -22,7 +22,7 @@ struct Cocoon : MeshTest {
   std::string wrap(const std::vector<ReadFacet>& model, const std::string& head = "test model") {
     writeStl(at("model.stl"), model, head);
     tools.stlInputName = at("model.stl");
-    tools.Button1Click();
+    tools.wrapStlInput();
     return at("!cocooned.stl");
   }
   bool resultExists() const { return std::filesystem::exists(at("!cocooned.stl")); }
@@ -106,7 +106,7 @@ TEST_F(Cocoon, TheTransformColoursAndWallsOfTheCopy) {
     SCOPED_TRACE(c.name);
     core.Memo1.clear();
     tools.setCocoonTransform(c.transform.scale, c.transform.rotX, c.transform.rotY, c.transform.rotZ, c.walls);
-    tools.links.processWithoutColor = [&c] { return c.withoutColour; };
+    host.withoutColour = [&c] { return c.withoutColour; };
     auto model = boxFacets({1, 2, 0}, {4, 6, 3}, c.colourHeadConvention ? std::uint16_t(0x1234) : kBlue);
     const ReadStl out = readStl(wrap(model, c.colourHeadConvention ? colourHead(0xA0, 0xA0, 0xA0) : "test model"));
     ASSERT_EQ(out.facets.size(), c.walls ? 12u + 32u : 12u);
@@ -133,7 +133,7 @@ TEST_F(Cocoon, TheTransformColoursAndWallsOfTheCopy) {
 TEST_F(Cocoon, AColourHeadModelKeepsItsHeadAndTheWallTakesWhiteInItsConvention) {
   copyTestModel("20mm-xyz-cube.stl", dir);
   tools.stlInputName = at("20mm-xyz-cube.stl");
-  tools.Button1Click();
+  tools.wrapStlInput();
   const ReadStl in = readStl(at("20mm-xyz-cube.stl")), out = readStl(at("!cocooned.stl"));
   ASSERT_EQ(out.facets.size(), 260u + 32u);
   EXPECT_EQ(out.count, 292u);
@@ -234,7 +234,7 @@ TEST_F(Cocoon, RefusedModelsLeaveNoResult) {
   // A file shorter than a head holds no facets either.
   writeText(at("short.stl"), "solid x");
   tools.stlInputName = at("short.stl");
-  tools.Button1Click();
+  tools.wrapStlInput();
   EXPECT_FALSE(resultExists());
   // 3000 mm is accepted.
   tools.setCocoonTransform(1, 0, 0, 0, false);

@@ -11,6 +11,7 @@
 
 #include "host/core/testing/core_fixture.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/mesh/testing/fake_mesh_host.h"
 
 namespace ph::test {
 
@@ -41,7 +42,8 @@ class MeshTest : public CoreFixture, public ::testing::Test {
   ~MeshTest() override;
 
   std::string dir;  // scratch folder, also file_folder
-  MeshTools tools{core};
+  FakeMeshHost host;
+  MeshTools tools{core, host};
 
   std::string at(const std::string& name) const { return dir + "/" + name; }
   bool logHas(const std::string& part) const;

@@ -44,7 +44,7 @@ TEST_F(MeshTools_, ScaleAndNoSubdivisionHoldForTheNextConversionOnly) {
   writeHalfTexturedSquare("a.obj");
   writeHalfTexturedSquare("b.obj");
   int call = 0;
-  tools.links.convertedStlName = [&call] { return std::string(call++ == 0 ? "a.stl" : "b.stl"); };
+  host.convertedName = [&call] { return std::string(call++ == 0 ? "a.stl" : "b.stl"); };
   tools.meshCommand({"program", "-S2.5", "-N", "-O" + at("a.obj"), "-O" + at("b.obj")});
   const ReadStl a = readStl(at("a.stl")), b = readStl(at("b.stl"));
   ASSERT_EQ(a.facets.size(), 2u);  // no subdivision
@@ -155,9 +155,7 @@ TEST_F(MeshTools_, TheAbortButtonAndTheHostAbortSetTheFlag) {
   EXPECT_TRUE(tools.state.meshAbort);
 }
 
-TEST_F(MeshTools_, ToolsNotBuiltYetSaySo) {
-  tools.controls.at("ev1Item").click();
-  EXPECT_TRUE(logHas("ev: not built yet"));
+TEST_F(MeshTools_, TheRingCaptureButtonStartsHidden) {
   EXPECT_FALSE(tools.controls.at("Button2").visible);
 }
 
@@ -173,7 +171,7 @@ TEST_F(MeshTools_, ClosingAppendsTheMemoOnlyToAnExistingLog) {
 
 TEST_F(MeshTools_, TheSecondMenuEntryShowsTheLogInTheToolsWindow) {
   bool shown = false;
-  tools.links.showWindow = [&] {
+  tools.showWindow = [&] {
     shown = true;
     core.memoPrintf("inside");
   };
@@ -184,7 +182,7 @@ TEST_F(MeshTools_, TheSecondMenuEntryShowsTheLogInTheToolsWindow) {
   core.memoPrintf("after");
   EXPECT_EQ(log().back(), "after");
 
-  tools.links.jobFileName = [] { return std::string("bust.stl"); };
+  host.jobFile = "bust.stl";
   ui.answers = {FakeUi::Answer::Yes};
   tools.adjuststlnormals1Click();
   EXPECT_EQ(ui.questions.back(), "are you sure you want to recalculate normals in bust.stl");

@@ -134,7 +134,7 @@ TEST_F(ObjToStl_, TransparentMaterialsGiveTheGlassCodeUnlessTextured) {
 }
 
 TEST_F(ObjToStl_, WithoutColourEveryFacetIsZero) {
-  tools.links.processWithoutColor = [] { return true; };
+  host.withoutColour = [] { return true; };
   writeText(at("m.mtl"), "newmtl red\nKd 1 0 0\n");
   writeText(at("one.obj"), "mtllib m.mtl\nusemtl red\nv 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n");
   ASSERT_TRUE(convert("one.obj"));

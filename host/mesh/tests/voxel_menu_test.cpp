@@ -15,12 +15,11 @@ TEST_F(HostTest, HollowStlAndSepaVoidsAreReachableFromTheMainWindow) {
   }
   // The links lead to the hand-off's state.
   h.handoff.viewerstl = "model.stl";
-  EXPECT_EQ(h.mesh.voxel.links.viewerStl(), "model.stl");
-  h.mesh.voxel.links.setViewerStl("other.stl");
+  EXPECT_EQ(h.mesh.host.viewerStl(), "model.stl");
+  h.mesh.host.setViewerStl("other.stl");
   EXPECT_EQ(h.handoff.viewerstl, "other.stl");
-  h.mesh.voxel.links.setConvertedStlName("copiedobj.stl");
-  EXPECT_EQ(h.mesh.links.convertedStlName(), "copiedobj.stl");
-  ASSERT_TRUE(bool(h.mesh.voxel.links.runSlicer));
+  h.mesh.host.setConvertedStlName("copiedobj.stl");
+  EXPECT_EQ(h.mesh.host.convertedStlName(), "copiedobj.stl");
 
   // Without a model "hollow_stl" says what it found and asks nothing.
   h.handoff.viewerstl.clear();

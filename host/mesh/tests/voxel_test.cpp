@@ -391,11 +391,9 @@ TEST_F(Voxel, RefusedValuesAndSourcesWriteNothing) {
 
 struct HollowMenu : Voxel {
   std::vector<std::string> sliced;
-  std::string viewer;
+  std::string& viewer = host.viewer;
   void SetUp() override {
-    tools.voxel.links.viewerStl = [this] { return viewer; };
-    tools.voxel.links.setViewerStl = [this](const std::string& s) { viewer = s; };
-    tools.voxel.links.runSlicer = [this](const std::string& s) {
+    host.slicer = [this](const std::string& s) {
       sliced.push_back(s);
       return true;
     };

@@ -16,6 +16,7 @@
 #include "host/core/testing/core_fixture.h"
 #include "host/core/testing/file_text.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/mesh/testing/fake_mesh_host.h"
 #include "host/scantools/capture_tools.h"
 #include "host/scantools/dev_tools.h"
 
@@ -48,7 +49,8 @@ class DevToolsTest : public ::testing::Test {
   }
 
   CoreFixture f;
-  MeshTools mesh{f.core};
+  FakeMeshHost host;
+  MeshTools mesh{f.core, host};
   CaptureTools tools{f.core, mesh};
   DevTools& dev = tools.dev;
   std::string dir;

@@ -17,6 +17,7 @@
 #include "host/core/testing/core_fixture.h"
 #include "host/core/testing/file_text.h"
 #include "host/mesh/mesh_tools.h"
+#include "host/mesh/testing/fake_mesh_host.h"
 #include "host/scantools/capture_tools.h"
 #include "platform/format.h"
 #include "platform/named_event.h"
@@ -124,7 +125,8 @@ class GrabberTest : public ::testing::Test {
   std::string folder() const { return dir + "/capture/" + grabber.foldername; }
 
   CoreFixture f;
-  MeshTools mesh{f.core};
+  FakeMeshHost host;
+  MeshTools mesh{f.core, host};
   CaptureTools tools{f.core, mesh};
   FrameGrabber& grabber = tools.grabber;
   plat::PostQueue queue;

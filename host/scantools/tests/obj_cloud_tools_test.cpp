@@ -338,7 +338,7 @@ TEST_F(ObjCloudTest, MatchcloudsBringsAMovedCloudBack) {
   writeText(at("cloud0.obj"), r.str());
   writeText(at("cloud2a.obj"), m.str());
   for (int step = 0; step < 8; ++step) ASSERT_TRUE(objc.matchclouds1Click());
-  tools.Button4Click();  // the abort button: the next use writes the cloud
+  tools.abortMeshTools();  // the abort button: the next use writes the cloud
   ASSERT_TRUE(objc.matchclouds1Click());
   PointCloud moved;
   ASSERT_TRUE(moved.load(core, at("cloud3.obj"), false));

@@ -434,7 +434,7 @@ TEST_F(TextureTest, TheHostEntryScalesTheHeadRunsTheToolAndClosesTheWindow) {
   ui.choiceAnswers = {1, 0};                    // define_headaxis: change to No
   ui.inputs.push_back(std::string("0 0 0"));    // cilinder_axis[0]
   ui.inputs.push_back(std::string("0 0.5 0"));  // cilinder_axis[1]
-  tools.links.showWindow = [&] { clock.advance(1000); };
+  tools.showWindow = [&] { clock.advance(1000); };
   tex.headTexture1Click();
   EXPECT_TRUE(std::filesystem::exists(at("tall_flt.obj")));
   EXPECT_EQ(view.closed, 1);
@@ -449,7 +449,7 @@ TEST_F(TextureTest, TheHostEntryScalesTheHeadRunsTheToolAndClosesTheWindow) {
 TEST_F(TextureTest, AWindowThatCannotBeShownNeverRunsTheToolLater) {
   writeStripedCylinder(dir, 8);
   ui.files.push_back(at("cyl.obj"));
-  tools.links.showWindow = nullptr;  // no display
+  tools.showWindow = nullptr;  // no display
   tex.headTexture1Click();
   clock.advance(5000);
   EXPECT_TRUE(ui.prompts.empty());

@@ -17,6 +17,7 @@
 
 #include "host/core/settings_files.h"
 #include "host/core/testing/core_fixture.h"
+#include "host/core/testing/fake_editor_machine.h"
 
 namespace ph {
 namespace {
@@ -62,7 +63,8 @@ class ConfigDialogTest : public ::testing::Test, public CoreFixture {
   }
 
   SettingsFiles files{core};
-  ConfigEditor editor{core, files};
+  FakeEditorMachine machine;
+  ConfigEditor editor{core, files, machine};
   ConfigDialog dialog{nullptr, editor};
 
  private:
@@ -140,7 +142,7 @@ TEST_F(ConfigDialogTest, NumbersShowTheirUnit) {
 // The port fields offer the ports the Host lists, and still take any text.
 TEST_F(ConfigDialogTest, PortFieldsOfferTheDetectedPorts) {
   const std::vector<std::string> found = {"/dev/serial/by-id/usb-Prism_Bay_unit_0042-if00", "/dev/ttyS4"};
-  editor.detectedPorts = [&] { return found; };
+  machine.ports = [&] { return found; };
   core.s.CommInkDevice = "COM3";
   page("inkjet");
   auto* ink = child<QComboBox>("CommInkDevice");

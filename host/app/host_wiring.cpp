@@ -1,0 +1,139 @@
+#include "host/app/host_wiring.h"
+
+#include "host/app/host.h"
+#include "host/machine/port_list.h"
+#include "host/mesh/stl_tools.h"
+
+namespace ph {
+
+// ---- what the jetting unit's link asks for ----
+
+void HostWiring::dropImages() { host_.inkControls.dropImages(false); }
+
+void HostWiring::setAlarmCount(int beeps) { host_.inkControls.setAlarmCount(beeps); }
+
+void HostWiring::cartridgeCheck() {
+  if (!host_.printGuard.refuse("cartridge check")) host_.inkControls.cartridgeCheck();
+}
+
+void HostWiring::alignmentPrint() {
+  if (!host_.printGuard.refuse("alignment print")) host_.batch.startAlignment();
+}
+
+void HostWiring::pasteInkCommands() { host_.inkControls.pasteInkCommands(); }
+
+bool HostWiring::gcodeOnlyRun() const { return host_.sequencer.events.gcodeOnlyRun(); }
+
+// ---- the batch print's steps ----
+
+bool HostWiring::openModel() { return host_.handoff.openModel(); }
+
+void HostWiring::skipNextSlicing() { host_.handoff.skipSlicing = true; }
+
+void HostWiring::convert() { host_.conversion.blockbased1Click(); }
+
+void HostWiring::home() { host_.actions.BtHomeClick(); }
+
+void HostWiring::resetZ() { host_.actions.btzresetClick(); }
+
+void HostWiring::preparePowder() { host_.actions.btPrepClick(); }
+
+void HostWiring::dry() { host_.actions.drying1Click(); }
+
+void HostWiring::endProgram() { host_.goodbye(); }
+
+bool HostWiring::saveSettings() { return host_.settingsFiles.saveini1Click(); }
+
+// ---- the manual actions' steps ----
+
+void HostWiring::setStartX() { host_.sequencer.setStartX(); }
+
+std::string HostWiring::expandGcodeTemplate(const std::string& text, int skip) {
+  return host_.sequencer.expandGcodeTemplate(text, skip);
+}
+
+void HostWiring::armPowderSkip() {
+  if (host_.sequencer.powderSkipState == 0) host_.sequencer.powderSkipState = 1;
+}
+
+void HostWiring::preparePowderLayers() { host_.settingDialogs.preparelayers1Click(); }
+
+void HostWiring::keepWetChanged() { host_.inkControls.cbkeepwetClick(); }
+
+void HostWiring::setCocoonWalls(bool on) { host_.mesh.setCocoonWalls(on); }
+
+// ---- what the jetting unit's controls ask of the print ----
+
+void HostWiring::pauseAtStretchEnd() { host_.sequencer.pauseAtStretchEnd(); }
+
+bool HostWiring::pausedByEnd() const { return host_.sequencer.pausedByEnd; }
+
+void HostWiring::primeCheckEnded() { host_.sequencer.primeCheckActive = false; }
+
+bool HostWiring::isBusy() const { return host_.sequencer.isBusy(); }
+
+void HostWiring::resumePrint() { host_.sequencer.resumeTicking(); }
+
+// ---- the powder-only layers ----
+
+void HostWiring::armPrepLayers(int layers) { host_.sequencer.prepLayers = layers; }
+
+void HostWiring::startPrint() { host_.sequencer.btStartClick(); }
+
+// ---- the configuration editor ----
+
+// The codes that the editor's changes queued go out at once when a link is
+// attached; until then they wait for the next command.
+bool HostWiring::sendPendingInk() {
+  if (!host_.links) return false;
+  host_.links->sendInkPending("");
+  return true;
+}
+
+std::vector<std::string> HostWiring::detectedPorts() {
+  std::vector<std::string> names;
+  for (const SerialPortEntry& p : listSerialPorts(host_.ports.sysRoot, host_.ports.devRoot)) names.push_back(p.name);
+  return names;
+}
+
+// ---- the job tools ----
+
+bool HostWiring::startPatternPrint() {
+  host_.sequencer.btStartClick();
+  return host_.sequencer.isBusy();
+}
+
+// The tools that read the .dmc leave it to a running print.
+bool HostWiring::printHoldsDmc() const { return bool(host_.sequencer.dmcFile); }
+
+// ---- the slicer hand-off's steps ----
+
+ConversionOutcome HostWiring::convertJob() { return host_.conversion.convertJob(); }
+
+void HostWiring::meshCommand(const std::vector<std::string>& words) { host_.mesh.meshCommand(words); }
+
+void HostWiring::setCocoonTransform(float scale, float rx, float ry, float rz, bool walls) {
+  host_.mesh.setCocoonTransform(scale, rx, ry, rz, walls);
+}
+
+bool HostWiring::makeHeightProfile(const std::string& stl) {
+  return ph::makeHeightProfile(host_.core, stl, host_.conversion.layout.heightProfile, 1.0f, 50, 30);
+}
+
+// ---- what the mesh tools read of the hand-off and the job ----
+
+std::string HostWiring::convertedStlName() const { return host_.handoff.convertedStlName; }
+
+void HostWiring::setConvertedStlName(const std::string& name) { host_.handoff.convertedStlName = name; }
+
+bool HostWiring::processWithoutColor() const { return host_.handoff.processWithoutColor; }
+
+std::string HostWiring::jobFileName() const { return host_.job.jobFileName; }
+
+std::string HostWiring::viewerStl() const { return host_.handoff.viewerstl; }
+
+void HostWiring::setViewerStl(const std::string& name) { host_.handoff.viewerstl = name; }
+
+bool HostWiring::runSlicer(const std::string& stl) { return host_.handoff.runSlicer(stl); }
+
+}  // namespace ph
