@@ -26,7 +26,6 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       deviceLinks(core, settingsFiles, orDiscard(poster), wiring),
       args_(std::move(args)) {
   if (asksForUnattendedRun(args_)) core.run.expect();
-  createMainControls(core.controls);
   deviceLinks.bindControls();
   ports.bindControls();
   addInkControlItems(core.controls, "inkjet1");

@@ -53,6 +53,9 @@ bool asksForUnattendedRun(const std::vector<std::string>& args);
 // anything else) and, in `text`, what to say (the usage, and why).
 std::optional<int> endWithoutDisplay(const std::vector<std::string>& args, std::string& text);
 
+// The main window's named controls and menus, created before start-up runs.
+void createMainControls(Controls& controls);
+
 class Host {
  public:
   static constexpr const char* kInstanceMutexBase = "prismhost489358654";
@@ -66,6 +69,8 @@ class Host {
   // What the subsystems ask of each other; it only forwards to the objects
   // below, so it comes first and each of them gets it at construction.
   HostWiring wiring{*this};
+  // The main window's controls exist before any subsystem binds its names.
+  bool mainControlsMade = (createMainControls(core.controls), true);
   SettingsFiles settingsFiles{core};
   ConfigEditor configEditor{core, settingsFiles, wiring};
   Hints hints{core};
@@ -139,8 +144,10 @@ class Host {
   std::string dialogFolder;
   std::string modelDialogFile;
 
-  // The batch print that -B starts (a test may count the starts instead).
+  // The batch print that -B starts, and the conversion of a sliced job (a
+  // test may put its own step in either place).
   std::function<void()> runBatch = [this] { batch.startBatch(); };
+  std::function<ConversionOutcome()> convertSlicedJob = [this] { return conversion.convertJob(); };
 
   void FormCreate();
   void InitTimerTimer();
@@ -206,8 +213,5 @@ class Host {
   int lastWindowLeft_ = -9999;
   int lastWindowTop_ = -1;
 };
-
-// The main window's named controls and menus, created before start-up runs.
-void createMainControls(Controls& controls);
 
 }  // namespace ph

@@ -108,7 +108,7 @@ bool HostWiring::printHoldsDmc() const { return bool(host_.sequencer.dmcFile); }
 
 // ---- the slicer hand-off's steps ----
 
-ConversionOutcome HostWiring::convertJob() { return host_.conversion.convertJob(); }
+ConversionOutcome HostWiring::convertJob() { return host_.convertSlicedJob(); }
 
 void HostWiring::meshCommand(const std::vector<std::string>& words) { host_.mesh.meshCommand(words); }
 

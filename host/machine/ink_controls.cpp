@@ -56,7 +56,6 @@ InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& s
   t.NewShake->setHandler([this] { NewShakeTimer(); });
   t.primeStates->setHandler([this] { primeStatesTimer(); });
   dropPicture = dropsHidden_;
-  bindControls();
 }
 
 InkControls::~InkControls() {

@@ -114,7 +114,7 @@ TEST_F(HostTest, ATerminationRequestDuringALongStepIsNoticed) {
                                                        *plat::fileContentCrc("cube.stl")) +
                         "\r\n");
   bool converted = false;
-  h.handoff.links.convertJob = [&] {
+  h.convertSlicedJob = [&] {
     ui.processEvents();
     converted = true;  // the step itself goes on to its end
     return ConversionOutcome::success();

@@ -11,18 +11,18 @@ using namespace ph;
 
 TEST_F(HostTest, TheHandoffSetsTheWrappingAndFillsTheJobsHeightProfile) {
   Host& h = start();
-  h.handoff.links.setCocoonTransform(2.0f, 10.0f, 0.0f, 90.0f, 0.0f);
+  h.wiring.setCocoonTransform(2.0f, 10.0f, 0.0f, 90.0f, false);
   EXPECT_EQ(h.mesh.cocoonScale, 2.0f);
   EXPECT_EQ(h.mesh.cocoonRotX, 10.0f);
   EXPECT_EQ(h.mesh.cocoonRotZ, 90.0f);
   EXPECT_FALSE(h.mesh.cocoonWalls);
 
   test::writeColouredCube("cube.stl", 0, 10, 0x8000 | 31, 0x8000 | 31);  // 10 mm at the origin
-  ASSERT_TRUE(h.handoff.links.makeHeightProfile("cube.stl"));
+  ASSERT_TRUE(h.wiring.makeHeightProfile("cube.stl"));
   EXPECT_NEAR(h.conversion.layout.heightProfile[30], 10.3f, 1e-4);
   EXPECT_NEAR(h.conversion.layout.heightProfile[41], 9.8f, 1e-4);
   EXPECT_EQ(h.conversion.layout.heightProfile[0], -1.0f);
-  EXPECT_FALSE(h.handoff.links.makeHeightProfile("gone.stl"));
+  EXPECT_FALSE(h.wiring.makeHeightProfile("gone.stl"));
 
   // The wrapping step of the open-model road runs the mesh tools in this
   // process: the model comes back with its walls.
