@@ -22,7 +22,16 @@ struct SimActions : TransportFixture {
   MachineActions act{core, links.marlin, links.ink, motion, layout, {headX, headY, lastHeadY}, steps};
 
   SimActions() {
+    // The controls whose clicks the actions bind, as the main window has them.
+    using K = Control::Kind;
+    addMachineActionItems(core.controls);
+    for (const char* n : {"BtHome", "btzreset", "btpark", "btFront", "btPlatform", "btPrep"})
+      core.controls.add(K::Button, n, n);
+    for (const char* n : {"PrepLifts1", "cocooned1", "multiPowderlayer1"})
+      if (!core.controls.find(n)) core.controls.add(K::MenuItem, n, n, "options1").checkable = true;
     act.bindControls();
+    // The sequencer's start X of a print without a layer shift.
+    steps.startX = [this] { headX = core.s.xMarlinBase - layout.buildRoomSkip; };
   }
   // Runs the manual clock and the link events until cond holds.
   bool runUntil(const std::function<bool()>& cond) {
