@@ -8,6 +8,7 @@
 #include "host/core/paths.h"
 #include "host/core/texts.h"
 #include "host/machine/link_texts.h"
+#include "host/machine/print_names.h"
 #include "host/machine/print_timing.h"
 #include "host/machine/unit_codes.h"
 
@@ -16,12 +17,6 @@ namespace ph {
 namespace {
 
 constexpr double kDot = 25.4 / 300.0;  // mm per dot
-
-// The controls the sequencer answers, and the one it keeps checked while a
-// print waits at a pause.
-constexpr const char* kStartControl = "btStart";
-constexpr const char* kAbortControl = "btAbort";
-constexpr const char* kPauseControl = "pause";
 
 }  // namespace
 
@@ -58,19 +53,19 @@ PrintSequencer::~PrintSequencer() {
   motion_.powderAmountStepped = nullptr;
   marlin_.onLinesLost = nullptr;
   if (&ink_.events() == &events) ink_.setEvents(nullptr);
-  for (const char* name : {kStartControl, kAbortControl, kPauseControl})
+  for (const char* name : {print_names::kStart, print_names::kAbort, print_names::kPause})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
-  if (Control* c = core_.controls.find(kStartControl)) c->onRightClick = nullptr;
+  if (Control* c = core_.controls.find(print_names::kStart)) c->onRightClick = nullptr;
   releaseStayAwake();
 }
 
 void PrintSequencer::bindControls() {
-  if (Control* c = core_.controls.find(kStartControl)) {
+  if (Control* c = core_.controls.find(print_names::kStart)) {
     c->onClick = [this] { start(); };
     c->onRightClick = [this] { armDryRun(); };
   }
-  if (Control* c = core_.controls.find(kAbortControl)) c->onClick = [this] { abortPrint("operator"); };
-  if (Control* c = core_.controls.find(kPauseControl)) c->onClick = [this] { resume(); };
+  if (Control* c = core_.controls.find(print_names::kAbort)) c->onClick = [this] { abortPrint("operator"); };
+  if (Control* c = core_.controls.find(print_names::kPause)) c->onClick = [this] { resume(); };
 }
 
 // ---------------------------------------------------------------- helpers
@@ -80,10 +75,10 @@ bool PrintSequencer::menuChecked(const char* name) const {
   return c && c->checked;
 }
 
-bool PrintSequencer::pauseBoxChecked() const { return menuChecked(kPauseControl); }
+bool PrintSequencer::pauseBoxChecked() const { return menuChecked(print_names::kPause); }
 
 void PrintSequencer::setPauseBox(bool on) {
-  if (Control* c = core_.controls.find(kPauseControl)) c->setChecked(on);
+  if (Control* c = core_.controls.find(print_names::kPause)) c->setChecked(on);
 }
 
 bool PrintSequencer::ticking() const { return core_.timers.MarlinTimer->enabled(); }
@@ -202,7 +197,7 @@ PrintSequencer::Outcome PrintSequencer::start() {
   ink_.sendInk(unit::kPrintStart);
   ink_.printResumeTick = core_.clock.tickMs();
   marlin_.openMarlin();
-  if ((ink_.inkLinkOpen || menuChecked("debugroute1")) && !dryRun_ && !openDmcForPrint(takeHeader)) {
+  if ((ink_.inkLinkOpen || menuChecked(print_names::kDebugRoute)) && !dryRun_ && !openDmcForPrint(takeHeader)) {
     // Nothing to print from: the print does not start.
     t.MarlinTimer->stop();
     phase_ = PrintPhase::Ended;
@@ -267,12 +262,12 @@ void PrintSequencer::MarlinTimerTimer() {
   Guard guard(marlinNesting_, core_, *core_.timers.MarlinTimer);
   const Settings& s = core_.s;
   const bool prepPending = prepLayers_ > 0;
-  if (!menuChecked("cb_comm") || dryRun_) ink_.inkStretchesDone = run.inkStretchesSent;
-  if (menuChecked("debugroute1")) {
+  if (!menuChecked(print_names::kUnitLink) || dryRun_) ink_.inkStretchesDone = run.inkStretchesSent;
+  if (menuChecked(print_names::kDebugRoute)) {
     dropRecordData(512, 0);
     marlin_.nrMarlinok = marlin_.Marlinlin - 1;
   }
-  const bool unitWanted = menuChecked("cb_comm") && !dryRun_;
+  const bool unitWanted = menuChecked(print_names::kUnitLink) && !dryRun_;
   if (unitWanted && ink_.deliveryFailed()) {
     stopNow(ink_.deliveryFailure() + ": jetting data was lost, the print stops");
     return;
@@ -357,7 +352,7 @@ PrintSequencer::Outcome PrintSequencer::abortPrint(const std::string& reason) {
     outcome = resume();
   }
   core_.timers.multpowd->stop();
-  if (Control* c = core_.controls.find("multiPowderlayer1")) c->setChecked(false);
+  if (Control* c = core_.controls.find(print_names::kMultiPowderLayer)) c->setChecked(false);
   links.abortMeshTools();
   return outcome;
 }
@@ -452,7 +447,7 @@ void PrintSequencer::stopNow(const std::string& why) {
 void PrintSequencer::endOfPrint(bool prepPending) {
   const Settings& s = core_.s;
   // The progress of an ended print is no longer true of anything.
-  core_.controls.at("perclabel").setCaption("");
+  core_.controls.at(print_names::kProgressLabel).setCaption("");
   releaseStayAwake();
   dryRun_ = false;
   run.layerIndex = 0;

@@ -2,6 +2,7 @@
 // machines and the progress display.
 #include <algorithm>
 
+#include "host/machine/print_names.h"
 #include "host/machine/print_sequencer.h"
 #include "host/machine/unit_codes.h"
 
@@ -98,7 +99,7 @@ void PrintSequencer::inktransferTimer() {
     if (!core_.closingDown) ink_.inkWrite(&end, 1);
     return;
   }
-  if (ink_.deliveryFailed() && !dryRun_ && menuChecked("cb_comm")) {
+  if (ink_.deliveryFailed() && !dryRun_ && menuChecked(print_names::kUnitLink)) {
     stopNow(ink_.deliveryFailure() + ": jetting data was lost, the print stops");
     return;
   }
@@ -126,7 +127,7 @@ void PrintSequencer::inktransferTimer() {
 }
 
 void PrintSequencer::paintXoffLamp(bool cts) {
-  if (Control* lamp = core_.controls.find("xofflamp")) {
+  if (Control* lamp = core_.controls.find(print_names::kXoffLamp)) {
     const std::string colour = cts ? "white" : "black";
     if (lamp->caption != colour) lamp->setCaption(colour);
   }
@@ -185,7 +186,7 @@ void PrintSequencer::showPrintProgress(int step) {
   // A job of no layers to print (printpages at startinglayer) has made no
   // progress, rather than a division by zero.
   const long long p = whole != 0 ? ((run.printLayer - s.startinglayer) * perLayer + step) * 10000 / whole : 0;
-  core_.controls.at("LabStretch").setCaption(plat::format("%d/%d", run.stretchesRead, layout_.dmcStretchCount));
+  core_.controls.at(print_names::kStretchLabel).setCaption(plat::format("%d/%d", run.stretchesRead, layout_.dmcStretchCount));
   std::string line = plat::format("%d/%d   (%d%%)", run.printLayer, layout_.printpages, int(p / 100));
   // Below 1 % the time so far says nothing yet about the time left.
   if (p > 100) {
@@ -193,7 +194,7 @@ void PrintSequencer::showPrintProgress(int step) {
     const long long eta = std::clamp(10000 - p, 0LL, 9999LL) * ran / p;
     line += plat::format(" eta: %d min %02d s", int(eta / 60), int(eta % 60));
   }
-  Control& label = core_.controls.at("perclabel");
+  Control& label = core_.controls.at(print_names::kProgressLabel);
   // The window's progress bar and title read the percentage here.
   label.tag = int(p / 100);
   label.setCaption(line);

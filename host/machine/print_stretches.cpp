@@ -5,6 +5,7 @@
 #include "host/core/numbers.h"
 #include "host/core/texts.h"
 #include "host/machine/link_texts.h"
+#include "host/machine/print_names.h"
 #include "host/machine/print_sequencer.h"
 #include "host/machine/print_timing.h"
 #include "host/machine/unit_codes.h"
@@ -93,7 +94,7 @@ int PrintSequencer::powderOnlyStretch(int extra) {
     start = 0;
     time = 5999;
   }
-  if (menuChecked("powder2")) core_.logVars("pd0", start, "pd1", time, "ms+0", run.stretchNo);
+  if (menuChecked(print_names::kPowderLog)) core_.logVars("pd0", start, "pd1", time, "ms+0", run.stretchNo);
   // An empty return pass before this one is still open: its end byte
   // closes it, as a data stretch's first byte does, so the unit does not
   // take this announcement for pass data.
@@ -199,7 +200,7 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
     start = 0;
     time = 5999;
   }
-  if (menuChecked("powder2")) core_.logVars("pd0", start, "pd1", time, "ms", run.stretchNo);
+  if (menuChecked(print_names::kPowderLog)) core_.logVars("pd0", start, "pd1", time, "ms", run.stretchNo);
 
   const long long zeros = static_cast<long long>(s.behindmargin + 240 - s.repeatpurge) * 54 + 22;
   std::string cmd = core_.pendingInkText + s.repeatcode + unit::kForwardPass + unit::powderTimes(start, time) +
@@ -236,8 +237,8 @@ void PrintSequencer::layerLastStretch(bool prepPending) {
     core_.applySettings(plat::format("?powderPercentage=%d", powderSkipState), true);
     powderSkipState = 0;
   }
-  if (menuChecked("connectcheck1"))
-    ink_.sendInk(menuChecked("NoColor1") ? unit::kCheckColourCartridge : unit::kCheckWaterCartridge);
+  if (menuChecked(print_names::kConnectCheck))
+    ink_.sendInk(menuChecked(print_names::kNoColour) ? unit::kCheckColourCartridge : unit::kCheckWaterCartridge);
   ink_.sendInk(s.EachLayCode);
   if (!job_.patternMode) {
     std::string seq = expandGcodeTemplate(s.LayerGcodes, layout_.buildRoomSkip);
@@ -283,7 +284,7 @@ void PrintSequencer::endStretch(bool prepPending) {
       run.splitPending = false;
     }
     sendStretchEnd();
-    if (menuChecked("temprcontrol1")) ink_.sendInk(unit::kTemperatureControl);
+    if (menuChecked(print_names::kTemperatureControl)) ink_.sendInk(unit::kTemperatureControl);
     if (phase_ == PrintPhase::Paused || run.abortAsked) ink_.sendInk(unit::kStopAfterStretch);
     if (run.backwardPending) backwardPass(prepPending);
     else emptyReturn();
@@ -386,7 +387,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
     if (s.preInkGcodes[0] == '@') stopRollerAfter(leadingInt(s.preInkGcodes.substr(1, 9)));
     else marlin_.gcodeSequence = s.preInkGcodes;
   }
-  if (menuChecked("detour1")) {
+  if (menuChecked(print_names::kDetour)) {
     motion_.moveXYZ(20, y, marlin_.platformZ, s.movespeed);
     if (!s.powderReduce) motion_.moveXYZ(rollSplitX(headX), y, marlin_.platformZ, s.movespeed);
   }
@@ -398,7 +399,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
     if (s.powderReduce) motion_.moveXYZ(rollSplitX(headX), y, marlin_.platformZ, s.movespeed);
   }
   sendStretchEnd();
-  if (menuChecked("temprcontrol1")) ink_.sendInk(unit::kTemperatureControl);
+  if (menuChecked(print_names::kTemperatureControl)) ink_.sendInk(unit::kTemperatureControl);
   if (phase_ != PrintPhase::Paused && !pauseBoxChecked() && !s.pauseEachLayer && s.primeCheckLayer != 0 &&
       ++run.primeLayerCount >= s.primeCheckLayer) {
     run.primeLayerCount = 0;
