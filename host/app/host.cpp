@@ -8,6 +8,7 @@
 #include "host/core/paths.h"
 #include "host/core/texts.h"
 #include "host/machine/port_list.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -58,12 +59,12 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   sequencer.links.shortStretches = [this] { return settingDialogs.shortstretches; };
   sequencer.links.fastStretches = [this] { return settingDialogs.faststretches; };
   inkControls.sequencer.pauseAtStretchEnd = [this] { sequencer.pauseAtStretchEnd(); };
-  inkControls.sequencer.pausedByEnd = [this] { return sequencer.pausedByEnd; };
-  inkControls.sequencer.primeCheckEnded = [this] { sequencer.primeCheckActive = false; };
+  inkControls.sequencer.pausedByEnd = [this] { return sequencer.paused(); };
+  inkControls.sequencer.primeCheckEnded = [this] { sequencer.primeCheckFinished(); };
   inkControls.sequencer.isBusy = [this] { return sequencer.isBusy(); };
   inkControls.sequencer.resumePrint = [this] { sequencer.resumeTicking(); };
-  settingDialogs.sequencer.armPrepLayers = [this](int n) { sequencer.prepLayers = n; };
-  settingDialogs.sequencer.btStartClick = [this] { sequencer.btStartClick(); };
+  settingDialogs.sequencer.armPrepLayers = [this](int n) { sequencer.armPrepLayers(n); };
+  settingDialogs.sequencer.btStartClick = [this] { sequencer.start(); };
   configEditor.isBusy = [this] { return sequencer.isBusy(); };
   configEditor.detectedPorts = [this] {
     std::vector<std::string> names;
@@ -71,11 +72,11 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
     return names;
   };
   patterns.startPatternPrint = [this] {
-    sequencer.btStartClick();
+    sequencer.start();
     return sequencer.isBusy();
   };
   // The tools that read the .dmc leave it to a running print.
-  jobTools.printHoldsDmc = [this] { return bool(sequencer.dmcFile); };
+  jobTools.printHoldsDmc = [this] { return sequencer.holdsJobFile(); };
   addBatchPrintItems(core.controls, "pattern1", "inkjet1", "setfile1");
   batch.bindControls();
   machineEvents.setOthers(alignmentEvents);
@@ -307,19 +308,19 @@ void Host::chooseMarlinLink() {
 
 void Host::buildUserFunctions() {
   const bool rollerOnMarlin = core.dualBoxAny();
-  addUserFunction("Roller on", rollerOnMarlin ? ">M106 S255" : "17n");
-  addUserFunction("Roller off", rollerOnMarlin ? ">M106 S0" : "16n");
+  addUserFunction("Roller on", rollerOnMarlin ? ">M106 S255" : unit::kRollerOn);
+  addUserFunction("Roller off", rollerOnMarlin ? ">M106 S0" : unit::kRollerOff);
   if (core.dualBoxMode()) {
     core.waterLineWidth = 6;
     addUserFunction("Feeder up (mm)", ">" + std::string(feederGcode));
     addUserFunction("Feeder down (mm)", ">" + replaceAll(std::string(feederGcode), "E?", "E-?"));
   } else {
-    addUserFunction("shaker on", "9999p");
-    addUserFunction("shaker off", "0p");
+    addUserFunction("shaker on", unit::kShakerOn);
+    addUserFunction("shaker off", unit::kShakerOff);
   }
-  addUserFunction("color cartridge", "2g");
-  addUserFunction("water cartridge", "3g");
-  addUserFunction("report", " 21o1r21r16o12t33t1o");
+  addUserFunction("color cartridge", unit::kColourCartridge);
+  addUserFunction("water cartridge", unit::kWaterCartridge);
+  addUserFunction("report", unit::kReport);
   for (std::string rest = core.s.userfuncts; !rest.empty();) {
     std::string pair = popToken(rest, '/');
     addUserFunction(splitAt(pair, ';', false), splitAt(pair, ';', true));

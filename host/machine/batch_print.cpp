@@ -5,6 +5,7 @@
 
 #include "host/core/paths.h"
 #include "host/core/value_dialogs.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -191,7 +192,7 @@ void BatchPrint::stopBatch(const std::string& reason) {
 }
 
 bool BatchPrint::pausedUnattended() {
-  if (!core_.run.active() || !sequencer_.pausedByEnd) return false;
+  if (!core_.run.active() || !sequencer_.paused()) return false;
   stopBatch("the print paused and nobody is there to go on");
   return true;
 }
@@ -286,7 +287,7 @@ int BatchPrint::batchStepAction(int interval) {
         core_.ui.showMessage("place allignment card on platform");
         if (!startAlignment()) stopBatch("no allign pattern found");
       } else {
-        sequencer_.btStartClick();
+        sequencer_.start();
         if (!sequencer_.isBusy()) stopBatch("the print did not start");
       }
       return 2000;
@@ -343,7 +344,7 @@ void BatchPrint::alligntimerTimer() {
   job_.patternMode = true;
   job_.dmcCurrent = false;  // the pattern is converted anew
   timer.stop();
-  sequencer_.btStartClick();
+  sequencer_.start();
 }
 
 void BatchPrint::setallign1Click() {
@@ -442,7 +443,7 @@ int BatchPrint::calibStepAction() {
       return 4000;
     case 1:
       firstStrokeMark_ = ink_.inkRxTotal;
-      ink_.sendInk("26o");
+      ink_.sendInk(unit::kStrokeMark);
       motion_.moveXY(s.xMarlinBase, s.yvLow, kCalibSpeed);
       return stroke;
     case 2:
@@ -452,7 +453,7 @@ int BatchPrint::calibStepAction() {
         ioPinBeforeRead_ = pin.has_value();
         if (pin) ioPinBefore = *pin;
         secondStrokeMark_ = ink_.inkRxTotal;
-        ink_.sendInk("26o6n");
+        ink_.sendInk(unit::kStrokeMarkAndPins);
         // The unit takes its readings before the head moves back; the
         // timer waits, nothing blocks.
         strokeBackDue_ = true;
@@ -462,7 +463,7 @@ int BatchPrint::calibStepAction() {
       motion_.moveXY(s.xMarlinBase, s.yvHi, kCalibSpeed);
       return 100;
     case 3:
-      ink_.sendInk("6n");
+      ink_.sendInk(unit::kReadPins);
       return stroke;
     case 4: evaluatePulses(); return 4000;
     default: return 4000;
