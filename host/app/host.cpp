@@ -7,6 +7,7 @@
 #include "host/core/param_table.h"
 #include "host/core/paths.h"
 #include "host/core/texts.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -238,19 +239,19 @@ void Host::chooseMarlinLink() {
 
 void Host::buildUserFunctions() {
   const bool rollerOnMarlin = core.dualBoxAny();
-  addUserFunction("Roller on", rollerOnMarlin ? ">M106 S255" : "17n");
-  addUserFunction("Roller off", rollerOnMarlin ? ">M106 S0" : "16n");
+  addUserFunction("Roller on", rollerOnMarlin ? ">M106 S255" : unit::kRollerOn);
+  addUserFunction("Roller off", rollerOnMarlin ? ">M106 S0" : unit::kRollerOff);
   if (core.dualBoxMode()) {
     core.waterLineWidth = 6;
     addUserFunction("Feeder up (mm)", ">" + std::string(feederGcode));
     addUserFunction("Feeder down (mm)", ">" + replaceAll(std::string(feederGcode), "E?", "E-?"));
   } else {
-    addUserFunction("shaker on", "9999p");
-    addUserFunction("shaker off", "0p");
+    addUserFunction("shaker on", unit::kShakerOn);
+    addUserFunction("shaker off", unit::kShakerOff);
   }
-  addUserFunction("color cartridge", "2g");
-  addUserFunction("water cartridge", "3g");
-  addUserFunction("report", " 21o1r21r16o12t33t1o");
+  addUserFunction("color cartridge", unit::kColourCartridge);
+  addUserFunction("water cartridge", unit::kWaterCartridge);
+  addUserFunction("report", unit::kReport);
   for (std::string rest = core.s.userfuncts; !rest.empty();) {
     std::string pair = popToken(rest, '/');
     addUserFunction(splitAt(pair, ';', false), splitAt(pair, ';', true));

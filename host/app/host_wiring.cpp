@@ -66,9 +66,9 @@ void HostWiring::setCocoonWalls(bool on) { host_.mesh.setCocoonWalls(on); }
 
 void HostWiring::pauseAtStretchEnd() { host_.sequencer.pauseAtStretchEnd(); }
 
-bool HostWiring::pausedByEnd() const { return host_.sequencer.pausedByEnd; }
+bool HostWiring::pausedByEnd() const { return host_.sequencer.paused(); }
 
-void HostWiring::primeCheckEnded() { host_.sequencer.primeCheckActive = false; }
+void HostWiring::primeCheckEnded() { host_.sequencer.primeCheckFinished(); }
 
 bool HostWiring::isBusy() const { return host_.sequencer.isBusy(); }
 
@@ -76,9 +76,9 @@ void HostWiring::resumePrint() { host_.sequencer.resumeTicking(); }
 
 // ---- the powder-only layers ----
 
-void HostWiring::armPrepLayers(int layers) { host_.sequencer.prepLayers = layers; }
+void HostWiring::armPrepLayers(int layers) { host_.sequencer.armPrepLayers(layers); }
 
-void HostWiring::startPrint() { host_.sequencer.btStartClick(); }
+void HostWiring::startPrint() { host_.sequencer.start(); }
 
 // ---- the configuration editor ----
 
@@ -99,12 +99,12 @@ std::vector<std::string> HostWiring::detectedPorts() {
 // ---- the job tools ----
 
 bool HostWiring::startPatternPrint() {
-  host_.sequencer.btStartClick();
+  host_.sequencer.start();
   return host_.sequencer.isBusy();
 }
 
 // The tools that read the .dmc leave it to a running print.
-bool HostWiring::printHoldsDmc() const { return bool(host_.sequencer.dmcFile); }
+bool HostWiring::printHoldsDmc() const { return host_.sequencer.holdsJobFile(); }
 
 // ---- the slicer hand-off's steps ----
 

@@ -66,6 +66,24 @@ DmcHeader DmcHeader::fromBytes(const std::uint8_t* b) {
   return h;
 }
 
+StretchHeaderFields parseStretchHeader(const char* h) {
+  StretchHeaderFields f;
+  f.text.assign(h + 1, kStretchHeaderBytes - 1);
+  f.code = hexTextToInt(f.text.substr(0, 2));
+  f.length = 0;
+  for (int i = 3; i < 9; ++i) {
+    if (h[i] < '0' || h[i] > '9') {
+      f.length = -1;
+      break;
+    }
+    f.length = f.length * 10 + (h[i] - '0');
+  }
+  f.type = h[9];
+  return f;
+}
+
+bool isStretchType(char c) { return c != '\0' && std::strchr("{}]!(<", c) != nullptr; }
+
 std::string powderCodeText(int code) {
   code = clampInt(code, 0, 560);
   static constexpr char digits[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";

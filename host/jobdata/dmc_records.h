@@ -55,6 +55,19 @@ struct DmcHeader {
   static DmcHeader fromBytes(const std::uint8_t* bytes);
 };
 
+// The fields of a stretch header, read from its 10 bytes (the record mark
+// first): its nine characters, the powder code, the length of the whole
+// record (-1 when its six digits are not all digits) and the stretch type.
+struct StretchHeaderFields {
+  std::string text;
+  int code = 0;
+  long long length = 0;
+  char type = 0;
+};
+StretchHeaderFields parseStretchHeader(const char* header);
+// The stretch types a record may have: { } ] ! ( <
+bool isStretchType(char c);
+
 // The two characters of a powder code (0..560): c div 16 as 0-9, A-Z, then
 // the upper-case hex digit of c mod 16.
 std::string powderCodeText(int code);

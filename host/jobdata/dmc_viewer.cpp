@@ -23,9 +23,6 @@ constexpr int kWhite = 0xFFFFFF;
 constexpr int kWaterGrey = 0xC0C0C0;
 constexpr int kYellow = 0x00FFFF;  // colour value: red | green << 8
 
-bool allDigits(const std::string& t) {
-  return !t.empty() && std::all_of(t.begin(), t.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
 
 }  // namespace
 
@@ -47,15 +44,18 @@ bool DmcRecordWalk::next(StretchRecordHeader& h, bool bfConsumed) {
     problem = plat::format("record at %lld does not start with a record mark", h.offset);
     return false;
   }
-  h.text.assign(t, 9);
-  const std::string digits(t + 2, 6);
-  h.code = hexTextToInt(std::string(t, 2));
-  h.type = t[8];
-  if (!allDigits(digits)) {
+  char whole[kStretchHeaderBytes];
+  whole[0] = char(0xBF);
+  std::memcpy(whole + 1, t, kStretchHeaderBytes - 1);
+  const StretchHeaderFields fields = parseStretchHeader(whole);
+  h.text = fields.text;
+  h.code = fields.code;
+  h.type = fields.type;
+  if (fields.length < 0) {
     problem = plat::format("record at %lld has no length: \"%s\"", h.offset, h.text);
     return false;
   }
-  h.length = std::stoll(digits);
+  h.length = fields.length;
   if (h.length == 0) return false;  // the final placeholder
   if (h.length < kStretchHeaderBytes || h.offset + h.length > size_) {
     problem = plat::format("record at %lld runs past the end of the file (length %lld, file %lld bytes)", h.offset,

@@ -5,6 +5,7 @@
 
 #include "host/core/paths.h"
 #include "host/core/value_dialogs.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -185,7 +186,7 @@ void BatchPrint::stopBatch(const std::string& reason) {
 }
 
 bool BatchPrint::pausedUnattended() {
-  if (!core_.run.active() || !sequencer_.pausedByEnd) return false;
+  if (!core_.run.active() || !sequencer_.paused()) return false;
   stopBatch("the print paused and nobody is there to go on");
   return true;
 }
@@ -277,7 +278,7 @@ int BatchPrint::batchStepAction(int interval) {
         core_.ui.showMessage("place allignment card on platform");
         if (!startCountdown()) stopBatch("no allign pattern found");
       } else {
-        sequencer_.btStartClick();
+        sequencer_.start();
         if (!sequencer_.isBusy()) stopBatch("the print did not start");
       }
       return 2000;
@@ -334,7 +335,7 @@ void BatchPrint::stepAlignment() {
   job_.patternMode = true;
   job_.dmcCurrent = false;  // the pattern is converted anew
   timer.stop();
-  sequencer_.btStartClick();
+  sequencer_.start();
 }
 
 void BatchPrint::enterBestMatch() {
@@ -431,7 +432,7 @@ int BatchPrint::calibStepAction() {
       return 4000;
     case 1:
       firstStrokeMark_ = ink_.inkRxTotal;
-      ink_.sendInk("26o");
+      ink_.sendInk(unit::kStrokeMark);
       motion_.moveXY(s.xMarlinBase, s.yvLow, kCalibSpeed);
       return stroke;
     case 2:
@@ -441,7 +442,7 @@ int BatchPrint::calibStepAction() {
         ioPinBeforeRead_ = pin.has_value();
         if (pin) ioPinBefore = *pin;
         secondStrokeMark_ = ink_.inkRxTotal;
-        ink_.sendInk("26o6n");
+        ink_.sendInk(unit::kStrokeMarkAndPins);
         // The unit takes its readings before the head moves back; the
         // timer waits, nothing blocks.
         strokeBackDue_ = true;
@@ -451,7 +452,7 @@ int BatchPrint::calibStepAction() {
       motion_.moveXY(s.xMarlinBase, s.yvHi, kCalibSpeed);
       return 100;
     case 3:
-      ink_.sendInk("6n");
+      ink_.sendInk(unit::kReadPins);
       return stroke;
     case 4: evaluatePulses(); return 4000;
     default: return 4000;

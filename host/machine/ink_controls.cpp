@@ -6,6 +6,7 @@
 
 #include "host/core/numbers.h"
 #include "host/core/paths.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -172,7 +173,7 @@ void InkControls::actdelayerTimer() {
 void InkControls::btCartridgesClick(bool fromButton) {
   link_.inkRxTotal = 0;
   link_.cartridgeFail = false;
-  link_.sendInk("28t17g100,34n");
+  link_.sendInk(unit::kCartridgeCheckStart);
   core_.timers.cartrsound->setInterval(200);
   core_.timers.cartrsound->start();
   checkPhase = 0;
@@ -199,7 +200,7 @@ void InkControls::cartrsoundTimer() {
   playWave(bad ? "short.wav" : checkPhase == 0 ? "blok.wav" : "piepkort.wav");
   link_.cartridgeFail = false;
   // The second cartridge.
-  if (checkPhase == 0) link_.sendInk("18g120,34n30,17t");
+  if (checkPhase == 0) link_.sendInk(unit::kCartridgeCheckSecond);
   ++checkPhase;
   if (checkPhase < 2) core_.timers.cartrsound->start();
 }
@@ -242,13 +243,13 @@ void InkControls::clearActions() {
 // ---------------------------------------------------------------- bursts
 
 void InkControls::waterburst() {
-  link_.sendInk("999j7t1000,22n");
+  link_.sendInk(unit::kWaterBurst);
   setLabBurstColour(QColor(0, 0, 0));
   core_.timers.TimBurst->start();
 }
 
 void InkControls::colorburst() {
-  link_.sendInk("999j7t1000,8n");
+  link_.sendInk(unit::kColourBurst);
   setLabBurstColour(QColor(255, 255, 0));
   core_.timers.TimBurst->start();
 }
@@ -279,7 +280,7 @@ void InkControls::burstdelay1Click() {
 
 void InkControls::cmyburstMouseUp(int y, int height) {
   const int k = clampInt(height > 0 ? y * 3 / height : 0, 0, 2);
-  link_.sendInk(plat::format("999j7t%d,1000,8n", k));
+  link_.sendInk(unit::colourBurst(k));
   setLabBurstColour(cmyColour(k));
   core_.timers.TimBurst->start();
 }
@@ -289,7 +290,7 @@ void InkControls::cmyburstMouseUp(int y, int height) {
 void InkControls::cbkeepwetClick() {
   const bool on = checked("cbkeepwet");
   core_.memoPrintf("keepwet %s", on ? "set" : "clr");
-  link_.sendInkPending(on ? "999j1000,7t2000,13n4999,19n" : "7t12n18n");
+  link_.sendInkPending(on ? unit::kKeepWetOn : unit::kKeepWetOff);
 }
 
 void InkControls::heatlevels1Click() {
@@ -330,7 +331,7 @@ void InkControls::blackheaterTimer() {
   if (core_.timers.MarlinTimer->enabled()) return stopBlackHeaterTest("print start");
   if (core_.printAbort && !abortAtBlackStart_) return stopBlackHeaterTest("abort");
   if (blackStep > blackHeaterLimit()) return stopBlackHeaterTest("highest level reached");
-  link_.sendInk(plat::format("%d,1t28n", blackStep));
+  link_.sendInk(unit::blackHeaterStep(blackStep));
   ++blackStep;
 }
 
@@ -339,7 +340,7 @@ void InkControls::stopBlackHeaterTest(const char* why) {
   core_.timers.blackheater->stop();
   core_.memoPrintf("black heater test ended (%s) at level %d", why, blackStep - 1);
   // The water head gets its own level back.
-  if (link_.inkLinkOpen) link_.sendInkPending(plat::format("%d,1t", core_.s.heatlevelbw));
+  if (link_.inkLinkOpen) link_.sendInkPending(unit::heatLevel(core_.s.heatlevelbw));
 }
 
 void InkControls::inkjlater1Click() {
@@ -369,7 +370,7 @@ void InkControls::pasterTimer() {
 }
 
 void InkControls::rollerboost1Click() {
-  link_.sendInkPending(plat::format("17n100,34n100,11o1000,34n%d,11o", core_.s.rollerspeed));
+  link_.sendInkPending(unit::rollerBoost(core_.s.rollerspeed));
 }
 
 void InkControls::toggleMenuSetting(const char* item, const char* name) {
@@ -465,7 +466,7 @@ int InkControls::primeStepAction() {
       primeWait = 0;
       if (!primeManual) link_.monitorLinesToSkip = 2;
       // The head travels to the priming place, then the water burst.
-      link_.sendInk(plat::format("%d,34n12t100,34n999j%d,22n1050,34n12t", primeTravelMs, s.wPrimePulse));
+      link_.sendInk(unit::primeWaterBurst(primeTravelMs, s.wPrimePulse));
       const int next = primeTravelMs + 1500;
       primeTravelMs = 0;
       return next;
@@ -488,8 +489,8 @@ int InkControls::primeStepAction() {
       if (!primeManual) link_.monitorLinesToSkip = 2;
       link_.colorTemps[0] = 0;
       link_.colorTemps[1] = 0;
-      if (allColours) link_.sendInk("12t100,34n999j7t1000,8n1050,34n12t");
-      else link_.sendInk(plat::format("12t100,34n999j7t%d,1000,8n1050,34n12t", primeStep / 2 - 1));
+      if (allColours) link_.sendInk(unit::kPrimeColourBurst);
+      else link_.sendInk(unit::primeColourBurst(primeStep / 2 - 1));
       return 1500;
     case 3:
     case 5:
@@ -525,7 +526,7 @@ int InkControls::primeStepAction() {
       }
       primeManual = false;
       print_.primeCheckEnded();
-      link_.sendInk("7t");
+      link_.sendInk(unit::kTemperatureControl);
       primeStep = -1;  // back to 0 after the step
       return 1000;
     }

@@ -31,8 +31,7 @@ class InkPrint {
   // pause's start tick when it has none).
   virtual void pauseAtStretchEnd() = 0;
   virtual bool pausedByEnd() const = 0;
-  // The priming check that the layer advance started has ended
-  // (primeCheckActive is cleared).
+  // The priming check that the layer advance started has ended.
   virtual void primeCheckEnded() = 0;
   // A print or a sequence runs: queued unit codes wait for its next command.
   virtual bool isBusy() const = 0;

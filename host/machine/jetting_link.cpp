@@ -7,6 +7,7 @@
 #include "host/core/settings_files.h"
 #include "host/core/texts.h"
 #include "host/machine/link_texts.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -127,13 +128,13 @@ void JettingLink::openLink() {
   // Flow control, and the unit is told which handshake to use.
   if (s.XonXoffMode && s.localXonXoff) {
     CommInk.setFlowControl(TFlowControl::fcNone);
-    core_.pendingInkText += plat::format("%d,28o", 800) + "1,20o";
+    core_.pendingInkText += unit::localXonXoff(800);
   } else if (s.XonXoffMode) {
     CommInk.setFlowControl(TFlowControl::fcSoftware);
-    core_.pendingInkText += "1,20o";
+    core_.pendingInkText += unit::kXonXoffHandshake;
   } else {
     CommInk.setFlowControl(TFlowControl::fcCTS);
-    core_.pendingInkText += "0,20o";
+    core_.pendingInkText += unit::kCtsHandshake;
   }
   const std::string& dev = s.CommInkDevice;
   if (!dev.empty() && std::isdigit(static_cast<unsigned char>(dev[0]))) {
@@ -207,7 +208,7 @@ void JettingLink::sendInkPending(const std::string& command) {
 
 void JettingLink::sendInkCounted(const std::string& command) {
   sendInk(command);
-  const auto p = command.find("973j");
+  const auto p = command.find(unit::kPassData);
   if (p == std::string::npos) return;
   // The data codes, up to the stretch end when the text carries it: what
   // follows the end is commands again, as the unit reads it.
@@ -507,7 +508,7 @@ void JettingLink::Memo1KeyPress(char key) {
 void JettingLink::sendTestSequence() {
   if (!inkLinkOpen) return;
   static const unsigned char test[] = {0x35, 0x81, 0x02, 0x35, 0x81, 0x02, 0x80, 0xBF, 0x20, 0x30, 0x6A, 0x23};
-  sendInkCounted(" 128t999j972j973j" + std::string(reinterpret_cast<const char*>(test), sizeof test));
+  sendInkCounted(unit::kTestPassData + std::string(reinterpret_cast<const char*>(test), sizeof test));
 }
 
 void JettingLink::feedHeadTemperature(char c) {

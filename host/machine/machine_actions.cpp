@@ -8,6 +8,7 @@
 #include "host/core/numbers.h"
 #include "host/core/texts.h"
 #include "host/jobdata/job_state.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -325,7 +326,7 @@ void MachineActions::onePowderLayer1Click(bool fromRepeat) {
   std::string seq = steps_.expandGcodeTemplate(s.LayerGcodes, 0);
   replaceAllIn(seq, "%p%", plat::format("%g", s.powderPercentage * 0.01));
   if (s.powderPercentage == 0) {
-    ink_.sendInkCounted("4999p");
+    ink_.sendInkCounted(unit::kPowderOnly);
   } else if (fromRepeat) {
     // The roller's powder settles before the next layer.
     if (const auto p = seq.rfind("G0 Y"); p != std::string::npos) seq.insert(p, "G4 P3000/");

@@ -2,6 +2,7 @@
 
 #include "host/core/config_editor.h"
 #include "host/core/numbers.h"
+#include "host/machine/unit_codes.h"
 
 namespace ph {
 
@@ -50,7 +51,7 @@ void MotionControls::plateHeatStep(double& headX, bool& plateHeating) {
       break;
     case 3:
       marlin_.sendGcode(plat::format("G0 E%3.2f", s.plateDownMove * 0.01));
-      ink_.sendInk(" 5005,23o999j1000,7t2000,13n4999,19n");
+      ink_.sendInk(unit::kPlateHeatStart);
       break;
     case 4: marlin_.sendGcode(plat::format("G4 P%d", s.plateTime)); break;
     case 5: marlin_.sendGcode(plat::format("G0 E%3.2f", s.plateParkMove * 0.01)); break;
@@ -60,7 +61,7 @@ void MotionControls::plateHeatStep(double& headX, bool& plateHeating) {
       moveXY(headX, s.yvHi, s.movespeed);
       break;
     default:
-      ink_.sendInk(" 25025,23o7t12n18n");
+      ink_.sendInk(unit::kPlateHeatEnd);
       plateHeating = false;
       plateStep = 0;
       return;

@@ -7,11 +7,19 @@
 // G-code sequence, a platform jump, the start of a stretch or its end.
 // Starting a stretch announces it to the unit and streams its record
 // through the inktransfer timer; ending one runs the return pass and, at
-// the end of a layer, the layer advance. Pause, abort, the progress labels
-// and the end of the print are here too. This object holds all of the
-// sequencer's state.
+// the end of a layer, the layer advance.
+//
+// The print has one phase, changed only by the verbs below; everything
+// that belongs to one print lives in `run`, which a start replaces whole.
+// The parts live apart: the walk through the records (print_records.h),
+// the pass and powder timing (print_timing.h), the unit's command texts
+// (unit_codes.h). The sequencer's steps are spread over
+// print_sequencer.cpp (start, tick, pause, abort, end), print_stretches.cpp
+// (a stretch's start and end, the layer advance) and print_stream.cpp (the
+// data stream, the watchdog, the progress).
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "host/core/host_core.h"
@@ -22,6 +30,8 @@
 #include "host/machine/machine_events.h"
 #include "host/machine/marlin_link.h"
 #include "host/machine/motion.h"
+#include "host/machine/print_records.h"
+#include "host/machine/print_timing.h"
 #include "platform/stay_awake.h"
 
 namespace ph {
@@ -49,29 +59,80 @@ struct TemperatureTestHold {
 // capital letters. Every reader of a stretch header checks it the same way.
 bool isPowderCodeChar(char c);
 
+// Where a print stands. Aborting is a running print whose abort was asked:
+// it stops at the next stretch end.
+enum class PrintPhase { Idle, Running, Paused, PrimingCheck, Aborting, Ended };
+
+// Everything that belongs to one print: a start replaces it whole.
+struct PrintRun {
+  int inkStretchesSent = 0;
+  int printLayer = 0;
+  int layerIndex = 0;
+  int stretchNo = 0;
+  int layerStep = 0;
+  long long bytesLeft = 0;
+  bool plateHeating = false;
+  bool jumpPhase = false;
+  bool firstStretch = true;
+  bool firstOfLayer = true;
+  bool splitPending = false;
+  // The layer ends at the next stretch end (its last stretch was read);
+  // the job ends at the next layer advance (its records cannot be read).
+  bool layerEnds = false;
+  bool jobEnds = false;
+  int normalRun = 0;
+  int powderCalls = 0, prevLayerPowderCalls = 0;
+  int powderStartNext = 0;
+  int powderSkipCounter = 0;
+  int stretchCount = 0;
+  int camCountdown = -1;
+  bool backwardPending = false;
+  int bidiShift = 0;
+  int stretchesRead = 0;
+  std::int64_t printStartTick = 0, progressStartTick = 0, pausedMs = 0, pauseTick = 0;
+  bool oddLayer = false;
+  int layerShiftDots = 0;
+  // The nine characters after the current record's mark.
+  std::string headerText;
+  int repeatCount = 0;
+  long recordPos = 0;
+  int primeLayerCount = 0;
+  int primeTravelMs = 0;
+  std::int64_t lastLayerTick = 0;
+  bool rollSpeedTaken = false;
+  // Pass data was announced ("973j") and its end byte is still to come.
+  bool dataOpen = false;
+  // The operator asked for the abort; when, if the print ran then (-1).
+  bool abortAsked = false;
+  std::int64_t abortTick = -1;
+  // The print waits for the unit's link; when it last tried to connect.
+  bool unitWaitSaid = false;
+  std::int64_t lastReconnect = 0;
+};
+
 class PrintSequencer {
  public:
-  // Steps of other subsystems the sequencer starts. An empty one is not
-  // built yet: the sequencer says so in the log and goes on without it.
+  // Steps of other subsystems the sequencer starts; the Host binds every
+  // one (unbound, a step does nothing).
   struct Links {
     // The pattern conversion (a pattern print with no converted job).
-    std::function<void()> convertPattern;
+    std::function<void()> convertPattern = [] {};
     // The priming check that runs between layers every primeCheckLayer
     // layers, given the head's travel time to the priming place (ms); it
-    // restarts MarlinTimer and clears primeCheckActive when done.
-    std::function<void(int travelMs)> startLayerPrimeCheck;
+    // ends with primeCheckFinished().
+    std::function<void(int travelMs)> startLayerPrimeCheck = [](int) {};
     // The setting dialogs' switches: powder-only and empty stretches are
-    // shortened by stretchcut / run at movespeed (off when unbound).
-    std::function<bool()> shortStretches;
-    std::function<bool()> fastStretches;
+    // shortened by stretchcut / run at movespeed.
+    std::function<bool()> shortStretches = [] { return false; };
+    std::function<bool()> fastStretches = [] { return false; };
     // The alignment entry after a pattern print.
-    std::function<void()> setallign1Click;
+    std::function<void()> setallign1Click = [] {};
     // The mesh tools' abort flag.
-    std::function<void()> abortMeshTools;
+    std::function<void()> abortMeshTools = [] {};
     // Signals the camera couple CamSync.
-    std::function<void()> signalCamera;
+    std::function<void()> signalCamera = [] {};
     // Clears the jetting-unit controls' running actions at print start.
-    std::function<void()> clearActionMenu;
+    std::function<void()> clearActionMenu = [] {};
   };
 
   PrintSequencer(HostCore& core, JobState& job, JobLayout& layout, JettingLink& ink, MarlinLink& marlin,
@@ -83,124 +144,137 @@ class PrintSequencer {
   Links links;
   PrintSequencerEvents events;
 
-  // ---- sequencer state ----
-  int inkStretchesSent = 0;
-  bool pausedByEnd = false;
-  bool dryRun = false;
-  int prepLayers = 0;
-  int printLayer = 0;
-  int layerIndex = 0;
-  int stretchNo = 0;
-  int layerStep = 0;
-  long long bytesLeft = 0;
-  double headX = 0.0, headY = 0.0, lastHeadY = 0.0;
-  bool plateHeating = false;
-  bool jumpPhase = false;
-  bool firstStretch = true;
-  bool firstOfLayer = true;
-  bool splitPending = false;
-  int normalRun = 0;
-  int powderCalls = 0, prevLayerPowderCalls = 0;
-  int powderStartNext = 0;
-  int powderSkipState = 0, powderSkipCounter = 0;
-  int stretchCount = 0;
-  int camCountdown = -1;
-  bool backwardPending = false;
-  int bidiShift = 0;
-  int stretchesRead = 0;
-  std::int64_t printStartTick = 0, progressStartTick = 0, pausedMs = 0, pauseTick = 0;
-  bool oddLayer = false;
-  int layerShiftDots = 0;
-  FilePtr dmcFile;
-  std::string headerText;
-  int repeatCount = 0;
-  long recordPos = 0;
-  // Layer advance state.
-  bool primeCheckActive = false;
-  int primeLayerCount = 0;
-  int primeTravelMs = 0;
-  std::int64_t lastLayerTick = 0;
-  int layerMoreCount = 0;
-  bool rollerOn = false;
-  bool rollSpeedTaken = false;
-
-  // ---- handlers ----
-  void bindControls();
-  void btStartClick();
+  // ---- the verbs: each says what happened ----
+  enum class Outcome { Started, Resumed, Refused, Paused, AbortAsked, Aborted, Ignored };
+  // The start button: a new print, or the resumption of a paused one.
+  Outcome start();
+  // The pause box: resumes a print that waits at a pause (or ends one
+  // whose abort was asked).
+  Outcome resume();
+  // The operator's abort (also the abort of other running work).
+  Outcome abortPrint(const std::string& reason);
+  // A failed priming check: the print, stopped between layers, waits as
+  // paused at a stretch end.
+  Outcome pauseAtStretchEnd();
+  // The priming check between layers ended (the print was resumed or
+  // paused by then).
+  void primeCheckFinished();
+  // Starts the print's tick and restarts its watchdog: every start and
+  // every resume (pause, priming check) goes through here.
+  void resumeTicking();
+  // The powder-only layers the next start lays.
+  void armPrepLayers(int layers) { prepLayers_ = layers; }
   // A right-button release on the start button arms a dry run.
-  void btStartMouseUp();
+  void armDryRun();
+
+  PrintPhase phase() const;
+  bool paused() const { return phase_ == PrintPhase::Paused; }
+  bool primingCheck() const { return phase_ == PrintPhase::PrimingCheck; }
+  bool aborting() const { return run.abortAsked; }
+  bool dryRun() const { return dryRun_; }
+  // True while a print runs, waits at a pause or a priming check runs.
+  bool isBusy() const;
+  // The open job file (the job tools leave it alone while held).
+  bool holdsJobFile() const { return records_.isOpen(); }
+
+  // The current print; written by the sequencer alone (tests read it).
+  PrintRun run;
+  // The head's position as the sequencer plans it (the motion controls
+  // and the machine actions share it).
+  double headX = 0.0, headY = 0.0, lastHeadY = 0.0;
+  // Across prints: the powder-skip cycle and the extra-powder count.
+  int powderSkipState = 0;
+  int layerMoreCount = 0;
+
+  // ---- timer handlers ----
   void MarlinTimerTimer();
   void inktransferTimer();
   void MarlinBusyTimer();
   void RollStopTimer();
-  void pauseClick();
-  void btAbortClick();
+  void bindControls();
 
-  // True while a print runs, waits at a pause or a priming check runs.
-  bool isBusy() const;
-  // A failed priming check: the print, stopped between layers, waits as
-  // paused at a stretch end.
-  void pauseAtStretchEnd();
-  // Starts the print's tick and restarts its watchdog: every start and
-  // every resume (pause, priming check) goes through here.
-  void resumeTicking();
-
-  // ---- steps ----
-  void startStretch(bool prepPending, int& speedA, int& speedB);
-  void endStretch(bool prepPending, int& speedA, int& speedB);
-  void advanceLayer(bool prepPending);
-  void seekStartingLayer();
-  int powderTiming(int& start);
-  int skipTrailingStretches(double& x, int flag);
+  // ---- steps other objects and tests use ----
   std::string expandGcodeTemplate(const std::string& text, int skip) const;
-  double rollSplitX(double x);
-  void stickingCheck(double z);
-  void restoreStartingLayer();
   void showPrintProgress(int step);
   void layerMorePowderStep();
-  void stopRollerAfter(int ms);
-  void preInkStep();
   // headX := the start X of a layer (build room skip, layer shift).
   void setStartX();
-
   // The inline purge codes of every announcement.
   std::string purgeCodes() const;
 
+  // An abort stops the print at the next stretch end, or at the latest
+  // this long after it was asked.
+  static constexpr int kAbortBoundMs = 5000;
+
  private:
-  struct Guard;
+  // A timer handler that is entered again while it runs (a modal step lets
+  // messages through) stops its timer and says so.
+  struct Guard {
+    int& depth;
+    Guard(int& d, HostCore& core, plat::Timer& timer) : depth(d) {
+      if (depth++ > 0) {
+        timer.stop();
+        core.ui.showMessage("error in timer function (" + timer.name() + ")");
+        depth = 1;
+      }
+    }
+    ~Guard() {
+      if (depth > 0) --depth;
+    }
+  };
   bool startAsked();
-  // Every per-print counter and flag, at print start.
-  void resetPrintState();
   bool openDmcForPrint(bool takeHeader);
   bool pauseBoxChecked() const;
   void setPauseBox(bool on);
-  void powderOnlyStretch(bool prepPending, int& speedA, int extra);
-  // False when there is no file to read the stretch from.
-  bool dataStretch(bool prepPending, int& speedA, int& speedB, int extra);
+  bool ticking() const;
+  // Marks the print aborted: the print's own reasons (broken file, lost data).
+  void markAborted();
+
+  // stretches (print_stretches.cpp)
+  void startStretch(bool prepPending);
+  void endStretch(bool prepPending);
+  void advanceLayer(bool prepPending);
+  // Returns the pass speed.
+  int powderOnlyStretch(int extra);
+  // The pass speed; nullopt when there is no file to read the stretch from.
+  std::optional<int> dataStretch(bool prepPending, int extra);
   void layerLastStretch(bool prepPending);
-  void stretchTail(bool prepPending, int speedA);
-  int nextPowderStart(double speed) const;
-  void countCamera();
-  void backwardPass(bool prepPending, int& speedB);
+  void stretchTail(bool prepPending, int speed);
+  // The powder of the pass being announced (counted for the layer).
+  PowderTime passPowder();
+  void backwardPass(bool prepPending);
   void emptyReturn();
+  void skipEmptyStretches();
+  bool layerEnding(int stretches) const;
   void startPrimeCheck(double rememberedX);
-  bool fileNearlyEnded() const;
+  void countCamera();
+  double rollSplitX(double x);
+  void stopRollerAfter(int ms);
+  void preInkStep();
+  void stickingCheck(double z);
+
+  // the end of a print (print_sequencer.cpp)
+  // The steps every end shares: the pattern's batch hand-back, the stop
+  // codes, the stay-awake hold, the temperature test's layer.
+  void endRun(bool aborted);
   void stopAtStretchEnd();
+  void endOfPrint(bool prepPending);
   // The print stops where it is and waits as paused, with the reason.
   void pauseNow(const std::string& why);
   void linesLost(const std::string& why);
-  // The watchdog counts 10 s from now and from what was said so far.
-  void resumeWatchdog();
   // Stops the print at once, aborted, with the reason in the log: the
   // machines did not let it reach a stretch end in time, or jetting data
   // did not reach the unit.
   void stopNow(const std::string& why);
+  void restoreStartingLayer();
+
+  // stream and watchdog (print_stream.cpp)
+  void resumeWatchdog();
   // The pass data the unit still reads is closed, unless a stream is
   // running (it ends with its own end byte).
   void closeOpenPass();
   // False while the jetting unit's link is down: the print waits for it.
   bool unitLinkUp();
-  void endOfPrint(bool prepPending);
   // Reads and drops the current record's data down to `keep` bytes.
   void dropRecordData(int block, long long keep);
   // A .dmc that ends where a record should go on: the print is aborted at
@@ -214,8 +288,6 @@ class PrintSequencer {
   void requestStayAwake();
   void releaseStayAwake();
   bool menuChecked(const char* name) const;
-  bool shortStretches() const { return links.shortStretches && links.shortStretches(); }
-  bool fastStretches() const { return links.fastStretches && links.fastStretches(); }
   bool gateOpen() const;
   std::string dmcName() const;
 
@@ -227,6 +299,13 @@ class PrintSequencer {
   MotionControls& motion_;
   plat::StayAwake& stayAwake_;
   TemperatureTestHold tempr_;
+  PrintRecords records_;
+  PrintPhase phase_ = PrintPhase::Idle;
+  // Armed before a start.
+  int prepLayers_ = 0;
+  bool dryRun_ = false;
+  // The roller runs (the machine's state, across prints).
+  bool rollerOn_ = false;
   int marlinNesting_ = 0;
   int transferNesting_ = 0;
   // What the watchdog saw at its last start: a machine whose counters
@@ -235,18 +314,6 @@ class PrintSequencer {
   // The oldest unacknowledged line was sent again in this stall.
   bool poked_ = false;
   bool awake_ = false;
-  // Pass data was announced ("973j") and its end byte is still to come.
-  bool dataOpen_ = false;
-  // When the abort was asked while the print ran (-1: none).
-  std::int64_t abortTick_ = -1;
-  // The print waits for the unit's link; when it last tried to connect.
-  bool unitWaitSaid_ = false;
-  std::int64_t lastReconnect_ = 0;
-
- public:
-  // An abort stops the print at the next stretch end, or at the latest
-  // this long after it was asked.
-  static constexpr int kAbortBoundMs = 5000;
 };
 
 }  // namespace ph

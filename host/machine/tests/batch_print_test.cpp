@@ -320,11 +320,11 @@ TEST_F(Batch, AnAbortedOrPausedPrintEndsTheUnattendedBatchWithoutGoodbye) {
     const char* logLine;
   };
   const Case cases[] = {
-      {"abort", [](Batch& t) { t.seq.btAbortClick(); }, "unattended run failed: the print was aborted"},
+      {"abort", [](Batch& t) { t.seq.abortPrint("operator"); }, "unattended run failed: the print was aborted"},
       {"pause",
        [](Batch& t) {
          t.core.controls.at("pause").checked = true;
-         t.seq.pauseClick();
+         t.seq.resume();
        },
        "batch print stopped: the print paused and nobody is there to go on"},
   };
@@ -678,7 +678,7 @@ TEST_F(Calibration, HomesWhenTheMotionLinkIsClosedAndSavesWithIniAutoSave) {
 }
 
 TEST_F(Calibration, RefusedWhileAPrintRuns) {
-  seq.btStartClick();
+  seq.start();
   ASSERT_TRUE(seq.isBusy());
   const std::size_t lines = gcodes.size();
   ui.answers.push_back(OperatorUi::Answer::Yes);

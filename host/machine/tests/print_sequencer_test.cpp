@@ -46,11 +46,11 @@ struct Sequencer : SequencerFixture {
   }
   void start() {
     openLinks();
-    seq.btStartClick();
+    seq.start();
   }
   // Runs until the print has taken a stretch of data (the first data pass).
   void runToFirstData() {
-    for (int t = 0; t < 20000 && seq.stretchesRead == 0; t += 10) run(10);
+    for (int t = 0; t < 20000 && seq.run.stretchesRead == 0; t += 10) run(10);
     run(300);
   }
 };
@@ -99,7 +99,7 @@ TEST_F(Sequencer, TheUnitMayBeAtMostTwoStretchesBehind) {
   start();
   run(5000);
   // The third announced pass waits for the first acknowledgement.
-  EXPECT_EQ(seq.inkStretchesSent, 3);
+  EXPECT_EQ(seq.run.inkStretchesSent, 3);
   const std::size_t lines = gcodes.size();
   run(2000);
   EXPECT_EQ(gcodes.size(), lines);
@@ -119,7 +119,7 @@ TEST_F(Sequencer, AMachineThatStopsAnsweringLeavesThePrintPausedWithALogLine) {
   run(2000);
   EXPECT_FALSE(core.timers.MarlinTimer->enabled());
   EXPECT_TRUE(logHas("the machine never answered since its link opened (2 G-code lines sent): print paused"));
-  EXPECT_TRUE(seq.pausedByEnd);
+  EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(core.controls.at("pause").checked);
   EXPECT_TRUE(seq.isBusy());
   EXPECT_FALSE(awake.held);
@@ -127,7 +127,7 @@ TEST_F(Sequencer, AMachineThatStopsAnsweringLeavesThePrintPausedWithALogLine) {
   marlinAnswers = true;
   marlinPort.reply("ok\nok\n");
   core.controls.at("pause").checked = false;
-  seq.pauseClick();
+  seq.resume();
   EXPECT_TRUE(awake.held);
   ASSERT_TRUE(runToEnd());
   EXPECT_EQ(gcodeText(), kStartCodes + "|" + twoLayerMoves());
@@ -158,13 +158,13 @@ TEST_F(Sequencer, AStreamThatCannotStartAtOnceGoesOnWhenTheLineTakesData) {
   layout.printpages = 1;
   start();
   // The output queue is full when the stretch's stream starts.
-  for (int t = 0; t < 20000 && seq.stretchesRead == 0; t += 10) {
-    serial.queued = seq.inkStretchesSent >= 1 ? 150 : 0;
+  for (int t = 0; t < 20000 && seq.run.stretchesRead == 0; t += 10) {
+    serial.queued = seq.run.inkStretchesSent >= 1 ? 150 : 0;
     run(10);
   }
   run(3000);
   EXPECT_TRUE(core.timers.inktransfer->enabled());
-  EXPECT_EQ(seq.bytesLeft, 1200);
+  EXPECT_EQ(seq.run.bytesLeft, 1200);
   const std::size_t lines = gcodes.size();
   serial.queued = 0;
   ASSERT_TRUE(runToEnd());
@@ -177,7 +177,7 @@ TEST_F(Sequencer, HeldOffDataWaitsAndTheGateWithIt) {
   writeDmc(dmcBytes({{'{', "05", data}, {'}', "00", ""}}, 1));
   layout.printpages = 1;
   start();
-  for (int t = 0; t < 20000 && seq.stretchesRead == 0; t += 10) run(10);
+  for (int t = 0; t < 20000 && seq.run.stretchesRead == 0; t += 10) run(10);
   // Mid-stream the unit holds the line off.
   serial.ctsOn = false;
   const std::size_t lines = gcodes.size();
@@ -197,10 +197,10 @@ TEST_F(Sequencer, PauseStopsAtTheStretchEndAndContinueGoesOn) {
   start();
   runToFirstData();
   core.controls.at("pause").checked = true;
-  seq.pauseClick();  // only the wish
-  EXPECT_FALSE(seq.pausedByEnd);
+  seq.resume();  // only the wish
+  EXPECT_FALSE(seq.paused());
   ASSERT_TRUE(runToEnd(5000));
-  EXPECT_TRUE(seq.pausedByEnd);
+  EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(seq.isBusy());
   EXPECT_TRUE(logHas("paused"));
   EXPECT_FALSE(awake.held);
@@ -208,10 +208,10 @@ TEST_F(Sequencer, PauseStopsAtTheStretchEndAndContinueGoesOn) {
   clock.advance(5000);
   clearInk();
   core.controls.at("pause").checked = false;
-  seq.pauseClick();
+  seq.resume();
   EXPECT_TRUE(logHas("continue"));
-  EXPECT_GE(seq.pausedMs, 5000);
-  EXPECT_EQ(seq.pausedMs, clock.tickMs() - seq.pauseTick);
+  EXPECT_GE(seq.run.pausedMs, 5000);
+  EXPECT_EQ(seq.run.pausedMs, clock.tickMs() - seq.run.pauseTick);
   EXPECT_EQ(inkStream + serial.out, "  1,17n");
   EXPECT_EQ(awake.requests, 2);
   ASSERT_TRUE(runToEnd());
@@ -224,7 +224,7 @@ TEST_F(Sequencer, UncheckingPauseWithoutAPauseDoesNothing) {
   start();
   run(300);
   const std::size_t lines = log().size();
-  seq.pauseClick();
+  seq.resume();
   EXPECT_EQ(log().size(), lines);
   EXPECT_TRUE(core.timers.MarlinTimer->enabled());
 }
@@ -236,7 +236,7 @@ TEST_F(Sequencer, AbortStopsAtTheNextStretchEnd) {
   writeTwoLayerJob();
   start();
   runToFirstData();
-  seq.btAbortClick();
+  seq.abortPrint("operator");
   EXPECT_TRUE(meshAborted);
   EXPECT_FALSE(core.controls.at("multiPowderlayer1").checked);
   ASSERT_TRUE(runToEnd(5000));
@@ -252,10 +252,10 @@ TEST_F(Sequencer, AbortWhilePausedEndsThePause) {
   runToFirstData();
   core.controls.at("pause").checked = true;
   ASSERT_TRUE(runToEnd(5000));
-  ASSERT_TRUE(seq.pausedByEnd);
-  seq.btAbortClick();
+  ASSERT_TRUE(seq.paused());
+  seq.abortPrint("operator");
   EXPECT_TRUE(logHas("aborted"));
-  EXPECT_FALSE(seq.pausedByEnd);
+  EXPECT_FALSE(seq.paused());
   EXPECT_FALSE(core.controls.at("pause").checked);
   EXPECT_FALSE(seq.isBusy());
   EXPECT_FALSE(awake.held);
@@ -265,23 +265,23 @@ TEST_F(Sequencer, ANewPrintStartsFromScratchAfterAnAbortedOne) {
   writeTwoLayerJob();
   // An aborted dry run, in the middle of its layer.
   openLinks();
-  seq.btStartMouseUp();
-  seq.btStartClick();
+  seq.armDryRun();
+  seq.start();
   run(400);
-  seq.btAbortClick();
+  seq.abortPrint("operator");
   ASSERT_TRUE(runToEnd(5000));
-  EXPECT_FALSE(seq.dryRun);
+  EXPECT_FALSE(seq.dryRun());
   // An aborted real print, in the middle of its first layer.
-  seq.btStartClick();
+  seq.start();
   runToFirstData();
-  seq.btAbortClick();
+  seq.abortPrint("operator");
   ASSERT_TRUE(runToEnd(5000));
   // The next print sends what a fresh one sends, from the platform height
   // of a fresh one (Z reset or home set it before a print).
   marlin.platformZ = 0;
   gcodes.clear();
   clearInk();
-  seq.btStartClick();
+  seq.start();
   ASSERT_TRUE(runToEnd());
   EXPECT_EQ(legible(inkStream), twoLayerInk());
   EXPECT_EQ(gcodeText(), twoLayerMoves());
@@ -290,11 +290,11 @@ TEST_F(Sequencer, ANewPrintStartsFromScratchAfterAnAbortedOne) {
 TEST_F(Sequencer, ADryRunSendsNothingToTheUnit) {
   writeTwoLayerJob();
   openLinks();
-  seq.btStartMouseUp();
+  seq.armDryRun();
   EXPECT_EQ(marlin.gcodeSequence, core.s.startgcodes);
   EXPECT_EQ(marlin.Marlinlin, 0);
   EXPECT_EQ(marlin.nrMarlinok, 0);
-  seq.btStartClick();
+  seq.start();
   ASSERT_TRUE(runToEnd());
   // Only the stop codes of the end.
   EXPECT_EQ(inkStream, "\xBF" "6000,16n");
@@ -302,7 +302,7 @@ TEST_F(Sequencer, ADryRunSendsNothingToTheUnit) {
   EXPECT_EQ(gcodeText(), kStartCodes +
                              "|G0 X133.00 Y80.00 F8000|G0 X127.58 Y220.00 F8000|G0 X127.58 Y80.00 F8000|"
                              "G0 X127.58 Y130.00 Z0.25 F8000|G0 X133.00 Y220.00 F8000");
-  EXPECT_FALSE(seq.dryRun);
+  EXPECT_FALSE(seq.dryRun());
   EXPECT_TRUE(logHas("fin (model"));
 }
 
@@ -317,13 +317,13 @@ TEST_F(Sequencer, AHaltingLayerPausesEveryLayerFromThereOn) {
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(core.s.pauseEachLayer);
   // The stop comes at the end of layer 2, after the advance to layer 2.
-  EXPECT_TRUE(seq.pausedByEnd);
-  EXPECT_EQ(seq.printLayer, 2);
+  EXPECT_TRUE(seq.paused());
+  EXPECT_EQ(seq.run.printLayer, 2);
   core.controls.at("pause").checked = false;
-  seq.pauseClick();
+  seq.resume();
   ASSERT_TRUE(runToEnd());
-  EXPECT_TRUE(seq.pausedByEnd);
-  EXPECT_EQ(seq.printLayer, 3);
+  EXPECT_TRUE(seq.paused());
+  EXPECT_EQ(seq.run.printLayer, 3);
 }
 
 TEST_F(Sequencer, AStartingLayerSkipsTheLayersBeforeIt) {
@@ -334,7 +334,7 @@ TEST_F(Sequencer, AStartingLayerSkipsTheLayersBeforeIt) {
   const std::string ink = legible(inkStream);
   EXPECT_EQ(ink.find("<81><07> "), std::string::npos);
   EXPECT_NE(ink.find("<82><01><02>0<BF>"), std::string::npos);
-  EXPECT_EQ(seq.printLayer, 2);
+  EXPECT_EQ(seq.run.printLayer, 2);
   EXPECT_TRUE(logHas("fin (model"));
 }
 
@@ -351,13 +351,13 @@ TEST_F(Sequencer, AStartAsksOnlyWhatDiffersFromAWholePrint) {
   writeTwoLayerJob();
   ui.display = true;
   openLinks();
-  seq.btStartClick();
+  seq.start();
   EXPECT_TRUE(ui.questions.empty());
   EXPECT_TRUE(seq.isBusy());
   ASSERT_TRUE(runToEnd());
   core.s.startinglayer = 1;
   ui.answers = {OperatorUi::Answer::No};
-  seq.btStartClick();
+  seq.start();
   EXPECT_EQ(ui.questions, std::vector<std::string>{"Start printing from layer 1 ?"});
   EXPECT_FALSE(seq.isBusy());
 }
@@ -365,10 +365,10 @@ TEST_F(Sequencer, AStartAsksOnlyWhatDiffersFromAWholePrint) {
 TEST_F(Sequencer, NothingStartsWithoutAJobOrAUnit) {
   writeTwoLayerJob();
   job.jobReady = false;
-  seq.btStartClick();
+  seq.start();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"no file chosen, use open->stl/obj"});
   job.jobReady = true;
-  seq.btStartClick();
+  seq.start();
   EXPECT_EQ(ui.messages.back(), "commport to inkjet not working");
   EXPECT_FALSE(seq.isBusy());
   EXPECT_EQ(awake.requests, 0);
@@ -378,11 +378,11 @@ TEST_F(Sequencer, ALayerThicknessMismatchStartsPaused) {
   writeTwoLayerJob();
   layout.layerThicknessDiffers = true;
   start();
-  EXPECT_TRUE(seq.pausedByEnd);
+  EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(core.controls.at("pause").checked);
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(logHas("paused"));
-  EXPECT_EQ(seq.stretchesRead, 0);
+  EXPECT_EQ(seq.run.stretchesRead, 0);
 }
 
 TEST_F(Sequencer, TheEndAsksForTheStatusReportOnlyAfterAMinute) {
@@ -391,10 +391,10 @@ TEST_F(Sequencer, TheEndAsksForTheStatusReportOnlyAfterAMinute) {
   for (int seconds : {59, 61}) {
     SCOPED_TRACE(seconds);
     clearInk();
-    seq.btStartClick();
+    seq.start();
     // On the last layer's last stretch, the print is made older.
-    for (int t = 0; t < 60000 && !(seq.stretchNo == 9999 && seq.printLayer == 1); t += 10) run(10);
-    seq.printStartTick = clock.tickMs() - seconds * 1000;
+    for (int t = 0; t < 60000 && !(seq.run.layerEnds && seq.run.printLayer == 1); t += 10) run(10);
+    seq.run.printStartTick = clock.tickMs() - seconds * 1000;
     ASSERT_TRUE(runToEnd());
     EXPECT_TRUE(logHas(plat::format("fin (model in %dm%02ds)", seconds / 60, seconds % 60)));
     EXPECT_EQ(inkStream.find(" 21o1r21r12t33t1o") != std::string::npos, seconds > 60);
@@ -409,7 +409,7 @@ TEST_F(Sequencer, DryingFollowsTheEndInTheDualBoxSetUp) {
     core.s.dryingtemperature = temperature;
     gcodes.clear();
     if (!marlin.marlinLinkOpen) openLinks();
-    seq.btStartClick();
+    seq.start();
     ASSERT_TRUE(runToEnd());
     EXPECT_EQ(gcodes.back() == "M140 S60", temperature == 60);
     EXPECT_EQ(gcodeText().find("M140"), temperature == 60 ? gcodeText().size() - 8 : std::string::npos);
@@ -436,11 +436,11 @@ TEST_F(Sequencer, ProgressAndEta) {
     SCOPED_TRACE(c.label);
     layout.printpages = c.printpages;
     core.s.startinglayer = c.startinglayer;
-    seq.printLayer = c.printLayer;
-    seq.progressStartTick = clock.tickMs();
-    seq.pausedMs = c.pausedMs;
+    seq.run.printLayer = c.printLayer;
+    seq.run.progressStartTick = clock.tickMs();
+    seq.run.pausedMs = c.pausedMs;
     clock.advance(c.ranMs);
-    seq.stretchesRead = 7;
+    seq.run.stretchesRead = 7;
     layout.dmcStretchCount = 20;
     seq.showPrintProgress(c.step);
     EXPECT_EQ(core.controls.at("perclabel").caption, c.label);
@@ -469,7 +469,7 @@ TEST_F(Sequencer, LongRecordsPassAtHalfSpeedAndWaitForTheirData) {
     ink.inkBaudRate = c.inkBaudRate;
     gcodes.clear();
     if (!marlin.marlinLinkOpen) openLinks();
-    seq.btStartClick();
+    seq.start();
     ASSERT_TRUE(runToEnd());
     const std::string text = gcodeText();
     EXPECT_NE(text.find("G0 X127.58 Y129.80 F4000"), std::string::npos);
@@ -502,7 +502,7 @@ TEST_F(Sequencer, BackwardPassesCarryTheirShift) {
     gcodes.clear();
     clearInk();
     if (!marlin.marlinLinkOpen) openLinks();
-    seq.btStartClick();
+    seq.start();
     ASSERT_TRUE(runToEnd());
     EXPECT_NE(legible(inkStream).find(std::string(c.announcement) + "<81><09> <BF>"), std::string::npos);
     EXPECT_NE(gcodeText().find(c.move), std::string::npos) << gcodeText();
@@ -521,7 +521,7 @@ TEST_F(Sequencer, PreInkCodesAtStopsAndLayerAdvances) {
   // "@" and a time: the roller stops that long after each use.
   gcodes.clear();
   core.s.preInkGcodes = "@2000";
-  seq.btStartClick();
+  seq.start();
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(core.timers.RollStop->enabled());
   EXPECT_EQ(core.timers.RollStop->interval(), 2000);
@@ -554,7 +554,7 @@ TEST_F(Sequencer, ABrokenFileEndsThePrintWithAClearLine) {
     layout.printpages = 1;
     if (!marlin.marlinLinkOpen) openLinks();
     const std::size_t from = log().size();
-    seq.btStartClick();
+    seq.start();
     EXPECT_EQ(seq.isBusy(), c.starts);
     ASSERT_TRUE(runToEnd());
     EXPECT_NE(logText(from).find(c.line), std::string::npos) << logText(from);
@@ -588,7 +588,7 @@ TEST_F(Sequencer, ADamagedStretchHeaderStopsThePrint) {
     layout.printpages = 5;
     if (!marlin.marlinLinkOpen) openLinks();
     const std::size_t from = log().size();
-    seq.btStartClick();
+    seq.start();
     ASSERT_TRUE(runToEnd());
     const std::string text = logText(from);
     EXPECT_NE(text.find(" sync error "), std::string::npos) << text;
@@ -599,7 +599,7 @@ TEST_F(Sequencer, ADamagedStretchHeaderStopsThePrint) {
     EXPECT_NE(text.find("aborted"), std::string::npos) << text;
     EXPECT_EQ(text.find("fin ("), std::string::npos) << text;
     EXPECT_TRUE(core.printAbort);
-    EXPECT_EQ(seq.stretchesRead, 2);
+    EXPECT_EQ(seq.run.stretchesRead, 2);
     EXPECT_FALSE(seq.isBusy());
     // The unit is left reading commands.
     EXPECT_FALSE(unitInData);
@@ -615,24 +615,24 @@ TEST_F(Sequencer, PauseAndAbortLeaveNoPassOpen) {
     SCOPED_TRACE(at);
     for (const bool abort : {false, true}) {
       clearInk();
-      seq.btStartClick();
+      seq.start();
       // Stop after `at` passes were announced.
-      for (int t = 0; t < 20000 && seq.inkStretchesSent < at; t += 10) run(10);
-      if (abort) seq.btAbortClick();
+      for (int t = 0; t < 20000 && seq.run.inkStretchesSent < at; t += 10) run(10);
+      if (abort) seq.abortPrint("operator");
       else core.controls.at("pause").checked = true;
       ASSERT_TRUE(runToEnd(20000));
       EXPECT_FALSE(unitInData);
-      EXPECT_TRUE(seq.pausedByEnd != abort);
+      EXPECT_TRUE(seq.paused() != abort);
       if (!abort) {
         core.controls.at("pause").checked = false;
-        seq.pauseClick();
+        seq.resume();
         collect();
         EXPECT_EQ(inkStream.substr(inkStream.size() - 7), "  1,17n");
         EXPECT_FALSE(unitInData);
         ASSERT_TRUE(runToEnd());
         EXPECT_TRUE(logHas("fin (model"));
       }
-      EXPECT_EQ(ink.inkStretchesDone, seq.inkStretchesSent);
+      EXPECT_EQ(ink.inkStretchesDone, seq.run.inkStretchesSent);
       EXPECT_FALSE(seq.isBusy());
     }
   }
@@ -653,14 +653,14 @@ TEST_F(Sequencer, LateRepliesKeepTheHostAtMostTwoPassesAhead) {
     // The unit answers what it read up to 5 s ago.
     unitAnswers = t % 5000 == 0;
     run(10);
-    most = std::max(most, seq.inkStretchesSent - ink.inkStretchesDone);
-    ASSERT_LE(ink.inkStretchesDone, seq.inkStretchesSent);
+    most = std::max(most, seq.run.inkStretchesSent - ink.inkStretchesDone);
+    ASSERT_LE(ink.inkStretchesDone, seq.run.inkStretchesSent);
   }
   EXPECT_LE(most, 3);
   EXPECT_TRUE(logHas("fin (model"));
   unitAnswers = true;
   run(100);
-  EXPECT_EQ(ink.inkStretchesDone, seq.inkStretchesSent);
+  EXPECT_EQ(ink.inkStretchesDone, seq.run.inkStretchesSent);
   // Every end byte was answered, lone ones too, and only passes counted.
   EXPECT_GT(unitEnds, ink.inkStretchesDone);
 }
@@ -686,13 +686,13 @@ TEST_F(Sequencer, AbortEndsThePrintInBoundedTimeWhateverTheLinksDo) {
     if (!marlin.marlinLinkOpen) openLinks();
     clearInk();
     const std::size_t from = log().size();
-    seq.btStartClick();
-    for (int t = 0; t < 20000 && seq.stretchesRead == 0; t += 10) run(10);
+    seq.start();
+    for (int t = 0; t < 20000 && seq.run.stretchesRead == 0; t += 10) run(10);
     marlinAnswers = c.marlin;
     unitAnswers = c.unit;
     serial.ctsOn = c.cts;
     run(50);
-    seq.btAbortClick();
+    seq.abortPrint("operator");
     ASSERT_TRUE(runToEnd(PrintSequencer::kAbortBoundMs + 200));
     EXPECT_NE(logText(from).find("aborted"), std::string::npos) << logText(from);
     EXPECT_FALSE(seq.isBusy());
@@ -707,7 +707,7 @@ TEST_F(Sequencer, AbortEndsThePrintInBoundedTimeWhateverTheLinksDo) {
   marlin.nrMarlinok = marlin.Marlinlin;
   writeTwoLayerJob();
   layout.printpages = 2;
-  seq.btStartClick();
+  seq.start();
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(logHas("fin (model"));
 }
@@ -722,7 +722,7 @@ TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
   // The unit's port goes while a pass is unanswered.
   unitAnswers = false;
   run(200);
-  ASSERT_GT(seq.inkStretchesSent, ink.inkStretchesDone);
+  ASSERT_GT(seq.run.inkStretchesSent, ink.inkStretchesDone);
   serial.event(LinkEvent::Disconnected);
   ASSERT_TRUE(runToEnd(500));
   EXPECT_TRUE(logHas("the jetting unit's connection went away with "));
@@ -737,7 +737,7 @@ TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
   marlin.nrMarlinok = marlin.Marlinlin;
   gcodes.clear();
   clearInk();
-  seq.btStartClick();
+  seq.start();
   run(300);
   serial.opened = false;
   run(3000);
@@ -781,30 +781,25 @@ TEST_F(Sequencer, PowderCodesAreDigitsAndCapitalLetters) {
 TEST_F(Sequencer, ThePrimingCheckRunsBetweenLayersWhenItIsThere) {
   writeTwoLayerJob();
   core.s.primeCheckLayer = 1;
-  start();
-  ASSERT_TRUE(runToEnd());
-  EXPECT_TRUE(logHas("(priming check between layers: not built yet; the print goes on)"));
-  EXPECT_TRUE(logHas("fin (model"));
   int checks = 0;
   int travel = -1;
   seq.links.startLayerPrimeCheck = [&](int ms) {
     ++checks;
     travel = ms;
   };
-  clearInk();
-  seq.btStartClick();
+  start();
   ASSERT_TRUE(runToEnd());
   EXPECT_EQ(checks, 1);
-  EXPECT_EQ(travel, seq.primeTravelMs);
+  EXPECT_EQ(travel, seq.run.primeTravelMs);
   EXPECT_GT(travel, 400);
-  EXPECT_TRUE(seq.primeCheckActive);
+  EXPECT_TRUE(seq.primingCheck());
   EXPECT_TRUE(seq.isBusy());
   EXPECT_EQ(core.timers.primeStates->interval(), 990);
   EXPECT_NE(inkStream.find("0,0t"), std::string::npos);
   // The check is done: the print goes on.
-  seq.primeCheckActive = false;
   core.timers.primeStates->stop();
-  core.timers.MarlinTimer->start();
+  seq.resumeTicking();
+  seq.primeCheckFinished();
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(logHas("fin (model"));
 }
@@ -826,10 +821,17 @@ TEST_F(Sequencer, IsBusyWhileAnythingOfAPrintIsUnderWay) {
   core.controls.at("pause").checked = true;
   EXPECT_TRUE(seq.isBusy());
   core.controls.at("pause").checked = false;
-  seq.primeCheckActive = true;
+  // Between layers, the priming check runs and the print's tick stands.
+  writeTwoLayerJob();
+  core.s.primeCheckLayer = 1;
+  start();
+  ASSERT_TRUE(runToEnd());
+  ASSERT_TRUE(seq.primingCheck());
   EXPECT_TRUE(seq.isBusy());
-  seq.primeCheckActive = false;
-  seq.pausedByEnd = true;
+  // A failed check leaves the print paused.
+  seq.pauseAtStretchEnd();
+  seq.primeCheckFinished();
+  EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(seq.isBusy());
 }
 
@@ -965,7 +967,7 @@ TEST_F(Sequencer, AMachineThatRestartsPausesThePrint) {
   run(300);
   marlinPort.reply("start\necho:SD card ok\n");
   EXPECT_FALSE(core.timers.MarlinTimer->enabled());
-  EXPECT_TRUE(seq.pausedByEnd);
+  EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(logHas("the machine restarted during the print: print paused"));
 }
 
@@ -976,12 +978,12 @@ TEST_F(Sequencer, ALineTheMachineCannotGetAgainPausesThePrint) {
   marlin.gcodeHistory.clear();
   marlinPort.reply("Resend: 2\nok\n");
   EXPECT_FALSE(core.timers.MarlinTimer->enabled());
-  EXPECT_TRUE(seq.pausedByEnd);
+  EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(logHas("G-code line 2 cannot be sent again (no longer in the history): it did not run: print paused"));
   // The operator goes on: the machine's line number is set again first.
   gcodes.clear();
   core.controls.at("pause").checked = false;
-  seq.pauseClick();
+  seq.resume();
   run(300);
   EXPECT_EQ(gcodes.at(0), "M110");
 }
@@ -990,11 +992,11 @@ TEST_F(Sequencer, AStartWhileAPrintRunsIsRefused) {
   writeTwoLayerJob();
   start();
   run(1000);
-  const int sent = seq.inkStretchesSent;
-  seq.btStartClick();
+  const int sent = seq.run.inkStretchesSent;
+  seq.start();
   EXPECT_EQ(ui.messages.back(), "a print is running: start refused (pause or abort it first)");
   run(10);
-  EXPECT_EQ(seq.inkStretchesSent, sent);
+  EXPECT_EQ(seq.run.inkStretchesSent, sent);
   ASSERT_TRUE(runToEnd());
   EXPECT_EQ(gcodeText(), kStartCodes + "|" + twoLayerMoves());
 }
@@ -1010,7 +1012,7 @@ TEST_F(Sequencer, AStartResynchronisesAndArmsTheWatchdogOnAnOpenLink) {
   marlin.sendGcode("G1 X2");
   marlinPort.take();  // lost on the way
   core.timers.MarlinBusy->stop();
-  seq.btStartClick();
+  seq.start();
   EXPECT_TRUE(core.timers.MarlinBusy->enabled());
   EXPECT_TRUE(logHas("2 G-code lines left without acknowledgement: the line numbers are set again"));
   marlinChecksNumbers = true;

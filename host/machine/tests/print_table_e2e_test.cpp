@@ -208,35 +208,35 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
     bool startAgain = false;
     std::int64_t abortAt = -1, stoppedAt = -1;
     int most = 0, overcounted = 0;
-    seq.btStartClick();
+    seq.start();
     ASSERT_TRUE(seq.isBusy());
     const bool ended = runUntil(
         [&] { return !printing() && !startAgain; }, 240000, [&] {
-          most = std::max(most, seq.inkStretchesSent - links.ink.inkStretchesDone);
-          overcounted = std::max(overcounted, links.ink.inkStretchesDone - seq.inkStretchesSent);
-          if (next < c.actions.size() && seq.inkStretchesSent >= c.actions[next].atStretch && !seq.pausedByEnd &&
+          most = std::max(most, seq.run.inkStretchesSent - links.ink.inkStretchesDone);
+          overcounted = std::max(overcounted, links.ink.inkStretchesDone - seq.run.inkStretchesSent);
+          if (next < c.actions.size() && seq.run.inkStretchesSent >= c.actions[next].atStretch && !seq.paused() &&
               core.timers.MarlinTimer->enabled()) {
             if (c.actions[next].what == Action::Pause) {
               core.controls.at("pause").checked = true;
-              seq.pauseClick();
+              seq.resume();
             } else {
-              seq.btAbortClick();
+              seq.abortPrint("operator");
               abortAt = clock.tickMs();
               startAgain = true;
             }
             ++next;
           }
-          if (seq.pausedByEnd && !core.printAbort) {
+          if (seq.paused() && !core.printAbort) {
             core.controls.at("pause").checked = false;
-            seq.pauseClick();
+            seq.resume();
           }
           if (startAgain && !printing()) {
             stoppedAt = clock.tickMs();
             startAgain = false;
-            seq.btStartClick();
+            seq.start();
           }
         });
-    ASSERT_TRUE(ended) << links.ink.inkStretchesDone << " of " << seq.inkStretchesSent;
+    ASSERT_TRUE(ended) << links.ink.inkStretchesDone << " of " << seq.run.inkStretchesSent;
     // Let the last replies and log lines arrive.
     runUntil([] { return false; }, 500);
     const std::string hostLog = core.Memo1.text();
