@@ -437,8 +437,10 @@ bool ThreeMfReader::parsePart(const std::string& part, const std::function<long 
   MfModelBuilder b(*this, index);
   std::uint64_t total = 0;
   std::vector<char> chunk(1 << 20);
-  // Reads the next chunk; -2 when the part is too large.
+  // Reads the next chunk; -2 when the part is too large, -3 when the
+  // operation is to stop.
   auto next = [&]() -> long long {
+    if (st_.stopRequested()) return -3;
     const long long n = read(chunk.data(), chunk.size());
     if (n > 0 && (total += std::uint64_t(n)) > modelPartLimit) return -2;
     return n;
@@ -448,10 +450,12 @@ bool ThreeMfReader::parsePart(const std::string& part, const std::function<long 
                                (unsigned long long)(modelPartLimit >> 20)));
   };
   auto unreadable = [&] { return refuse(plat::format("part %s could not be read", part)); };
+  auto stopped = [&] { return refuse(plat::format("part %s: reading stopped", part)); };
   if (usePlainXml) {
     QByteArray bytes;
     for (long long n; (n = next()) != 0;) {
       if (n == -2) return tooLarge();
+      if (n == -3) return stopped();
       if (n < 0) return unreadable();
       bytes.append(chunk.data(), qsizetype(n));
     }
@@ -514,6 +518,7 @@ bool ThreeMfReader::parsePart(const std::string& part, const std::function<long 
     for (;;) {
       const long long n = next();
       if (n == -2) return tooLarge();
+      if (n == -3) return stopped();
       if (n < 0) return unreadable();
       if (XML_Parse(parser.get(), chunk.data(), int(n), n == 0) == XML_STATUS_ERROR) {
         if (run.refused) return false;
