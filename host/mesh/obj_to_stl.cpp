@@ -189,9 +189,20 @@ bool ObjStlWriter::scanFaceTexels(MeshColour& average, std::int32_t& largestX, c
   // Once a split can no longer be wanted, only the samples of the average
   // matter; a face's texel budget ends its scans early.
   bool done = false;
+  // A face may scan millions of texels: a termination request is looked
+  // for every so many.
+  constexpr std::uint32_t kStopCheck = 1 << 16;
+  std::uint32_t sinceCheck = 0;
   for (std::int32_t x = t.p[0].x; x <= largestX && !stoppedEarly && !done; ++x) {
     const std::int32_t end = t.triColumnEnd(x);
     for (std::int32_t y = t.triColumnStart(x); y <= end; ++y) {
+      if (++sinceCheck == kStopCheck) {
+        sinceCheck = 0;
+        if (st_.stopRequested()) {
+          done = true;
+          break;
+        }
+      }
       if (texelBudget_ > 0 && --texelBudget_ == 0 && mayStop) {
         done = true;
         break;
@@ -272,7 +283,7 @@ void ObjStlWriter::writeTextured(objFace& face, std::FILE* out) {
   const std::int64_t texels = std::int64_t(material.texture.width()) * material.texture.height();
   texelBudget_ = 64 * texels + (1 << 20);
   std::int64_t splitsLeft = 2 * texels / std::max(par_.mintexturearea, 1) + 16;
-  while (!st_.meshAbort && !tooManyFacets_ && faceQueuePop(piece)) {
+  while (!st_.stopRequested() && !tooManyFacets_ && faceQueuePop(piece)) {
     if (splitsLeft == 0) texelBudget_ = 0;
     PixelTriangle t;
     for (int k = 0; k < 3; ++k)
@@ -306,7 +317,7 @@ bool ObjStlWriter::objToStl(const std::string& fileName) {
   st_.meshAbort = false;
   tooManyFacets_ = false;
   ObjModel& m = st_.model;
-  for (auto it = m.faces.rbegin(); it != m.faces.rend() && !st_.meshAbort && !writeFailed_ && !tooManyFacets_;
+  for (auto it = m.faces.rbegin(); it != m.faces.rend() && !st_.stopRequested() && !writeFailed_ && !tooManyFacets_;
        ++it) {
     objFace& face = *it;
     const objMaterial& material = m.materialOf(face);
