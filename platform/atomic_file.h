@@ -27,6 +27,8 @@ class AtomicFile {
   // regular file or the temporary file cannot be made.
   bool open(const std::string& target, std::string& why);
   bool isOpen() const { return f_ != nullptr; }
+  // Open and no write has failed so far.
+  bool good() const { return f_ && !error_ && !std::ferror(f_); }
   // The temporary file's stream, for writers that print, seek or hand it to
   // an encoder; a write error on it is found by commit(). Null when closed.
   std::FILE* stream() const { return f_; }
