@@ -71,7 +71,10 @@ std::string regularFileProblem(const std::string& path) {
 
 FilePtr openRegularFile(const std::string& path, std::string& why) {
   why.clear();
-  return FilePtr(plat::openRegularFile(nativePath(expandCurrentDir(path)), "rb", why));
+  FilePtr f(plat::openRegularFile(nativePath(expandCurrentDir(path)), "rb", why));
+  // The mesh tools' own words: "a folder" or "not a regular file".
+  if (!f && why == plat::kNotRegularFile) why = regularFileProblem(path);
+  return f;
 }
 
 LineReader::Result LineReader::next(std::string& line) {

@@ -40,7 +40,17 @@ void LogView::showLines(const OperatorLog& log) {
 void LogView::flushLines() {
   flush_->stop();
   if (pending_.isEmpty()) return;
-  appendPlainText(pending_.join('\n'));
+  if (shown_ == 0 || document()->isEmpty()) {
+    // Appending to an empty text would drop an empty line: no line and one
+    // empty line look alike there.
+    QTextCursor c(document());
+    c.movePosition(QTextCursor::End);
+    if (shown_ > 0) c.insertBlock();
+    c.insertText(pending_.join('\n'));
+  } else {
+    appendPlainText(pending_.join('\n'));
+  }
+  shown_ += pending_.size();
   pending_.clear();
 }
 
@@ -59,10 +69,12 @@ void LogView::lastLineChanged(const std::string& line) {
 
 void LogView::lastLineRemoved() {
   flushLines();
-  if (document()->blockCount() <= 1) {
+  if (shown_ <= 1) {
     clear();
+    shown_ = 0;
     return;
   }
+  --shown_;
   QTextCursor c(document());
   c.movePosition(QTextCursor::End);
   c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
@@ -74,6 +86,7 @@ void LogView::cleared() {
   flush_->stop();
   pending_.clear();
   clear();
+  shown_ = 0;
 }
 
 }  // namespace ph

@@ -32,6 +32,8 @@ class LogView : public QPlainTextEdit, public OperatorLog::View {
 
  private:
   QStringList pending_;
+  // The lines the view holds: an empty text is no line or one empty line.
+  long long shown_ = 0;
   QTimer* flush_ = nullptr;
 };
 
