@@ -6,8 +6,10 @@
 // borders are kept where they are, so a closed scan stays closed and an open
 // one keeps its outline. Only positions and faces are written (the colour
 // comes back in the host's colour transfer). The output is written as
-// OUTPUT.part and renamed when whole; the status is 0 only then.
+// a temporary file beside it and put in place when whole; the status is 0 only then.
 #include <meshoptimizer.h>
+
+#include "platform/atomic_file.h"
 
 #include <cerrno>
 #include <chrono>
@@ -305,9 +307,8 @@ int main(int argc, char** argv) {
   const std::size_t used = meshopt_optimizeVertexFetchRemap(fetch.data(), reduced.data(), reduced.size(), unique);
 
   const std::string out = argv[2];
-  const std::string part = out + ".part";
-  std::FILE* f = std::fopen(part.c_str(), "wb");
-  if (!f) return fail("cannot write " + part + ": " + std::strerror(errno));
+  plat::AtomicFile file;
+  if (!file.open(out, why)) return fail("cannot write " + out + ": " + why);
   std::vector<float> outPos(used * 3);
   for (std::size_t v = 0; v < unique; ++v)
     if (fetch[v] != ~0u)
@@ -316,7 +317,7 @@ int main(int argc, char** argv) {
   text.reserve(1 << 20);
   bool ok = true;
   auto flush = [&] {
-    if (!text.empty() && std::fwrite(text.data(), 1, text.size(), f) != text.size()) ok = false;
+    if (!file.append(text)) ok = false;
     text.clear();
   };
   char line[160];
@@ -333,9 +334,8 @@ int main(int argc, char** argv) {
     if (text.size() > (1 << 20)) flush();
   }
   flush();
-  if (std::fclose(f) != 0) ok = false;
-  if (!ok || std::rename(part.c_str(), out.c_str()) != 0) {
-    std::remove(part.c_str());
+  if (!ok || !file.commit(why)) {
+    file.discard();
     return fail("cannot write " + out);
   }
   std::printf("simpcmd: %zu of %zu triangles kept in %s (read %.2f s, simplified %.2f s, written %.2f s)\n", kept / 3,
