@@ -36,6 +36,12 @@ class PointCloud {
   vect3 nearest(vect3 p) const;
   // The same by the walk along the z-sorted points: the reference.
   vect3 nearestReference(vect3 p) const;
+  // Grid cells at least `distance` wide (at most the box's half side), for
+  // searches whose points lie about that far from the cloud: a few cells
+  // then hold the answer. Back to the cloud's own spacing for a small
+  // distance. The answers do not change.
+  void sizeCellsFor(double distance);
+  double cellSize() const { return cell_; }
 
   std::size_t size() const { return points.size(); }
   // In reading order; tools move them (the index is not updated: only a
@@ -48,6 +54,7 @@ class PointCloud {
 
  private:
   void buildIndex();
+  void buildGrid(double atLeast);
   struct Box {
     float lo[3], hi[3];
   };
@@ -56,10 +63,14 @@ class PointCloud {
   std::vector<std::array<float, 3>> stored_;  // single precision, in z order
   std::vector<std::int32_t> zRankOf_;
   float min_[3] = {9999.0f, 9999.0f, 9999.0f}, max_[3] = {-9999.0f, -9999.0f, -9999.0f};
-  double cell_ = 1.0;
+  double cell_ = 1.0, baseCell_ = 0.0;
   int dims_[3] = {1, 1, 1};
   std::vector<std::uint32_t> cellStart_;
-  std::vector<std::int32_t> cellRanks_;
+  struct CellPoint {
+    float x, y, z;
+    std::int32_t rank;
+  };
+  std::vector<CellPoint> cellPoints_;  // by cell, each cell's by rank
   int cellOf(float v, int axis) const;
 };
 
