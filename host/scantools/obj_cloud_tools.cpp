@@ -484,14 +484,15 @@ bool ObjCloudTools::matchclouds1Click() {
     }
     if (!gaps.empty()) {
       std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
-      referenceCloud.sizeCellsFor(1.5 * gaps[gaps.size() / 2]);
+      referenceCloud.sizeCellsFor(1.2 * gaps[gaps.size() / 2]);
     }
   }
   // The nearest reference points of all moving points, found side by side.
   std::vector<vect3> found(pts.size());
   auto findAll = [&] {
+    const std::vector<std::uint32_t> near = referenceCloud.searchOrder(pts);
     forBlocks(pts.size(), [&](std::size_t b, std::size_t e) {
-      for (std::size_t i = b; i < e; ++i) found[i] = referenceCloud.nearest(pts[i]);
+      for (std::size_t k = b; k < e; ++k) found[near[k]] = referenceCloud.nearest(pts[near[k]]);
     });
   };
   auto pairOf = [&](std::size_t i, vect3& q, double& d) {

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <unordered_set>
+#include <functional>
+#include <string_view>
 
 #include "host/core/host_core.h"
 #include "host/mesh/mesh_text.h"
@@ -19,6 +20,48 @@ float dist(const std::array<float, 3>& q, vect3 p) {
   return float(vect3Length(vect3{q[0], q[1], q[2]} - p));
 }
 
+// The texts of the lines seen so far, to leave out repeated ones: all texts
+// in one buffer and a table of their places (a node and a string per line
+// cost more than reading the line).
+class SeenLines {
+ public:
+  // True when the text was not seen before.
+  bool add(std::string_view line) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    const std::size_t h = std::hash<std::string_view>{}(line);
+    for (std::size_t s = h & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1)) {
+      Slot& e = slots_[s];
+      if (e.length == kEmpty) {
+        e = {h, text_.size(), line.size()};
+        text_.append(line);
+        ++count_;
+        return true;
+      }
+      if (e.hash == h && std::string_view(text_).substr(e.at, e.length) == line) return false;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kEmpty = ~std::size_t(0);
+  struct Slot {
+    std::size_t hash = 0, at = 0, length = kEmpty;
+  };
+  void grow() {
+    std::vector<Slot> old(std::max<std::size_t>(1024, slots_.size() * 2));
+    old.swap(slots_);
+    for (const Slot& e : old)
+      if (e.length != kEmpty)
+        for (std::size_t s = e.hash & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1))
+          if (slots_[s].length == kEmpty) {
+            slots_[s] = e;
+            break;
+          }
+  }
+  std::string text_;
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
+};
+
 }  // namespace
 
 bool PointCloud::load(HostCore& core, const std::string& name, bool unique) {
@@ -29,11 +72,11 @@ bool PointCloud::load(HostCore& core, const std::string& name, bool unique) {
     core.memoPrintf("no file %s", name);
     return false;
   }
-  std::unordered_set<std::string> seen;
+  SeenLines seen;
   std::string_view line;
   while (in.next(line)) {
     if (!isVertexLine(line)) continue;
-    if (unique && !seen.emplace(line).second) continue;
+    if (unique && !seen.add(line)) continue;
     std::string_view rest = line.substr(2);
     float v[3];
     for (float& x : v) {
@@ -84,7 +127,7 @@ void PointCloud::buildIndex() {
 }
 
 void PointCloud::sizeCellsFor(double distance) {
-  if (stored_.empty() || !(distance > cell_ * 1.25 || (distance < cell_ * 0.8 && cell_ > baseCell_))) return;
+  if (stored_.empty() || !(distance > cell_ * 1.25 || distance < cell_ * 0.8)) return;
   buildGrid(distance);
 }
 
@@ -103,7 +146,8 @@ void PointCloud::buildGrid(double atLeast) {
     if (!(s > 0.0)) s = largest > 0.0 ? largest : 1.0;
     baseCell_ = std::max(s, largest / 2048.0);
   }
-  double s = std::max(baseCell_, std::min(atLeast, double(kCloudBoxHalf)));
+  // Asked-for cells from half the cloud's own size up to the box's half.
+  double s = atLeast > 0.0 ? std::clamp(atLeast, 0.5 * baseCell_, double(kCloudBoxHalf)) : baseCell_;
   auto cells = [&](double size) {
     return (std::floor(ext[0] / size) + 1) * (std::floor(ext[1] / size) + 1) * (std::floor(ext[2] / size) + 1);
   };
@@ -127,6 +171,27 @@ void PointCloud::buildGrid(double atLeast) {
   std::vector<std::uint32_t> fill(cellStart_.begin(), cellStart_.end() - 1);
   for (std::size_t r = 0; r < n; ++r)
     cellPoints_[fill[cellOfRank[r]]++] = {stored_[r][0], stored_[r][1], stored_[r][2], std::int32_t(r)};
+}
+
+std::vector<std::uint32_t> PointCloud::searchOrder(const std::vector<vect3>& queries) const {
+  std::vector<std::uint32_t> order(queries.size());
+  if (stored_.empty()) {
+    std::iota(order.begin(), order.end(), 0u);
+    return order;
+  }
+  // Counted into the grid's cells, in cell order.
+  std::vector<std::uint32_t> cellOfQuery(queries.size()), start(cellStart_.size() + 1, 0);
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    const vect3& p = queries[i];
+    cellOfQuery[i] = std::uint32_t(
+        (std::size_t(cellOf(float(p.z), 2)) * std::size_t(dims_[1]) + std::size_t(cellOf(float(p.y), 1))) *
+            std::size_t(dims_[0]) +
+        std::size_t(cellOf(float(p.x), 0)));
+    ++start[cellOfQuery[i] + 1];
+  }
+  for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+  for (std::size_t i = 0; i < queries.size(); ++i) order[start[cellOfQuery[i]]++] = std::uint32_t(i);
+  return order;
 }
 
 int PointCloud::cellOf(float v, int axis) const {

@@ -36,12 +36,16 @@ class PointCloud {
   vect3 nearest(vect3 p) const;
   // The same by the walk along the z-sorted points: the reference.
   vect3 nearestReference(vect3 p) const;
-  // Grid cells at least `distance` wide (at most the box's half side), for
-  // searches whose points lie about that far from the cloud: a few cells
-  // then hold the answer. Back to the cloud's own spacing for a small
-  // distance. The answers do not change.
+  // Grid cells about `distance` wide (from half the cells the cloud's
+  // spacing gives up to the box's half side), for searches whose points
+  // lie about that far from the cloud: the cells next to a point's then
+  // hold its answer. The answers do not change.
   void sizeCellsFor(double distance);
   double cellSize() const { return cell_; }
+  // The numbers of `queries` in an order that searches neighbouring points
+  // one after the other (the grid's cell order), so the cells they read
+  // stay in the processor's caches.
+  std::vector<std::uint32_t> searchOrder(const std::vector<vect3>& queries) const;
 
   std::size_t size() const { return points.size(); }
   // In reading order; tools move them (the index is not updated: only a
