@@ -16,12 +16,17 @@ namespace plat {
 namespace {
 // The write end of the current ProgramEnd's pipe, for the signal handler.
 std::atomic<int> signalFd{-1};
+// The first termination signal that arrived.
+std::atomic<int> pendingSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "set from a signal handler");
 
 // Bytes on the pipe besides signal numbers.
 constexpr unsigned char kMainDone = 0;
 constexpr unsigned char kEndRequested = 255;
 
 void onSignal(int sig) {
+  int none = 0;
+  pendingSignal.compare_exchange_strong(none, sig);
   const int fd = signalFd.load();
   const unsigned char c = static_cast<unsigned char>(sig);
   if (fd >= 0 && write(fd, &c, 1) < 0) {
@@ -43,6 +48,8 @@ struct ProgramEnd::Shared {
   std::function<int(int)> onSignal;
   int graceMs = 3000;
 };
+
+int endSignalPending() { return pendingSignal.load(std::memory_order_relaxed); }
 
 ProgramEnd::ProgramEnd(UiPoster poster, std::function<int(int)> handler, int graceMs)
     : shared_(std::make_shared<Shared>()) {

@@ -39,6 +39,12 @@ class ProgramEnd {
   std::thread watch_;
 };
 
+// The signal (SIGTERM or SIGINT) that asked this program to end, or 0. Set
+// by the signal itself, before the user-interface thread hears of it: a
+// long loop that lets no events run polls it (an atomic load) and stops,
+// instead of running on until the watch thread cuts the process off.
+int endSignalPending();
+
 // A Qt application class whose event handlers may throw: notify() catches
 // what a handler lets escape and hands its text to onFault, instead of
 // letting it pass through the event loop (which Qt does not support).

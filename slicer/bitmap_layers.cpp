@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/fingerprint.h"
 #include "platform/format.h"
 #include "slicer/colour_model.h"
@@ -169,12 +170,9 @@ LayerRenderer::Answer LayerRenderer::request(const std::string& folder, const st
     return Answer::Failed;
   }
   ready_->reset();
-  {
-    std::ofstream f(localPath(asked), std::ios::binary | std::ios::trunc);
-    if (!(f << text) || !f.flush()) {
-      error = plat::format("cannot write the request %s: %s", asked, std::string(std::strerror(errno)));
-      return Answer::Failed;
-    }
+  if (std::string why; !plat::writeFileAtomically(localPath(asked), text, why)) {
+    error = plat::format("cannot write the request %s: %s", asked, why);
+    return Answer::Failed;
   }
   if (!request_->set()) {
     error = plat::format("cannot set \"bmprequest\": %s", std::string(std::strerror(errno)));

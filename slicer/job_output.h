@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/atomic_file.h"
+
 namespace lt {
 
 class JobOutput {
@@ -17,11 +19,10 @@ class JobOutput {
   virtual const std::string& error() const = 0;
 };
 
-// The .p3d file: created anew (replacing an old one), written through a
-// buffer that goes to the file at every page end.
+// The .p3d file: replaces an old one only once it is written whole, through
+// a buffer that goes to the file at every page end.
 class FileWriter : public JobOutput {
  public:
-  ~FileWriter() override;
   // False (with error()) when the file cannot be created.
   bool open(const std::string& path);
   bool write(std::string_view bytes) override;
@@ -31,7 +32,7 @@ class FileWriter : public JobOutput {
 
  private:
   bool fail(const char* what);
-  std::FILE* f_ = nullptr;
+  plat::AtomicFile f_;
   std::string path_, error_;
 };
 

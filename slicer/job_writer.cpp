@@ -371,9 +371,11 @@ JobResult JobRun::run() {
   }
   if (req_.toFile && outputFailed_) {
     // A job cut short by the disk has no fingerprint nor the mark of a
-    // stopped one: nothing of it may be taken for a job.
-    if (std::remove(localPath(req_.outputName).c_str()) == 0)
-      tell(plat::format("%s was removed: the disk did not take all of it", req_.outputName));
+    // stopped one: nothing of it may be taken for a job. Its piece is gone
+    // already; an older job of that name goes too, as it would have been
+    // replaced.
+    std::remove(localPath(req_.outputName).c_str());
+    tell(plat::format("%s was removed: the disk did not take all of it", req_.outputName));
   }
   result_.outcome = outcome;
   return result_;

@@ -34,8 +34,8 @@ struct SliceEdge {
 // The working memory of one slicing thread; reused from layer to layer, its
 // content never carries over.
 struct SliceScratch {
-  std::vector<NearFacet> near;
-  std::vector<std::uint32_t> nearIndex;
+  std::vector<NearFacet> near;           // for the skin: one of each set of copies
+  std::vector<std::uint32_t> nearIndex;  // every facet near the layer
   std::vector<SliceEdge> pending, active;
   SkinColourer skin;
 };
@@ -51,14 +51,25 @@ class LayerSlicer {
   // threads at once, each with its own scratch and store.
   void slice(float z, SpanStore& out, SliceScratch& scratch) const;
 
-  // The facets within a skin depth of z, in their stored order.
+  // The facets within a skin depth of z, in their stored order (for the
+  // skin, of facets that are copies of one another only the first).
   void nearFacets(float z, SliceScratch& scratch) const;
 
  private:
+  void findCopies();
+
   const ColouredModel& m_;
   SliceSettings s_;
   Vec3f off_;
   std::vector<float> blockTop_;  // highest zTop of each block of facets
+  // Facets equal bit for bit (coincident copies of a part, identical
+  // support blocks) are cut alike everywhere: in the skin colouring the
+  // first stands for all of them and the others are passed over, so a row
+  // costs what its distinct facets cost. Per facet the copies it stands for
+  // (1 for a facet without copies, 0 for a later copy); empty when no facet
+  // has a copy, and with exactSkin (the plain reference takes every facet
+  // by itself).
+  std::vector<std::uint32_t> copies_;
   std::uint16_t glassIndex_ = 0xFFFF;
 };
 

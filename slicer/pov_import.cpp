@@ -14,6 +14,7 @@
 #include <fstream>
 
 #include "platform/format.h"
+#include "platform/atomic_file.h"
 #include "slicer/colour_model.h"
 #include "slicer/input_file.h"
 #include "slicer/model_names.h"
@@ -186,13 +187,12 @@ namespace {
 class PovConversion {
  public:
   PovConversion(const std::string& pov, const std::string& stl, const PovOptions& o)
-      : pov_(pov), stl_(stl), partial_(stl + ".part"), opt_(o) {}
+      : pov_(pov), stl_(stl), opt_(o) {}
 
   PovResult run() {
     PovResult r;
     if (!convert()) {
-      out_.close();
-      ::unlink(localPath(partial_).c_str());
+      out_.discard();
       r.error = error_;
       return r;
     }
@@ -214,11 +214,13 @@ class PovConversion {
                                pov_, r.lineNumber(), stl_));
     return fail(plat::format("%s line %d: %s; %s not written", pov_, r.lineNumber(), what, stl_));
   }
-  bool writeFailed() { return fail(plat::format("cannot write %s: %s", stl_, systemError())); }
+  bool writeFailed() {
+    return fail(plat::format("cannot write %s: %s", stl_, why_.empty() ? systemError() : why_));
+  }
 
   template <typename T>
   void put(T v) {
-    out_.write(reinterpret_cast<const char*>(&v), sizeof v);
+    out_.append(&v, sizeof v);
   }
   void putVector(const PovVector& v) {
     for (double d : v) put(float(d));
@@ -232,13 +234,12 @@ class PovConversion {
     if (!in) return fail(plat::format("cannot read the POV file %s: %s", pov_, systemError()));
     struct stat st {};
     const long long size = ::stat(localPath(pov_).c_str(), &st) == 0 ? (long long)st.st_size : 0;
-    out_.open(localPath(partial_), std::ios::binary | std::ios::trunc);
-    if (!out_) return writeFailed();
+    if (!out_.open(localPath(stl_), why_)) return writeFailed();
 
     PovReader reader(in);
     char head[84] = {};
     if (auto h = reader.readPovLine()) std::memcpy(head, h->data(), std::min<std::size_t>(80, h->size()));
-    out_.write(head, sizeof head);
+    out_.append(head, sizeof head);
 
     int colour = 0;
     std::string error;
@@ -263,7 +264,7 @@ class PovConversion {
         putVector(p[0]);
         putVector(p[2]);
         put(std::uint16_t(colour + 0x8000));
-        if (!out_) return writeFailed();
+        if (!out_.good()) return writeFailed();
         if (++facets_ % 1024 == 0 && opt_.progress && size > 0)
           opt_.progress(int(reader.bytesRead() * 100 / size));
       }
@@ -271,20 +272,18 @@ class PovConversion {
     if (in.bad()) return fail(plat::format("cannot read the POV file %s: %s", pov_, systemError()));
     if (facets_ == 0) return fail(plat::format("%s holds no triangle; %s not written", pov_, stl_));
     if (facets_ > 0xFFFFFFFFLL) return fail(plat::format("%s holds too many triangles for one STL file", pov_));
-    out_.seekp(80);
+    if (std::fseek(out_.stream(), 80, SEEK_SET) != 0) return writeFailed();
     put(std::uint32_t(facets_));
-    out_.close();
-    if (!out_) return writeFailed();
-    if (std::rename(localPath(partial_).c_str(), localPath(stl_).c_str()) != 0) return writeFailed();
+    if (!out_.good() || !out_.commit(why_)) return writeFailed();
     if (opt_.progress) opt_.progress(0);
     return true;
   }
 
-  std::string pov_, stl_, partial_;
+  std::string pov_, stl_;
   const PovOptions& opt_;
-  std::ofstream out_;
+  plat::AtomicFile out_;
   long long facets_ = 0;
-  std::string error_;
+  std::string error_, why_;
 };
 
 }  // namespace

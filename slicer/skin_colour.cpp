@@ -257,6 +257,7 @@ void SkinColourer::buildSections() {
     const double gap = oneSide ? std::min(std::fabs(double(sec.y0)), std::fabs(double(sec.y1))) : 0.0;
     if (!(gap < reach)) continue;
     sec.offset = s_.colourOffset ? s_.colourOffset[nf.colour] : 0.0f;
+    sec.twin = nf.twin;
     sections_.push_back(sec);
     sectionFacet_.push_back(i);
   }
@@ -388,6 +389,8 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
       n2 = n;
       r = d;
       n = i;
+      // Its copy is as near: the second distance too.
+      if (c.twin) m = d;
     } else if (d < m) {
       m = d;
       n2 = i;
@@ -395,7 +398,7 @@ void SkinColourer::nearest(double p, double lo, double hi, double& rOut, double&
   };
   const int s0 = seed_[0], s1 = seed_[1];
   if (s0 >= 0) measure(s0, false);
-  if (s1 >= 0) measure(s1, false);
+  if (s1 >= 0 && s1 != s0) measure(s1, false);
   // With p inside the stretch's bounds, every section the walks below meet
   // is a candidate (its ends lie on either side of p or between p and a
   // bound), and the walks stop by the x distance themselves: measuring one
@@ -504,6 +507,7 @@ __attribute__((target("avx2"))) void SkinColourer::nearestAhead(int first, int c
     n2 = nearer ? n : (second ? index : n2);
     r = nearer ? d : r;
     n = nearer ? index : n;
+    if (c.twin) m = nearer ? d : m;
   }
   for (int k = 0; k < count; ++k) {
     out.r[k] = r[k];
@@ -618,6 +622,7 @@ void SkinColourer::colourStretchPlain(int a, int b, SpanStore& out) {
         m = r;
         r = d;
         nearestSection = c;
+        if (c->twin) m = d;
       } else if (d < m) {
         m = d;
       }

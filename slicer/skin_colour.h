@@ -17,6 +17,9 @@ struct NearFacet {
   float x[3], y[3], z[3];
   float ny = 0, nz = 0;  // normal, turned to point up (nz >= 0)
   std::uint16_t colour = 0;
+  // It stands for two or more facets equal to it: the second nearest
+  // distance is then never beyond its own.
+  bool twin = false;
   // Taken when needed: a layer holds many of these on every thread.
   float yMin() const { return std::min({y[0], y[1], y[2]}); }
   float yMax() const { return std::max({y[0], y[1], y[2]}); }
@@ -29,6 +32,7 @@ struct FacetSection {
   float sinSlope, xCross, xFrom, xTo;
   float offset;  // the colour's distance offset (support file K)
   std::uint16_t colour;
+  bool twin = false;  // of a facet that stands for copies of itself
 };
 
 // The turn about the x axis that brings a facet's normal into the y' axis:

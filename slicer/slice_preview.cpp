@@ -1,5 +1,7 @@
 #include "slicer/slice_preview.h"
 
+#include <QBuffer>
+
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -9,8 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/atomic_file.h"
 #include "platform/format.h"
 #include "slicer/app_job.h"
+#include "slicer/colour_model.h"
 #include "slicer/model_names.h"
 #include "slicer/slice_calls.h"
 #include "slicer/slicer_app.h"
@@ -18,8 +22,6 @@
 namespace lt {
 
 namespace {
-
-int roundInt(double v) { return v != v ? 0 : int(std::nearbyint(std::clamp(v, -2.0e9, 2.0e9))); }
 
 bool isFolder(const std::string& path) {
   struct stat st {};
@@ -67,13 +69,13 @@ void SlicePreview::refresh() {
 int SlicePreview::boxZ() const { return app_ ? app_->state().boxZMicrons : 0; }
 
 int SlicePreview::heightOf(int position) const {
-  return boxZ() - roundInt(double(position) * boxZ() / 1000.0);
+  return boxZ() - roundEven(double(position) * boxZ() / 1000.0);
 }
 
 // A model without height has every position at z = 0.
 int SlicePreview::positionOf(int zMicrons) const {
   if (boxZ() <= 0) return 1000;
-  return std::clamp(roundInt(double(boxZ() - zMicrons) * 1000.0 / boxZ()), 0, 1000);
+  return std::clamp(roundEven(double(boxZ() - zMicrons) * 1000.0 / boxZ()), 0, 1000);
 }
 
 std::string SlicePreview::heightText(int zMicrons) const { return plat::format("%.1f", zMicrons / 1000.0); }
@@ -149,7 +151,7 @@ void SlicePreview::editzKeyPress(const std::string& text) {
     view_.editz = "0";
   } else {
     view_.editz = text;
-    z = roundInt(v * 1000);
+    z = roundEven(v * 1000);
   }
   view_.scrollPosition = positionOf(z);
   refresh();
@@ -181,14 +183,14 @@ void SlicePreview::computePreviewScale() {
   if (!app_) return;
   const SlicerState& st = app_->state();
   const double w = double(st.boxXMicrons) + 10000, d = double(st.boxYMicrons) + 10000;
-  previewCols = roundInt(w * 300 / 25.4 / 1000);
-  previewRows = roundInt(d * 300 / 25.4 / 1000);
+  previewCols = roundEven(w * 300 / 25.4 / 1000);
+  previewRows = roundEven(d * 300 / 25.4 / 1000);
   previewScale = std::min(view_.pbxWidth * 25400.0 / w / 300, view_.pbxHeight * 25400.0 / d / 300);
   if (st.exportSlices) previewScale = std::min(previewScale, 1.0);
 }
 
-int SlicePreview::screenX(int x) const { return roundInt((previewCols - x) * previewScale); }
-int SlicePreview::screenY(int row) const { return roundInt((previewRows - row) * previewScale); }
+int SlicePreview::screenX(int x) const { return roundEven((previewCols - x) * previewScale); }
+int SlicePreview::screenY(int row) const { return roundEven((previewRows - row) * previewScale); }
 
 unsigned SlicePreview::colourToScreen(int c) {
   const unsigned r = (unsigned(c) >> 10) & 31, g = (unsigned(c) >> 5) & 31, b = unsigned(c) & 31;
@@ -266,7 +268,11 @@ void SlicePreview::saveFrame() {
     movieStep = 9999;  // the movie ends here
     return;
   }
-  if (!frame.save(QString::fromStdString(localPath(name)), "BMP"))
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  std::string why;
+  if (!buffer.open(QIODevice::WriteOnly) || !frame.save(&buffer, "BMP") ||
+      !plat::writeFileAtomically(localPath(name), std::string_view(bytes.constData(), std::size_t(bytes.size())), why))
     app_->ui().logLine(plat::format("cannot write the frame %s", name));
   struct stat saved {};
   lastFrameBytes_ = ::stat(localPath(name).c_str(), &saved) == 0 ? (long long)saved.st_size : 0;
@@ -350,7 +356,7 @@ void SlicePreview::movieClick() {
   if (frames) chooseSliceFolder();
   view_.movieCaption = "stop";
   refresh();
-  const int layer = roundInt(layerThickness(st) * 1000);
+  const int layer = roundEven(layerThickness(st) * 1000);
   while (movieStep < view_.scrollPosition) {
     int z;
     if (!frames) {

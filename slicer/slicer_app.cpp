@@ -10,6 +10,7 @@
 #include <fstream>
 #include <optional>
 
+#include "platform/atomic_file.h"
 #include "platform/fingerprint.h"
 #include "platform/format.h"
 #include "slicer/command_line.h"
@@ -267,9 +268,8 @@ void SlicerApp::invalidateOutput() {
     struct stat b {};
     if (stat(localPath(in).c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return;
   }
-  std::ofstream f(localPath(out), std::ios::binary | std::ios::trunc);
-  if (!(f << "   ") || !f.flush())
-    ui_.logLine(plat::format("cannot write %s: %s", out, std::string(std::strerror(errno))));
+  if (std::string why; !plat::writeFileAtomically(localPath(out), "   ", why))
+    ui_.logLine(plat::format("cannot write %s: %s", out, why));
 }
 
 void SlicerApp::setReadyEvent() {

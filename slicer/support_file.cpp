@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "platform/format.h"
+#include "slicer/colour_model.h"
 #include "slicer/dots.h"
 #include "slicer/input_file.h"
 #include "slicer/model_names.h"
@@ -18,12 +19,6 @@ namespace {
 constexpr double kMaxDistanceOffsetMm = 1e6;
 
 bool isNumberChar(char c) { return (c >= '0' && c <= '9') || c == '-' || c == '.' || c == 'E' || c == 'e'; }
-
-int roundInt(double v) {
-  const double r = std::nearbyint(v);
-  if (!(r > -2e9 && r < 2e9)) return 0;
-  return int(r);
-}
 
 // The two side rectangles of a block, corners numbered with x = 4, y = 2,
 // z = 1. Built in the file's coordinates, then mirrored like the facets.
@@ -187,15 +182,15 @@ void applyLine(std::string line, int pass, SliceValues& values, ColouredModel& m
       break;
     case 'C': case 'c': {
       auto n = supportNumbers(line, 1, 3);
-      auto ch = [](double v) { int c = roundInt(v * 31); return c < 0 ? 0 : c > 31 ? 31 : c; };
+      auto ch = [](double v) { int c = roundEven(v * 31); return c < 0 ? 0 : c > 31 ? 31 : c; };
       values.defaultColour = ch(n[0]) * 1024 + ch(n[1]) * 32 + ch(n[2]);
       break;
     }
     case 'D': case 'd':
       if (pass == 1) {
         auto n = supportNumbers(line, 1, 2);
-        values.minstepx = validStep(roundInt(n[0]));
-        values.minstepy = validStep(roundInt(n[1]));
+        values.minstepx = validStep(roundEven(n[0]));
+        values.minstepy = validStep(roundEven(n[1]));
       }
       break;
     case 'K': case 'k':

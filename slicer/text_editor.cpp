@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/atomic_file.h"
 #include "platform/format.h"
 #include "slicer/input_file.h"
 #include "slicer/model_names.h"
@@ -56,21 +57,13 @@ void TextEditor::memo1Change(const std::string& text) {
   editorChanged = true;
 }
 
-// Every line with a line end. Written beside the file and then put in its
-// place, so a failed save leaves the old file whole.
+// Every line with a line end. A failed save leaves the old file whole.
 bool TextEditor::save() {
-  const std::string part = editFileName + ".part";
   std::string body = text_;
   if (!body.empty() && body.back() != '\n') body += '\n';
-  bool ok = false;
-  {
-    std::ofstream out(localPath(part), std::ios::binary | std::ios::trunc);
-    ok = out && (out << body) && out.flush();
-  }
-  if (ok) ok = std::rename(localPath(part).c_str(), localPath(editFileName).c_str()) == 0;
+  std::string why;
+  const bool ok = plat::writeFileAtomically(localPath(editFileName), body, why);
   if (!ok) {
-    const std::string why(std::strerror(errno));
-    ::unlink(localPath(part).c_str());
     if (app_) app_->tellOperator(plat::format("cannot write %s: %s; the text is not saved", editFileName, why));
   }
   return ok;

@@ -39,7 +39,7 @@ void setPixelAt(QImage& bitmap, int x, int y, int colour);
 bool loadPicture(QImage& bitmap, const std::string& name);
 
 // Writes the picture as a JPEG at libjpeg's default quality; false when the
-// file cannot be written (no partial file is left behind).
+// file cannot be written (the file is then left as it was).
 bool saveJpeg(const QImage& bitmap, const std::string& name);
 inline bool saveJpeg2(const QImage& bitmap, const std::string& name) { return saveJpeg(bitmap, name); }
 inline bool saveJpeg3(const QImage& bitmap, const std::string& name) { return saveJpeg(bitmap, name); }

@@ -154,8 +154,8 @@ class HostCore {
   std::string cutWord(std::string& text);
   // Tells the operator that a file was not written whole.
   void reportShortWrite(const std::string& name);
-  // Whole-file writers; false, told to the operator, when the file was not
-  // written whole.
+  // Whole-file writers: the file is replaced whole or left as it was; false,
+  // told to the operator, when it was not written.
   bool writeFileBytes(const std::string& name, const void* data, std::size_t count);
   bool writeTextFile(const std::string& name, const std::string& text);
 

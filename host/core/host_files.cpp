@@ -12,6 +12,7 @@
 #include "host/core/paths.h"
 #include "host/core/settings_files.h"
 #include "host/core/texts.h"
+#include "platform/atomic_file.h"
 #include "platform/regular_file.h"
 
 namespace ph {
@@ -100,12 +101,19 @@ void HostCore::reportShortWrite(const std::string& name) {
 }
 
 bool HostCore::writeFileBytes(const std::string& name, const void* data, std::size_t count) {
-  FilePtr f = openFile(name, "wb");
-  if (!f || openFailed) return false;  // told by openFile
-  const bool written = std::fwrite(data, 1, count, f.get()) == count;
-  const bool closed = std::fclose(f.release()) == 0;
-  if (!written || !closed) reportShortWrite(name);
-  return written && closed;
+  const std::string path = nativePath(expandCurrentDir(name));
+  if (path == "nul") return true;  // the null device on purpose, as openFile
+  plat::AtomicFile f;
+  std::string why;
+  if (!f.open(path, why)) {
+    // Told as openFile tells a file it cannot make.
+    ui.showMessage("unable to write to file: " + (why == plat::kNotRegularFile ? name + " (" + why + ")" : name));
+    return false;
+  }
+  f.append(data, count);
+  if (f.commit(why)) return true;
+  reportShortWrite(name);
+  return false;
 }
 
 bool HostCore::writeTextFile(const std::string& name, const std::string& text) {

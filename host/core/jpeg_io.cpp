@@ -1,5 +1,7 @@
 #include "host/core/jpeg_io.h"
 
+#include "platform/atomic_file.h"
+
 #include <sys/stat.h>
 
 #include <csetjmp>
@@ -155,20 +157,18 @@ bool writeJpegFile(const QImage& picture, const std::string& name) {
   // Shares the pixels when the picture already is RGB32.
   const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
   if (rgb.isNull()) return false;
-  std::FILE* file = std::fopen(name.c_str(), "wb");
-  if (!file) return false;
+  // A cut-off JPEG would later pass for a picture: the file is replaced
+  // whole or not at all.
+  plat::AtomicFile file;
+  std::string why;
+  if (!file.open(name, why)) return false;
   jpeg_compress_struct cinfo{};
   ErrorMgr err;
   installErrors(err);
   cinfo.err = &err.pub;
-  bool ok = encode(cinfo, err, file, rgb);
+  const bool ok = encode(cinfo, err, file.stream(), rgb);
   jpeg_destroy_compress(&cinfo);
-  struct stat st {};
-  const bool regular = fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
-  if (std::fclose(file) != 0) ok = false;
-  // A cut-off JPEG would later pass for a picture; devices are never removed.
-  if (!ok && regular) std::remove(name.c_str());
-  return ok;
+  return ok && file.commit(why);
 }
 
 }  // namespace ph

@@ -13,8 +13,8 @@ namespace ph {
 bool readJpegFile(const std::string& name, QImage& out);
 
 // Writes the picture as a colour JPEG at libjpeg's default quality (75).
-// False when the picture is empty or the file cannot be written; a partly
-// written file is removed.
+// False when the picture is empty or the file cannot be written; the file
+// is then left as it was.
 bool writeJpegFile(const QImage& picture, const std::string& name);
 
 }  // namespace ph

@@ -1,6 +1,7 @@
 #include "host/core/numbers.h"
 
 #include <climits>
+#include <cmath>
 #include <cstdint>
 
 namespace ph {
@@ -36,6 +37,13 @@ int textToInt(const std::string& t) {
     return static_cast<int>(v);
   }
   return leadingInt(t);
+}
+
+int saturatedInt(double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= 2147483647.0) return INT_MAX;
+  if (v <= -2147483648.0) return INT_MIN;
+  return int(v);
 }
 
 int leadingInt(const std::string& t) {

@@ -24,6 +24,9 @@ inline int clampInt(int v, int lo, int hi) {
   if (v < lo) v = lo;
   return v;
 }
+// A double as an int, toward zero: beyond the int range (infinities too)
+// the nearest int, not-a-number 0.
+int saturatedInt(double v);
 // The divisor guard: the value, or 1 when it is 0.
 inline int notnul(int v) { return v == 0 ? 1 : v; }
 inline float minFloat(float a, float b) { return a < b ? a : b; }

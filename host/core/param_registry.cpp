@@ -4,18 +4,15 @@
 #include <limits>
 
 #include "host/core/paths.h"
+#include "host/core/numbers.h"
 #include "platform/format.h"
 
 namespace ph {
 
 namespace {
-// trunc(1000 x value), kept inside int range.
-int milli(double v) {
-  double m = std::trunc(v * 1000.0);
-  if (!(m > double(std::numeric_limits<int>::min()))) return std::numeric_limits<int>::min();
-  if (m > double(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
-  return int(m);
-}
+// trunc(1000 x value), kept inside int range; not-a-number is the lowest
+// int, so it never passes for a default of 0.
+int milli(double v) { return std::isnan(v) ? std::numeric_limits<int>::min() : saturatedInt(v * 1000.0); }
 }  // namespace
 
 void ParamTable::beginParamGroup(const std::string& group) {

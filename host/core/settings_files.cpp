@@ -13,6 +13,7 @@
 #include "host/core/host_core.h"
 #include "host/core/paths.h"
 #include "host/core/texts.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -89,17 +90,6 @@ std::string readSettingsText(const std::string& path, std::string& text) {
   return "";
 }
 
-bool replaceFileAtomically(const std::string& path, const std::string& contents) {
-  const std::string target = nativePath(path);
-  const std::string tmp = target + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  bool ok = f && std::fwrite(contents.data(), 1, contents.size(), f) == contents.size();
-  if (f) ok = std::fclose(f) == 0 && ok;
-  if (ok) ok = std::rename(tmp.c_str(), target.c_str()) == 0;
-  if (!ok) std::remove(tmp.c_str());
-  return ok;
-}
-
 void SettingsFiles::fixupSettings() {
   Settings& s = core_.s;
   s.slicer_exe = expandCurrentDir(s.slicer_exe);
@@ -134,7 +124,8 @@ void SettingsFiles::recordActiveSettings() {
   for (const auto& l : lines)
     if (l.compare(0, 9, "inifile =") != 0) text += l + "\r\n";
   text += "inifile = \"" + toCurrentDirToken(active) + "\"\r\n";
-  if (!replaceFileAtomically(main, text)) core_.ui.showMessage("unable to write to file: " + main);
+  if (std::string why; !plat::writeFileAtomically(nativePath(main), text, why))
+    core_.ui.showMessage("unable to write to file: " + main);
 }
 
 bool sameSettingsFile(const std::string& a, const std::string& b) {

@@ -77,8 +77,4 @@ std::string readSettingsText(const std::string& path, std::string& text);
 // otherwise the same absolute path ("%currentdir%" expanded).
 bool sameSettingsFile(const std::string& a, const std::string& b);
 
-// Replaces a file's contents by way of a temporary file beside it; false
-// when nothing was replaced.
-bool replaceFileAtomically(const std::string& path, const std::string& contents);
-
 }  // namespace ph

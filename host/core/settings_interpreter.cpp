@@ -9,6 +9,7 @@
 #include "host/core/paths.h"
 #include "host/core/settings_files.h"
 #include "host/core/texts.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -398,14 +399,10 @@ bool HostCore::saveSettings() {
 
   // Write beside the file and rename over it, so a failed or interrupted
   // save never leaves a truncated settings file.
-  const std::string tmp = target + ".tmp";
-  std::FILE* f = std::fopen(tmp.c_str(), "wb");
-  bool ok = f && std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  if (f) ok = std::fclose(f) == 0 && ok;
-  if (ok) ok = std::rename(tmp.c_str(), target.c_str()) == 0;
+  std::string why;
+  const bool ok = plat::writeFileAtomically(target, text, why);
   openFailed = !ok;
   if (!ok) {
-    std::remove(tmp.c_str());
     ui.showMessage("unable to write to file: " + s.settingsFile);
   } else {
     settingsOwner = s.settingsFile;

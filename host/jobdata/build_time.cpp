@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/core/dots.h"
 #include "host/core/host_core.h"
 #include "host/jobdata/conversion_settings.h"
 #include "host/jobdata/job_layout.h"
@@ -31,22 +32,21 @@ int buildTimeAndFit(HostCore& core, const ConversionSettings& s, JobLayout& layo
                     long long total, long long jumps) {
   const double y = s.yvHi - layout.yvLim;
   auto t = [](double d, double speed) { return moveTime(d, speed, xyaccel); };
-  auto dots = [](double n) { return n * 25.4 / 300.0; };
   const long long printpages = layout.printpages;
   const double k = double(s.prepstretches) * printpages + double(total - filled);
   double T = double(filled) * (t(y, s.movespeed) + t(y, s.printspeed)) + 2.0 * k * t(y - s.stretchcut, s.printspeed);
-  T += t(dots(double(s.prepstretches + layout.stretchesPerLayer) * s.band64), s.movespeed);
+  T += t(dotsToMm(double(s.prepstretches + layout.stretchesPerLayer) * s.band64), s.movespeed);
   T += 2.0 * double(jumps) * (s.prepstretches + layout.stretchesPerLayer) * moveTime(1.0, 2400.0, 100.0);
   if (s.alternating) T = T * 65 * 0.01;
   if (!s.patternMode)
     core.memoPrintf("file %s build time %d minutes (%lld stretch)", s.file_name, saturatedInt(T / 60),
                     2 * ((s.prepstretches + 1LL) * printpages + total));
-  if (dots(double(s.prepstretches + layout.stretchesPerLayer + 1) * s.band64) > s.xMarlinBase - layout.buildRoomSkip) {
+  if (dotsToMm(double(s.prepstretches + layout.stretchesPerLayer + 1) * s.band64) > s.xMarlinBase - layout.buildRoomSkip) {
     layout.job.modelFits = false;
     core.memoPrintf("NO FIT IN X-Direction");
   }
   core.logVars("endx1200", layout.endx1200, "stretchesPerLayer", layout.stretchesPerLayer);
-  const double need = dots(double(s.kcmyoff[9]) + s.behindmargin + layout.endx1200 - 761);
+  const double need = dotsToMm(double(s.kcmyoff[9]) + s.behindmargin + layout.endx1200 - 761);
   if (y < need) {
     core.memoPrintf("Y overflow %g", need - y);
     layout.job.modelFits = false;

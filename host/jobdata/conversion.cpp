@@ -6,22 +6,18 @@
 #include <cstring>
 #include <thread>
 
+#include "host/core/dots.h"
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
 #include "host/core/settings_files.h"
 #include "host/jobdata/build_time.h"
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/p3d_scan.h"
+#include "host/core/paths.h"
+#include "platform/atomic_file.h"
+#include "platform/regular_file.h"
 
 namespace ph {
-
-namespace {
-
-// The .dmc is written under this name beside it and takes its own name
-// only when complete: the print never meets a partial file.
-std::string partName(const std::string& dmcName) { return dmcName + ".part"; }
-
-}  // namespace
 
 Conversion::Conversion(HostCore& core, const LookupTables& tables, JobState& job)
     : layout(core, job),
@@ -105,53 +101,48 @@ ConversionOutcome Conversion::convertP3dToDmc(const ConversionSettings& settings
   parser.shiftAccumulator = 0;
   layout.powderReduced = settings.powderReduce;
 
-  const std::string dmcName = layout.job.workFileName("dmc"), part = partName(dmcName);
+  const std::string dmcName = layout.job.workFileName("dmc");
+  // The .dmc replaces the old one only when complete: the print never meets
+  // a partial file.
+  plat::AtomicFile dmc;
   auto stopped = [&](const std::string& why) {
-    std::remove(part.c_str());
+    dmc.discard();
     const std::string message = plat::format("conversion stopped: %s", why);
     core_.memoPrintf("%s", message);
     return ConversionOutcome::failure(message);
   };
-  // A piece left by an earlier run (or anything else under that name)
-  // goes: the file is made anew.
-  std::remove(part.c_str());
-  FilePtr dmc = core_.openFile(part, "wb");
-  if (!dmc || core_.openFailed) return stopped("cannot write " + dmcName);
-  out.open(dmc.get());
+  if (std::string why; !dmc.open(nativePath(expandCurrentDir(dmcName)), why)) {
+    // Told as openFile tells a file it cannot make.
+    core_.ui.showMessage("unable to write to file: " +
+                         (why == plat::kNotRegularFile ? dmcName + " (" + why + ")" : dmcName));
+    return stopped("cannot write " + dmcName);
+  }
+  out.open(dmc.stream());
   writeDmcHeader(out, records.fillDmcHeader());  // provisional
 
   const std::string p3dName = layout.job.workFileName("p3d");
   FilePtr p3d = core_.openFile(p3dName, "rb");
   if (!p3d) {  // told to the operator and counted by openFile
-    dmc.reset();
     return stopped("cannot read from file: " + p3dName);
   }
   try {
     convertLayers(p3d.get(), settings);
   } catch (...) {
-    dmc.reset();
-    std::remove(part.c_str());
+    dmc.discard();
     throw;
   }
   p3d.reset();
 
   if (settings.shortcutstretch)
     layout.yvLim = std::max(float(settings.yvLow),
-                            float(settings.yvHi) - 83.0f - float((long long)layout.djmaxline * 2032 / 3000));
+                            float(settings.yvHi) - 83.0f - float(wholeDotsToMm((long long)layout.djmaxline * 8)));
   writeDmcHeader(out, records.fillDmcHeader());
   bool written = out.finish();
-  int error = out.errorNumber();
-  if (std::fclose(dmc.release()) != 0 && written) {
-    written = false;
-    error = errno;
-  }
-  if (written && std::rename(part.c_str(), dmcName.c_str()) != 0) {
-    written = false;
-    error = errno;
-  }
+  std::string why = out.errorNumber() ? std::strerror(out.errorNumber()) : "write failed";
+  if (written) written = dmc.commit(why);
   if (!written) {
     core_.ui.showMessage("unable to write to file: " + dmcName);
-    return stopped(plat::format("cannot write %s: %s", dmcName, error ? std::strerror(error) : "write failed"));
+    return stopped(plat::format("cannot write %s: %s", dmcName, why));
   }
   judgeJob(settings);
   return ConversionOutcome::success();
@@ -224,7 +215,7 @@ void Conversion::judgeJob(const ConversionSettings& settings) {
     if (layout.newIslands[std::size_t(l)] > 0 || (l > 0 && layout.newIslands[std::size_t(l - 1)] != 0)) ++jumps;
   const long long total = (long long)layout.stretchesPerLayer * layout.printpages;
   core_.memoPrintf("nrfilledstretch=%d totalstretch=%lld nrjump=%d", records.nrfilledstretch, total, jumps);
-  int lim = saturatedInt((settings.yvHi - settings.yvLow) * 300 / 25.4 - settings.behindmargin - 240 - 2);
+  int lim = saturatedInt(mmToDots(settings.yvHi - settings.yvLow) - settings.behindmargin - 240 - 2);
   if (settings.pictureMode) lim += settings.kcmyoff[4] + settings.CartridgeDist;
   core_.logVars("maxstretchbytes", int(records.maxstretchbytes), "maxstretchlen", core_.s.maxstretchlen, "lim", lim);
   if (lim < core_.s.maxstretchlen) {

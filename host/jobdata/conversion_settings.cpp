@@ -26,13 +26,6 @@ double clampSetting(double v, double lo, double hi) {
   return v < lo ? lo : v > hi ? hi : v;
 }
 
-int saturatedInt(double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 2147483647.0) return 2147483647;
-  if (v <= -2147483648.0) return -2147483647 - 1;
-  return int(v);
-}
-
 ConversionSettings ConversionSettings::take(const HostCore& core, const JobLayout& layout) {
   const Settings& s = core.s;
   ConversionSettings c;

@@ -7,6 +7,8 @@
 #include <array>
 #include <string>
 
+#include "host/core/numbers.h"  // saturatedInt, for the users of these settings
+
 namespace ph {
 
 class HostCore;
@@ -66,7 +68,5 @@ struct ConversionSettings {
 
 // A value of a double setting within [lo, hi]; not-a-number gives lo.
 double clampSetting(double v, double lo, double hi);
-// trunc(v) as an int, the nearest int beyond its range, 0 for not-a-number.
-int saturatedInt(double v);
 
 }  // namespace ph

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "host/core/dots.h"
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
 #include "host/jobdata/build_time.h"
@@ -215,7 +216,7 @@ void DmcRecordWriter::writeStretchRecord(int kind) {
   const ConversionSettings& s = s_;
   const bool alternating = s.alternating;
   const long long end = out_.tell();
-  int c = int(std::clamp<long long>(stretchColumns * 254 / 3000, 0, 560));
+  int c = int(std::clamp<long long>(wholeDotsToMm(stretchColumns), 0, 560));
   if (s.powderReduce) {
     if (c == 3) c = 4;
     if (c == 0 && noPowderAhead) c = 3;

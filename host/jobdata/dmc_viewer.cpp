@@ -1,18 +1,20 @@
 #include "host/jobdata/dmc_viewer.h"
 
-#include <QSaveFile>
+#include <QBuffer>
 
 #include <algorithm>
 #include <cstring>
 
 #include "host/core/bitmaps.h"
 #include "host/core/files.h"
+#include "host/core/dots.h"
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
 #include "host/core/paths.h"
 #include "host/jobdata/conversion.h"
 #include "host/jobdata/dmc_records.h"
 #include "host/jobdata/job_state.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -140,7 +142,7 @@ bool DmcViewer::paintStretches(int first) {
   for (int st = 1; st <= last && walk.next(rec, bfConsumed); ++st) {
     const bool backward = rec.type == '<';
     int backShift = 2 * s.bidiadjust + 1530;
-    if (rec.code != 0) backShift += 2 * ((rec.code - 57) * 3000 / 254);
+    if (rec.code != 0) backShift += 2 * wholeMmToDots(rec.code - 57);
     const bool shown = st >= first && st <= last;
     if (shown) core_.memoPrintf("stretch= %d %s  ", st, rec.text);
     decoder_.resetDecoder();
@@ -232,9 +234,13 @@ void DmcViewer::endSimulation() {
     core_.logVars("x", i, "y", y);
   }
   const std::string name = simPictureName();
-  QSaveFile out(QString::fromStdString(nativePath(expandCurrentDir(name))));
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
   // Written whole or not at all: an earlier picture stays when this fails.
-  if (!out.open(QIODevice::WriteOnly) || !simPicture.save(&out, "BMP") || !out.commit())
+  std::string why;
+  if (!buffer.open(QIODevice::WriteOnly) || !simPicture.save(&buffer, "BMP") ||
+      !plat::writeFileAtomically(nativePath(expandCurrentDir(name)),
+                                 std::string_view(bytes.constData(), std::size_t(bytes.size())), why))
     core_.reportShortWrite(name);
   simPicture = QImage();
   if (Control* c = core_.controls.find("simloop1")) c->setChecked(false);

@@ -182,7 +182,7 @@ bool HeadTables::copyWithPageLinks(const std::string& from, const std::string& t
     inGroup = marked;
     out += (line.empty() ? " " : line) + "\n";
   }
-  return writeFileReplacing(core_, to, out);
+  return core_.writeTextFile(to, out);
 }
 
 void HeadTables::waterbytes1Click() {

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "host/core/bitmaps.h"
+#include "host/core/dots.h"
 #include "host/core/files.h"
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
@@ -17,6 +18,7 @@
 #include "host/jobdata/job_state.h"
 #include "host/jobdata/p3d_filter.h"
 #include "host/jobdata/stretch_encoder.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -34,44 +36,33 @@ FilePtr openDmcRecords(HostCore& core, const std::string& name) {
   return f;
 }
 
-// A tool's output: written as name + ".part" and renamed over the name only
-// when every byte reached the disk. A failure is told once, naming the file.
+// A tool's output: replaced whole once every byte reached the disk, or left
+// as it was. A failure is told once, naming the file.
 class ToolOutput {
  public:
-  ToolOutput(HostCore& core, std::string name) : core_(core), name_(std::move(name)), part_(name_ + ".part") {
-    file_.reset(std::fopen(diskPath(part_).c_str(), "wb"));
-    if (!file_) core_.reportShortWrite(name_);
-  }
-  ~ToolOutput() {
-    if (file_) {
-      file_.reset();
-      std::remove(diskPath(part_).c_str());
-    }
+  ToolOutput(HostCore& core, std::string name) : core_(core), name_(std::move(name)) {
+    std::string why;
+    if (!file_.open(diskPath(name_), why)) core_.reportShortWrite(name_);
   }
   ToolOutput(const ToolOutput&) = delete;
   ToolOutput& operator=(const ToolOutput&) = delete;
 
-  explicit operator bool() const { return bool(file_); }
-  std::FILE* get() const { return file_.get(); }
-  void write(const void* data, std::size_t n) {
-    if (file_ && n) std::fwrite(data, 1, n, file_.get());
-  }
+  explicit operator bool() const { return file_.isOpen(); }
+  std::FILE* get() const { return file_.stream(); }
+  void write(const void* data, std::size_t n) { file_.append(data, n); }
   void write(const std::string& text) { write(text.data(), text.size()); }
   // Puts the file in place; false (told) when it was not written whole.
   bool commit() {
-    if (!file_) return false;
-    const bool written = std::ferror(file_.get()) == 0;
-    const bool closed = std::fclose(file_.release()) == 0;
-    if (written && closed && std::rename(diskPath(part_).c_str(), diskPath(name_).c_str()) == 0) return true;
-    std::remove(diskPath(part_).c_str());
+    if (!file_.isOpen()) return false;
+    if (std::string why; file_.commit(why)) return true;
     core_.reportShortWrite(name_);
     return false;
   }
 
  private:
   HostCore& core_;
-  std::string name_, part_;
-  FilePtr file_;
+  std::string name_;
+  plat::AtomicFile file_;
 };
 
 // Step the decoder to its next column; false when the stretch ended (its
@@ -257,7 +248,7 @@ bool JobTools::paintLayer(const std::string& dmc, int wanted, int mask, bool sum
       if (rec.type == '<') {
         colour = 0x0000FF;  // red
         step = -1;
-        col = rec.code * 3000 / 254 + s.kcmyoff[4] - 360;
+        col = wholeMmToDots(rec.code) + s.kcmyoff[4] - 360;
       } else if (rec.type == '!') {
         colour = 0xFF0000;  // blue
       }

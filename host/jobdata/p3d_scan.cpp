@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "host/core/dots.h"
 #include "host/core/host_core.h"
 #include "host/core/numbers.h"
 #include "host/jobdata/conversion_settings.h"
@@ -187,7 +188,7 @@ std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layo
     layout.buildRoomSkip = 0;
   } else if (s.buildRoomLength > 0) {
     layout.buildRoomSkip =
-        std::max(s.buildRoomLength - int(double(layout.stretchesPerLayer) * band * 25.4 / 300), 0);
+        std::max(s.buildRoomLength - int(dotsToMm(double(layout.stretchesPerLayer) * band)), 0);
     core.logVars("buildRoomSkip", layout.buildRoomSkip, "buildRoomLength", s.buildRoomLength);
   } else if (s.buildRoomLength < 0) {
     layout.buildRoomSkip = -s.buildRoomLength;

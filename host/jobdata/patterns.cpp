@@ -12,6 +12,7 @@
 #include <cstdlib>
 
 #include "host/core/bitmaps.h"
+#include "host/core/dots.h"
 #include "host/core/host_core.h"
 #include "host/core/main_texts.h"
 #include "host/core/paths.h"
@@ -206,23 +207,6 @@ void fillRows(PatternCanvas& c, int colour, int x0, int y0, int x1, int y1) {
 
 int snakeIndex(int v) { return (v & 32) ? (v & ~31) | (31 - v % 32) : v; }
 
-// ---- files ----
-
-bool writeFileReplacing(HostCore& core, const std::string& name, const std::string& bytes) {
-  const std::string part = name + ".part";
-  const std::string partPath = nativePath(expandCurrentDir(part));
-  if (!core.writeFileBytes(part, bytes.data(), bytes.size())) {
-    std::remove(partPath.c_str());
-    return false;
-  }
-  if (std::rename(partPath.c_str(), nativePath(expandCurrentDir(name)).c_str()) != 0) {
-    std::remove(partPath.c_str());
-    core.ui.showMessage("unable to write to file: " + name);
-    return false;
-  }
-  return true;
-}
-
 // ---- the pattern menus ----
 
 Patterns::Patterns(HostCore& core, JobState& job, LayerPreview& preview, PatternPrinter& printer)
@@ -231,7 +215,7 @@ Patterns::Patterns(HostCore& core, JobState& job, LayerPreview& preview, Pattern
 std::string Patterns::patternPath(const std::string& name) const { return checkedFolder(core_.workDir + name); }
 
 bool Patterns::writeJob(const std::string& name, const std::string& bytes) {
-  return writeFileReplacing(core_, patternPath(name), bytes);
+  return core_.writeTextFile(patternPath(name), bytes);
 }
 
 void Patterns::show(const QImage& picture) {
@@ -351,7 +335,7 @@ void Patterns::ribs1Click(int tag) {
   const Settings& s = core_.s;
   core_.logVars("kcmyoff[9]", s.kcmyoff[9], "behindmargin", s.behindmargin);
   const int targetw =
-      int((s.yvHi - s.yvLow) * 300 / 25.4 - 716 - 20 + 426 - s.kcmyoff[9] + 2 - s.behindmargin);
+      int(mmToDots(s.yvHi - s.yvLow) - 716 - 20 + 426 - s.kcmyoff[9] + 2 - s.behindmargin);
   core_.logVars("kcmyoff[9]", s.kcmyoff[9], "behindmargin", s.behindmargin, "targetw", targetw);
   QImage picture = canvas.picture;
   if (targetw < 1) {

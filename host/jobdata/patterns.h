@@ -146,9 +146,5 @@ class Patterns {
   QImage picture_;
 };
 
-// Writes bytes to a file beside name and renames it over name once it was
-// written whole, so a failed write leaves an older file as it was. False,
-// told to the operator, when it failed.
-bool writeFileReplacing(HostCore& core, const std::string& name, const std::string& bytes);
 
 }  // namespace ph

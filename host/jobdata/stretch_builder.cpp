@@ -8,6 +8,7 @@
 #include <cassert>
 #include <cstring>
 
+#include "host/core/dots.h"
 #include "host/core/host_core.h"
 #include "host/core/lookup_tables.h"
 #include "host/core/numbers.h"
@@ -297,8 +298,8 @@ void StretchBuilder::backwardAlign() {
   long long shift = 100000;
   while (shift > m && tries > 0) {
     columns += 8;
-    const long long c = std::clamp<long long>(columns * 254 / 3000, 0, 560);
-    shift = cfg_->moveBackAlign - c * 3000 / 254;
+    const long long c = std::clamp<long long>(wholeDotsToMm(columns), 0, 560);
+    shift = cfg_->moveBackAlign - wholeMmToDots(c);
     --tries;
   }
   if (tries == 0) job_->log.emplace_back(kBlstripError);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "host/core/dots.h"
+#include "host/core/numbers.h"
 #include "host/core/paths.h"
 #include "host/core/value_dialogs.h"
 #include "host/machine/unit_codes.h"
@@ -11,14 +13,7 @@ namespace ph {
 
 namespace {
 
-constexpr double kDotsPerMm = 25.4 / 300.0;  // pulses per dot = pulses per mm x this
 constexpr int kCalibSpeed = 3000;              // mm/min of the calibration strokes
-
-// Toward zero, kept inside the int range.
-int trunc(double v) {
-  if (!(v == v)) return 0;
-  return int(std::clamp(v, -2147483648.0, 2147483647.0));
-}
 
 bool isLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -94,7 +89,7 @@ PulseRatio findPulseRatio(double target, const std::function<void(const std::str
   float best = 9999.9f;
   PulseRatio r;
   for (int d = 3; d <= 99; ++d) {
-    const int m = trunc(d * target);
+    const int m = saturatedInt(d * target);
     for (int k = m - 1; k <= m + 2; ++k) {
       const double e = std::fabs(double(k) / d - target);
       // Compared as kept: an error equal to the best in single precision
@@ -422,7 +417,7 @@ std::string_view BatchPrint::repliesSince(int mark) const {
 
 int BatchPrint::calibStepAction() {
   const Settings& s = core_.s;
-  const int travel = trunc(std::fabs(s.yvHi - s.yvLow) * 60000 / kCalibSpeed + 1000);
+  const int travel = saturatedInt(std::fabs(s.yvHi - s.yvLow) * 60000 / kCalibSpeed + 1000);
   const int stroke = std::max(4000, travel);
   switch (calibStep) {
     case 0:
@@ -477,7 +472,7 @@ void BatchPrint::evaluatePulses() {
   const double distance = std::fabs(s.yvHi - s.yvLow);
   if (distance <= 0) return fail("yvHi and yvLow are equal, the head did not travel");
   const float p = float(double(*n) / distance);
-  const double target = double(p) * kDotsPerMm;
+  const double target = double(p) * kMmPerDot;  // pulses per dot
   core_.memoPrintf("searching numerator and denominator for %3.4f", target);
   const PulseRatio r = findPulseRatio(target, [this](const std::string& line) { core_.memoPrintf("%s", line); });
   if (r.numerator < 1) return fail(plat::format("%g pulses/mm is too few for a ratio", double(p)));

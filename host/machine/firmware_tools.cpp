@@ -15,6 +15,7 @@
 #include "host/core/paths.h"
 #include "host/core/texts.h"
 #include "host/machine/link_texts.h"
+#include "platform/atomic_file.h"
 #include "platform/process.h"
 
 namespace ph {
@@ -82,31 +83,10 @@ bool copiedForSecondPins(const std::string& line, const std::string& axis) {
 
 // ---------------------------------------------------------------- files
 
-// Writes a whole file under a temporary name beside it and renames it into
-// place, so the old file stays whole until the new one is. "" or why not.
+// The old file stays whole until the new one is. "" or why not.
 std::string writeFileAtomically(const std::string& path, const std::string& text) {
-  const std::string part = path + ".part";
-  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return part + ": " + std::strerror(errno);
-  std::size_t off = 0;
-  int error = 0;
-  while (off < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + off, text.size() - off);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      error = n < 0 ? errno : ENOSPC;
-      break;
-    }
-    off += static_cast<std::size_t>(n);
-  }
-  if (!error && ::fsync(fd) != 0) error = errno;
-  if (::close(fd) != 0 && !error) error = errno;
-  if (!error && ::rename(part.c_str(), path.c_str()) != 0) error = errno;
-  if (error) {
-    ::unlink(part.c_str());
-    return path + ": " + std::strerror(error);
-  }
-  return "";
+  std::string why;
+  return plat::writeFileAtomically(path, text, why) ? "" : path + ": " + why;
 }
 
 // A regular file of at most 16 MB, whole. "" or why not.

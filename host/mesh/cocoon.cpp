@@ -192,8 +192,7 @@ bool CocoonWrapper::shellPass(int pass, StlReader& in, StlWriter& out, float min
   return true;
 }
 
-bool CocoonWrapper::wrap(const std::string& input, const std::string& target, const std::string& temp,
-                         CocoonOptions options) {
+bool CocoonWrapper::wrap(const std::string& input, const std::string& target, CocoonOptions options) {
   HostCore& core = st_.core;
   st_.facetsWritten = 0;
   StlReader in(core);
@@ -205,7 +204,7 @@ bool CocoonWrapper::wrap(const std::string& input, const std::string& target, co
     core.memoPrintf("%s is not wrapped: the scale %g is not above 0", input, double(tf_.scale));
     return false;
   }
-  StlWriter out(core, target, temp);
+  StlWriter out(core, target);
   if (!out.open(in.head())) return false;
   const StlColours colours = in.colours();
 
@@ -277,7 +276,7 @@ bool MeshTools::wrapStlInput() {
   wrapping_ = true;
   CocoonWrapper wrapper(state, {cocoonScale, cocoonRotX, cocoonRotY, cocoonRotZ});
   const std::string folder = workFolder();
-  const bool ok = wrapper.wrap(stlInputName, folder + "/!cocooned.stl", folder + "/!cocooned.tmp",
+  const bool ok = wrapper.wrap(stlInputName, folder + "/!cocooned.stl",
                                {cocoonWalls, cocoonTapered, host.processWithoutColor()});
   wrapping_ = false;
   if (ok) setCocoonTransform(1.0f, 0.0f, 0.0f, 0.0f, true);

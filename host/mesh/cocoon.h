@@ -51,9 +51,9 @@ class CocoonWrapper {
   // One shell facet; swap exchanges its second and third corners.
   void writeShellFacet(StlWriter& out, const std::array<float, 9>& corners, bool swap, std::uint16_t attribute);
 
-  // The whole operation: input to target (through temp). False, with the
-  // reason told, when nothing was made.
-  bool wrap(const std::string& input, const std::string& target, const std::string& temp, CocoonOptions options);
+  // The whole operation: input to target. False, with the reason told,
+  // when nothing was made.
+  bool wrap(const std::string& input, const std::string& target, CocoonOptions options);
 
   // The octagon of a row: nine corners (x, y), the last repeating the first.
   static std::array<std::array<float, 2>, 9> ringOf(const Row& row);

@@ -33,6 +33,11 @@ class MeshState {
   // Set by the abort button and the print abort; cleared by the operations
   // that start a conversion.
   bool meshAbort = false;
+  // meshAbort, or a termination request (SIGTERM, SIGINT) that came while a
+  // long loop ran: said once in the log, and meshAbort is set so that every
+  // loop of the operation stops. Cheap enough for a check every few
+  // thousand steps.
+  bool stopRequested();
   int linesRead = 0, facesRead = 0, facetsWritten = 0;
 
   // Folder of the files being read (no trailing separator): the MTL file,
@@ -55,6 +60,7 @@ class MeshState {
 
  private:
   std::optional<std::int64_t> lastProgressLog_;
+  bool stopTold_ = false;
 };
 
 }  // namespace ph

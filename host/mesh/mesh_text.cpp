@@ -11,6 +11,7 @@
 
 #include "host/core/paths.h"
 #include "host/core/texts.h"
+#include "platform/regular_file.h"
 
 namespace ph {
 
@@ -70,26 +71,9 @@ std::string regularFileProblem(const std::string& path) {
 
 FilePtr openRegularFile(const std::string& path, std::string& why) {
   why.clear();
-  // Non-blocking, so a FIFO without a writer is refused instead of waited on.
-  const int fd = ::open(nativePath(expandCurrentDir(path)).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    why = std::strerror(errno);
-    return nullptr;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) why = std::strerror(errno);
-  else if (S_ISDIR(st.st_mode)) why = "a folder";
-  else if (!S_ISREG(st.st_mode)) why = "not a regular file";
-  if (!why.empty()) {
-    ::close(fd);
-    return nullptr;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  FilePtr f(::fdopen(fd, "rb"));
-  if (!f) {
-    why = std::strerror(errno);
-    ::close(fd);
-  }
+  FilePtr f(plat::openRegularFile(nativePath(expandCurrentDir(path)), "rb", why));
+  // The mesh tools' own words: "a folder" or "not a regular file".
+  if (!f && why == plat::kNotRegularFile) why = regularFileProblem(path);
   return f;
 }
 

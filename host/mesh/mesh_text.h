@@ -27,8 +27,9 @@ std::string coreNameOf(const std::string& path);
 // "" when the path names a regular file (symbolic links followed), else
 // why it is not one: "no such file", "a folder", "not a regular file".
 std::string regularFileProblem(const std::string& path);
-// Opens a regular file for reading. A folder, FIFO or device is refused
-// without waiting on it; `why` then says why (null result).
+// Opens a regular file for reading through platform's openRegularFile, with
+// the host's path rules. A folder, FIFO or device is refused without
+// waiting on it; `why` then says why (null result).
 FilePtr openRegularFile(const std::string& path, std::string& why);
 
 // The longest line a mesh reader takes (OBJ, MTL and their options files).

@@ -16,6 +16,7 @@
 #include "host/core/value_dialogs.h"
 #include "host/mesh/mesh_pictures.h"
 #include "host/mesh/mesh_text.h"
+#include "platform/program_end.h"
 
 namespace ph {
 
@@ -110,6 +111,16 @@ void ObjReader::progress(long position) {
   st_.meshProgress();
 }
 
+bool MeshState::stopRequested() {
+  if (meshAbort) return true;
+  const int signal = plat::endSignalPending();
+  if (signal == 0) return false;
+  if (!stopTold_) core.memoPrintf("stopped by a termination request (signal %d)", signal);
+  stopTold_ = true;
+  meshAbort = true;
+  return true;
+}
+
 void MeshState::meshProgress() {
   const std::int64_t now = core.clock.tickMs();
   if (lastProgressLog_ && now - *lastProgressLog_ < 5000) return;
@@ -189,7 +200,7 @@ bool ObjReader::loadObj(std::FILE* file, const std::string& name) {
   lines_ = &lines;
   std::string line, more;
   try {
-    while (ok && !st_.meshAbort && readLine(line)) {
+    while (ok && !st_.stopRequested() && readLine(line)) {
       ++st_.linesRead;
       lineNumber_ = st_.linesRead;
       // A line ending in "\" goes on in the next one.

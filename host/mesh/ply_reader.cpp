@@ -339,7 +339,7 @@ bool PlyReader::readElement(const PlyElement& e) {
     if ((r & 0x3FFF) == 0x3FFF) {
       st_.meshProgress();
       st_.core.ui.processEvents();
-      if (st_.meshAbort) return refuse("stopped");
+      if (st_.stopRequested()) return refuse("stopped");
     }
   }
   return true;

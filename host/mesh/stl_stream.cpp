@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "host/core/paths.h"
+#include "platform/regular_file.h"
 
 namespace ph {
 
@@ -125,54 +126,46 @@ void StlReader::noteCountMismatch() {
 
 // ---- writer ----
 
-StlWriter::StlWriter(HostCore& core, std::string target, std::string temp)
-    : core_(core), target_(std::move(target)), temp_(temp.empty() ? target_ + ".part" : std::move(temp)) {}
-
-StlWriter::~StlWriter() { discard(); }
+StlWriter::StlWriter(HostCore& core, std::string target) : core_(core), target_(std::move(target)) {}
 
 bool StlWriter::open(const unsigned char head[kStlHeadSize]) {
-  file_ = core_.openFile(temp_, "wb");
-  if (!file_ || core_.openFailed) {
-    file_.reset();
+  std::string why;
+  if (!file_.open(nativePath(expandCurrentDir(target_)), why)) {
+    // Told as openFile tells a file it cannot make.
+    core_.ui.showMessage("unable to write to file: " +
+                         (why == plat::kNotRegularFile ? target_ + " (" + why + ")" : target_));
     return false;
   }
   buffer_.resize(kBufferBytes);
-  std::setvbuf(file_.get(), buffer_.data(), _IOFBF, buffer_.size());
+  std::setvbuf(file_.stream(), buffer_.data(), _IOFBF, buffer_.size());
   count_ = 0;
-  committed_ = false;
-  failed_ = std::fwrite(head, 1, kStlHeadSize, file_.get()) != std::size_t(kStlHeadSize);
+  file_.append(head, kStlHeadSize);
   return true;
 }
 
 void StlWriter::write(const stlFacet& f) {
-  if (!file_) return;
+  if (!file_.isOpen()) return;
   unsigned char bytes[kStlFacetSize];
   stlFacetToBytes(f, bytes);
-  if (std::fwrite(bytes, 1, sizeof bytes, file_.get()) != sizeof bytes) failed_ = true;
+  file_.append(bytes, sizeof bytes);
   ++count_;
 }
 
 bool StlWriter::commit() {
-  if (!file_) return false;
+  if (!file_.isOpen()) return false;
   unsigned char count[4];
   for (int i = 0; i < 4; ++i) count[i] = static_cast<unsigned char>(count_ >> (8 * i));
-  if (std::fseek(file_.get(), 80, SEEK_SET) != 0 || std::fwrite(count, 1, 4, file_.get()) != 4) failed_ = true;
-  if (std::fclose(file_.release()) != 0) failed_ = true;
-  if (!failed_ && std::rename(nativePath(expandCurrentDir(temp_)).c_str(), nativePath(expandCurrentDir(target_)).c_str()) != 0)
-    failed_ = true;
-  if (failed_) {
+  bool placed = std::fseek(file_.stream(), 80, SEEK_SET) == 0 && file_.append(count, 4);
+  std::string why;
+  if (placed) placed = file_.commit(why);
+  if (!placed) {
     core_.memoPrintf("unable to write to file: %s", target_);
-    discard();
+    file_.discard();
     return false;
   }
-  committed_ = true;
   return true;
 }
 
-void StlWriter::discard() {
-  if (committed_) return;
-  if (file_) std::fclose(file_.release());
-  std::remove(nativePath(expandCurrentDir(temp_)).c_str());
-}
+void StlWriter::discard() { file_.discard(); }
 
 }  // namespace ph

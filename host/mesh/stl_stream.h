@@ -10,6 +10,7 @@
 
 #include "host/core/host_core.h"
 #include "host/mesh/vect3.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -77,19 +78,17 @@ class StlReader {
   bool failed_ = false;
 };
 
-// Builds a binary STL under a temporary name beside its target and moves it
-// to the target only when every byte is written, so a failed tool leaves an
-// older file (or an input of the same name) as it was.
+// Builds a binary STL that replaces its target only when every byte is
+// written, so a failed tool leaves an older file (or an input of the same
+// name) as it was.
 class StlWriter {
  public:
-  // temp: the temporary name; empty gives the target's name + ".part".
-  StlWriter(HostCore& core, std::string target, std::string temp = {});
-  ~StlWriter();
+  StlWriter(HostCore& core, std::string target);
   StlWriter(const StlWriter&) = delete;
   StlWriter& operator=(const StlWriter&) = delete;
 
-  // Creates the temporary file and writes the head; false when it cannot
-  // be created (openFile has told the operator).
+  // Creates the temporary file and writes the head; false (told) when it
+  // cannot be created.
   bool open(const unsigned char head[kStlHeadSize]);
   void write(const stlFacet& f);
   std::uint32_t count() const { return count_; }
@@ -102,11 +101,10 @@ class StlWriter {
 
  private:
   HostCore& core_;
-  std::string target_, temp_;
-  FilePtr file_;
-  std::vector<char> buffer_;
+  std::string target_;
+  std::vector<char> buffer_;  // the stream's buffer: outlives the file
+  plat::AtomicFile file_;
   std::uint32_t count_ = 0;
-  bool failed_ = false, committed_ = false;
 };
 
 // Whether two names lead to the same existing file.

@@ -28,9 +28,6 @@ namespace {
 
 // Pictures larger than this are not read into memory.
 constexpr std::uint64_t kPictureLimit = std::uint64_t(1) << 28;
-// A model part is read as a stream; one that decompresses to more than
-// this is refused (whitespace alone could keep the reader busy for long).
-constexpr std::uint64_t kModelPartLimit = std::uint64_t(4) << 30;
 // Components nest at most this deep, and a package has at most this many
 // model parts.
 constexpr int kComponentDepth = 64;
@@ -440,21 +437,25 @@ bool ThreeMfReader::parsePart(const std::string& part, const std::function<long 
   MfModelBuilder b(*this, index);
   std::uint64_t total = 0;
   std::vector<char> chunk(1 << 20);
-  // Reads the next chunk; -2 when the part is too large.
+  // Reads the next chunk; -2 when the part is too large, -3 when the
+  // operation is to stop.
   auto next = [&]() -> long long {
+    if (st_.stopRequested()) return -3;
     const long long n = read(chunk.data(), chunk.size());
-    if (n > 0 && (total += std::uint64_t(n)) > kModelPartLimit) return -2;
+    if (n > 0 && (total += std::uint64_t(n)) > modelPartLimit) return -2;
     return n;
   };
   auto tooLarge = [&] {
     return refuse(plat::format("part %s decompresses to more than %llu MB, the limit of a model part", part,
-                               (unsigned long long)(kModelPartLimit >> 20)));
+                               (unsigned long long)(modelPartLimit >> 20)));
   };
   auto unreadable = [&] { return refuse(plat::format("part %s could not be read", part)); };
+  auto stopped = [&] { return refuse(plat::format("part %s: reading stopped", part)); };
   if (usePlainXml) {
     QByteArray bytes;
     for (long long n; (n = next()) != 0;) {
       if (n == -2) return tooLarge();
+      if (n == -3) return stopped();
       if (n < 0) return unreadable();
       bytes.append(chunk.data(), qsizetype(n));
     }
@@ -517,6 +518,7 @@ bool ThreeMfReader::parsePart(const std::string& part, const std::function<long 
     for (;;) {
       const long long n = next();
       if (n == -2) return tooLarge();
+      if (n == -3) return stopped();
       if (n < 0) return unreadable();
       if (XML_Parse(parser.get(), chunk.data(), int(n), n == 0) == XML_STATUS_ERROR) {
         if (run.refused) return false;

@@ -113,6 +113,11 @@ class ThreeMfReader {
   // The model part's XML read by the plain reader (QXmlStreamReader) in
   // place of the fast one (expat), as the tests compare them.
   bool usePlainXml = false;
+  // A model part is read as a stream; one that decompresses to more than
+  // this is refused (whitespace alone could keep the reader busy for long).
+  // Tests lower it, as reading 4 GB takes a while.
+  static constexpr std::uint64_t kModelPartLimit = std::uint64_t(4) << 30;
+  std::uint64_t modelPartLimit = kModelPartLimit;
 
  private:
   friend class MfModelBuilder;

@@ -9,6 +9,7 @@
 #include "host/core/paths.h"
 #include "host/core/settings_files.h"
 #include "host/mesh/stl_stream.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -158,7 +159,7 @@ std::optional<VoidSplitResult> splitVisibleFaces(HostCore& core, const std::stri
     }
     if (pass == 0) text += "g inside\n";
   }
-  if (!replaceFileAtomically(out, text)) {
+  if (std::string why; !plat::writeFileAtomically(nativePath(out), text, why)) {
     core.memoPrintf("unable to write to file: %s", objOut);
     return std::nullopt;
   }

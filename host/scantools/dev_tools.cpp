@@ -19,6 +19,7 @@
 #include "host/core/settings_files.h"
 #include "host/core/texts.h"
 #include "host/mesh/mesh_tools.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -312,7 +313,7 @@ bool DevTools::temperatureList(const std::string& log, const std::string& savedM
       core_.memoPrintf("%d %s %s", number++, first, second);
     }
   }
-  if (!replaceFileAtomically(nativePath(expandCurrentDir(savedMemo)), mesh_.Memo1.text())) {
+  if (std::string why; !plat::writeFileAtomically(nativePath(expandCurrentDir(savedMemo)), mesh_.Memo1.text(), why)) {
     core_.memoPrintf("unable to write to file: %s", savedMemo);
     return false;
   }
@@ -367,10 +368,7 @@ bool DevTools::cropListedFrames(const std::string& list, const std::string& outF
       std::memcpy(d, s, std::size_t(toX - fromX) * sizeof(QRgb));
     }
     const std::string target = outFolder + "/" + plat::format("k%03d.jpg", k);
-    const std::string part = target + ".part";
-    if (!saveJpeg2(out, part) ||
-        std::rename(nativePath(expandCurrentDir(part)).c_str(), nativePath(expandCurrentDir(target)).c_str()) != 0) {
-      std::filesystem::remove(nativePath(expandCurrentDir(part)), ec);
+    if (!saveJpeg2(out, nativePath(expandCurrentDir(target)))) {
       core_.memoPrintf("unable to write to file: %s", target);
       return false;
     }

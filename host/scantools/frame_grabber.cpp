@@ -16,8 +16,10 @@
 #include "host/core/paths.h"
 #include "host/core/texts.h"
 #include "host/mesh/mesh_tools.h"
+#include "platform/atomic_file.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
+#include "platform/regular_file.h"
 
 namespace ph {
 
@@ -33,23 +35,17 @@ char letterOf(int camera) { return camera == FrameGrabber::B ? 'B' : 'A'; }
 
 std::string disk(const std::string& path) { return nativePath(expandCurrentDir(path)); }
 
-// Removes a piece left by a failed write; never a folder of that name.
-void removePiece(const std::string& part) {
-  std::error_code ec;
-  if (!fs::is_directory(disk(part), ec)) fs::remove(disk(part), ec);
-}
-
-// Copies a file beside its target and renames it into place, so a target is
-// either whole or as it was. False when the copy is not complete.
+// Copies a file to its target whole or not at all. False when the copy is
+// not complete (the target is then as it was).
 bool copyWhole(const std::string& from, const std::string& to) {
-  const std::string part = to + ".part";
-  std::error_code ec;
-  const bool copied = fs::copy_file(disk(from), disk(part), fs::copy_options::overwrite_existing, ec);
-  const auto want = fs::file_size(disk(from), ec);
-  const bool whole = copied && !ec && fs::file_size(disk(part), ec) == want && !ec;
-  if (whole && std::rename(disk(part).c_str(), disk(to).c_str()) == 0) return true;
-  removePiece(part);
-  return false;
+  std::string why;
+  FilePtr in(plat::openRegularFile(disk(from), "rb", why));
+  plat::AtomicFile out;
+  if (!in || !out.open(disk(to), why)) return false;
+  char block[1 << 16];
+  for (std::size_t n; (n = std::fread(block, 1, sizeof block, in.get())) > 0;)
+    if (!out.append(block, n)) return false;
+  return !std::ferror(in.get()) && out.commit(why);
 }
 
 bool isDigitChar(char c) { return c >= '0' && c <= '9'; }
@@ -216,10 +212,9 @@ bool FrameGrabber::saveFrame(const std::string& name) {
     auto* out = reinterpret_cast<QRgb*>(picture.scanLine(r));
     for (int x = 0; x < GrabFrame::kWidth; ++x) out[x] = qRgb(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
   }
-  // Whole or not at all: a frame is read by name as soon as it is there.
-  const std::string part = name + ".part";
-  if (!saveJpeg3(picture, part) || std::rename(disk(part).c_str(), disk(name).c_str()) != 0) {
-    removePiece(part);
+  // Whole or not at all (the JPEG writer sees to it): a frame is read by
+  // name as soon as it is there.
+  if (!saveJpeg3(picture, disk(name))) {
     core_.memoPrintf("unable to write to file: %s", name);
     return false;
   }

@@ -473,11 +473,26 @@ bool ObjCloudTools::matchclouds1Click() {
   }
   std::vector<vect3>& pts = movingCloud.points;
   const std::vector<std::int32_t>& order = movingCloud.zOrder;
+  // The reference's grid cells sized by how far a sample of the moving
+  // points lies from it, so each search ends within a few cells.
+  {
+    std::vector<double> gaps;
+    const std::size_t stride = std::max<std::size_t>(1, pts.size() / 1000);
+    for (std::size_t i = 0; i < pts.size(); i += stride) {
+      const vect3 q = referenceCloud.nearest(pts[i]);
+      if (q.x > -9000.0) gaps.push_back(vect3Length(q - pts[i]));
+    }
+    if (!gaps.empty()) {
+      std::nth_element(gaps.begin(), gaps.begin() + std::ptrdiff_t(gaps.size() / 2), gaps.end());
+      referenceCloud.sizeCellsFor(1.2 * gaps[gaps.size() / 2]);
+    }
+  }
   // The nearest reference points of all moving points, found side by side.
   std::vector<vect3> found(pts.size());
   auto findAll = [&] {
+    const std::vector<std::uint32_t> near = referenceCloud.searchOrder(pts);
     forBlocks(pts.size(), [&](std::size_t b, std::size_t e) {
-      for (std::size_t i = b; i < e; ++i) found[i] = referenceCloud.nearest(pts[i]);
+      for (std::size_t k = b; k < e; ++k) found[near[k]] = referenceCloud.nearest(pts[near[k]]);
     });
   };
   auto pairOf = [&](std::size_t i, vect3& q, double& d) {

@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
-#include <unordered_set>
+#include <functional>
+#include <string_view>
 
 #include "host/core/host_core.h"
 #include "host/mesh/mesh_text.h"
@@ -19,6 +20,48 @@ float dist(const std::array<float, 3>& q, vect3 p) {
   return float(vect3Length(vect3{q[0], q[1], q[2]} - p));
 }
 
+// The texts of the lines seen so far, to leave out repeated ones: all texts
+// in one buffer and a table of their places (a node and a string per line
+// cost more than reading the line).
+class SeenLines {
+ public:
+  // True when the text was not seen before.
+  bool add(std::string_view line) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    const std::size_t h = std::hash<std::string_view>{}(line);
+    for (std::size_t s = h & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1)) {
+      Slot& e = slots_[s];
+      if (e.length == kEmpty) {
+        e = {h, text_.size(), line.size()};
+        text_.append(line);
+        ++count_;
+        return true;
+      }
+      if (e.hash == h && std::string_view(text_).substr(e.at, e.length) == line) return false;
+    }
+  }
+
+ private:
+  static constexpr std::size_t kEmpty = ~std::size_t(0);
+  struct Slot {
+    std::size_t hash = 0, at = 0, length = kEmpty;
+  };
+  void grow() {
+    std::vector<Slot> old(std::max<std::size_t>(1024, slots_.size() * 2));
+    old.swap(slots_);
+    for (const Slot& e : old)
+      if (e.length != kEmpty)
+        for (std::size_t s = e.hash & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1))
+          if (slots_[s].length == kEmpty) {
+            slots_[s] = e;
+            break;
+          }
+  }
+  std::string text_;
+  std::vector<Slot> slots_;
+  std::size_t count_ = 0;
+};
+
 }  // namespace
 
 bool PointCloud::load(HostCore& core, const std::string& name, bool unique) {
@@ -29,11 +72,11 @@ bool PointCloud::load(HostCore& core, const std::string& name, bool unique) {
     core.memoPrintf("no file %s", name);
     return false;
   }
-  std::unordered_set<std::string> seen;
+  SeenLines seen;
   std::string_view line;
   while (in.next(line)) {
     if (!isVertexLine(line)) continue;
-    if (unique && !seen.emplace(line).second) continue;
+    if (unique && !seen.add(line)) continue;
     std::string_view rest = line.substr(2);
     float v[3];
     for (float& x : v) {
@@ -79,16 +122,32 @@ void PointCloud::buildIndex() {
     stored_[r] = {float(p.x), float(p.y), float(p.z)};
     zRankOf_[std::size_t(zOrder[r])] = std::int32_t(r);
   }
+  baseCell_ = 0.0;
+  buildGrid(0.0);
+}
+
+void PointCloud::sizeCellsFor(double distance) {
+  if (stored_.empty() || !(distance > cell_ * 1.25 || distance < cell_ * 0.8)) return;
+  buildGrid(distance);
+}
+
+void PointCloud::buildGrid(double atLeast) {
+  const std::size_t n = stored_.size();
   if (n == 0) return;
   double ext[3], largest = 0.0;
   for (int a = 0; a < 3; ++a) {
     ext[a] = double(max_[a]) - double(min_[a]);
     largest = std::max(largest, ext[a]);
   }
-  const double area = 2.0 * (ext[0] * ext[1] + ext[1] * ext[2] + ext[2] * ext[0]);
-  double s = 1.5 * std::sqrt(area / double(n));
-  if (!(s > 0.0)) s = largest > 0.0 ? largest : 1.0;
-  s = std::max(s, largest / 2048.0);
+  if (baseCell_ == 0.0) {
+    // About two points per occupied cell on a surface.
+    const double area = 2.0 * (ext[0] * ext[1] + ext[1] * ext[2] + ext[2] * ext[0]);
+    double s = 1.5 * std::sqrt(area / double(n));
+    if (!(s > 0.0)) s = largest > 0.0 ? largest : 1.0;
+    baseCell_ = std::max(s, largest / 2048.0);
+  }
+  // Asked-for cells from half the cloud's own size up to the box's half.
+  double s = atLeast > 0.0 ? std::clamp(atLeast, 0.5 * baseCell_, double(kCloudBoxHalf)) : baseCell_;
   auto cells = [&](double size) {
     return (std::floor(ext[0] / size) + 1) * (std::floor(ext[1] / size) + 1) * (std::floor(ext[2] / size) + 1);
   };
@@ -107,9 +166,32 @@ void PointCloud::buildIndex() {
     ++cellStart_[c + 1];
   }
   for (std::size_t c = 0; c < total; ++c) cellStart_[c + 1] += cellStart_[c];
-  cellRanks_.resize(n);
+  // The points again in cell order, so a cell is read in one sweep.
+  cellPoints_.resize(n);
   std::vector<std::uint32_t> fill(cellStart_.begin(), cellStart_.end() - 1);
-  for (std::size_t r = 0; r < n; ++r) cellRanks_[fill[cellOfRank[r]]++] = std::int32_t(r);
+  for (std::size_t r = 0; r < n; ++r)
+    cellPoints_[fill[cellOfRank[r]]++] = {stored_[r][0], stored_[r][1], stored_[r][2], std::int32_t(r)};
+}
+
+std::vector<std::uint32_t> PointCloud::searchOrder(const std::vector<vect3>& queries) const {
+  std::vector<std::uint32_t> order(queries.size());
+  if (stored_.empty()) {
+    std::iota(order.begin(), order.end(), 0u);
+    return order;
+  }
+  // Counted into the grid's cells, in cell order.
+  std::vector<std::uint32_t> cellOfQuery(queries.size()), start(cellStart_.size() + 1, 0);
+  for (std::size_t i = 0; i < queries.size(); ++i) {
+    const vect3& p = queries[i];
+    cellOfQuery[i] = std::uint32_t(
+        (std::size_t(cellOf(float(p.z), 2)) * std::size_t(dims_[1]) + std::size_t(cellOf(float(p.y), 1))) *
+            std::size_t(dims_[0]) +
+        std::size_t(cellOf(float(p.x), 0)));
+    ++start[cellOfQuery[i] + 1];
+  }
+  for (std::size_t c = 1; c < start.size(); ++c) start[c] += start[c - 1];
+  for (std::size_t i = 0; i < queries.size(); ++i) order[start[cellOfQuery[i]]++] = std::uint32_t(i);
+  return order;
 }
 
 int PointCloud::cellOf(float v, int axis) const {
@@ -180,10 +262,24 @@ vect3 PointCloud::nearest(vect3 p) const {
     }
     if (best >= 0 && std::sqrt(gap2) > double(bestD) * (1.0 + 1e-5)) return;
     const std::size_t c = (std::size_t(k) * std::size_t(dims_[1]) + std::size_t(j)) * std::size_t(dims_[0]) + std::size_t(i);
+    // A cell clear of the box's faces needs no test per point (the end
+    // cells hold the points beyond the grid's bounds).
+    bool whole = true;
+    for (int a = 0; a < 3 && whole; ++a) {
+      const double b0 = double(min_[a]) + idx[a] * cell_, b1 = b0 + cell_;
+      whole = idx[a] > 0 && idx[a] < dims_[a] - 1 && b0 > double(b.lo[a]) + 1e-3 * cell_ && b1 < double(b.hi[a]) - 1e-3 * cell_;
+    }
     for (std::uint32_t e = cellStart_[c]; e < cellStart_[c + 1]; ++e) {
-      const int r = cellRanks_[e];
-      const auto& q = stored_[std::size_t(r)];
-      if (!inside(b, q)) continue;
+      const CellPoint& cp = cellPoints_[e];
+      const int r = cp.rank;
+      const std::array<float, 3> q{cp.x, cp.y, cp.z};
+      if (!whole && !inside(b, q)) continue;
+      if (best >= 0) {
+        // Clearly farther than the best: no root needed.
+        const double dx = double(q[0]) - pv[0], dy = double(q[1]) - pv[1], dz = double(q[2]) - pv[2];
+        const double limit = double(bestD) * (1.0 + 1e-5);
+        if (dx * dx + dy * dy + dz * dz > limit * limit) continue;
+      }
       const float d = dist(q, p);
       if (d < bestD || (d == bestD && best >= 0 && r < best)) {
         if (d < bestD || r < best) {
@@ -194,9 +290,17 @@ vect3 PointCloud::nearest(vect3 p) const {
     }
   };
   const int maxD = std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]}) + 1;
+  const double pv[3] = {p.x, p.y, p.z};
   for (int d = 0; d <= maxD; ++d) {
-    if (best >= 0) {
-      const double bound = double(std::max(d - 1, 0)) * cell_;
+    if (best >= 0 && d > 0) {
+      // Every point still unseen lies in a cell of the box beyond the
+      // cells within d - 1 of the centre cell on some side.
+      double bound = 1e300;
+      for (int a = 0; a < 3; ++a) {
+        const int lowCell = cc[a] - (d - 1), highCell = cc[a] + (d - 1);
+        if (lowCell > lo[a]) bound = std::min(bound, pv[a] - (double(min_[a]) + lowCell * cell_));
+        if (highCell < hi[a]) bound = std::min(bound, double(min_[a]) + (highCell + 1) * cell_ - pv[a]);
+      }
       if (bound > double(bestD) * (1.0 + 1e-5)) break;
     }
     for (int k = std::max(cc[2] - d, lo[2]); k <= std::min(cc[2] + d, hi[2]); ++k) {

@@ -36,6 +36,16 @@ class PointCloud {
   vect3 nearest(vect3 p) const;
   // The same by the walk along the z-sorted points: the reference.
   vect3 nearestReference(vect3 p) const;
+  // Grid cells about `distance` wide (from half the cells the cloud's
+  // spacing gives up to the box's half side), for searches whose points
+  // lie about that far from the cloud: the cells next to a point's then
+  // hold its answer. The answers do not change.
+  void sizeCellsFor(double distance);
+  double cellSize() const { return cell_; }
+  // The numbers of `queries` in an order that searches neighbouring points
+  // one after the other (the grid's cell order), so the cells they read
+  // stay in the processor's caches.
+  std::vector<std::uint32_t> searchOrder(const std::vector<vect3>& queries) const;
 
   std::size_t size() const { return points.size(); }
   // In reading order; tools move them (the index is not updated: only a
@@ -48,6 +58,7 @@ class PointCloud {
 
  private:
   void buildIndex();
+  void buildGrid(double atLeast);
   struct Box {
     float lo[3], hi[3];
   };
@@ -56,10 +67,14 @@ class PointCloud {
   std::vector<std::array<float, 3>> stored_;  // single precision, in z order
   std::vector<std::int32_t> zRankOf_;
   float min_[3] = {9999.0f, 9999.0f, 9999.0f}, max_[3] = {-9999.0f, -9999.0f, -9999.0f};
-  double cell_ = 1.0;
+  double cell_ = 1.0, baseCell_ = 0.0;
   int dims_[3] = {1, 1, 1};
   std::vector<std::uint32_t> cellStart_;
-  std::vector<std::int32_t> cellRanks_;
+  struct CellPoint {
+    float x, y, z;
+    std::int32_t rank;
+  };
+  std::vector<CellPoint> cellPoints_;  // by cell, each cell's by rank
   int cellOf(float v, int axis) const;
 };
 

@@ -1,5 +1,7 @@
 #include "host/scantools/texture_geometry.h"
 
+#include <QBuffer>
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -13,6 +15,7 @@
 #include "host/mesh/mesh_text.h"
 #include "host/mesh/stl_stream.h"
 #include "host/mesh/text_out_file.h"
+#include "platform/atomic_file.h"
 
 namespace ph {
 
@@ -173,13 +176,17 @@ bool writeTextureMtl(HostCore& core, const std::string& path, const std::string&
 
 bool savePictureFile(HostCore& core, const QImage& picture, const std::string& path, bool bmp) {
   const std::string target = nativePath(expandCurrentDir(path));
-  const std::string temp = target + ".part";
   bool ok = false;
-  if (bmp) ok = picture.save(QString::fromStdString(temp), "BMP");
-  else ok = writeJpegFile(picture, temp);
-  if (ok) ok = std::rename(temp.c_str(), target.c_str()) == 0;
+  if (bmp) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    std::string why;
+    ok = buffer.open(QIODevice::WriteOnly) && picture.save(&buffer, "BMP") &&
+         plat::writeFileAtomically(target, std::string_view(bytes.constData(), std::size_t(bytes.size())), why);
+  } else {
+    ok = writeJpegFile(picture, target);
+  }
   if (!ok) {
-    std::remove(temp.c_str());
     core.memoPrintf("unable to write to file: %s", path);
   }
   return ok;

@@ -157,12 +157,7 @@ MainWindow::MainWindow(bool headless) : headless_(headless) {
   scroll->setWidgetResizable(true);
   scroll->setFixedWidth(190);
   scroll_ = scroll;
-  memo_ = new QPlainTextEdit(central);
-  memo_->setReadOnly(true);
-  // A log is never undone: without this every appended piece stays on the
-  // undo stack, many times the size of the text.
-  memo_->setUndoRedoEnabled(false);
-  memo_->setFont(QFont("Monospace", 9));
+  memo_ = new LogView(central);
   row->addWidget(scroll);
   // The print in sight above the log, whatever the column scrolls to: the
   // job, its progress, the powder, the link switch, and start, pause and
@@ -206,7 +201,7 @@ void MainWindow::attach(Host* host) {
     config_ = std::make_unique<ConfigDialog>(this, host->configEditor);
     host->configEditor.view = config_.get();
   }
-  core.Memo1.setView(this);
+  core.Memo1.setView(memo_);
   memo_->installEventFilter(this);
   terminalKeys_.insert(memo_);
   host->deviceLinks.marlin.busyWait = [](int ms) {
@@ -670,60 +665,6 @@ WindowGeometry MainWindow::screenArea() {
 void MainWindow::setWindowGeometry(const WindowGeometry& g) { setGeometry(g.left, g.top, g.width, g.height); }
 
 void MainWindow::closeMainWindow() { close(); }
-
-namespace {
-// The longest line the log view shows whole: a text layout grows slowly
-// with its longest line, and such a line is read in the log file anyway.
-constexpr int kMaxViewLine = 4000;
-// How long new lines wait for more before the view shows them.
-constexpr int kLogFlushMs = 50;
-}  // namespace
-
-void MainWindow::lineAdded(const std::string& line) {
-  QString text = q(line);
-  if (text.size() > kMaxViewLine)
-    text = text.left(kMaxViewLine) + QString(" ... (%1 characters, whole in the log file)").arg(text.size());
-  pendingLogLines_.append(text);
-  if (!logFlush_) {
-    logFlush_ = new QTimer(this);
-    logFlush_->setSingleShot(true);
-    logFlush_->setInterval(kLogFlushMs);
-    connect(logFlush_, &QTimer::timeout, this, [this] { flushLogLines(); });
-  }
-  if (!logFlush_->isActive()) logFlush_->start();
-}
-
-void MainWindow::flushLogLines() {
-  if (pendingLogLines_.isEmpty()) return;
-  memo_->appendPlainText(pendingLogLines_.join('\n'));
-  pendingLogLines_.clear();
-}
-
-void MainWindow::lastLineChanged(const std::string& line) {
-  flushLogLines();
-  QTextCursor c(memo_->document());
-  c.movePosition(QTextCursor::End);
-  c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
-  c.insertText(q(line));
-}
-
-void MainWindow::lastLineRemoved() {
-  flushLogLines();
-  if (memo_->document()->blockCount() <= 1) {
-    memo_->clear();
-    return;
-  }
-  QTextCursor c(memo_->document());
-  c.movePosition(QTextCursor::End);
-  c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
-  c.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
-  c.removeSelectedText();
-}
-
-void MainWindow::cleared() {
-  pendingLogLines_.clear();
-  memo_->clear();
-}
 
 void MainWindow::closeEvent(QCloseEvent* e) {
   if (host_ && !host_->FormCloseQuery()) {

@@ -10,7 +10,7 @@
 #include <set>
 #include <memory>
 
-#include "host/core/operator_log.h"
+#include "host/ui/log_view.h"
 #include "host/core/operator_ui.h"
 
 class QPlainTextEdit;
@@ -30,7 +30,7 @@ namespace ph {
 class Host;
 struct Control;
 
-class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::View {
+class MainWindow : public QMainWindow, public OperatorUi {
  public:
   // headless: no display, so no dialog may wait for an answer.
   explicit MainWindow(bool headless);
@@ -64,12 +64,6 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void closeMainWindow() override;
   bool hasDisplay() const override { return !headless_; }
 
-  // OperatorLog::View
-  void lineAdded(const std::string& line) override;
-  void lastLineChanged(const std::string& line) override;
-  void lastLineRemoved() override;
-  void cleared() override;
-
  protected:
   void closeEvent(QCloseEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
@@ -86,12 +80,6 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   void showPrintState(const Control& progress);
   void addControlWidget(Control& c);
   void tellHeadless(const std::string& what, const std::string& text);
-  // New log lines wait here and reach the view together: the view lays out
-  // its text once per batch instead of once per line.
-  void flushLogLines();
-
-  QStringList pendingLogLines_;
-  QTimer* logFlush_ = nullptr;
   std::optional<std::string> fileDialog(const FileDialogRequest& dialog, bool save);
 
   bool headless_;
@@ -100,7 +88,7 @@ class MainWindow : public QMainWindow, public OperatorUi, public OperatorLog::Vi
   // standard error instead (and to the log where the caller writes them).
   bool nobodyAnswers() const;
   Host* host_ = nullptr;
-  QPlainTextEdit* memo_ = nullptr;
+  LogView* memo_ = nullptr;
   QLabel* status_[3] = {};
   QWidget* panel_ = nullptr;
   QScrollArea* scroll_ = nullptr;

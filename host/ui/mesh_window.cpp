@@ -14,9 +14,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
-#include <QTextBlock>
 #include <QVBoxLayout>
 
 #include "host/mesh/mesh_tools.h"
@@ -36,10 +34,7 @@ MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys)
   layout->setMenuBar(bar);
   auto* row = new QHBoxLayout;
   layout->addLayout(row);
-  memo_ = new QPlainTextEdit(this);
-  memo_->setReadOnly(true);
-  memo_->setUndoRedoEnabled(false);
-  memo_->setFont(QFont("Monospace", 9));
+  memo_ = new LogView(this);
   auto* body = new QHBoxLayout;
   body->addWidget(memo_, 1);
   image_ = new QLabel(this);
@@ -77,8 +72,8 @@ MeshWindow::MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys)
   }
   row->addStretch(1);
   tools_.controls.onChanged = [this](const Control& c) { controlChanged(c); };
-  for (const std::string& line : tools_.Memo1.lines()) memo_->appendPlainText(q(line));
-  tools_.Memo1.setView(this);
+  memo_->showLines(tools_.Memo1);
+  tools_.Memo1.setView(memo_);
   tools_.view = this;
   resize(1050, 500);
 }
@@ -176,28 +171,5 @@ void MeshWindow::pause(int ms) {
 }
 
 void MeshWindow::closeWindow() { QTimer::singleShot(0, this, [this] { close(); }); }
-
-void MeshWindow::lineAdded(const std::string& line) { memo_->appendPlainText(q(line)); }
-
-void MeshWindow::lastLineChanged(const std::string& line) {
-  QTextCursor c(memo_->document());
-  c.movePosition(QTextCursor::End);
-  c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
-  c.insertText(q(line));
-}
-
-void MeshWindow::lastLineRemoved() {
-  if (memo_->document()->blockCount() <= 1) {
-    memo_->clear();
-    return;
-  }
-  QTextCursor c(memo_->document());
-  c.movePosition(QTextCursor::End);
-  c.movePosition(QTextCursor::StartOfBlock, QTextCursor::KeepAnchor);
-  c.movePosition(QTextCursor::PreviousCharacter, QTextCursor::KeepAnchor);
-  c.removeSelectedText();
-}
-
-void MeshWindow::cleared() { memo_->clear(); }
 
 }  // namespace ph

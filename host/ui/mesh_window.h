@@ -4,10 +4,9 @@
 #include <QDialog>
 #include <map>
 
-#include "host/core/operator_log.h"
 #include "host/mesh/mesh_window_view.h"
+#include "host/ui/log_view.h"
 
-class QPlainTextEdit;
 class QAction;
 class QLabel;
 
@@ -17,17 +16,11 @@ class MeshTools;
 class ButtonKeys;
 struct Control;
 
-class MeshWindow : public QDialog, public OperatorLog::View, public MeshWindowView {
+class MeshWindow : public QDialog, public MeshWindowView {
  public:
   // keys: where keys typed on the buttons go (none: they go nowhere).
   MeshWindow(MeshTools& tools, QWidget* parent, ButtonKeys* keys = nullptr);
   ~MeshWindow() override;
-
-  // OperatorLog::View
-  void lineAdded(const std::string& line) override;
-  void lastLineChanged(const std::string& line) override;
-  void lastLineRemoved() override;
-  void cleared() override;
 
   // MeshWindowView
   void imageChanged() override;
@@ -46,7 +39,7 @@ class MeshWindow : public QDialog, public OperatorLog::View, public MeshWindowVi
   void controlChanged(const Control& c);
 
   MeshTools& tools_;
-  QPlainTextEdit* memo_ = nullptr;
+  LogView* memo_ = nullptr;
   std::map<const Control*, QWidget*> buttons_;
   std::map<const Control*, QAction*> actions_;
   ButtonKeys* keys_ = nullptr;

@@ -308,6 +308,34 @@ std::vector<Generated> generatedModels() {
                       std::to_string(y + uni(0.1f, 4)) + " " + std::to_string(z + uni(0.5f, 2)) + "\n";
   }
   out.push_back(blocks);
+
+  // Coincident copies: one box three times and in place of it a copy in
+  // other colours, a void inside it five times (more than the boxes: the
+  // void is outside), thin walls twice with other facets between, a sphere
+  // twice, glass twice.
+  Generated copies{"coincident copies", {}, "K 2 0.3\n"};
+  const float lo[3] = {2, 3, 0.2f}, hi[3] = {14, 11, 3.8f};
+  const std::vector<Tri> one = box(lo, hi, {kRed, kGreen, kBlue, kWhite, kYellowish, kCyanish});
+  for (int k = 0; k < 3; ++k) append(copies.tris, one);
+  append(copies.tris, box(lo, hi, {kGreen, kRed, kWhite, kBlue, kCyanish, kYellowish}));
+  const float voidLo[3] = {5, 5, 1}, voidHi[3] = {9, 8, 3};
+  for (int k = 0; k < 3; ++k) append(copies.tris, box(voidLo, voidHi, {kBlue}, true));
+  const float wallLo[3] = {6, 1, 0}, wallHi[3] = {6.08f, 15, 4};
+  const std::vector<Tri> wall = box(wallLo, wallHi, {kGlassCode, kRed, kBlue, kGreen, kWhite, kRed});
+  append(copies.tris, wall);
+  append(copies.tris, sphere(6, 10, {kBlue, kWhite}));
+  append(copies.tris, wall);
+  append(copies.tris, sphere(6, 10, {kBlue, kWhite}));
+  for (int k = 0; k < 2; ++k) append(copies.tris, box(voidLo, voidHi, {kBlue}, true));
+  out.push_back(copies);
+
+  // Identical support and void blocks, some of them many times; a void
+  // twice in a block three times (the void is inside).
+  Generated same{"identical support blocks", cube(0, 2, {kRed}), "K 3 -0.2\n"};
+  const std::string lines[] = {"B 1 1 0 6 5 2.5\n", "B 3 2 0.5 9 7 3\n", "V 4 3 1 5 4 2\n", "B 1 1 0 6 5.5 2.5\n"};
+  for (int k = 0; k < 40; ++k) same.support += lines[std::uniform_int_distribution<int>(0, 3)(rng)];
+  for (int k = 0; k < 5; ++k) same.support += k < 3 ? "B 10 10 0 16 15 2.5\n" : "V 11 11 0.5 14 13 2\n";
+  out.push_back(same);
   return out;
 }
 
@@ -335,6 +363,33 @@ TEST(LayerSlicer, IndexedSkinSearchMatchesThePlainSearchOnGeneratedModels) {
         expectSameSlices(m.slice(z, fast), m.slice(z, exact),
                          g.name + " z " + std::to_string(z) + " skin " + std::to_string(st.skinDepth));
     }
+  }
+}
+
+// Thousands of coincident copies of a part, or of one support block, are
+// sliced as fast as two copies, and give what two give: past two, more
+// copies change neither the winding's sign nor the two nearest distances.
+// (Before, each copy was measured at every dot: this took seconds.)
+TEST(LayerSlicer, ThousandsOfCoincidentCopiesSliceAsTwoDo) {
+  const float lo[3] = {2, 3, 0}, hi[3] = {14, 11, 2};
+  const std::vector<Tri> one = box(lo, hi, {kRed, kGreen, kBlue, kWhite, kYellowish, kCyanish});
+  std::vector<Tri> two = one, many;
+  append(two, one);
+  for (int k = 0; k < 3000; ++k) append(many, one);
+  std::string twoBlocks, manyBlocks;
+  for (int k = 0; k < 2; ++k) twoBlocks += "B 3 3 0 12 9 2\n";
+  for (int k = 0; k < 20000; ++k) manyBlocks += "B 3 3 0 12 9 2\n";
+  const struct {
+    const char* what;
+    std::vector<Tri> few, lots;
+    std::string fewSupport, lotsSupport;
+  } cases[] = {
+      {"3000 copies of a box", two, many, "", ""},
+      {"20000 identical support blocks", cube(0, 2, {kRed}), cube(0, 2, {kRed}), twoBlocks, manyBlocks},
+  };
+  for (const auto& c : cases) {
+    Loaded few(c.few, c.fewSupport), lots(c.lots, c.lotsSupport);
+    for (float z : {0.5f, 1.45f}) expectSameSlices(lots.slice(z), few.slice(z), std::string(c.what) + " z " + std::to_string(z));
   }
 }
 

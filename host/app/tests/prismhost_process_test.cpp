@@ -291,6 +291,56 @@ TEST(PrismhostProcess, ATerminationRequestEndsARunWaitingForTheSlicer) {
   fs::remove_all(dir);
 }
 
+// A termination request while a textured face is scanned, a long step that
+// lets no events run, is noticed in the scan: the run ends as not done, the
+// log says why and no STL is left. (Before, the watch thread cut the
+// program off with status 143 and left the STL as far as it got.)
+TEST(PrismhostProcess, ATerminationRequestDuringTheTextureScanEndsTheRunWithoutAnStl) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("phscan-" + std::to_string(getpid()));
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  // A picture of one colour, so that no face splits and each scans as many
+  // texels as it may: faces that wrap it twenty times each way.
+  QImage tex(1024, 1024, QImage::Format_RGB32);
+  tex.fill(QColor(200, 40, 40));
+  ASSERT_TRUE(tex.save(QString::fromStdString((dir / "plain.png").string()), "PNG"));
+  std::ofstream(dir / "wrap.mtl") << "newmtl skin\nmap_Kd plain.png\n";
+  {
+    std::ofstream obj(dir / "wrap.obj");
+    obj << "mtllib wrap.mtl\nusemtl skin\nvt 0 0\nvt 20 0\nvt 0 20\n";
+    for (int i = 0; i < 200; ++i)
+      obj << "v " << i << " 0 0\nv " << i + 1 << " 0 0\nv " << i << " 1 1\nf " << 3 * i + 1 << "/1 " << 3 * i + 2
+          << "/2 " << 3 * i + 3 << "/3\n";
+  }
+  setenv("PRISM_NAMESPACE", ("s" + std::to_string(getpid()) + "_").c_str(), 1);
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  const fs::path old = fs::current_path();
+  fs::current_path(dir);
+  auto p = plat::spawnProcess({PRISMHOST_BIN, "-F", "wrap.obj", "-T"});
+  ASSERT_GT(p.pid, 0);
+  // The STL is made when the faces start to be scanned and written.
+  for (int i = 0; i < 6000 && !fs::exists(dir / "convertedobj.stl"); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool scanning = fs::exists(dir / "convertedobj.stl");
+  kill(p.pid, SIGTERM);
+  const auto status = plat::waitProcess(p.pid, 20000);
+  if (!status) {
+    kill(p.pid, SIGKILL);
+    plat::waitProcess(p.pid, -1);
+  }
+  const std::string log = readAll("prismhost.log");
+  fs::current_path(old);
+  ASSERT_TRUE(scanning);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(log.find("stopped by a termination request (signal 15)"), std::string::npos) << log;
+  EXPECT_NE(log.find("unattended run failed"), std::string::npos) << log;
+  EXPECT_NE(log.find(" close "), std::string::npos) << log;
+  EXPECT_FALSE(fs::exists(dir / "convertedobj.stl"));
+  fs::remove_all(dir);
+}
+
 namespace {
 // Runs prismhost without a display in `dir`; its status (nothing when it
 // did not end within `ms`) and what it wrote.

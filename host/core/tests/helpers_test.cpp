@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <limits>
 #include <string>
 
 #include "host/core/numbers.h"
@@ -75,6 +76,31 @@ TEST(Numbers, HexTextAndClamp) {
   EXPECT_EQ(notnul(0), 1);
   EXPECT_EQ(leadingInt("-12ms"), -12);
   EXPECT_EQ(leadingInt("x"), 0);
+}
+
+TEST(Numbers, SaturatedIntCutsTowardZeroAndSaturates) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double v;
+    int want;
+  } cases[] = {
+      {0.0, 0},
+      {-0.0, 0},
+      {2.9, 2},
+      {-2.9, -2},
+      {2147483646.9, 2147483646},
+      {2147483647.0, INT_MAX},
+      {2147483647.5, INT_MAX},
+      {1e300, INT_MAX},
+      {inf, INT_MAX},
+      {-2147483648.0, INT_MIN},
+      {-2147483648.9, INT_MIN},
+      {-1e300, INT_MIN},
+      {-inf, INT_MIN},
+      {std::numeric_limits<double>::quiet_NaN(), 0},
+      {-std::numeric_limits<double>::quiet_NaN(), 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(saturatedInt(c.v), c.want) << c.v;
 }
 
 TEST(Paths, TakingApart) {

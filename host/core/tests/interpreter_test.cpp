@@ -189,13 +189,13 @@ TEST_F(Interpreter, FailedSaveKeepsTheOldFileAndSaysSo) {
   writeAll("keep.i3d", "printspeed = 1\r\n");
   core.s.settingsFile = currentDir() + "/keep.i3d";
   core.settingsOwner = core.s.settingsFile;  // as if loaded from it
-  ASSERT_EQ(mkdir("keep.i3d.tmp", 0700), 0);  // the temporary file cannot be created
+  ASSERT_EQ(mkdir("keep.i3d.part", 0700), 0);  // the temporary file cannot be created
   core.s.printspeed = 5;
   EXPECT_FALSE(core.saveSettings());
   EXPECT_EQ(readAll("keep.i3d"), "printspeed = 1\r\n");
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "unable to write to file: " + core.s.settingsFile);
-  rmdir("keep.i3d.tmp");
+  rmdir("keep.i3d.part");
 }
 
 TEST(Tokenizer, Tokens) {

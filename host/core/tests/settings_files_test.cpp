@@ -175,7 +175,7 @@ TEST_F(SettingsFilesTest, FailedSaveKeepsTheFlagAndDoesNotClaimIt) {
   writeAll("s.i3d", "printspeed = 1\r\n");
   core.s.settingsFile = dir + "/s.i3d";
   core.settingsOwner = core.s.settingsFile;  // as if loaded from it
-  ASSERT_EQ(mkdir("s.i3d.tmp", 0700), 0);  // the temporary file cannot be made
+  ASSERT_EQ(mkdir("s.i3d.part", 0700), 0);  // the temporary file cannot be made
   core.s.printspeed = 5;
   core.settingsModified = true;
   EXPECT_FALSE(files.saveini1Click());

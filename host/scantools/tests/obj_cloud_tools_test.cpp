@@ -294,10 +294,14 @@ TEST_F(ObjCloudTest, CloudGridGivesTheZWalksAnswer) {
     writeText(at("c.obj"), o.str());
     PointCloud c;
     ASSERT_TRUE(c.load(core, at("c.obj"), false));
-    for (int q = 0; q < 500; ++q) {
-      const vect3 p = kind == 2 ? vect3{double(w(rng)) * 2.5, double(w(rng)), double(w(rng)) * 9}
-                                : vect3{u(rng) * 1.3, u(rng) * 1.3, u(rng) * 1.3};
-      ASSERT_EQ(c.nearest(p), c.nearestReference(p)) << kind << " " << vect3Text(p);
+    // The cloud's own cells, cells sized for far searches, and back.
+    for (double cells : {0.0, 7.0, 0.5, 40.0}) {
+      if (cells > 0.0) c.sizeCellsFor(cells);
+      for (int q = 0; q < 500; ++q) {
+        const vect3 p = kind == 2 ? vect3{double(w(rng)) * 2.5, double(w(rng)), double(w(rng)) * 9}
+                                  : vect3{u(rng) * 1.3, u(rng) * 1.3, u(rng) * 1.3};
+        ASSERT_EQ(c.nearest(p), c.nearestReference(p)) << kind << " " << vect3Text(p) << " cells " << c.cellSize();
+      }
     }
   }
 }
