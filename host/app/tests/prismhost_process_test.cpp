@@ -320,10 +320,11 @@ TEST(PrismhostProcess, ATerminationRequestDuringTheTextureScanEndsTheRunWithoutA
   fs::current_path(dir);
   auto p = plat::spawnProcess({PRISMHOST_BIN, "-F", "wrap.obj", "-T"});
   ASSERT_GT(p.pid, 0);
-  // The STL is made when the faces start to be scanned and written.
-  for (int i = 0; i < 6000 && !fs::exists(dir / "convertedobj.stl"); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  const bool scanning = fs::exists(dir / "convertedobj.stl");
+  // The STL is begun (under its temporary name, renamed when whole) when the
+  // faces start to be scanned and written.
+  const auto begun = [&] { return fs::exists(dir / "convertedobj.stl") || fs::exists(dir / "convertedobj.stl.part"); };
+  for (int i = 0; i < 6000 && !begun(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  const bool scanning = begun();
   kill(p.pid, SIGTERM);
   const auto status = plat::waitProcess(p.pid, 20000);
   if (!status) {
@@ -338,6 +339,7 @@ TEST(PrismhostProcess, ATerminationRequestDuringTheTextureScanEndsTheRunWithoutA
   EXPECT_NE(log.find("unattended run failed"), std::string::npos) << log;
   EXPECT_NE(log.find(" close "), std::string::npos) << log;
   EXPECT_FALSE(fs::exists(dir / "convertedobj.stl"));
+  EXPECT_FALSE(fs::exists(dir / "convertedobj.stl.part"));
   fs::remove_all(dir);
 }
 
