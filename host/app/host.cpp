@@ -26,6 +26,8 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       CamSync(orDiscard(poster)),
       deviceLinks(core, settingsFiles, orDiscard(poster), wiring),
       args_(std::move(args)) {
+  // The unit's link owns the codes that settings and controls queue.
+  core.sendUnitCodesTo(deviceLinks.ink);
   if (asksForUnattendedRun(args_)) core.run.expect();
   deviceLinks.bindControls();
   ports.bindControls();
@@ -150,9 +152,9 @@ void Host::fdebug1Click() {
     core.memoPrintf("%s closed", name);
     return;
   }
-  FilePtr f = core.openFile(name, "wb+");
+  auto [f, opened] = core.openFile(name, "wb+");
   // A failed open is told by openFile; nothing is dumped then.
-  if (!f || core.openFailed) return;
+  if (!opened) return;
   dump = std::move(f);
   core.memoPrintf("%s open: what is sent to the jetting unit is copied into it", name);
 }
@@ -199,7 +201,7 @@ void Host::FormCreate() {
   core.controls.notify(combo);
   if (core.dualBoxMode()) {
     core.controls.at("btPrep").setCaption("load pwdr");
-    core.m18zAccepted = s.acceptM18Z;
+    deviceLinks.marlin.m18zAccepted = s.acceptM18Z;
   }
   // The mesh-tools window is made after the main window.
   mesh.FormCreate();
@@ -230,7 +232,6 @@ void Host::applyCommsOverride() {
 void Host::chooseMarlinLink() {
   const std::string& port = core.s.CommPortMarlin;
   if (!port.empty() && port[0] >= '0' && port[0] <= '9') {
-    core.marlinOverTcp = true;
     marlinTcpHost = splitAt(port, ':', false);
     marlinTcpPort = port.find(':') == std::string::npos ? 0 : leadingInt(splitAt(port, ':', true));
   }

@@ -86,7 +86,7 @@ bool Host::appendOperatorLog() {
   // replaceAll stops after 99 replacements; a long log may have more.
   for (auto p = text.find("\r\r"); p != std::string::npos; p = text.find("\r\r", p)) text[p] = ' ';
   text += "\r\n";
-  FilePtr f = core.openFile(logName, "ab");
+  FilePtr f = core.openFile(logName, "ab").file;
   if (!f) return false;  // told by openFile
   const bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
   const bool closed = std::fclose(f.release()) == 0;

@@ -82,14 +82,6 @@ void HostWiring::startPrint() { host_.sequencer.start(); }
 
 // ---- the configuration editor ----
 
-// The codes that the editor's changes queued go out at once when a link is
-// attached; until then they wait for the next command.
-bool HostWiring::sendPendingInk() {
-  if (!host_.links) return false;
-  host_.links->sendInkPending("");
-  return true;
-}
-
 std::vector<std::string> HostWiring::detectedPorts() {
   std::vector<std::string> names;
   for (const SerialPortEntry& p : listSerialPorts(host_.ports.sysRoot, host_.ports.devRoot)) names.push_back(p.name);

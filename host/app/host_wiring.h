@@ -79,7 +79,6 @@ class HostWiring final : public MachineEvents,
   void startPrint() override;
 
   // EditorMachine
-  bool sendPendingInk() override;
   std::vector<std::string> detectedPorts() override;
 
   // PatternPrinter, DmcHolder

@@ -438,8 +438,9 @@ bool ConfigEditor::applyPendingValues() {
 
 void ConfigEditor::sendCodesUnlessBusy() {
   // During a print the codes go out in front of the next command it sends.
-  if (machine_.isBusy() || core_.pendingInkText.empty()) return;
-  if (machine_.sendPendingInk()) core_.pendingInkText.clear();
+  UnitCodeQueue& codes = core_.unitCodes();
+  if (machine_.isBusy() || codes.queuedUnitCodes().empty()) return;
+  codes.sendQueuedUnitCodes();
 }
 
 void ConfigEditor::ButOkClick(bool search) {

@@ -71,9 +71,6 @@ class EditorMachine {
   virtual ~EditorMachine() = default;
   // Whether a print or a device sequence runs.
   virtual bool isBusy() const = 0;
-  // Sends the queued jetting-unit codes (pendingInkText) at once; false when
-  // there is no link to send them on (they then stay queued).
-  virtual bool sendPendingInk() = 0;
   // The serial ports found on this computer, by the names a port field
   // offers.
   virtual std::vector<std::string> detectedPorts() = 0;

@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <ctime>
+#include <stdexcept>
 
 #include "host/core/numbers.h"
 #include "host/core/texts.h"
@@ -23,6 +24,11 @@ void ChangeListeners::notify() const {
 
 HostCore::HostCore(OperatorUi& u, plat::Clock& c) : ui(u), clock(c), timers(c) {
   timers.Labelwipe->setHandler([this] { LabelwipeTimer(); });
+}
+
+UnitCodeQueue& HostCore::unitCodes() {
+  if (!unitCodes_) throw std::logic_error("no owner of the jetting-unit codes is attached");
+  return *unitCodes_;
 }
 
 bool HostCore::dualBoxMode() const { return !s.LayerGcodes.empty() || (s.dualbox & 15) != 0; }

@@ -16,8 +16,10 @@
 #include "host/core/operator_log.h"
 #include "host/core/operator_ui.h"
 #include "host/core/param_registry.h"
+#include "host/core/result.h"
 #include "host/core/settings.h"
 #include "host/core/unattended_run.h"
+#include "host/core/unit_code_queue.h"
 #include "platform/clock.h"
 #include "platform/format.h"
 
@@ -29,6 +31,15 @@ struct FileCloser {
   }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A file opened by HostCore::openFile, or why it was not (told to the
+// operator already). A failed write open still holds a file: the null
+// device, so writes go nowhere.
+struct OpenedFile {
+  FilePtr file;
+  Result result;
+  explicit operator bool() const { return result.ok(); }
+};
 
 // The tokeniser of settings texts (and, in its number variant, of OBJ and
 // PLY lines). Comment state lives in the object: one object per text or
@@ -131,16 +142,13 @@ class HostCore {
 
   // ---- files ----
   bool printAbort = false;
-  bool openFailed = false;
-  int readFailures = 0;
-  // Opens a file; failures are told to the operator. A failed write open
-  // returns the null device (writes go nowhere) with openFailed set, so the
-  // caller can tell that nothing was stored; a failed read or append open
-  // returns null and raises printAbort.
-  FilePtr openFile(const std::string& name, const char* mode);
+  // Opens a file; a failure is told to the operator and comes back in the
+  // result. A failed write open holds the null device (writes go nowhere);
+  // a failed read or append open holds no file.
+  OpenedFile openFile(const std::string& name, const char* mode);
   // A settings file read whole (a regular file of bounded size, see
   // readSettingsText); a failure is told like a failed read open.
-  bool readSettingsFile(const std::string& name, std::string& text);
+  Result readSettingsFile(const std::string& name, std::string& text);
   // Line reading in the caller's file variable: false at the end.
   bool readLine(const std::string& name, std::string& line, FilePtr& file);
   // Line writing: the first call opens the file. A write or close that
@@ -160,7 +168,10 @@ class HostCore {
   bool writeTextFile(const std::string& name, const std::string& text);
 
   // ---- settings ----
-  std::string pendingInkText;
+  // The owner of the queued jetting-unit codes (the unit's link), attached
+  // once when the program is put together.
+  void sendUnitCodesTo(UnitCodeQueue& queue) { unitCodes_ = &queue; }
+  UnitCodeQueue& unitCodes();
   bool settingsModified = false;
   // The operator changed settings by hand (the editor, the single-setting
   // box) since the last save: those are asked about at close, whatever
@@ -207,8 +218,6 @@ class HostCore {
   int skinClear = -1;  // microns, -1 = not given
   // The unattended run the command line started (if any) and its status.
   UnattendedRun run{*this};
-  bool m18zAccepted = false;
-  bool marlinOverTcp = false;
   bool closingDown = false;
   // Line width of the test patterns' water lines (start-up sets 6 in the
   // dual-box set-up).
@@ -220,6 +229,7 @@ class HostCore {
   bool dualBoxAny() const;
 
  private:
+  UnitCodeQueue* unitCodes_ = nullptr;
   void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,
                        struct AssignState& st);
   void settingsTail(bool questionText, bool reversdirBefore, const struct AssignState& st);

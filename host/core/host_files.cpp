@@ -17,41 +17,37 @@
 
 namespace ph {
 
-FilePtr HostCore::openFile(const std::string& name, const char* mode) {
+OpenedFile HostCore::openFile(const std::string& name, const char* mode) {
   std::string path = nativePath(expandCurrentDir(name));
-  openFailed = false;
   std::string why;
   // "nul" is the null device on purpose; any other name opens only a
   // regular file (or makes a new one).
   FilePtr f(path == "nul" ? std::fopen("/dev/null", mode) : plat::openRegularFile(path, mode, why));
-  if (f) return f;
-  openFailed = true;
+  if (f) return {std::move(f), Result::success()};
   // Only a special file is told with the reason: the other failures keep
   // their plain message.
   const std::string told = why == plat::kNotRegularFile ? name + " (" + why + ")" : name;
   if (upperCase(mode).find('W') != std::string::npos) {
-    ui.showMessage("unable to write to file: " + told);
-    return FilePtr(std::fopen("/dev/null", mode));
+    const std::string message = "unable to write to file: " + told;
+    ui.showMessage(message);
+    return {FilePtr(std::fopen("/dev/null", mode)), Result::failure(message, true)};
   }
-  printAbort = true;
-  ++readFailures;
-  ui.showMessage("cannot read from file: " + told);
-  return nullptr;
+  const std::string message = "cannot read from file: " + told;
+  ui.showMessage(message);
+  return {nullptr, Result::failure(message, true)};
 }
 
-bool HostCore::readSettingsFile(const std::string& name, std::string& text) {
+Result HostCore::readSettingsFile(const std::string& name, std::string& text) {
   const std::string why = readSettingsText(expandCurrentDir(name), text);
-  openFailed = !why.empty();
-  if (why.empty()) return true;
-  printAbort = true;
-  ++readFailures;
-  ui.showMessage("cannot read from file: " + name + " (" + why + ")");
-  return false;
+  if (why.empty()) return Result::success();
+  const std::string message = "cannot read from file: " + name + " (" + why + ")";
+  ui.showMessage(message);
+  return Result::failure(message, true);
 }
 
 bool HostCore::readLine(const std::string& name, std::string& line, FilePtr& file) {
   const bool wasOpen = bool(file);
-  if (!file) file = openFile(name, "r");
+  if (!file) file = openFile(name, "r").file;
   if (!file) return false;
   if (wasOpen && std::feof(file.get())) {
     file.reset();
@@ -67,7 +63,7 @@ bool HostCore::readLine(const std::string& name, std::string& line, FilePtr& fil
 }
 
 bool HostCore::writeLine(const std::string& name, const std::string& text, FilePtr& file) {
-  if (!file) file = openFile(name, "w+");
+  if (!file) file = openFile(name, "w+").file;  // the null device when it fails
   if (!file) return false;
   // A failed write is told once, when it first shows.
   const bool failedBefore = std::ferror(file.get()) != 0;

@@ -104,7 +104,7 @@ void SettingsFiles::fixupSettings() {
     if (e.paramType == "@i" && !e.paramCode.empty() && core_.params.atDefault(i))
       core_.queueParamCode(*std::get<int*>(e.paramPtr), e.paramCode);
   }
-  if (s.reversdir) core_.pendingInkText += " 43n49n";
+  if (s.reversdir) core_.unitCodes().queueUnitCode(" 43n49n");
 }
 
 void SettingsFiles::recordActiveSettings() {

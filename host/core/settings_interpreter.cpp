@@ -310,14 +310,15 @@ void HostCore::settingsTail(bool question, bool reversdirBefore, const AssignSta
   if (Control* c = controls.find("LabPwdr")) c->setCaption(std::to_string(s.powderPercentage));
   if (s.band64 != lastBand64) {
     lastBand64 = s.band64;
-    pendingInkText += s.band64 == 64 ? " 40n" : " 41n";
+    unitCodes().queueUnitCode(s.band64 == 64 ? " 40n" : " 41n");
   }
   if (s.bidirectional && s.powderReduce) {
     memoPrintf("PowderReduce set to false because of bidirectional");
     s.powderReduce = false;
   }
   if (!s.formCaption.empty()) ui.setCaption(s.formCaption);
-  if (s.reversdir != reversdirBefore) pendingInkText += plat::format(" %dn%dn", s.reversdir + 42, s.reversdir + 48);
+  if (s.reversdir != reversdirBefore)
+    unitCodes().queueUnitCode(plat::format(" %dn%dn", s.reversdir + 42, s.reversdir + 48));
   if (s.shakerspeed != lastShakerSpeed) {
     lastShakerSpeed = s.shakerspeed;
     if (Control* c = controls.find("shakeLabel")) c->setCaption(plat::format("shake %d +/-", s.shakerspeed));
@@ -358,7 +359,7 @@ void HostCore::queueParamCode(int value, const std::string& code) {
   // table, never from outside, but are filled without printf all the same).
   auto d = t.find("%d");
   if (d != std::string::npos) t.replace(d, 2, std::to_string(value));
-  pendingInkText += t;
+  unitCodes().queueUnitCode(t);
 }
 
 // ---- writer ----
@@ -377,7 +378,6 @@ bool HostCore::saveWouldReplaceUnreadFile() {
 bool HostCore::saveSettings() {
   const std::string target = settingsSaveTarget();
   if (saveWouldReplaceUnreadFile()) {
-    openFailed = true;
     ui.showMessage("settings not saved to " + s.settingsFile +
                    ": that file was never read, so its own settings would be lost (save inifile as "
                    "saves them under a name you choose)");
@@ -401,7 +401,6 @@ bool HostCore::saveSettings() {
   // save never leaves a truncated settings file.
   std::string why;
   const bool ok = plat::writeFileAtomically(target, text, why);
-  openFailed = !ok;
   if (!ok) {
     ui.showMessage("unable to write to file: " + s.settingsFile);
   } else {

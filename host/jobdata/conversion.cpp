@@ -34,13 +34,12 @@ ConversionSettings Conversion::takeSettings() {
 }
 
 std::string Conversion::scan(const ConversionSettings& settings) {
-  std::string error = scanP3d(core_, settings, layout);
-  // A file that does not open has been reported by openFile.
-  if (!error.empty() && !core_.openFailed) {
-    core_.memoPrintf("%s", error);
-    core_.ui.showMessage(error);
+  const Result scanned = scanP3d(core_, settings, layout);
+  if (!scanned && !scanned.told()) {
+    core_.memoPrintf("%s", scanned.reason());
+    core_.ui.showMessage(scanned.reason());
   }
-  return error;
+  return scanned.reason();
 }
 
 std::string Conversion::scanJob() { return scan(takeSettings()); }
@@ -60,14 +59,11 @@ ConversionOutcome Conversion::convertJob() {
   layout.djmaxline = 0;
   records.highestCode = 0;
   layout.yvLim = settings.yvLow;
-  const int failures = core_.readFailures;
   ConversionOutcome outcome;
   if (std::string error = scan(settings); !error.empty())
     outcome = ConversionOutcome::failure(error);
   else
     outcome = convertP3dToDmc(settings);
-  if (outcome.converted() && core_.readFailures != failures)
-    outcome = ConversionOutcome::failure("a file of the job could not be read");
   if (outcome.converted()) {
     layout.job.dmcCurrent = true;
     const auto& d = parser.drops;
@@ -121,8 +117,8 @@ ConversionOutcome Conversion::convertP3dToDmc(const ConversionSettings& settings
   writeDmcHeader(out, records.fillDmcHeader());  // provisional
 
   const std::string p3dName = layout.job.workFileName("p3d");
-  FilePtr p3d = core_.openFile(p3dName, "rb");
-  if (!p3d) {  // told to the operator and counted by openFile
+  FilePtr p3d = core_.openFile(p3dName, "rb").file;
+  if (!p3d) {  // told to the operator by openFile
     return stopped("cannot read from file: " + p3dName);
   }
   try {
@@ -144,7 +140,8 @@ ConversionOutcome Conversion::convertP3dToDmc(const ConversionSettings& settings
     core_.ui.showMessage("unable to write to file: " + dmcName);
     return stopped(plat::format("cannot write %s: %s", dmcName, why));
   }
-  judgeJob(settings);
+  // The new .dmc is read back for its count: a failure there is told.
+  if (!judgeJob(settings)) return ConversionOutcome::failure("a file of the job could not be read");
   return ConversionOutcome::success();
 }
 
@@ -208,8 +205,9 @@ void Conversion::convertLayers(std::FILE* p3d, const ConversionSettings& setting
   records.finishConversion();
 }
 
-void Conversion::judgeJob(const ConversionSettings& settings) {
-  layout.dmcStretchCount = countDmcStretches(core_, layout.job, settings.powderReduce);
+Result Conversion::judgeJob(const ConversionSettings& settings) {
+  const StretchCount counted = countDmcStretches(core_, layout.job, settings.powderReduce);
+  layout.dmcStretchCount = counted.count;
   int jumps = 0;
   for (int l = 0; l < std::min(layout.printpages, JobLayout::kIslandEntries); ++l)
     if (layout.newIslands[std::size_t(l)] > 0 || (l > 0 && layout.newIslands[std::size_t(l - 1)] != 0)) ++jumps;
@@ -223,6 +221,7 @@ void Conversion::judgeJob(const ConversionSettings& settings) {
     core_.memoPrintf("NO FIT");
   }
   buildTimeAndFit(core_, settings, layout, records.nrfilledstretch, total, jumps);
+  return counted.read;
 }
 
 }  // namespace ph

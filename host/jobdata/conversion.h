@@ -100,8 +100,9 @@ class Conversion {
   // Reads the .p3d into the .dmc through the filter, the parser and the
   // stretch pipeline.
   void convertLayers(std::FILE* p3d, const ConversionSettings& settings);
-  // The stretch count, the jumps and the fit of the converted job.
-  void judgeJob(const ConversionSettings& settings);
+  // The stretch count, the jumps and the fit of the converted job; fails
+  // when the .dmc just written could not be read back.
+  Result judgeJob(const ConversionSettings& settings);
 
   HostCore& core_;
 };

@@ -129,9 +129,9 @@ void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& rec) {
   layout.buildRoomSkip = rec.buildRoomSkip;
 }
 
-int countDmcStretches(HostCore& core, const JobState& job, bool powderReduced, int* skippedOut) {
-  FilePtr f = core.openFile(job.workFileName("dmc"), "rb");
-  if (!f || core.openFailed) return 0;
+StretchCount countDmcStretches(HostCore& core, const JobState& job, bool powderReduced) {
+  auto [f, opened] = core.openFile(job.workFileName("dmc"), "rb");
+  if (!opened) return {0, 0, opened};
   DmcHeader rec;
   long long pos = readDmcHeader(f.get(), rec);
   // The records are walked through a large buffer: a seek and a read per
@@ -184,8 +184,7 @@ int countDmcStretches(HostCore& core, const JobState& job, bool powderReduced, i
       skip -= (long long)k;
     }
   }
-  if (skippedOut) *skippedOut = skippedCount;
-  return count;
+  return {count, skippedCount, Result::success()};
 }
 
 // ---- the record writer ----

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/result.h"
 #include "host/jobdata/conversion_settings.h"
 
 namespace ph {
@@ -80,10 +81,15 @@ void writeDmcHeader(DmcOut& out, const DmcHeader& header);
 int readDmcHeader(std::FILE* file, DmcHeader& printRecord);
 // Takes printpages, djmaxline and buildRoomSkip back from the print record.
 void takeDmcHeader(HostCore& core, JobLayout& layout, const DmcHeader& printRecord);
-// The records of the work file's .dmc (0 when it does not open). For a job
-// converted with powderReduce, records of empty stretches that the print
-// skips are counted off, and their number goes to *skipped.
-int countDmcStretches(HostCore& core, const JobState& job, bool powderReduced, int* skipped = nullptr);
+// The records of the work file's .dmc. For a job converted with
+// powderReduce, records of empty stretches that the print skips are counted
+// off, and their number is `skipped`.
+struct StretchCount {
+  int count = 0;
+  int skipped = 0;
+  Result read;  // a .dmc that does not open (told; both counts 0)
+};
+StretchCount countDmcStretches(HostCore& core, const JobState& job, bool powderReduced);
 
 // The record writer of a conversion: closes each stretch's record, powder
 // code and type included, and opens the next.

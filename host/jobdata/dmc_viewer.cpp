@@ -130,8 +130,9 @@ bool DmcViewer::paintStretches(int first) {
   picture = newBitmap32(kViewWidth, 4 * s.band64 + 44);
   const std::string name = job_.workFileName("dmc");
   core_.memoPrintf("file %s ", name);
-  FilePtr f = core_.openFile(name, "rb");
-  if (!f || core_.openFailed) return false;
+  FilePtr f = core_.openFile(name, "rb").file;
+  jobUnreadable_ = !f;  // told by openFile
+  if (!f) return false;
   DmcHeader header;
   readDmcHeader(f.get(), header);
   DmcRecordWalk walk(f.get());
@@ -204,7 +205,10 @@ void DmcViewer::simloop1Click() {
   simPicture = newBitmap32(2000, 256);
   // Only a simulation that starts takes the abort flag back: unticking the
   // item must not cancel an abort the operator asked for.
-  if (simloopTicked()) core_.printAbort = false;
+  if (simloopTicked()) {
+    core_.printAbort = false;
+    jobUnreadable_ = false;
+  }
   core_.timers.PrintSim->setEnabled(simloopTicked());
 }
 
@@ -213,7 +217,8 @@ void DmcViewer::PrintSimTimer() {
   timer.setEnabled(false);
   simPhase = !simPhase;
   picture = QImage();
-  if (!core_.printAbort) {
+  // The operator's abort, or a job that cannot be read, ends it.
+  if (!core_.printAbort && !jobUnreadable_) {
     if (simPhase) {
       displayStretch += 2;
       btDmcClick();

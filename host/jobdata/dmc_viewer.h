@@ -73,6 +73,8 @@ class DmcViewer {
   std::string simPictureName() const;
 
  private:
+  // The last paint found no .dmc to read.
+  bool jobUnreadable_ = false;
   bool simloopTicked() const;
   void paintColumn(int column, bool backward, int backShift, int top, int& minWaterY);
   void endSimulation();

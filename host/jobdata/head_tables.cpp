@@ -156,7 +156,7 @@ bool HeadTables::copyWithPageLinks(const std::string& from, const std::string& t
     core_.ui.showMessage("the page with links must go to another file than " + from);
     return false;
   }
-  FilePtr in = core_.openFile(from, "rb");
+  FilePtr in = core_.openFile(from, "rb").file;
   if (!in) return false;  // told by openFile
   std::string text, out;
   char buf[65536];

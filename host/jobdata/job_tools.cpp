@@ -29,8 +29,8 @@ std::string diskPath(const std::string& name) { return nativePath(expandCurrentD
 // A .dmc opened (told to the operator when it does not open) and read past
 // its file header, at its first record.
 FilePtr openDmcRecords(HostCore& core, const std::string& name) {
-  FilePtr f = core.openFile(name, "rb");
-  if (!f || core.openFailed) return nullptr;
+  FilePtr f = core.openFile(name, "rb").file;
+  if (!f) return nullptr;
   DmcHeader header;
   readDmcHeader(f.get(), header);
   return f;
@@ -133,9 +133,8 @@ bool JobTools::shortenP3d(const std::string& p3d, const std::string& outName) {
 // ---- "dmccount" ----
 
 void JobTools::dmccount1Click() {
-  int skipped = 0;
-  const int n = countDmcStretches(core_, job_, conversion_.layout.powderReduced, &skipped);
-  core_.logVars("countdmcstretches()", n, "skippedStretch", skipped);
+  const StretchCount n = countDmcStretches(core_, job_, conversion_.layout.powderReduced);
+  core_.logVars("countdmcstretches()", n.count, "skippedStretch", n.skipped);
   // The count stops where the record chain breaks: say so.
   if (FilePtr f{std::fopen(diskPath(job_.workFileName("dmc")).c_str(), "rb")}) {
     DmcHeader h;
@@ -382,8 +381,8 @@ bool JobTools::testStretch(const std::string& dmc, const std::string& frblk, con
     }
     if (!out.commit()) return false;
   }
-  FilePtr in = core_.openFile(frblk, "rb");
-  if (!in || core_.openFailed) return false;
+  FilePtr in = core_.openFile(frblk, "rb").file;
+  if (!in) return false;
   ToolOutput out(core_, gfk);
   if (!out) return false;
   decoder_.resetDecoder();  // builds the water map
@@ -415,8 +414,8 @@ bool JobTools::testStretch(const std::string& dmc, const std::string& frblk, con
 void JobTools::equalgfk1Click() { repeatHistogram(job_.workFileName("dmp"), workFolderFile("temp2.gfk")); }
 
 bool JobTools::repeatHistogram(const std::string& dump, const std::string& outName) {
-  FilePtr f = core_.openFile(dump, "rb");
-  if (!f || core_.openFailed) return false;
+  FilePtr f = core_.openFile(dump, "rb").file;
+  if (!f) return false;
   std::array<std::uint8_t, 512> ring{};
   std::array<long long, 512> counts{};
   long long at = 0;

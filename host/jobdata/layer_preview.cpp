@@ -37,7 +37,7 @@ bool LayerPreview::showPage(int page, bool waterWhite) {
   page_ = page;
   picture_ = newBitmap32(kWidth, kHeight);
   const std::string name = job_.workFileName("p3d");
-  FilePtr file = core_.openFile(name, "rb");
+  FilePtr file = core_.openFile(name, "rb").file;
   if (!file) {
     core_.ui.showBitmap(picture_, false);
     return false;

@@ -224,7 +224,7 @@ void SlicerHandoff::balkfile1Click() {
     stopSlice("a job was opened");
     runConversion();
   }
-  core_.pendingInkText += "28,15t";
+  core_.unitCodes().queueUnitCode("28,15t");
 }
 
 }  // namespace ph

@@ -152,8 +152,8 @@ bool seekLayerStart(P3dReadBuffer& in) {
 }
 
 int leadingEmptyRows(HostCore& core, const JobState& job) {
-  FilePtr f = core.openFile(job.workFileName("p3d"), "rb");
-  if (!f || core.openFailed) return 0;
+  FilePtr f = core.openFile(job.workFileName("p3d"), "rb").file;
+  if (!f) return 0;
   P3dReadBuffer in(f.get());
   if (!seekLayerStart(in)) return 0;
   long long count = 0;  // skips are large in a damaged file

@@ -35,14 +35,26 @@ int countNewIslands(const CellMap& current, const CellMap& previous) {
   return count;
 }
 
+// The scan of an opened .p3d: "" or what is wrong with the job.
+std::string scanOpened(HostCore& core, FilePtr file, const std::string& name, const ConversionSettings& s,
+                       JobLayout& layout);
+
 }  // namespace
 
-std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layout) {
+Result scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layout) {
   layout.layerThicknessDiffers = false;
   layout.newIslands.fill(0);
   const std::string name = layout.job.workFileName("p3d");
-  FilePtr file = core.openFile(name, "rb");
-  if (!file || core.openFailed) return "cannot read from file: " + name;
+  FilePtr file = core.openFile(name, "rb").file;
+  if (!file) return Result::failure("cannot read from file: " + name, true);
+  std::string wrong = scanOpened(core, std::move(file), name, s, layout);
+  return wrong.empty() ? Result::success() : Result::failure(std::move(wrong), false);
+}
+
+namespace {
+
+std::string scanOpened(HostCore& core, FilePtr file, const std::string& name, const ConversionSettings& s,
+                       JobLayout& layout) {
   P3dReadBuffer in(file.get());
   int passes = 0;
   // The file is read djpagrepeat times over.
@@ -205,5 +217,7 @@ std::string scanP3d(HostCore& core, const ConversionSettings& s, JobLayout& layo
   layout.endx1200 = box.right - box.left + 1004;
   return "";
 }
+
+}  // namespace
 
 }  // namespace ph

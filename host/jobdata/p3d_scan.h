@@ -2,7 +2,7 @@
 // The scan of a .p3d job before every conversion: layer count, inked
 // bounding box, layer thickness and height checks, new islands per layer,
 // and the layout values derived from them.
-#include <string>
+#include "host/core/result.h"
 
 namespace ph {
 
@@ -11,11 +11,11 @@ struct ConversionSettings;
 struct JobLayout;
 
 // Reads the current job's .p3d (settings.passes times) and sets the layout
-// values. Returns "" when the job can be converted, else what is wrong
-// with it: a .p3d that does not open (counted as a failed read), or one
-// whose numbers are out of any raster's range (the layout is then left
-// unset).
-std::string scanP3d(HostCore& core, const ConversionSettings& settings, JobLayout& layout);
+// values. Succeeds when the job can be converted, else says what is wrong
+// with it: a .p3d that does not open (told to the operator already), or
+// one whose numbers are out of any raster's range (the layout is then left
+// unset; not told yet).
+Result scanP3d(HostCore& core, const ConversionSettings& settings, JobLayout& layout);
 
 // Bounds of a .p3d's numbers: rows of a layer, data bytes of a plane row
 // (a row of the 2400-dot raster takes about 300), the layer thickness

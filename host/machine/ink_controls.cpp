@@ -308,7 +308,7 @@ void InkControls::heatlevels1Click() {
     *value = v;
   }
   const std::string codes = plat::format("%d,1t%d,2t", s.heatlevelbw, s.heatlevelc);
-  core_.pendingInkText += codes;
+  link_.queueUnitCode(codes);
   core_.memoPrintf("singlecode: %s", codes);
 }
 

@@ -128,13 +128,13 @@ void JettingLink::openLink() {
   // Flow control, and the unit is told which handshake to use.
   if (s.XonXoffMode && s.localXonXoff) {
     CommInk.setFlowControl(TFlowControl::fcNone);
-    core_.pendingInkText += unit::localXonXoff(800);
+    queueUnitCode(unit::localXonXoff(800));
   } else if (s.XonXoffMode) {
     CommInk.setFlowControl(TFlowControl::fcSoftware);
-    core_.pendingInkText += unit::kXonXoffHandshake;
+    queueUnitCode(unit::kXonXoffHandshake);
   } else {
     CommInk.setFlowControl(TFlowControl::fcCTS);
-    core_.pendingInkText += unit::kCtsHandshake;
+    queueUnitCode(unit::kCtsHandshake);
   }
   const std::string& dev = s.CommInkDevice;
   if (!dev.empty() && std::isdigit(static_cast<unsigned char>(dev[0]))) {
@@ -168,9 +168,8 @@ void JettingLink::closeLink() {
 
 void JettingLink::firstinkjTimer() {
   core_.timers.firstinkj->stop();
-  sendInk(core_.pendingInkText);
+  sendInk(takeQueuedCodes());
   sendInk(core_.s.InkjetIni);
-  core_.pendingInkText.clear();
 }
 
 // ---------------------------------------------------------------- sending
@@ -181,7 +180,7 @@ void JettingLink::sendInk(const std::string& command) {
     // Stretch data is streaming: the command goes out in front of the next
     // one after the stream.
     core_.memoPrintf("stuf %s", printableText(command));
-    core_.pendingInkText += command;
+    queueUnitCode(command);
     return;
   }
   // No link, a G-code-only run, or closing down: nothing is written or
@@ -198,12 +197,16 @@ void JettingLink::sendInk(const std::string& command) {
 
 void JettingLink::sendInkPending(const std::string& command) {
   if (core_.timers.inktransfer->enabled()) {
-    core_.pendingInkText += command;
+    queueUnitCode(command);
     return;
   }
-  std::string text = core_.pendingInkText + command;
-  core_.pendingInkText.clear();
-  sendInk(text);
+  sendInk(takeQueuedCodes() + command);
+}
+
+bool JettingLink::sendQueuedUnitCodes() {
+  if (!inkLinkOpen) return false;
+  sendInkPending("");
+  return true;
 }
 
 void JettingLink::sendInkCounted(const std::string& command) {
@@ -254,7 +257,7 @@ void JettingLink::connectionLost(const char* how) {
 void JettingLink::deliver(const std::string& command) {
   if (core_.timers.inktransfer->enabled()) {
     core_.memoPrintf("stuf %s", printableText(command));
-    core_.pendingInkText += command;
+    queueUnitCode(command);
     return;
   }
   inkWrite(command);
@@ -500,7 +503,7 @@ void JettingLink::Memo1KeyPress(char key) {
     events_.pasteInkCommands();
   } else {
     sendInkPending(std::string(1, key));
-    if (core_.timers.inktransfer->enabled()) core_.memoPrintf("in queue:%s", printableText(core_.pendingInkText));
+    if (core_.timers.inktransfer->enabled()) core_.memoPrintf("in queue:%s", printableText(queuedCodes_));
   }
   core_.statusMessage(printableText(std::string(1, key)));
 }
@@ -532,7 +535,7 @@ void JettingLink::feedHeadTemperature(char c) {
         const bool hot = temprValues_[k] > limit[k] - 30;
         if (hot == temprHot_[k]) continue;
         temprHot_[k] = hot;
-        core_.pendingInkText += plat::format("%d,%dt", hot ? level[k] - 40 : level[k], channel[k]);
+        queueUnitCode(plat::format("%d,%dt", hot ? level[k] - 40 : level[k], channel[k]));
       }
     }
   }
@@ -542,9 +545,9 @@ void JettingLink::feedHeadTemperature(char c) {
 void JettingLink::catchtempr1Click() {
   for (const char* feed : {"8n1,90t2,110t 530,530,36n] tempr 505,440 (lim 530,530)[",
                            "8n1,90t2,110t 530,530,36n] tempr 490,440 (lim 530,530)["}) {
-    core_.pendingInkText.clear();
+    queuedCodes_.clear();
     for (const char* p = feed; *p; ++p) feedHeadTemperature(*p);
-    core_.memoPrintf("singlecode %s", core_.pendingInkText);
+    core_.memoPrintf("singlecode %s", queuedCodes_);
   }
 }
 

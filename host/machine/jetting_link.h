@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "host/components/byte_link.h"
 #include "host/core/host_core.h"
@@ -21,7 +22,7 @@ namespace ph {
 
 class SettingsFiles;
 
-class JettingLink {
+class JettingLink final : public UnitCodeQueue {
  public:
   // The keyword of a finished stretch, with its trailing blank.
   static constexpr const char* kStretchDone = "~in_monitor ";
@@ -120,6 +121,18 @@ class JettingLink {
   void InkSocketConnecting();
   void InkSocketDisconnect();
 
+  // ---- queued codes ----
+  // Codes raised by settings and controls wait here and go out in front of
+  // the next command (also a command sent while stretch data streams
+  // waits here for the stream's end).
+  void queueUnitCode(const std::string& code) override { queuedCodes_ += code; }
+  const std::string& queuedUnitCodes() const override { return queuedCodes_; }
+  void replaceQueuedUnitCodes(const std::string& codes) override { queuedCodes_ = codes; }
+  // Sends the queue now; false (the codes stay queued) without a link.
+  bool sendQueuedUnitCodes() override;
+  // The queue, emptied: the caller sends it in front of its command.
+  std::string takeQueuedCodes() { return std::exchange(queuedCodes_, std::string()); }
+
   // ---- send paths ----
   void sendInk(const std::string& command);
   void sendInkPending(const std::string& command);
@@ -175,6 +188,7 @@ class JettingLink {
     }
   };
 
+  std::string queuedCodes_;
   HostCore& core_;
   SettingsFiles& files_;
   SerialByteLink& CommInk;

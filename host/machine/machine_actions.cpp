@@ -207,7 +207,7 @@ void MachineActions::btzresetClick() {
   }
   marlin_.platformZ = 0.0;
   fillglyph();
-  if (core_.m18zAccepted) marlin_.sendGcode("M18 Z");
+  if (marlin_.m18zAccepted) marlin_.sendGcode("M18 Z");
 }
 
 // ---------------------------------------------------------------- positions
@@ -254,7 +254,7 @@ void MachineActions::btPlatformClick() {
   const double target =
       platformUp ? z : std::max(z, std::clamp(z + s.zService, 0.0, std::max(0.0, s.zmarlinMax)));
   marlin_.sendGcode(plat::format("G0 Z%1.3f F%d ", target, s.movespeed));
-  if (core_.m18zAccepted) marlin_.sendGcode("M18 Z");
+  if (marlin_.m18zAccepted) marlin_.sendGcode("M18 Z");
   platformUp = !platformUp;
   fillglyph();
 }
@@ -288,7 +288,7 @@ void MachineActions::UpDown1MouseUp(bool alternative, bool upperHalf, int positi
   }
   marlin_.sendGcode(plat::format("G0 Z%1.3f F%d ", marlin_.platformZ, s.movespeed));
   updownLastPos = position;
-  if (core_.m18zAccepted) marlin_.sendGcode("M18 Z");
+  if (marlin_.m18zAccepted) marlin_.sendGcode("M18 Z");
 }
 
 // ---------------------------------------------------------------- powder
@@ -404,7 +404,7 @@ std::string MachineActions::nextFileLine(std::FILE* f, bool& ended) {
 }
 
 void MachineActions::drillpatern1Click() {
-  drillFile = core_.openFile(core_.workDir + "boormal.gcode", "r");
+  drillFile = core_.openFile(core_.workDir + "boormal.gcode", "r").file;
   if (drillFile) core_.timers.Drill->start();
   core_.logVars("nrMarlinok", marlin_.nrMarlinok, "Marlinlin", marlin_.Marlinlin);
   resyncAcknowledgements();

@@ -26,7 +26,8 @@ void DeviceLinks::openAtStart() {
 }
 
 void DeviceLinks::chooseMarlinTransport(const std::string& tcpHost, int tcpPort) {
-  if (core_.marlinOverTcp) MarlSocket.setAddress(tcpHost, tcpPort);
+  // A "host:port" text always names its host.
+  if (!tcpHost.empty()) marlin.useTcp(tcpHost, tcpPort);
   else marlin.setUpSerialPort();
 }
 

@@ -64,8 +64,8 @@ class DeviceLinks : public MachineLinks {
   // Start-up, about 100 ms after the window shows: the jetting-unit link
   // opens, and the Marlin link with openMarlinAtStart.
   void openAtStart();
-  // Start-up: the Marlin link's transport (host and port for TCP, else the
-  // serial device and baud from CommPortMarlin).
+  // Start-up: the Marlin link's transport (host and port for TCP, else, with
+  // no host, the serial device and baud from CommPortMarlin).
   void chooseMarlinTransport(const std::string& tcpHost, int tcpPort);
 
   // MachineLinks

@@ -79,7 +79,7 @@ void MarlinLink::openSerial() {
 
 void MarlinLink::openMarlin() {
   if (marlinLinkOpen) return;
-  if (core_.marlinOverTcp) {
+  if (overTcp_) {
     marlinLinkOpen = true;
     MarlSocket.setActive(true);
   } else {
@@ -100,7 +100,7 @@ void MarlinLink::openMarlin() {
 void MarlinLink::openMarlinConsole() {
   if (marlinLinkOpen) return;
   marlinLinkOpen = true;
-  if (core_.marlinOverTcp) {
+  if (overTcp_) {
     MarlSocket.setActive(true);
   } else {
     openSerial();
@@ -222,7 +222,7 @@ void MarlinLink::marlinWrite(const std::string& text) {
   if (menuChecked("gcodes1")) core_.memoPrintf(" ->%s", text);
   const auto* data = reinterpret_cast<const std::uint8_t*>(text.data());
   const int n = static_cast<int>(text.size());
-  if (core_.marlinOverTcp) {
+  if (overTcp_) {
     const int taken = MarlSocket.write(data, n);
     if (taken < n) core_.memoPrintf("marlsocket: %d bytes lost (not connected)", n - taken);
   } else {
@@ -317,7 +317,7 @@ void MarlinLink::resynchronise() {
 }
 
 void MarlinLink::reconnectIfDown() {
-  if (core_.marlinOverTcp && marlinLinkOpen && !MarlSocket.isOpen() && !MarlSocket.active())
+  if (overTcp_ && marlinLinkOpen && !MarlSocket.isOpen() && !MarlSocket.active())
     MarlSocket.setActive(true);
 }
 

@@ -34,6 +34,9 @@ class MarlinLink {
 
   // ---- link state (shared with the print sequencer) ----
   bool marlinLinkOpen = false;
+  // The machine takes "M18 Z" (let the Z motor go) after a move; set at
+  // start-up in the dual-box set-up.
+  bool m18zAccepted = false;
   int Marlinlin = 0;   // the last numbered line sent
   int nrMarlinok = 0;  // acknowledgements counted
   std::string gcodeSequence;  // "/"-separated codes still to send
@@ -80,6 +83,13 @@ class MarlinLink {
   // The serial port's device and line speed from the settings (start-up,
   // and every opening).
   void setUpSerialPort();
+  // Start-up: the machine is reached over TCP at host:port instead of the
+  // serial port.
+  void useTcp(const std::string& host, int port) {
+    overTcp_ = true;
+    MarlSocket.setAddress(host, port);
+  }
+  bool overTcp() const { return overTcp_; }
 
   // ---- operations ----
   void openMarlin();
@@ -122,6 +132,7 @@ class MarlinLink {
   HostCore& core_;
   SerialByteLink& CommMarlin;
   SocketByteLink& MarlSocket;
+  bool overTcp_ = false;
   int okLfState_ = 0, okBlankState_ = 0, resendState_ = 0;
   int resendDigits_ = 0;
   // The "ok" that follows "Resend:" belongs to the refused line.

@@ -34,7 +34,7 @@ void MotionControls::moveXY(double x, double y, int speed) {
 void MotionControls::moveXYZ(double x, double y, double z, int speed) {
   applyTransformXY(x, y);
   marlin_.sendGcode(plat::format("G0 X%3.2f Y%3.2f Z%3.2f F%d", x, y, z, speed));
-  if (core_.m18zAccepted) marlin_.sendGcode("M18 Z");
+  if (marlin_.m18zAccepted) marlin_.sendGcode("M18 Z");
 }
 
 void MotionControls::plateHeatStep(double& headX, bool& plateHeating) {

@@ -230,8 +230,11 @@ PrintSequencer::Outcome PrintSequencer::start() {
 bool PrintSequencer::openDmcForPrint(bool takeHeader) {
   records_.close();
   const std::string name = dmcName();
-  FilePtr file = core_.openFile(name, "rb");
-  if (!file || core_.openFailed) return false;
+  FilePtr file = core_.openFile(name, "rb").file;
+  if (!file) {  // told by openFile
+    markAborted();
+    return false;
+  }
   DmcHeader record;
   if (readDmcHeader(file.get(), record) != kDmcDataOffset) {
     core_.memoPrintf("%s has no whole jetting-data header: nothing printed", name);

@@ -99,10 +99,9 @@ int PrintSequencer::powderOnlyStretch(int extra) {
   // closes it, as a data stretch's first byte does, so the unit does not
   // take this announcement for pass data.
   if (run.dataOpen) sendStretchEnd();
-  std::string cmd = core_.pendingInkText + s.repeatcode + unit::kForwardPass +
+  std::string cmd = ink_.takeQueuedCodes() + s.repeatcode + unit::kForwardPass +
                     unit::powderTimes(run.firstStretch ? 0 : start, time) +
                     unit::passDataOffset(unit::kPassStartOffset) + unit::kPassData + purgeCodes() + powderOnlyData();
-  core_.pendingInkText.clear();
   ink_.sendInkCounted(cmd);
   ++run.inkStretchesSent;
   return speed;
@@ -203,9 +202,8 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
   if (menuChecked(print_names::kPowderLog)) core_.logVars("pd0", start, "pd1", time, "ms", run.stretchNo);
 
   const long long zeros = static_cast<long long>(s.behindmargin + 240 - s.repeatpurge) * 54 + 22;
-  std::string cmd = core_.pendingInkText + s.repeatcode + unit::kForwardPass + unit::powderTimes(start, time) +
+  std::string cmd = ink_.takeQueuedCodes() + s.repeatcode + unit::kForwardPass + unit::powderTimes(start, time) +
                     unit::kPassData + purgeCodes() + countDigits(zeros, 0) + "\x80";
-  core_.pendingInkText.clear();
   ink_.sendInkCounted(cmd);
   run.dataOpen = true;
   ++run.inkStretchesSent;
@@ -373,7 +371,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
     if (!core_.dualBoxMode()) ink_.echoReceived(1, plat::format(" L%d ", run.printLayer));
     if (tempr_.temprTestActive) {
       core_.memoPrintf("%n(%dC)", run.printLayer + 28);
-      core_.pendingInkText += unit::setTemperature(run.printLayer + 28);
+      ink_.queueUnitCode(unit::setTemperature(run.printLayer + 28));
     }
     run.layerStep = 0;
   }

@@ -127,7 +127,9 @@ void SettingDialogs::powder1Click() {
 }
 
 void SettingDialogs::extracodes1Click() {
-  if (const auto codes = core_.ui.inputBox("input", "singlecode", core_.pendingInkText)) core_.pendingInkText = *codes;
+  UnitCodeQueue& queue = core_.unitCodes();
+  if (const auto codes = core_.ui.inputBox("input", "singlecode", queue.queuedUnitCodes()))
+    queue.replaceQueuedUnitCodes(*codes);
   if (const auto repeat = core_.ui.inputBox("input", "repeatcode", core_.s.repeatcode)) {
     if (*repeat != core_.s.repeatcode) changed();
     core_.s.repeatcode = *repeat;

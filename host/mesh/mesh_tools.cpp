@@ -416,8 +416,8 @@ bool MeshTools::FormCloseQuery() {
   core.logStamped("close meshkit");
   const std::string logName = programFolder + "meshkit.log";
   if (!fileExists(logName)) return true;
-  FilePtr f = core.openFile(logName, "ab");
-  if (!f || core.openFailed) return true;
+  FilePtr f = core.openFile(logName, "ab").file;
+  if (!f) return true;
   const std::string text = Memo1.text();
   const bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
   if (std::fclose(f.release()) != 0 || !written) core.memoPrintf("unable to write to file: %s", logName);

@@ -75,13 +75,11 @@ bool StlReader::open(const std::string& name) {
   read_ = records_ = 0;
   headCount_ = 0;
   std::memset(head_, 0, sizeof head_);
-  file_ = core_.openFile(name, "rb");
+  file_ = core_.openFile(name, "rb").file;
   if (!file_) return false;
   struct stat st {};
   if (fstat(fileno(file_.get()), &st) != 0 || !S_ISREG(st.st_mode)) {
     file_.reset();
-    core_.printAbort = true;
-    ++core_.readFailures;
     core_.ui.showMessage("cannot read from file: " + name + " (not a file)");
     return false;
   }

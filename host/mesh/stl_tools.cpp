@@ -323,8 +323,7 @@ bool StlTools::balanceBrightness(const std::string& name) {
     total += v;
     table += plat::format("%d %lld\n", i, v);
   }
-  FilePtr gfk = c.openFile("temp.gfk", "w+");
-  if (gfk && !c.openFailed) {
+  if (auto [gfk, opened] = c.openFile("temp.gfk", "w+"); opened) {
     const bool written = std::fwrite(table.data(), 1, table.size(), gfk.get()) == table.size();
     if (std::fclose(gfk.release()) != 0 || !written) c.memoPrintf("unable to write to file: %s", "temp.gfk");
   }
@@ -416,8 +415,8 @@ void StlTools::getheights1Click(const std::string& model, std::span<float> powde
   for (std::size_t i = 0; i < lines; ++i)
     text += plat::format("%d %f %f\n", int(i), double(profile[i]),
                          i < powderedHeights.size() ? double(powderedHeights[i]) : 0.0);
-  FilePtr f = c.openFile("temp.gfk", "w+");
-  if (!f || c.openFailed) return;
+  auto [f, opened] = c.openFile("temp.gfk", "w+");
+  if (!opened) return;
   const bool written = std::fwrite(text.data(), 1, text.size(), f.get()) == text.size();
   if (std::fclose(f.release()) != 0 || !written) {
     c.memoPrintf("unable to write to file: %s", "temp.gfk");

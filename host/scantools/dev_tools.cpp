@@ -115,7 +115,7 @@ DevTools::DevTools(HostCore& core, MeshTools& mesh) : core_(core), mesh_(mesh) {
 std::string DevTools::inWorkFolder(const std::string& name) const { return mesh_.workFolder() + "/" + name; }
 
 bool DevTools::readTokens(const std::string& file, const char* tool, std::vector<std::string>& lines) {
-  FilePtr f = core_.openFile(file, "r");
+  FilePtr f = core_.openFile(file, "r").file;
   if (!f) {
     core_.memoPrintf("%s: cannot read from file: %s", tool, file);
     return false;

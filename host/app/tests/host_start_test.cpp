@@ -49,7 +49,7 @@ TEST_F(HostTest, CommsOverride) {
 TEST_F(HostTest, MarlinOverTcp) {
   write("prismhost.i3d", "CommPortMarlin = \"192.168.1.7:23\"\r\n");
   Host& h = start();
-  EXPECT_TRUE(h.core.marlinOverTcp);
+  EXPECT_TRUE(h.deviceLinks.marlin.overTcp());
   EXPECT_EQ(h.marlinTcpHost, "192.168.1.7");
   EXPECT_EQ(h.marlinTcpPort, 23);
 }
@@ -58,7 +58,7 @@ TEST_F(HostTest, StartUpFollowUps) {
   write("prismhost.i3d", "dualbox = 1\r\ndropItems = \"G28~M105\"\r\nprimgrens = 0\r\nreversdir = true\r\n");
   Host& h = start();
   EXPECT_EQ(h.core.controls.at("btPrep").caption, "load pwdr");
-  EXPECT_TRUE(h.core.m18zAccepted);
+  EXPECT_TRUE(h.deviceLinks.marlin.m18zAccepted);
   EXPECT_EQ(h.core.waterLineWidth, 6);
   EXPECT_EQ(h.core.controls.at("typeGcode").items, (std::vector<std::string>{"G28", "M105"}));
   EXPECT_EQ(h.tables.reversedBits[1], 0x80);
@@ -67,8 +67,8 @@ TEST_F(HostTest, StartUpFollowUps) {
   EXPECT_EQ(h.core.controls.at("vlabel").caption.size(), 6u);
   // Codes of template settings still at their defaults are queued; reversdir
   // adds its own.
-  EXPECT_NE(h.core.pendingInkText.find("81,2t"), std::string::npos);
-  EXPECT_NE(h.core.pendingInkText.find(" 43n49n"), std::string::npos);
+  EXPECT_NE(h.deviceLinks.ink.queuedUnitCodes().find("81,2t"), std::string::npos);
+  EXPECT_NE(h.deviceLinks.ink.queuedUnitCodes().find(" 43n49n"), std::string::npos);
 }
 
 TEST_F(HostTest, UserFunctions) {

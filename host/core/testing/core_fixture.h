@@ -4,6 +4,7 @@
 #include "host/core/host_core.h"
 #include "host/core/param_table.h"
 #include "host/core/testing/fake_ui.h"
+#include "host/core/testing/recorded_unit_codes.h"
 #include "platform/clock.h"
 
 namespace ph {
@@ -12,8 +13,10 @@ struct CoreFixture {
   FakeUi ui;
   plat::ManualClock clock;
   HostCore core{ui, clock};
+  RecordedUnitCodes unitCodes;
 
   CoreFixture() {
+    core.sendUnitCodesTo(unitCodes);
     addSettingMenuItems(core.controls, "options1");
     registerEarlyParams(core.params, core.s);
     registerParamTable(core.params, core.s, core.controls);

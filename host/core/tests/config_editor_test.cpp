@@ -393,12 +393,8 @@ TEST_F(Editor, PresetAnswersAreLeftForTheirQuestion) {
 
 TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
   bool busy = true;
-  int sends = 0;
+  const int& sends = unitCodes.sends;
   machine.busy = [&] { return busy; };
-  machine.send = [&] {
-    ++sends;
-    return true;
-  };
   withEditor([&] {
     editor.AnyParamChange(idx("band64"), "32");          // conversion
     editor.AnyParamChange(idx("layerMicrons"), "100");   // slicing
@@ -412,7 +408,7 @@ TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
   EXPECT_EQ(core.s.shakerspeed, 30);
   EXPECT_TRUE(logHas("band64 not changed: it cannot change while a print runs"));
   EXPECT_TRUE(logHas("CommInkDevice not changed: it cannot change while a print runs"));
-  EXPECT_EQ(core.pendingInkText, "30,12o");
+  EXPECT_EQ(unitCodes.text, "30,12o");
   EXPECT_EQ(sends, 0);
 
   busy = false;
@@ -422,15 +418,15 @@ TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
   });
   EXPECT_EQ(core.s.band64, 32);
   EXPECT_EQ(sends, 1);
-  EXPECT_EQ(core.pendingInkText, "");
+  EXPECT_EQ(unitCodes.text, "");
 
   // Without a link the codes stay queued for the next command.
-  machine.send = [] { return false; };
+  unitCodes.linkOpen = false;
   core.controls.at("parmcombo").caption = "temprWater";
   ui.inputs.push_back("temprWater = 55");
   editor.parmcomboDblClick();
   EXPECT_EQ(core.s.temprWater, 55);
-  EXPECT_EQ(core.pendingInkText, "55,14t");
+  EXPECT_EQ(unitCodes.text, "55,14t");
 }
 
 TEST_F(Editor, ComboBoxSetsOneParameter) {

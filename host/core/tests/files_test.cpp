@@ -17,18 +17,21 @@ using namespace ph;
 
 class Files : public ::testing::Test, public CoreFixture {};
 
-TEST_F(Files, FailedReadOpenIsToldAndAbortsAPrint) {
-  EXPECT_FALSE(core.openFile("missing.txt", "r"));
-  EXPECT_TRUE(core.openFailed);
-  EXPECT_TRUE(core.printAbort);
-  EXPECT_EQ(core.readFailures, 1);
-  EXPECT_EQ(ui.messages.at(0), "cannot read from file: missing.txt");
+TEST_F(Files, FailedReadOpenIsToldAndReturnedAsAFailure) {
+  const OpenedFile opened = core.openFile("missing.txt", "r");
+  EXPECT_FALSE(opened);
+  EXPECT_FALSE(opened.file);
+  EXPECT_TRUE(opened.result.told());
+  EXPECT_EQ(opened.result.reason(), "cannot read from file: missing.txt");
+  EXPECT_FALSE(core.printAbort);  // a print is the caller's to stop
+  EXPECT_EQ(ui.messages, std::vector<std::string>{"cannot read from file: missing.txt"});
 }
 
 TEST_F(Files, FailedWriteOpenSwallowsWritesButIsNotSuccess) {
-  FilePtr f = core.openFile("/nonexistent-dir/x.bin", "wb");
+  auto [f, opened] = core.openFile("/nonexistent-dir/x.bin", "wb");
   ASSERT_TRUE(f);  // the null device
-  EXPECT_TRUE(core.openFailed);
+  EXPECT_FALSE(opened);
+  EXPECT_TRUE(opened.told());
   EXPECT_FALSE(core.printAbort);
   EXPECT_EQ(ui.messages.at(0), "unable to write to file: /nonexistent-dir/x.bin");
   EXPECT_FALSE(core.writeTextFile("/nonexistent-dir/y.txt", "abc"));
@@ -93,8 +96,8 @@ TEST_F(Files, SpecialFilesAreRefusedWithoutWaiting) {
     for (const char* mode : {"rb", "wb", "ab"}) {
       ui.messages.clear();
       const bool write = mode[0] == 'w';  // a failed append is told as a failed read
-      FilePtr f = core.openFile(name, mode);
-      EXPECT_TRUE(core.openFailed);
+      const OpenedFile opened = core.openFile(name, mode);
+      EXPECT_FALSE(opened);
       EXPECT_EQ(ui.messages, std::vector<std::string>{std::string(write ? "unable to write to file: "
                                                                         : "cannot read from file: ") +
                                                       name + " (it is not a regular file)"});

@@ -31,11 +31,11 @@ TEST_F(Interpreter, QuestionTextAssignsSeveralAndReportsOldValues) {
 
 TEST_F(Interpreter, Band64QueuesItsCodeOnChangeOnly) {
   core.applySettings("?band64=32", false);
-  EXPECT_EQ(core.pendingInkText, " 41n");
+  EXPECT_EQ(unitCodes.text, " 41n");
   core.applySettings("?band64=32", false);
-  EXPECT_EQ(core.pendingInkText, " 41n");
+  EXPECT_EQ(unitCodes.text, " 41n");
   core.applySettings("?band64=64", false);
-  EXPECT_EQ(core.pendingInkText, " 41n 40n");
+  EXPECT_EQ(unitCodes.text, " 41n 40n");
   core.applySettings("?band64=0x40", false);  // the number ends before the x: 0, which no band can be
   EXPECT_EQ(core.s.band64, 64);
   EXPECT_EQ(log().back(), "band64 = 0 not set: band64 must be from 1 to 150");
@@ -131,7 +131,7 @@ TEST_F(Interpreter, TailFollowUps) {
   core.controls.add(Control::Kind::Label, "shakeLabel", "");
   core.applySettings("?bidirectional=true powderReduce=true reversdir=true shakerspeed=33 powderPercentage=55", false);
   EXPECT_FALSE(core.s.powderReduce);
-  EXPECT_EQ(core.pendingInkText, "33,12o 43n49n");  // shakerspeed has a code of its own
+  EXPECT_EQ(unitCodes.text, "33,12o 43n49n");  // shakerspeed has a code of its own
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 33 +/-");
   EXPECT_EQ(core.controls.at("LabPwdr").caption, "55");
   EXPECT_TRUE(core.timers.ParamUpdates->enabled());
@@ -139,13 +139,13 @@ TEST_F(Interpreter, TailFollowUps) {
 
 TEST_F(Interpreter, ParamCodes) {
   core.setParam(core.s.temprColor, core.s.temprColor);  // queued even when unchanged
-  EXPECT_EQ(core.pendingInkText, "41,15t");
-  core.pendingInkText.clear();
+  EXPECT_EQ(unitCodes.text, "41,15t");
+  unitCodes.text.clear();
   core.applySettings("?dropletsize=2", false);
-  EXPECT_EQ(core.pendingInkText, "6,24o");
-  core.pendingInkText.clear();
+  EXPECT_EQ(unitCodes.text, "6,24o");
+  unitCodes.text.clear();
   core.applySettings("?dropletsize=12", false);
-  EXPECT_EQ(core.pendingInkText, "6,24o3,25o");
+  EXPECT_EQ(unitCodes.text, "6,24o3,25o");
 }
 
 TEST_F(Interpreter, MergeModeLeavesHashNamesAlone) {

@@ -300,14 +300,14 @@ TEST_F(SettingsFilesTest, FixupResolvesPathsAndQueuesTheCodesOfDefaults) {
            "heatlevelc = 70\r\nreversdir = true\r\nfile_folder = \"%currentdir%/models\"\r\n"
            "slicer_exe = \"%currentdir%/layertint\"\r\n");
   core.applySettings("in.i3d", false);
-  core.pendingInkText.clear();
+  unitCodes.text.clear();
   files.fixupSettings();
   EXPECT_EQ(core.s.file_folder, dir + "/models");
   EXPECT_EQ(core.s.slicer_exe, dir + "/layertint");
   EXPECT_EQ(core.workDir, dir + "/models/");
   // heatlevelc was queued by the load with its value; every other code
   // setting is still at its default.
-  EXPECT_EQ(core.pendingInkText, "0,2r3,24o91,1t51,14t41,15t6,16o17,11o20,12o0,11r0,17o0,18o 43n49n");
+  EXPECT_EQ(unitCodes.text, "0,2r3,24o91,1t51,14t41,15t6,16o17,11o20,12o0,11r0,17o0,18o 43n49n");
 
   core.s.file_folder = dir + "/no such folder";
   core.s.slicer_exe = dir + "/no such slicer";

@@ -220,13 +220,15 @@ TEST_F(SettingsInput, OnlyRegularFilesOfSaneSizeAreRead) {
   }
   for (const auto& c : cases) {
     ui.messages.clear();
-    core.printAbort = false;
     EXPECT_FALSE(core.applySettings(c.file, true)) << c.file;
     ASSERT_EQ(ui.messages.size(), 1u) << c.file;
     EXPECT_EQ(ui.messages[0], "cannot read from file: " + c.file + " (" + c.why + ")");
-    EXPECT_TRUE(core.printAbort) << c.file;  // as any failed read
+    std::string text;
+    const Result read = core.readSettingsFile(c.file, text);  // as any failed read
+    EXPECT_FALSE(read) << c.file;
+    EXPECT_TRUE(read.told()) << c.file;
+    EXPECT_EQ(read.reason(), ui.messages[0]) << c.file;
   }
-  EXPECT_EQ(core.readFailures, 5);
 
   // The override and main-file readers refuse them too, without waiting.
   EXPECT_EQ(readFileKey("pipe.i3d", "CommInkDevice", "kept", true), "kept");
@@ -270,7 +272,7 @@ TEST_F(SettingsInput, NumbersOutsideTheirRangeAreRefused) {
   EXPECT_EQ(core.s.shakerspeed, 100);
   EXPECT_TRUE(logHas("rollerspeed = 101 not set: rollerspeed must be from 0 to 100"));
   // The refused value queued no jetting-unit code.
-  EXPECT_EQ(core.pendingInkText.find("101,11o"), std::string::npos);
+  EXPECT_EQ(unitCodes.text.find("101,11o"), std::string::npos);
 }
 
 TEST_F(SettingsInput, EveryNumberHasARangeHoldingItsDefaultAndTheShippedValues) {

@@ -1,10 +1,12 @@
 // Whole conversions of small .p3d jobs: where dots land on the head, how
 // layers are cut into stretches, and the .dmc that results.
 #include <gtest/gtest.h>
+
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -216,7 +218,7 @@ TEST_F(ConversionFixture, EveryLayerGetsAllItsStretchesAndEndsWithItsLastOne) {
             "((]}"
             "{{]}"
             "}");
-  EXPECT_EQ(countDmcStretches(core, conv->layout.job, false), 10);  // the closing placeholder counts
+  EXPECT_EQ(countDmcStretches(core, conv->layout.job, false).count, 10);  // the closing placeholder counts
 }
 
 TEST_F(ConversionFixture, BackwardPassesMirrorTheirRows) {
@@ -434,6 +436,7 @@ struct TracedConversion {
   TracingUi ui;
   plat::ManualClock clock;
   HostCore core{ui, clock};
+  RecordedUnitCodes unitCodes;
   LookupTables tables;
   JobState job{core};
   Conversion conv{core, tables, job};
@@ -441,6 +444,7 @@ struct TracedConversion {
 
   explicit TracedConversion(int workers) {
     // As CoreFixture leaves the core.
+    core.sendUnitCodesTo(unitCodes);
     addSettingMenuItems(core.controls, "options1");
     registerEarlyParams(core.params, core.s);
     registerParamTable(core.params, core.s, core.controls);
@@ -726,7 +730,10 @@ TEST_F(ConversionFixture, MissingP3dLeavesTheJobAsItWas) {
   EXPECT_NE(outcome.message.find(p3dPath()), std::string::npos) << outcome.message;
   EXPECT_FALSE(conv->layout.job.dmcCurrent);
   EXPECT_FALSE(logHas(".dmc created"));
-  EXPECT_EQ(core.readFailures, 1);
+  // The failed read is told once.
+  EXPECT_EQ(std::count_if(ui.messages.begin(), ui.messages.end(),
+                          [](const std::string& m) { return m.starts_with("cannot read from file: "); }),
+            1);
   EXPECT_EQ(ui.progress, 110);  // the progress window is closed again
 }
 
@@ -770,7 +777,7 @@ TEST_F(ConversionFixture, CorrectedPrimgrensIsQueuedKeptAndSaved) {
   ASSERT_TRUE(logHas(".dmc created"));
   EXPECT_NE(core.s.primgrens, 12);
   EXPECT_TRUE(logHas(plat::format("new primgrens = %d", core.s.primgrens)));
-  EXPECT_NE(core.pendingInkText.find(plat::format("%d,16o", core.s.primgrens)), std::string::npos);
+  EXPECT_NE(unitCodes.text.find(plat::format("%d,16o", core.s.primgrens)), std::string::npos);
   EXPECT_TRUE(conv->layout.job.dmcCurrent);
   EXPECT_FALSE(core.settingsModified);  // saved at once
   const auto saved = readFile(dir + "/job.i3d");

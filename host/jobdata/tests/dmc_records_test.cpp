@@ -169,7 +169,7 @@ TEST_F(ConversionFixture, CountingStopsAtAHeaderCutShortByTheFileEnd) {
   std::FILE* f = std::fopen(dmcPath().c_str(), "wb");
   std::fwrite(mem.memory().data(), 1, mem.memory().size(), f);
   std::fclose(f);
-  EXPECT_EQ(countDmcStretches(core, job, false), 2);
+  EXPECT_EQ(countDmcStretches(core, job, false).count, 2);
 }
 
 // The walk over the records (the final placeholder counts too): powder-skipped records ("03" codes that are
@@ -205,14 +205,14 @@ TEST_F(ConversionFixture, CountingWalksRecordsOfEveryLength) {
     std::FILE* f = std::fopen(dmcPath().c_str(), "wb");
     std::fwrite(mem.memory().data(), 1, mem.memory().size(), f);
     std::fclose(f);
-    int skipped = -1;
-    EXPECT_EQ(countDmcStretches(core, job, c.powderReduced, &skipped), c.count) << c.name;
-    EXPECT_EQ(skipped, c.skipped) << c.name;
+    const StretchCount counted = countDmcStretches(core, job, c.powderReduced);
+    EXPECT_EQ(counted.count, c.count) << c.name;
+    EXPECT_EQ(counted.skipped, c.skipped) << c.name;
   }
 }
 
 TEST_F(ConversionFixture, CountingStretchesOfAMissingFileGivesZero) {
-  EXPECT_EQ(countDmcStretches(core, job, false), 0);
+  EXPECT_EQ(countDmcStretches(core, job, false).count, 0);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_NE(ui.messages.back().find("cannot read from file: "), std::string::npos);
 }

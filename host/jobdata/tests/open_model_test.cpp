@@ -342,7 +342,7 @@ TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
   EXPECT_TRUE(started());
   // Nothing to convert before the slicer has written the job.
   EXPECT_EQ(conversions, 0);
-  EXPECT_EQ(core.pendingInkText.substr(core.pendingInkText.size() - 6), "28,15t");
+  EXPECT_EQ(unitCodes.text.substr(unitCodes.text.size() - 6), "28,15t");
 
   // A job the slicer did not finish is sliced again.
   core.Memo1.clear();

@@ -69,6 +69,7 @@ struct Ink : LinkFixture {
   RecordingEvents events;
   FakeInkPrint print{core};
   JettingLink link{core, files, serial, socket, events};
+  bool codesToLink = (core.sendUnitCodesTo(link), true);
   InkControls ink{core, link, sound, print};
 };
 
@@ -182,7 +183,7 @@ TEST_F(Ink, SingleColourBurstPicksTheRowOfTheClick) {
 }
 
 TEST_F(Ink, KeepWetCommandsGoOutBehindThePendingCodes) {
-  core.pendingInkText = "5,12o";
+  link.replaceQueuedUnitCodes("5,12o");
   toggle("cbkeepwet");
   EXPECT_EQ(serial.take(), "5,12o999j1000,7t2000,13n4999,19n");
   EXPECT_TRUE(logHas("keepwet set"));
@@ -208,17 +209,17 @@ TEST_F(Ink, HeatLevelsAreQueuedWithTheNextCommandAndKeptInRange) {
   core.controls.at("heatlevels1").click();
   EXPECT_EQ(core.s.heatlevelc, 70);
   EXPECT_EQ(core.s.heatlevelbw, 85);
-  EXPECT_EQ(core.pendingInkText, "85,1t70,2t");
+  EXPECT_EQ(link.queuedUnitCodes(), "85,1t70,2t");
   EXPECT_TRUE(logHas("singlecode: 85,1t70,2t"));
   EXPECT_TRUE(core.settingsModified);
   EXPECT_EQ(serial.out, "");  // nothing sent yet
   // A level beyond the range is refused and never reaches the unit.
-  core.pendingInkText.clear();
+  link.replaceQueuedUnitCodes("");
   ui.inputs = {std::string("900"), std::nullopt};
   core.controls.at("heatlevels1").click();
   EXPECT_EQ(core.s.heatlevelc, 70);
   EXPECT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(core.pendingInkText, "85,1t70,2t");
+  EXPECT_EQ(link.queuedUnitCodes(), "85,1t70,2t");
 }
 
 TEST_F(Ink, BlackHeaterTestRampsEveryTwoSeconds) {

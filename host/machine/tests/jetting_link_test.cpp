@@ -24,6 +24,7 @@ struct InkLink : LinkFixture {
 
   RecordingEvents events;
   JettingLink link{core, files, serial, socket, events};
+  bool codesToLink = (core.sendUnitCodesTo(link), true);
 };
 
 TEST(ParseCommDevice, BaudSuffixesAndThePrefix) {
@@ -88,7 +89,7 @@ TEST_F(InkLink, OpeningAnnouncesTheHandshakeThenSendsTheInitCodes) {
     EXPECT_EQ(serial.device, "\\\\.\\COM12");
     EXPECT_EQ(serial.baud, 115200);
     EXPECT_EQ(serial.take(), c.out);
-    EXPECT_EQ(core.pendingInkText, "");
+    EXPECT_EQ(link.queuedUnitCodes(), "");
     EXPECT_FALSE(core.timers.firstinkj->enabled());
   }
   EXPECT_EQ(link.inkBaudRate, 460800);  // the device text's baud is not kept
@@ -254,7 +255,7 @@ TEST_F(InkLink, CommandsDuringTheDataStreamGoInFrontOfTheNextCommand) {
   core.timers.inktransfer->stop();
   link.sendInkPending("12t");
   EXPECT_EQ(serial.take(), "7t8tx12t");
-  EXPECT_EQ(core.pendingInkText, "");
+  EXPECT_EQ(link.queuedUnitCodes(), "");
 }
 
 TEST_F(InkLink, NothingGoesOutWhileClosingDownOrInAGcodeOnlyRun) {
@@ -565,7 +566,7 @@ TEST_F(InkLink, TheTerminalSendsKeysAndRunsItsShortcuts) {
   link.Memo1KeyPress(22);
   EXPECT_EQ(events.calls, (std::vector<std::string>{"cartridgeCheck", "alignmentPrint", "paste"}));
   EXPECT_FALSE(core.timers.CartrScan->enabled());
-  core.pendingInkText = "5,2t";
+  link.replaceQueuedUnitCodes("5,2t");
   link.Memo1KeyPress('r');
   link.Memo1KeyPress(3);
   EXPECT_EQ(serial.take(), "5,2tr" + bytes({0xBF}));

@@ -67,7 +67,6 @@ TEST_F(Transports, TcpLinksToServersOnLoopback) {
   ASSERT_TRUE(unitServer.listen(QHostAddress::LocalHost, 0));
   ASSERT_TRUE(marlinServer.listen(QHostAddress::LocalHost, 0));
   core.s.CommInkDevice = "127.0.0.1:" + std::to_string(unitServer.serverPort());
-  core.marlinOverTcp = true;
   links.chooseMarlinTransport("127.0.0.1", marlinServer.serverPort());
   clock.advance(200);  // InkCommStart, firstinkj: the codes wait for the connection
   EXPECT_TRUE(links.ink.inkViaSocket);

@@ -53,7 +53,6 @@ TEST_F(SimActions, HomeBrushAndPowderLayerAreExecutedInOrder) {
   ASSERT_TRUE(sim.start(MARLIN_SIM, {"--port", "0", "--instant-dwell"},
                         std::string("marlin-") + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                             ".log"));
-  core.marlinOverTcp = true;
   links.chooseMarlinTransport("127.0.0.1", sim.port());
   core.s.plateTime = 500;
   act.BtHomeClick();

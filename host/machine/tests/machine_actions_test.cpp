@@ -122,7 +122,7 @@ TEST_F(Actions, ZResetLines) {
     if (c.linkOpen) ready();
     else marlin.marlinLinkOpen = false;
     check("piston1", c.piston);
-    core.m18zAccepted = c.m18z;
+    marlin.m18zAccepted = c.m18z;
     marlin.platformZ = 7;
     core.controls.at("btzreset").click();
     EXPECT_EQ(sent(), c.lines);
@@ -163,7 +163,7 @@ TEST_F(Actions, PlatformButtonLowersToServiceHeightAndBack) {
   ready();
   core.s.zService = 30;
   core.s.zmarlinMax = 190;
-  core.m18zAccepted = true;
+  marlin.m18zAccepted = true;
   marlin.platformZ = 10;
   core.controls.at("btPlatform").click();
   EXPECT_EQ(sent(), "G0 Z40.000 F8000 |M18 Z");

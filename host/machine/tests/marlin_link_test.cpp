@@ -203,7 +203,7 @@ TEST_F(Marlin, CodesThatKeepTheMachineQuietAreKnownWithTheirTime) {
 }
 
 TEST_F(Marlin, AReconnectedSocketSetsTheLineNumberBeforeTheNextLine) {
-  core.marlinOverTcp = true;
+  link.useTcp("127.0.0.1", 0);
   link.openMarlin();
   socket.event(LinkEvent::Connected);
   link.sendGcode("G28");
@@ -321,7 +321,7 @@ TEST_F(Marlin, APortThatDoesNotOpenIsTriedAgainNextTime) {
 }
 
 TEST_F(Marlin, OverTcpTheSocketCarriesTheLinesAndLostBytesAreLogged) {
-  core.marlinOverTcp = true;
+  link.useTcp("127.0.0.1", 0);
   link.openMarlin();
   EXPECT_TRUE(socket.isActive);
   EXPECT_EQ(serial.opens, 0);

@@ -872,7 +872,7 @@ TEST_F(Sequencer, MovesGoThroughTheTransform) {
   motion.moveXY(10, 20, 100);
   core.s.transformxy = {5, 7, 0, 1, 1, 0};  // swapped and shifted
   motion.moveXY(10, 20, 100);
-  core.m18zAccepted = true;
+  marlin.m18zAccepted = true;
   motion.moveXYZ(1, 2, 3.5, 200);
   collect();
   EXPECT_EQ(gcodeText(), "G0 X10.00 Y-20.00 F100|G0 X25.00 Y17.00 F100|G0 X7.00 Y8.00 Z3.50 F200|M18 Z");

@@ -195,7 +195,6 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
 
     // The links to the two machines.
     core.s.CommInkDevice = "127.0.0.1:" + std::to_string(unit.port());
-    core.marlinOverTcp = true;
     links.chooseMarlinTransport("127.0.0.1", marlinSim.port());
     core.controls.at("cb_comm").checked = true;
     links.ink.cb_commClick();

@@ -98,6 +98,7 @@ struct SequencerFixture : LinkFixture {
   bool controlsAdded = (addSequencerControls(core.controls), true);
   RecordingEvents machineEvents;
   JettingLink ink{core, files, serial, socket, machineEvents};
+  bool codesToLink = (core.sendUnitCodesTo(ink), true);
   MarlinLink marlin{core, marlinPort, marlinSocket};
   JobState job{core};
   JobLayout layout{core, job};

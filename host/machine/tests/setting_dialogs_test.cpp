@@ -167,10 +167,10 @@ TEST_F(Dialogs, RefusedValuesAreToldNamingTheSetting) {
 }
 
 TEST_F(Dialogs, ExtraCodesReplaceThePendingCodes) {
-  core.pendingInkText = "1,2t";
+  unitCodes.text = "1,2t";
   answer({"12t", std::nullopt});
   click("extracodes1");
-  EXPECT_EQ(core.pendingInkText, "12t");
+  EXPECT_EQ(unitCodes.text, "12t");
   EXPECT_EQ(ui.prompts, (std::vector<std::string>{"singlecode", "repeatcode"}));
 }
 

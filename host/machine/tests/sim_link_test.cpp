@@ -68,7 +68,6 @@ struct SimLinks : TransportFixture {
 TEST_F(SimLinks, ACorruptedLineOverTcpIsResentWithExactlyTheRightLines) {
   Simulator sim;
   ASSERT_TRUE(sim.start(MARLIN_SIM, {"--port", "0", "--corrupt", "2", "--instant-dwell"}, logName("marlin")));
-  core.marlinOverTcp = true;
   links.chooseMarlinTransport("127.0.0.1", sim.port());
   links.openMarlin();
   const auto written = sendSixLines();

@@ -72,6 +72,7 @@ struct TransportFixture : ::testing::Test, CoreFixture {
   RecordingEvents machineEvents;
   DeviceLinks links{core, files, events.poster(), machineEvents};
   bool linksBound = (links.bindControls(), true);
+  bool codesToLink = (core.sendUnitCodesTo(links.ink), true);
 };
 
 }  // namespace ph
