@@ -111,7 +111,8 @@ class Host {
   plat::LogindStayAwake stayAwake{[this](const std::string& line) { core.memoPrintf("%s", line); }};
   PrintSequencer sequencer{core,        job,    conversion.layout, deviceLinks.ink, deviceLinks.marlin,
                            motion,      stayAwake,
-                           {handoff.temprTestActive, handoff.savedStartingLayer}};
+                           {handoff.temprTestActive, handoff.savedStartingLayer},
+                           wiring};
   // The jetting unit's manual controls, with the sounds they play, and the
   // small setting dialogs, bound to the print sequencer: it clears their
   // actions at print start and starts the priming check between layers; the
@@ -152,11 +153,11 @@ class Host {
   void FormCreate();
   void InitTimerTimer();
   void addUserFunction(const std::string& caption, const std::string& command);
-  void inkfunct1Click(int tag);
+  void runUserFunction(int tag);
   void FormResize();
   void MovecheckTimerTimer();
   void SizingTimerTimer();
-  void KeepForm1Click();
+  void keepWindowPlace();
   // The close sequence: false when the program stays open (the operator
   // cancelled, or the settings could not be saved).
   bool FormCloseQuery();
@@ -173,9 +174,9 @@ class Host {
   void LeaveProgramTimerTimer();
   // "fdebug": opens the jetting unit's dump file "pbaydebug.dmp" in the
   // work folder when it is closed, else closes it.
-  void fdebug1Click();
+  void toggleDebugDump();
   // Label LabStretch: the Marlin counters.
-  void LabStretchClick();
+  void logMarlinCounters();
 
   int userFunctionCount() const { return userFunctionCount_; }
   const std::array<std::string, 20>& userFunctionCommands() const { return userFunctionCommands_; }

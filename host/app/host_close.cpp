@@ -24,7 +24,7 @@ void Host::SizingTimerTimer() {
   core.timers.Sizing->stop();
 }
 
-void Host::KeepForm1Click() {
+void Host::keepWindowPlace() {
   const WindowGeometry g = core.ui.windowGeometry();
   core.s.FormPosition = {g.left, g.top, g.width, g.height};
   core.settingsModified = true;

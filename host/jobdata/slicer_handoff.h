@@ -81,22 +81,20 @@ class SlicerHandoff {
   // Attaches the menu items and the "View stl" button that exist.
   void bindControls();
 
-  // Menu "stl/obj": opens a model.
-  void povstl1Click() { openModel(); }
   // The open-model road: the command line's input file, or the operator's
   // choice, is prepared and sliced (or its job reused). False when the road
   // ended without a job on its way (the reason is in the log).
   bool openModel();
   // Menu "p3d file": converts a ready-made job.
-  void p3dfile1Click();
+  void openP3dFile();
   // Menu "viewer" and the "View stl" button: the slicer's preview.
-  void viewer1Click();
+  void showSlicerPreview();
   // Menu "view3d": the outside 3-D viewer.
-  void view3d1Click();
+  void startViewer3d();
   // Menu "Tempr File": the temperature test.
-  void balkfile1Click();
+  void startTemperatureTest();
   // Menu "cmd line File": opens the program's first argument.
-  void ParamFile1Click();
+  void openCommandLineFile();
   // Nothing is ever sent to the main window on the mesh-tools couple: its
   // event needs no action.
   void meshkitreadyReceive() {}

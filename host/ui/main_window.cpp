@@ -293,7 +293,7 @@ void MainWindow::addControlWidget(Control& c) {
         // Shift and a click on the pause box also switches pausing after
         // every layer.
         if (pc->name == "pause" && host_ && (QApplication::keyboardModifiers() & Qt::ShiftModifier))
-          host_->configEditor.pauseMouseUp(false, true);
+          host_->configEditor.togglePauseEachLayer(false, true);
       });
       b->installEventFilter(this);
       terminalKeys_.insert(b);
@@ -318,11 +318,11 @@ void MainWindow::addControlWidget(Control& c) {
         // (or a double click) sets the parameter.
         QObject::connect(b, &QComboBox::currentTextChanged, this, [this, pc](const QString& t) {
           pc->caption = t.toStdString();
-          if (host_) host_->configEditor.parmcomboChange();
+          if (host_) host_->configEditor.showComboHint();
         });
         QObject::connect(b->lineEdit(), &QLineEdit::returnPressed, this, [this, b, pc] {
           pc->caption = b->currentText().toStdString();
-          if (host_) host_->configEditor.parmcomboKeyPress('\r');
+          if (host_) host_->configEditor.takeComboKey('\r');
         });
         b->lineEdit()->installEventFilter(this);
       }
@@ -692,7 +692,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       watched->parent()->objectName() == "parmcombo") {
     if (auto* combo = qobject_cast<QComboBox*>(watched->parent()))
       host_->core.controls.at("parmcombo").caption = combo->currentText().toStdString();
-    host_->configEditor.parmcomboDblClick();
+    host_->configEditor.editComboSetting();
   }
   if (host_ && e->type() == QEvent::MouseButtonPress) {
     if (auto it = mouseTargets_.find(watched); it != mouseTargets_.end() &&
@@ -744,11 +744,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   if (watched == console_ || watched == consoleBox_) {
     // The logic reads the typed line from the control.
     if (key == '\r') host_->core.controls.at("typeGcode").caption = static_cast<QComboBox*>(consoleBox_)->currentText().toStdString();
-    return marlin.typeGcodeKeyPress(key) == 0;
+    return marlin.takeGcodeComboKey(key) == 0;
   }
-  if (watched == rawLine_) return marlin.Edit1KeyPress(key) == 0;
+  if (watched == rawLine_) return marlin.takeRawLineKey(key) == 0;
   if (!terminalKeys_.count(watched)) return QMainWindow::eventFilter(watched, e);
-  host_->deviceLinks.ink.Memo1KeyPress(key);
+  host_->deviceLinks.ink.takeTerminalKey(key);
   return true;
 }
 

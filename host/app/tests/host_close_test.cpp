@@ -218,7 +218,7 @@ TEST_F(HostTest, SettingsChangedByHandAreAskedAboutAtCloseEvenWithoutQueryIniSav
   // The single-setting box, the way the operator changes one setting.
   h.core.controls.at("parmcombo").caption = "printspeed";
   ui.inputs.push_back("printspeed = 1234");
-  h.configEditor.parmcomboDblClick();
+  h.configEditor.editComboSetting();
   ASSERT_EQ(h.core.s.printspeed, 1234);
   ui.answers = {OperatorUi::Answer::Yes};
   EXPECT_TRUE(h.FormCloseQuery());

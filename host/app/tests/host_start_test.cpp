@@ -84,9 +84,9 @@ TEST_F(HostTest, UserFunctions) {
   RecordingLinks links;
   h.links = &links;
   h.core.presetAnswer = 25;
-  h.inkfunct1Click(108);  // "b": G-codes with a typed amount
+  h.runUserFunction(108);  // "b": G-codes with a typed amount
   EXPECT_EQ(links.gcodes, (std::vector<std::string>{"(flush)", "G0 X25", "G1 Y1"}));
-  h.inkfunct1Click(100);
+  h.runUserFunction(100);
   EXPECT_EQ(links.ink, (std::vector<std::string>{"17n"}));
 }
 
@@ -253,8 +253,7 @@ TEST_F(HostTest, TheCameraAndMeshToolsCouplesAreOpenAndTheCameraIsSignalled) {
   auto camera = plat::NamedEvent::open("CamSyncSC");
   ASSERT_TRUE(camera);
   camera->reset();
-  ASSERT_TRUE(h.sequencer.links.signalCamera);
-  h.sequencer.links.signalCamera();
+  h.wiring.signalCamera();
   EXPECT_EQ(camera->wait(1000), plat::NamedEvent::Wait::Signalled);
   EXPECT_FALSE(logHas("camera sync: not built yet"));
 }

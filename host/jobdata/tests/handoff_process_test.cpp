@@ -86,7 +86,7 @@ TEST_F(RealSlicer, AConvertOnlyRunOfInstanceTwoListensOnItsOwnEventAndEnds) {
   core.instanceNumber = 2;
   core.runMode = 'V';
   core.commandInputFile = model;
-  handoff.povstl1Click();
+  handoff.openModel();
   ASSERT_TRUE(pumpUntil([&] { return logHas(".p3d file ready "); })) << "no ready event from the slicer";
   advance(1500);
   letSlicerEnd();

@@ -486,7 +486,7 @@ TEST_F(Handoff, ThePreviewShowsTheJobsModelWithTheSlicingSettings) {
   core.s.file_name = "Cube";
   core.skinClear = 120;
   core.controls.add(Control::Kind::MenuItem, "BMPlayers1", "BMP-layers").checked = true;
-  handoff.viewer1Click();
+  handoff.showSlicerPreview();
   EXPECT_EQ(handoff.viewerstl, at("Cube.stl"));
   EXPECT_EQ(test::recordedArgs(recorder), (std::vector<std::string>{"-V" + at("Cube.stl"), "-L250", "-W64", "-S64",
                                                                     "-C50", "-D1000", "-E25368", "-U120", "-J"}));
