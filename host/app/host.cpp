@@ -45,10 +45,12 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   handoff.bindControls();
   syncslice.SetName("syncslice");
   syncslice.Tag = TMemCouple::kInfiniteWaitTag;
-  syncslice.OnReceive = [this](TMemCouple&) { handoff.syncsliceReceive(); };
+  syncslice.OnReceive = [this](TMemCouple&) { handoff.takeSlicedJob(); };
   meshkitready.SetName("meshkitready");
   meshkitready.Tag = TMemCouple::kInfiniteWaitTag;
-  meshkitready.OnReceive = [this](TMemCouple&) { handoff.meshkitreadyReceive(); };
+  // Nothing is ever sent to the main window on the mesh-tools couple: its
+  // event needs no action.
+  meshkitready.OnReceive = [](TMemCouple&) {};
   meshkitready.Active = true;
   CamSync.SetName("CamSync");
   CamSync.Tag = TMemCouple::kInfiniteWaitTag;
@@ -84,15 +86,16 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   bind("pakuit1", [this] { jobTools.uncompressJob(); });
   bind("unblockdmc1", [this] { jobTools.writeTestStretch(); });
   bind("equalgfk1", [this] { jobTools.writeRepeatHistogram(); });
-  bind("meshkit1", [this] { mesh.meshkit1Click(); });
-  bind("ply2stl1", [this] { mesh.mainPly2stl1Click(); });
-  bind("Form21", [this] { mesh.Form21Click(); });
-  bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
-  bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });
-  bind("headTexture1", [this] { scan.textures.headTexture1Click(); });
-  bind("getheights1", [this] { mesh.stl.getheights1Click(job.workFileName("stl"), conversion.layout.powderedHeights); });
-  bind("hollowstl1", [this] { mesh.voxel.hollowstl1Click(); });
-  bind("shellstl1", [this] { mesh.voxel.shellstl1Click(); });
+  bind("meshkit1", [this] { mesh.showMeshWindow(); });
+  bind("ply2stl1", [this] { mesh.confirmAndConvertTempPly(); });
+  bind("Form21", [this] { mesh.showMeshWindowWithItsLog(); });
+  bind("adjuststlnormals1", [this] { mesh.askRecalculateNormals(); });
+  bind("bobbelhead1", [this] { mesh.stl.makeBobbleHead(); });
+  bind("headTexture1", [this] { scan.textures.startHostHeadTexture(); });
+  bind("getheights1",
+       [this] { mesh.stl.writeHeightComparison(job.workFileName("stl"), conversion.layout.powderedHeights); });
+  bind("hollowstl1", [this] { mesh.voxel.hollowCurrentModel(); });
+  bind("shellstl1", [this] { mesh.voxel.askVoidSplit(); });
   bind("addBthints1", [this] { hints.applyButtonHints(); });
   bind("btnames", [this] { hints.listButtonNames(); });
   bind("listmenus1", [this] { hints.listMenuItems(); });

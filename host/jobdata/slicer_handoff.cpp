@@ -121,7 +121,7 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
   slicerStartTick = core_.clock.tickMs();
   slicerStatus_.reset();
   if (lastSignature == cached && jobFingerprint(p3d) == lastSignature) {
-    syncsliceReceive();  // the job in the work folder is this one
+    takeSlicedJob();  // the job in the work folder is this one
     return true;
   }
   core_.memoPrintf("exe: %s", commandText(argv));
@@ -161,7 +161,7 @@ bool SlicerHandoff::jobFinished() const {
   return jobModel_ ? jobUsable(waitedJob_) : jobFingerprint(waitedJob_) == lastSignature;
 }
 
-void SlicerHandoff::syncsliceReceive() {
+void SlicerHandoff::takeSlicedJob() {
   if (!waitingForSlicer) return;  // nothing waits: an event of some other job
   if (!jobFinished()) {
     // Another slicer's event, or this slicer's for a job it did not finish

@@ -95,9 +95,6 @@ class SlicerHandoff {
   void startTemperatureTest();
   // Menu "cmd line File": opens the program's first argument.
   void openCommandLineFile();
-  // Nothing is ever sent to the main window on the mesh-tools couple: its
-  // event needs no action.
-  void meshkitreadyReceive() {}
 
   // Fingerprint, cache test and slicer start for a source STL; false when
   // no job is on its way.
@@ -106,7 +103,7 @@ class SlicerHandoff {
   // only while a job is waited for and only when the job file ends with that
   // job's fingerprint: the event carries no name, and another slicer's event
   // or one of a job not finished must not convert anything.
-  void syncsliceReceive();
+  void takeSlicedJob();
   // 1.5 s after the ready event: the conversion, once a slicer started for
   // the job has ended well.
   void afterp3ddelayTimer();

@@ -77,7 +77,7 @@ InkControls::~InkControls() {
 void InkControls::bindControls() {
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("btCartridges", [this] { checkCartridges(true); });
-  if (Control* c = core_.controls.find("btCartridges")) c->onRightClick = [this] { btCartridgesMouseUp(true); };
+  if (Control* c = core_.controls.find("btCartridges")) c->onRightClick = [this] { toggleCartridgeScan(true); };
   bind("scancartridges1", [this] { applyRepeatedCartridgeCheck(); });
   bind("BurstCol", [this] { startColourBurst(); });
   bind("BurstWtr", [this] { startWaterBurst(); });
@@ -180,7 +180,7 @@ void InkControls::checkCartridges(bool fromButton) {
   if (fromButton) core_.timers.CartrScan->stop();
 }
 
-void InkControls::btCartridgesMouseUp(bool rightButton) {
+void InkControls::toggleCartridgeScan(bool rightButton) {
   if (!rightButton) return;
   plat::Timer& scan = *core_.timers.CartrScan;
   if (scan.enabled()) {
@@ -259,7 +259,7 @@ void InkControls::TimBurstTimer() {
   setLabBurstColour(QColor());
 }
 
-void InkControls::LabBurstMouseUp(bool rightButton) {
+void InkControls::startBurst(bool rightButton) {
   if (rightButton) startCountdownAction(burstDelay, [this] { waterburst(); });
   else startCountdownAction(burstDelay, [this] { colorburst(); });
 }
@@ -278,7 +278,7 @@ void InkControls::askBurstDelay() {
   burstDelay = core_.evalIntExpr(core_.askText("input", "burstdelay", std::to_string(burstDelay)));
 }
 
-void InkControls::cmyburstMouseUp(int y, int height) {
+void InkControls::burstColourAt(int y, int height) {
   const int k = clampInt(height > 0 ? y * 3 / height : 0, 0, 2);
   link_.sendInk(unit::colourBurst(k));
   setLabBurstColour(cmyColour(k));
@@ -384,7 +384,7 @@ void InkControls::applyConnectCheck() { toggleMenuSetting("connectcheck1", "MIco
 
 void InkControls::applyIgnoreHopper() { toggleMenuSetting("IgnoreHopper1", "MIIgnoreHopper"); }
 
-void InkControls::shakeLabelMouseUp(bool leftButton, bool shift) {
+void InkControls::stepShakerSpeed(bool leftButton, bool shift) {
   if (!core_.timers.NewShake->enabled()) newShake = core_.s.shakerspeed;
   newShake += leftButton && !shift ? 1 : -1;
   const int idx = core_.params.find("shakerspeed");

@@ -101,7 +101,7 @@ class InkControls {
   // fromButton: the button itself was clicked (the repeated check stops).
   void checkCartridges(bool fromButton = true);
   // The right mouse button toggles the repeated check.
-  void btCartridgesMouseUp(bool rightButton);
+  void toggleCartridgeScan(bool rightButton);
   void cartrsoundTimer();
   // Redraws the drop picture; allBad marks both cartridges bad first.
   void dropImages(bool allBad = false);
@@ -115,12 +115,12 @@ class InkControls {
   void waterburst();
   void colorburst();
   void TimBurstTimer();
-  void LabBurstMouseUp(bool rightButton);
+  void startBurst(bool rightButton);
   void startColourBurst();
   void startWaterBurst();
   void askBurstDelay();
   // A click at row y of the cmyburst picture of that height.
-  void cmyburstMouseUp(int y, int height);
+  void burstColourAt(int y, int height);
 
   // ---- unit settings and tests ----
   void sendKeepWet();
@@ -137,7 +137,7 @@ class InkControls {
   void applyConnectCheck();
   void applyIgnoreHopper();
   // leftButton without shift adds 1; the right button or shift subtracts 1.
-  void shakeLabelMouseUp(bool leftButton, bool shift);
+  void stepShakerSpeed(bool leftButton, bool shift);
   void NewShakeTimer();
 
   // ---- alarm ----

@@ -264,7 +264,7 @@ void MachineActions::fillglyph() {
   if (Control* c = core_.controls.find("btPlatform")) c->setCaption(platformUp ? "platform ^" : "platform v");
 }
 
-void MachineActions::UpDown1MouseUp(bool alternative, bool upperHalf, int position) {
+void MachineActions::stepPlatform(bool alternative, bool upperHalf, int position) {
   const Settings& s = core_.s;
   if (alternative) {
     marlin_.flushLeadingMcodes();
@@ -352,7 +352,7 @@ void MachineActions::applyRepeatedPowderLayers() {
   else core_.timers.multpowd->stop();
 }
 
-void MachineActions::Label2MouseDown(bool leftButton, bool shift) {
+void MachineActions::startPowderRepeat(bool leftButton, bool shift) {
   autoUp = leftButton && !shift;
   plat::Timer& t = *core_.timers.UpdwnRoller;
   t.stop();
@@ -365,7 +365,7 @@ void MachineActions::UpdwnRollerTimer() {
   motion_.PowderUpDown(autoUp, true);
 }
 
-void MachineActions::LabPwdrMouseUp(bool downward) {
+void MachineActions::stopPowderRepeat(bool downward) {
   plat::Timer& t = *core_.timers.UpdwnRoller;
   // A short click: the repeat had not started.
   if (t.interval() == 900) motion_.PowderUpDown(!downward, true);

@@ -111,7 +111,7 @@ class MachineActions {
   void fillglyph();
   // A release on the up/down control: alternative is the right button or
   // Shift, upperHalf where it was released, position the control's value.
-  void UpDown1MouseUp(bool alternative, bool upperHalf, int position);
+  void stepPlatform(bool alternative, bool upperHalf, int position);
 
   // ---- powder ----
   void preparePowder();
@@ -120,10 +120,10 @@ class MachineActions {
   void multpowdTimer();
   void applyRepeatedPowderLayers();
   // leftButton without shift steps up while held.
-  void Label2MouseDown(bool leftButton, bool shift);
+  void startPowderRepeat(bool leftButton, bool shift);
   void UpdwnRollerTimer();
   // downward: the right button or Shift.
-  void LabPwdrMouseUp(bool downward);
+  void stopPowderRepeat(bool downward);
 
   // ---- G-code files and the brush ----
   void startDrillPattern();

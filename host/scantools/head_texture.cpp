@@ -208,7 +208,7 @@ void bleedUnpainted(QImage& bitmap, const std::function<void(int percent)>& prog
 
 // ---- the main window's entry and the timers ----
 
-void TextureTools::headTexture1Click() {
+void TextureTools::startHostHeadTexture() {
   FileDialogRequest dialog;
   dialog.title = "Open";
   dialog.filter = "obj files|*.obj";
@@ -219,7 +219,7 @@ void TextureTools::headTexture1Click() {
     headstarter_->start();
     OperatorLog* before = core_.logTarget;
     core_.logTarget = &mesh_.Memo1;
-    mesh_.meshkit1Click();
+    mesh_.showMeshWindow();
     core_.logTarget = before;
     // A window that could not be shown never ran the tool.
     if (headstarter_->enabled()) {
@@ -232,17 +232,17 @@ void TextureTools::headTexture1Click() {
 
 void TextureTools::headstarterTimer() {
   headstarter_->stop();
-  headtture1Click();
+  runHeadTexture();
 }
 
 void TextureTools::LaterCilTtureTimer() {
   laterCilTture_->stop();
-  headtture1Click();
+  runHeadTexture();
 }
 
 // ---- the tool ----
 
-void TextureTools::headtture1Click() {
+void TextureTools::runHeadTexture() {
   if (headAxisState == 4) {
     headAxisState = 0;
     laterCilTture_->stop();
@@ -422,7 +422,7 @@ void TextureTools::drawSideView() {
   imageChanged();
 }
 
-void TextureTools::Im1MouseUp(int x, int y) {
+void TextureTools::markHeadAxis(int x, int y) {
   if (headAxisState == 0) return;
   QImage& im = mesh_.Im1;
   if (headAxisState == 1) {

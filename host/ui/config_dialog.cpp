@@ -235,7 +235,8 @@ void ConfigDialog::showMultiLineEditor() {
   auto* ok = new QPushButton("Ok", &d);
   const int h = ok->sizeHint().height(), w = std::max(60, ok->sizeHint().width());
   ok->setGeometry((530 - w) / 2, 500 - 35 - h, w, h);
-  QObject::connect(ok, &QPushButton::clicked, &d, [this, memo] { editor_.takeMultiLineText(memo->toPlainText().toStdString()); });
+  QObject::connect(ok, &QPushButton::clicked, &d,
+                   [this, memo] { editor_.takeMultiLineText(memo->toPlainText().toStdString()); });
   centreOver(&d, mainWindow_);
   multi_ = &d;
   d.exec();

@@ -699,7 +699,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
                                                (it->second == "LabPwdr" || it->second == "Label2")) {
       auto* m = static_cast<QMouseEvent*>(e);
       if (!host_->printGuard.refuse("powder +/-"))
-        host_->actions.Label2MouseDown(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
+        host_->actions.startPowderRepeat(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
       return true;
     }
   }
@@ -709,26 +709,26 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       InkControls& ink = host_->inkControls;
       const bool right = m->button() == Qt::RightButton;
       const bool shift = m->modifiers() & Qt::ShiftModifier;
-      if (it->second == "LabBurst") ink.LabBurstMouseUp(right);
+      if (it->second == "LabBurst") ink.startBurst(right);
       else if (it->second == "LabPwdr" || it->second == "Label2") {
         // The press was refused already when a print runs.
-        if (!host_->printGuard.printing()) host_->actions.LabPwdrMouseUp(right || shift);
+        if (!host_->printGuard.printing()) host_->actions.stopPowderRepeat(right || shift);
       } else if (it->second == "UpDown1") {
         if (host_->printGuard.refuse("platform up/down")) return true;
         auto* box = static_cast<QSpinBox*>(watched);
         // The arrows act on press; the value is the control's position.
         QMetaObject::invokeMethod(this, [this, box, right, shift, upper = m->position().y() < box->height() / 2] {
-          if (host_) host_->actions.UpDown1MouseUp(right || shift, upper, box->value());
+          if (host_) host_->actions.stepPlatform(right || shift, upper, box->value());
         }, Qt::QueuedConnection);
         return false;
       }
-      else if (it->second == "shakeLabel") ink.shakeLabelMouseUp(m->button() == Qt::LeftButton,
+      else if (it->second == "shakeLabel") ink.stepShakerSpeed(m->button() == Qt::LeftButton,
                                                                  m->modifiers() & Qt::ShiftModifier);
       else if (it->second == "cmyburst") {
         const auto* l = static_cast<QLabel*>(watched);
         // The picture's own rows, wherever the label places it.
         const int top = (l->height() - l->pixmap().height()) / 2;
-        ink.cmyburstMouseUp(int(m->position().y()) - top, l->pixmap().height());
+        ink.burstColourAt(int(m->position().y()) - top, l->pixmap().height());
       }
       return true;
     }

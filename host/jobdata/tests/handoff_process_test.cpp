@@ -45,7 +45,7 @@ struct RealSlicer : OwnNamespace, test::HandoffFixture, ::testing::Test {
     syncslice.SetName("syncslice");
     syncslice.RecvEventName = receiveName;
     syncslice.Tag = TMemCouple::kInfiniteWaitTag;
-    syncslice.OnReceive = [this](TMemCouple&) { handoff.syncsliceReceive(); };
+    syncslice.OnReceive = [this](TMemCouple&) { handoff.takeSlicedJob(); };
     syncslice.Open();
   }
   bool pumpUntil(const std::function<bool()>& done, int seconds = 60) {

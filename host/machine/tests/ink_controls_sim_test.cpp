@@ -47,7 +47,7 @@ struct SimControls : TransportFixture {
 
 TEST_F(SimControls, WaterBurstReachesTheUnit) {
   ASSERT_TRUE(startUnit({}));
-  ink.LabBurstMouseUp(true);
+  ink.startBurst(true);
   ASSERT_TRUE(pumpUntil([&] { return !sim.lines("cmd 1000,22n").empty(); }));
   EXPECT_EQ(commandsFrom("999j"), (std::vector<std::string>{"999j", "7t", "1000,22n"}));
 }

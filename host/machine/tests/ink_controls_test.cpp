@@ -130,7 +130,7 @@ TEST_F(Ink, RepeatedCheckRunsEveryTwoSecondsUntilTheButtonOrEscStopsIt) {
 
 TEST_F(Ink, BurstCountdownCountsDownBeepsFromTwoSecondsThenFires) {
   ink.burstDelay = 5000;
-  ink.LabBurstMouseUp(false);  // left: colour
+  ink.startBurst(false);  // left: colour
   EXPECT_EQ(label(), ">>> 5 <<<");
   std::vector<std::string> labels;
   std::size_t beeps = 0;
@@ -152,7 +152,7 @@ TEST_F(Ink, BurstCountdownCountsDownBeepsFromTwoSecondsThenFires) {
 }
 
 TEST_F(Ink, BurstsWithoutDelayFireAtOnce) {
-  ink.LabBurstMouseUp(true);
+  ink.startBurst(true);
   EXPECT_EQ(serial.take(), "999j7t1000,22n");
   EXPECT_EQ(ink.labBurstColour, QColor(0, 0, 0));
   core.controls.at("BurstCol").click();
@@ -172,7 +172,7 @@ TEST_F(Ink, SingleColourBurstPicksTheRowOfTheClick) {
     int y, height, k;
   } cases[] = {{0, 60, 0}, {19, 60, 0}, {20, 60, 1}, {45, 60, 2}, {59, 60, 2}, {80, 60, 2}, {5, 0, 0}};
   for (const Case& c : cases) {
-    ink.cmyburstMouseUp(c.y, c.height);
+    ink.burstColourAt(c.y, c.height);
     EXPECT_EQ(serial.take(), plat::format("999j7t%d,1000,8n", c.k)) << c.y << "/" << c.height;
     EXPECT_EQ(ink.labBurstColour, InkControls::cmyColour(c.k));
     // The picture shows the colour the row fires.
@@ -316,7 +316,7 @@ TEST_F(Ink, MenuTogglesStoreTheirSettingThroughTheInterpreter) {
 TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   core.s.shakerspeed = 20;
   for (int i = 0; i < 3; ++i) {
-    ink.shakeLabelMouseUp(true, false);
+    ink.stepShakerSpeed(true, false);
     clock.advance(500);
   }
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 23 +/-");
@@ -332,11 +332,11 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   EXPECT_EQ(core.s.shakerspeed, 23);
   // Down and up again: no change, the label shows the speed.
   core.settingsModified = false;
-  ink.shakeLabelMouseUp(false, false);
-  ink.shakeLabelMouseUp(true, true);
+  ink.stepShakerSpeed(false, false);
+  ink.stepShakerSpeed(true, true);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 21 +/-");
-  ink.shakeLabelMouseUp(true, false);
-  ink.shakeLabelMouseUp(true, false);
+  ink.stepShakerSpeed(true, false);
+  ink.stepShakerSpeed(true, false);
   clock.advance(1000);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 23 +/-");
   EXPECT_FALSE(core.settingsModified);
@@ -344,7 +344,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
 
 TEST_F(Ink, ShakerSpeedStaysInItsRange) {
   core.s.shakerspeed = 100;
-  ink.shakeLabelMouseUp(true, false);
+  ink.stepShakerSpeed(true, false);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 100 +/-");
 }
 

@@ -194,7 +194,7 @@ TEST_F(Actions, UpDownArrowsMoveThePlatformTheWayTheyPoint) {
     ready();
     marlin.platformZ = c.z;
     act.updownLastPos = c.from;
-    act.UpDown1MouseUp(false, true, c.to);
+    act.stepPlatform(false, true, c.to);
     EXPECT_EQ(sent(), c.lines);
     EXPECT_DOUBLE_EQ(marlin.platformZ, c.after);
     EXPECT_EQ(act.updownLastPos, c.to);
@@ -204,17 +204,17 @@ TEST_F(Actions, UpDownArrowsMoveThePlatformTheWayTheyPoint) {
 TEST_F(Actions, UpDownWithShiftMovesToTheLevelsOrDrivesTheFeeder) {
   ready();
   marlin.platformZ = 12.7;
-  act.UpDown1MouseUp(true, true, 0);
+  act.stepPlatform(true, true, 0);
   EXPECT_EQ(sent(), "G0 Z12.700 F8000 ");
-  act.UpDown1MouseUp(true, false, 0);
+  act.stepPlatform(true, false, 0);
   EXPECT_EQ(sent(), "G0 Z30.000 F8000 ");
   marlin.platformZ = 44.9;
-  act.UpDown1MouseUp(true, false, 0);
+  act.stepPlatform(true, false, 0);
   EXPECT_EQ(sent(), "G0 Z44.000 F8000 ");
   core.s.dualbox = 1;
-  act.UpDown1MouseUp(true, false, 0);
+  act.stepPlatform(true, false, 0);
   EXPECT_EQ(sent(), "G92 E0|G0 E-0.5 F80|M18 E0");
-  act.UpDown1MouseUp(true, true, 0);
+  act.stepPlatform(true, true, 0);
   EXPECT_EQ(sent(), "G92 E0|G0 E0.5 F80|M18 E0");
   EXPECT_EQ(marlin.platformZ, 44.9);
 }
@@ -429,21 +429,21 @@ TEST_F(Actions, DryingAndTheSimpleItems) {
 
 TEST_F(Actions, PowderLabelHeldStepsAfter900MsThenEvery100) {
   core.s.powderPercentage = 40;
-  act.Label2MouseDown(true, false);
+  act.startPowderRepeat(true, false);
   clock.advance(899);
   EXPECT_EQ(core.s.powderPercentage, 40);
   clock.advance(1);
   EXPECT_EQ(core.s.powderPercentage, 41);
   clock.advance(300);
   EXPECT_EQ(core.s.powderPercentage, 44);
-  act.LabPwdrMouseUp(false);
+  act.stopPowderRepeat(false);
   clock.advance(1000);
   EXPECT_EQ(core.s.powderPercentage, 44);
   EXPECT_EQ(core.controls.at("LabPwdr").caption, "44");
   // A short right click steps down once.
-  act.Label2MouseDown(false, false);
+  act.startPowderRepeat(false, false);
   clock.advance(50);
-  act.LabPwdrMouseUp(true);
+  act.stopPowderRepeat(true);
   EXPECT_EQ(core.s.powderPercentage, 43);
   EXPECT_EQ(motion.powderBase, 43);
   clock.advance(5000);

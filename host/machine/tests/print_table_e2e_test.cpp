@@ -89,8 +89,8 @@ struct PrintTable : TransportFixture {
   bool temprTestActive = false;
   int savedStartingLayer = -11;
   RecordingSequencerSteps printSteps;
-  PrintSequencer seq{core,  job,   layout, links.ink, links.marlin, motion, awake, {temprTestActive, savedStartingLayer},
-                     printSteps};
+  PrintSequencer seq{
+      core, job, layout, links.ink, links.marlin, motion, awake, {temprTestActive, savedStartingLayer}, printSteps};
   fs::path dir;
 
   PrintTable() {
