@@ -161,7 +161,7 @@ void Host::logMarlinCounters() {
 
 Host::~Host() = default;
 
-void Host::FormCreate() {
+void Host::startUp() {
   Settings& s = core.s;
   // Instance number: the first free one of 1..100 (100 when all are taken).
   core.instanceNumber = instanceLock_.acquire(kInstanceMutexBase, 100);
@@ -200,7 +200,7 @@ void Host::FormCreate() {
     deviceLinks.marlin.m18zAccepted = s.acceptM18Z;
   }
   // The mesh-tools window is made after the main window.
-  mesh.FormCreate();
+  mesh.prepareWindow();
 }
 
 void Host::applyCommsOverride() {

@@ -1,6 +1,6 @@
 #pragma once
 // Host: the prismhost program's state and handlers of its main window:
-// start-up (FormCreate), the command line (InitTimer), the user functions,
+// start-up (startUp), the command line (InitTimer), the user functions,
 // window geometry and the close sequence. It owns HostCore and, as they are
 // built, the subsystem objects.
 #include <array>
@@ -150,7 +150,7 @@ class Host {
   std::function<void()> runBatch = [this] { batch.startBatch(); };
   std::function<ConversionOutcome()> convertSlicedJob = [this] { return conversion.convertJob(); };
 
-  void FormCreate();
+  void startUp();
   void InitTimerTimer();
   void addUserFunction(const std::string& caption, const std::string& command);
   void runUserFunction(int tag);
@@ -160,7 +160,7 @@ class Host {
   void keepWindowPlace();
   // The close sequence: false when the program stays open (the operator
   // cancelled, or the settings could not be saved).
-  bool FormCloseQuery();
+  bool askToClose();
   // SIGTERM or SIGINT: closes without asking, stopping what runs (a slicer
   // it waits for); an unattended run that was not done has failed.
   void terminate(int signal);

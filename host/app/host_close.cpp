@@ -30,7 +30,7 @@ void Host::keepWindowPlace() {
   core.settingsModified = true;
 }
 
-bool Host::FormCloseQuery() {
+bool Host::askToClose() {
   if (closed_) return true;  // the window closes after the sequence ran
   if (!confirmWhilePrinting("close the program")) return false;
   if (!core.s.IniAutoSave && core.settingsModified && (core.s.queryIniSave || core.settingsEditedUnsaved) &&

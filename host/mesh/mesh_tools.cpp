@@ -404,7 +404,7 @@ std::string MeshTools::askOutputFile(const std::string& prompt, const std::strin
 
 // ---- the window's life ----
 
-void MeshTools::FormCreate() {
+void MeshTools::prepareWindow() {
   controls.at("Button2").setVisible(false);
   stlInputName = workFolder() + "/" + host.convertedStlName();
   LaterInitTimer();
@@ -412,7 +412,7 @@ void MeshTools::FormCreate() {
 
 void MeshTools::LaterInitTimer() { programFolder = core.progDir; }
 
-bool MeshTools::FormCloseQuery() {
+bool MeshTools::appendLogAtClose() {
   core.logStamped("close meshkit");
   const std::string logName = programFolder + "meshkit.log";
   if (!fileExists(logName)) return true;

@@ -147,10 +147,10 @@ class MeshTools {
   std::string askOutputFile(const std::string& prompt, const std::string& defaultName);
 
   // ---- the window's life ----
-  void FormCreate();
+  void prepareWindow();
   void LaterInitTimer();
   // "close meshkit"; the memo is appended to an existing "meshkit.log".
-  bool FormCloseQuery();
+  bool appendLogAtClose();
 
   // ---- the host's menu entries ----
   void showMeshWindow();

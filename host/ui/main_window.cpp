@@ -667,7 +667,7 @@ void MainWindow::setWindowGeometry(const WindowGeometry& g) { setGeometry(g.left
 void MainWindow::closeMainWindow() { close(); }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
-  if (host_ && !host_->FormCloseQuery()) {
+  if (host_ && !host_->askToClose()) {
     e->ignore();
     return;
   }

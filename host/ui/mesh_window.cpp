@@ -114,7 +114,7 @@ bool MeshWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void MeshWindow::closeEvent(QCloseEvent* e) {
-  tools_.FormCloseQuery();
+  tools_.appendLogAtClose();
   e->accept();
 }
 

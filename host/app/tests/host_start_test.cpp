@@ -144,7 +144,7 @@ TEST_F(HostTest, RunModes) {
   int batches = 0;
   host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-B", "-F", "m.stl"});
   host->runBatch = [&] { ++batches; };
-  host->FormCreate();
+  host->startUp();
   clock.advance(1000);
   EXPECT_EQ(batches, 1);
   EXPECT_TRUE(host->core.batchRun);
@@ -184,7 +184,7 @@ TEST_F(HostTest, AnUnattendedRunEndsWellOnlyWhenItIsDone) {
   // A run that is closed before it is done did not work.
   host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-F", "model.stl", "-B"});
   host->runBatch = [] {};
-  host->FormCreate();
+  host->startUp();
   clock.advance(1000);
   EXPECT_TRUE(host->core.run.active());
   EXPECT_EQ(host->core.run.exitStatus(), 1);
@@ -233,7 +233,7 @@ TEST_F(HostTest, InstanceNumbersAndTheSliceEventName) {
   FakeUi ui2;
   Host& first = start();
   Host second(ui2, clock2, {});
-  second.FormCreate();
+  second.startUp();
   EXPECT_EQ(first.core.instanceNumber, 1);
   EXPECT_EQ(second.core.instanceNumber, 2);
   EXPECT_EQ(first.syncsliceEventName, ".p3d file ready");

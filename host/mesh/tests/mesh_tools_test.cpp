@@ -161,10 +161,10 @@ TEST_F(MeshTools_, TheRingCaptureButtonStartsHidden) {
 
 TEST_F(MeshTools_, ClosingAppendsTheMemoOnlyToAnExistingLog) {
   tools.Memo1.addLine("tool line");
-  tools.FormCloseQuery();
+  tools.appendLogAtClose();
   EXPECT_FALSE(std::filesystem::exists(at("meshkit.log")));
   writeText(at("meshkit.log"), "before\r\n");
-  tools.FormCloseQuery();
+  tools.appendLogAtClose();
   EXPECT_EQ(readAll(at("meshkit.log")), "before\r\ntool line");
   EXPECT_TRUE(logHas("close meshkit"));
 }

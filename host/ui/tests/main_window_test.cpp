@@ -52,7 +52,7 @@ class MainWindowTest : public ::testing::Test {
     window = std::make_unique<MainWindow>(true);
     host = std::make_unique<Host>(*window, clock, std::vector<std::string>{});
     window->attach(host.get());
-    host->FormCreate();
+    host->startUp();
   }
   void TearDown() override {
     host->core.Memo1.setView(nullptr);
