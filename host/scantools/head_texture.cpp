@@ -406,7 +406,7 @@ void TextureTools::drawFrontView() {
     setPixelAt(im, int(truncCoord((float(p.x) - headBoxMin[0]) * f1)),
                int(truncCoord(290.0f - (float(p.y) - headBoxMin[1]) * f1)), 0xFF0000);
   }
-  imageChanged();
+  repaintPicture();
 }
 
 void TextureTools::drawSideView() {
@@ -419,7 +419,7 @@ void TextureTools::drawSideView() {
     setPixelAt(im, int(truncCoord((float(p.z) - headBoxMin[2]) * f2)),
                int(truncCoord(290.0f - (float(p.y) - headBoxMin[1]) * f2)), 0xFF0000);
   }
-  imageChanged();
+  repaintPicture();
 }
 
 void TextureTools::markHeadAxis(int x, int y) {
@@ -427,7 +427,7 @@ void TextureTools::markHeadAxis(int x, int y) {
   QImage& im = mesh_.Im1;
   if (headAxisState == 1) {
     drawSegments(im, 0x000000, {x, 0, x, im.height()});
-    imageChanged();
+    repaintPicture();
     centreClickX = x;
     if (mesh_.view) mesh_.view->pause(2000);
     drawSideView();
@@ -438,7 +438,7 @@ void TextureTools::markHeadAxis(int x, int y) {
   } else if (headAxisState == 3) {
     bottomClick = {x, y};
     drawSegments(im, 0x0000FF, {bottomClick.x, bottomClick.y, topClick.x, topClick.y});
-    imageChanged();
+    repaintPicture();
   }
   if (++headAxisState == 4) {
     if (bottomClick.y < topClick.y) std::swap(bottomClick, topClick);

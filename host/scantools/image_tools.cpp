@@ -247,7 +247,7 @@ void TextureTools::drawSegmentsFile() {
       const int y = leadingInt(popToken(line, ' '));
       drawSegments(mesh_.Im1, colorFrom15(std::uint16_t(code)), {x1, y, x2, y});
     }
-  imageChanged();
+  repaintPicture();
 }
 
 // ---- exectest ----

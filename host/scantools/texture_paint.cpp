@@ -343,7 +343,7 @@ void TextureTools::splitPictureTriangles() {
   if (!askInt("mintexturearea", mesh_.params.mintexturearea) || !askInt("qcolmaxdist", mesh_.params.colmaxdist)) return;
   if (!loadPicture(scratch.texture, name)) {
     core_.memoPrintf("cannot read picture %s", name);
-    imageChanged();
+    repaintPicture();
     return;
   }
   {
@@ -371,7 +371,7 @@ void TextureTools::splitPictureTriangles() {
       if (end > start) fillColumn(mesh_.Im1, x, start, end, c);
     }
   }
-  imageChanged();
+  repaintPicture();
 }
 
 // ---- single atlas ----

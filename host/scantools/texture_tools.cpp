@@ -68,7 +68,7 @@ std::string TextureTools::inWork(const std::string& name) const { return mesh_.w
 
 std::string TextureTools::defaultModel() const { return inWork("scan.obj"); }
 
-void TextureTools::imageChanged() {
+void TextureTools::repaintPicture() {
   if (mesh_.view) mesh_.view->imageChanged();
 }
 

@@ -145,7 +145,7 @@ class TextureTools {
   bool askInt(const char* prompt, int& value);
   std::string defaultModel() const;
   std::string inWork(const std::string& name) const;
-  void imageChanged();
+  void repaintPicture();
   // Head texture steps.
   bool loadHeadModel(const std::string& input);
   void headBoxAndAxis(vect3 p0, vect3 p1);
