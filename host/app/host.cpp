@@ -7,6 +7,7 @@
 #include "host/core/param_table.h"
 #include "host/core/paths.h"
 #include "host/core/texts.h"
+#include "host/jobdata/build_time.h"
 #include "host/machine/unit_codes.h"
 
 namespace ph {
@@ -38,101 +39,96 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   addMachineActionItems(core.controls);
   actions.bindControls();
   sequencer.bindControls();
-  sequencer.links.convertPattern = [this] { conversion.blockbased1Click(); };
-  sequencer.links.abortMeshTools = [this] { mesh.abortMeshTools(); };
-  sequencer.links.clearActionMenu = [this] { inkControls.clearActions(); };
-  sequencer.links.startLayerPrimeCheck = [this](int travelMs) { inkControls.startLayerPrimeCheck(travelMs); };
-  sequencer.links.shortStretches = [this] { return settingDialogs.shortstretches; };
-  sequencer.links.fastStretches = [this] { return settingDialogs.faststretches; };
   addBatchPrintItems(core.controls, "pattern1", "inkjet1", "setfile1");
   batch.bindControls();
-  sequencer.links.setallign1Click = [this] { batch.enterBestMatch(); };
   handoff.programArgs = args_;
   handoff.bindControls();
   syncslice.SetName("syncslice");
   syncslice.Tag = TMemCouple::kInfiniteWaitTag;
-  syncslice.OnReceive = [this](TMemCouple&) { handoff.syncsliceReceive(); };
+  syncslice.OnReceive = [this](TMemCouple&) { handoff.takeSlicedJob(); };
   meshkitready.SetName("meshkitready");
   meshkitready.Tag = TMemCouple::kInfiniteWaitTag;
-  meshkitready.OnReceive = [this](TMemCouple&) { handoff.meshkitreadyReceive(); };
+  // Nothing is ever sent to the main window on the mesh-tools couple: its
+  // event needs no action.
+  meshkitready.OnReceive = [](TMemCouple&) {};
   meshkitready.Active = true;
   CamSync.SetName("CamSync");
   CamSync.Tag = TMemCouple::kInfiniteWaitTag;
   CamSync.Active = true;
-  sequencer.links.signalCamera = [this] { CamSync.Send(); };
   core.timers.Init->setHandler([this] { InitTimerTimer(); });
   core.timers.Movecheck->setHandler([this] { MovecheckTimerTimer(); });
   core.timers.Sizing->setHandler([this] { SizingTimerTimer(); });
   core.timers.LeaveProgram->setHandler([this] { LeaveProgramTimerTimer(); });
   core.controls.bindClick("goodbye1", [this] { goodbye(); });
-  core.controls.bindClick("KeepForm1", [this] { KeepForm1Click(); });
+  core.controls.bindClick("KeepForm1", [this] { keepWindowPlace(); });
   auto bind = [&](const char* name, std::function<void()> f) { core.controls.bindClick(name, std::move(f)); };
-  bind("inifile1", [this] { settingsFiles.inifile1Click(); });
-  bind("mergeini1", [this] { settingsFiles.mergeini1Click(); });
+  bind("inifile1", [this] { settingsFiles.openSettingsFile(); });
+  bind("mergeini1", [this] { settingsFiles.mergeSettingsFile(); });
   bind("saveini1", [this] { settingsFiles.saveAskedByOperator(); });
-  bind("setinifile1", [this] { settingsFiles.setinifile1Click(); });
-  bind("fullini1", [this] { settingsFiles.fullini1Click(); });
-  bind("setexes1", [this] { settingsFiles.setexes1Click(); });
-  bind("config1", [this] { configEditor.config1Click(); });
-  bind("SearchParam1", [this] { configEditor.SearchParam1Click(); });
-  core.controls.at("pause").onRightClick = [this] { configEditor.pauseMouseUp(true, false); };
-  bind("blockbased1", [this] { conversion.blockbased1Click(); });
-  bind("scanconv1", [this] { conversion.scanconv1Click(); });
-  bind("scanp3d1", [this] { conversion.scanp3d1Click(); });
-  bind("movetim1", [this] { conversion.movetim1Click(); });
-  bind("bitreport1", [this] { conversion.bitreport1Click(); });
-  bind("btDmc", [this] { viewer.btDmcClick(); });
-  bind("simloop1", [this] { viewer.simloop1Click(); });
-  bind("shortp3d1", [this] { jobTools.shortp3d1Click(); });
-  bind("dmccount1", [this] { jobTools.dmccount1Click(); });
-  bind("dmc2rhino1", [this] { jobTools.dmc2rhino1Click(); });
-  bind("dmcimage1", [this] { jobTools.dmcimage1Click(); });
-  bind("byBlocksTst1", [this] { jobTools.byBlocksTst1Click(); });
-  bind("pakuit1", [this] { jobTools.pakuit1Click(); });
-  bind("unblockdmc1", [this] { jobTools.unblockdmc1Click(); });
-  bind("equalgfk1", [this] { jobTools.equalgfk1Click(); });
-  bind("meshkit1", [this] { mesh.meshkit1Click(); });
-  bind("ply2stl1", [this] { mesh.mainPly2stl1Click(); });
-  bind("Form21", [this] { mesh.Form21Click(); });
-  bind("adjuststlnormals1", [this] { mesh.adjuststlnormals1Click(); });
-  bind("bobbelhead1", [this] { mesh.stl.bobbelhead1Click(); });
-  bind("headTexture1", [this] { scan.textures.headTexture1Click(); });
-  bind("getheights1", [this] { mesh.stl.getheights1Click(job.workFileName("stl"), conversion.layout.powderedHeights); });
-  bind("hollowstl1", [this] { mesh.voxel.hollowstl1Click(); });
-  bind("shellstl1", [this] { mesh.voxel.shellstl1Click(); });
-  bind("addBthints1", [this] { hints.addBthints1Click(); });
-  bind("btnames", [this] { hints.btnamesClick(); });
-  bind("listmenus1", [this] { hints.listmenus1Click(); });
+  bind("setinifile1", [this] { settingsFiles.saveSettingsAs(); });
+  bind("fullini1", [this] { settingsFiles.writeAllSettings(); });
+  bind("setexes1", [this] { settingsFiles.setProgramFolders(); });
+  bind("config1", [this] { configEditor.openConfigEditor(); });
+  bind("SearchParam1", [this] { configEditor.askSearch(); });
+  core.controls.at("pause").onRightClick = [this] { configEditor.togglePauseEachLayer(true, false); };
+  bind("blockbased1", [this] { conversion.convertJob(); });
+  bind("scanconv1", [this] { conversion.scanAndConvert(); });
+  bind("scanp3d1", [this] { conversion.scanJob(); });
+  bind("movetim1", [this] { logMoveTimes(core); });
+  bind("bitreport1", [this] { conversion.armBitReport(); });
+  bind("btDmc", [this] { viewer.showStretch(); });
+  bind("simloop1", [this] { viewer.applySimulationSwitch(); });
+  bind("shortp3d1", [this] { jobTools.shortenJobP3d(); });
+  bind("dmccount1", [this] { jobTools.logStretchCount(); });
+  bind("dmc2rhino1", [this] { jobTools.writeHeadPathScript(); });
+  bind("dmcimage1", [this] { jobTools.showLayerStretches(); });
+  bind("byBlocksTst1", [this] { jobTools.logRecordHeaders(); });
+  bind("pakuit1", [this] { jobTools.uncompressJob(); });
+  bind("unblockdmc1", [this] { jobTools.writeTestStretch(); });
+  bind("equalgfk1", [this] { jobTools.writeRepeatHistogram(); });
+  bind("meshkit1", [this] { mesh.showMeshWindow(); });
+  bind("ply2stl1", [this] { mesh.confirmAndConvertTempPly(); });
+  bind("Form21", [this] { mesh.showMeshWindowWithItsLog(); });
+  bind("adjuststlnormals1", [this] { mesh.askRecalculateNormals(); });
+  bind("bobbelhead1", [this] { mesh.stl.makeBobbleHead(); });
+  bind("headTexture1", [this] { scan.textures.startHostHeadTexture(); });
+  bind("getheights1",
+       [this] { mesh.stl.writeHeightComparison(job.workFileName("stl"), conversion.layout.powderedHeights); });
+  bind("hollowstl1", [this] { mesh.voxel.hollowCurrentModel(); });
+  bind("shellstl1", [this] { mesh.voxel.askVoidSplit(); });
+  bind("addBthints1", [this] { hints.applyButtonHints(); });
+  bind("btnames", [this] { hints.listButtonNames(); });
+  bind("listmenus1", [this] { hints.listMenuItems(); });
   // The main unit's source, when a developer put it in the current folder.
-  bind("scansethint1", [this] { hints.scansethint1Click("sprayline1.cpp"); });
+  bind("scansethint1", [this] { hints.listSetHintCalls("sprayline1.cpp"); });
   bindJobTools();
   printGuard.attach(core.controls);
 }
 
 void Host::bindJobTools() {
   auto bind = [&](const char* name, std::function<void()> f) { core.controls.bindClick(name, std::move(f)); };
-  bind("btDspP3d", [this] { preview.btDspP3dClick(); });
-  bind("Button81", [this] { preview.btDspP3dClick(); });
-  core.controls.at("btDspP3d").onRightClick = [this] { preview.btDspP3dMouseUp(true); };
+  bind("btDspP3d", [this] { preview.showLayer(); });
+  bind("Button81", [this] { preview.showLayer(); });
+  core.controls.at("btDspP3d").onRightClick = [this] { preview.armAccumulate(); };
   core.timers.endbForm->setHandler([this] { preview.endbFormTimer(); });
-  bind("allignpattern1", [this] { patterns.allignpattern1Click(); });
-  bind("whiteshifts1", [this] { patterns.whiteshifts1Click(); });
-  bind("allignCol1", [this] { patterns.allignCol1Click(false); });
-  bind("allignWater1", [this] { patterns.allignCol1Click(true); });
-  bind("slantlines1", [this] { patterns.slantlines1Click(); });
+  bind("allignpattern1", [this] { patterns.makeAlignmentPattern(); });
+  bind("whiteshifts1", [this] { patterns.makeWhiteShiftJob(); });
+  bind("allignCol1", [this] { patterns.makeColourAlignment(false); });
+  bind("allignWater1", [this] { patterns.makeColourAlignment(true); });
+  bind("slantlines1", [this] { patterns.makeSlantLines(); });
   for (const char* name : {"fine1", "coarse1", "allcolors1"})
-    bind(name, [this, name] { patterns.ribs1Click(core.controls.at(name).tag); });
-  bind("colors32k1", [this] { patterns.colors32k1Click(); });
-  bind("waterLineWidth1", [this] { patterns.waterLineWidth1Click(); });
-  bind("contactlayout1", [this] { headTables.contactlayout1Click(); });
-  bind("paoverz1", [this] { headTables.paoverz1Click(); });
-  bind("findmarge1", [this] { headTables.findmarge1Click(); });
-  bind("lmtest1", [this] { headTables.lmtest1Click(); });
-  bind("waterbytes1", [this] { headTables.waterbytes1Click(); });
-  bind("tstbt", [this] { headTables.tstbtClick(); });
-  bind("LabStretch", [this] { LabStretchClick(); });
+    bind(name, [this, name] { patterns.makeRibs(core.controls.at(name).tag); });
+  bind("colors32k1", [this] { patterns.makeColourTable(); });
+  bind("waterLineWidth1", [this] { patterns.askWaterLineWidth(); });
+  bind("contactlayout1", [this] { headTables.logContactLayout(); });
+  bind("paoverz1", [this] { headTables.logPinLayout(); });
+  bind("findmarge1", [this] { headTables.logLeadingEmptyRows(); });
+  bind("lmtest1", [this] { headTables.linkPresentationPages(); });
+  bind("waterbytes1", [this] { headTables.logNozzleBitTables(); });
+  bind("tstbt", [this] { headTables.logWindowFrame(); });
+  bind("LabStretch", [this] { logMarlinCounters(); });
   bind("vlabel", [this] { core.ui.waitKeyPopup(); });
-  bind("fdebug1", [this] { fdebug1Click(); });
+  bind("fdebug1", [this] { toggleDebugDump(); });
   bind("Button11", [this] { headTables.logNozzlePins(); });
   bind("Button31", [this] { headTables.logPinWords(); });
   bind("Button41", [this] { headTables.logConnectorLayout(); });
@@ -143,7 +139,7 @@ void Host::bindJobTools() {
   bind("Button101", [] {});
 }
 
-void Host::fdebug1Click() {
+void Host::toggleDebugDump() {
   FilePtr& dump = deviceLinks.ink.debugDumpFile;
   const std::string name = checkedFolder(core.workDir + "pbaydebug.dmp");
   if (dump) {
@@ -159,13 +155,13 @@ void Host::fdebug1Click() {
   core.memoPrintf("%s open: what is sent to the jetting unit is copied into it", name);
 }
 
-void Host::LabStretchClick() {
+void Host::logMarlinCounters() {
   core.logVars("nrMarlinok", deviceLinks.marlin.nrMarlinok, "Marlinlin", deviceLinks.marlin.Marlinlin);
 }
 
 Host::~Host() = default;
 
-void Host::FormCreate() {
+void Host::startUp() {
   Settings& s = core.s;
   // Instance number: the first free one of 1..100 (100 when all are taken).
   core.instanceNumber = instanceLock_.acquire(kInstanceMutexBase, 100);
@@ -204,7 +200,7 @@ void Host::FormCreate() {
     deviceLinks.marlin.m18zAccepted = s.acceptM18Z;
   }
   // The mesh-tools window is made after the main window.
-  mesh.FormCreate();
+  mesh.prepareWindow();
 }
 
 void Host::applyCommsOverride() {
@@ -264,11 +260,11 @@ void Host::addUserFunction(const std::string& caption, const std::string& comman
   const int index = userFunctionCount_++;
   Control& item = core.controls.add(Control::Kind::MenuItem, "", caption, "funct1");
   item.tag = 100 + index;
-  item.onClick = [this, tag = item.tag] { inkfunct1Click(tag); };
+  item.onClick = [this, tag = item.tag] { runUserFunction(tag); };
   userFunctionCommands_[std::size_t(index)] = command;
 }
 
-void Host::inkfunct1Click(int tag) {
+void Host::runUserFunction(int tag) {
   const int index = tag - 100;
   if (index < 0 || index >= userFunctionCount_) return;
   std::string caption;

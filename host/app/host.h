@@ -1,6 +1,6 @@
 #pragma once
 // Host: the prismhost program's state and handlers of its main window:
-// start-up (FormCreate), the command line (InitTimer), the user functions,
+// start-up (startUp), the command line (InitTimer), the user functions,
 // window geometry and the close sequence. It owns HostCore and, as they are
 // built, the subsystem objects.
 #include <array>
@@ -111,7 +111,8 @@ class Host {
   plat::LogindStayAwake stayAwake{[this](const std::string& line) { core.memoPrintf("%s", line); }};
   PrintSequencer sequencer{core,        job,    conversion.layout, deviceLinks.ink, deviceLinks.marlin,
                            motion,      stayAwake,
-                           {handoff.temprTestActive, handoff.savedStartingLayer}};
+                           {handoff.temprTestActive, handoff.savedStartingLayer},
+                           wiring};
   // The jetting unit's manual controls, with the sounds they play, and the
   // small setting dialogs, bound to the print sequencer: it clears their
   // actions at print start and starts the priming check between layers; the
@@ -149,17 +150,17 @@ class Host {
   std::function<void()> runBatch = [this] { batch.startBatch(); };
   std::function<ConversionOutcome()> convertSlicedJob = [this] { return conversion.convertJob(); };
 
-  void FormCreate();
+  void startUp();
   void InitTimerTimer();
   void addUserFunction(const std::string& caption, const std::string& command);
-  void inkfunct1Click(int tag);
+  void runUserFunction(int tag);
   void FormResize();
   void MovecheckTimerTimer();
   void SizingTimerTimer();
-  void KeepForm1Click();
+  void keepWindowPlace();
   // The close sequence: false when the program stays open (the operator
   // cancelled, or the settings could not be saved).
-  bool FormCloseQuery();
+  bool askToClose();
   // SIGTERM or SIGINT: closes without asking, stopping what runs (a slicer
   // it waits for); an unattended run that was not done has failed.
   void terminate(int signal);
@@ -173,9 +174,9 @@ class Host {
   void LeaveProgramTimerTimer();
   // "fdebug": opens the jetting unit's dump file "pbaydebug.dmp" in the
   // work folder when it is closed, else closes it.
-  void fdebug1Click();
+  void toggleDebugDump();
   // Label LabStretch: the Marlin counters.
-  void LabStretchClick();
+  void logMarlinCounters();
 
   int userFunctionCount() const { return userFunctionCount_; }
   const std::array<std::string, 20>& userFunctionCommands() const { return userFunctionCommands_; }

@@ -24,13 +24,13 @@ void Host::SizingTimerTimer() {
   core.timers.Sizing->stop();
 }
 
-void Host::KeepForm1Click() {
+void Host::keepWindowPlace() {
   const WindowGeometry g = core.ui.windowGeometry();
   core.s.FormPosition = {g.left, g.top, g.width, g.height};
   core.settingsModified = true;
 }
 
-bool Host::FormCloseQuery() {
+bool Host::askToClose() {
   if (closed_) return true;  // the window closes after the sequence ran
   if (!confirmWhilePrinting("close the program")) return false;
   if (!core.s.IniAutoSave && core.settingsModified && (core.s.queryIniSave || core.settingsEditedUnsaved) &&

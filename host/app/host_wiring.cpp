@@ -30,19 +30,19 @@ bool HostWiring::openModel() { return host_.handoff.openModel(); }
 
 void HostWiring::skipNextSlicing() { host_.handoff.skipSlicing = true; }
 
-void HostWiring::convert() { host_.conversion.blockbased1Click(); }
+void HostWiring::convert() { host_.conversion.convertJob(); }
 
-void HostWiring::home() { host_.actions.BtHomeClick(); }
+void HostWiring::home() { host_.actions.home(); }
 
-void HostWiring::resetZ() { host_.actions.btzresetClick(); }
+void HostWiring::resetZ() { host_.actions.resetZ(); }
 
-void HostWiring::preparePowder() { host_.actions.btPrepClick(); }
+void HostWiring::preparePowder() { host_.actions.preparePowder(); }
 
-void HostWiring::dry() { host_.actions.drying1Click(); }
+void HostWiring::dry() { host_.actions.dry(); }
 
 void HostWiring::endProgram() { host_.goodbye(); }
 
-bool HostWiring::saveSettings() { return host_.settingsFiles.saveini1Click(); }
+bool HostWiring::saveSettings() { return host_.settingsFiles.saveSettings(); }
 
 // ---- the manual actions' steps ----
 
@@ -56,9 +56,9 @@ void HostWiring::armPowderSkip() {
   if (host_.sequencer.powderSkipState == 0) host_.sequencer.powderSkipState = 1;
 }
 
-void HostWiring::preparePowderLayers() { host_.settingDialogs.preparelayers1Click(); }
+void HostWiring::preparePowderLayers() { host_.settingDialogs.preparePowderLayers(); }
 
-void HostWiring::keepWetChanged() { host_.inkControls.cbkeepwetClick(); }
+void HostWiring::sendKeepWet() { host_.inkControls.sendKeepWet(); }
 
 void HostWiring::setCocoonWalls(bool on) { host_.mesh.setCocoonWalls(on); }
 
@@ -79,6 +79,24 @@ void HostWiring::resumePrint() { host_.sequencer.resumeTicking(); }
 void HostWiring::armPrepLayers(int layers) { host_.sequencer.armPrepLayers(layers); }
 
 void HostWiring::startPrint() { host_.sequencer.start(); }
+
+// ---- the print sequencer's steps ----
+
+void HostWiring::convertPattern() { host_.conversion.convertJob(); }
+
+void HostWiring::startLayerPrimeCheck(int travelMs) { host_.inkControls.startLayerPrimeCheck(travelMs); }
+
+bool HostWiring::shortStretches() const { return host_.settingDialogs.shortstretches; }
+
+bool HostWiring::fastStretches() const { return host_.settingDialogs.faststretches; }
+
+void HostWiring::enterBestMatch() { host_.batch.enterBestMatch(); }
+
+void HostWiring::abortMeshTools() { host_.mesh.abortMeshTools(); }
+
+void HostWiring::signalCamera() { host_.CamSync.Send(); }
+
+void HostWiring::clearActionMenu() { host_.inkControls.clearActions(); }
 
 // ---- the configuration editor ----
 

@@ -16,6 +16,7 @@
 #include "host/machine/machine_actions.h"
 #include "host/machine/machine_events.h"
 #include "host/machine/ports.h"
+#include "host/machine/print_sequencer.h"
 #include "host/machine/setting_dialogs.h"
 #include "host/mesh/mesh_tools.h"
 
@@ -28,6 +29,7 @@ class HostWiring final : public MachineEvents,
                          public ActionSteps,
                          public InkPrint,
                          public PrepLayersPrint,
+                         public SequencerSteps,
                          public EditorMachine,
                          public PortsInUse,
                          public PatternPrinter,
@@ -64,7 +66,7 @@ class HostWiring final : public MachineEvents,
   std::string expandGcodeTemplate(const std::string& text, int skip) override;
   void armPowderSkip() override;
   void preparePowderLayers() override;
-  void keepWetChanged() override;
+  void sendKeepWet() override;
   void setCocoonWalls(bool on) override;
 
   // InkPrint (isBusy also for the editor and the port tools)
@@ -77,6 +79,16 @@ class HostWiring final : public MachineEvents,
   // PrepLayersPrint
   void armPrepLayers(int layers) override;
   void startPrint() override;
+
+  // SequencerSteps
+  void convertPattern() override;
+  void startLayerPrimeCheck(int travelMs) override;
+  bool shortStretches() const override;
+  bool fastStretches() const override;
+  void enterBestMatch() override;
+  void abortMeshTools() override;
+  void signalCamera() override;
+  void clearActionMenu() override;
 
   // EditorMachine
   std::vector<std::string> detectedPorts() override;

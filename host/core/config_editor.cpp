@@ -329,24 +329,24 @@ void ConfigEditor::setFieldText(int param, const std::string& text) {
   EditorField* f = field(param);
   if (!f) return;
   f->text = text;
-  AnyParamChange(param, text);
+  takeFieldText(param, text);
   if (view) view->fieldTextChanged(param);
 }
 
-void ConfigEditor::AnyParamChange(int param, const std::string& text) {
+void ConfigEditor::takeFieldText(int param, const std::string& text) {
   if (param < 0 || param >= int(pendingValues.size())) return;
   pendingValues[std::size_t(param)] = text;
   if (EditorField* f = field(param)) f->text = text;
 }
 
-void ConfigEditor::boolEditDblClick(int param) {
+void ConfigEditor::toggleBoolField(int param) {
   EditorField* f = field(param);
   if (!f) return;
   if (f->text == "true") setFieldText(param, "false");
   else if (f->text == "false") setFieldText(param, "true");
 }
 
-void ConfigEditor::VarlabelMouseUp(int param, bool down) {
+void ConfigEditor::stepField(int param, bool down) {
   EditorField* f = field(param);
   if (!f) return;
   const ParamEntry& e = core_.params.entry(param);
@@ -358,11 +358,11 @@ void ConfigEditor::VarlabelMouseUp(int param, bool down) {
   } else if (e.isText() && f->text.find('/') != std::string::npos) {
     multiLineName = f->label;
     multiLineTarget = param;
-    layerGClick();
+    openMultiLineEditor();
   }
 }
 
-void ConfigEditor::layerGClick() {
+void ConfigEditor::openMultiLineEditor() {
   EditorField* f = field(multiLineTarget);
   if (!f) return;
   multiLineMemo_ = replaceEvery(f->text, "/", "\n");
@@ -374,7 +374,7 @@ void ConfigEditor::layerGClick() {
   multiLineResult_.reset();
 }
 
-void ConfigEditor::OKmClick(const std::string& memoText) {
+void ConfigEditor::takeMultiLineText(const std::string& memoText) {
   multiLineResult_ = replaceEvery(replaceEvery(memoText, "\r\n", "/"), "\n", "/");
   if (view) view->closeMultiLineEditor();
 }
@@ -443,12 +443,12 @@ void ConfigEditor::sendCodesUnlessBusy() {
   codes.sendQueuedUnitCodes();
 }
 
-void ConfigEditor::ButOkClick(bool search) {
+void ConfigEditor::applyEdits(bool search) {
   if (view) view->closeEditor();
   if (applyPendingValues()) {
     core_.settingsModified = true;
     core_.settingsEditedUnsaved = true;
-    if (core_.s.IniAutoSave) files_.saveini1Click();
+    if (core_.s.IniAutoSave) files_.saveSettings();
   }
   sendCodesUnlessBusy();
   if (search) core_.timers.SearchLater->start();
@@ -461,10 +461,10 @@ void ConfigEditor::FocusSetTimer() {
 
 void ConfigEditor::SearchLaterTimer() {
   core_.timers.SearchLater->stop();
-  SearchParam1Click();
+  askSearch();
 }
 
-void ConfigEditor::SearchParam1Click() {
+void ConfigEditor::askSearch() {
   // Asked of the operator directly: a preset answer waits for the question
   // it was meant for.
   auto answer = core_.ui.inputBox("input", "Search_Parameter", searchText);
@@ -496,7 +496,7 @@ void ConfigEditor::searchParameters(const std::string& text) {
   }
 }
 
-void ConfigEditor::parmcomboDblClick() {
+void ConfigEditor::editComboSetting() {
   const int idx = core_.params.find(core_.controls.at("parmcombo").caption);
   if (idx < 0) return;
   comboLine = core_.params.formatParamLine(idx, false);
@@ -507,18 +507,18 @@ void ConfigEditor::parmcomboDblClick() {
   sendCodesUnlessBusy();
 }
 
-void ConfigEditor::parmcomboKeyPress(char key) {
-  if (key == '\r' || key == '\n') parmcomboDblClick();
+void ConfigEditor::takeComboKey(char key) {
+  if (key == '\r' || key == '\n') editComboSetting();
 }
 
-void ConfigEditor::parmcomboChange() {
+void ConfigEditor::showComboHint() {
   Control& combo = core_.controls.at("parmcombo");
   const int idx = core_.params.find(combo.caption);
   const std::string hint = idx >= 0 ? wrapText(core_.params.entry(idx).paramHelp, 12) : "";
   combo.setHint(hint, !hint.empty());
 }
 
-void ConfigEditor::pauseMouseUp(bool rightButton, bool shift) {
+void ConfigEditor::togglePauseEachLayer(bool rightButton, bool shift) {
   if (!rightButton && !shift) return;
   core_.applySettings(std::string("?pauseEachLayer=") + (core_.s.pauseEachLayer ? "false" : "true"), true);
 }

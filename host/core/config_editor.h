@@ -104,24 +104,22 @@ class ConfigEditor {
   const std::string& multiLineMemoText() const { return multiLineMemo_; }
 
   // ---- handlers ----
-  void config1Click() { openConfigEditor(); }
   void openConfigEditor();
-  void TabControl1Change(int tab) { buildPage(tab); }
-  // A label released: down = the right button or Shift.
-  void VarlabelMouseUp(int param, bool down);
-  void boolEditDblClick(int param);
-  void AnyParamChange(int param, const std::string& text);
+  // A label released steps its field: down = the right button or Shift.
+  void stepField(int param, bool down);
+  void toggleBoolField(int param);
+  void takeFieldText(int param, const std::string& text);
   // "Apply" (search false) and "Search" (search true).
-  void ButOkClick(bool search);
+  void applyEdits(bool search);
   void FocusSetTimer();
   void SearchLaterTimer();
-  void SearchParam1Click();
-  void layerGClick();
-  void OKmClick(const std::string& memoText);
-  void parmcomboDblClick();
-  void parmcomboKeyPress(char key);
-  void parmcomboChange();
-  void pauseMouseUp(bool rightButton, bool shift);
+  void askSearch();
+  void openMultiLineEditor();
+  void takeMultiLineText(const std::string& memoText);
+  void editComboSetting();
+  void takeComboKey(char key);
+  void showComboHint();
+  void togglePauseEachLayer(bool rightButton, bool shift);
 
   // ---- the work behind them ----
   void buildPage(int tab);

@@ -19,7 +19,7 @@ Hints::Hints(HostCore& core) : core_(core) {
   core_.timers.EndHint->setHandler([this] { EndHintTimer(); });
 }
 
-void Hints::addBthints1Click() {
+void Hints::applyButtonHints() {
   Controls& controls = core_.controls;
   for (std::string_view entry : buttonHintTable) {
     if (entry == "x") break;
@@ -45,7 +45,7 @@ void Hints::ParamUpdatesTimer() {
   const bool on = core_.s.ButtonHints;
   if (on == lastButtonHints) return;
   if (on) {
-    addBthints1Click();
+    applyButtonHints();
   } else {
     for (Control& c : core_.controls.all())
       if (!isMenu(c) && c.showHint) c.setHint(c.hint, false);
@@ -72,7 +72,7 @@ void Hints::EndHintTimer() {
   core_.ui.setStatusPanel(1, "");
 }
 
-void Hints::btnamesClick() {
+void Hints::listButtonNames() {
   for (const Control& c : core_.controls.all()) {
     if (c.name.empty()) continue;
     if (c.kind == Control::Kind::Button || c.kind == Control::Kind::CheckBox)
@@ -82,13 +82,13 @@ void Hints::btnamesClick() {
   }
 }
 
-void Hints::listmenus1Click() {
+void Hints::listMenuItems() {
   // Items made at run time (the user functions) have no name to list.
   for (const Control& c : core_.controls.all())
     if (isMenu(c) && !c.name.empty()) core_.memoPrintf("%s", c.name);
 }
 
-void Hints::scansethint1Click(const std::string& sourceFile) {
+void Hints::listSetHintCalls(const std::string& sourceFile) {
   // Read directly: a developer aid must not raise the print abort flag that
   // a failed read open of a job file raises.
   std::ifstream in(nativePath(sourceFile), std::ios::binary);

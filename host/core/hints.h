@@ -15,7 +15,7 @@ class Hints {
 
   // Applies the button-hint table (controls: wrapped at 24 and shown; menu
   // items: as they are), with the dual-box set-up's own texts.
-  void addBthints1Click();
+  void applyButtonHints();
   // After a settings change: hints follow ButtonHints.
   void ParamUpdatesTimer();
   // The operator moved onto a menu entry (null: the menu closed). Its hint
@@ -26,9 +26,9 @@ class Hints {
   // Developer aids: "name;caption~" of every button and check box (the
   // source of the hint table), the name of every menu item, and hint-table
   // entries for every "sethint" call of a source file.
-  void btnamesClick();
-  void listmenus1Click();
-  void scansethint1Click(const std::string& sourceFile);
+  void listButtonNames();
+  void listMenuItems();
+  void listSetHintCalls(const std::string& sourceFile);
 
   bool lastButtonHints = false;
   bool menuHintShown = false;

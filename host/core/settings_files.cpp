@@ -174,7 +174,6 @@ void SettingsFiles::keepLoadedName(const std::string& loaded) {
                    loaded, named, loaded);
 }
 
-void SettingsFiles::inifile1Click() { openSettingsFile(); }
 
 bool SettingsFiles::openSettingsFile() {
   KeepCurrentDir keep;
@@ -197,7 +196,7 @@ bool SettingsFiles::openSettingsFile() {
   return true;
 }
 
-void SettingsFiles::mergeini1Click() {
+void SettingsFiles::mergeSettingsFile() {
   core_.params.mergeMode = true;
   // Only a merge that happened renames the active file; a cancelled one
   // leaves everything as it was.
@@ -210,7 +209,7 @@ void SettingsFiles::mergeini1Click() {
   core_.params.mergeMode = false;
 }
 
-bool SettingsFiles::saveini1Click() {
+bool SettingsFiles::saveSettings() {
   if (!core_.saveSettings()) return false;
   core_.logStamped("saved ini " + core_.s.settingsFile);
   recordActiveSettings();
@@ -230,10 +229,10 @@ bool SettingsFiles::saveAskedByOperator() {
     }
     core_.settingsOwner = core_.s.settingsFile;
   }
-  return saveini1Click();
+  return saveSettings();
 }
 
-void SettingsFiles::setinifile1Click() {
+void SettingsFiles::saveSettingsAs() {
   KeepCurrentDir keep;
   std::string proposed = expandCurrentDir(core_.s.settingsFile);
   if (proposed.find_first_of("/\\") == std::string::npos) proposed = currentDir() + "/" + proposed;
@@ -257,10 +256,10 @@ void SettingsFiles::setinifile1Click() {
   if (at != std::string::npos && at < 3) name = toCurrentDirToken(name);
   core_.s.settingsFile = name;
   core_.settingsOwner = name;  // chosen in the save dialog: replaced on purpose
-  saveini1Click();
+  saveSettings();
 }
 
-void SettingsFiles::fullini1Click() {
+void SettingsFiles::writeAllSettings() {
   std::string text;
   for (int i = 0; i < core_.params.paramCount(); ++i) {
     if (!core_.params.writable(i)) {
@@ -272,7 +271,7 @@ void SettingsFiles::fullini1Click() {
   core_.writeTextFile("allparam.i3d", text);  // a short write is told
 }
 
-void SettingsFiles::setexes1Click() {
+void SettingsFiles::setProgramFolders() {
   if (core_.notConfirmed("adapt programm to current folder")) return;
   const std::string cur = currentDir();
   core_.s.file_folder = cur;

@@ -32,20 +32,20 @@ class SettingsFiles {
   // which stays the settings file whatever it names.
   void loadSettingsFile(const std::string& name);
 
-  void inifile1Click();    // "inifile": open
-  void mergeini1Click();   // "merge ini"
-  bool saveini1Click();    // a save for the program; false when nothing could be saved
+  // "inifile": the open dialog and load; false when cancelled.
+  bool openSettingsFile();
+  void mergeSettingsFile();  // "merge ini"
+  // A save for the program; false when nothing could be saved.
+  bool saveSettings();
   // "save_ini" and the save at close, asked by the operator: to the active
   // settings file, asking first when that file exists and was not the one
   // read; false when nothing was saved.
   bool saveAskedByOperator();
-  void setinifile1Click(); // "save inifile as"
-  void fullini1Click();    // "full_ini"
-  void setexes1Click();    // "exe_currentdir"
+  void saveSettingsAs();     // "save inifile as"
+  void writeAllSettings();   // "full_ini"
+  void setProgramFolders();  // "exe_currentdir"
 
  private:
-  // The open dialog and load; false when cancelled.
-  bool openSettingsFile();
   // After loading `loaded`: the settings file is `loaded` again, whatever
   // the file named; a name of another file is logged.
   void keepLoadedName(const std::string& loaded);

@@ -84,7 +84,6 @@ bool isFloatText(const std::string& text) {
   return true;
 }
 
-bool supEditChange(const std::string& text) { return isFloatText(text); }
 
 void editFloatValues(HostCore& core, const std::string& caption, std::initializer_list<float*> values,
                      const std::string& names) {
@@ -97,7 +96,7 @@ void editFloatValues(HostCore& core, const std::string& caption, std::initialize
     std::string name = popToken(rest, ',');
     if (!v) continue;
     targets.push_back(v);
-    fields.push_back({name, plat::format("%.7g", double(*v)), &supEditChange});
+    fields.push_back({name, plat::format("%.7g", double(*v)), &isFloatText});
   }
   if (fields.empty()) return;
   std::vector<std::string> shown;

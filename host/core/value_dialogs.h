@@ -35,10 +35,9 @@ void editBoolValues(HostCore& core, std::initializer_list<BoolValue> values);
 
 // A plain decimal: an optional leading "-" (not alone), digits, at most one
 // "." and only right behind a digit.
-bool isFloatText(const std::string& text);
-// The check of every change of a float field: valid text shows white and is
+// It checks every change of a float field: valid text shows white and is
 // kept, invalid text shows red and is never stored.
-bool supEditChange(const std::string& text);
+bool isFloatText(const std::string& text);
 // A dialog of labelled float fields, one per ","-separated name (at most 10,
 // and only names that have a variable). Fields the operator changed to a
 // valid number are stored; everything else keeps its value.

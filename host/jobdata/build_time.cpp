@@ -55,7 +55,7 @@ int buildTimeAndFit(HostCore& core, const ConversionSettings& s, JobLayout& layo
   return saturatedInt(T / 60);
 }
 
-void movetim1Click(HostCore& core) {
+void logMoveTimes(HostCore& core) {
   const int movespeed = std::max(core.s.movespeed, 1);  // 0 would never arrive
   for (int i = 0; i <= 20; ++i) {
     const double tim = moveTime(20.0 * i, movespeed, xyaccel) / 2.0;

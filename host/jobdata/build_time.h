@@ -20,6 +20,6 @@ double moveDistance(double t, double speed, double a);
 int buildTimeAndFit(HostCore& core, const ConversionSettings& settings, JobLayout& layout, long long filled,
                     long long total, long long jumps);
 // The "movetim" table: move times and distances for 0 to 400 mm.
-void movetim1Click(HostCore& core);
+void logMoveTimes(HostCore& core);
 
 }  // namespace ph

@@ -44,12 +44,10 @@ std::string Conversion::scan(const ConversionSettings& settings) {
 
 std::string Conversion::scanJob() { return scan(takeSettings()); }
 
-void Conversion::scanconv1Click() {
+void Conversion::scanAndConvert() {
   const ConversionSettings settings = takeSettings();
   if (scan(settings).empty()) convertP3dToDmc(settings);
 }
-
-void Conversion::movetim1Click() { ph::movetim1Click(core_); }
 
 ConversionOutcome Conversion::convertJob() {
   parser.drops.fill(0);
@@ -80,7 +78,7 @@ ConversionOutcome Conversion::convertJob() {
     core_.memoPrintf("drops W:%lld C:%lld M:%lld Y:%lld", d[0], d[1], d[2], d[3]);
     // The conversion changed settings (primgrens, maxstretchlen, printpages).
     core_.settingsModified = true;
-    if (core_.s.IniAutoSave) SettingsFiles(core_).saveini1Click();
+    if (core_.s.IniAutoSave) SettingsFiles(core_).saveSettings();
   }
   core_.ui.showProgress(110);
   return outcome;

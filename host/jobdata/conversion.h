@@ -61,17 +61,10 @@ class Conversion {
   // wrong with it (told to the operator).
   std::string scanJob();
 
-  // "blockbased" (the after-slicing timer, the open paths and the print
-  // start convert through convertJob).
-  void blockbased1Click() { convertJob(); }
-  void convert1Click() { convertP3dToDmc(); }
   // "scan+conv": the scan, then the conversion, without the bookkeeping.
-  void scanconv1Click();
-  void scanp3d1Click() { scanJob(); }
-  // "movetim": the timing table.
-  void movetim1Click();
-  // "bitreport": the nozzle map of the next stretch goes to the log.
-  void bitreport1Click() { stretches.bitReport = true; }
+  void scanAndConvert();
+  // The nozzle map of the next stretch goes to the log.
+  void armBitReport() { stretches.bitReport = true; }
 
   // Threads that build stretches; 0: StretchPipeline::defaultWorkers()
   // (PRISM_WORKERS, else a count for the usable processors); 1: everything

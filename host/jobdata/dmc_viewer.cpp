@@ -77,8 +77,8 @@ bool DmcViewer::simloopTicked() const {
   return c && c->checked;
 }
 
-void DmcViewer::btDmcClick() {
-  if (!job_.dmcCurrent) conversion_.blockbased1Click();
+void DmcViewer::showStretch() {
+  if (!job_.dmcCurrent) conversion_.convertJob();
   picture = QImage();
   if (!simloopTicked())
     displayStretch = core_.evalIntExpr(core_.askText("input", "display_strook", std::to_string(displayStretch)));
@@ -200,7 +200,7 @@ bool DmcViewer::paintStretches(int first) {
   return true;
 }
 
-void DmcViewer::simloop1Click() {
+void DmcViewer::applySimulationSwitch() {
   displayStretch = 0;
   simPicture = newBitmap32(2000, 256);
   // Only a simulation that starts takes the abort flag back: unticking the
@@ -221,7 +221,7 @@ void DmcViewer::PrintSimTimer() {
   if (!core_.printAbort && !jobUnreadable_) {
     if (simPhase) {
       displayStretch += 2;
-      btDmcClick();
+      showStretch();
     }
   } else {
     endSimulation();

@@ -52,9 +52,9 @@ class DmcViewer {
 
   // "pr dmc": converts the job first when its .dmc is not current, asks
   // for the stretch number (not while the simulation runs) and shows it.
-  void btDmcClick();
+  void showStretch();
   // "simloop": starts (or, unticked, stops) the print simulation.
-  void simloop1Click();
+  void applySimulationSwitch();
   void PrintSimTimer();
 
   // Paints stretches first and first + 1 (a negative first: the last two

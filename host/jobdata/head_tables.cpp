@@ -86,7 +86,7 @@ HeadTables::HeadTables(HostCore& core, const JobState& job)
 
 void HeadTables::log(const std::string& text) { core_.logWrite(text, false, false); }
 
-void HeadTables::contactlayout1Click() {
+void HeadTables::logContactLayout() {
   core_.evalIntExpr(core_.askText("input", "drillspeed", "30"));
   const double diameter = 0.001 * 1600;
   core_.Memo1.clear();
@@ -122,7 +122,7 @@ void HeadTables::contactlayout1Click() {
     }
 }
 
-void HeadTables::paoverz1Click() {
+void HeadTables::logPinLayout() {
   for (int i = 0; i <= 10; ++i) {
     std::string row;
     for (int j = 0; j <= 5; ++j) {
@@ -134,9 +134,9 @@ void HeadTables::paoverz1Click() {
   }
 }
 
-void HeadTables::findmarge1Click() { core_.logVars("line", leadingEmptyRows(core_, job_)); }
+void HeadTables::logLeadingEmptyRows() { core_.logVars("line", leadingEmptyRows(core_, job_)); }
 
-void HeadTables::lmtest1Click() {
+void HeadTables::linkPresentationPages() {
   FileDialogRequest ask;
   ask.folder = core_.workDir;
   ask.filter = "presentation|*.htm;*.html|all files|*.*";
@@ -185,7 +185,7 @@ bool HeadTables::copyWithPageLinks(const std::string& from, const std::string& t
   return core_.writeTextFile(to, out);
 }
 
-void HeadTables::waterbytes1Click() {
+void HeadTables::logNozzleBitTables() {
   NozzleTables tables;
   tables.initBandTables(64);
   std::string text = "kcmybitpos[col][y]";
@@ -208,7 +208,7 @@ void HeadTables::waterbytes1Click() {
   core_.logVars("primgrens", core_.s.primgrens, "dropgrens", core_.s.dropgrens);
 }
 
-void HeadTables::tstbtClick() {
+void HeadTables::logWindowFrame() {
   core_.logVars("ix", captionHeight(core_.ui), "formgrens(Form1)", frameWidth(core_.ui), "formbalk(Form1)",
                 captionHeight(core_.ui));
 }

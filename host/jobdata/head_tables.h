@@ -30,15 +30,15 @@ class HeadTables {
   // (v mod 8), bit 20 (+8) and bit 21 (+16). rebuildMuxCodes rewrites them.
   std::array<unsigned, 22> muxcodes;
 
-  void contactlayout1Click();
-  void paoverz1Click();
-  void findmarge1Click();
+  void logContactLayout();
+  void logPinLayout();
+  void logLeadingEmptyRows();
   // Copies a presentation page, putting "next" and "previous" links before
   // each group of lines with "witvlak.". The two files are the operator's
   // choice (file dialogs).
-  void lmtest1Click();
-  void waterbytes1Click();
-  void tstbtClick();
+  void linkPresentationPages();
+  void logNozzleBitTables();
+  void logWindowFrame();
 
   // Developer aids of the print head's wiring, each logging a table:
   // nozzles per pin (and any nozzle number missing or doubled), the port

@@ -96,7 +96,7 @@ std::string JobTools::workFolderFile(const std::string& name) const { return che
 
 // ---- "shortp3d": the job through the conversion's stream filter ----
 
-void JobTools::shortp3d1Click() { shortenP3d(job_.workFileName("p3d"), workFolderFile("!bshorted.p3d")); }
+void JobTools::shortenJobP3d() { shortenP3d(job_.workFileName("p3d"), workFolderFile("!bshorted.p3d")); }
 
 bool JobTools::shortenP3d(const std::string& p3d, const std::string& outName) {
   core_.memoPrintf("file: %s", p3d);
@@ -132,7 +132,7 @@ bool JobTools::shortenP3d(const std::string& p3d, const std::string& outName) {
 
 // ---- "dmccount" ----
 
-void JobTools::dmccount1Click() {
+void JobTools::logStretchCount() {
   const StretchCount n = countDmcStretches(core_, job_, conversion_.layout.powderReduced);
   core_.logVars("countdmcstretches()", n.count, "skippedStretch", n.skipped);
   // The count stops where the record chain breaks: say so.
@@ -148,7 +148,7 @@ void JobTools::dmccount1Click() {
 
 // ---- "dmc2rhino": the head's paths as a polyline script ----
 
-void JobTools::dmc2rhino1Click() {
+void JobTools::writeHeadPathScript() {
   std::string script;
   if (!writePolylines(job_.workFileName("dmc"), workFolderFile("temp.txt"), &script)) return;
   // The script goes to the clipboard as it stands in the file.
@@ -213,7 +213,7 @@ bool JobTools::writePolylines(const std::string& dmc, const std::string& outName
 
 // ---- "dmcimage": one layer's decoded stretches ----
 
-void JobTools::dmcimage1Click() {
+void JobTools::showLayerStretches() {
   if (print_.printHoldsDmc()) {
     core_.memoPrintf("file open error");
     return;
@@ -291,7 +291,7 @@ bool JobTools::paintLayer(const std::string& dmc, int wanted, int mask, bool sum
 
 // ---- "byBlocksTst": each record's header and first data bytes ----
 
-void JobTools::byBlocksTst1Click() {
+void JobTools::logRecordHeaders() {
   const std::string name = job_.workFileName("dmc");
   FilePtr f = openDmcRecords(core_, name);
   if (!f) return;
@@ -312,7 +312,7 @@ void JobTools::byBlocksTst1Click() {
 
 // ---- "pakuit": stretch data uncompressed into 54-byte columns ----
 
-void JobTools::pakuit1Click() { uncompress(job_.workFileName("dmc"), job_.workFileName("duu")); }
+void JobTools::uncompressJob() { uncompress(job_.workFileName("dmc"), job_.workFileName("duu")); }
 
 bool JobTools::uncompress(const std::string& dmc, const std::string& outName) {
   core_.memoPrintf("file %s ", dmc);
@@ -352,7 +352,7 @@ bool JobTools::uncompress(const std::string& dmc, const std::string& outName) {
 
 // ---- "unblockdmc": a test stretch and its nozzle counts ----
 
-void JobTools::unblockdmc1Click() {
+void JobTools::writeTestStretch() {
   testStretch(job_.workFileName("dmc"), workFolderFile("frblk.dmc"), workFolderFile("temp.gfk"));
 }
 
@@ -411,7 +411,7 @@ bool JobTools::testStretch(const std::string& dmc, const std::string& frblk, con
 
 // ---- "equalgfk": how often a byte repeats at each distance ----
 
-void JobTools::equalgfk1Click() { repeatHistogram(job_.workFileName("dmp"), workFolderFile("temp2.gfk")); }
+void JobTools::writeRepeatHistogram() { repeatHistogram(job_.workFileName("dmp"), workFolderFile("temp2.gfk")); }
 
 bool JobTools::repeatHistogram(const std::string& dump, const std::string& outName) {
   FilePtr f = core_.openFile(dump, "rb").file;

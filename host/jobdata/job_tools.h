@@ -41,14 +41,14 @@ class JobTools {
  public:
   JobTools(HostCore& core, JobState& job, Conversion& conversion, const DmcHolder& print);
 
-  void shortp3d1Click();
-  void dmccount1Click();
-  void dmc2rhino1Click();
-  void dmcimage1Click();
-  void byBlocksTst1Click();
-  void pakuit1Click();
-  void unblockdmc1Click();
-  void equalgfk1Click();
+  void shortenJobP3d();
+  void logStretchCount();
+  void writeHeadPathScript();
+  void showLayerStretches();
+  void logRecordHeaders();
+  void uncompressJob();
+  void writeTestStretch();
+  void writeRepeatHistogram();
 
   // The work of the handlers, on named files; false when the tool stopped
   // (told in the log or by a message).

@@ -14,7 +14,7 @@ namespace ph {
 
 LayerPreview::LayerPreview(HostCore& core, const JobState& job) : core_(core), job_(job) {}
 
-bool LayerPreview::btDspP3dClick() {
+bool LayerPreview::showLayer() {
   if (accumulate) page_ += 20;
   int page = pageRequest;
   if (page < 0) page = core_.evalIntExpr(core_.askText("input", "page", std::to_string(page_)));

@@ -29,10 +29,8 @@ class LayerPreview {
   // "dsp p3d": the page asked (or requested), painted and shown. A page of
   // 20000 + n shows layer n and switches accumulate mode on, 10000 + n
   // shows it with water dots left white. False when the .p3d did not open.
-  bool btDspP3dClick();
-  void btDspP3dMouseUp(bool rightButton) {
-    if (rightButton) accumulate = true;
-  }
+  bool showLayer();
+  void armAccumulate() { accumulate = true; }
   // Paints and shows one page as it stands (no question, no mode change).
   bool showPage(int page, bool waterWhite);
   // The timer endbForm: stops and closes the viewer window.

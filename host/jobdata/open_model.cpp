@@ -165,7 +165,7 @@ bool SlicerHandoff::openModel() {
   return onItsWay;
 }
 
-void SlicerHandoff::p3dfile1Click() {
+void SlicerHandoff::openP3dFile() {
   KeepFolder folder;
   FileDialogRequest dialog;
   dialog.title = "p3d file";
@@ -192,13 +192,13 @@ void SlicerHandoff::p3dfile1Click() {
   if (runConversion().converted()) askModelFits("model does not fit in machine, Comtinue?");
 }
 
-void SlicerHandoff::ParamFile1Click() {
+void SlicerHandoff::openCommandLineFile() {
   if (programArgs.empty()) return;
   core_.commandInputFile = programArgs[0];
-  povstl1Click();
+  openModel();
 }
 
-void SlicerHandoff::balkfile1Click() {
+void SlicerHandoff::startTemperatureTest() {
   Settings& s = core_.s;
   job_.dmcCurrent = false;
   const std::string answer = core_.askText("input", "starting_temperature", "30");

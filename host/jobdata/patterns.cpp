@@ -229,7 +229,7 @@ void Patterns::printPattern() {
   if (!printer_.startPatternPrint()) job_.patternMode = false;
 }
 
-void Patterns::allignpattern1Click() {
+void Patterns::makeAlignmentPattern() {
   PatternCanvas canvas(600, 64);
   std::string out;
   writePatternLayerHead(out);
@@ -249,13 +249,13 @@ void Patterns::allignpattern1Click() {
   show(canvas.picture);
 }
 
-void Patterns::whiteshifts1Click() {
+void Patterns::makeWhiteShiftJob() {
   constexpr int kPages = 44;
   std::string out;
   bool rendered = true;
   for (int page = 0; page < kPages && rendered; ++page) {
     preview_.pageRequest = page;
-    rendered = preview_.btDspP3dClick();
+    rendered = preview_.showLayer();
     if (rendered) pictureToRasterRows(preview_.picture(), 117, 252, out, true);
     core_.ui.showProgress(1 + page * 98 / kPages);
   }
@@ -265,7 +265,7 @@ void Patterns::whiteshifts1Click() {
   if (rendered) writeJob("blok123ww.p3d", out);
 }
 
-void Patterns::allignCol1Click(bool water) {
+void Patterns::makeColourAlignment(bool water) {
   PatternCanvas canvas(600, 300);
   canvas.clear(kPatternWhite);
   canvas.penWidth = 11;
@@ -284,7 +284,7 @@ void Patterns::allignCol1Click(bool water) {
   show(canvas.picture);
 }
 
-void Patterns::slantlines1Click() {
+void Patterns::makeSlantLines() {
   PatternCanvas canvas(600, 386);
   canvas.clear(kPatternWhite);
   canvas.maskMode = true;
@@ -303,7 +303,7 @@ void Patterns::slantlines1Click() {
   job_.dmcCurrent = false;
 }
 
-void Patterns::ribs1Click(int tag) {
+void Patterns::makeRibs(int tag) {
   const int step = tag == 8 ? 4 : 2;
   PatternCanvas canvas(600, 386);
   canvas.clear(kPatternWhite);
@@ -351,7 +351,7 @@ void Patterns::ribs1Click(int tag) {
   job_.dmcCurrent = false;
 }
 
-void Patterns::colors32k1Click() {
+void Patterns::makeColourTable() {
   QImage picture = newBitmap32(128, 256);
   for (int i = 0; i < 32; ++i)
     for (int j = 0; j < 32; ++j)
@@ -367,7 +367,7 @@ void Patterns::colors32k1Click() {
   show(picture);
 }
 
-void Patterns::waterLineWidth1Click() {
+void Patterns::askWaterLineWidth() {
   const int v = core_.evalIntExpr(core_.askText("input", "waterLineWidth", std::to_string(core_.waterLineWidth)));
   // The ribs are 12 dots apart: a wider line would fill the gaps.
   if (v < 1 || v > 12) {

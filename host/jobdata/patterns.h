@@ -118,16 +118,16 @@ class Patterns {
   // leaves pattern mode off, so the job's own work files are used again.
   void printPattern();
 
-  void allignpattern1Click();
-  void whiteshifts1Click();
+  void makeAlignmentPattern();
+  void makeWhiteShiftJob();
   // water: the "allignWater" item (grey base colour) instead of "allignCol".
-  void allignCol1Click(bool water);
-  void slantlines1Click();
+  void makeColourAlignment(bool water);
+  void makeSlantLines();
   // tag: 8 for "coarse" (steps of 4), 4 for "allcolors" (colour bands
   // first), else "fine".
-  void ribs1Click(int tag);
-  void colors32k1Click();
-  void waterLineWidth1Click();
+  void makeRibs(int tag);
+  void makeColourTable();
+  void askWaterLineWidth();
 
   // The picture last drawn.
   const QImage& picture() const { return picture_; }

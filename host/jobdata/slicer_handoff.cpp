@@ -31,16 +31,14 @@ SlicerHandoff::~SlicerHandoff() {
 }
 
 void SlicerHandoff::bindControls() {
-  auto bind = [&](const char* name, void (SlicerHandoff::*handler)()) {
-    core_.controls.bindClick(name, [this, handler] { (this->*handler)(); });
-  };
-  bind("povstl1", &SlicerHandoff::povstl1Click);
-  bind("p3dfile1", &SlicerHandoff::p3dfile1Click);
-  bind("viewer1", &SlicerHandoff::viewer1Click);
-  bind("btViewstl", &SlicerHandoff::viewer1Click);
-  bind("view3d1", &SlicerHandoff::view3d1Click);
-  bind("balkfile1", &SlicerHandoff::balkfile1Click);
-  bind("ParamFile1", &SlicerHandoff::ParamFile1Click);
+  auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
+  bind("povstl1", [this] { openModel(); });
+  bind("p3dfile1", [this] { openP3dFile(); });
+  bind("viewer1", [this] { showSlicerPreview(); });
+  bind("btViewstl", [this] { showSlicerPreview(); });
+  bind("view3d1", [this] { startViewer3d(); });
+  bind("balkfile1", [this] { startTemperatureTest(); });
+  bind("ParamFile1", [this] { openCommandLineFile(); });
 }
 
 bool SlicerHandoff::checked(const char* name) const {
@@ -109,7 +107,7 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
   lastSignature = sourceSignature(source, plat::crc16Modbus(fingerprintText(argv)));
 
   if (checked("BMPlayers1")) {
-    viewer1Click();
+    showSlicerPreview();
     return false;
   }
   // One slice at a time: whatever the last job still does is stopped.
@@ -123,7 +121,7 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
   slicerStartTick = core_.clock.tickMs();
   slicerStatus_.reset();
   if (lastSignature == cached && jobFingerprint(p3d) == lastSignature) {
-    syncsliceReceive();  // the job in the work folder is this one
+    takeSlicedJob();  // the job in the work folder is this one
     return true;
   }
   core_.memoPrintf("exe: %s", commandText(argv));
@@ -163,7 +161,7 @@ bool SlicerHandoff::jobFinished() const {
   return jobModel_ ? jobUsable(waitedJob_) : jobFingerprint(waitedJob_) == lastSignature;
 }
 
-void SlicerHandoff::syncsliceReceive() {
+void SlicerHandoff::takeSlicedJob() {
   if (!waitingForSlicer) return;  // nothing waits: an event of some other job
   if (!jobFinished()) {
     // Another slicer's event, or this slicer's for a job it did not finish
@@ -273,7 +271,7 @@ void SlicerHandoff::convertSlicedJob() {
   if (askModelFits("model does not fit in machine, Continue?") && core_.runMode == 'V') core_.run.succeed();
 }
 
-void SlicerHandoff::viewer1Click() {
+void SlicerHandoff::showSlicerPreview() {
   if (viewerstl.empty()) viewerstl = job_.workFileName("stl");
   const std::string program = slicerProgram();
   if (viewerstl.empty()) {
@@ -286,7 +284,7 @@ void SlicerHandoff::viewer1Click() {
   startProgram(previewArguments(job));
 }
 
-void SlicerHandoff::view3d1Click() {
+void SlicerHandoff::startViewer3d() {
   if (viewerstl.empty()) viewerstl = job_.workFileName("stl");
   startProgram({expandCurrentDir(core_.s.viewer3d_exe), expandCurrentDir(viewerstl)});
 }

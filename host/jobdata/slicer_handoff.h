@@ -81,25 +81,20 @@ class SlicerHandoff {
   // Attaches the menu items and the "View stl" button that exist.
   void bindControls();
 
-  // Menu "stl/obj": opens a model.
-  void povstl1Click() { openModel(); }
   // The open-model road: the command line's input file, or the operator's
   // choice, is prepared and sliced (or its job reused). False when the road
   // ended without a job on its way (the reason is in the log).
   bool openModel();
   // Menu "p3d file": converts a ready-made job.
-  void p3dfile1Click();
+  void openP3dFile();
   // Menu "viewer" and the "View stl" button: the slicer's preview.
-  void viewer1Click();
+  void showSlicerPreview();
   // Menu "view3d": the outside 3-D viewer.
-  void view3d1Click();
+  void startViewer3d();
   // Menu "Tempr File": the temperature test.
-  void balkfile1Click();
+  void startTemperatureTest();
   // Menu "cmd line File": opens the program's first argument.
-  void ParamFile1Click();
-  // Nothing is ever sent to the main window on the mesh-tools couple: its
-  // event needs no action.
-  void meshkitreadyReceive() {}
+  void openCommandLineFile();
 
   // Fingerprint, cache test and slicer start for a source STL; false when
   // no job is on its way.
@@ -108,7 +103,7 @@ class SlicerHandoff {
   // only while a job is waited for and only when the job file ends with that
   // job's fingerprint: the event carries no name, and another slicer's event
   // or one of a job not finished must not convert anything.
-  void syncsliceReceive();
+  void takeSlicedJob();
   // 1.5 s after the ready event: the conversion, once a slicer started for
   // the job has ended well.
   void afterp3ddelayTimer();

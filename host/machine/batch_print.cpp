@@ -283,7 +283,7 @@ int BatchPrint::batchStepAction(int interval) {
     case 10:
       if (!alignMode) {
         core_.controls.at("cbkeepwet").setChecked(true);
-        inkControls_.cbkeepwetClick();
+        inkControls_.sendKeepWet();
         steps_.dry();
       }
       return interval;

@@ -76,21 +76,21 @@ InkControls::~InkControls() {
 
 void InkControls::bindControls() {
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
-  bind("btCartridges", [this] { btCartridgesClick(true); });
-  if (Control* c = core_.controls.find("btCartridges")) c->onRightClick = [this] { btCartridgesMouseUp(true); };
-  bind("scancartridges1", [this] { scancartridges1Click(); });
-  bind("BurstCol", [this] { BurstColClick(); });
-  bind("BurstWtr", [this] { BurstWtrClick(); });
-  bind("burstdelay1", [this] { burstdelay1Click(); });
-  bind("cbkeepwet", [this] { cbkeepwetClick(); });
-  bind("heatlevels1", [this] { heatlevels1Click(); });
-  bind("blacktempr1", [this] { blacktempr1Click(); });
-  bind("inkjlater1", [this] { inkjlater1Click(); });
-  bind("pasteink1", [this] { pasteink1Click(); });
-  bind("rollerboost1", [this] { rollerboost1Click(); });
-  bind("connectcheck1", [this] { connectcheck1Click(); });
-  bind("IgnoreHopper1", [this] { IgnoreHopper1Click(); });
-  bind("primecheck1", [this] { primecheck1Click(); });
+  bind("btCartridges", [this] { checkCartridges(true); });
+  if (Control* c = core_.controls.find("btCartridges")) c->onRightClick = [this] { toggleCartridgeScan(true); };
+  bind("scancartridges1", [this] { applyRepeatedCartridgeCheck(); });
+  bind("BurstCol", [this] { startColourBurst(); });
+  bind("BurstWtr", [this] { startWaterBurst(); });
+  bind("burstdelay1", [this] { askBurstDelay(); });
+  bind("cbkeepwet", [this] { sendKeepWet(); });
+  bind("heatlevels1", [this] { askHeatLevels(); });
+  bind("blacktempr1", [this] { toggleBlackHeaterTest(); });
+  bind("inkjlater1", [this] { sendInkCommandLater(); });
+  bind("pasteink1", [this] { pasteInkCommands(); });
+  bind("rollerboost1", [this] { sendRollerBoost(); });
+  bind("connectcheck1", [this] { applyConnectCheck(); });
+  bind("IgnoreHopper1", [this] { applyIgnoreHopper(); });
+  bind("primecheck1", [this] { startManualPrimeCheck(); });
 }
 
 bool InkControls::checked(const char* name) const {
@@ -170,7 +170,7 @@ void InkControls::actdelayerTimer() {
 
 // ---------------------------------------------------------------- cartridge check
 
-void InkControls::btCartridgesClick(bool fromButton) {
+void InkControls::checkCartridges(bool fromButton) {
   link_.inkRxTotal = 0;
   link_.cartridgeFail = false;
   link_.sendInk(unit::kCartridgeCheckStart);
@@ -180,7 +180,7 @@ void InkControls::btCartridgesClick(bool fromButton) {
   if (fromButton) core_.timers.CartrScan->stop();
 }
 
-void InkControls::btCartridgesMouseUp(bool rightButton) {
+void InkControls::toggleCartridgeScan(bool rightButton) {
   if (!rightButton) return;
   plat::Timer& scan = *core_.timers.CartrScan;
   if (scan.enabled()) {
@@ -188,7 +188,7 @@ void InkControls::btCartridgesMouseUp(bool rightButton) {
     return;
   }
   scan.start();
-  btCartridgesClick(false);
+  checkCartridges(false);
 }
 
 void InkControls::cartrsoundTimer() {
@@ -221,13 +221,13 @@ void InkControls::dropImages(bool allBad) {
   if (dropPictureChanged) dropPictureChanged();
 }
 
-void InkControls::scancartridges1Click() {
+void InkControls::applyRepeatedCartridgeCheck() {
   // The window has set the item's new check mark.
   core_.timers.CartrScan->setEnabled(checked("scancartridges1"));
   link_.cartridgeFail = true;
 }
 
-void InkControls::CartrScanTimer() { btCartridgesClick(false); }
+void InkControls::CartrScanTimer() { checkCartridges(false); }
 
 void InkControls::clearActions() {
   if (Control* c = core_.controls.find("scancartridges1")) c->setChecked(false);
@@ -235,7 +235,7 @@ void InkControls::clearActions() {
   // The unit is told that keep-wet ends, as a click on the box would.
   if (Control* c = core_.controls.find("cbkeepwet"); c && c->checked) {
     c->setChecked(false);
-    cbkeepwetClick();
+    sendKeepWet();
   }
   stopBlackHeaterTest("actions cleared");
 }
@@ -259,26 +259,26 @@ void InkControls::TimBurstTimer() {
   setLabBurstColour(QColor());
 }
 
-void InkControls::LabBurstMouseUp(bool rightButton) {
+void InkControls::startBurst(bool rightButton) {
   if (rightButton) startCountdownAction(burstDelay, [this] { waterburst(); });
   else startCountdownAction(burstDelay, [this] { colorburst(); });
 }
 
-void InkControls::BurstColClick() {
+void InkControls::startColourBurst() {
   if (checked("cbkeepwet")) return clearActions();
   startCountdownAction(burstDelay, [this] { colorburst(); });
 }
 
-void InkControls::BurstWtrClick() {
+void InkControls::startWaterBurst() {
   if (checked("cbkeepwet")) return clearActions();
   startCountdownAction(burstDelay, [this] { waterburst(); });
 }
 
-void InkControls::burstdelay1Click() {
+void InkControls::askBurstDelay() {
   burstDelay = core_.evalIntExpr(core_.askText("input", "burstdelay", std::to_string(burstDelay)));
 }
 
-void InkControls::cmyburstMouseUp(int y, int height) {
+void InkControls::burstColourAt(int y, int height) {
   const int k = clampInt(height > 0 ? y * 3 / height : 0, 0, 2);
   link_.sendInk(unit::colourBurst(k));
   setLabBurstColour(cmyColour(k));
@@ -287,13 +287,13 @@ void InkControls::cmyburstMouseUp(int y, int height) {
 
 // ---------------------------------------------------------------- unit settings and tests
 
-void InkControls::cbkeepwetClick() {
+void InkControls::sendKeepWet() {
   const bool on = checked("cbkeepwet");
   core_.memoPrintf("keepwet %s", on ? "set" : "clr");
   link_.sendInkPending(on ? unit::kKeepWetOn : unit::kKeepWetOff);
 }
 
-void InkControls::heatlevels1Click() {
+void InkControls::askHeatLevels() {
   Settings& s = core_.s;
   for (auto [name, value] : {std::pair<const char*, int*>{"heatlevelc", &s.heatlevelc}, {"heatlevelbw", &s.heatlevelbw}}) {
     const int v = core_.evalIntExpr(core_.askText("input", name, std::to_string(*value)));
@@ -314,7 +314,7 @@ void InkControls::heatlevels1Click() {
 
 bool InkControls::blackHeaterRunning() const { return core_.timers.blackheater->enabled(); }
 
-void InkControls::blacktempr1Click() {
+void InkControls::toggleBlackHeaterTest() {
   blackStep = 1;
   if (blackHeaterRunning()) {
     stopBlackHeaterTest("switched off");
@@ -343,7 +343,7 @@ void InkControls::stopBlackHeaterTest(const char* why) {
   if (link_.inkLinkOpen) link_.sendInkPending(unit::heatLevel(core_.s.heatlevelbw));
 }
 
-void InkControls::inkjlater1Click() {
+void InkControls::sendInkCommandLater() {
   const auto answer = core_.ui.inputBox("input", "to inkjet", laterCommand);
   if (!answer) return;
   laterCommand = *answer;
@@ -354,7 +354,7 @@ void InkControls::inkjlater1Click() {
   });
 }
 
-void InkControls::pasteink1Click() {
+void InkControls::pasteInkCommands() {
   pasteText = clipboardText ? clipboardText() : std::string();
   if (!pasteText.empty()) core_.timers.paster->start();
 }
@@ -364,12 +364,12 @@ void InkControls::pasterTimer() {
     const char c = pasteText.front();
     pasteText.erase(0, 1);
     // A pasted Ctrl-V would paste again.
-    if (c != 22) link_.Memo1KeyPress(c);
+    if (c != 22) link_.takeTerminalKey(c);
   }
   core_.timers.paster->setEnabled(!pasteText.empty());
 }
 
-void InkControls::rollerboost1Click() {
+void InkControls::sendRollerBoost() {
   link_.sendInkPending(unit::rollerBoost(core_.s.rollerspeed));
 }
 
@@ -380,11 +380,11 @@ void InkControls::toggleMenuSetting(const char* item, const char* name) {
   core_.applySettings(plat::format("?%s=%s", name, on ? "true" : "false"), true);
 }
 
-void InkControls::connectcheck1Click() { toggleMenuSetting("connectcheck1", "MIconnectcheck"); }
+void InkControls::applyConnectCheck() { toggleMenuSetting("connectcheck1", "MIconnectcheck"); }
 
-void InkControls::IgnoreHopper1Click() { toggleMenuSetting("IgnoreHopper1", "MIIgnoreHopper"); }
+void InkControls::applyIgnoreHopper() { toggleMenuSetting("IgnoreHopper1", "MIIgnoreHopper"); }
 
-void InkControls::shakeLabelMouseUp(bool leftButton, bool shift) {
+void InkControls::stepShakerSpeed(bool leftButton, bool shift) {
   if (!core_.timers.NewShake->enabled()) newShake = core_.s.shakerspeed;
   newShake += leftButton && !shift ? 1 : -1;
   const int idx = core_.params.find("shakerspeed");
@@ -425,7 +425,7 @@ void InkControls::AlertSoundTimer() {
 
 // ---------------------------------------------------------------- priming check
 
-void InkControls::primecheck1Click() {
+void InkControls::startManualPrimeCheck() {
   // A check from the menu must not take over one a layer started: that
   // print would never be resumed.
   if (core_.timers.primeStates->enabled()) {

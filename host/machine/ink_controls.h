@@ -99,13 +99,13 @@ class InkControls {
 
   // ---- cartridge check ----
   // fromButton: the button itself was clicked (the repeated check stops).
-  void btCartridgesClick(bool fromButton = true);
+  void checkCartridges(bool fromButton = true);
   // The right mouse button toggles the repeated check.
-  void btCartridgesMouseUp(bool rightButton);
+  void toggleCartridgeScan(bool rightButton);
   void cartrsoundTimer();
   // Redraws the drop picture; allBad marks both cartridges bad first.
   void dropImages(bool allBad = false);
-  void scancartridges1Click();
+  void applyRepeatedCartridgeCheck();
   void CartrScanTimer();
   // At print start: the repeated check and keep-wet off, the black-heater
   // test stopped.
@@ -115,29 +115,29 @@ class InkControls {
   void waterburst();
   void colorburst();
   void TimBurstTimer();
-  void LabBurstMouseUp(bool rightButton);
-  void BurstColClick();
-  void BurstWtrClick();
-  void burstdelay1Click();
+  void startBurst(bool rightButton);
+  void startColourBurst();
+  void startWaterBurst();
+  void askBurstDelay();
   // A click at row y of the cmyburst picture of that height.
-  void cmyburstMouseUp(int y, int height);
+  void burstColourAt(int y, int height);
 
   // ---- unit settings and tests ----
-  void cbkeepwetClick();
-  void heatlevels1Click();
-  void blacktempr1Click();
+  void sendKeepWet();
+  void askHeatLevels();
+  void toggleBlackHeaterTest();
   void blackheaterTimer();
   // Ends the black-heater test (the water heater gets its level back).
   void stopBlackHeaterTest(const char* why);
   bool blackHeaterRunning() const;
-  void inkjlater1Click();
-  void pasteink1Click();
+  void sendInkCommandLater();
+  void pasteInkCommands();
   void pasterTimer();
-  void rollerboost1Click();
-  void connectcheck1Click();
-  void IgnoreHopper1Click();
+  void sendRollerBoost();
+  void applyConnectCheck();
+  void applyIgnoreHopper();
   // leftButton without shift adds 1; the right button or shift subtracts 1.
-  void shakeLabelMouseUp(bool leftButton, bool shift);
+  void stepShakerSpeed(bool leftButton, bool shift);
   void NewShakeTimer();
 
   // ---- alarm ----
@@ -145,15 +145,14 @@ class InkControls {
   void AlertSoundTimer();
 
   // ---- priming check ----
-  void primecheck1Click();
+  void startManualPrimeCheck();
   // The layer advance starts the check (interval 990 marks that start).
   void startLayerPrimeCheck(int travelMs);
   void primeStatesTimer();
 
   // The terminal's Esc key and the repeated check run the check as the
   // menu does.
-  void cartridgeCheck() { btCartridgesClick(false); }
-  void pasteInkCommands() { pasteink1Click(); }
+  void cartridgeCheck() { checkCartridges(false); }
 
  private:
   bool checked(const char* name) const;

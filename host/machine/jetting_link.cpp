@@ -29,9 +29,9 @@ JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& c
 
 void JettingLink::bindControls() {
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
-  bind("cb_comm", [this] { cb_commClick(); });
+  bind("cb_comm", [this] { applyLinkSwitch(); });
   bind("Button161", [this] { sendTestSequence(); });
-  bind("catchtempr1", [this] { catchtempr1Click(); });
+  bind("catchtempr1", [this] { testTemperatureCatch(); });
 }
 
 JettingLink::~JettingLink() {
@@ -117,7 +117,7 @@ int JettingLink::outputQueueCount() {
 
 // ---------------------------------------------------------------- opening
 
-void JettingLink::cb_commClick() {
+void JettingLink::applyLinkSwitch() {
   const Control* box = core_.controls.find("cb_comm");
   if (box && box->checked) openLink();
   else closeLink();
@@ -486,7 +486,7 @@ void JettingLink::pauseWithAlarm() {
 
 // ---------------------------------------------------------------- terminal and tests
 
-void JettingLink::Memo1KeyPress(char key) {
+void JettingLink::takeTerminalKey(char key) {
   if (key == 27) {
     events_.cartridgeCheck();
     core_.timers.CartrScan->stop();
@@ -542,7 +542,7 @@ void JettingLink::feedHeadTemperature(char c) {
   temprNumber_ = 0;
 }
 
-void JettingLink::catchtempr1Click() {
+void JettingLink::testTemperatureCatch() {
   for (const char* feed : {"8n1,90t2,110t 530,530,36n] tempr 505,440 (lim 530,530)[",
                            "8n1,90t2,110t 530,530,36n] tempr 490,440 (lim 530,530)["}) {
     queuedCodes_.clear();

@@ -106,16 +106,16 @@ class JettingLink final : public UnitCodeQueue {
   void bindControls();
 
   // ---- handlers ----
-  void cb_commClick();
+  void applyLinkSwitch();
   void firstinkjTimer();
   void InkCtsTimer();
   void CommInkRxChar(const std::uint8_t* data, int count);
   // The terminal: every key typed in the main window.
-  void Memo1KeyPress(char key);
+  void takeTerminalKey(char key);
   // Menu "Button16": a short fixed pass, so the unit's reading of pass data
   // can be checked by hand.
   void sendTestSequence();
-  void catchtempr1Click();
+  void testTemperatureCatch();
   void InkSocketConnect();
   void InkSocketError(int code);
   void InkSocketConnecting();

@@ -76,24 +76,24 @@ void MachineActions::bindControls() {
   t.multpowd->setHandler([this] { multpowdTimer(); });
   t.UpdwnRoller->setHandler([this] { UpdwnRollerTimer(); });
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
-  bind("BtHome", [this] { BtHomeClick(); });
-  bind("PrepLifts1", [this] { PrepLifts1Click(); });
-  bind("btzreset", [this] { btzresetClick(); });
-  bind("btpark", [this] { btparkClick(); });
-  bind("btFront", [this] { btFrontClick(); });
-  bind("btPlatform", [this] { btPlatformClick(); });
-  bind("btPrep", [this] { btPrepClick(); });
-  bind("btBrush", [this] { btBrushClick(); });
-  bind("onePowderLayer1", [this] { onePowderLayer1Click(); });
-  bind("multiPowderlayer1", [this] { multiPowderlayer1Click(); });
-  bind("Powdskip1", [this] { Powdskip1Click(); });
-  bind("drillpatern1", [this] { drillpatern1Click(); });
-  bind("gcodefile1", [this] { gcodefile1Click(); });
-  bind("drying1", [this] { drying1Click(); });
-  bind("plateheating1", [this] { plateheating1Click(); });
-  bind("platereset1", [this] { platereset1Click(); });
-  bind("UnpowerSteppers1", [this] { UnpowerSteppers1Click(); });
-  bind("cocooned1", [this] { cocooned1Click(); });
+  bind("BtHome", [this] { home(); });
+  bind("PrepLifts1", [this] { startLiftPrep(); });
+  bind("btzreset", [this] { resetZ(); });
+  bind("btpark", [this] { togglePark(); });
+  bind("btFront", [this] { toggleFront(); });
+  bind("btPlatform", [this] { togglePlatform(); });
+  bind("btPrep", [this] { preparePowder(); });
+  bind("btBrush", [this] { startBrush(); });
+  bind("onePowderLayer1", [this] { layOnePowderLayer(); });
+  bind("multiPowderlayer1", [this] { applyRepeatedPowderLayers(); });
+  bind("Powdskip1", [this] { steps_.armPowderSkip(); });
+  bind("drillpatern1", [this] { startDrillPattern(); });
+  bind("gcodefile1", [this] { startFeedFile(); });
+  bind("drying1", [this] { dry(); });
+  bind("plateheating1", [this] { askPlateTemperature(); });
+  bind("platereset1", [this] { resetExtruder(); });
+  bind("UnpowerSteppers1", [this] { unpowerSteppers(); });
+  bind("cocooned1", [this] { applyCocoonWalls(); });
   fillglyph();
 }
 
@@ -146,7 +146,7 @@ void MachineActions::resyncAcknowledgements() {
 
 // ---------------------------------------------------------------- homing
 
-void MachineActions::BtHomeClick() {
+void MachineActions::home() {
   const Settings& s = core_.s;
   core_.timers.HoldMarlin->stop();
   parkState = false;
@@ -186,13 +186,13 @@ void MachineActions::HomeSeqTimer(HomeStarter from) {
   homeStarter = HomeStarter::None;
 }
 
-void MachineActions::PrepLifts1Click() {
+void MachineActions::startLiftPrep() {
   if (!marlin_.gcodeSequence.empty()) return;
   marlin_.gcodeSequence = core_.s.liftPrepGcodes;
   HomeSeqTimer(HomeStarter::PrepLifts1);
 }
 
-void MachineActions::btzresetClick() {
+void MachineActions::resetZ() {
   const Settings& s = core_.s;
   if (!marlin_.marlinLinkOpen) {
     marlin_.openMarlin();
@@ -225,16 +225,16 @@ void MachineActions::holdPosition() {
   Control* wet = core_.controls.find("cbkeepwet");
   if (!wet || wet->checked == hold.enabled()) return;
   wet->setChecked(hold.enabled());
-  steps_.keepWetChanged();
+  steps_.sendKeepWet();
 }
 
-void MachineActions::btparkClick() {
+void MachineActions::togglePark() {
   parkState = !parkState;
   moveToHeld();
   holdPosition();
 }
 
-void MachineActions::btFrontClick() {
+void MachineActions::toggleFront() {
   frontState = !frontState;
   moveToHeld();
   holdPosition();
@@ -248,7 +248,7 @@ void MachineActions::HoldMarlinTimer() {
   moveToHeld();
 }
 
-void MachineActions::btPlatformClick() {
+void MachineActions::togglePlatform() {
   const Settings& s = core_.s;
   const double z = marlin_.platformZ;
   const double target =
@@ -264,7 +264,7 @@ void MachineActions::fillglyph() {
   if (Control* c = core_.controls.find("btPlatform")) c->setCaption(platformUp ? "platform ^" : "platform v");
 }
 
-void MachineActions::UpDown1MouseUp(bool alternative, bool upperHalf, int position) {
+void MachineActions::stepPlatform(bool alternative, bool upperHalf, int position) {
   const Settings& s = core_.s;
   if (alternative) {
     marlin_.flushLeadingMcodes();
@@ -293,7 +293,7 @@ void MachineActions::UpDown1MouseUp(bool alternative, bool upperHalf, int positi
 
 // ---------------------------------------------------------------- powder
 
-void MachineActions::btPrepClick() {
+void MachineActions::preparePowder() {
   const Settings& s = core_.s;
   if (!core_.dualBoxMode()) {
     layout_.job.patternMode = false;
@@ -303,7 +303,7 @@ void MachineActions::btPrepClick() {
   }
   if (s.powderPercentage == 0) {
     if (Control* c = core_.controls.find("multiPowderlayer1")) c->setChecked(!c->checked);
-    multiPowderlayer1Click();
+    applyRepeatedPowderLayers();
     return;
   }
   const auto answer = core_.ui.inputBox(
@@ -320,7 +320,7 @@ void MachineActions::btPrepClick() {
   sendCodes(codes, ',');
 }
 
-void MachineActions::onePowderLayer1Click(bool fromRepeat) {
+void MachineActions::layOnePowderLayer(bool fromRepeat) {
   const Settings& s = core_.s;
   if (!linesSettled()) return;
   std::string seq = steps_.expandGcodeTemplate(s.LayerGcodes, 0);
@@ -344,19 +344,15 @@ void MachineActions::multpowdTimer() {
     core_.timers.multpowd->stop();
     return;
   }
-  onePowderLayer1Click(true);
+  layOnePowderLayer(true);
 }
 
-void MachineActions::multiPowderlayer1Click() {
+void MachineActions::applyRepeatedPowderLayers() {
   if (checked("multiPowderlayer1")) core_.timers.multpowd->start();
   else core_.timers.multpowd->stop();
 }
 
-void MachineActions::Powdskip1Click() {
-  steps_.armPowderSkip();
-}
-
-void MachineActions::Label2MouseDown(bool leftButton, bool shift) {
+void MachineActions::startPowderRepeat(bool leftButton, bool shift) {
   autoUp = leftButton && !shift;
   plat::Timer& t = *core_.timers.UpdwnRoller;
   t.stop();
@@ -369,7 +365,7 @@ void MachineActions::UpdwnRollerTimer() {
   motion_.PowderUpDown(autoUp, true);
 }
 
-void MachineActions::LabPwdrMouseUp(bool downward) {
+void MachineActions::stopPowderRepeat(bool downward) {
   plat::Timer& t = *core_.timers.UpdwnRoller;
   // A short click: the repeat had not started.
   if (t.interval() == 900) motion_.PowderUpDown(!downward, true);
@@ -403,7 +399,7 @@ std::string MachineActions::nextFileLine(std::FILE* f, bool& ended) {
   return "";
 }
 
-void MachineActions::drillpatern1Click() {
+void MachineActions::startDrillPattern() {
   drillFile = core_.openFile(core_.workDir + "boormal.gcode", "r").file;
   if (drillFile) core_.timers.Drill->start();
   core_.logVars("nrMarlinok", marlin_.nrMarlinok, "Marlinlin", marlin_.Marlinlin);
@@ -429,7 +425,7 @@ void MachineActions::DrillTimer() {
   marlin_.sendGcode(line);
 }
 
-void MachineActions::gcodefile1Click() {
+void MachineActions::startFeedFile() {
   // Without a file nothing is sent; a print that runs is not touched.
   std::FILE* f = std::fopen("feed.gcode", "r");
   if (!f) {
@@ -458,7 +454,7 @@ void MachineActions::FromFileTimer() {
   marlin_.sendGcode(line);
 }
 
-void MachineActions::btBrushClick() {
+void MachineActions::startBrush() {
   brushQueue = kBrushPath;
   core_.timers.brushTimer->start();
 }
@@ -476,7 +472,7 @@ void MachineActions::brushTimerTimer() {
 
 // ---------------------------------------------------------------- plate and steppers
 
-void MachineActions::drying1Click() {
+void MachineActions::dry() {
   const Settings& s = core_.s;
   if (s.dryingtemperature <= 0) return;
   marlin_.sendGcode(plat::format("M140 S%d", s.dryingtemperature));
@@ -486,7 +482,7 @@ void MachineActions::drying1Click() {
   marlin_.sendGcode("M18");
 }
 
-void MachineActions::plateheating1Click() {
+void MachineActions::askPlateTemperature() {
   const auto answer = core_.ui.inputBox("input", "plate_temperature", plateTempAnswer);
   if (!answer) return;
   plateTempAnswer = *answer;
@@ -502,11 +498,11 @@ void MachineActions::plateheating1Click() {
   marlin_.sendGcode(plat::format("M140 S%s", t));
 }
 
-void MachineActions::platereset1Click() { marlin_.sendGcode("G92 E0"); }
+void MachineActions::resetExtruder() { marlin_.sendGcode("G92 E0"); }
 
-void MachineActions::UnpowerSteppers1Click() { marlin_.sendGcode("M18"); }
+void MachineActions::unpowerSteppers() { marlin_.sendGcode("M18"); }
 
-void MachineActions::cocooned1Click() {
+void MachineActions::applyCocoonWalls() {
   steps_.setCocoonWalls(checked("cocooned1"));
 }
 

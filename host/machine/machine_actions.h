@@ -40,7 +40,7 @@ class ActionSteps {
   // preset answer gives).
   virtual void preparePowderLayers() = 0;
   // The keep-wet box followed its check mark.
-  virtual void keepWetChanged() = 0;
+  virtual void sendKeepWet() = 0;
   // The mesh tools' cocoon walls.
   virtual void setCocoonWalls(bool on) = 0;
 };
@@ -97,49 +97,48 @@ class MachineActions {
   void resyncAcknowledgements();
 
   // ---- homing ----
-  void BtHomeClick();
+  void home();
   // from: the control that starts the sequence (None for a tick).
   void HomeSeqTimer(HomeStarter from = HomeStarter::None);
-  void PrepLifts1Click();
-  void btzresetClick();
+  void startLiftPrep();
+  void resetZ();
 
   // ---- positions ----
-  void btparkClick();
-  void btFrontClick();
+  void togglePark();
+  void toggleFront();
   void HoldMarlinTimer();
-  void btPlatformClick();
+  void togglePlatform();
   void fillglyph();
   // A release on the up/down control: alternative is the right button or
   // Shift, upperHalf where it was released, position the control's value.
-  void UpDown1MouseUp(bool alternative, bool upperHalf, int position);
+  void stepPlatform(bool alternative, bool upperHalf, int position);
 
   // ---- powder ----
-  void btPrepClick();
+  void preparePowder();
   // fromRepeat: called by multpowd.
-  void onePowderLayer1Click(bool fromRepeat = false);
+  void layOnePowderLayer(bool fromRepeat = false);
   void multpowdTimer();
-  void multiPowderlayer1Click();
-  void Powdskip1Click();
+  void applyRepeatedPowderLayers();
   // leftButton without shift steps up while held.
-  void Label2MouseDown(bool leftButton, bool shift);
+  void startPowderRepeat(bool leftButton, bool shift);
   void UpdwnRollerTimer();
   // downward: the right button or Shift.
-  void LabPwdrMouseUp(bool downward);
+  void stopPowderRepeat(bool downward);
 
   // ---- G-code files and the brush ----
-  void drillpatern1Click();
+  void startDrillPattern();
   void DrillTimer();
-  void gcodefile1Click();
+  void startFeedFile();
   void FromFileTimer();
-  void btBrushClick();
+  void startBrush();
   void brushTimerTimer();
 
   // ---- plate and steppers ----
-  void drying1Click();
-  void plateheating1Click();
-  void platereset1Click();
-  void UnpowerSteppers1Click();
-  void cocooned1Click();
+  void dry();
+  void askPlateTemperature();
+  void resetExtruder();
+  void unpowerSteppers();
+  void applyCocoonWalls();
 
  private:
   void moveToHeld();

@@ -435,7 +435,7 @@ void MarlinLink::lineReceived(const std::string& line) {
 
 // ---------------------------------------------------------------- console
 
-char MarlinLink::typeGcodeKeyPress(char key) {
+char MarlinLink::takeGcodeComboKey(char key) {
   if (key == '@') return 0;
   if (key != '\r') return key;
   Control& combo = core_.controls.at("typeGcode");
@@ -459,11 +459,11 @@ char MarlinLink::typeGcodeKeyPress(char key) {
     core_.settingsModified = true;
   }
   core_.controls.notify(combo);
-  Edit1KeyPress('\r');
+  takeRawLineKey('\r');
   return 0;
 }
 
-char MarlinLink::Edit1KeyPress(char key) {
+char MarlinLink::takeRawLineKey(char key) {
   if (key != '\r') return key;
   openMarlinConsole();
   flushLeadingMcodes();

@@ -107,8 +107,8 @@ class MarlinLink {
   void CommMarlinRxChar(const std::uint8_t* data, int count);
   // Keys of the console; each returns the key left to the edit box (0 when
   // swallowed).
-  char typeGcodeKeyPress(char key);
-  char Edit1KeyPress(char key);
+  char takeGcodeComboKey(char key);
+  char takeRawLineKey(char key);
   void UnselDropdTimer();
   void MarlSocketConnect();
   void MarlSocketError(int code);

@@ -26,7 +26,7 @@ bool PrintSequencerEvents::gcodeOnlyRun() const { return seq_.dryRun(); }
 
 PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout, JettingLink& ink,
                                MarlinLink& marlin, MotionControls& motion, plat::StayAwake& stayAwake,
-                               TemperatureTestHold temprTest)
+                               TemperatureTestHold temprTest, SequencerSteps& steps)
     : events(core, *this),
       core_(core),
       job_(job),
@@ -35,7 +35,8 @@ PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout,
       marlin_(marlin),
       motion_(motion),
       stayAwake_(stayAwake),
-      tempr_(temprTest) {
+      tempr_(temprTest),
+      steps_(steps) {
   MainTimers& t = core_.timers;
   t.MarlinTimer->setHandler([this] { MarlinTimerTimer(); });
   t.inktransfer->setHandler([this] { inktransferTimer(); });
@@ -174,9 +175,9 @@ PrintSequencer::Outcome PrintSequencer::start() {
   const bool linkWasOpen = marlin_.marlinLinkOpen;
   marlin_.openMarlin();
   if (linkWasOpen) marlin_.resynchronise();
-  links.clearActionMenu();
+  steps_.clearActionMenu();
   const bool takeHeader = !job_.dmcCurrent && !job_.patternMode;
-  if (job_.patternMode && !job_.dmcCurrent) links.convertPattern();
+  if (job_.patternMode && !job_.dmcCurrent) steps_.convertPattern();
   if (const auto powder = startPowderTime(s, layout_.yvLim)) {
     s.powdertime = *powder;
     core_.logVars("powdertime", s.powdertime, "maxpowdertime", s.maxpowdertime, "powdertime+rundif",
@@ -355,7 +356,7 @@ PrintSequencer::Outcome PrintSequencer::abortPrint(const std::string& reason) {
   }
   core_.timers.multpowd->stop();
   if (Control* c = core_.controls.find(print_names::kMultiPowderLayer)) c->setChecked(false);
-  links.abortMeshTools();
+  steps_.abortMeshTools();
   return outcome;
 }
 
@@ -462,7 +463,7 @@ void PrintSequencer::endOfPrint(bool prepPending) {
     job_.dmcCurrent = false;
     job_.patternMode = false;
     core_.timers.MarlinTimer->stop();
-    links.setallign1Click();
+    steps_.enterBestMatch();
   } else if (!prepPending && !run.abortAsked) {
     // (An aborted print has said so; it did not finish.)
     const std::int64_t seconds = (core_.clock.tickMs() - run.printStartTick) / 1000;

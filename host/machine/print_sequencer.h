@@ -110,38 +110,42 @@ struct PrintRun {
   std::int64_t lastReconnect = 0;
 };
 
+// Steps of other subsystems the sequencer starts (HostWiring; tests use a
+// fake).
+class SequencerSteps {
+ public:
+  // The pattern conversion (a pattern print with no converted job).
+  virtual void convertPattern() = 0;
+  // The priming check that runs between layers every primeCheckLayer
+  // layers, given the head's travel time to the priming place (ms); it
+  // ends with primeCheckFinished().
+  virtual void startLayerPrimeCheck(int travelMs) = 0;
+  // The setting dialogs' switches: powder-only and empty stretches are
+  // shortened by stretchcut / run at movespeed.
+  virtual bool shortStretches() const = 0;
+  virtual bool fastStretches() const = 0;
+  // The alignment entry after a pattern print.
+  virtual void enterBestMatch() = 0;
+  // The mesh tools' abort flag.
+  virtual void abortMeshTools() = 0;
+  // Signals the camera couple CamSync.
+  virtual void signalCamera() = 0;
+  // Clears the jetting-unit controls' running actions at print start.
+  virtual void clearActionMenu() = 0;
+
+ protected:
+  ~SequencerSteps() = default;
+};
+
 class PrintSequencer {
  public:
-  // Steps of other subsystems the sequencer starts; the Host binds every
-  // one (unbound, a step does nothing).
-  struct Links {
-    // The pattern conversion (a pattern print with no converted job).
-    std::function<void()> convertPattern = [] {};
-    // The priming check that runs between layers every primeCheckLayer
-    // layers, given the head's travel time to the priming place (ms); it
-    // ends with primeCheckFinished().
-    std::function<void(int travelMs)> startLayerPrimeCheck = [](int) {};
-    // The setting dialogs' switches: powder-only and empty stretches are
-    // shortened by stretchcut / run at movespeed.
-    std::function<bool()> shortStretches = [] { return false; };
-    std::function<bool()> fastStretches = [] { return false; };
-    // The alignment entry after a pattern print.
-    std::function<void()> setallign1Click = [] {};
-    // The mesh tools' abort flag.
-    std::function<void()> abortMeshTools = [] {};
-    // Signals the camera couple CamSync.
-    std::function<void()> signalCamera = [] {};
-    // Clears the jetting-unit controls' running actions at print start.
-    std::function<void()> clearActionMenu = [] {};
-  };
-
   PrintSequencer(HostCore& core, JobState& job, JobLayout& layout, JettingLink& ink, MarlinLink& marlin,
-                 MotionControls& motion, plat::StayAwake& stayAwake, TemperatureTestHold temprTest);
+                 MotionControls& motion, plat::StayAwake& stayAwake, TemperatureTestHold temprTest,
+                 SequencerSteps& steps);
   ~PrintSequencer();
   PrintSequencer(const PrintSequencer&) = delete;
   PrintSequencer& operator=(const PrintSequencer&) = delete;
 
-  Links links;
   PrintSequencerEvents events;
 
   // ---- the verbs: each says what happened ----
@@ -299,6 +303,7 @@ class PrintSequencer {
   MotionControls& motion_;
   plat::StayAwake& stayAwake_;
   TemperatureTestHold tempr_;
+  SequencerSteps& steps_;
   PrintRecords records_;
   PrintPhase phase_ = PrintPhase::Idle;
   // Armed before a start.

@@ -81,13 +81,13 @@ void PrintSequencer::startStretch(bool prepPending) {
 
 int PrintSequencer::powderOnlyStretch(int extra) {
   Settings& s = core_.s;
-  const int speed = links.fastStretches() ? s.movespeed : s.printspeed;
+  const int speed = steps_.fastStretches() ? s.movespeed : s.printspeed;
   int start = s.powderdelay;
   const PowderTime powder = passPowder();
   if (powder.start) start = *powder.start;
   int time = powder.timeMs + extra;
   if (job_.patternMode) time = 0;
-  if (links.shortStretches()) headY += s.stretchcut;
+  if (steps_.shortStretches()) headY += s.stretchcut;
   if (run.powderStartNext < 10000) start = run.powderStartNext;
   run.powderStartNext = nextPowderStart(s, headY, speed);
   if (core_.dualBoxMode() && s.powderPercentage == 0 && !job_.patternMode) {
@@ -165,7 +165,7 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
   }
 
   // Pass length.
-  if ((run.bytesLeft >= 5 && !prepPending) || !links.shortStretches() ||
+  if ((run.bytesLeft >= 5 && !prepPending) || !steps_.shortStretches() ||
       (s.bidirectional && !job_.patternMode && powderCode > 4)) {
     if (s.shortcutstretch && !prepPending && powderCode > 250) powderCode = 999;
     const int ystart = truncToInt(s.yvHi - powderCode - (s.behindmargin * 254 / 3000) - 20 - 10);
@@ -173,7 +173,7 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
     if (s.onCakeMode && !s.bidirectional) headY = std::clamp(headY - 30, s.yvLow, 3000.0);
     run.bidiShift = powderCode >= 1 ? truncToInt((headY - ystart) * 3000 / 254) : 0;
   } else {
-    if (links.fastStretches()) speed = s.movespeed;
+    if (steps_.fastStretches()) speed = s.movespeed;
     headY += s.stretchcut;
   }
 
@@ -263,7 +263,7 @@ void PrintSequencer::stretchTail(bool prepPending, int speed) {
 
 void PrintSequencer::countCamera() {
   if (--run.camCountdown != 0) return;
-  links.signalCamera();
+  steps_.signalCamera();
 }
 
 // ---------------------------------------------------------------- stretch end
@@ -420,7 +420,7 @@ void PrintSequencer::startPrimeCheck(double rememberedX) {
   preInkStep();
   core_.timers.MarlinTimer->stop();
   ink_.sendInk(unit::kTemperatureHold);
-  links.startLayerPrimeCheck(run.primeTravelMs);
+  steps_.startLayerPrimeCheck(run.primeTravelMs);
 }
 
 void PrintSequencer::stickingCheck(double z) {

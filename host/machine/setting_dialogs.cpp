@@ -47,16 +47,16 @@ SettingDialogs::~SettingDialogs() {
 
 void SettingDialogs::bindControls() {
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
-  bind("filename1", [this] { filename1Click(); });
-  bind("powder1", [this] { powder1Click(); });
-  bind("extracodes1", [this] { extracodes1Click(); });
-  bind("preparelayers1", [this] { preparelayers1Click(); });
-  bind("wfor1", [this] { wfor1Click(); });
-  bind("laagdikte1", [this] { laagdikte1Click(); });
-  bind("speedoptions1", [this] { speedoptions1Click(); });
-  bind("marges1", [this] { marges1Click(); });
-  bind("kcmyoffsets1", [this] { kcmyoffsets1Click(); });
-  bind("laystart1", [this] { laystart1Click(); });
+  bind("filename1", [this] { editFileName(); });
+  bind("powder1", [this] { editPowderTimes(); });
+  bind("extracodes1", [this] { editExtraCodes(); });
+  bind("preparelayers1", [this] { preparePowderLayers(); });
+  bind("wfor1", [] {});  // "blackdiagonal": does nothing
+  bind("laagdikte1", [this] { editLayerThickness(); });
+  bind("speedoptions1", [this] { editSpeedOptions(); });
+  bind("marges1", [this] { editMargins(); });
+  bind("kcmyoffsets1", [this] { editColourOffsets(); });
+  bind("laystart1", [this] { fitPowderTime(); });
 }
 
 void SettingDialogs::changed() { core_.settingsModified = true; }
@@ -105,7 +105,7 @@ bool SettingDialogs::editSettingInts(std::initializer_list<IntSetting> values) {
   return any;
 }
 
-void SettingDialogs::filename1Click() {
+void SettingDialogs::editFileName() {
   const auto answer = core_.ui.inputBox("file_name", "file_name", core_.s.file_name);
   if (!answer) return;
   // An empty core name would name the work files ".p3d" and ".dmc".
@@ -118,7 +118,7 @@ void SettingDialogs::filename1Click() {
   conversionStale();
 }
 
-void SettingDialogs::powder1Click() {
+void SettingDialogs::editPowderTimes() {
   Settings& s = core_.s;
   editSettingInts({{"powderdelay", &s.powderdelay},
                    {"powdertime", &s.powdertime},
@@ -126,7 +126,7 @@ void SettingDialogs::powder1Click() {
                    {"nopowderstretches", &s.nopowderstretches}});
 }
 
-void SettingDialogs::extracodes1Click() {
+void SettingDialogs::editExtraCodes() {
   UnitCodeQueue& queue = core_.unitCodes();
   if (const auto codes = core_.ui.inputBox("input", "singlecode", queue.queuedUnitCodes()))
     queue.replaceQueuedUnitCodes(*codes);
@@ -136,7 +136,7 @@ void SettingDialogs::extracodes1Click() {
   }
 }
 
-void SettingDialogs::preparelayers1Click() {
+void SettingDialogs::preparePowderLayers() {
   int layers = 1;
   if (core_.presetAnswer != HostCore::kNoPreset) {
     // The powder preparation set the count.
@@ -151,7 +151,7 @@ void SettingDialogs::preparelayers1Click() {
   if (layers > 0) print_.startPrint();
 }
 
-void SettingDialogs::laagdikte1Click() {
+void SettingDialogs::editLayerThickness() {
   Settings& s = core_.s;
   const int before = s.layerMicrons;
   editSettingInts({{"layerMicrons", &s.layerMicrons}, {"jumpmicrons", &s.jumpmicrons}});
@@ -162,7 +162,7 @@ void SettingDialogs::laagdikte1Click() {
   }
 }
 
-void SettingDialogs::speedoptions1Click() {
+void SettingDialogs::editSpeedOptions() {
   Settings& s = core_.s;
   struct Item {
     const char* name;
@@ -187,7 +187,7 @@ void SettingDialogs::speedoptions1Click() {
   }
 }
 
-void SettingDialogs::marges1Click() {
+void SettingDialogs::editMargins() {
   Settings& s = core_.s;
   const bool any = editSettingInts({{"rightsidemargin", &s.rightsidemargin},
                                     {"behindmargin", &s.behindmargin},
@@ -196,7 +196,7 @@ void SettingDialogs::marges1Click() {
   if (any) conversionStale();
 }
 
-void SettingDialogs::kcmyoffsets1Click() {
+void SettingDialogs::editColourOffsets() {
   Settings& s = core_.s;
   bool any = false;
   std::string proposal;
@@ -224,7 +224,7 @@ void SettingDialogs::kcmyoffsets1Click() {
   }
 }
 
-void SettingDialogs::laystart1Click() {
+void SettingDialogs::fitPowderTime() {
   Settings& s = core_.s;
   // The head's travel from yvLow to yvLim at movespeed (mm/min), in ms.
   const double travel = (layout_.yvLim - s.yvLow) * 60000.0 / notnul(s.movespeed);

@@ -41,16 +41,15 @@ class SettingDialogs {
   bool faststretches = false;
 
   // ---- handlers ----
-  void filename1Click();
-  void powder1Click();
-  void extracodes1Click();
-  void preparelayers1Click();
-  void wfor1Click() {}  // "blackdiagonal": does nothing
-  void laagdikte1Click();
-  void speedoptions1Click();
-  void marges1Click();
-  void kcmyoffsets1Click();
-  void laystart1Click();
+  void editFileName();
+  void editPowderTimes();
+  void editExtraCodes();
+  void preparePowderLayers();
+  void editLayerThickness();
+  void editSpeedOptions();
+  void editMargins();
+  void editColourOffsets();
+  void fitPowderTime();
 
   // An int setting edited by a dialog.
   struct IntSetting {

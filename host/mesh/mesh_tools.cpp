@@ -62,7 +62,7 @@ void MeshTools::meshCommand(const std::vector<std::string>& words) {
   for (std::size_t i = 1; i < words.size(); ++i) {
     const std::string& w = words[i];
     if (w == "-X") {
-      lightmod1Click();
+      bakeLights();
     } else if (w.compare(0, 2, "-S") == 0) {
       double v = 0.0;
       state.scale = parseNumber(trimView(w.substr(2, 99)), v) ? float(v) : 0.0f;
@@ -155,7 +155,7 @@ bool MeshTools::runObjFile(const std::string& name) {
   return ok;
 }
 
-void MeshTools::lightmod1Click() {
+void MeshTools::bakeLights() {
   const std::string lightsFile = workFolder() + "/lights.obj";
   std::string why;
   FilePtr in = openRegularFile(lightsFile, why);
@@ -216,15 +216,15 @@ bool MeshTools::plyToStl(const std::string& ply, const std::string& stl) {
   return ok;
 }
 
-void MeshTools::ply2stl1Click() { plyToStl(workFolder() + "/temp.ply", workFolder() + "/fromply.stl"); }
+void MeshTools::convertTempPly() { plyToStl(workFolder() + "/temp.ply", workFolder() + "/fromply.stl"); }
 
-void MeshTools::mainPly2stl1Click() {
+void MeshTools::confirmAndConvertTempPly() {
   const std::string folder = workFolder();
   if (core.notConfirmed(plat::format("convert %s/temp.ply to %s/fromply.stl", folder, folder))) return;
-  ply2stl1Click();
+  convertTempPly();
 }
 
-void MeshTools::N3mfconvert1Click() {
+void MeshTools::askAndRead3mf() {
   const auto answer = core.ui.inputBox("input", "input_model_file", modelFile3mf);
   if (!answer) return;
   modelFile3mf = *answer;
@@ -253,7 +253,7 @@ bool MeshTools::read3mfModel(const std::string& file) {
 
 // ---- STL to OBJ ----
 
-bool MeshTools::stl2obj1Click() {
+bool MeshTools::convertStlToObj() {
   StlToObjSettings& set = stl2objSettings;
   set.singlegroup = 1;
   set.brightness = 0;
@@ -298,7 +298,7 @@ bool MeshTools::depthImageToObj(const std::string& picture, int textureshift) {
 
 // ---- parameter dialogs ----
 
-void MeshTools::obj2stlpars1Click() {
+void MeshTools::askObjToStlParameters() {
   auto askInt = [&](const char* name, int current, int& out) {
     const std::string answer = trimmed(core.ui.inputBox("input", name, std::to_string(current)).value_or(std::to_string(current)));
     if (!isNumberText(answer)) {
@@ -330,7 +330,7 @@ void MeshTools::obj2stlpars1Click() {
   askToggle(state.options.obj_file_is_Inside_Out, "obj_file_is_Inside_Out");
 }
 
-void MeshTools::setscale1Click() {
+void MeshTools::askCocoonScale() {
   const std::string shown = std::to_string(int(100.0f * cocoonScale));
   const std::string answer = trimmed(core.ui.inputBox("input", "scale_percentage", shown).value_or(shown));
   if (!isNumberText(answer)) {
@@ -340,7 +340,7 @@ void MeshTools::setscale1Click() {
   cocoonScale = float(textToInt(answer)) / 100.0f;
 }
 
-void MeshTools::rotate1Click() {
+void MeshTools::askCocoonRotation() {
   struct {
     const char* prompt;
     float* angle;
@@ -357,7 +357,7 @@ void MeshTools::rotate1Click() {
   }
 }
 
-void MeshTools::File1Click() {
+void MeshTools::openAndWrapStl() {
   FileDialogRequest dialog;
   dialog.title = "Open";
   dialog.filter = "stl file|*.stl";
@@ -404,7 +404,7 @@ std::string MeshTools::askOutputFile(const std::string& prompt, const std::strin
 
 // ---- the window's life ----
 
-void MeshTools::FormCreate() {
+void MeshTools::prepareWindow() {
   controls.at("Button2").setVisible(false);
   stlInputName = workFolder() + "/" + host.convertedStlName();
   LaterInitTimer();
@@ -412,7 +412,7 @@ void MeshTools::FormCreate() {
 
 void MeshTools::LaterInitTimer() { programFolder = core.progDir; }
 
-bool MeshTools::FormCloseQuery() {
+bool MeshTools::appendLogAtClose() {
   core.logStamped("close meshkit");
   const std::string logName = programFolder + "meshkit.log";
   if (!fileExists(logName)) return true;
@@ -426,19 +426,19 @@ bool MeshTools::FormCloseQuery() {
 
 // ---- the host's menu entries ----
 
-void MeshTools::meshkit1Click() {
+void MeshTools::showMeshWindow() {
   if (showWindow) showWindow();
   else core.memoPrintf("the mesh-tools window is not shown in this program");
 }
 
-void MeshTools::Form21Click() {
+void MeshTools::showMeshWindowWithItsLog() {
   OperatorLog* before = core.logTarget;
   core.logTarget = &Memo1;
-  meshkit1Click();
+  showMeshWindow();
   core.logTarget = before;
 }
 
-void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + host.jobFileName()); }
+void MeshTools::askRecalculateNormals() { core.notConfirmed("recalculate normals in " + host.jobFileName()); }
 
 // ---- the window's buttons and menu ----
 
@@ -461,17 +461,17 @@ void MeshTools::createControls() {
   };
   // Items of the menu bar itself stand in a menu of their own name.
   menu("File1", "File");
-  item("File1", "File1Item", "File", [this] { File1Click(); });
+  item("File1", "File1Item", "File", [this] { openAndWrapStl(); });
   menu("stl2obj1", "stl2obj");
-  item("stl2obj1", "stl2obj1Item", "stl2obj", [this] { stl2obj1Click(); });
+  item("stl2obj1", "stl2obj1Item", "stl2obj", [this] { convertStlToObj(); });
   for (auto [name, caption] : {std::pair{"mirelsingle1", "obj_single"}, {"onematerial1", "onematerial"}}) {
     menu(name, caption);
     item(name, (std::string(name) + "Item").c_str(), caption);
   }
   menu("ply2stl1", "ply2stl");
-  item("ply2stl1", "ply2stl1Item", "ply2stl", [this] { ply2stl1Click(); });
+  item("ply2stl1", "ply2stl1Item", "ply2stl", [this] { convertTempPly(); });
   menu("functs1", "functs");
-  item("functs1", "setscale1", "set scale", [this] { setscale1Click(); });
+  item("functs1", "setscale1", "set scale", [this] { askCocoonScale(); });
   for (auto [name, caption] :
        {std::pair{"scan1", "scan"}, {"loadini1", "loadini"}, {"test1", "test"}, {"dll1", "dll"}, {"sort1", "sort"},
         {"filmsplit1", "filmsplit"}, {"exectest1", "exectest"}, {"triasplit1", "triasplit"},
@@ -484,14 +484,14 @@ void MeshTools::createControls() {
   for (auto [name, caption] :
        {std::pair{"stlVolume1", "stlVolume"}, {"manifold1", "manifold"}})
     item("functs1", name, caption);
-  item("functs1", "N3mfconvert1", "3mfconvert", [this] { N3mfconvert1Click(); });
+  item("functs1", "N3mfconvert1", "3mfconvert", [this] { askAndRead3mf(); });
   menu("more1", "more");
   item("more1", "objreduce1", "objreduce");
-  item("more1", "rotate1", "rotate", [this] { rotate1Click(); });
-  item("more1", "lightmod1", "lightmod", [this] { lightmod1Click(); });
+  item("more1", "rotate1", "rotate", [this] { askCocoonRotation(); });
+  item("more1", "lightmod1", "lightmod", [this] { bakeLights(); });
   item("more1", "texturePoints1", "texturePoints");
   item("more1", "txtuWRaster1", "txtuWRaster");
-  item("more1", "obj2stlpars1", "obj2stl_pars", [this] { obj2stlpars1Click(); });
+  item("more1", "obj2stlpars1", "obj2stl_pars", [this] { askObjToStlParameters(); });
   for (auto [name, caption] :
        {std::pair{"colordialog3", "colordialog"}, {"colormpy1", "colormpy"}, {"bmptodepth1", "bmptodepth"},
         {"stl2texture1", "stl2texture"}, {"faceTexture1", "faceTexture"}, {"VertexpToQ1", "VertexPToQ"},

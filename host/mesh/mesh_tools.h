@@ -62,10 +62,10 @@ class MeshTools {
   OperatorLog Memo1;
   Controls controls;
   // The window's picture; the tools that draw on it tell the view. A click
-  // on it (mouse button released at x, y) goes to Im1MouseUp, which the
+  // on it (mouse button released at x, y) goes to pictureClick, which the
   // tool that waits for clicks binds. The view is the open window, if any.
   QImage Im1{345, 289, QImage::Format_RGB32};
-  std::function<void(int x, int y)> Im1MouseUp;
+  std::function<void(int x, int y)> pictureClick;
   MeshWindowView* view = nullptr;
 
   // While set, the STL-to-OBJ tool asks nothing and uses its current values.
@@ -102,20 +102,20 @@ class MeshTools {
   bool runObjFile(const std::string& name);
   // Menu "lightmod", option "-X": the lights of "lights.obj" baked into
   // copies of the textures of "hfd7.obj".
-  void lightmod1Click();
+  void bakeLights();
 
   // ---- PLY and 3MF ----
   PlyReader plyReader{state};
   ThreeMfReader threeMfReader{state};
   // Menu "ply2stl": the work folder's "temp.ply" to "fromply.stl".
-  void ply2stl1Click();
+  void convertTempPly();
   // The main window's menu "ply2stl": the same after the operator confirms.
-  void mainPly2stl1Click();
+  void confirmAndConvertTempPly();
   // Reads a PLY file and writes its coloured STL; false (no STL left
   // behind) when either failed.
   bool plyToStl(const std::string& ply, const std::string& stl);
   // Menu "3mfconvert": asks for the model and runs read3mfModel.
-  void N3mfconvert1Click();
+  void askAndRead3mf();
   // Every mesh object of a 3MF package (or unpacked model part) as it
   // stands, into "from3mf1.stl", "from3mf2.stl", ... in the work folder.
   // False when the file could not be read or an STL not written.
@@ -127,17 +127,17 @@ class MeshTools {
   StlToObj stl2obj{core};
   // Menu "stl2obj": stlInputName (reset to the converted STL) to
   // destname.obj in the work folder, after the prompts unless skipDialogs.
-  bool stl2obj1Click();
+  bool convertStlToObj();
   // The depth-image mode, for the depth-image tool: the picture's folder's
   // "frombmp.stl" to an OBJ named by the picture and textured with it, in
   // that folder, which becomes the work folder.
   bool depthImageToObj(const std::string& picture, int textureshift);
 
   // ---- parameter dialogs ----
-  void obj2stlpars1Click();
-  void setscale1Click();
-  void rotate1Click();
-  void File1Click();
+  void askObjToStlParameters();
+  void askCocoonScale();
+  void askCocoonRotation();
+  void openAndWrapStl();
 
   // ---- prompts shared by the tools ----
   // A box "name = Yes/No" with OK and "Change"; "Change" flips the flag.
@@ -147,15 +147,15 @@ class MeshTools {
   std::string askOutputFile(const std::string& prompt, const std::string& defaultName);
 
   // ---- the window's life ----
-  void FormCreate();
+  void prepareWindow();
   void LaterInitTimer();
   // "close meshkit"; the memo is appended to an existing "meshkit.log".
-  bool FormCloseQuery();
+  bool appendLogAtClose();
 
   // ---- the host's menu entries ----
-  void meshkit1Click();
-  void Form21Click();
-  void adjuststlnormals1Click();
+  void showMeshWindow();
+  void showMeshWindowWithItsLog();
+  void askRecalculateNormals();
 
   // ---- the wrapping step ----
   // Its transform (menus "set scale" and "rotate", or the host before each

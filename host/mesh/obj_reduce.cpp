@@ -399,7 +399,7 @@ ObjReduce::ObjReduce(MeshTools& tools) : simplifierProgram(plat::siblingProgram(
 ObjReduce::~ObjReduce() = default;
 
 void ObjReduce::attachMenus(Controls& controls) {
-  controls.bindClick("objreduce1", [this] { objreduce1Click(); });
+  controls.bindClick("objreduce1", [this] { startObjReduction(); });
 }
 
 std::string ObjReduce::simplifierOutput() const { return tools_.workFolder() + "/uncolored.obj"; }
@@ -411,7 +411,7 @@ std::string ObjReduce::commandText() const {
 
 bool ObjReduce::waiting() const { return timer_->enabled(); }
 
-void ObjReduce::objreduce1Click() {
+void ObjReduce::startObjReduction() {
   HostCore& core = tools_.core;
   OperatorUi& ui = core.ui;
   if (auto a = ui.inputBox("input", "obj_input", obj_input)) obj_input = *a;

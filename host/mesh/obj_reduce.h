@@ -108,7 +108,7 @@ class ObjReduce {
   int fallbackCount = 0;
 
   void attachMenus(Controls& controls);
-  void objreduce1Click();
+  void startObjReduction();
   void WaitreduceTimer();
   // The colour transfer onto the reduced file; false (told) when it failed.
   bool matchColors();

@@ -127,15 +127,15 @@ std::optional<double> StlTools::askNumber(const char* prompt, const std::string&
 
 void StlTools::attachMenus(Controls& controls) {
   const std::pair<const char*, void (StlTools::*)()> items[] = {
-      {"bolfilter1Item", &StlTools::bolfilter1Click}, {"mergestl1Item", &StlTools::mergestl1Click},
-      {"bobbelhead1", &StlTools::bobbelhead1Click},   {"heightprofile1", &StlTools::heightprofile1Click},
-      {"angvsbright1", &StlTools::angvsbright1Click}, {"zsplit1", &StlTools::zsplit1Click},
-      {"stlVolume1", &StlTools::stlVolume1Click}};
+      {"bolfilter1Item", &StlTools::runRadiusFilter}, {"mergestl1Item", &StlTools::askAndMergeStl},
+      {"bobbelhead1", &StlTools::makeBobbleHead},   {"heightprofile1", &StlTools::writeTestHeightProfile},
+      {"angvsbright1", &StlTools::balanceUnbalancedStl}, {"zsplit1", &StlTools::splitTempStl},
+      {"stlVolume1", &StlTools::askStlVolume}};
   for (const auto& [name, handler] : items)
     controls.bindClick(name, [this, h = handler] { (this->*h)(); });
 }
 
-void StlTools::bolfilter1Click() {
+void StlTools::runRadiusFilter() {
   MeshTools& t = tools_;
   t.meshAbort = false;
   t.state.facetsWritten = 0;
@@ -186,7 +186,7 @@ bool StlTools::splitBySphere(const std::string& input, const std::string& outsid
   return within.commit() && outWritten;
 }
 
-void StlTools::mergestl1Click() {
+void StlTools::askAndMergeStl() {
   MeshTools& t = tools_;
   t.meshAbort = false;
   t.state.facetsWritten = 0;
@@ -243,7 +243,7 @@ bool StlTools::mergeStlFiles(const std::vector<std::string>& inputs, const std::
   return out.commit();
 }
 
-void StlTools::bobbelhead1Click() {
+void StlTools::makeBobbleHead() {
   const auto scale = askNumber("head_scale", "2.0");
   if (!scale) return;
   const auto bottom = askNumber("neck_bottom", "8.19");
@@ -286,12 +286,12 @@ bool StlTools::enlargeHead(const std::string& input, const std::string& output, 
   return out.commit();
 }
 
-void StlTools::heightprofile1Click() {
+void StlTools::writeTestHeightProfile() {
   std::vector<float> profile(200);
   makeHeightProfile(core(), inWorkFolder(kProfileTestFile), profile, 10.0f, 50, 0);
 }
 
-void StlTools::angvsbright1Click() { balanceBrightness(inWorkFolder(kUnbalancedFile)); }
+void StlTools::balanceUnbalancedStl() { balanceBrightness(inWorkFolder(kUnbalancedFile)); }
 
 bool StlTools::balanceBrightness(const std::string& name) {
   HostCore& c = core();
@@ -351,7 +351,7 @@ bool StlTools::balanceBrightness(const std::string& name) {
   return out.commit();
 }
 
-void StlTools::zsplit1Click() {
+void StlTools::splitTempStl() {
   splitAtMidHeight(inWorkFolder("temp.stl"), inWorkFolder("bottomhalf.stl"), inWorkFolder("tophalf.stl"));
 }
 
@@ -384,7 +384,7 @@ bool StlTools::splitAtMidHeight(const std::string& input, const std::string& bot
   return high.commit() && lowWritten;
 }
 
-void StlTools::stlVolume1Click() {
+void StlTools::askStlVolume() {
   if (volumeFileName.empty()) volumeFileName = inWorkFolder(tools_.host.convertedStlName());
   volumeFileName = core().ui.inputBox("input", "fname", volumeFileName).value_or(volumeFileName);
   if (const auto v = stlVolume(volumeFileName)) core().memoPrintf("%s Volume=%g", volumeFileName, *v);
@@ -403,7 +403,7 @@ std::optional<double> StlTools::stlVolume(const std::string& name) {
   return sum * (1.0 / 6.0);
 }
 
-void StlTools::getheights1Click(const std::string& model, std::span<float> powderedHeights) {
+void StlTools::writeHeightComparison(const std::string& model, std::span<float> powderedHeights) {
   HostCore& c = core();
   std::array<float, 300> profile{};
   if (!makeHeightProfile(c, model, profile, 1.0f, 50, 30)) {

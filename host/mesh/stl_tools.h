@@ -47,18 +47,18 @@ class StlTools {
   void attachMenus(Controls& controls);
 
   // ---- menu handlers of the mesh-tools window ----
-  void bolfilter1Click();    // "radiusfilter"
-  void mergestl1Click();     // "merge_stl"
-  void bobbelhead1Click();   // "bobbelhead" (also on the main window)
-  void heightprofile1Click();
-  void angvsbright1Click();
-  void zsplit1Click();
-  void stlVolume1Click();
+  void runRadiusFilter();  // "radiusfilter"
+  void askAndMergeStl();   // "merge_stl"
+  void makeBobbleHead();   // "bobbelhead" (also on the main window)
+  void writeTestHeightProfile();
+  void balanceUnbalancedStl();
+  void splitTempStl();
+  void askStlVolume();
   // ---- menu handler of the main window ----
   // Writes "temp.gfk": the profile of the job's model (its STL work file)
   // beside the powder heights the conversion laid (their first 101 bins),
   // and clears those.
-  void getheights1Click(const std::string& modelStl, std::span<float> powderedHeights);
+  void writeHeightComparison(const std::string& modelStl, std::span<float> powderedHeights);
 
   // ---- the work of the tools ----
   // Facets with all three corners within radius of the centre go to

@@ -17,7 +17,7 @@ HostCore& VoxelTools::core() const { return tools_.core; }
 MeshHost& VoxelTools::host() const { return tools_.host; }
 
 void VoxelTools::attachMenus(Controls& meshControls) {
-  meshControls.bindClick("manifold1", [this] { manifold1Click(); });
+  meshControls.bindClick("manifold1", [this] { repairUnrepairedStl(); });
 }
 
 std::optional<double> VoxelTools::askNumber(const char* prompt, double current) {
@@ -42,7 +42,7 @@ std::optional<HollowResult> VoxelTools::hollowModel(const std::string& source, c
   return result;
 }
 
-void VoxelTools::hollowstl1Click() {
+void VoxelTools::hollowCurrentModel() {
   HostCore& c = core();
   if (hollowSource.empty()) hollowSource = c.workDir + "!cocooned.stl";
   if (c.s.file_name == "hollowed") {
@@ -84,7 +84,7 @@ void VoxelTools::hollowstl1Click() {
 
 // ---- voxel-edge repair ----
 
-void VoxelTools::manifold1Click() {
+void VoxelTools::repairUnrepairedStl() {
   const std::string folder = tools_.workFolder() + "/";
   repairVoxelEdges(core(), folder + kUnrepairedName, folder + kRepairedName);
 }
@@ -112,7 +112,7 @@ std::optional<VoidSplitResult> VoxelTools::voidSplit(const std::string& obj, con
   return splitVisibleFaces(c, stl, obj, output, microns, plain, &tools_.meshAbort);
 }
 
-void VoxelTools::shellstl1Click() {
+void VoxelTools::askVoidSplit() {
   HostCore& c = core();
   const std::string shown = voidSplitObj.empty() ? c.workDir + "model.obj" : voidSplitObj;
   const auto answer = c.ui.inputBox("input", "finame", shown);

@@ -46,12 +46,12 @@ class VoxelTools {
   // "hollow_stl": the current model (or the one last hollowed, when the
   // current one is a hollowing result) into "hollowed.stl" in the work
   // folder, which is then sliced.
-  void hollowstl1Click();
+  void hollowCurrentModel();
   // "sepa_voids": asks for the OBJ and the raster and runs voidSplit.
-  void shellstl1Click();
+  void askVoidSplit();
   // ---- mesh-tools window ----
   // "manifold": "unrepaired.stl" to "repaired.stl" in the work folder.
-  void manifold1Click();
+  void repairUnrepairedStl();
 
   // ---- the work, as the menus and the benchmark run it ----
   // Hollows source into destination; with makeTiles (and params.innerFile)

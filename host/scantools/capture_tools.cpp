@@ -10,16 +10,16 @@ CaptureTools::CaptureTools(HostCore& core, MeshTools& mesh) : grabber(core, mesh
 void CaptureTools::attachMenus(Controls& controls) {
   const std::pair<const char*, std::function<void()>> items[] = {
       {"Button2", [this] { grabber.startRingCapture(); }},
-      {"scan1", [this] { dev.scan1Click(); }},
-      {"loadini1", [this] { dev.loadini1Click(); }},
-      {"test1", [this] { dev.test1Click(); }},
-      {"dll1", [this] { dev.dll1Click(); }},
-      {"sort1", [this] { dev.sort1Click(); }},
-      {"filmsplit1", [this] { dev.filmsplit1Click(grabber.captureRoot()); }}};
+      {"scan1", [this] { dev.scanSampleDeclarations(); }},
+      {"loadini1", [this] { dev.loadSampleSettingsLines(); }},
+      {"test1", [this] { dev.listSampleTemperatures(); }},
+      {"dll1", [] {}},  // nothing behind it
+      {"sort1", [this] { dev.sortRandomNumbers(); }},
+      {"filmsplit1", [this] { dev.cropSharpFrames(grabber.captureRoot()); }}};
   for (const auto& [name, handler] : items) controls.bindClick(name, handler);
 }
 
-bool CaptureTools::buttonKeyPress(const std::string& control, char key) {
+bool CaptureTools::takeButtonKey(const std::string& control, char key) {
   if (control != "Button2" && control != "Button4") return false;
   grabber.handleCaptureKey(key);
   return true;

@@ -16,7 +16,7 @@ class ButtonKeys {
  public:
   virtual ~ButtonKeys() = default;
   // True when the key was taken (the window then does nothing more with it).
-  virtual bool buttonKeyPress(const std::string& control, char key) = 0;
+  virtual bool takeButtonKey(const std::string& control, char key) = 0;
 };
 
 class CaptureTools : public ButtonKeys {
@@ -28,7 +28,7 @@ class CaptureTools : public ButtonKeys {
   // Binds this group's items of the mesh-tools window.
   void attachMenus(Controls& controls);
   // "ringcapture" and "abort" take every key for the grabber's commands.
-  bool buttonKeyPress(const std::string& control, char key) override;
+  bool takeButtonKey(const std::string& control, char key) override;
 
   FrameGrabber grabber;
   DevTools dev;

@@ -320,7 +320,7 @@ bool DevTools::temperatureList(const std::string& log, const std::string& savedM
   return true;
 }
 
-void DevTools::sort1Click() {
+void DevTools::sortRandomNumbers() {
   std::vector<int> numbers(100);
   std::mt19937 random{std::random_device{}()};
   std::uniform_int_distribution<int> digits(0, 9999);

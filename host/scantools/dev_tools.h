@@ -45,13 +45,12 @@ class DevTools {
   DevTools& operator=(const DevTools&) = delete;
 
   // ---- menu handlers ----
-  void scan1Click() { scanDeclarations(inWorkFolder("voorbeeld.ini")); }
-  void loadini1Click() { loadSettingsLines(inWorkFolder("voorbeeld2.ini")); }
-  void test1Click() { temperatureList(inWorkFolder("tempr8.log"), inWorkFolder("tempr8.gfk")); }
-  void dll1Click() {}
-  void sort1Click();
+  void scanSampleDeclarations() { scanDeclarations(inWorkFolder("voorbeeld.ini")); }
+  void loadSampleSettingsLines() { loadSettingsLines(inWorkFolder("voorbeeld2.ini")); }
+  void listSampleTemperatures() { temperatureList(inWorkFolder("tempr8.log"), inWorkFolder("tempr8.gfk")); }
+  void sortRandomNumbers();
   // `captureRoot`: the frame grabber's; the list is witled/scherp.txt below it.
-  void filmsplit1Click(const std::string& captureRoot) {
+  void cropSharpFrames(const std::string& captureRoot) {
     cropListedFrames(captureRoot + "/witled/scherp.txt", captureRoot + "/witledb");
   }
 

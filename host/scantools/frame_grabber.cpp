@@ -125,7 +125,7 @@ void FrameGrabber::startRingCapture() {
       c->MemHandleName = kCoupleNames[cam][3];
       // Made here first, the block already holds a frame.
       c->BufferSize = int(GrabFrame::kMapBytes);
-      c->OnReceive = [this](TMemCouple& sender) { GrabCoupleReceive(sender); };
+      c->OnReceive = [this](TMemCouple& sender) { takeFrame(sender); };
     }
     if (c->Active) continue;
     c->Open();
@@ -167,7 +167,7 @@ void FrameGrabber::requestFrame(Camera camera) {
 
 // ---- a frame came ----
 
-void FrameGrabber::GrabCoupleReceive(TMemCouple& sender) {
+void FrameGrabber::takeFrame(TMemCouple& sender) {
   ++received_;
   ++framesSinceSave;
   const Camera cam = &sender == couples_[B].get() ? B : A;

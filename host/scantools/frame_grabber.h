@@ -73,7 +73,7 @@ class FrameGrabber {
   // opens both grab couples.
   void startRingCapture();
   void GrabberTimer();
-  void GrabCoupleReceive(TMemCouple& sender);
+  void takeFrame(TMemCouple& sender);
   // A key typed while "ringcapture" or "abort" has the focus.
   void handleCaptureKey(char key);
 

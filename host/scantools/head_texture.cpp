@@ -208,7 +208,7 @@ void bleedUnpainted(QImage& bitmap, const std::function<void(int percent)>& prog
 
 // ---- the main window's entry and the timers ----
 
-void TextureTools::headTexture1Click() {
+void TextureTools::startHostHeadTexture() {
   FileDialogRequest dialog;
   dialog.title = "Open";
   dialog.filter = "obj files|*.obj";
@@ -219,7 +219,7 @@ void TextureTools::headTexture1Click() {
     headstarter_->start();
     OperatorLog* before = core_.logTarget;
     core_.logTarget = &mesh_.Memo1;
-    mesh_.meshkit1Click();
+    mesh_.showMeshWindow();
     core_.logTarget = before;
     // A window that could not be shown never ran the tool.
     if (headstarter_->enabled()) {
@@ -232,17 +232,17 @@ void TextureTools::headTexture1Click() {
 
 void TextureTools::headstarterTimer() {
   headstarter_->stop();
-  headtture1Click();
+  runHeadTexture();
 }
 
 void TextureTools::LaterCilTtureTimer() {
   laterCilTture_->stop();
-  headtture1Click();
+  runHeadTexture();
 }
 
 // ---- the tool ----
 
-void TextureTools::headtture1Click() {
+void TextureTools::runHeadTexture() {
   if (headAxisState == 4) {
     headAxisState = 0;
     laterCilTture_->stop();
@@ -406,7 +406,7 @@ void TextureTools::drawFrontView() {
     setPixelAt(im, int(truncCoord((float(p.x) - headBoxMin[0]) * f1)),
                int(truncCoord(290.0f - (float(p.y) - headBoxMin[1]) * f1)), 0xFF0000);
   }
-  imageChanged();
+  repaintPicture();
 }
 
 void TextureTools::drawSideView() {
@@ -419,15 +419,15 @@ void TextureTools::drawSideView() {
     setPixelAt(im, int(truncCoord((float(p.z) - headBoxMin[2]) * f2)),
                int(truncCoord(290.0f - (float(p.y) - headBoxMin[1]) * f2)), 0xFF0000);
   }
-  imageChanged();
+  repaintPicture();
 }
 
-void TextureTools::Im1MouseUp(int x, int y) {
+void TextureTools::markHeadAxis(int x, int y) {
   if (headAxisState == 0) return;
   QImage& im = mesh_.Im1;
   if (headAxisState == 1) {
     drawSegments(im, 0x000000, {x, 0, x, im.height()});
-    imageChanged();
+    repaintPicture();
     centreClickX = x;
     if (mesh_.view) mesh_.view->pause(2000);
     drawSideView();
@@ -438,7 +438,7 @@ void TextureTools::Im1MouseUp(int x, int y) {
   } else if (headAxisState == 3) {
     bottomClick = {x, y};
     drawSegments(im, 0x0000FF, {bottomClick.x, bottomClick.y, topClick.x, topClick.y});
-    imageChanged();
+    repaintPicture();
   }
   if (++headAxisState == 4) {
     if (bottomClick.y < topClick.y) std::swap(bottomClick, topClick);

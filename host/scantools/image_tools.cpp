@@ -71,7 +71,7 @@ int blendColors(int a, int b, int p) {
 
 // ---- bmptodepth ----
 
-void TextureTools::bmptodepth1Click() {
+void TextureTools::askDepthPictureToObj() {
   if (scannerFile.empty()) scannerFile = inWork("depth.bmp");
   askText("scannerFile", scannerFile);
   if (!askInt("maxZJump", maxZJump) || !askInt("avgxy", avgxy) || !askInt("textureshift", textureshift)) return;
@@ -151,7 +151,7 @@ bool TextureTools::depthPictureToObj(const std::string& picture) {
 
 // ---- colormpy ----
 
-void TextureTools::colormpy1Click() {
+void TextureTools::askMultiplyColours() {
   if (colormpyInput.empty()) colormpyInput = inWork("picture.jpg");
   askText("inputFile", colormpyInput);
   std::string output = colormpyInput;
@@ -210,7 +210,7 @@ QImage TextureTools::blendWheel(int start, int end, int radb, int rade) {
   return wheel;
 }
 
-void TextureTools::blendwheel1Click() {
+void TextureTools::drawBlendWheel() {
   int start = 0x0000FF, end = 0x00FFFF;
   int radb = 100, rade = 200;
   std::optional<QImage> clip = mesh_.view ? mesh_.view->clipboardBitmap() : std::nullopt;
@@ -233,7 +233,7 @@ void TextureTools::blendwheel1Click() {
 
 // ---- ev ----
 
-void TextureTools::ev1Click() {
+void TextureTools::drawSegmentsFile() {
   mesh_.Im1.fill(Qt::white);
   FilePtr file;
   std::string line;
@@ -247,12 +247,12 @@ void TextureTools::ev1Click() {
       const int y = leadingInt(popToken(line, ' '));
       drawSegments(mesh_.Im1, colorFrom15(std::uint16_t(code)), {x1, y, x2, y});
     }
-  imageChanged();
+  repaintPicture();
 }
 
 // ---- exectest ----
 
-void TextureTools::exectest1Click() {
+void TextureTools::testPngConversion() {
   std::string folder = mesh_.programFolder.empty() ? std::string(".") : mesh_.programFolder;
   while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   mesh_.state.workingFolder = folder;

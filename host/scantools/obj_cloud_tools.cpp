@@ -61,9 +61,9 @@ ObjCloudTools::ObjCloudTools(HostCore& core, MeshTools& mesh) : core_(core), mes
 
 void ObjCloudTools::attachMenus(Controls& controls) {
   const std::pair<const char*, bool (ObjCloudTools::*)()> items[] = {
-      {"onematerial1Item", &ObjCloudTools::onematerial1Click}, {"VertexpToQ1", &ObjCloudTools::VertexpToQ1Click},
-      {"Vertice2Plane1", &ObjCloudTools::Vertice2Plane1Click}, {"Weldobj1", &ObjCloudTools::Weldobj1Click},
-      {"matchclouds1", &ObjCloudTools::matchclouds1Click},     {"nearpoints1", &ObjCloudTools::nearpoints1Click}};
+      {"onematerial1Item", &ObjCloudTools::useOneMaterial}, {"VertexpToQ1", &ObjCloudTools::moveVerticesPToQ},
+      {"Vertice2Plane1", &ObjCloudTools::pullVerticesToPlane}, {"Weldobj1", &ObjCloudTools::weldAskedObj},
+      {"matchclouds1", &ObjCloudTools::matchCloudsStep},     {"nearpoints1", &ObjCloudTools::wipeNearFaces}};
   for (const auto& [name, handler] : items)
     controls.bindClick(name, [this, h = handler] { (this->*h)(); });
 }
@@ -121,7 +121,7 @@ bool ObjCloudTools::loadModel(const std::string& name) {
 
 // ---- onematerial ----
 
-bool ObjCloudTools::onematerial1Click() {
+bool ObjCloudTools::useOneMaterial() {
   const std::string input = toolFile("ikt.obj"), output = toolFile("temp.obj");
   LineReader in;
   if (!in.open(input)) {
@@ -141,7 +141,7 @@ bool ObjCloudTools::onematerial1Click() {
 
 // ---- VertexPToQ ----
 
-bool ObjCloudTools::VertexpToQ1Click() {
+bool ObjCloudTools::moveVerticesPToQ() {
   constexpr int kPairs = 99;
   std::vector<PointLine> q, p;
   if (!readPoints(toolFile("q.txt"), q) || !readPoints(toolFile("p.txt"), p)) return false;
@@ -197,7 +197,7 @@ bool ObjCloudTools::VertexpToQ1Click() {
 
 // ---- Vertice2Plane ----
 
-bool ObjCloudTools::Vertice2Plane1Click() {
+bool ObjCloudTools::pullVerticesToPlane() {
   if (core_.notConfirmed("move all vertexpoint between pullplane.stl and q.txt to pullplane")) return false;
   if (pullsource.empty()) pullsource = toolFile("pullsource.obj");
   if (auto a = core_.ui.inputBox("input", "pullsource", pullsource)) pullsource = *a;
@@ -303,7 +303,7 @@ bool ObjCloudTools::Vertice2Plane1Click() {
 
 // ---- Weld_obj ----
 
-bool ObjCloudTools::Weldobj1Click() {
+bool ObjCloudTools::weldAskedObj() {
   if (pre_weld_file.empty()) pre_weld_file = toolFile("pre_weld.obj");
   if (outname.empty()) outname = "welded";
   mesh_.state.meshAbort = false;
@@ -460,7 +460,7 @@ bool ObjCloudTools::weldObj(const std::string& input, const std::string& outCore
 
 // ---- matchclouds ----
 
-bool ObjCloudTools::matchclouds1Click() {
+bool ObjCloudTools::matchCloudsStep() {
   if (!cloudsLoaded) {
     if (!referenceCloud.load(core_, toolFile("cloud0.obj"), true) ||
         !movingCloud.load(core_, toolFile("cloud2a.obj"), false))
@@ -579,7 +579,7 @@ bool ObjCloudTools::matchclouds1Click() {
 
 // ---- nearpoints ----
 
-bool ObjCloudTools::nearpoints1Click() {
+bool ObjCloudTools::wipeNearFaces() {
   const std::string modelName = toolFile("nearmodel.obj"), pointsName = toolFile("nearpoints.txt"),
                     output = toolFile("nearwiped.obj");
   std::vector<PointLine> lines;
@@ -703,7 +703,7 @@ bool ObjCloudTools::nearpoints1Click() {
 
 // ---- splitdirections ----
 
-bool ObjCloudTools::splitdirections1Click() {
+bool ObjCloudTools::splitByDirection() {
   const std::string modelName = toolFile("splitmodel.obj"), output = toolFile("cubed.obj");
   if (!loadModel(modelName)) return false;
   const ObjModel& m = mesh_.state.model;

@@ -27,28 +27,28 @@ class ObjCloudTools {
   // ---- OBJ vertex tools ----
   // "onematerial": "ikt.obj" to "temp.obj", every usemtl line becoming
   // "usemtl standaard".
-  bool onematerial1Click();
+  bool useOneMaterial();
   // "VertexPToQ": "temp.obj" to "temp2.obj", vertices on the points of
   // "p.txt" moved to the paired points of "q.txt".
-  bool VertexpToQ1Click();
+  bool moveVerticesPToQ();
   // "Vertice2Plane": pullsource to "temp3.obj", vertices between the
   // facets of "pullplane.stl" and the point of "q.txt" moved onto them.
-  bool Vertice2Plane1Click();
+  bool pullVerticesToPlane();
   // "Weld_obj": pre_weld_file welded into outname ".obj", ".mtl", ".jpg".
-  bool Weldobj1Click();
+  bool weldAskedObj();
   // The weld itself, on given names (the menu asks for them).
   bool weldObj(const std::string& input, const std::string& outCore);
 
   // ---- point-cloud tools ----
   // "matchclouds": one step of lining up "cloud2a.obj" with "cloud0.obj";
   // after the abort button, the moved cloud is written to "cloud3.obj".
-  bool matchclouds1Click();
+  bool matchCloudsStep();
   // "nearpoints": the faces of "nearmodel.obj" within 0.02 of a point of
   // "nearpoints.txt" are left out of "nearwiped.obj".
-  bool nearpoints1Click();
+  bool wipeNearFaces();
   // No item of the window calls it: the faces of "splitmodel.obj" in six
   // groups by the direction they face, into "cubed.obj".
-  bool splitdirections1Click();
+  bool splitByDirection();
 
   // Kept for the program run.
   std::string pullsource;      // "" until first asked: "pullsource.obj" in the tool folder

@@ -52,14 +52,14 @@ int fitSide(float e, float& k, int maxSide) {
 
 }  // namespace
 
-void TextureTools::stl2texture1Click() {
+void TextureTools::askPlanarColourTexture() {
   if (FlatColored.empty()) FlatColored = defaultModel();
   askText("FlatColored", FlatColored);
   askText("flatobj", flatobj);
   planarColourTexture(FlatColored, flatobj);
 }
 
-void TextureTools::faceTexture1Click() {
+void TextureTools::askPlanarFaceTexture() {
   if (FlatColored.empty()) FlatColored = defaultModel();
   askText("FlatColored", FlatColored);
   askText("flatobj", flatobj);

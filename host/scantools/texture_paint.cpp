@@ -189,7 +189,7 @@ void TextureTools::TxtuScanTimer(bool forced) {
 
 // ---- texture painting ----
 
-void TextureTools::colordialog3Click() {
+void TextureTools::chooseFillColour() {
   if (!mesh_.view) return;
   const int current = hexTextToInt(TriangFillColor);
   const int initial = (current >> 16 & 0xFF) | (current & 0xFF00) | (current & 0xFF) << 16;
@@ -200,11 +200,11 @@ void TextureTools::colordialog3Click() {
   core_.memoPrintf("color %s", TriangFillColor);
 }
 
-void TextureTools::txtuWRaster1Click() {
+void TextureTools::askPaintTextures() {
   objtotrack = defaultModel();
   askText("objtotrack", objtotrack);
   askText("TriangFillColor", TriangFillColor);
-  if (TriangFillColor == "*") colordialog3Click();
+  if (TriangFillColor == "*") chooseFillColour();
   paintTextures(objtotrack, TriangFillColor);
 }
 
@@ -284,7 +284,7 @@ bool TextureTools::paintTextures(const std::string& obj, const std::string& pain
 
 // ---- white-vertex repair ----
 
-void TextureTools::objUnWhite1Click() {
+void TextureTools::askUnWhite() {
   if (unwhiteFile.empty()) unwhiteFile = defaultModel();
   askText("FileName", unwhiteFile);
   unWhite(unwhiteFile, parentDir(unwhiteFile) + "/" + unwhiteOutput);
@@ -335,7 +335,7 @@ bool TextureTools::unWhite(const std::string& input, const std::string& output) 
 
 // ---- splitter test ----
 
-void TextureTools::triasplit1Click() {
+void TextureTools::splitPictureTriangles() {
   objMaterial scratch;
   mesh_.Im1.fill(QColor(0xC0, 0xC0, 0xC0));
   std::string name = inWork(splitPicture);
@@ -343,7 +343,7 @@ void TextureTools::triasplit1Click() {
   if (!askInt("mintexturearea", mesh_.params.mintexturearea) || !askInt("qcolmaxdist", mesh_.params.colmaxdist)) return;
   if (!loadPicture(scratch.texture, name)) {
     core_.memoPrintf("cannot read picture %s", name);
-    imageChanged();
+    repaintPicture();
     return;
   }
   {
@@ -371,12 +371,12 @@ void TextureTools::triasplit1Click() {
       if (end > start) fillColumn(mesh_.Im1, x, start, end, c);
     }
   }
-  imageChanged();
+  repaintPicture();
 }
 
 // ---- single atlas ----
 
-void TextureTools::mirelsingle1Click() {
+void TextureTools::packTextureAtlas() {
   const std::string folder = mesh_.workFolder();
   const std::string input = folder + "/hfd5.obj", output = folder + "/hfd7.obj", atlasName = folder + "/hfd7.jpg";
   if (!loadModel(mesh_, input)) return;

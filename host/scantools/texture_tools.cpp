@@ -24,29 +24,29 @@ TextureTools::TextureTools(HostCore& core, MeshTools& mesh)
 }
 
 TextureTools::~TextureTools() {
-  if (mesh_.Im1MouseUp) mesh_.Im1MouseUp = nullptr;
+  if (mesh_.pictureClick) mesh_.pictureClick = nullptr;
 }
 
 void TextureTools::attachMenus(Controls& controls) {
   // The window's control names, bound to the handlers of this group.
   const std::pair<const char*, void (TextureTools::*)()> items[] = {
-      {"stl2texture1", &TextureTools::stl2texture1Click},
-      {"faceTexture1", &TextureTools::faceTexture1Click},
-      {"headtture1", &TextureTools::headtture1Click},
-      {"texturePoints1", &TextureTools::texturePoints1Click},
-      {"txtuWRaster1", &TextureTools::txtuWRaster1Click},
-      {"colordialog3", &TextureTools::colordialog3Click},
-      {"objUnWhite1", &TextureTools::objUnWhite1Click},
-      {"triasplit1", &TextureTools::triasplit1Click},
-      {"mirelsingle1Item", &TextureTools::mirelsingle1Click},
-      {"bmptodepth1", &TextureTools::bmptodepth1Click},
-      {"colormpy1", &TextureTools::colormpy1Click},
-      {"blendwheel1", &TextureTools::blendwheel1Click},
-      {"ev1Item", &TextureTools::ev1Click},
-      {"exectest1", &TextureTools::exectest1Click},
+      {"stl2texture1", &TextureTools::askPlanarColourTexture},
+      {"faceTexture1", &TextureTools::askPlanarFaceTexture},
+      {"headtture1", &TextureTools::runHeadTexture},
+      {"texturePoints1", &TextureTools::toggleTracking},
+      {"txtuWRaster1", &TextureTools::askPaintTextures},
+      {"colordialog3", &TextureTools::chooseFillColour},
+      {"objUnWhite1", &TextureTools::askUnWhite},
+      {"triasplit1", &TextureTools::splitPictureTriangles},
+      {"mirelsingle1Item", &TextureTools::packTextureAtlas},
+      {"bmptodepth1", &TextureTools::askDepthPictureToObj},
+      {"colormpy1", &TextureTools::askMultiplyColours},
+      {"blendwheel1", &TextureTools::drawBlendWheel},
+      {"ev1Item", &TextureTools::drawSegmentsFile},
+      {"exectest1", &TextureTools::testPngConversion},
   };
   for (const auto& [name, handler] : items) controls.bindClick(name, [this, h = handler] { (this->*h)(); });
-  mesh_.Im1MouseUp = [this](int x, int y) { Im1MouseUp(x, y); };
+  mesh_.pictureClick = [this](int x, int y) { markHeadAxis(x, y); };
 }
 
 void TextureTools::askText(const char* prompt, std::string& value) {
@@ -68,7 +68,7 @@ std::string TextureTools::inWork(const std::string& name) const { return mesh_.w
 
 std::string TextureTools::defaultModel() const { return inWork("scan.obj"); }
 
-void TextureTools::imageChanged() {
+void TextureTools::repaintPicture() {
   if (mesh_.view) mesh_.view->imageChanged();
 }
 

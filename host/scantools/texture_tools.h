@@ -44,8 +44,8 @@ class TextureTools {
   // The largest side of the colour texture of stl2texture; a larger model
   // gets fewer pixels per unit.
   int planarMaxSide = 8192;
-  void stl2texture1Click();
-  void faceTexture1Click();
+  void askPlanarColourTexture();
+  void askPlanarFaceTexture();
   // The facet colours of a coloured STL (or of an OBJ converted first) as a
   // top view: parentDir(input)/base.jpg, .obj and .mtl. False (told) when
   // nothing or not everything was written.
@@ -73,11 +73,12 @@ class TextureTools {
   vect3 axisStart, axisDir;
   vect3 headP0{0, 0, 1}, headP1{0, 0, 2};
   // The main window's "head texture" entry.
-  void headTexture1Click();
+  void startHostHeadTexture();
   void headstarterTimer();
   void LaterCilTtureTimer();
-  void headtture1Click();
-  void Im1MouseUp(int x, int y);
+  void runHeadTexture();
+  // A click on the window's picture while the head axis is asked for.
+  void markHeadAxis(int x, int y);
   // The unrolling of `input` about the axis from p0 to p1 into
   // parentDir(input)/base.obj, .mtl and .jpg, without prompts; scale as a
   // host-started run does. False (told) when nothing or not everything was
@@ -101,41 +102,40 @@ class TextureTools {
   std::string TriangFillColor = "-";
   std::string unwhiteFile;
   std::string unwhiteOutput = "unwhite.obj";
-  void texturePoints1Click() { toggleTracking(); }
   void toggleTracking();
   // One scan; `forced` (the window as sender) scans even when nothing changed.
   void TxtuScanTimer(bool forced = false);
   bool tracking() const;
-  void txtuWRaster1Click();
-  void colordialog3Click();
+  void askPaintTextures();
+  void chooseFillColour();
   // Paints outlines or fills of every face onto its texture and saves the
   // pictures as txtuRaster1.jpg, ... in the model's folder.
   bool paintTextures(const std::string& obj, const std::string& paint);
-  void objUnWhite1Click();
+  void askUnWhite();
   // Repairs near-white vertex colours of `input` and writes `output`.
   bool unWhite(const std::string& input, const std::string& output);
-  void triasplit1Click();
+  void splitPictureTriangles();
   std::string splitPicture = "triscan2.bmp";
-  void mirelsingle1Click();
+  void packTextureAtlas();
 
   // ---- image tools ----
   std::string scannerFile;
   int maxZJump = 50, avgxy = 1, textureshift = 0;
   bool depthImageMode = false;
   std::string colormpyInput;
-  void bmptodepth1Click();
+  void askDepthPictureToObj();
   // The depth picture to frombmp.stl beside it and on to a textured OBJ.
   bool depthPictureToObj(const std::string& picture);
   // Writes only frombmp.stl; the count of facets, or nothing when the
   // picture could not be read or the file not written.
   std::optional<int> depthPictureToStl(const std::string& picture);
-  void colormpy1Click();
+  void askMultiplyColours();
   bool multiplyColours(const std::string& input, const std::string& output, const int multipliers[3]);
-  void blendwheel1Click();
+  void drawBlendWheel();
   // The wheel of rings from radb to rade, blending from start to end.
   static QImage blendWheel(int start, int end, int radb, int rade);
-  void ev1Click();
-  void exectest1Click();
+  void drawSegmentsFile();
+  void testPngConversion();
 
  private:
   friend struct TextureToolsTest;
@@ -145,7 +145,7 @@ class TextureTools {
   bool askInt(const char* prompt, int& value);
   std::string defaultModel() const;
   std::string inWork(const std::string& name) const;
-  void imageChanged();
+  void repaintPicture();
   // Head texture steps.
   bool loadHeadModel(const std::string& input);
   void headBoxAndAxis(vect3 p0, vect3 p1);

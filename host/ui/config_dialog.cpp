@@ -31,7 +31,7 @@ class StepLabel : public QLabel {
  protected:
   void mouseReleaseEvent(QMouseEvent* e) override {
     const bool down = e->button() == Qt::RightButton || (e->modifiers() & Qt::ShiftModifier);
-    editor_.VarlabelMouseUp(param_, down);
+    editor_.stepField(param_, down);
   }
 
  private:
@@ -47,7 +47,7 @@ class ValueEdit : public QLineEdit {
  protected:
   void mouseDoubleClickEvent(QMouseEvent* e) override {
     QLineEdit::mouseDoubleClickEvent(e);
-    editor_.boolEditDblClick(param_);
+    editor_.toggleBoolField(param_);
   }
 
  private:
@@ -111,13 +111,13 @@ QDialog* ConfigDialog::build() {
   tabs_->setGeometry(0, 0, EditorPage{}.width - 15, EditorPage::kTabsHeight);
   tabs_->setCurrentIndex(editor_.page().tab);
   QObject::connect(tabs_, &QTabBar::currentChanged, dialog_, [this](int tab) {
-    if (tab >= 0 && tab != editor_.page().tab) editor_.TabControl1Change(tab);
+    if (tab >= 0 && tab != editor_.page().tab) editor_.buildPage(tab);
   });
 
   auto* apply = new QPushButton("Apply", content_);
   auto* search = new QPushButton("Search", content_);
-  QObject::connect(apply, &QPushButton::clicked, dialog_, [this] { editor_.ButOkClick(false); });
-  QObject::connect(search, &QPushButton::clicked, dialog_, [this] { editor_.ButOkClick(true); });
+  QObject::connect(apply, &QPushButton::clicked, dialog_, [this] { editor_.applyEdits(false); });
+  QObject::connect(search, &QPushButton::clicked, dialog_, [this] { editor_.applyEdits(true); });
   apply_ = apply;
   search_ = search;
   pageBuilt();
@@ -140,7 +140,7 @@ void ConfigDialog::pageBuilt() {
     if (f.portField) {
       auto* combo = portCombo(f, page_);
       QObject::connect(combo, &QComboBox::textActivated, page_,
-                       [this, param](const QString& t) { editor_.AnyParamChange(param, t.toStdString()); });
+                       [this, param](const QString& t) { editor_.takeFieldText(param, t.toStdString()); });
       field = combo;
       edit = combo->lineEdit();
     } else {
@@ -156,7 +156,7 @@ void ConfigDialog::pageBuilt() {
     edit->setAccessibleName(q(f.name));
     if (!f.unit.empty()) addUnit(edit, q(f.unit));
     QObject::connect(edit, &QLineEdit::textEdited, page_,
-                     [this, param](const QString& t) { editor_.AnyParamChange(param, t.toStdString()); });
+                     [this, param](const QString& t) { editor_.takeFieldText(param, t.toStdString()); });
     edits_[f.param] = edit;
     auto* label = new StepLabel(q(f.label), page_, editor_, f.param);
     label->setObjectName(q(f.name) + "_label");
@@ -235,7 +235,8 @@ void ConfigDialog::showMultiLineEditor() {
   auto* ok = new QPushButton("Ok", &d);
   const int h = ok->sizeHint().height(), w = std::max(60, ok->sizeHint().width());
   ok->setGeometry((530 - w) / 2, 500 - 35 - h, w, h);
-  QObject::connect(ok, &QPushButton::clicked, &d, [this, memo] { editor_.OKmClick(memo->toPlainText().toStdString()); });
+  QObject::connect(ok, &QPushButton::clicked, &d,
+                   [this, memo] { editor_.takeMultiLineText(memo->toPlainText().toStdString()); });
   centreOver(&d, mainWindow_);
   multi_ = &d;
   d.exec();

@@ -77,8 +77,8 @@ int main(int argc, char** argv) {
     pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
     host = std::make_unique<ph::Host>(window, clock, args, plat::qtUiPoster());
     window.attach(host.get());
-    host->FormCreate();
-    // The mesh tools were made by FormCreate after the main window; their
+    host->startUp();
+    // The mesh tools were made by startUp after the main window; their
     // window is shown when asked for. The hollowing unit's empty form is not
     // made at all: it has no components and is never shown.
     window.show();

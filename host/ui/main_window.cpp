@@ -293,7 +293,7 @@ void MainWindow::addControlWidget(Control& c) {
         // Shift and a click on the pause box also switches pausing after
         // every layer.
         if (pc->name == "pause" && host_ && (QApplication::keyboardModifiers() & Qt::ShiftModifier))
-          host_->configEditor.pauseMouseUp(false, true);
+          host_->configEditor.togglePauseEachLayer(false, true);
       });
       b->installEventFilter(this);
       terminalKeys_.insert(b);
@@ -318,11 +318,11 @@ void MainWindow::addControlWidget(Control& c) {
         // (or a double click) sets the parameter.
         QObject::connect(b, &QComboBox::currentTextChanged, this, [this, pc](const QString& t) {
           pc->caption = t.toStdString();
-          if (host_) host_->configEditor.parmcomboChange();
+          if (host_) host_->configEditor.showComboHint();
         });
         QObject::connect(b->lineEdit(), &QLineEdit::returnPressed, this, [this, b, pc] {
           pc->caption = b->currentText().toStdString();
-          if (host_) host_->configEditor.parmcomboKeyPress('\r');
+          if (host_) host_->configEditor.takeComboKey('\r');
         });
         b->lineEdit()->installEventFilter(this);
       }
@@ -667,7 +667,7 @@ void MainWindow::setWindowGeometry(const WindowGeometry& g) { setGeometry(g.left
 void MainWindow::closeMainWindow() { close(); }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
-  if (host_ && !host_->FormCloseQuery()) {
+  if (host_ && !host_->askToClose()) {
     e->ignore();
     return;
   }
@@ -692,14 +692,14 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       watched->parent()->objectName() == "parmcombo") {
     if (auto* combo = qobject_cast<QComboBox*>(watched->parent()))
       host_->core.controls.at("parmcombo").caption = combo->currentText().toStdString();
-    host_->configEditor.parmcomboDblClick();
+    host_->configEditor.editComboSetting();
   }
   if (host_ && e->type() == QEvent::MouseButtonPress) {
     if (auto it = mouseTargets_.find(watched); it != mouseTargets_.end() &&
                                                (it->second == "LabPwdr" || it->second == "Label2")) {
       auto* m = static_cast<QMouseEvent*>(e);
       if (!host_->printGuard.refuse("powder +/-"))
-        host_->actions.Label2MouseDown(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
+        host_->actions.startPowderRepeat(m->button() == Qt::LeftButton, m->modifiers() & Qt::ShiftModifier);
       return true;
     }
   }
@@ -709,26 +709,26 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
       InkControls& ink = host_->inkControls;
       const bool right = m->button() == Qt::RightButton;
       const bool shift = m->modifiers() & Qt::ShiftModifier;
-      if (it->second == "LabBurst") ink.LabBurstMouseUp(right);
+      if (it->second == "LabBurst") ink.startBurst(right);
       else if (it->second == "LabPwdr" || it->second == "Label2") {
         // The press was refused already when a print runs.
-        if (!host_->printGuard.printing()) host_->actions.LabPwdrMouseUp(right || shift);
+        if (!host_->printGuard.printing()) host_->actions.stopPowderRepeat(right || shift);
       } else if (it->second == "UpDown1") {
         if (host_->printGuard.refuse("platform up/down")) return true;
         auto* box = static_cast<QSpinBox*>(watched);
         // The arrows act on press; the value is the control's position.
         QMetaObject::invokeMethod(this, [this, box, right, shift, upper = m->position().y() < box->height() / 2] {
-          if (host_) host_->actions.UpDown1MouseUp(right || shift, upper, box->value());
+          if (host_) host_->actions.stepPlatform(right || shift, upper, box->value());
         }, Qt::QueuedConnection);
         return false;
       }
-      else if (it->second == "shakeLabel") ink.shakeLabelMouseUp(m->button() == Qt::LeftButton,
+      else if (it->second == "shakeLabel") ink.stepShakerSpeed(m->button() == Qt::LeftButton,
                                                                  m->modifiers() & Qt::ShiftModifier);
       else if (it->second == "cmyburst") {
         const auto* l = static_cast<QLabel*>(watched);
         // The picture's own rows, wherever the label places it.
         const int top = (l->height() - l->pixmap().height()) / 2;
-        ink.cmyburstMouseUp(int(m->position().y()) - top, l->pixmap().height());
+        ink.burstColourAt(int(m->position().y()) - top, l->pixmap().height());
       }
       return true;
     }
@@ -744,11 +744,11 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
   if (watched == console_ || watched == consoleBox_) {
     // The logic reads the typed line from the control.
     if (key == '\r') host_->core.controls.at("typeGcode").caption = static_cast<QComboBox*>(consoleBox_)->currentText().toStdString();
-    return marlin.typeGcodeKeyPress(key) == 0;
+    return marlin.takeGcodeComboKey(key) == 0;
   }
-  if (watched == rawLine_) return marlin.Edit1KeyPress(key) == 0;
+  if (watched == rawLine_) return marlin.takeRawLineKey(key) == 0;
   if (!terminalKeys_.count(watched)) return QMainWindow::eventFilter(watched, e);
-  host_->deviceLinks.ink.Memo1KeyPress(key);
+  host_->deviceLinks.ink.takeTerminalKey(key);
   return true;
 }
 

@@ -98,23 +98,23 @@ void MeshWindow::controlChanged(const Control& c) {
 }
 
 bool MeshWindow::eventFilter(QObject* watched, QEvent* e) {
-  if (watched == image_ && e->type() == QEvent::MouseButtonRelease && tools_.Im1MouseUp) {
+  if (watched == image_ && e->type() == QEvent::MouseButtonRelease && tools_.pictureClick) {
     const QPoint p = static_cast<QMouseEvent*>(e)->position().toPoint();
-    tools_.Im1MouseUp(p.x(), p.y());
+    tools_.pictureClick(p.x(), p.y());
     return true;
   }
   if (keys_ && e->type() == QEvent::KeyPress) {
     const QString text = static_cast<QKeyEvent*>(e)->text();
     auto it = keyButtons_.find(watched);
     if (it != keyButtons_.end() && text.size() == 1 && text[0].unicode() < 128 &&
-        keys_->buttonKeyPress(it->second, char(text[0].unicode())))
+        keys_->takeButtonKey(it->second, char(text[0].unicode())))
       return true;
   }
   return QDialog::eventFilter(watched, e);
 }
 
 void MeshWindow::closeEvent(QCloseEvent* e) {
-  tools_.FormCloseQuery();
+  tools_.appendLogAtClose();
   e->accept();
 }
 

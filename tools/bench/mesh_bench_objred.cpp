@@ -123,12 +123,12 @@ int cloudTools(int argc, char** argv) {
   ph::ObjCloudTools objc(f.core, tools);
   auto t = std::chrono::steady_clock::now();
   auto c = std::clock();
-  const bool matched = objc.matchclouds1Click();
+  const bool matched = objc.matchCloudsStep();
   std::printf("matchclouds: %zu points, one step in %.3f s, %.3f s CPU (load included)\n", objc.movingCloud.size(),
               seconds(t), cpuSeconds(c));
   t = std::chrono::steady_clock::now();
   c = std::clock();
-  const bool wiped = objc.nearpoints1Click();
+  const bool wiped = objc.wipeNearFaces();
   std::printf("nearpoints: %ld points against the model in %.3f s, %.3f s CPU\n", n, seconds(t), cpuSeconds(c));
   t = std::chrono::steady_clock::now();
   c = std::clock();

@@ -17,12 +17,17 @@ TEST_F(HostTest, TheBatchItemsAreBoundInTheirMenus) {
     EXPECT_TRUE(bool(c.onClick)) << i.name;
   }
   for (const char* b : {"btBatch", "btAllign"}) EXPECT_TRUE(bool(h.core.controls.at(b).onClick)) << b;
-  EXPECT_TRUE(bool(h.sequencer.links.setallign1Click));
+  // The sequencer's alignment entry (after an alignment print) reaches the
+  // batch's entry.
+  const int dropgrens = h.core.s.dropgrens;
+  ui.fieldAnswers.push_back({"0", "1"});
+  h.wiring.enterBestMatch();
+  EXPECT_EQ(h.core.s.dropgrens, dropgrens + 2);
 }
 
 TEST_F(HostTest, TheTerminalsAlignmentKeyStartsTheAlignment) {
   Host& h = start();
-  h.deviceLinks.ink.Memo1KeyPress('~');
+  h.deviceLinks.ink.takeTerminalKey('~');
   EXPECT_FALSE(logHas("not built"));
   EXPECT_EQ(ui.messages, std::vector<std::string>{"no allign pattern found"});
 }

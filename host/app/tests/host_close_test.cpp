@@ -19,18 +19,18 @@ using test::readAll;
 TEST_F(HostTest, CloseAppendsTheLog) {
   Host& h = start();
   h.core.memoPrintf("first line");
-  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.askToClose());
   const std::string text = readAll("prismhost.log");
   EXPECT_EQ(text.rfind("log file:\r\nfirst line\r\n", 0), 0u);
   EXPECT_NE(text.find(" close "), std::string::npos);
   EXPECT_TRUE(h.core.closingDown);
   // A second close request after the sequence ran appends nothing more.
-  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.askToClose());
   EXPECT_EQ(readAll("prismhost.log"), text);
   // A second run appends.
   host.reset();
   start().core.memoPrintf("again");
-  host->FormCloseQuery();
+  host->askToClose();
   EXPECT_EQ(readAll("prismhost.log").rfind(text, 0), 0u);
   EXPECT_NE(readAll("prismhost.log").find("again"), std::string::npos);
 }
@@ -53,7 +53,7 @@ TEST_F(HostTest, NobodyToAnswerTheSaveQuestionClosesWithoutSaving) {
     h.core.commandInputFile = c.args.empty() ? "" : "gone.stl";
     h.core.settingsModified = true;
     h.core.s.printspeed = 1234;
-    EXPECT_TRUE(h.FormCloseQuery());
+    EXPECT_TRUE(h.askToClose());
     EXPECT_TRUE(ui.questions.empty());
     EXPECT_TRUE(logHas("the changed settings were not saved: closing without asking"));
     EXPECT_EQ(readAll("prismhost.i3d").find("printspeed"), std::string::npos);
@@ -68,14 +68,14 @@ TEST_F(HostTest, YesWithASaveThatFailsKeepsTheProgramOpen) {
   h.core.s.settingsFile = "locked.i3d";
   h.core.settingsModified = true;
   ui.answers = {OperatorUi::Answer::Yes};
-  EXPECT_FALSE(h.FormCloseQuery());
+  EXPECT_FALSE(h.askToClose());
   EXPECT_FALSE(h.core.closingDown);
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_EQ(ui.messages.back(), "the settings were not saved: the program stays open");
   EXPECT_FALSE(std::filesystem::exists("prismhost.log"));
   // The operator lets them go.
   ui.answers = {OperatorUi::Answer::No};
-  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.askToClose());
   EXPECT_TRUE(h.core.closingDown);
 }
 
@@ -85,7 +85,7 @@ TEST_F(HostTest, ATerminationRequestClosesWithoutAskingAndEndsAnUnfinishedRun) {
   h.core.settingsModified = true;
   h.terminate(15);
   EXPECT_TRUE(ui.closeRequested);
-  EXPECT_TRUE(h.FormCloseQuery());  // what the window's close runs
+  EXPECT_TRUE(h.askToClose());  // what the window's close runs
   EXPECT_TRUE(ui.questions.empty());
   EXPECT_NE(readAll("prismhost.log").find("termination request (signal 15): closing without asking"),
             std::string::npos);
@@ -122,7 +122,7 @@ TEST_F(HostTest, ATerminationRequestDuringALongStepIsNoticed) {
   ui.onEvents = [&] {
     ui.onEvents = nullptr;
     h.terminate(15);
-    EXPECT_TRUE(h.FormCloseQuery());  // the window's close runs at once
+    EXPECT_TRUE(h.askToClose());  // the window's close runs at once
   };
   clock.advance(1000 + 1500);
   EXPECT_TRUE(converted);
@@ -140,7 +140,7 @@ TEST_F(HostTest, AFaultStillAppendsTheLog) {
   EXPECT_NE(text.find(" close "), std::string::npos);
   EXPECT_EQ(h.exitStatus(), 1);
   // The window's close that follows appends nothing more.
-  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.askToClose());
   EXPECT_EQ(readAll("prismhost.log"), text);
 }
 
@@ -159,7 +159,7 @@ TEST_F(HostTest, ALogThatCannotBeWrittenIsToldAndFailsAnUnattendedRun) {
     full.rlim_cur = std::filesystem::file_size("prismhost.log");
     auto* handler = std::signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &full);
-    EXPECT_TRUE(h.FormCloseQuery());
+    EXPECT_TRUE(h.askToClose());
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, handler);
   }
@@ -186,7 +186,7 @@ TEST_F(HostTest, ALogThatIsNoRegularFileIsRefusedAtOnce) {
     h.core.runMode = 'T';
     h.core.commandInputFile = "m.stl";
     h.core.run.succeed();
-    EXPECT_TRUE(h.FormCloseQuery());
+    EXPECT_TRUE(h.askToClose());
     ASSERT_FALSE(ui.messages.empty());
     EXPECT_NE(ui.messages.back().find("prismhost.log (it is not a regular file)"), std::string::npos)
         << ui.messages.back();
@@ -201,13 +201,13 @@ TEST_F(HostTest, SaveQuestionOnClose) {
   Host& h = start();
   h.core.settingsModified = true;
   ui.answers = {OperatorUi::Answer::Cancel};
-  EXPECT_FALSE(h.FormCloseQuery());
+  EXPECT_FALSE(h.askToClose());
   EXPECT_FALSE(h.core.closingDown);
   EXPECT_TRUE(log().back().find("close") == std::string::npos);
 
   h.core.s.printspeed = 1234;
   ui.answers = {OperatorUi::Answer::Yes};
-  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.askToClose());
   EXPECT_NE(readAll("prismhost.i3d").find("printspeed = 1234"), std::string::npos);
   EXPECT_FALSE(h.core.settingsModified);
 }
@@ -218,10 +218,10 @@ TEST_F(HostTest, SettingsChangedByHandAreAskedAboutAtCloseEvenWithoutQueryIniSav
   // The single-setting box, the way the operator changes one setting.
   h.core.controls.at("parmcombo").caption = "printspeed";
   ui.inputs.push_back("printspeed = 1234");
-  h.configEditor.parmcomboDblClick();
+  h.configEditor.editComboSetting();
   ASSERT_EQ(h.core.s.printspeed, 1234);
   ui.answers = {OperatorUi::Answer::Yes};
-  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.askToClose());
   ASSERT_EQ(ui.questions.size(), 1u);
   EXPECT_EQ(ui.questions[0], "Save Ini File");
   EXPECT_NE(readAll("prismhost.i3d").find("printspeed = 1234"), std::string::npos);
@@ -233,14 +233,14 @@ TEST_F(HostTest, ClosingOrGoodbyeDuringAPrintAsksFirst) {
   h.links = &links;
   h.core.controls.at("pause").checked = true;  // a paused print counts as running
   ui.answers = {OperatorUi::Answer::No, OperatorUi::Answer::No};
-  EXPECT_FALSE(h.FormCloseQuery());
+  EXPECT_FALSE(h.askToClose());
   EXPECT_FALSE(h.core.closingDown);
   h.goodbye();
   EXPECT_TRUE(links.gcodes.empty());
   EXPECT_EQ(ui.questions, (std::vector<std::string>{"a print is running: close the program anyway?",
                                                    "a print is running: say goodbye anyway?"}));
   ui.answers = {OperatorUi::Answer::Yes};
-  EXPECT_TRUE(h.FormCloseQuery());
+  EXPECT_TRUE(h.askToClose());
   h.links = nullptr;
 }
 

@@ -36,10 +36,10 @@ class HostTest : public ::testing::Test {
   }
   Host& start(std::vector<std::string> args = {}) {
     host = std::make_unique<Host>(ui, clock, std::move(args));
-    host->FormCreate();
+    host->startUp();
     return *host;
   }
-  // FormCreate, then the Init timer's tick.
+  // startUp, then the Init timer's tick.
   Host& startAndInit(std::vector<std::string> args = {}) {
     start(std::move(args));
     clock.advance(1000);

@@ -24,7 +24,7 @@ TEST_F(HostTest, StartUpOpensBothMachineLinks) {
   EXPECT_EQ(sent.substr(sent.size() - 3), "13o");
   EXPECT_NE(sent.find("1,20o"), std::string::npos);
   EXPECT_EQ(marlin.drain(), "\r");
-  h.inkfunct1Click(100);  // "Roller on"
+  h.runUserFunction(100);  // "Roller on"
   EXPECT_EQ(unit.drain(), "17n");
 }
 

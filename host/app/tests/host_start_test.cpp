@@ -84,9 +84,9 @@ TEST_F(HostTest, UserFunctions) {
   RecordingLinks links;
   h.links = &links;
   h.core.presetAnswer = 25;
-  h.inkfunct1Click(108);  // "b": G-codes with a typed amount
+  h.runUserFunction(108);  // "b": G-codes with a typed amount
   EXPECT_EQ(links.gcodes, (std::vector<std::string>{"(flush)", "G0 X25", "G1 Y1"}));
-  h.inkfunct1Click(100);
+  h.runUserFunction(100);
   EXPECT_EQ(links.ink, (std::vector<std::string>{"17n"}));
 }
 
@@ -144,7 +144,7 @@ TEST_F(HostTest, RunModes) {
   int batches = 0;
   host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-B", "-F", "m.stl"});
   host->runBatch = [&] { ++batches; };
-  host->FormCreate();
+  host->startUp();
   clock.advance(1000);
   EXPECT_EQ(batches, 1);
   EXPECT_TRUE(host->core.batchRun);
@@ -184,7 +184,7 @@ TEST_F(HostTest, AnUnattendedRunEndsWellOnlyWhenItIsDone) {
   // A run that is closed before it is done did not work.
   host = std::make_unique<Host>(ui, clock, std::vector<std::string>{"-F", "model.stl", "-B"});
   host->runBatch = [] {};
-  host->FormCreate();
+  host->startUp();
   clock.advance(1000);
   EXPECT_TRUE(host->core.run.active());
   EXPECT_EQ(host->core.run.exitStatus(), 1);
@@ -233,7 +233,7 @@ TEST_F(HostTest, InstanceNumbersAndTheSliceEventName) {
   FakeUi ui2;
   Host& first = start();
   Host second(ui2, clock2, {});
-  second.FormCreate();
+  second.startUp();
   EXPECT_EQ(first.core.instanceNumber, 1);
   EXPECT_EQ(second.core.instanceNumber, 2);
   EXPECT_EQ(first.syncsliceEventName, ".p3d file ready");
@@ -253,8 +253,7 @@ TEST_F(HostTest, TheCameraAndMeshToolsCouplesAreOpenAndTheCameraIsSignalled) {
   auto camera = plat::NamedEvent::open("CamSyncSC");
   ASSERT_TRUE(camera);
   camera->reset();
-  ASSERT_TRUE(h.sequencer.links.signalCamera);
-  h.sequencer.links.signalCamera();
+  h.wiring.signalCamera();
   EXPECT_EQ(camera->wait(1000), plat::NamedEvent::Wait::Signalled);
   EXPECT_FALSE(logHas("camera sync: not built yet"));
 }

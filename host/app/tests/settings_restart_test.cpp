@@ -13,7 +13,7 @@ TEST_F(HostTest, SaveAsIsLoadedAtTheNextStart) {
   Host& first = start();
   first.core.s.printspeed = 2468;
   ui.files.push_back(currentDir() + "/Shop");
-  first.settingsFiles.setinifile1Click();
+  first.settingsFiles.saveSettingsAs();
   host.reset();
 
   Host& next = start();
@@ -33,7 +33,7 @@ TEST_F(HostTest, ARedirectChainStopsAtTheFileThatWasLoaded) {
   EXPECT_EQ(h.core.s.printspeed, 1111);
   EXPECT_TRUE(logHas("a.i3d names b.i3d as its settings file: not followed"));
   h.core.applySettings("?printspeed=3333", false);
-  ASSERT_TRUE(h.settingsFiles.saveini1Click());
+  ASSERT_TRUE(h.settingsFiles.saveSettings());
   EXPECT_EQ(readAll("b.i3d"), "printspeed = 2222\r\n");
   EXPECT_NE(readAll("a.i3d").find("printspeed = 3333"), std::string::npos);
   host.reset();

@@ -160,7 +160,7 @@ class Editor : public ::testing::Test, public CoreFixture {
   // Opens the editor, lets `operatorDoes` run while it is open.
   void withEditor(std::function<void()> operatorDoes) {
     view.whileOpen = std::move(operatorDoes);
-    editor.config1Click();
+    editor.openConfigEditor();
     view.whileOpen = nullptr;
   }
 
@@ -192,7 +192,7 @@ TEST_F(Editor, PagesListTheirGroupSortedWithLabelsAndHints) {
     EXPECT_EQ(fieldOf("powderReduce")->label, "powderReduce");
     EXPECT_EQ(fieldOf("powderReduce")->text, "false");
 
-    editor.TabControl1Change(tabOf("fdm"));
+    editor.buildPage(tabOf("fdm"));
     EXPECT_EQ(editor.selectedTab, tabOf("fdm"));
     EXPECT_EQ(editor.page().height, 25 * 18 + 88);
     EXPECT_EQ(fieldOf("startgcodes")->label, "startgcodes(...)");  // its help ends with ".."
@@ -202,24 +202,24 @@ TEST_F(Editor, PagesListTheirGroupSortedWithLabelsAndHints) {
     EXPECT_EQ(fieldOf("printspeed")->hint, "speed of printhead\nwhile printing\nmm/min");
     EXPECT_EQ(fieldOf("acceptM18Z"), nullptr);  // hidden settings have no page
   });
-  editor.config1Click();  // opens on the tab shown last
+  editor.openConfigEditor();  // opens on the tab shown last
   EXPECT_EQ(editor.page().group, "fdm");
 }
 
 TEST_F(Editor, LabelClicksStepNumbersAndSetBools) {
   editor.selectedTab = tabOf("various");
   withEditor([&] {
-    editor.VarlabelMouseUp(idx("band64"), false);
+    editor.stepField(idx("band64"), false);
     EXPECT_EQ(fieldOf("band64")->text, "69");
-    editor.VarlabelMouseUp(idx("band64"), true);
-    editor.VarlabelMouseUp(idx("band64"), true);
+    editor.stepField(idx("band64"), true);
+    editor.stepField(idx("band64"), true);
     EXPECT_EQ(fieldOf("band64")->text, "59");
-    editor.VarlabelMouseUp(idx("pauseEachLayer"), false);
+    editor.stepField(idx("pauseEachLayer"), false);
     EXPECT_EQ(fieldOf("pauseEachLayer")->text, "true");
-    editor.boolEditDblClick(idx("pauseEachLayer"));
+    editor.toggleBoolField(idx("pauseEachLayer"));
     EXPECT_EQ(fieldOf("pauseEachLayer")->text, "false");
-    editor.AnyParamChange(idx("camsyncer"), "abc");
-    editor.VarlabelMouseUp(idx("camsyncer"), false);  // nothing to step: said so, left as it is
+    editor.takeFieldText(idx("camsyncer"), "abc");
+    editor.stepField(idx("camsyncer"), false);  // nothing to step: said so, left as it is
     EXPECT_EQ(fieldOf("camsyncer")->text, "abc");
     EXPECT_EQ(view.changedFields.size(), 5u);
   });
@@ -235,18 +235,18 @@ TEST_F(Editor, ApplyTakesGoodFieldsAndTellsEachBadOne) {
   core.settingsOwner = "prismhost.i3d";
   const std::string longText = std::string(5000, 'G') + "/M104";
   withEditor([&] {
-    editor.AnyParamChange(idx("zlevelhome"), "abc");
-    editor.AnyParamChange(idx("printspeed"), "4000");
-    editor.AnyParamChange(idx("layerMicrons"), "99999999999");
-    editor.AnyParamChange(idx("band64"), "2*16");
-    editor.AnyParamChange(idx("startgcodes"), longText);
-    editor.AnyParamChange(idx("haltingLayer"), "7/0");
-    editor.AnyParamChange(idx("yvHi"), "1e3");
-    editor.AnyParamChange(idx("skipwater"), "yes");
-    editor.AnyParamChange(idx("formCaption"), "say \"hi\"");
-    editor.AnyParamChange(idx("stretchcut"), "9999");  // beyond its range
-    editor.AnyParamChange(idx("kcmyoff"), "{1,2}");
-    editor.ButOkClick(false);
+    editor.takeFieldText(idx("zlevelhome"), "abc");
+    editor.takeFieldText(idx("printspeed"), "4000");
+    editor.takeFieldText(idx("layerMicrons"), "99999999999");
+    editor.takeFieldText(idx("band64"), "2*16");
+    editor.takeFieldText(idx("startgcodes"), longText);
+    editor.takeFieldText(idx("haltingLayer"), "7/0");
+    editor.takeFieldText(idx("yvHi"), "1e3");
+    editor.takeFieldText(idx("skipwater"), "yes");
+    editor.takeFieldText(idx("formCaption"), "say \"hi\"");
+    editor.takeFieldText(idx("stretchcut"), "9999");  // beyond its range
+    editor.takeFieldText(idx("kcmyoff"), "{1,2}");
+    editor.applyEdits(false);
   });
   EXPECT_EQ(view.closed, 1);
   EXPECT_EQ(core.s.printspeed, 4000);
@@ -274,17 +274,17 @@ TEST_F(Editor, ApplyTakesGoodFieldsAndTellsEachBadOne) {
 }
 
 TEST_F(Editor, ModifiedOnlyWhenAValueChanged) {
-  withEditor([&] { editor.ButOkClick(false); });
+  withEditor([&] { editor.applyEdits(false); });
   EXPECT_FALSE(core.settingsModified);
   withEditor([&] {
-    editor.AnyParamChange(idx("printspeed"), "8000");  // the value it has
-    editor.AnyParamChange(idx("movespeed"), "0");      // refused by its range
-    editor.ButOkClick(false);
+    editor.takeFieldText(idx("printspeed"), "8000");  // the value it has
+    editor.takeFieldText(idx("movespeed"), "0");      // refused by its range
+    editor.applyEdits(false);
   });
   EXPECT_FALSE(core.settingsModified);
   withEditor([&] {
-    editor.AnyParamChange(idx("printspeed"), "7000");
-    editor.ButOkClick(false);
+    editor.takeFieldText(idx("printspeed"), "7000");
+    editor.applyEdits(false);
   });
   EXPECT_TRUE(core.settingsModified);
 }
@@ -298,10 +298,10 @@ TEST_F(Editor, MultiLineTextsAreEditedLineByLine) {
     EXPECT_EQ(editor.multiLineCaption(), "edit multi line string startgcodes(...)");
     EXPECT_EQ(editor.multiLineMemoText(),
               "M110\nM201 X1000 Y1000\nM202 X1000 Y1000\nG92 Z0\nM202 X1000 Y1000\nG28 X0 Y0");
-    editor.OKmClick("M110\r\nG28\nG92 Z0");
+    editor.takeMultiLineText("M110\r\nG28\nG92 Z0");
   };
   withEditor([&] {
-    editor.VarlabelMouseUp(idx("startgcodes"), false);
+    editor.stepField(idx("startgcodes"), false);
     EXPECT_EQ(view.multiClosed, 1);
     EXPECT_EQ(fieldOf("startgcodes")->text, "M110/G28/G92 Z0");
   });
@@ -309,8 +309,8 @@ TEST_F(Editor, MultiLineTextsAreEditedLineByLine) {
   EXPECT_FALSE(core.settingsModified);
 
   withEditor([&] {
-    editor.VarlabelMouseUp(idx("startgcodes"), false);
-    editor.ButOkClick(false);
+    editor.stepField(idx("startgcodes"), false);
+    editor.applyEdits(false);
   });
   EXPECT_EQ(core.s.startgcodes, "M110/G28/G92 Z0");
   EXPECT_TRUE(core.settingsModified);
@@ -318,13 +318,13 @@ TEST_F(Editor, MultiLineTextsAreEditedLineByLine) {
   // A text without "/" opens nothing.
   editor.selectedTab = tabOf("inkjet");
   view.whileMultiLineOpen = nullptr;
-  withEditor([&] { editor.VarlabelMouseUp(idx("InkjetIni"), false); });
+  withEditor([&] { editor.stepField(idx("InkjetIni"), false); });
   EXPECT_EQ(view.multiShown, 2);
 }
 
 TEST_F(Editor, SearchListsNamesThenHelpTextsAndOpensASingleName) {
   ui.inputs.push_back("SPEED");
-  editor.SearchParam1Click();
+  editor.askSearch();
   std::vector<std::string> listed;
   for (const auto& l : log())
     if (l.find(" --- ") != std::string::npos) listed.push_back(l.substr(0, l.find(" = ")));
@@ -335,13 +335,13 @@ TEST_F(Editor, SearchListsNamesThenHelpTextsAndOpensASingleName) {
   EXPECT_EQ(editor.searchText, "SPEED");
 
   ui.inputs.push_back("hoovering");  // only in a help text
-  editor.SearchParam1Click();
+  editor.askSearch();
   EXPECT_EQ(log().back(),
             "various->ButtonHints = true --- Display yellow line with explanation when hoovering over button");
   EXPECT_EQ(view.shown, 0);
 
   ui.inputs.push_back("platetime");  // one name, but hidden: no page to open
-  editor.SearchParam1Click();
+  editor.askSearch();
   EXPECT_EQ(view.shown, 0);
 
   ui.inputs.push_back("bidiadj");
@@ -350,22 +350,22 @@ TEST_F(Editor, SearchListsNamesThenHelpTextsAndOpensASingleName) {
     clock.advance(100);  // the FocusSet timer
     focusedWhileOpen = view.focused.empty() ? -1 : view.focused.back();
   };
-  editor.SearchParam1Click();
+  editor.askSearch();
   EXPECT_EQ(view.shown, 1);
   EXPECT_EQ(editor.page().group, "margins");
   EXPECT_EQ(focusedWhileOpen, idx("bidiadjust"));
 
   ui.inputs.push_back(std::nullopt);  // cancelled: nothing searched
   const auto lines = log().size();
-  editor.SearchParam1Click();
+  editor.askSearch();
   EXPECT_EQ(log().size(), lines);
 }
 
 TEST_F(Editor, SearchButtonAppliesThenSearches) {
   ui.inputs.push_back("haze");
   withEditor([&] {
-    editor.AnyParamChange(idx("hazeRemove"), "3");
-    editor.ButOkClick(true);
+    editor.takeFieldText(idx("hazeRemove"), "3");
+    editor.applyEdits(true);
   });
   EXPECT_EQ(core.s.hazeRemove, 3);
   EXPECT_TRUE(ui.prompts.empty());
@@ -379,14 +379,14 @@ TEST_F(Editor, SearchButtonAppliesThenSearches) {
 TEST_F(Editor, PresetAnswersAreLeftForTheirQuestion) {
   core.presetAnswer = 5;
   withEditor([&] {
-    editor.AnyParamChange(idx("band64"), "2*32");
-    editor.AnyParamChange(idx("printspeed"), "3000");
-    editor.ButOkClick(false);
+    editor.takeFieldText(idx("band64"), "2*32");
+    editor.takeFieldText(idx("printspeed"), "3000");
+    editor.applyEdits(false);
   });
   EXPECT_EQ(core.s.band64, 64);
   EXPECT_EQ(core.s.printspeed, 3000);
   ui.inputs.push_back("zservice");
-  editor.SearchParam1Click();
+  editor.askSearch();
   EXPECT_TRUE(logHas("fdm->zService = 30.000"));
   EXPECT_EQ(core.presetAnswer, 5);
 }
@@ -396,11 +396,11 @@ TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
   const int& sends = unitCodes.sends;
   machine.busy = [&] { return busy; };
   withEditor([&] {
-    editor.AnyParamChange(idx("band64"), "32");          // conversion
-    editor.AnyParamChange(idx("layerMicrons"), "100");   // slicing
-    editor.AnyParamChange(idx("CommInkDevice"), "COM7");  // link
-    editor.AnyParamChange(idx("shakerspeed"), "30");     // may change: the unit's code waits
-    editor.ButOkClick(false);
+    editor.takeFieldText(idx("band64"), "32");          // conversion
+    editor.takeFieldText(idx("layerMicrons"), "100");   // slicing
+    editor.takeFieldText(idx("CommInkDevice"), "COM7");  // link
+    editor.takeFieldText(idx("shakerspeed"), "30");     // may change: the unit's code waits
+    editor.applyEdits(false);
   });
   EXPECT_EQ(core.s.band64, 64);
   EXPECT_EQ(core.s.layerMicrons, 250);
@@ -413,8 +413,8 @@ TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
 
   busy = false;
   withEditor([&] {
-    editor.AnyParamChange(idx("band64"), "32");
-    editor.ButOkClick(false);
+    editor.takeFieldText(idx("band64"), "32");
+    editor.applyEdits(false);
   });
   EXPECT_EQ(core.s.band64, 32);
   EXPECT_EQ(sends, 1);
@@ -424,7 +424,7 @@ TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
   unitCodes.linkOpen = false;
   core.controls.at("parmcombo").caption = "temprWater";
   ui.inputs.push_back("temprWater = 55");
-  editor.parmcomboDblClick();
+  editor.editComboSetting();
   EXPECT_EQ(core.s.temprWater, 55);
   EXPECT_EQ(unitCodes.text, "55,14t");
 }
@@ -432,31 +432,31 @@ TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
 TEST_F(Editor, ComboBoxSetsOneParameter) {
   Control& combo = core.controls.at("parmcombo");
   combo.caption = "printspeed";
-  editor.parmcomboChange();
+  editor.showComboHint();
   EXPECT_EQ(combo.hint, "speed of printhead\nwhile printing\nmm/min");
   EXPECT_TRUE(combo.showHint);
 
   ui.inputs.push_back("printspeed = 8000");  // unchanged line: nothing applied
-  editor.parmcomboKeyPress('\r');
+  editor.takeComboKey('\r');
   EXPECT_EQ(editor.comboLine, "printspeed = 8000");
   EXPECT_FALSE(logHas("setting printspeed"));
   ui.inputs.push_back("printspeed = 1234 nosuch = 3");
-  editor.parmcomboDblClick();
+  editor.editComboSetting();
   EXPECT_EQ(core.s.printspeed, 1234);
   EXPECT_TRUE(logHas("unknown parameter nosuch = 3"));
   EXPECT_TRUE(core.settingsModified);
 
   combo.caption = "nosuch";
-  editor.parmcomboChange();
+  editor.showComboHint();
   EXPECT_FALSE(combo.showHint);
 }
 
 TEST_F(Editor, PauseBoxShortcutTogglesPauseEachLayer) {
-  editor.pauseMouseUp(false, false);  // a plain click is the box's own
+  editor.togglePauseEachLayer(false, false);  // a plain click is the box's own
   EXPECT_FALSE(core.s.pauseEachLayer);
-  editor.pauseMouseUp(true, false);
+  editor.togglePauseEachLayer(true, false);
   EXPECT_TRUE(core.s.pauseEachLayer);
-  editor.pauseMouseUp(false, true);
+  editor.togglePauseEachLayer(false, true);
   EXPECT_FALSE(core.s.pauseEachLayer);
 }
 
@@ -469,7 +469,7 @@ TEST_F(Editor, NumbersShowTheirUnitAndEveryCaptionNamesItsSetting) {
     EXPECT_EQ(fieldOf("layerMicrons")->unit, "\u00b5m");
     EXPECT_EQ(fieldOf("shiftLayer")->unit, "px (300 dpi)");
     EXPECT_EQ(fieldOf("defaultcolor")->unit, "");
-    editor.TabControl1Change(tabOf("various"));
+    editor.buildPage(tabOf("various"));
     EXPECT_EQ(fieldOf("spareSetting")->label, "spareSetting  +/-");
     EXPECT_EQ(fieldOf("spareSetting")->labelHint, "a setting whose caption was left out");
   });
@@ -488,16 +488,16 @@ TEST_F(Editor, PortFieldsOfferTheDetectedPorts) {
       ++asked;
       return found;
     };
-    editor.TabControl1Change(tabOf("inkjet"));
+    editor.buildPage(tabOf("inkjet"));
     EXPECT_TRUE(fieldOf("CommInkDevice")->portField);
     EXPECT_EQ(fieldOf("CommInkDevice")->choices, found);
     EXPECT_FALSE(fieldOf("InkjetIni")->portField);
     EXPECT_TRUE(fieldOf("InkjetIni")->choices.empty());
-    editor.TabControl1Change(tabOf("fdm"));
+    editor.buildPage(tabOf("fdm"));
     EXPECT_EQ(fieldOf("CommPortMarlin")->choices, found);
     // Any text still goes: a TCP link.
-    editor.AnyParamChange(idx("CommPortMarlin"), "127.0.0.1:8250");
-    editor.ButOkClick(false);
+    editor.takeFieldText(idx("CommPortMarlin"), "127.0.0.1:8250");
+    editor.applyEdits(false);
   });
   EXPECT_EQ(asked, 2);
   EXPECT_EQ(core.s.CommPortMarlin, "127.0.0.1:8250");

@@ -119,7 +119,7 @@ TEST_F(Files, TheFullSettingsDumpTellsAShortWrite) {
   fs::current_path(dir);
   {
     FileSizeLimit full(100);
-    SettingsFiles(core).fullini1Click();
+    SettingsFiles(core).writeAllSettings();
   }
   EXPECT_EQ(ui.messages, std::vector<std::string>{"unable to write to file: allparam.i3d"});
   fs::current_path(old);

@@ -37,7 +37,7 @@ class HintsTest : public ::testing::Test, public CoreFixture {
 };
 
 TEST_F(HintsTest, TableHintsAreWrappedForControlsAndWholeForMenus) {
-  hints.addBthints1Click();
+  hints.applyButtonHints();
   EXPECT_EQ(at("btCartridges").hint, kCartridgesWrapped);
   EXPECT_TRUE(at("btCartridges").showHint);
   EXPECT_EQ(at("UpDown1").hint, "Move platform 0.5 mm up or\ndown");
@@ -49,7 +49,7 @@ TEST_F(HintsTest, TableHintsAreWrappedForControlsAndWholeForMenus) {
 
 TEST_F(HintsTest, DualBoxHasItsOwnTexts) {
   core.s.dualbox = 1;
-  hints.addBthints1Click();
+  hints.applyButtonHints();
   EXPECT_EQ(at("UpDown1").hint, "Move model bottom 0.5 mm\nup or down, right mouse =\nfeeder bottom");
   EXPECT_EQ(at("btPrep").hint, "setup to fill the feeder\nand model box with powder");
   EXPECT_TRUE(at("btPrep").showHint);
@@ -102,11 +102,11 @@ TEST_F(HintsTest, MenuHintShowsInTheSecondPanelForFiveSeconds) {
 }
 
 TEST_F(HintsTest, ControlAndMenuLists) {
-  hints.btnamesClick();
+  hints.listButtonNames();
   EXPECT_EQ(log(), (std::vector<std::string>{"btCartridges;Cartridges~", "btPrep;prep layers~",
                                              "btPlatform;platform~", "cb_comm;cb_comm~", "UpDown1;---~"}));
   core.Memo1.clear();
-  hints.listmenus1Click();
+  hints.listMenuItems();
   // The fixture's four option items come first.
   EXPECT_EQ(log(), (std::vector<std::string>{"connectcheck1", "IgnoreHopper1", "temprcontrol1", "NoColor1", "setfile1",
                                              "saveini1", "btnames"}));
@@ -122,11 +122,11 @@ TEST_F(HintsTest, SethintCallsBecomeTableEntries) {
                                            "}\r\n"
                                            "void __fastcall TForm1::FormCreate(TObject *Sender)\r\n"
                                            "{    sethint(\"deeper\");\r\n";
-  hints.scansethint1Click(file);
+  hints.listSetHintCalls(file);
   std::remove(file.c_str());
   EXPECT_EQ(log(), (std::vector<std::string>{",\"btStartClick;0~Start the print\"", ",\"FormCreate;0~deeper\""}));
 
-  hints.scansethint1Click("no-such-source.cpp");
+  hints.listSetHintCalls("no-such-source.cpp");
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "cannot read from file: no-such-source.cpp");
   EXPECT_FALSE(core.printAbort);

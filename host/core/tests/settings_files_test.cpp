@@ -69,7 +69,7 @@ TEST_F(SettingsFilesTest, OpenResetsLoadsAndWritesTheRedirectLine) {
   core.s.settingsFile = "%currentdir%/prismhost.i3d";
 
   ui.files.push_back(std::nullopt);  // cancelled: nothing changes
-  files.inifile1Click();
+  files.openSettingsFile();
   EXPECT_EQ(core.s.movespeed, 1);
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_EQ(ui.dialogs[0].fileName, dir + "/prismhost.i3d");
@@ -78,7 +78,7 @@ TEST_F(SettingsFilesTest, OpenResetsLoadsAndWritesTheRedirectLine) {
 
   core.settingsModified = false;
   ui.files.push_back(dir + "/other.i3d");
-  files.inifile1Click();
+  files.openSettingsFile();
   EXPECT_EQ(core.s.printspeed, 4321);
   EXPECT_EQ(core.s.movespeed, 8000);                    // reset first
   EXPECT_EQ(core.s.settingsFile, dir + "/other.i3d");  // the redirect inside does not survive
@@ -107,13 +107,13 @@ TEST_F(SettingsFilesTest, MergeKeepsHashSettingsAndTheNextSaveGoesToMerged) {
            "XonXoffMode = true\r\ninifile = \"shop2.i3d\"\r\nprintspeed = 777\r\n");
 
   ui.files.push_back(std::nullopt);  // a cancelled merge changes nothing
-  files.mergeini1Click();
+  files.mergeSettingsFile();
   EXPECT_EQ(s.settingsFile, "%currentdir%/mine.i3d");
   EXPECT_EQ(s.movespeed, 1);
   EXPECT_FALSE(core.params.mergeMode);
 
   ui.files.push_back(dir + "/shop.i3d");
-  files.mergeini1Click();
+  files.mergeSettingsFile();
   EXPECT_FALSE(core.params.mergeMode);
   EXPECT_EQ(s.CommPortMarlin, "/dev/ttyACM0");
   EXPECT_EQ(s.CommInkDevice, "/dev/ttyUSB0");
@@ -128,7 +128,7 @@ TEST_F(SettingsFilesTest, MergeKeepsHashSettingsAndTheNextSaveGoesToMerged) {
   EXPECT_EQ(readAll("prismhost.i3d"), "printspeed = 1\r\n");  // no redirect: nothing saved yet
   EXPECT_FALSE(fs::exists("models/merged.i3d"));
 
-  ASSERT_TRUE(files.saveini1Click());
+  ASSERT_TRUE(files.saveSettings());
   EXPECT_NE(readAll("models/merged.i3d").find("\r\nprintspeed = 777\r\n"), std::string::npos);
   EXPECT_EQ(readAll("prismhost.i3d"), "printspeed = 1\r\ninifile = \"%currentdir%/models/merged.i3d\"\r\n");
 }
@@ -146,7 +146,7 @@ TEST_F(SettingsFilesTest, SaveWritesChangesLogsAndSurvivesAReloadUnchanged) {
   core.controls.at("NoColor1").setChecked(true);
   core.settingsModified = true;
 
-  ASSERT_TRUE(files.saveini1Click());
+  ASSERT_TRUE(files.saveSettings());
   const std::string saved = readAll("s.i3d");
   EXPECT_EQ(crlfLines(saved), (std::vector<std::string>{
                                   "inifile = \"%currentdir%/s.i3d\"",
@@ -167,7 +167,7 @@ TEST_F(SettingsFilesTest, SaveWritesChangesLogsAndSurvivesAReloadUnchanged) {
   EXPECT_EQ(s.formCaption, "shop printer // one");
   EXPECT_DOUBLE_EQ(s.zlevelhome, -2.25);
   EXPECT_TRUE(core.controls.at("NoColor1").checked);
-  ASSERT_TRUE(files.saveini1Click());
+  ASSERT_TRUE(files.saveSettings());
   EXPECT_EQ(readAll("s.i3d"), saved);
 }
 
@@ -178,7 +178,7 @@ TEST_F(SettingsFilesTest, FailedSaveKeepsTheFlagAndDoesNotClaimIt) {
   ASSERT_EQ(mkdir("s.i3d.part", 0700), 0);  // the temporary file cannot be made
   core.s.printspeed = 5;
   core.settingsModified = true;
-  EXPECT_FALSE(files.saveini1Click());
+  EXPECT_FALSE(files.saveSettings());
   EXPECT_TRUE(core.settingsModified);
   EXPECT_FALSE(logHas("saved ini"));
   EXPECT_EQ(readAll("s.i3d"), "printspeed = 1\r\n");
@@ -189,7 +189,7 @@ TEST_F(SettingsFilesTest, FailedSaveKeepsTheFlagAndDoesNotClaimIt) {
 TEST_F(SettingsFilesTest, SaveIntoAMissingFolderGoesToTheCurrentFolder) {
   core.s.settingsFile = dir + "/gone/s.i3d";
   core.s.printspeed = 5;
-  ASSERT_TRUE(files.saveini1Click());
+  ASSERT_TRUE(files.saveSettings());
   EXPECT_EQ(core.s.settingsFile, dir + "/s.i3d");
   EXPECT_NE(readAll("s.i3d").find("printspeed = 5\r\n"), std::string::npos);
 }
@@ -200,13 +200,13 @@ TEST_F(SettingsFilesTest, AllDefaultsSaveEmptyAndFullWritesEveryLine) {
   files.fixupSettings();
   ASSERT_EQ(core.s.slicer_exe, dir + "/layertint");
   ASSERT_EQ(core.s.file_folder, dir);
-  ASSERT_TRUE(files.saveini1Click());
+  ASSERT_TRUE(files.saveSettings());
   EXPECT_EQ(core.s.settingsFile, "prismhost.i3d");
   EXPECT_TRUE(fs::exists("prismhost.i3d"));
   EXPECT_EQ(readAll("prismhost.i3d"), "");
 
   core.s.settingsFile = "full.i3d";
-  ASSERT_TRUE(files.saveini1Click());
+  ASSERT_TRUE(files.saveSettings());
   const auto lines = crlfLines(readAll("full.i3d"));
   ASSERT_EQ(lines.size(), 132u);
   EXPECT_EQ(lines[2], "inifile = \"full.i3d\"");
@@ -218,14 +218,14 @@ TEST_F(SettingsFilesTest, SaveAsKeepsTheCaseAndAppendsTheExtension) {
   core.s.printspeed = 2468;
 
   ui.files.push_back(std::nullopt);
-  files.setinifile1Click();
+  files.saveSettingsAs();
   EXPECT_EQ(core.s.settingsFile, "prismhost.i3d");
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_EQ(ui.dialogs[0].fileName, dir + "/prismhost.i3d");  // a bare name gets the current folder
   EXPECT_EQ(ui.dialogs[0].filter, "ini file|*.i3d");
 
   ui.files.push_back(dir + "/MyPrinter");
-  files.setinifile1Click();
+  files.saveSettingsAs();
   EXPECT_EQ(core.s.settingsFile, "%currentdir%/MyPrinter.i3d");
   EXPECT_TRUE(fs::exists("MyPrinter.i3d"));
   EXPECT_FALSE(fs::exists("myprinter.i3d"));
@@ -233,14 +233,14 @@ TEST_F(SettingsFilesTest, SaveAsKeepsTheCaseAndAppendsTheExtension) {
   EXPECT_EQ(readAll("prismhost.i3d"), "printspeed = 5\r\ninifile = \"%currentdir%/MyPrinter.i3d\"\r\n");
 
   ui.files.push_back(dir + "/Shop.I3D");  // has the extension already
-  files.setinifile1Click();
+  files.saveSettingsAs();
   EXPECT_EQ(core.s.settingsFile, "%currentdir%/Shop.I3D");
   EXPECT_TRUE(fs::exists("Shop.I3D"));
 }
 
 TEST_F(SettingsFilesTest, FullDumpWritesEveryParameterWithPathsAsTheyAre) {
   core.s.file_folder = dir + "/models";
-  files.fullini1Click();
+  files.writeAllSettings();
   const auto lines = crlfLines(readAll("allparam.i3d"));
   ASSERT_EQ(lines.size(), 132u);
   EXPECT_EQ(lines[0], "CommPortMarlin = \"\\\\.\\COM30\"");
@@ -250,11 +250,11 @@ TEST_F(SettingsFilesTest, FullDumpWritesEveryParameterWithPathsAsTheyAre) {
 
 TEST_F(SettingsFilesTest, ProgramPathsTakeTheCurrentFolderOnlyWhenConfirmed) {
   ui.answers = {OperatorUi::Answer::No, OperatorUi::Answer::Yes};
-  files.setexes1Click();
+  files.setProgramFolders();
   EXPECT_EQ(core.s.file_folder, "%currentdir%");
   ASSERT_EQ(ui.questions.size(), 1u);
   EXPECT_EQ(ui.questions[0], "are you sure you want to adapt programm to current folder");
-  files.setexes1Click();
+  files.setProgramFolders();
   EXPECT_EQ(core.s.file_folder, dir);
   EXPECT_EQ(core.s.slicer_exe, dir + "/layertint");
   EXPECT_EQ(core.s.settingsFile, dir + "/prismhost.i3d");
@@ -271,7 +271,7 @@ TEST_F(SettingsFilesTest, AnOperatorsSaveGoesToTheActiveFileAfterAsking) {
   core.settingsOwner = core.s.settingsFile;
   core.s.printspeed = 2468;
   ui.answers = {OperatorUi::Answer::Yes, OperatorUi::Answer::No};
-  files.setexes1Click();
+  files.setProgramFolders();
   EXPECT_FALSE(files.saveAskedByOperator());  // asked, and the answer was No
   EXPECT_EQ(readAll("prismhost.i3d"), "inifile = \"%currentdir%/other.i3d\"\r\n");
   EXPECT_NE(std::find(log().begin(), log().end(), "settings not saved: " + dir + "/prismhost.i3d was kept"), log().end());
@@ -288,7 +288,7 @@ TEST_F(SettingsFilesTest, AnOperatorsSaveGoesToTheActiveFileAfterAsking) {
   EXPECT_TRUE(ui.questions.empty());
   // A save the program makes by itself still never replaces an unread file.
   core.s.settingsFile = "other.i3d";
-  EXPECT_FALSE(files.saveini1Click());
+  EXPECT_FALSE(files.saveSettings());
   EXPECT_EQ(readAll("other.i3d"), "printspeed = 2468\r\n");
 }
 
@@ -363,21 +363,21 @@ TEST_F(SettingsFilesTest, ATextHoldingAQuoteIsNotSavedAndTheRestIs) {
   core.s.file_name = "my \"best\" cube";
   core.s.printspeed = 5;
   core.s.settingsFile = "q.i3d";
-  ASSERT_TRUE(files.saveini1Click());
+  ASSERT_TRUE(files.saveSettings());
   EXPECT_EQ(readAll("q.i3d"), "inifile = \"q.i3d\"\r\nprintspeed = 5\r\n");
   EXPECT_TRUE(logHas("file_name not saved: a text setting cannot hold a double quote"));
-  files.fullini1Click();
+  files.writeAllSettings();
   EXPECT_EQ(crlfLines(readAll("allparam.i3d")).size(), 131u);
 
   ui.files.push_back(dir + "/a\"b");
-  files.setinifile1Click();
+  files.saveSettingsAs();
   EXPECT_EQ(core.s.settingsFile, "q.i3d");
   EXPECT_EQ(ui.messages.back(), "a settings file name cannot hold a double quote: " + dir + "/a\"b");
 
   // Such a file can be opened, but no redirect line can name it.
   writeAll("a\"b.i3d", "printspeed = 6\r\n");
   ui.files.push_back(dir + "/a\"b.i3d");
-  files.inifile1Click();
+  files.openSettingsFile();
   EXPECT_EQ(core.s.printspeed, 6);
   EXPECT_EQ(log().back(), "inifile not recorded: a text setting cannot hold a double quote");
   EXPECT_EQ(readAll("prismhost.i3d"), "inifile = \"q.i3d\"\r\n");

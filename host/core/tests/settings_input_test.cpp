@@ -307,31 +307,31 @@ TEST_F(SettingsInput, SaveNeverReplacesAFileThatWasNotRead) {
   core.progDir = currentDir() + "/";
   writeAll("prismhost.i3d", "");
   ui.files.push_back(currentDir() + "/a.i3d");
-  files.inifile1Click();
+  files.openSettingsFile();
   ASSERT_EQ(core.s.printspeed, 1111);
 
   core.applySettings("?inifile=\"b.i3d\" movespeed=5", false);
-  EXPECT_FALSE(files.saveini1Click());
+  EXPECT_FALSE(files.saveSettings());
   EXPECT_EQ(readAll("b.i3d"), "printspeed = 2222\r\n");
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0].rfind("settings not saved to b.i3d: that file was never read", 0), 0u);
 
   // A new file, the loaded one and one chosen in the save dialog are fine.
   core.s.settingsFile = "c.i3d";
-  EXPECT_TRUE(files.saveini1Click());
+  EXPECT_TRUE(files.saveSettings());
   EXPECT_NE(readAll("c.i3d").find("movespeed = 5"), std::string::npos);
   core.s.settingsFile = currentDir() + "/a.i3d";
-  EXPECT_FALSE(files.saveini1Click());  // c.i3d holds the settings now
+  EXPECT_FALSE(files.saveSettings());  // c.i3d holds the settings now
   core.s.settingsFile = "c.i3d";
-  EXPECT_TRUE(files.saveini1Click());
+  EXPECT_TRUE(files.saveSettings());
   ui.files.push_back(currentDir() + "/b.i3d");
-  files.setinifile1Click();
+  files.saveSettingsAs();
   EXPECT_NE(readAll("b.i3d").find("movespeed = 5"), std::string::npos);
 
   // A file that could not be read is not replaced with the defaults.
   ASSERT_EQ(mkfifo("e.i3d", 0600), 0);
   ui.files.push_back(currentDir() + "/e.i3d");
-  files.inifile1Click();
-  EXPECT_FALSE(files.saveini1Click());
+  files.openSettingsFile();
+  EXPECT_FALSE(files.saveSettings());
   EXPECT_TRUE(fs::is_fifo("e.i3d"));
 }

@@ -61,7 +61,7 @@ ConversionRig::~ConversionRig() {
 
 void ConversionRig::convert(const P3dJob& job) {
   write(job);
-  conv->blockbased1Click();
+  conv->convertJob();
 }
 
 std::vector<DmcRecord> parseRecords(const std::vector<std::uint8_t>& bytes) {

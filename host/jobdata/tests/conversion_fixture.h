@@ -49,7 +49,7 @@ struct ConversionRig : CoreFixture {
   std::string p3dPath() const { return job.workFileName("p3d"); }
   std::string dmcPath() const { return job.workFileName("dmc"); }
   void write(const P3dJob& job) const { job.writeTo(p3dPath()); }
-  // blockbased1Click on the job.
+  // convertJob on the job.
   void convert(const P3dJob& job);
   std::vector<std::uint8_t> dmc() const { return readFile(dmcPath()); }
   // The records from offset 516 up to the final placeholder (not included).

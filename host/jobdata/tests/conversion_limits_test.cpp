@@ -8,6 +8,7 @@
 #include <random>
 
 #include "conversion_fixture.h"
+#include "host/jobdata/build_time.h"
 #include "host/jobdata/p3d_scan.h"
 
 namespace ph::testing {
@@ -88,7 +89,7 @@ TEST(ConversionLimits, ExtremeSettingsConvertWithoutOverflow) {
           << what << (bidirectional ? ", bidirectional" : "");
       // The job's readers and the timing table take the same settings.
       t.conv->decoder.resetDecoder();
-      t.conv->movetim1Click();
+      logMoveTimes(t.core);
     };
     for (const ParamEntry& e : t.core.params.entries()) {
       if (auto* v = std::get_if<int*>(&e.paramPtr)) {

@@ -68,7 +68,7 @@ TEST_F(ConversionFixture, ScanLogsTheInkedBoxAndTheLayout) {
   }
   job.finish();
   write(job);
-  conv->scanp3d1Click();
+  conv->scanJob();
   EXPECT_TRUE(logHas("layers=2 bbox.Left=96 bbox.Right=104"));
   EXPECT_TRUE(logHas("bbox.Top=5 bbox.Bottom=5"));
   EXPECT_EQ(conv->layout.printpages, 2);
@@ -89,7 +89,7 @@ TEST_F(ConversionFixture, ScanChecksLayerThicknessAndHeight) {
   }
   job.finish();
   write(job);
-  conv->scanp3d1Click();
+  conv->scanJob();
   EXPECT_TRUE(conv->layout.layerThicknessDiffers);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "layers in file 260 microns");
@@ -107,7 +107,7 @@ TEST_F(ConversionFixture, NewIslandsCountFromTheFirstLayer) {
   }
   job.finish();
   write(job);
-  conv->scanp3d1Click();
+  conv->scanJob();
   const auto& n = conv->layout.newIslands;
   EXPECT_EQ(n[0], 0);
   EXPECT_EQ(n[1], 1);
@@ -378,7 +378,7 @@ TEST_F(ConversionFixture, WorkersCountTheRowsOfABandTheFileEndsIn) {
       std::fwrite(cut.data(), 1, cut.size(), f);
       std::fclose(f);
     }
-    t.conv->blockbased1Click();
+    t.conv->convertJob();
     ASSERT_TRUE(t.logHas(".dmc created"));
     drops[r] = t.conv->parser.drops;
     widest[r] = t.conv->layout.djmaxline;
@@ -476,14 +476,14 @@ TracedRun tracedConversion(const std::string& bytes, int workers) {
   t.core.s.moveBackAlign = 10000000;  // beyond every alignment try
   int events = 0;
   t.ui.onEvents = [&] {
-    if (++events == 2) t.conv.bitreport1Click();
+    if (++events == 2) t.conv.armBitReport();
   };
   {
     std::FILE* f = std::fopen(t.job.workFileName("p3d").c_str(), "wb");
     std::fwrite(bytes.data(), 1, bytes.size(), f);
     std::fclose(f);
   }
-  t.conv.blockbased1Click();
+  t.conv.convertJob();
   return {t.ui.trace, std::vector<std::string>(t.core.Memo1.lines()), readFile(t.job.workFileName("dmc"))};
 }
 

@@ -110,7 +110,7 @@ P3dJob cyanAndWaterJob(int layers = 1) {
 TEST_F(ViewerTest, ConvertsAStaleJobAndPaintsItsDotsInTheirColours) {
   write(cyanAndWaterJob());
   ui.inputs.push_back("1");
-  viewer.btDmcClick();
+  viewer.showStretch();
   EXPECT_TRUE(job.dmcCurrent);  // converted first
   ASSERT_EQ(ui.prompts, std::vector<std::string>{"display_strook"});
   ASSERT_EQ(ui.bitmapsShown, 1);
@@ -131,7 +131,7 @@ TEST_F(ViewerTest, NegativeNumberShowsTheLastTwoStretchesOfTheFirstLayer) {
   convert(cyanAndWaterJob(2));
   ASSERT_EQ(conv->layout.stretchesPerLayer, 2);
   ui.inputs.push_back("-1");
-  viewer.btDmcClick();
+  viewer.showStretch();
   EXPECT_TRUE(logHas("stretch= 1 "));
   EXPECT_TRUE(logHas("stretch= 2 "));
   EXPECT_FALSE(logHas("stretch= 3 "));
@@ -173,7 +173,7 @@ TEST_F(ViewerTest, SimulationStepsWithoutAskingAndSavesTheCrossSectionsOnAbort) 
   convert(j);
   ASSERT_GE(conv->layout.stretchesPerLayer, 3);
   simloop().checked = true;
-  viewer.simloop1Click();
+  viewer.applySimulationSwitch();
   EXPECT_TRUE(core.timers.PrintSim->running());
   clock.advance(200);
   EXPECT_EQ(ui.bitmapsShown, 1);
@@ -198,7 +198,7 @@ TEST_F(ViewerTest, SimulationStepsWithoutAskingAndSavesTheCrossSectionsOnAbort) 
 TEST_F(ViewerTest, SimulationEndsWhenTheJobCannotBeRead) {
   job.dmcCurrent = true;  // and no .dmc in the work folder
   simloop().checked = true;
-  viewer.simloop1Click();
+  viewer.applySimulationSwitch();
   clock.advance(200);
   EXPECT_EQ(ui.messages.size(), 1u);  // the failed read is told
   EXPECT_EQ(ui.bitmapsShown, 0);

@@ -102,7 +102,7 @@ std::string HandoffFixture::logLine(const std::string& prefix) const {
 
 void HandoffFixture::openFromMenu(const std::string& path) {
   ui.files.push_back(path);
-  handoff.povstl1Click();
+  handoff.openModel();
 }
 
 }  // namespace ph::test

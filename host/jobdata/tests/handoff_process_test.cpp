@@ -45,7 +45,7 @@ struct RealSlicer : OwnNamespace, test::HandoffFixture, ::testing::Test {
     syncslice.SetName("syncslice");
     syncslice.RecvEventName = receiveName;
     syncslice.Tag = TMemCouple::kInfiniteWaitTag;
-    syncslice.OnReceive = [this](TMemCouple&) { handoff.syncsliceReceive(); };
+    syncslice.OnReceive = [this](TMemCouple&) { handoff.takeSlicedJob(); };
     syncslice.Open();
   }
   bool pumpUntil(const std::function<bool()>& done, int seconds = 60) {
@@ -86,7 +86,7 @@ TEST_F(RealSlicer, AConvertOnlyRunOfInstanceTwoListensOnItsOwnEventAndEnds) {
   core.instanceNumber = 2;
   core.runMode = 'V';
   core.commandInputFile = model;
-  handoff.povstl1Click();
+  handoff.openModel();
   ASSERT_TRUE(pumpUntil([&] { return logHas(".p3d file ready "); })) << "no ready event from the slicer";
   advance(1500);
   letSlicerEnd();

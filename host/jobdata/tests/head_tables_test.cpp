@@ -69,7 +69,7 @@ TEST(HeadTables, ContactLayoutDrawsEveryPadAndJoinsNearOnesOnTheirCircles) {
   TablesRig t;
   t.core.memoPrintf("before");
   t.ui.inputs = {"30"};
-  t.tables.contactlayout1Click();
+  t.tables.logContactLayout();
   EXPECT_EQ(t.ui.prompts.back(), "drillspeed");
   const auto& lines = t.log();
   ASSERT_FALSE(lines.empty());
@@ -109,7 +109,7 @@ TEST(HeadTables, PageLinksGoBeforeEachGroupOfMarkedLines) {
   std::ofstream(from) << "intro\n\nwitvlak.1 a\nwitvlak.1 b\nend\nwitvlak.2\n";
   std::ofstream(to) << "older";
   t.ui.files = {from, to};
-  t.tables.lmtest1Click();
+  t.tables.linkPresentationPages();
   std::ifstream in(to);
   const std::string got{std::istreambuf_iterator<char>(in), {}};
   EXPECT_EQ(got,
@@ -126,7 +126,7 @@ TEST(HeadTables, PageLinksGoBeforeEachGroupOfMarkedLines) {
   // A cancelled dialog does nothing.
   t.ui.files = {std::nullopt};
   const auto before = t.log().size();
-  t.tables.lmtest1Click();
+  t.tables.linkPresentationPages();
   EXPECT_EQ(t.log().size(), before);
 }
 

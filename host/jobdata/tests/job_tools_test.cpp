@@ -40,7 +40,7 @@ P3dJob tailJob(int tailRows) {
 
 TEST_F(ToolsTest, ShortP3dKeepsTwoRowEndsBeforeEachLayerEnd) {
   write(tailJob(10));
-  tools.shortp3d1Click();
+  tools.shortenJobP3d();
   // The printed row's own end and one empty row.
   EXPECT_EQ(fileText(work("!bshorted.p3d")), tailJob(1).bytes());
   EXPECT_TRUE(logHas("file: " + p3dPath()));
@@ -52,14 +52,14 @@ TEST_F(ToolsTest, ShortP3dRefusesAJobCutInsideARowAndKeepsTheEarlierCopy) {
   j.beginLayer();
   j.raw("12v\x0b\x01");  // 12 bytes announced, 2 there
   writeBytes(p3dPath(), j.bytes());
-  tools.shortp3d1Click();
+  tools.shortenJobP3d();
   EXPECT_TRUE(logHas("runs past the end of the file"));
   EXPECT_EQ(fileText(work("!bshorted.p3d")), "earlier");
   EXPECT_FALSE(std::filesystem::exists(work("!bshorted.p3d.part")));
 }
 
 TEST_F(ToolsTest, ShortP3dWithoutAJobSaysSo) {
-  tools.shortp3d1Click();
+  tools.shortenJobP3d();
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "no file: " + p3dPath());
   EXPECT_FALSE(core.printAbort);
@@ -70,7 +70,7 @@ TEST_F(ToolsTest, ShortP3dWithoutAJobSaysSo) {
 TEST_F(ToolsTest, DmcCountAfterAConversionWithoutPowderReduce) {
   convert(tailJob(3));
   core.Memo1.clear();
-  tools.dmccount1Click();
+  tools.logStretchCount();
   ASSERT_EQ(log().size(), 1u);
   EXPECT_NE(log()[0].find("countdmcstretches()="), std::string::npos);
   EXPECT_NE(log()[0].find(" skippedStretch=0"), std::string::npos);
@@ -94,7 +94,7 @@ TEST_F(ToolsTest, Dmc2RhinoWritesThePathsAndPutsThemOnTheClipboard) {
   core.s.yvHi = 220;
   core.s.powderReduce = true;
   writeBytes(dmcPath(), rhinoJob());
-  tools.dmc2rhino1Click();
+  tools.writeHeadPathScript();
   const std::string expected =
       "Polyline\n"
       "138.00,170.00,0.00\n133.00,170.00,0.00\n"
@@ -117,14 +117,14 @@ TEST_F(ToolsTest, Dmc2RhinoWritesThePathsAndPutsThemOnTheClipboard) {
 TEST_F(ToolsTest, Dmc2RhinoWithoutPowderReduceDrawsTheEmptyStretch) {
   core.s.powderReduce = false;
   writeBytes(dmcPath(), dmcBytes({{"03", '{', ""}}));
-  tools.dmc2rhino1Click();
+  tools.writeHeadPathScript();
   EXPECT_NE(fileText(work("temp.txt")).find(",167.00,"), std::string::npos);  // yvHi - 50 - 3
 }
 
 TEST_F(ToolsTest, Dmc2RhinoThatCannotWriteSaysSoAndNotDone) {
   writeBytes(dmcPath(), rhinoJob());
   std::filesystem::create_directory(work("temp.txt"));  // a folder is in the way
-  tools.dmc2rhino1Click();
+  tools.writeHeadPathScript();
   EXPECT_TRUE(logHas("unable to write to file: " + work("temp.txt")));
   EXPECT_FALSE(logHas("done"));
   EXPECT_EQ(ui.clipboard, "");
@@ -135,10 +135,10 @@ TEST_F(ToolsTest, Dmc2RhinoThatCannotWriteSaysSoAndNotDone) {
 TEST_F(ToolsTest, RecordWalkersStopWithALogLineOnARecordPastTheEnd) {
   writeBytes(dmcPath(), dmcBytes({{"20", '{', "\x81\x05\x35"}, {"20", '}', "\x81\x05\x35", 5000}}));
   const std::pair<const char*, std::function<void()>> tools_[] = {
-      {"dmccount", [&] { tools.dmccount1Click(); }},
-      {"dmc2rhino", [&] { tools.dmc2rhino1Click(); }},
+      {"dmccount", [&] { tools.logStretchCount(); }},
+      {"dmc2rhino", [&] { tools.writeHeadPathScript(); }},
       {"dmcimage", [&] { tools.paintLayer(dmcPath(), 0, 15, true); }},
-      {"byBlocksTst", [&] { tools.byBlocksTst1Click(); }},
+      {"byBlocksTst", [&] { tools.logRecordHeaders(); }},
   };
   for (const auto& [name, run] : tools_) {
     core.Memo1.clear();
@@ -165,7 +165,7 @@ TEST_F(ToolsTest, DmcImagePaintsTheAskedLayerOnlyAndLogsTheSummaries) {
   j.finish();
   convert(j);
   ui.inputs = {"1", "wcmyl"};
-  tools.dmcimage1Click();
+  tools.showLayerStretches();
   EXPECT_EQ(ui.prompts, (std::vector<std::string>{"testlayer", "showcolors"}));
   EXPECT_TRUE(logHas("showcolormask=15"));
   // Per record: "*" for a stretch of 16 mm or more, and its type.
@@ -179,10 +179,10 @@ TEST_F(ToolsTest, DmcImagePaintsTheAskedLayerOnlyAndLogsTheSummaries) {
 
   // The layer without dots shows only the line; water alone drops cyan.
   ui.inputs = {"0", "w"};
-  tools.dmcimage1Click();
+  tools.showLayerStretches();
   EXPECT_EQ(colourCounts(ui.lastBitmap)[0], 101);
   ui.inputs = {"1", "c"};
-  tools.dmcimage1Click();
+  tools.showLayerStretches();
   EXPECT_TRUE(logHas("showcolormask=2"));
   EXPECT_EQ(colourCounts(ui.lastBitmap)[0], 101 + 1);
 }
@@ -206,7 +206,7 @@ TEST_F(ToolsTest, DmcImageDrawsABackwardStretchInRedFromItsFarEnd) {
 
 TEST_F(ToolsTest, DmcImageWaitsWhileThePrintHoldsTheFile) {
   print.holds = true;
-  tools.dmcimage1Click();
+  tools.showLayerStretches();
   EXPECT_TRUE(logHas("file open error"));
   EXPECT_TRUE(ui.prompts.empty());
 }
@@ -216,7 +216,7 @@ TEST_F(ToolsTest, DmcImageWaitsWhileThePrintHoldsTheFile) {
 TEST_F(ToolsTest, ByBlocksTstLogsEachRecordsHeaderAndFirstBytes) {
   const std::string data = "\xA0" + std::string(20, '\x11') + "\x34";
   writeBytes(dmcPath(), dmcBytes({{"20", '{', data}, {"00", '}', ""}}));
-  tools.byBlocksTst1Click();
+  tools.logRecordHeaders();
   EXPECT_TRUE(logHas("buf 20000032{ 00000218 A0 11 11 11 11 11 11 11 11 11 "));
   EXPECT_TRUE(logHas("buf 00000010} 0000022E "));
 }
@@ -228,7 +228,7 @@ TEST_F(ToolsTest, PakuitWritesTheColumnsOfEachAnnouncedStretch) {
   // Two announced stretches: a literal 7 and an empty column; then 3.
   const char bytes[] = "5t 2,2n12,0p973j\x81\x07\x35\x80\x36\xBF" "1,2n3,4p973j\x81\x03\x35\xBF";
   writeBytes(dmcPath(), std::string(bytes, sizeof bytes - 1));
-  tools.pakuit1Click();
+  tools.uncompressJob();
   std::string expected(54 * 3, '\0');
   expected[0] = 7;
   expected[108] = 3;
@@ -238,7 +238,7 @@ TEST_F(ToolsTest, PakuitWritesTheColumnsOfEachAnnouncedStretch) {
 TEST_F(ToolsTest, PakuitSaysWhenTheDataEndsBeforeItsEndCode) {
   conv->layout.stretchesPerLayer = 1;
   writeBytes(dmcPath(), "2n973j\x81\x07\x10");
-  tools.pakuit1Click();
+  tools.uncompressJob();
   EXPECT_TRUE(logHas("uncompress fout"));
 }
 
@@ -247,7 +247,7 @@ TEST_F(ToolsTest, PakuitSaysWhenTheDataEndsBeforeItsEndCode) {
 TEST_F(ToolsTest, UnblockDmcWritesTheTestPrefixAndCountsNozzlesPerColumn) {
   const std::string data = "\x81\x00\x35";
   writeBytes(dmcPath(), dmcBytes({{"20", '{', data}, {"00", '}', ""}}));
-  tools.unblockdmc1Click();
+  tools.writeTestStretch();
   const std::string prefix = "\x96" + std::string(22, '\xBD') + "\x20" + "\xA0" + std::string(32, '\xFF') +
                              "\x26\x3A\x07" + "\x80";
   // The rest of the file from the first record's data on.
@@ -263,7 +263,7 @@ TEST_F(ToolsTest, UnblockDmcCountsWaterThroughTheWaterMap) {
   // A column whose 22 water bytes are 0x55.
   const std::string data = "\xA0" + std::string(32, '\0') + "\x96" + std::string(22, '\x55');
   writeBytes(dmcPath(), dmcBytes({{"20", '{', data}}));
-  tools.unblockdmc1Click();
+  tools.writeTestStretch();
   const std::string gfk = fileText(work("temp.gfk"));
   // Column 602: the job's column; every 0x55 byte sets four bits of mask 0.
   EXPECT_NE(gfk.find("\n602 88 0 0 0 0\n"), std::string::npos) << gfk.substr(gfk.size() - 60);
@@ -273,14 +273,14 @@ TEST_F(ToolsTest, UnblockDmcCountsWaterThroughTheWaterMap) {
 
 TEST_F(ToolsTest, EqualGfkCountsRepeatsOfNonZeroBytesByDistance) {
   writeBytes(job.workFileName("dmp"), std::string("ABAB\0A", 6));
-  tools.equalgfk1Click();
+  tools.writeRepeatHistogram();
   std::string expected = "\n";
   for (int d = 1; d < 512; ++d) expected += plat::format("%d %d\n", d, d == 2 ? 2 : (d == 3 || d == 5) ? 1 : 0);
   EXPECT_EQ(fileText(work("temp2.gfk")), expected);
 }
 
 TEST_F(ToolsTest, EqualGfkWithoutADumpStopsAfterTheOpenReport) {
-  tools.equalgfk1Click();
+  tools.writeRepeatHistogram();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"cannot read from file: " + job.workFileName("dmp")});
   EXPECT_FALSE(std::filesystem::exists(work("temp2.gfk")));
 }

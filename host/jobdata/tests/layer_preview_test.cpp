@@ -40,7 +40,7 @@ struct PreviewRig : ConversionRig {
   int at(int x, int y) const { return pixelAt(preview.picture(), x, y); }
   bool show(int page) {
     preview.pageRequest = page;
-    return preview.btDspP3dClick();
+    return preview.showLayer();
   }
 };
 
@@ -85,7 +85,7 @@ TEST(LayerPreview, AskedPageAndAccumulateMode) {
   PreviewRig t;
   t.writeJob(twoLayers());
   t.ui.inputs = {"20001"};
-  ASSERT_TRUE(t.preview.btDspP3dClick());
+  ASSERT_TRUE(t.preview.showLayer());
   EXPECT_EQ(t.ui.prompts.back(), "page");
   EXPECT_TRUE(t.preview.accumulate);
   EXPECT_EQ(t.preview.page(), 1);
@@ -98,7 +98,7 @@ TEST(LayerPreview, AskedPageAndAccumulateMode) {
 
   PreviewRig r;
   r.writeJob(twoLayers());
-  r.preview.btDspP3dMouseUp(true);
+  r.preview.armAccumulate();
   EXPECT_TRUE(r.preview.accumulate);
 }
 
@@ -175,7 +175,7 @@ TEST(WhiteShifts, WritesFortyFourSlantedPagesOfTheJob) {
   std::string bytes = kMarker + "120y" + "v" + plane({50}, 'v') + "vw" + "9y" + plane({300}, 'v') + "vvw" + "169y" +
                       "v" + plane({60}, 'v') + "vW";
   t.writeJob(bytes + kMarker + "0W");
-  t.patterns.whiteshifts1Click();
+  t.patterns.makeWhiteShiftJob();
   EXPECT_EQ(t.preview.pageRequest, -1);
   const auto layers = readPatternLayers(
       [&] {
@@ -198,7 +198,7 @@ TEST(WhiteShifts, WritesFortyFourSlantedPagesOfTheJob) {
 
 TEST(WhiteShifts, WithoutAJobNothingIsWritten) {
   PreviewRig t;
-  t.patterns.whiteshifts1Click();
+  t.patterns.makeWhiteShiftJob();
   EXPECT_FALSE(std::filesystem::exists(t.dir + "/blok123ww.p3d"));
   EXPECT_EQ(t.preview.pageRequest, -1);
 }

@@ -39,7 +39,7 @@ TEST_F(OpenModel, AMissingModelIsLoggedAndNothingElseHappens) {
 }
 
 TEST_F(OpenModel, CancellingTheDialogEndsTheRoad) {
-  handoff.povstl1Click();
+  handoff.openModel();
   ASSERT_EQ(ui.dialogs.size(), 1u);
   EXPECT_EQ(ui.dialogs[0].filter,
             "stl, obj, ply and 3mf|*.stl;*.obj;*.ply;*.3mf|obj file|*.obj|stl files|*.stl|ply file|*.ply|"
@@ -207,14 +207,14 @@ TEST_F(OpenModel, AHeightProfileCountsOnlyForTheModelItWasMadeFrom) {
        [&] {
          test::writeBytes(at("Ring.p3d"), "raster\x0c" "0123ABCD\r\n");
          ui.files.push_back(at("Ring.p3d"));
-         handoff.p3dfile1Click();
+         handoff.openP3dFile();
        },
        false},
       {"temperature test",
        [&] {
          test::writeCubeStl(at("temprtest.stl"));
          ui.inputs.push_back("45");
-         handoff.balkfile1Click();
+         handoff.startTemperatureTest();
        },
        false},
   };
@@ -271,7 +271,7 @@ TEST_F(OpenModel, TheFirstProgramArgumentIsOpened) {
   const std::string model = at("arg.stl");
   test::writeCubeStl(model);
   handoff.programArgs = {model, "-V"};
-  handoff.ParamFile1Click();
+  handoff.openCommandLineFile();
   EXPECT_TRUE(ui.dialogs.empty());
   EXPECT_EQ(core.s.file_name, "arg");
   EXPECT_TRUE(started());
@@ -286,7 +286,7 @@ TEST_F(OpenModel, AReadyMadeJobIsConverted) {
   test::writeBytes(at("Ring.p3d"), "raster\x0c" "0123ABCD\r\n");
   ui.files.push_back(at("Ring.p3d"));
   ui.answers.push_back(OperatorUi::Answer::No);
-  handoff.p3dfile1Click();
+  handoff.openP3dFile();
   EXPECT_EQ(conversions, 1);
   EXPECT_EQ(core.s.file_name, "Ring");
   EXPECT_EQ(job.jobFileName, at("Ring.p3d"));
@@ -303,7 +303,7 @@ TEST_F(OpenModel, AReadyMadeJobTheSlicerDidNotFinishIsNotConverted) {
     ui.messages.clear();
     test::writeBytes(at("Cut.p3d"), end);
     ui.files.push_back(at("Cut.p3d"));
-    handoff.p3dfile1Click();
+    handoff.openP3dFile();
     EXPECT_EQ(conversions, 0);
     EXPECT_FALSE(job.jobReady);
     EXPECT_EQ(ui.messages, std::vector<std::string>{at("Cut.p3d") +
@@ -321,7 +321,7 @@ TEST_F(OpenModel, AReadyMadeJobWithoutAFingerprintIsConverted) {
     const std::string name = at(plat::format("allignpat%d.p3d", ++n));
     test::writeBytes(name, end);
     ui.files.push_back(name);
-    handoff.p3dfile1Click();
+    handoff.openP3dFile();
     EXPECT_EQ(conversions, n);
     EXPECT_TRUE(job.jobReady);
     EXPECT_EQ(job.jobFileName, name);
@@ -333,7 +333,7 @@ TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
   core.s.startinglayer = 7;
   test::writeCubeStl(at("temprtest.stl"));
   ui.inputs.push_back("45");
-  handoff.balkfile1Click();
+  handoff.startTemperatureTest();
   EXPECT_EQ(core.s.startinglayer, 15);
   EXPECT_EQ(handoff.savedStartingLayer, 7);
   EXPECT_TRUE(handoff.temprTestActive);
@@ -348,7 +348,7 @@ TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
   core.Memo1.clear();
   test::writeBytes(at("temprtest.p3d"), "job   ");
   ui.inputs.push_back("45");
-  handoff.balkfile1Click();
+  handoff.startTemperatureTest();
   EXPECT_TRUE(started());
   EXPECT_EQ(conversions, 0);
 
@@ -357,14 +357,14 @@ TEST_F(OpenModel, TheTemperatureTestSlicesItsModelAndConvertsOnTheReadyEvent) {
   core.Memo1.clear();
   test::writeBytes(at("temprtest.p3d"), "job" "89ABCDEF\r\n");
   ui.inputs.push_back("100");
-  handoff.balkfile1Click();
+  handoff.startTemperatureTest();
   EXPECT_EQ(core.s.startinglayer, 52);
   EXPECT_EQ(handoff.savedStartingLayer, 7);
   EXPECT_FALSE(started());
   EXPECT_EQ(conversions, 1);
 
   ui.inputs.push_back("warm");
-  handoff.balkfile1Click();
+  handoff.startTemperatureTest();
   EXPECT_EQ(core.s.startinglayer, 52);
   EXPECT_TRUE(logHas("starting_temperature: not a whole number: warm"));
 }

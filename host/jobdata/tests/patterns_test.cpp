@@ -176,7 +176,7 @@ PlaneDots pictureDots(const QImage& p) {
 TEST(Patterns, AlignColumnsPatternIsReadAndConvertedByTheHost) {
   for (bool water : {false, true}) {
     PatternRig t;
-    t.patterns.allignCol1Click(water);
+    t.patterns.makeColourAlignment(water);
     const QImage& picture = t.patterns.picture();
     ASSERT_EQ(picture.size(), QSize(600, 300));
     EXPECT_EQ(pixelAt(picture, 15, 20), water ? kPatternGrey : (kPatternCyan & 0xF0F0F0))
@@ -206,7 +206,7 @@ TEST(Patterns, AlignColumnsPatternIsReadAndConvertedByTheHost) {
 
 TEST(Patterns, AlignmentCrossesTakeExactColoursAfterAMargin) {
   PatternRig t;
-  t.patterns.allignpattern1Click();
+  t.patterns.makeAlignmentPattern();
   EXPECT_TRUE(t.logHas("clAqua=00FFFF00 clFuchsia=00FF00FF clYellow=0000FFFF"));
   const auto layers = readPatternLayers(readText(t.file("allignpat.p3d")));
   ASSERT_EQ(layers.size(), 1u);
@@ -246,7 +246,7 @@ TEST(Patterns, RibsShiftByTheirStepAndTakeTheWaterLineWidth) {
   for (const Case c : {Case{0, 12, 10, 2, 12}, Case{8, 12, 10, 4, 12}, Case{0, 2, 10, 2, 2}, Case{4, 12, 268, 2, 12}}) {
     PatternRig t;
     t.core.waterLineWidth = c.lineWidth;
-    t.patterns.ribs1Click(c.tag);
+    t.patterns.makeRibs(c.tag);
     const QImage& p = t.patterns.picture();
     for (int i = 0; i <= 4; ++i) {
       const int x = 10 + 100 * i;
@@ -265,7 +265,7 @@ TEST(Patterns, RibsShiftByTheirStepAndTakeTheWaterLineWidth) {
 TEST(Patterns, RibsAreCutToThePrintRoom) {
   PatternRig t;
   t.core.s.yvHi = t.core.s.yvLow + 100;  // 1181 dots - 716 - 20 + 426 - 426 + 2 - 64 = 383
-  t.patterns.ribs1Click(0);
+  t.patterns.makeRibs(0);
   EXPECT_EQ(t.patterns.picture().width(), 383);
   EXPECT_TRUE(t.logHas("targetw=383"));
   const auto layers = readPatternLayers(readText(t.file("pattern.p3d")));
@@ -275,7 +275,7 @@ TEST(Patterns, RibsAreCutToThePrintRoom) {
 
   t.core.s.yvHi = t.core.s.yvLow;  // no room at all: nothing is written
   std::filesystem::remove(t.file("pattern.p3d"));
-  t.patterns.ribs1Click(0);
+  t.patterns.makeRibs(0);
   EXPECT_FALSE(std::filesystem::exists(t.file("pattern.p3d")));
   EXPECT_TRUE(t.logHas("no room for the pattern"));
 }
@@ -283,7 +283,7 @@ TEST(Patterns, RibsAreCutToThePrintRoom) {
 TEST(Patterns, SlantLinesWriteOneLayerAndMakeTheDmcStale) {
   PatternRig t;
   t.job.dmcCurrent = true;
-  t.patterns.slantlines1Click();
+  t.patterns.makeSlantLines();
   const auto layers = readPatternLayers(readText(t.file("pattern.p3d")));
   ASSERT_EQ(layers.size(), 1u);
   EXPECT_EQ(layers[0].rows.size(), 386u);
@@ -295,7 +295,7 @@ TEST(Patterns, SlantLinesWriteOneLayerAndMakeTheDmcStale) {
 
 TEST(Patterns, AllColoursPictureHoldsEveryFifteenBitColourOnce) {
   PatternRig t;
-  t.patterns.colors32k1Click();
+  t.patterns.makeColourTable();
   QImage saved;
   ASSERT_TRUE(loadPicture(saved, t.file("all32kcolors.bmp")));
   ASSERT_EQ(saved.size(), QSize(128, 256));
@@ -317,12 +317,12 @@ TEST(Patterns, AllColoursPictureHoldsEveryFifteenBitColourOnce) {
 TEST(Patterns, WaterLineWidthTakesOneToTwelve) {
   PatternRig t;
   t.ui.inputs = {"6", "13", "0"};
-  t.patterns.waterLineWidth1Click();
+  t.patterns.askWaterLineWidth();
   EXPECT_EQ(t.core.waterLineWidth, 6);
-  t.patterns.waterLineWidth1Click();
+  t.patterns.askWaterLineWidth();
   EXPECT_EQ(t.core.waterLineWidth, 6);
   EXPECT_TRUE(t.logHas("waterLineWidth 13 refused"));
-  t.patterns.waterLineWidth1Click();
+  t.patterns.askWaterLineWidth();
   EXPECT_EQ(t.core.waterLineWidth, 6);
 }
 
@@ -330,7 +330,7 @@ TEST(Patterns, AFailedWriteIsToldAndLeavesNoPiece) {
   PatternRig t;
   // A folder in the file's place cannot be replaced.
   std::filesystem::create_directories(t.file("pattern.p3d") + "/keep");
-  t.patterns.slantlines1Click();
+  t.patterns.makeSlantLines();
   ASSERT_FALSE(t.ui.messages.empty());
   EXPECT_NE(t.ui.messages.back().find("unable to write to file"), std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(t.file("pattern.p3d.part")));

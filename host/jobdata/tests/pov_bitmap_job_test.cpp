@@ -80,7 +80,7 @@ TEST_F(ConversionFixture, JobFromAPovSceneConverts) {
   ASSERT_EQ(slice(scene, job), 0);
 
   this->job.jobFileName = job;
-  conv->blockbased1Click();
+  conv->convertJob();
   ASSERT_TRUE(logHas(".dmc created"));
   const JobLayout& l = conv->layout;
   EXPECT_NEAR(l.printpages, 41, 3);
@@ -97,7 +97,7 @@ TEST_F(ConversionFixture, JobFromAPictureConverts) {
   ASSERT_EQ(slice(picture, job), 0);
 
   this->job.jobFileName = job;
-  conv->blockbased1Click();
+  conv->convertJob();
   ASSERT_TRUE(logHas(".dmc created"));
   const JobLayout& l = conv->layout;
   // The square: 21 pixels at three dots each, in whole bytes.

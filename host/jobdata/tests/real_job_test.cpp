@@ -22,7 +22,7 @@ TEST_F(ConversionFixture, JobFromTheSlicerConverts) {
   ASSERT_EQ(sliceModel(model, job, 250), "");
 
   this->job.jobFileName = job;
-  conv->blockbased1Click();
+  conv->convertJob();
   ASSERT_TRUE(logHas(".dmc created"));
   EXPECT_TRUE(this->job.dmcCurrent);
   EXPECT_TRUE(ui.messages.empty()) << ui.messages.front();  // layer thickness as set
@@ -74,7 +74,7 @@ TEST_P(SlicedModels, KeepEveryDot) {
   core.s.layerMicrons = c.microns;
   core.s.stretchSizeLim = c.stretchSizeLim;
   core.s.bidirectional = c.bidirectional;
-  conv->blockbased1Click();
+  conv->convertJob();
   ASSERT_TRUE(logHas(".dmc created"));
   const auto bytes = dmc();
   std::ifstream in(job, std::ios::binary);

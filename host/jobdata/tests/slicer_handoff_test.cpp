@@ -172,7 +172,7 @@ TEST_F(Handoff, ASlicerThatCannotBeStartedIsToldAndNotWaitedFor) {
 }
 
 TEST_F(Handoff, AReadyEventWhileNothingWaitsIsIgnored) {
-  handoff.syncsliceReceive();
+  handoff.takeSlicedJob();
   advance(5000);
   EXPECT_EQ(conversions, 0);
   EXPECT_TRUE(log().empty());
@@ -283,7 +283,7 @@ TEST_F(StandInSlicer, AFinishedJobIsConvertedOnceItsSlicerEndedWell) {
   useSlicer(fingerprintLine(), 0);
   runConvertOnly();
   waitForSlicerEnd();
-  handoff.syncsliceReceive();
+  handoff.takeSlicedJob();
   EXPECT_TRUE(logHas(".p3d file ready "));
   advance(1500);
   advance(SlicerHandoff::kWatchMs);
@@ -314,7 +314,7 @@ TEST_P(UnfinishedJob, IsNeverConvertedAndEndsTheRunAsFailed) {
   waitForSlicerEnd();
   // The slicer sets the ready event after every batch job; one that died
   // sets none.
-  if (GetParam() != SliceEnd::NoFingerprint) handoff.syncsliceReceive();
+  if (GetParam() != SliceEnd::NoFingerprint) handoff.takeSlicedJob();
   for (int i = 0; i < 8; ++i) advance(SlicerHandoff::kWatchMs);
   EXPECT_EQ(conversions, 0);
   EXPECT_FALSE(handoff.waitingForSlicer);
@@ -355,7 +355,7 @@ TEST_F(StandInSlicer, AJobGivenAsTheModelIsConvertedWhenItIsFinished) {
     core.runMode = 'V';
     ASSERT_TRUE(handoff.openModel());
     waitForSlicerEnd();
-    handoff.syncsliceReceive();
+    handoff.takeSlicedJob();
     for (int i = 0; i < 8; ++i) advance(SlicerHandoff::kWatchMs);
     EXPECT_EQ(conversions, finished ? 1 : 0);
     EXPECT_EQ(job.workFileName("p3d"), model);  // what the conversion reads
@@ -376,13 +376,13 @@ TEST_F(StandInSlicer, AnOperatorIsToldWhenTheSlicingFailed) {
 TEST_F(StandInSlicer, AnotherSlicersEventDoesNotConvertAJobStillBeingWritten) {
   useSlicer(fingerprintLine(), 0, "0.3");
   openFromMenu(model);
-  handoff.syncsliceReceive();  // an older run's event: this job is half written
+  handoff.takeSlicedJob();  // an older run's event: this job is half written
   EXPECT_TRUE(handoff.waitingForSlicer);
   EXPECT_TRUE(logHas("ready event ignored: " + at("m.p3d")));
   advance(1500);
   EXPECT_EQ(conversions, 0);
   waitForSlicerEnd();
-  handoff.syncsliceReceive();
+  handoff.takeSlicedJob();
   advance(1500);
   advance(SlicerHandoff::kWatchMs);
   EXPECT_EQ(conversions, 1);
@@ -486,7 +486,7 @@ TEST_F(Handoff, ThePreviewShowsTheJobsModelWithTheSlicingSettings) {
   core.s.file_name = "Cube";
   core.skinClear = 120;
   core.controls.add(Control::Kind::MenuItem, "BMPlayers1", "BMP-layers").checked = true;
-  handoff.viewer1Click();
+  handoff.showSlicerPreview();
   EXPECT_EQ(handoff.viewerstl, at("Cube.stl"));
   EXPECT_EQ(test::recordedArgs(recorder), (std::vector<std::string>{"-V" + at("Cube.stl"), "-L250", "-W64", "-S64",
                                                                     "-C50", "-D1000", "-E25368", "-U120", "-J"}));

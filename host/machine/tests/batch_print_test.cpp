@@ -88,7 +88,7 @@ struct Batch : SequencerFixture {
       note("save settings");
       return true;
     };
-    seq.links.setallign1Click = [this] { batch.enterBestMatch(); };
+    printSteps.onBestMatch = [this] { batch.enterBestMatch(); };
     std::filesystem::current_path(dir);
     std::fclose(std::fopen("piepkort.wav", "w"));
     core.s.xPrime = 10;
@@ -280,7 +280,7 @@ TEST_F(Batch, AnUnattendedBatchThatCannotGoOnEndsWithAFailureAndNoGoodbye) {
       {"the unit's link is down, so the print does not start",
        [](Batch& t) {
          t.core.controls.at("cb_comm").checked = false;
-         t.ink.cb_commClick();
+         t.ink.applyLinkSwitch();
        },
        30000, "batch print stopped: the print did not start"},
       // Not a word from the machine: said as such, within the watchdog's time.

@@ -47,7 +47,7 @@ struct SimControls : TransportFixture {
 
 TEST_F(SimControls, WaterBurstReachesTheUnit) {
   ASSERT_TRUE(startUnit({}));
-  ink.LabBurstMouseUp(true);
+  ink.startBurst(true);
   ASSERT_TRUE(pumpUntil([&] { return !sim.lines("cmd 1000,22n").empty(); }));
   EXPECT_EQ(commandsFrom("999j"), (std::vector<std::string>{"999j", "7t", "1000,22n"}));
 }
@@ -55,7 +55,7 @@ TEST_F(SimControls, WaterBurstReachesTheUnit) {
 TEST_F(SimControls, CartridgeCheckMarksTheCartridgeTheUnitReportsFailed) {
   // The unit reports a failure right after the first cartridge's command.
   ASSERT_TRUE(startUnit({"--event", "cartrfail@cmd:17g"}));
-  ink.btCartridgesClick(true);
+  ink.checkCartridges(true);
   ASSERT_TRUE(pumpUntil([&] { return links.ink.cartridgeFail; }));
   clock.advance(200);
   ASSERT_TRUE(pumpUntil([&] { return !sim.lines("cmd 30,17t").empty(); }));
@@ -69,7 +69,7 @@ TEST_F(SimControls, PrimingCheckJudgesTheUnitsTemperatures) {
   // burst, then before and after the colour burst.
   ASSERT_TRUE(startUnit({"--temps", "30,40", "--temps", "45,41", "--temps", "46,40", "--temps", "47,44"}));
   core.s.maxColorPrimeJump = 6;
-  ink.primecheck1Click();
+  ink.startManualPrimeCheck();
   clock.advance(core.timers.primeStates->interval());
   ASSERT_TRUE(pumpUntil([&] { return links.ink.waterTemps[0] == 45 && links.ink.waterTemps[1] == 30; }));
   while (ink.primeStep != 7 && core.timers.primeStates->enabled()) clock.advance(clock.nextDueIn());

@@ -51,7 +51,7 @@ struct Ink : LinkFixture {
   }
   void open() {
     core.controls.at("cb_comm").checked = true;
-    link.cb_commClick();
+    link.applyLinkSwitch();
     clock.advance(100);
     serial.take();
   }
@@ -117,7 +117,7 @@ TEST_F(Ink, RepeatedCheckRunsEveryTwoSecondsUntilTheButtonOrEscStopsIt) {
   clock.advance(2000);
   EXPECT_NE(serial.take().find("28t17g100,34n"), std::string::npos);
   // Esc in the terminal runs one check and ends the repetition.
-  link.Memo1KeyPress(27);
+  link.takeTerminalKey(27);
   EXPECT_EQ(serial.take(), "28t17g100,34n");
   clock.advance(10000);
   EXPECT_EQ(serial.take(), "18g120,34n30,17t");
@@ -130,7 +130,7 @@ TEST_F(Ink, RepeatedCheckRunsEveryTwoSecondsUntilTheButtonOrEscStopsIt) {
 
 TEST_F(Ink, BurstCountdownCountsDownBeepsFromTwoSecondsThenFires) {
   ink.burstDelay = 5000;
-  ink.LabBurstMouseUp(false);  // left: colour
+  ink.startBurst(false);  // left: colour
   EXPECT_EQ(label(), ">>> 5 <<<");
   std::vector<std::string> labels;
   std::size_t beeps = 0;
@@ -152,7 +152,7 @@ TEST_F(Ink, BurstCountdownCountsDownBeepsFromTwoSecondsThenFires) {
 }
 
 TEST_F(Ink, BurstsWithoutDelayFireAtOnce) {
-  ink.LabBurstMouseUp(true);
+  ink.startBurst(true);
   EXPECT_EQ(serial.take(), "999j7t1000,22n");
   EXPECT_EQ(ink.labBurstColour, QColor(0, 0, 0));
   core.controls.at("BurstCol").click();
@@ -172,7 +172,7 @@ TEST_F(Ink, SingleColourBurstPicksTheRowOfTheClick) {
     int y, height, k;
   } cases[] = {{0, 60, 0}, {19, 60, 0}, {20, 60, 1}, {45, 60, 2}, {59, 60, 2}, {80, 60, 2}, {5, 0, 0}};
   for (const Case& c : cases) {
-    ink.cmyburstMouseUp(c.y, c.height);
+    ink.burstColourAt(c.y, c.height);
     EXPECT_EQ(serial.take(), plat::format("999j7t%d,1000,8n", c.k)) << c.y << "/" << c.height;
     EXPECT_EQ(ink.labBurstColour, InkControls::cmyColour(c.k));
     // The picture shows the colour the row fires.
@@ -246,7 +246,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
       {"link closed",
        [](Ink& t) {
          t.core.controls.at("cb_comm").checked = false;
-         t.link.cb_commClick();
+         t.link.applyLinkSwitch();
        },
        ""},
   };
@@ -255,7 +255,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
     core.printAbort = false;
     core.timers.MarlinTimer->setEnabled(false);
     if (!link.inkLinkOpen) open();
-    ink.blacktempr1Click();
+    ink.toggleBlackHeaterTest();
     clock.advance(2000);
     EXPECT_EQ(serial.take(), "1,1t28n");
     c.event(*this);
@@ -282,7 +282,7 @@ TEST_F(Ink, LaterCommandGoesOutAfterFiveSecondsAndIsCleared) {
 
 TEST_F(Ink, PastedTextIsTypedOneKeyPerTickWithoutCtrlV) {
   ink.clipboardText = [] { return std::string("1t\x16") + "2t"; };
-  link.Memo1KeyPress(22);  // Ctrl-V in the terminal
+  link.takeTerminalKey(22);  // Ctrl-V in the terminal
   EXPECT_TRUE(core.timers.paster->enabled());
   clock.advance(50);
   EXPECT_EQ(serial.take(), "1");
@@ -316,7 +316,7 @@ TEST_F(Ink, MenuTogglesStoreTheirSettingThroughTheInterpreter) {
 TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   core.s.shakerspeed = 20;
   for (int i = 0; i < 3; ++i) {
-    ink.shakeLabelMouseUp(true, false);
+    ink.stepShakerSpeed(true, false);
     clock.advance(500);
   }
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 23 +/-");
@@ -332,11 +332,11 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   EXPECT_EQ(core.s.shakerspeed, 23);
   // Down and up again: no change, the label shows the speed.
   core.settingsModified = false;
-  ink.shakeLabelMouseUp(false, false);
-  ink.shakeLabelMouseUp(true, true);
+  ink.stepShakerSpeed(false, false);
+  ink.stepShakerSpeed(true, true);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 21 +/-");
-  ink.shakeLabelMouseUp(true, false);
-  ink.shakeLabelMouseUp(true, false);
+  ink.stepShakerSpeed(true, false);
+  ink.stepShakerSpeed(true, false);
   clock.advance(1000);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 23 +/-");
   EXPECT_FALSE(core.settingsModified);
@@ -344,7 +344,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
 
 TEST_F(Ink, ShakerSpeedStaysInItsRange) {
   core.s.shakerspeed = 100;
-  ink.shakeLabelMouseUp(true, false);
+  ink.stepShakerSpeed(true, false);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 100 +/-");
 }
 
@@ -407,7 +407,7 @@ struct Prime : Ink {
 TEST_F(Prime, AllColoursCheckFiresWaterAndOneColourBurst) {
   core.s.maxColorPrimeJump = 6;
   core.s.wPrimePulse = 1200;
-  ink.primecheck1Click();
+  ink.startManualPrimeCheck();
   auto sent = run([&](const std::string& out) {
     if (out.find("22n") != std::string::npos) temps("W:", 300, 320);
     else if (out.find("8n") != std::string::npos) temps("C:", 400, 405);
@@ -475,7 +475,7 @@ TEST_F(Prime, TheMenuCannotTakeOverACheckALayerStarted) {
   core.s.maxColorPrimeJump = 6;
   ink.startLayerPrimeCheck(0);
   clock.advance(990);
-  ink.primecheck1Click();
+  ink.startManualPrimeCheck();
   EXPECT_TRUE(logHas("priming check already running"));
   run([](const std::string&) {});
   // The layer's print goes on.
@@ -486,7 +486,7 @@ TEST_F(Prime, TheMenuCannotTakeOverACheckALayerStarted) {
 TEST_F(Prime, WaterRiseBeyondItsLimitFailsAManualCheckWithoutPausing) {
   core.s.maxColorPrimeJump = 6;
   core.s.maxWaterPrimejump = 25;
-  ink.primecheck1Click();
+  ink.startManualPrimeCheck();
   run([&](const std::string& out) {
     if (out.find("22n") != std::string::npos) temps("W:", 300, 326);
     else if (out.find("8n") != std::string::npos) temps("C:", 400, 400);

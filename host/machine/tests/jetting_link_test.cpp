@@ -14,7 +14,7 @@ struct InkLink : LinkFixture {
   // Opens the serial link as the check box does and lets firstinkj run.
   void open() {
     core.controls.at("cb_comm").checked = true;
-    link.cb_commClick();
+    link.applyLinkSwitch();
     clock.advance(100);
   }
   void reply(const std::string& s) { serial.reply(s); }
@@ -107,7 +107,7 @@ TEST_F(InkLink, APortThatDoesNotOpenIsReportedAndNothingIsSentOrQueued) {
   serial.openWorks = true;
   open();
   core.controls.at("cb_comm").checked = false;
-  link.cb_commClick();
+  link.applyLinkSwitch();
   EXPECT_FALSE(serial.opened);
   EXPECT_FALSE(link.inkLinkOpen);
 }
@@ -248,7 +248,7 @@ TEST_F(InkLink, CommandsDuringTheDataStreamGoInFrontOfTheNextCommand) {
   core.timers.inktransfer->start();
   link.sendInk("7t");
   link.sendInkPending("8t");
-  link.Memo1KeyPress('x');
+  link.takeTerminalKey('x');
   EXPECT_EQ(serial.out, "");
   EXPECT_TRUE(logHas("stuf 7t"));
   EXPECT_TRUE(logHas("in queue:7t8tx"));
@@ -555,31 +555,31 @@ TEST_F(InkLink, LinesSkippedAfterAPrimingBurstStayOutOfTheLog) {
 // --------------------------------------------------------------- terminal
 
 TEST_F(InkLink, TheTerminalSendsKeysAndRunsItsShortcuts) {
-  link.Memo1KeyPress('x');  // link closed: nothing
+  link.takeTerminalKey('x');  // link closed: nothing
   EXPECT_EQ(serial.writes, 0);
   open();
   serial.take();
   core.timers.CartrScan->setHandler([] {});
   core.timers.CartrScan->start();
-  link.Memo1KeyPress(27);
-  link.Memo1KeyPress('~');
-  link.Memo1KeyPress(22);
+  link.takeTerminalKey(27);
+  link.takeTerminalKey('~');
+  link.takeTerminalKey(22);
   EXPECT_EQ(events.calls, (std::vector<std::string>{"cartridgeCheck", "alignmentPrint", "paste"}));
   EXPECT_FALSE(core.timers.CartrScan->enabled());
   link.replaceQueuedUnitCodes("5,2t");
-  link.Memo1KeyPress('r');
-  link.Memo1KeyPress(3);
+  link.takeTerminalKey('r');
+  link.takeTerminalKey(3);
   EXPECT_EQ(serial.take(), "5,2tr" + bytes({0xBF}));
   EXPECT_EQ(ui.status[0], "?r?");
   // Held off by CTS without XON/XOFF: keys do nothing.
   core.s.XonXoffMode = false;
   serial.ctsOn = false;
-  link.Memo1KeyPress('s');
+  link.takeTerminalKey('s');
   EXPECT_EQ(serial.writes, 4);
 }
 
 TEST_F(InkLink, TheTemperatureParserTestSwitchesBothHeadsOnce) {
-  link.catchtempr1Click();
+  link.testTemperatureCatch();
   EXPECT_TRUE(logHas("singlecode 41,2t51,1t|singlecode "));
 }
 

@@ -154,7 +154,7 @@ struct FakeActionSteps : ActionSteps {
   void preparePowderLayers() override {
     if (prepLayers) prepLayers();
   }
-  void keepWetChanged() override {
+  void sendKeepWet() override {
     if (keepWet) keepWet();
   }
   void setCocoonWalls(bool on) override {

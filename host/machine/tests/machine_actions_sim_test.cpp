@@ -55,13 +55,13 @@ TEST_F(SimActions, HomeBrushAndPowderLayerAreExecutedInOrder) {
                             ".log"));
   links.chooseMarlinTransport("127.0.0.1", sim.port());
   core.s.plateTime = 500;
-  act.BtHomeClick();
+  act.home();
   ASSERT_TRUE(runUntil([&] { return !core.timers.HomeSeq->enabled() && act.linesSettled(); }));
-  act.btBrushClick();
+  act.startBrush();
   ASSERT_TRUE(runUntil([&] { return !core.timers.brushTimer->enabled() && act.linesSettled(); }));
   core.s.LayerGcodes = "G0 Y10/G1 E%p%/G0 Y200";
   core.s.powderPercentage = 25;
-  act.onePowderLayer1Click();
+  act.layOnePowderLayer();
   ASSERT_TRUE(runUntil([&] { return act.linesSettled(); }));
 
   std::vector<std::string> expected = {"M110", "M302", "M203 E1.00", "G0 E0.30", "M201 X1000 Y1000",

@@ -103,7 +103,7 @@ TEST_F(Actions, LiftPreparationRunsItsCodesWithoutTheFinalMove) {
   EXPECT_EQ(sent(), "");
   // A sequence that still runs is not replaced.
   marlin.gcodeSequence = "G0 Z9";
-  act.PrepLifts1Click();
+  act.startLiftPrep();
   EXPECT_EQ(marlin.gcodeSequence, "G0 Z9");
 }
 
@@ -154,7 +154,7 @@ TEST_F(Actions, ParkAndFrontAreHeldUntilBothAreCleared) {
   EXPECT_EQ(sent(), "");
   // Home ends the hold.
   core.controls.at("btpark").click();
-  act.BtHomeClick();
+  act.home();
   EXPECT_FALSE(core.timers.HoldMarlin->enabled());
   EXPECT_FALSE(act.parkState);
 }
@@ -173,7 +173,7 @@ TEST_F(Actions, PlatformButtonLowersToServiceHeightAndBack) {
   EXPECT_EQ(marlin.platformZ, 10.0);
   // Near the bottom the service height is the lowest the machine goes.
   marlin.platformZ = 180;
-  act.btPlatformClick();
+  act.togglePlatform();
   EXPECT_EQ(sent(), "G0 Z190.000 F8000 |M18 Z");
 }
 
@@ -194,7 +194,7 @@ TEST_F(Actions, UpDownArrowsMoveThePlatformTheWayTheyPoint) {
     ready();
     marlin.platformZ = c.z;
     act.updownLastPos = c.from;
-    act.UpDown1MouseUp(false, true, c.to);
+    act.stepPlatform(false, true, c.to);
     EXPECT_EQ(sent(), c.lines);
     EXPECT_DOUBLE_EQ(marlin.platformZ, c.after);
     EXPECT_EQ(act.updownLastPos, c.to);
@@ -204,17 +204,17 @@ TEST_F(Actions, UpDownArrowsMoveThePlatformTheWayTheyPoint) {
 TEST_F(Actions, UpDownWithShiftMovesToTheLevelsOrDrivesTheFeeder) {
   ready();
   marlin.platformZ = 12.7;
-  act.UpDown1MouseUp(true, true, 0);
+  act.stepPlatform(true, true, 0);
   EXPECT_EQ(sent(), "G0 Z12.700 F8000 ");
-  act.UpDown1MouseUp(true, false, 0);
+  act.stepPlatform(true, false, 0);
   EXPECT_EQ(sent(), "G0 Z30.000 F8000 ");
   marlin.platformZ = 44.9;
-  act.UpDown1MouseUp(true, false, 0);
+  act.stepPlatform(true, false, 0);
   EXPECT_EQ(sent(), "G0 Z44.000 F8000 ");
   core.s.dualbox = 1;
-  act.UpDown1MouseUp(true, false, 0);
+  act.stepPlatform(true, false, 0);
   EXPECT_EQ(sent(), "G92 E0|G0 E-0.5 F80|M18 E0");
-  act.UpDown1MouseUp(true, true, 0);
+  act.stepPlatform(true, true, 0);
   EXPECT_EQ(sent(), "G92 E0|G0 E0.5 F80|M18 E0");
   EXPECT_EQ(marlin.platformZ, 44.9);
 }
@@ -226,10 +226,10 @@ TEST_F(Actions, PowderLayerWaitsForTheMachineAndSendsTheLayerCodes) {
   marlinAnswers = false;
   marlin.sendGcode("G4 P1");
   sent();
-  act.onePowderLayer1Click();
+  act.layOnePowderLayer();
   EXPECT_EQ(sent(), "");  // a line is not yet acknowledged
   marlinPort.reply("ok\n");
-  act.onePowderLayer1Click();
+  act.layOnePowderLayer();
   EXPECT_EQ(sent(), "G0 Y10|G1 E0.4|G0 Y200|M106 S0");
 
   // Repeated: the powder settles before the last pass.
@@ -246,7 +246,7 @@ TEST_F(Actions, PowderLayerWaitsForTheMachineAndSendsTheLayerCodes) {
   // No powder amount: the unit's shaker runs instead.
   core.s.powderPercentage = 0;
   clearInk();
-  act.onePowderLayer1Click();
+  act.layOnePowderLayer();
   EXPECT_EQ(sent(), "G0 Y10|G1 E0|G0 Y200|M106 S0");
   EXPECT_EQ(inkStream, "4999p");
 }
@@ -277,7 +277,7 @@ TEST_F(Actions, DrillFileSendsOnlyGcodeOneAcknowledgedLineAtATime) {
   ready();
   writeFile(dir + "/boormal.gcode", "; drill pattern\r\nG0 X1 Y1 ; first hole\r\n\r\nG1 Z-1\r\n   \nM18");
   core.printAbort = true;  // a stale abort does not stop a new drill
-  act.drillpatern1Click();
+  act.startDrillPattern();
   EXPECT_TRUE(logHas("nrMarlinok="));
   marlinAnswers = false;
   run(60);
@@ -298,9 +298,9 @@ TEST_F(Actions, DrillAndFeedStopOnAbort) {
   writeFile(dir + "/feed.gcode", "G0 E1\nG0 E2\nG0 E3\n");
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir);
-  act.gcodefile1Click();
+  act.startFeedFile();
   std::filesystem::current_path(cwd);
-  act.drillpatern1Click();
+  act.startDrillPattern();
   run(100);
   EXPECT_EQ(sent(), "G0 X1|G0 E1");
   core.printAbort = true;
@@ -315,12 +315,12 @@ TEST_F(Actions, FeedFileSendsOnlyGcodeAndAMissingOneSendsNothing) {
   ready();
   const auto cwd = std::filesystem::current_path();
   std::filesystem::current_path(dir);
-  act.gcodefile1Click();
+  act.startFeedFile();
   EXPECT_TRUE(logHas("no file feed.gcode"));
   EXPECT_FALSE(core.timers.FromFile->enabled());
   EXPECT_FALSE(core.printAbort);
   writeFile("feed.gcode", "G92 E0 ; zero\r\n\r\n;\nG0 E-5 F80\r\n" + std::string(3000, 'G') + "\nM18 E0\n");
-  act.gcodefile1Click();
+  act.startFeedFile();
   std::filesystem::current_path(cwd);
   run(1000);
   EXPECT_EQ(sent(), "G92 E0|G0 E-5 F80|M18 E0");
@@ -336,7 +336,7 @@ TEST_F(Actions, ResynchronisingWaitsForTheLinesInFlight) {
   marlinAnswers = false;
   for (int i = 0; i < 3; ++i) marlin.sendGcode("G4 P1000");
   sent();
-  act.drillpatern1Click();
+  act.startDrillPattern();
   run(600);
   EXPECT_EQ(sent(), "");
   // The three late answers come; then one drill line at a time.
@@ -353,7 +353,7 @@ TEST_F(Actions, AcknowledgementsSilentForTenSecondsAreTakenAsLost) {
   marlin.sendGcode("G4 P1");
   marlin.sendGcode("G4 P1");
   sent();
-  act.drillpatern1Click();
+  act.startDrillPattern();
   run(5000);
   marlinPort.reply("ok\n");  // one still comes: the wait starts again
   run(9000);
@@ -370,14 +370,14 @@ TEST_F(Actions, HomeClearsAStalledPrintOnceItsLinesAreSettled) {
   sent();
   core.timers.MarlinTimer->start();
   core.timers.MarlinBusy->stop();
-  act.BtHomeClick();
+  act.home();
   EXPECT_FALSE(core.timers.MarlinTimer->enabled());
   EXPECT_TRUE(act.resyncPending);
   run(200);
   sent();
   // The stalled line's answer and the home lines' answers arrive late; the
   // brush waits for them rather than running ahead.
-  act.btBrushClick();
+  act.startBrush();
   for (int i = marlin.nrMarlinok; i < marlin.Marlinlin - 1; ++i) marlinPort.reply("ok\n");
   run(100);
   EXPECT_EQ(sent(), "");
@@ -401,21 +401,21 @@ TEST_F(Actions, PlateTemperatureQuestion) {
   }
   EXPECT_TRUE(logHas("not a temperature"));
   ui.inputs.push_back(std::nullopt);
-  act.plateheating1Click();
+  act.askPlateTemperature();
   EXPECT_EQ(act.plateTempAnswer, "");
 }
 
 TEST_F(Actions, DryingAndTheSimpleItems) {
   ready();
   core.s.dryingtemperature = 0;
-  act.drying1Click();
+  act.dry();
   EXPECT_EQ(sent(), "");
   core.s.dryingtemperature = 70;
   marlin.platformZ = 95;
-  act.drying1Click();
+  act.dry();
   EXPECT_EQ(sent(), "M140 S70|G0 Z190.000 F8000 |M18");
   core.s.dualbox = 1;
-  act.drying1Click();
+  act.dry();
   EXPECT_EQ(sent(), "M140 S70");
   core.controls.at("platereset1").click();
   core.controls.at("UnpowerSteppers1").click();
@@ -429,21 +429,21 @@ TEST_F(Actions, DryingAndTheSimpleItems) {
 
 TEST_F(Actions, PowderLabelHeldStepsAfter900MsThenEvery100) {
   core.s.powderPercentage = 40;
-  act.Label2MouseDown(true, false);
+  act.startPowderRepeat(true, false);
   clock.advance(899);
   EXPECT_EQ(core.s.powderPercentage, 40);
   clock.advance(1);
   EXPECT_EQ(core.s.powderPercentage, 41);
   clock.advance(300);
   EXPECT_EQ(core.s.powderPercentage, 44);
-  act.LabPwdrMouseUp(false);
+  act.stopPowderRepeat(false);
   clock.advance(1000);
   EXPECT_EQ(core.s.powderPercentage, 44);
   EXPECT_EQ(core.controls.at("LabPwdr").caption, "44");
   // A short right click steps down once.
-  act.Label2MouseDown(false, false);
+  act.startPowderRepeat(false, false);
   clock.advance(50);
-  act.LabPwdrMouseUp(true);
+  act.stopPowderRepeat(true);
   EXPECT_EQ(core.s.powderPercentage, 43);
   EXPECT_EQ(motion.powderBase, 43);
   clock.advance(5000);
@@ -463,15 +463,15 @@ TEST_F(Actions, PrepLayersInTheDualBoxSetUp) {
   EXPECT_EQ(sent(), "G92 E0|G0 E-12 F80|M18 E0|G28 Z|M106 S255|M18");
   ui.inputs.push_back("0");
   ui.answers.push_back(OperatorUi::Answer::Yes);
-  act.btPrepClick();
+  act.preparePowder();
   EXPECT_EQ(sent(), "G28 Z|M106 S255|M18");
   ui.inputs.push_back("5");
   ui.answers.push_back(OperatorUi::Answer::Cancel);
-  act.btPrepClick();
+  act.preparePowder();
   EXPECT_EQ(sent(), "");
   // Without a powder amount the button repeats powder layers.
   core.s.powderPercentage = 0;
-  act.btPrepClick();
+  act.preparePowder();
   EXPECT_TRUE(core.timers.multpowd->enabled());
 }
 
@@ -480,7 +480,7 @@ TEST_F(Actions, PrepLayersOutsideTheDualBoxSetUpStartsThePreparationLayers) {
   job.patternMode = true;
   int asked = -1;
   steps.prepLayers = [&] { asked = core.presetAnswer; };
-  act.btPrepClick();
+  act.preparePowder();
   EXPECT_EQ(asked, 4);
   EXPECT_FALSE(job.patternMode);
 }

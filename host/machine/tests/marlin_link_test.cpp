@@ -391,7 +391,7 @@ TEST_F(Marlin, ClosingDownWritesNothing) {
 struct Console : Marlin {
   void enter(const std::string& text) {
     core.controls.at("typeGcode").caption = text;
-    EXPECT_EQ(link.typeGcodeKeyPress('\r'), 0);
+    EXPECT_EQ(link.takeGcodeComboKey('\r'), 0);
   }
   std::vector<std::string>& items() { return core.controls.at("typeGcode").items; }
 };
@@ -406,8 +406,8 @@ TEST_F(Console, TypedLinesGoOutRawAndAreCountedAsAcknowledgedLater) {
   EXPECT_EQ(core.controls.at("Edit1").caption, "  G28;G1 X5//@@+3  ");
   EXPECT_EQ(items(), (std::vector<std::string>{"G28;G1 X5//@@+3"}));
   // "@" is swallowed, other keys pass.
-  EXPECT_EQ(link.typeGcodeKeyPress('@'), 0);
-  EXPECT_EQ(link.typeGcodeKeyPress('G'), 'G');
+  EXPECT_EQ(link.takeGcodeComboKey('@'), 0);
+  EXPECT_EQ(link.takeGcodeComboKey('G'), 'G');
   // UnselDropd puts the typed text back into the box.
   core.controls.at("typeGcode").caption = "G28";
   clock.advance(50);

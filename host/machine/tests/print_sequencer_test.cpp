@@ -230,14 +230,12 @@ TEST_F(Sequencer, UncheckingPauseWithoutAPauseDoesNothing) {
 }
 
 TEST_F(Sequencer, AbortStopsAtTheNextStretchEnd) {
-  bool meshAborted = false;
-  seq.links.abortMeshTools = [&] { meshAborted = true; };
   core.controls.at("multiPowderlayer1").checked = true;
   writeTwoLayerJob();
   start();
   runToFirstData();
   seq.abortPrint("operator");
-  EXPECT_TRUE(meshAborted);
+  EXPECT_TRUE(printSteps.meshAborted);
   EXPECT_FALSE(core.controls.at("multiPowderlayer1").checked);
   ASSERT_TRUE(runToEnd(5000));
   EXPECT_TRUE(logHas("aborted"));
@@ -781,17 +779,11 @@ TEST_F(Sequencer, PowderCodesAreDigitsAndCapitalLetters) {
 TEST_F(Sequencer, ThePrimingCheckRunsBetweenLayersWhenItIsThere) {
   writeTwoLayerJob();
   core.s.primeCheckLayer = 1;
-  int checks = 0;
-  int travel = -1;
-  seq.links.startLayerPrimeCheck = [&](int ms) {
-    ++checks;
-    travel = ms;
-  };
   start();
   ASSERT_TRUE(runToEnd());
-  EXPECT_EQ(checks, 1);
-  EXPECT_EQ(travel, seq.run.primeTravelMs);
-  EXPECT_GT(travel, 400);
+  EXPECT_EQ(printSteps.primeChecks, 1);
+  EXPECT_EQ(printSteps.primeTravelMs, seq.run.primeTravelMs);
+  EXPECT_GT(printSteps.primeTravelMs, 400);
   EXPECT_TRUE(seq.primingCheck());
   EXPECT_TRUE(seq.isBusy());
   EXPECT_EQ(core.timers.primeStates->interval(), 990);

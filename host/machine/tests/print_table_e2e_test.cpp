@@ -88,7 +88,9 @@ struct PrintTable : TransportFixture {
   FakeStayAwake awake;
   bool temprTestActive = false;
   int savedStartingLayer = -11;
-  PrintSequencer seq{core, job, layout, links.ink, links.marlin, motion, awake, {temprTestActive, savedStartingLayer}};
+  RecordingSequencerSteps printSteps;
+  PrintSequencer seq{
+      core, job, layout, links.ink, links.marlin, motion, awake, {temprTestActive, savedStartingLayer}, printSteps};
   fs::path dir;
 
   PrintTable() {
@@ -197,7 +199,7 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
     core.s.CommInkDevice = "127.0.0.1:" + std::to_string(unit.port());
     links.chooseMarlinTransport("127.0.0.1", marlinSim.port());
     core.controls.at("cb_comm").checked = true;
-    links.ink.cb_commClick();
+    links.ink.applyLinkSwitch();
     ASSERT_TRUE(runUntil([&] { return links.ink.connected(); }, 5000));
     runUntil([] { return false; }, 300);
 
@@ -249,7 +251,7 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
     EXPECT_EQ(overcounted, 0);
 
     core.controls.at("cb_comm").checked = false;
-    links.ink.cb_commClick();
+    links.ink.applyLinkSwitch();
     links.InkSocket.setActive(false);
     links.MarlSocket.setActive(false);
     runUntil([] { return false; }, 200);

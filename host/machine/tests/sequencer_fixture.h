@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -34,6 +35,27 @@ struct FakeStayAwake : plat::StayAwake {
     held = false;
     ++releases;
   }
+};
+
+// The other subsystems as the sequencer sees them: they do nothing but
+// count, and the alignment entry runs what a test puts there.
+struct RecordingSequencerSteps : SequencerSteps {
+  bool shortOn = false, fastOn = false;
+  bool meshAborted = false;
+  int primeChecks = 0;
+  int primeTravelMs = -1;
+  std::function<void()> onBestMatch = [] {};
+  void convertPattern() override {}
+  void startLayerPrimeCheck(int travelMs) override {
+    ++primeChecks;
+    primeTravelMs = travelMs;
+  }
+  bool shortStretches() const override { return shortOn; }
+  bool fastStretches() const override { return fastOn; }
+  void enterBestMatch() override { onBestMatch(); }
+  void abortMeshTools() override { meshAborted = true; }
+  void signalCamera() override {}
+  void clearActionMenu() override {}
 };
 
 // One stretch record: type, powder code (two characters) and data.
@@ -106,7 +128,8 @@ struct SequencerFixture : LinkFixture {
   FakeStayAwake awake;
   bool temprTestActive = false;
   int savedStartingLayer = -11;
-  PrintSequencer seq{core, job, layout, ink, marlin, motion, awake, {temprTestActive, savedStartingLayer}};
+  RecordingSequencerSteps printSteps;
+  PrintSequencer seq{core, job, layout, ink, marlin, motion, awake, {temprTestActive, savedStartingLayer}, printSteps};
   std::string dir;
 
   // The machines answer (see above).
@@ -169,7 +192,7 @@ struct SequencerFixture : LinkFixture {
   // Both links open and settled, nothing written yet.
   void openLinks() {
     core.controls.at("cb_comm").checked = true;
-    ink.cb_commClick();
+    ink.applyLinkSwitch();
     marlin.openMarlin();
     clock.advance(200);
     serial.take();

@@ -59,7 +59,7 @@ MeshTest::MeshTest() {
   std::filesystem::create_directories(dir);
   core.s.file_folder = dir;
   core.progDir = dir + "/";
-  tools.FormCreate();
+  tools.prepareWindow();
 }
 
 MeshTest::~MeshTest() { std::filesystem::remove_all(dir); }

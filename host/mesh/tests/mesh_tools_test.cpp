@@ -90,7 +90,7 @@ TEST_F(MeshTools_, AFailedConversionLeavesNoStl) {
 TEST_F(MeshTools_, TheObjParametersAreAskedInTurn) {
   ui.inputs = {std::string("7"), std::string("40"), std::string(" 0.5 "), std::string("-3")};
   ui.choiceAnswers = {1, 0, 0, 1, 1, 0, -1};
-  tools.obj2stlpars1Click();
+  tools.askObjToStlParameters();
   EXPECT_EQ(ui.prompts, (std::vector<std::string>{"mintexturearea", "colmaxdist", "minfacearea", "brightenVtxColors"}));
   EXPECT_EQ(tools.params.mintexturearea, 7);
   EXPECT_EQ(tools.params.colmaxdist, 1600);
@@ -107,7 +107,7 @@ TEST_F(MeshTools_, TheObjParametersAreAskedInTurn) {
   ui.prompts.clear();
   ui.choices.clear();
   ui.inputs = {std::nullopt, std::string("4x")};
-  tools.obj2stlpars1Click();
+  tools.askObjToStlParameters();
   EXPECT_EQ(tools.params.mintexturearea, 7);
   EXPECT_EQ(tools.params.colmaxdist, 1600);
   EXPECT_TRUE(logHas("colmaxdist: '4x' is not a whole number"));
@@ -117,16 +117,16 @@ TEST_F(MeshTools_, TheObjParametersAreAskedInTurn) {
 
 TEST_F(MeshTools_, ScaleAndRotationOfTheWrapping) {
   ui.inputs = {std::string("50")};
-  tools.setscale1Click();
+  tools.askCocoonScale();
   EXPECT_EQ(tools.cocoonScale, 0.5f);
   std::vector<std::string> shown;
   struct Recorder : FakeUi {};
   ui.inputs = {std::nullopt};
-  tools.setscale1Click();
+  tools.askCocoonScale();
   EXPECT_EQ(tools.cocoonScale, 0.5f);  // cancel keeps it
 
   ui.inputs = {std::string("10"), std::string(" -2.5"), std::string("x")};
-  tools.rotate1Click();
+  tools.askCocoonRotation();
   EXPECT_EQ(tools.cocoonRotX, 10.0f);
   EXPECT_EQ(tools.cocoonRotY, -2.5f);
   EXPECT_EQ(tools.cocoonRotZ, 0.0f);
@@ -161,10 +161,10 @@ TEST_F(MeshTools_, TheRingCaptureButtonStartsHidden) {
 
 TEST_F(MeshTools_, ClosingAppendsTheMemoOnlyToAnExistingLog) {
   tools.Memo1.addLine("tool line");
-  tools.FormCloseQuery();
+  tools.appendLogAtClose();
   EXPECT_FALSE(std::filesystem::exists(at("meshkit.log")));
   writeText(at("meshkit.log"), "before\r\n");
-  tools.FormCloseQuery();
+  tools.appendLogAtClose();
   EXPECT_EQ(readAll(at("meshkit.log")), "before\r\ntool line");
   EXPECT_TRUE(logHas("close meshkit"));
 }
@@ -175,7 +175,7 @@ TEST_F(MeshTools_, TheSecondMenuEntryShowsTheLogInTheToolsWindow) {
     shown = true;
     core.memoPrintf("inside");
   };
-  tools.Form21Click();
+  tools.showMeshWindowWithItsLog();
   EXPECT_TRUE(shown);
   ASSERT_EQ(tools.Memo1.lines().size(), 1u);
   EXPECT_EQ(tools.Memo1.lines()[0], "inside");
@@ -184,7 +184,7 @@ TEST_F(MeshTools_, TheSecondMenuEntryShowsTheLogInTheToolsWindow) {
 
   host.jobFile = "bust.stl";
   ui.answers = {FakeUi::Answer::Yes};
-  tools.adjuststlnormals1Click();
+  tools.askRecalculateNormals();
   EXPECT_EQ(ui.questions.back(), "are you sure you want to recalculate normals in bust.stl");
 }
 

@@ -152,7 +152,7 @@ TEST_F(SimplifierTest, FailureEndsWithStatus1AndNoOutput) {
 TEST_F(SimplifierTest, MenuReducesAndColours) {
   writeText(at("ball.obj"), sphereObj(30, 40.0));
   ui.inputs = {at("ball.obj"), at("coloured.obj"), "", "25"};
-  reduce.objreduce1Click();
+  reduce.startObjReduction();
   EXPECT_TRUE(reduce.waiting());
   EXPECT_TRUE(logHas("uncolored.obj 0.25"));
   waitForTheSimplifier();
@@ -178,7 +178,7 @@ TEST_F(SimplifierTest, MenuReducesAndColours) {
 TEST_F(SimplifierTest, SimplifierThatFailsOrHangsIsToldAndNotAwaited) {
   writeText(at("ball.obj"), "v 0 0 0 1 1 1\n");  // no faces: the simplifier refuses it
   ui.inputs = {at("ball.obj"), at("out.obj"), "", "10"};
-  reduce.objreduce1Click();
+  reduce.startObjReduction();
   waitForTheSimplifier();
   EXPECT_FALSE(reduce.waiting());
   EXPECT_TRUE(logHas("ended with status 1 without writing"));
@@ -186,7 +186,7 @@ TEST_F(SimplifierTest, SimplifierThatFailsOrHangsIsToldAndNotAwaited) {
 
   reduce.simplifierProgram = at("no such program");
   ui.inputs = {at("ball.obj"), at("out.obj"), "", "10"};
-  reduce.objreduce1Click();
+  reduce.startObjReduction();
   EXPECT_FALSE(reduce.waiting());
   EXPECT_TRUE(logHas("cannot start"));
 
@@ -195,7 +195,7 @@ TEST_F(SimplifierTest, SimplifierThatFailsOrHangsIsToldAndNotAwaited) {
   reduce.simplifierProgram = at("slow.sh");
   reduce.simplifierLimitMs = 2000;
   ui.inputs = {at("ball.obj"), at("out.obj"), "", "10"};
-  reduce.objreduce1Click();
+  reduce.startObjReduction();
   EXPECT_TRUE(reduce.waiting());
   clock.advance(1000);
   EXPECT_TRUE(reduce.waiting());

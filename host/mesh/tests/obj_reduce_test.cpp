@@ -146,7 +146,7 @@ TEST_F(ObjReduceTest, PercentageThatIsNoWholeNumberStartsNothing) {
   writeText(at("src.obj"), "v 0 0 0 1 0 0\n");
   for (const char* answer : {"ten", "0", "101"}) {
     ui.inputs = {at("src.obj"), at("out.obj"), "", answer};
-    reduce.objreduce1Click();
+    reduce.startObjReduction();
     EXPECT_FALSE(reduce.waiting()) << answer;
     EXPECT_TRUE(logHas("is not a whole number from 1 to 100")) << answer;
   }

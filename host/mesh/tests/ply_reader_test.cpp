@@ -203,11 +203,11 @@ TEST_F(PlyReader_, DamagedFilesAreRefusedWithTheirFaultNamedAndNoStl) {
 TEST_F(PlyReader_, TheMainMenuConvertsOnlyWhenTheOperatorConfirms) {
   writeText(at("temp.ply"), colouredQuad("ascii", false).bytes());
   ui.answers = {OperatorUi::Answer::No};
-  tools.mainPly2stl1Click();
+  tools.confirmAndConvertTempPly();
   EXPECT_EQ(ui.questions.back(), "are you sure you want to convert " + dir + "/temp.ply to " + dir + "/fromply.stl");
   EXPECT_TRUE(noStl());
   ui.answers = {OperatorUi::Answer::Yes};
-  tools.mainPly2stl1Click();
+  tools.confirmAndConvertTempPly();
   EXPECT_EQ(readStl(at("fromply.stl")).count, 2u);
   EXPECT_TRUE(logHas("created " + at("fromply.stl")));
 }

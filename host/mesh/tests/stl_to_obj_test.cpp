@@ -227,14 +227,14 @@ TEST_F(StlToObj_, FailuresAreToldAndLeaveNoHalfFiles) {
 TEST_F(StlToObj_, TheMenuAsksItsValuesAndStopsAtAWordThatIsNoNumber) {
   writeStl(at("convertedobj.stl"), {facetOf({0, 0, 0}, {1, 0, 0}, {0, 1, 0}, kRed)});
   ui.inputs = {std::nullopt, std::string("part"), std::nullopt, std::string("1"), std::string("x")};
-  EXPECT_FALSE(tools.stl2obj1Click());
+  EXPECT_FALSE(tools.convertStlToObj());
   EXPECT_EQ(ui.prompts, (std::vector<std::string>{"fname", "destname", "MaterialStr", "singlegroup", "brightness"}));
   EXPECT_TRUE(logHas("brightness: 'x' is not a whole number"));
   EXPECT_FALSE(std::filesystem::exists(at("part.obj")));
 
   ui.inputs = {std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::nullopt, std::string("0"), std::nullopt,
                std::nullopt};
-  EXPECT_TRUE(tools.stl2obj1Click());
+  EXPECT_TRUE(tools.convertStlToObj());
   EXPECT_EQ(tools.stlInputName, at("convertedobj.stl"));
   EXPECT_TRUE(std::filesystem::exists(at("part.mtl")));
   EXPECT_EQ(linesStarting(readFile(at("part.obj")), "f ").size(), 1u);

@@ -368,7 +368,7 @@ TEST_F(StlTools_, GetheightsWritesTheProfileBesideThePowderHeights) {
   writeStl(at("job.stl"), boxFacets({0, 0, 0}, {10, 10, 10}, kBlue));
   std::array<float, 300> powdered;
   powdered.fill(2.5f);
-  tools.stl.getheights1Click(at("job.stl"), powdered);
+  tools.stl.writeHeightComparison(at("job.stl"), powdered);
   const std::string table = readAll("temp.gfk");
   std::filesystem::remove("temp.gfk");
   EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 102);
@@ -379,7 +379,7 @@ TEST_F(StlTools_, GetheightsWritesTheProfileBesideThePowderHeights) {
   // Without the model nothing is written and nothing cleared.
   powdered.fill(2.5f);
   std::filesystem::remove(at("job.stl"));
-  tools.stl.getheights1Click(at("job.stl"), powdered);
+  tools.stl.writeHeightComparison(at("job.stl"), powdered);
   EXPECT_TRUE(logHas("unable to make profile from " + at("job.stl")));
   EXPECT_FALSE(std::filesystem::exists("temp.gfk"));
   EXPECT_EQ(powdered[0], 2.5f);

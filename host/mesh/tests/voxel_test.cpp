@@ -410,7 +410,7 @@ TEST_F(HollowMenu, HollowsTheCurrentModelAndSlicesTheResult) {
   viewer = at("cube.stl");
   core.s.file_name = "cube";
   answer("1", "0", "3");
-  tools.voxel.hollowstl1Click();
+  tools.voxel.hollowCurrentModel();
   EXPECT_EQ(ui.questions.back(), "are you sure you want to make stl file hollow ?");
   EXPECT_EQ(ui.prompts, (std::vector<std::string>{"voxel size [mm]", "beams", "shell thickness"}));
   EXPECT_TRUE(logHas("file_name=cube"));
@@ -421,7 +421,7 @@ TEST_F(HollowMenu, HollowsTheCurrentModelAndSlicesTheResult) {
   EXPECT_GT(readStl(at("hollowed.stl")).facets.size(), 12u);
   // Hollowing again starts from the kept source, not from the result.
   answer("1", "0", "2");
-  tools.voxel.hollowstl1Click();
+  tools.voxel.hollowCurrentModel();
   EXPECT_TRUE(logHas("viewerstl=" + at("cube.stl")));
   ASSERT_EQ(sliced.size(), 2u);
   EXPECT_DOUBLE_EQ(tools.voxel.shellThickness, 2.0);
@@ -431,7 +431,7 @@ TEST_F(HollowMenu, AFailedHollowingLeavesTheModelAndTheSlicerAlone) {
   viewer = at("gone.stl");
   core.s.file_name = "gone";
   answer("1", "0", "3");
-  tools.voxel.hollowstl1Click();
+  tools.voxel.hollowCurrentModel();
   EXPECT_TRUE(logHas("no file " + at("gone.stl")));
   EXPECT_EQ(core.s.file_name, "gone");
   EXPECT_EQ(viewer, at("gone.stl"));
@@ -440,7 +440,7 @@ TEST_F(HollowMenu, AFailedHollowingLeavesTheModelAndTheSlicerAlone) {
   // No model, or a No: nothing is asked further.
   viewer.clear();
   ui.prompts.clear();
-  tools.voxel.hollowstl1Click();
+  tools.voxel.hollowCurrentModel();
   EXPECT_TRUE(ui.prompts.empty());
 }
 

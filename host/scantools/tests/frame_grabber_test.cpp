@@ -114,7 +114,7 @@ class GrabberTest : public ::testing::Test {
   // Keys typed on "abort", with the answers to the prompts they bring.
   void type(char key, std::vector<std::string> answers = {}) {
     for (auto& a : answers) f.ui.inputs.push_back(a);
-    EXPECT_TRUE(tools.buttonKeyPress("Button4", key));
+    EXPECT_TRUE(tools.takeButtonKey("Button4", key));
   }
   Lines logWith(const std::string& part) const {
     Lines out;
@@ -324,8 +324,8 @@ TEST_F(GrabberTest, IntervalKeyStopsTheGrabberAndSetsItsInterval) {
   type('o');
   type('o');
   EXPECT_FALSE(grabber.grabberTimer().running());
-  EXPECT_TRUE(tools.buttonKeyPress("Button2", 'q'));  // every key is taken
-  EXPECT_FALSE(tools.buttonKeyPress("Button1", 'o'));
+  EXPECT_TRUE(tools.takeButtonKey("Button2", 'q'));  // every key is taken
+  EXPECT_FALSE(tools.takeButtonKey("Button1", 'o'));
 }
 
 TEST_F(GrabberTest, SharedMemorySmallerThanAFrameIsSkippedAndToldOnce) {

@@ -54,13 +54,13 @@ class ObjCloudTest : public MeshTest {
 
 TEST_F(ObjCloudTest, OnematerialRenamesOnlyLinesThatBeginWithUsemtl) {
   writeText(at("ikt.obj"), "v 1 2 3\nusemtl skin\n  usemtl kept\nusemtlfoo\n# usemtl no\nf 1 1 1");
-  ASSERT_TRUE(objc.onematerial1Click());
+  ASSERT_TRUE(objc.useOneMaterial());
   EXPECT_EQ(lines(at("temp.obj")), (std::vector<std::string>{"v 1 2 3", "usemtl standaard", "  usemtl kept",
                                                               "usemtl standaard", "# usemtl no", "f 1 1 1"}));
 }
 
 TEST_F(ObjCloudTest, OnematerialWithoutItsFileIsToldAndWritesNothing) {
-  EXPECT_FALSE(objc.onematerial1Click());
+  EXPECT_FALSE(objc.useOneMaterial());
   EXPECT_TRUE(logHas("cannot read from file: " + at("ikt.obj")));
   EXPECT_FALSE(std::filesystem::exists(at("temp.obj")));
 }
@@ -69,7 +69,7 @@ TEST_F(ObjCloudTest, VertexPToQPairsTheFirstSourceWithTheLastTarget) {
   writeText(at("q.txt"), "1,1,1\n2,2,2\n3,3,3\n");      // A B C
   writeText(at("p.txt"), "10,0,0\n\n20,0,0\n30,0,0\n");  // D, no point, E, F (F has no slot)
   writeText(at("temp.obj"), "# m\nv 10 0 0\nv 20.0005 0 0\nv 30 0 0\nv 0 0 0\nf 1 2 3\n");
-  ASSERT_TRUE(objc.VertexpToQ1Click());
+  ASSERT_TRUE(objc.moveVerticesPToQ());
   EXPECT_EQ(lines(at("temp2.obj")),
             (std::vector<std::string>{"# m", "v 3 3 3", "v 1 1 1", "v 30 0 0", "v 0 0 0", "f 1 2 3"}));
 }
@@ -82,21 +82,21 @@ TEST_F(ObjCloudTest, VertexPToQTakesAtMost99Targets) {
   writeText(at("q.txt"), q);
   writeText(at("p.txt"), p);
   writeText(at("temp.obj"), "v 5 5 5\n");
-  ASSERT_TRUE(objc.VertexpToQ1Click());
+  ASSERT_TRUE(objc.moveVerticesPToQ());
   EXPECT_EQ(lines(at("temp2.obj")), std::vector<std::string>{"v 98 0 0"});
 }
 
 TEST_F(ObjCloudTest, MissingOrMalformedPointFilesEndTheTool) {
   writeText(at("temp.obj"), "v 1 1 1\n");
   writeText(at("q.txt"), "1,1,1\n");
-  EXPECT_FALSE(objc.VertexpToQ1Click());
+  EXPECT_FALSE(objc.moveVerticesPToQ());
   EXPECT_TRUE(logHas("no file " + at("p.txt")));
   writeText(at("p.txt"), "1,1,1\n1,x,1\n");
-  EXPECT_FALSE(objc.VertexpToQ1Click());
+  EXPECT_FALSE(objc.moveVerticesPToQ());
   EXPECT_TRUE(logHas(at("p.txt") + " line 2: 'x' is not a number"));
   writeText(at("p.txt"), "1,1,1\n");
   writeText(at("temp.obj"), "v 1 1 1\nv 1 one 1\n");
-  EXPECT_FALSE(objc.VertexpToQ1Click());
+  EXPECT_FALSE(objc.moveVerticesPToQ());
   EXPECT_TRUE(logHas(at("temp.obj") + " line 2: 'one' is not a number"));
   EXPECT_FALSE(std::filesystem::exists(at("temp2.obj")));
 }
@@ -109,7 +109,7 @@ TEST_F(ObjCloudTest, Vertice2PlaneMovesTheVerticesBetweenPlaneAndReference) {
   writeText(at("src.obj"), "v 1 1 2\nv 1 1 7\nv 1 1 -1\nv 20 20 2\nv 5 5 0\nvt 0 0\n");
   ui.answers = {OperatorUi::Answer::Yes};
   ui.inputs = {at("src.obj")};
-  ASSERT_TRUE(objc.Vertice2Plane1Click());
+  ASSERT_TRUE(objc.pullVerticesToPlane());
   // Between the two: moved onto the plane; on the edge counts as inside;
   // a vertex on the plane is taken and stays.
   EXPECT_EQ(lines(at("temp3.obj")),
@@ -124,12 +124,12 @@ TEST_F(ObjCloudTest, Vertice2PlaneWithoutItsPlaneIsToldAndWritesNothing) {
   writeText(at("src.obj"), "v 1 1 2\n");
   ui.answers = {OperatorUi::Answer::Yes};
   ui.inputs = {at("src.obj")};
-  EXPECT_FALSE(objc.Vertice2Plane1Click());
+  EXPECT_FALSE(objc.pullVerticesToPlane());
   EXPECT_TRUE(logHas("no file " + at("pullplane.stl")));
   EXPECT_FALSE(std::filesystem::exists(at("temp3.obj")));
   // Without the operator's Yes nothing is asked further.
   ui.answers = {OperatorUi::Answer::No};
-  EXPECT_FALSE(objc.Vertice2Plane1Click());
+  EXPECT_FALSE(objc.pullVerticesToPlane());
 }
 
 // ---- Weld_obj ----
@@ -341,9 +341,9 @@ TEST_F(ObjCloudTest, MatchcloudsBringsAMovedCloudBack) {
   }
   writeText(at("cloud0.obj"), r.str());
   writeText(at("cloud2a.obj"), m.str());
-  for (int step = 0; step < 8; ++step) ASSERT_TRUE(objc.matchclouds1Click());
+  for (int step = 0; step < 8; ++step) ASSERT_TRUE(objc.matchCloudsStep());
   tools.abortMeshTools();  // the abort button: the next use writes the cloud
-  ASSERT_TRUE(objc.matchclouds1Click());
+  ASSERT_TRUE(objc.matchCloudsStep());
   PointCloud moved;
   ASSERT_TRUE(moved.load(core, at("cloud3.obj"), false));
   ASSERT_EQ(moved.size(), ref.size());
@@ -358,7 +358,7 @@ TEST_F(ObjCloudTest, SplitdirectionsPutsACubesFacesInSixGroups) {
             "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nv 1 0 1\nv 1 1 1\nv 0 1 1\n"
             "f 1 3 2\nf 1 4 3\nf 5 6 7\nf 5 7 8\nf 1 2 6\nf 1 6 5\nf 4 8 7\nf 4 7 3\n"
             "f 1 5 8\nf 1 8 4\nf 2 3 7\nf 2 7 6\n");
-  ASSERT_TRUE(objc.splitdirections1Click());
+  ASSERT_TRUE(objc.splitByDirection());
   const std::vector<std::string> out = lines(at("cubed.obj"));
   std::vector<std::vector<std::string>> groups;
   for (const std::string& l : out) {
@@ -373,7 +373,7 @@ TEST_F(ObjCloudTest, SplitdirectionsPutsACubesFacesInSixGroups) {
 
 TEST_F(ObjCloudTest, SplitdirectionsPairsPolygonLinesWithTheirFirstTriangle) {
   writeText(at("splitmodel.obj"), "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nv 0 0 1\nf 1 4 3 2\nf 1 2 5\n");
-  ASSERT_TRUE(objc.splitdirections1Click());
+  ASSERT_TRUE(objc.splitByDirection());
   const std::vector<std::string> out = lines(at("cubed.obj"));
   const auto g4 = std::find(out.begin(), out.end(), "g cube4");
   const auto g5 = std::find(out.begin(), out.end(), "g cube5");
@@ -386,7 +386,7 @@ TEST_F(ObjCloudTest, NearpointsRemovesTheFaceAtAListedCorner) {
   writeText(at("nearmodel.obj"),
             "v 0 0 0\nv 1 0 0\nv 1 1 0\nv 0 1 0\nvt 0 0\nvt 1 0\nvt 1 1\nvt 0 1\nf 1/1 2/2 3/3\nf 1/1 3/3 4/4\n");
   writeText(at("nearpoints.txt"), "0,1,0\n5,5,5\n");
-  ASSERT_TRUE(objc.nearpoints1Click());
+  ASSERT_TRUE(objc.wipeNearFaces());
   EXPECT_EQ(linesStarting(at("nearwiped.obj"), "f "), std::vector<std::string>{"f 1/1/1 2/2/2 3/3/3"});
   EXPECT_EQ(linesStarting(at("nearwiped.obj"), "v ").size(), 4u);
   EXPECT_TRUE(logHas("wiped 0"));

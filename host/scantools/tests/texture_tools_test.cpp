@@ -435,14 +435,14 @@ TEST_F(TextureTest, TheHostEntryScalesTheHeadRunsTheToolAndClosesTheWindow) {
   ui.inputs.push_back(std::string("0 0 0"));    // cilinder_axis[0]
   ui.inputs.push_back(std::string("0 0.5 0"));  // cilinder_axis[1]
   tools.showWindow = [&] { clock.advance(1000); };
-  tex.headTexture1Click();
+  tex.startHostHeadTexture();
   EXPECT_TRUE(std::filesystem::exists(at("tall_flt.obj")));
   EXPECT_EQ(view.closed, 1);
   EXPECT_EQ(log().back(), "created file: " + dir + "/tall_flt.obj scale: 0.050 (1/20.00)");
   EXPECT_FALSE(tex.closeWhenDone);
   // Cancelling the dialog logs the last status and starts nothing.
   ui.files.clear();
-  tex.headTexture1Click();
+  tex.startHostHeadTexture();
   EXPECT_EQ(log().back(), "created file: " + dir + "/tall_flt.obj scale: 0.050 (1/20.00)");
 }
 
@@ -450,7 +450,7 @@ TEST_F(TextureTest, AWindowThatCannotBeShownNeverRunsTheToolLater) {
   writeStripedCylinder(dir, 8);
   ui.files.push_back(at("cyl.obj"));
   tools.showWindow = nullptr;  // no display
-  tex.headTexture1Click();
+  tex.startHostHeadTexture();
   clock.advance(5000);
   EXPECT_TRUE(ui.prompts.empty());
   EXPECT_TRUE(tex.hostHeadFile.empty());
@@ -462,13 +462,13 @@ TEST_F(TextureTest, ThreeClicksDefineTheAxisAndTheSecondRunUnrolls) {
   tex.FlatColored = at("cyl.obj");
   ui.inputs = {std::nullopt, std::string("clicked")};
   ui.choiceAnswers = {0};  // define_headaxis stays Yes
-  tex.headtture1Click();
+  tex.runHeadTexture();
   EXPECT_EQ(tex.headAxisState, 1);
   EXPECT_TRUE(logHas("click on center"));
-  tools.Im1MouseUp(145, 100);
+  tools.pictureClick(145, 100);
   EXPECT_EQ(view.pauses, 1);
-  tools.Im1MouseUp(150, 10);   // top
-  tools.Im1MouseUp(150, 280);  // bottom
+  tools.pictureClick(150, 10);   // top
+  tools.pictureClick(150, 280);  // bottom
   EXPECT_EQ(tex.headAxisState, 4);
   EXPECT_EQ(tools.Im1.pixelColor(150, 150), QColor(255, 0, 0));
   clock.advance(1000);
@@ -516,7 +516,7 @@ TEST_F(TextureTest, TheTrackerWaitsQuietlyForItsPointFileAndScansWhenItComes) {
   writeText(at("k.mtl"), "newmtl k\nmap_Kd k.bmp\n");
   writeText(at("k.obj"), "mtllib k.mtl\nusemtl k\nv 0 0 0\nv 1 0 0\nv 0 1 0\nvt 0.25 0.5\nvt 1 0\nvt 0 1\nf 1/1 2/2 3/3\n");
   ui.inputs = {at("k.obj")};
-  tex.texturePoints1Click();
+  tex.toggleTracking();
   ASSERT_TRUE(tex.tracking());
   clock.advance(20000);
   int waiting = 0;
@@ -531,7 +531,7 @@ TEST_F(TextureTest, TheTrackerWaitsQuietlyForItsPointFileAndScansWhenItComes) {
   writeText(at("p.txt"), "0,0,0\n1,x,3\n");
   clock.advance(5000);
   EXPECT_TRUE(logHas(at("p.txt") + " line 2: '1,x,3' is not three numbers"));
-  tex.texturePoints1Click();
+  tex.toggleTracking();
   EXPECT_FALSE(tex.tracking());
 }
 
@@ -541,13 +541,13 @@ TEST_F(TextureTest, APointFileBesideTheModelPresetsTheAxisAndABadLineStopsTheToo
   tex.FlatColored = at("cyl.obj");
   ui.inputs = {std::nullopt, std::string("preset"), std::nullopt, std::nullopt};
   ui.choiceAnswers = {1, 0};  // define_headaxis: No; the typed axis keeps the preset
-  tex.headtture1Click();
+  tex.runHeadTexture();
   EXPECT_EQ(ui.prompts.back(), "cilinder_axis[1]");
   EXPECT_EQ(tex.placedSides, 24);
   EXPECT_TRUE(std::filesystem::exists(at("preset.obj")));
   writeText(at("headaxis.txt"), "0,0,0\n0,ten,0\n");
   ui.inputs = {std::nullopt, std::string("preset2")};
-  tex.headtture1Click();
+  tex.runHeadTexture();
   EXPECT_TRUE(logHas(at("headaxis.txt") + " line 2: '0,ten,0' is not three numbers: no head texture"));
   EXPECT_FALSE(std::filesystem::exists(at("preset2.obj")));
 }
@@ -612,7 +612,7 @@ TEST_F(TextureTest, ChannelMultipliersAndTheProposedName) {
   ASSERT_TRUE(pic.save(QString::fromStdString(at("a.b.bmp")), "BMP"));
   tex.colormpyInput = at("a.b.bmp");
   ui.inputs = {std::nullopt, std::nullopt, std::string("200 0 0")};
-  tex.colormpy1Click();
+  tex.askMultiplyColours();
   const std::string proposed = at("abgt.bbgt.bmp");
   EXPECT_TRUE(logHas(proposed + " saved"));
   QImage out;
@@ -633,7 +633,7 @@ TEST_F(TextureTest, TheBlendWheelWithEqualRadiiDrawsOneRing) {
   clip.fill(Qt::blue);
   clip.setPixelColor(0, 0, QColor(0, 255, 0));
   view.clipboard = clip;
-  tex.blendwheel1Click();
+  tex.drawBlendWheel();
   ASSERT_EQ(view.previewsShown.size(), 1u);
   const QColor inner = view.lastPreview.pixelColor(300 - 2, 300);
   EXPECT_GT(inner.green(), 200);

@@ -52,7 +52,7 @@ class MainWindowTest : public ::testing::Test {
     window = std::make_unique<MainWindow>(true);
     host = std::make_unique<Host>(*window, clock, std::vector<std::string>{});
     window->attach(host.get());
-    host->FormCreate();
+    host->startUp();
   }
   void TearDown() override {
     host->core.Memo1.setView(nullptr);
@@ -105,8 +105,8 @@ TEST_F(MainWindowTest, MachineControlsAreDisabledAndRefusedWhileAPrintRuns) {
   EXPECT_FALSE(batch->isEnabled());
   const std::size_t before = host->core.Memo1.lines().size();
   host->core.controls.at("BtHome").click();
-  host->deviceLinks.ink.Memo1KeyPress('~');
-  host->deviceLinks.ink.Memo1KeyPress(27);
+  host->deviceLinks.ink.takeTerminalKey('~');
+  host->deviceLinks.ink.takeTerminalKey(27);
   std::vector<std::string> said(host->core.Memo1.lines().begin() + long(before), host->core.Memo1.lines().end());
   EXPECT_EQ(said, (std::vector<std::string>{"Home: not while a print runs (pause or abort it first)",
                                             "alignment print: not while a print runs (pause or abort it first)",
