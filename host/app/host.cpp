@@ -42,6 +42,9 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   sequencer.links.abortMeshTools = [this] { mesh.abortMeshTools(); };
   sequencer.links.clearActionMenu = [this] { inkControls.clearActions(); };
   sequencer.links.startLayerPrimeCheck = [this](int travelMs) { inkControls.startLayerPrimeCheck(travelMs); };
+  sequencer.links.stopPrimeCheck = [this] { inkControls.stopPrimeCheck(); };
+  sequencer.links.stopHoldingHead = [this] { actions.stopHoldingHead(); };
+  sequencer.links.stopPowderLayers = [this] { actions.stopPowderLayers(); };
   sequencer.links.shortStretches = [this] { return settingDialogs.shortstretches; };
   sequencer.links.fastStretches = [this] { return settingDialogs.faststretches; };
   addBatchPrintItems(core.controls, "pattern1", "inkjet1", "setfile1");
@@ -60,10 +63,10 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   CamSync.Tag = TMemCouple::kInfiniteWaitTag;
   CamSync.Active = true;
   sequencer.links.signalCamera = [this] { CamSync.Send(); };
-  core.timers.Init->setHandler([this] { InitTimerTimer(); });
-  core.timers.Movecheck->setHandler([this] { MovecheckTimerTimer(); });
-  core.timers.Sizing->setHandler([this] { SizingTimerTimer(); });
-  core.timers.LeaveProgram->setHandler([this] { LeaveProgramTimerTimer(); });
+  commandLineStart_->setHandler([this] { runCommandLine(); });
+  moveCheck_->setHandler([this] { checkWindowMoved(); });
+  sizing_->setHandler([this] { endSizing(); });
+  goodbyeWait_->setHandler([this] { stepGoodbye(); });
   core.controls.bindClick("goodbye1", [this] { goodbye(); });
   core.controls.bindClick("KeepForm1", [this] { KeepForm1Click(); });
   auto bind = [&](const char* name, std::function<void()> f) { core.controls.bindClick(name, std::move(f)); };
@@ -114,7 +117,6 @@ void Host::bindJobTools() {
   bind("btDspP3d", [this] { preview.btDspP3dClick(); });
   bind("Button81", [this] { preview.btDspP3dClick(); });
   core.controls.at("btDspP3d").onRightClick = [this] { preview.btDspP3dMouseUp(true); };
-  core.timers.endbForm->setHandler([this] { preview.endbFormTimer(); });
   bind("allignpattern1", [this] { patterns.allignpattern1Click(); });
   bind("whiteshifts1", [this] { patterns.whiteshifts1Click(); });
   bind("allignCol1", [this] { patterns.allignCol1Click(false); });
@@ -163,7 +165,7 @@ void Host::LabStretchClick() {
   core.logVars("nrMarlinok", deviceLinks.marlin.nrMarlinok, "Marlinlin", deviceLinks.marlin.Marlinlin);
 }
 
-Host::~Host() = default;
+Host::~Host() { core.timers.forget({commandLineStart_.get(), moveCheck_.get(), sizing_.get(), goodbyeWait_.get()}); }
 
 void Host::FormCreate() {
   Settings& s = core.s;

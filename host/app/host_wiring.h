@@ -47,6 +47,11 @@ class HostWiring final : public MachineEvents,
   void alignmentPrint() override;
   void pasteInkCommands() override;
   bool gcodeOnlyRun() const override;
+  bool printTicking() const override;
+  bool stretchStreaming() const override;
+  bool cartridgeCheckSounding() const override;
+  void startAlarmSound() override;
+  void stopCartridgeScan() override;
 
   // BatchSteps
   bool openModel() override;
@@ -66,12 +71,14 @@ class HostWiring final : public MachineEvents,
   void preparePowderLayers() override;
   void keepWetChanged() override;
   void setCocoonWalls(bool on) override;
+  bool clearStalledTick() override;
 
   // InkPrint (isBusy also for the editor and the port tools)
   void pauseAtStretchEnd() override;
   bool pausedByEnd() const override;
   void primeCheckEnded() override;
   bool isBusy() const override;
+  bool ticking() const override;
   void resumePrint() override;
 
   // PrepLayersPrint

@@ -156,6 +156,8 @@ struct SequencerFixture : LinkFixture {
     job.jobFileName = "model.stl";
     ui.display = false;
     machineEvents.askGcodeOnly = [this] { return seq.events.gcodeOnlyRun(); };
+    machineEvents.askTicking = [this] { return seq.ticking(); };
+    machineEvents.askStreaming = [this] { return seq.streaming(); };
   }
   ~SequencerFixture() {
     std::error_code ec;
@@ -244,7 +246,7 @@ struct SequencerFixture : LinkFixture {
   // Runs until the print stops (at most `limit` ms); true when it did.
   bool runToEnd(int limit = 600000) {
     for (int t = 0; t < limit; t += 10) {
-      if (!core.timers.MarlinTimer->enabled() && !core.timers.inktransfer->enabled()) return true;
+      if (!core.timers.at("MarlinTimer").enabled() && !core.timers.at("inktransfer").enabled()) return true;
       clock.advance(10);
       collect();
     }
