@@ -39,8 +39,8 @@ class MachineLinks {
 
 // Port discovery, the manual port and baud changes and the firmware upload
 // (PortTools, ports.h) drive CommInk and CommMarlin directly (the receive
-// handlers stay attached, so "version" and "ok" still count) and start
-// InkCommStart again to reopen the jetting-unit link.
+// handlers stay attached, so "version" and "ok" still count) and reopen
+// the jetting-unit link through reopenInkLinkAfter (the InkCommStart timer).
 class DeviceLinks : public MachineLinks {
  public:
   // poster: how the serial ports' event threads reach the user-interface
