@@ -36,7 +36,7 @@ struct ManualState {
   struct Slot {
     Timer* timer;
     std::int64_t due;
-    std::uint64_t order;  // creation order, for ties
+    std::uint64_t order;  // rank, then creation order, for ties
     bool armed;
   };
   std::vector<Slot> slots;
@@ -49,8 +49,8 @@ struct ManualState {
 
 class ManualClock::MTimer : public Timer {
  public:
-  MTimer(ManualClock& c, const std::string& n) : Timer(n), clock_(c) {
-    clock_.st_->slots.push_back({this, 0, clock_.serial_++, false});
+  MTimer(ManualClock& c, const std::string& n, std::uint64_t order) : Timer(n), clock_(c) {
+    clock_.st_->slots.push_back({this, 0, order, false});
   }
   ~MTimer() override {
     auto& v = clock_.st_->slots;
@@ -80,8 +80,15 @@ void ManualClock::setWallTime(std::chrono::system_clock::time_point t) {
   wallAtZero_ = t - std::chrono::milliseconds(now_);
 }
 
+// Unranked timers come after every rank, in creation order.
+constexpr std::uint64_t kUnranked = std::uint64_t(1) << 32;
+
 std::unique_ptr<Timer> ManualClock::createTimer(const std::string& name) {
-  return std::make_unique<MTimer>(*this, name);
+  return std::make_unique<MTimer>(*this, name, kUnranked + serial_++);
+}
+
+std::unique_ptr<Timer> ManualClock::createRankedTimer(const std::string& name, int rank) {
+  return std::make_unique<MTimer>(*this, name, std::uint64_t(std::max(rank, 0)));
 }
 
 std::int64_t ManualClock::nextDueIn() const {

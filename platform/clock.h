@@ -59,10 +59,17 @@ class Clock {
   // The wall clock, for stamps and dates.
   virtual std::chrono::system_clock::time_point wallNow() = 0;
   virtual std::unique_ptr<Timer> createTimer(const std::string& name) = 0;
+  // A timer with a place among timers due at the same moment: ranked ones
+  // fire before the others, lowest rank first. Lets objects create their
+  // timers in any order and still fire ties in one fixed order.
+  virtual std::unique_ptr<Timer> createRankedTimer(const std::string& name, int rank) {
+    (void)rank;
+    return createTimer(name);
+  }
 };
 
 // Test clock: time moves only by advance(); due timers fire in order of their
-// due time, then of their creation.
+// due time, then of their rank (ranked ones first), then of their creation.
 class ManualClock : public Clock {
  public:
   ManualClock();
@@ -70,6 +77,7 @@ class ManualClock : public Clock {
   std::int64_t tickMs() override { return now_; }
   std::chrono::system_clock::time_point wallNow() override;
   std::unique_ptr<Timer> createTimer(const std::string& name) override;
+  std::unique_ptr<Timer> createRankedTimer(const std::string& name, int rank) override;
 
   // Moves time forward by ms, firing every timer that falls due on the way.
   void advance(std::int64_t ms);

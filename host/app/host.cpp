@@ -55,10 +55,10 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
   CamSync.SetName("CamSync");
   CamSync.Tag = TMemCouple::kInfiniteWaitTag;
   CamSync.Active = true;
-  core.timers.Init->setHandler([this] { InitTimerTimer(); });
-  core.timers.Movecheck->setHandler([this] { MovecheckTimerTimer(); });
-  core.timers.Sizing->setHandler([this] { SizingTimerTimer(); });
-  core.timers.LeaveProgram->setHandler([this] { LeaveProgramTimerTimer(); });
+  commandLineStart_->setHandler([this] { runCommandLine(); });
+  moveCheck_->setHandler([this] { checkWindowMoved(); });
+  sizing_->setHandler([this] { endSizing(); });
+  goodbyeWait_->setHandler([this] { stepGoodbye(); });
   core.controls.bindClick("goodbye1", [this] { goodbye(); });
   core.controls.bindClick("KeepForm1", [this] { keepWindowPlace(); });
   auto bind = [&](const char* name, std::function<void()> f) { core.controls.bindClick(name, std::move(f)); };
@@ -110,7 +110,6 @@ void Host::bindJobTools() {
   bind("btDspP3d", [this] { preview.showLayer(); });
   bind("Button81", [this] { preview.showLayer(); });
   core.controls.at("btDspP3d").onRightClick = [this] { preview.armAccumulate(); };
-  core.timers.endbForm->setHandler([this] { preview.endbFormTimer(); });
   bind("allignpattern1", [this] { patterns.makeAlignmentPattern(); });
   bind("whiteshifts1", [this] { patterns.makeWhiteShiftJob(); });
   bind("allignCol1", [this] { patterns.makeColourAlignment(false); });
@@ -159,7 +158,7 @@ void Host::logMarlinCounters() {
   core.logVars("nrMarlinok", deviceLinks.marlin.nrMarlinok, "Marlinlin", deviceLinks.marlin.Marlinlin);
 }
 
-Host::~Host() = default;
+Host::~Host() { core.timers.forget({commandLineStart_.get(), moveCheck_.get(), sizing_.get(), goodbyeWait_.get()}); }
 
 void Host::startUp() {
   Settings& s = core.s;

@@ -1,6 +1,6 @@
 #pragma once
 // Host: the prismhost program's state and handlers of its main window:
-// start-up (startUp), the command line (InitTimer), the user functions,
+// start-up (startUp), the command line (runCommandLine), the user functions,
 // window geometry and the close sequence. It owns HostCore and, as they are
 // built, the subsystem objects.
 #include <array>
@@ -151,12 +151,13 @@ class Host {
   std::function<ConversionOutcome()> convertSlicedJob = [this] { return conversion.convertJob(); };
 
   void startUp();
-  void InitTimerTimer();
+  // Timer Init, once the window shows: the command line.
+  void runCommandLine();
   void addUserFunction(const std::string& caption, const std::string& command);
   void runUserFunction(int tag);
   void FormResize();
-  void MovecheckTimerTimer();
-  void SizingTimerTimer();
+  void checkWindowMoved();
+  void endSizing();
   void keepWindowPlace();
   // The close sequence: false when the program stays open (the operator
   // cancelled, or the settings could not be saved).
@@ -171,7 +172,8 @@ class Host {
   // failed or was not done, else 0.
   int exitStatus() const;
   void goodbye();
-  void LeaveProgramTimerTimer();
+  // Timer LeaveProgram: waits for the goodbye's acknowledgements.
+  void stepGoodbye();
   // "fdebug": opens the jetting unit's dump file "pbaydebug.dmp" in the
   // work folder when it is closed, else closes it.
   void toggleDebugDump();
@@ -183,6 +185,12 @@ class Host {
   int leaveTicks() const { return leaveTicks_; }
 
  private:
+  // Created before the handlers that name them are bound.
+  std::unique_ptr<plat::Timer> commandLineStart_ = core.timers.make("Init");
+  std::unique_ptr<plat::Timer> moveCheck_ = core.timers.make("Movecheck");
+  std::unique_ptr<plat::Timer> sizing_ = core.timers.make("Sizing");
+  std::unique_ptr<plat::Timer> goodbyeWait_ = core.timers.make("LeaveProgram");
+
   // The handlers of the patterns, the layer preview and the print-head
   // tables.
   void bindJobTools();

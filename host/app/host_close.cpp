@@ -8,20 +8,20 @@
 namespace ph {
 
 void Host::FormResize() {
-  core.timers.Sizing->stop();
-  core.timers.Sizing->start();
+  sizing_->stop();
+  sizing_->start();
 }
 
-void Host::MovecheckTimerTimer() {
+void Host::checkWindowMoved() {
   const WindowGeometry g = core.ui.windowGeometry();
   if (lastWindowLeft_ != -9999 && (g.left != lastWindowLeft_ || g.top != lastWindowTop_)) FormResize();
   lastWindowLeft_ = g.left;
   lastWindowTop_ = g.top;
 }
 
-void Host::SizingTimerTimer() {
+void Host::endSizing() {
   // The window's layout keeps the log fitted; the timer only runs once.
-  core.timers.Sizing->stop();
+  sizing_->stop();
 }
 
 void Host::keepWindowPlace() {
@@ -72,7 +72,7 @@ void Host::closeSequence() {
   closed_ = true;
   core.logStamped("close");
   core.closingDown = true;
-  core.timers.Movecheck->stop();
+  moveCheck_->stop();
   if (!appendOperatorLog()) core.run.fail("cannot write prismhost.log");
   // The open job file and the jetting-unit command queue belong to the
   // machine links, which close them when they are torn down.
@@ -123,10 +123,10 @@ void Host::goodbye() {
     if (code.compare(0, 3, "G4 ") == 0 && core.conveyerTime > 0) code = plat::format("G4 P%d", core.conveyerTime);
     if (links) links->sendGcode(code);
   }
-  core.timers.LeaveProgram->start();
+  goodbyeWait_->start();
 }
 
-void Host::LeaveProgramTimerTimer() {
+void Host::stepGoodbye() {
   if (leaveTicks_ == 1000) {
     // Every line acknowledged: an unattended run's goodbye ends it well.
     if (core.run.active()) core.run.succeed();
@@ -140,7 +140,7 @@ void Host::LeaveProgramTimerTimer() {
       leaveTicks_ = 1000;  // the window closes on the next tick
       if (links) {
         links->closeSerialLinks();
-        links->stopMarlinTimer();
+        sequencer.stopTicking();
       }
     }
   } else {
@@ -152,7 +152,7 @@ void Host::LeaveProgramTimerTimer() {
       else core.memoPrintf("goodbye: the machine did not acknowledge every line in 20 s; the program stays open");
     }
     leaveTicks_ = 0;
-    core.timers.LeaveProgram->stop();
+    goodbyeWait_->stop();
   }
 }
 

@@ -97,8 +97,8 @@ void Host::startCommandLineRun() {
   }
 }
 
-void Host::InitTimerTimer() {
-  core.timers.Init->stop();
+void Host::runCommandLine() {
+  commandLineStart_->stop();
   Settings& s = core.s;
   dialogFolder = s.file_folder;
 

@@ -16,6 +16,15 @@ void HostWiring::cartridgeCheck() {
   if (!host_.printGuard.refuse("cartridge check")) host_.inkControls.cartridgeCheck();
 }
 
+bool HostWiring::printTicking() const { return host_.sequencer.ticking(); }
+bool HostWiring::stretchStreaming() const { return host_.sequencer.streaming(); }
+bool HostWiring::cartridgeCheckSounding() const { return host_.inkControls.cartridgeCheckSounding(); }
+void HostWiring::startAlarmSound() { host_.inkControls.startAlarmSound(); }
+void HostWiring::stopCartridgeScan() { host_.inkControls.stopCartridgeScan(); }
+
+bool HostWiring::clearStalledTick() { return host_.sequencer.clearStalledTick(); }
+bool HostWiring::ticking() const { return host_.sequencer.ticking(); }
+
 void HostWiring::alignmentPrint() {
   if (!host_.printGuard.refuse("alignment print")) host_.batch.startAlignment();
 }
@@ -97,6 +106,12 @@ void HostWiring::abortMeshTools() { host_.mesh.abortMeshTools(); }
 void HostWiring::signalCamera() { host_.CamSync.Send(); }
 
 void HostWiring::clearActionMenu() { host_.inkControls.clearActions(); }
+
+void HostWiring::stopPrimeCheck() { host_.inkControls.stopPrimeCheck(); }
+
+void HostWiring::stopHoldingHead() { host_.actions.stopHoldingHead(); }
+
+void HostWiring::stopPowderLayers() { host_.actions.stopPowderLayers(); }
 
 // ---- the configuration editor ----
 

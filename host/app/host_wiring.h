@@ -49,6 +49,11 @@ class HostWiring final : public MachineEvents,
   void alignmentPrint() override;
   void pasteInkCommands() override;
   bool gcodeOnlyRun() const override;
+  bool printTicking() const override;
+  bool stretchStreaming() const override;
+  bool cartridgeCheckSounding() const override;
+  void startAlarmSound() override;
+  void stopCartridgeScan() override;
 
   // BatchSteps
   bool openModel() override;
@@ -68,12 +73,14 @@ class HostWiring final : public MachineEvents,
   void preparePowderLayers() override;
   void sendKeepWet() override;
   void setCocoonWalls(bool on) override;
+  bool clearStalledTick() override;
 
   // InkPrint (isBusy also for the editor and the port tools)
   void pauseAtStretchEnd() override;
   bool pausedByEnd() const override;
   void primeCheckEnded() override;
   bool isBusy() const override;
+  bool ticking() const override;
   void resumePrint() override;
 
   // PrepLayersPrint
@@ -89,6 +96,9 @@ class HostWiring final : public MachineEvents,
   void abortMeshTools() override;
   void signalCamera() override;
   void clearActionMenu() override;
+  void stopPrimeCheck() override;
+  void stopHoldingHead() override;
+  void stopPowderLayers() override;
 
   // EditorMachine
   std::vector<std::string> detectedPorts() override;

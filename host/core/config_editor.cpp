@@ -237,10 +237,16 @@ std::string stepIntText(bool down, const std::string& text) {
 // ---- the editor ----
 
 ConfigEditor::ConfigEditor(HostCore& core, SettingsFiles& files, EditorMachine& machine)
-    : core_(core), files_(files), machine_(machine) {
-  core_.timers.FocusSet->setHandler([this] { FocusSetTimer(); });
-  core_.timers.SearchLater->setHandler([this] { SearchLaterTimer(); });
+    : core_(core),
+      files_(files),
+      machine_(machine),
+      focusSet_(core.timers.make("FocusSet")),
+      searchLater_(core.timers.make("SearchLater")) {
+  focusSet_->setHandler([this] { focusPendingField(); });
+  searchLater_->setHandler([this] { runPendingSearch(); });
 }
+
+ConfigEditor::~ConfigEditor() { core_.timers.forget({focusSet_.get(), searchLater_.get()}); }
 
 std::vector<std::string> ConfigEditor::tabs() const {
   std::vector<std::string> t = core_.params.paramGroups();
@@ -259,10 +265,10 @@ void ConfigEditor::openConfigEditor() {
   }
   open_ = true;
   buildPage(tab);
-  if (focusEdit >= 0) core_.timers.FocusSet->start();
+  if (focusEdit >= 0) focusSet_->start();
   if (view) view->showEditor();
   open_ = false;
-  core_.timers.FocusSet->stop();
+  focusSet_->stop();
   focusEdit = -1;
 }
 
@@ -451,16 +457,16 @@ void ConfigEditor::applyEdits(bool search) {
     if (core_.s.IniAutoSave) files_.saveSettings();
   }
   sendCodesUnlessBusy();
-  if (search) core_.timers.SearchLater->start();
+  if (search) searchLater_->start();
 }
 
-void ConfigEditor::FocusSetTimer() {
-  core_.timers.FocusSet->stop();
+void ConfigEditor::focusPendingField() {
+  focusSet_->stop();
   if (view && focusEdit >= 0) view->focusField(focusEdit);
 }
 
-void ConfigEditor::SearchLaterTimer() {
-  core_.timers.SearchLater->stop();
+void ConfigEditor::runPendingSearch() {
+  searchLater_->stop();
   askSearch();
 }
 

@@ -7,9 +7,12 @@
 // single-parameter combo box and the pause box's shortcut. The window itself
 // is a seam (ConfigEditorView): a thin Qt dialog in the program.
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "platform/clock.h"
 
 namespace ph {
 
@@ -82,6 +85,9 @@ class ConfigEditor {
   static constexpr const char* kUnchanged = "@leeg@";
 
   ConfigEditor(HostCore& core, SettingsFiles& files, EditorMachine& machine);
+  ~ConfigEditor();
+  ConfigEditor(const ConfigEditor&) = delete;
+  ConfigEditor& operator=(const ConfigEditor&) = delete;
 
   ConfigEditorView* view = nullptr;
 
@@ -111,8 +117,8 @@ class ConfigEditor {
   void takeFieldText(int param, const std::string& text);
   // "Apply" (search false) and "Search" (search true).
   void applyEdits(bool search);
-  void FocusSetTimer();
-  void SearchLaterTimer();
+  void focusPendingField();
+  void runPendingSearch();
   void askSearch();
   void openMultiLineEditor();
   void takeMultiLineText(const std::string& memoText);
@@ -143,6 +149,8 @@ class ConfigEditor {
   HostCore& core_;
   SettingsFiles& files_;
   EditorMachine& machine_;
+  std::unique_ptr<plat::Timer> focusSet_;
+  std::unique_ptr<plat::Timer> searchLater_;
   EditorPage page_;
   bool open_ = false;
   std::string multiLineMemo_;

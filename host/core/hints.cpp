@@ -14,9 +14,14 @@ bool isMenu(const Control& c) { return c.kind == Control::Kind::Menu || c.kind =
 constexpr int kHintWidth = 24;
 }  // namespace
 
-Hints::Hints(HostCore& core) : core_(core) {
-  core_.timers.ParamUpdates->setHandler([this] { ParamUpdatesTimer(); });
-  core_.timers.EndHint->setHandler([this] { EndHintTimer(); });
+Hints::Hints(HostCore& core) : core_(core), hintEnd_(core.timers.make("EndHint")) {
+  settingsSubscription_ = core_.settingsSettled.subscribe([this] { followHintSetting(); });
+  hintEnd_->setHandler([this] { clearMenuHint(); });
+}
+
+Hints::~Hints() {
+  core_.settingsSettled.unsubscribe(settingsSubscription_);
+  core_.timers.forget({hintEnd_.get()});
 }
 
 void Hints::applyButtonHints() {
@@ -40,8 +45,7 @@ void Hints::applyButtonHints() {
   }
 }
 
-void Hints::ParamUpdatesTimer() {
-  core_.timers.ParamUpdates->stop();
+void Hints::followHintSetting() {
   const bool on = core_.s.ButtonHints;
   if (on == lastButtonHints) return;
   if (on) {
@@ -57,18 +61,18 @@ void Hints::menuSelectHint(const Control* item) {
   if (!item) return;  // the menu closed
   if (!item->hint.empty()) {
     core_.ui.setStatusPanel(1, item->hint);
-    core_.timers.EndHint->start();
+    hintEnd_->start();
     menuHintShown = true;
   } else if (menuHintShown) {
     // Only a hint of ours is wiped; the panel may show something else.
     core_.ui.setStatusPanel(1, "");
-    core_.timers.EndHint->stop();
+    hintEnd_->stop();
     menuHintShown = false;
   }
 }
 
-void Hints::EndHintTimer() {
-  core_.timers.EndHint->stop();
+void Hints::clearMenuHint() {
+  hintEnd_->stop();
   core_.ui.setStatusPanel(1, "");
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 // Hints of the main window's buttons and menu items, and the developer aids
 // that list the window's controls and collect hint texts from a source file.
+#include <memory>
 #include <string>
+
+#include "platform/clock.h"
 
 namespace ph {
 
@@ -10,18 +13,22 @@ struct Control;
 
 class Hints {
  public:
-  // Takes over the ParamUpdates and EndHint timers.
+  // Follows every settings change (HostCore::settingsSettled); runs the
+  // EndHint timer.
   explicit Hints(HostCore& core);
+  ~Hints();
+  Hints(const Hints&) = delete;
+  Hints& operator=(const Hints&) = delete;
 
   // Applies the button-hint table (controls: wrapped at 24 and shown; menu
   // items: as they are), with the dual-box set-up's own texts.
   void applyButtonHints();
   // After a settings change: hints follow ButtonHints.
-  void ParamUpdatesTimer();
+  void followHintSetting();
   // The operator moved onto a menu entry (null: the menu closed). Its hint
   // shows in the second status panel for 5 s.
   void menuSelectHint(const Control* item);
-  void EndHintTimer();
+  void clearMenuHint();
 
   // Developer aids: "name;caption~" of every button and check box (the
   // source of the hint table), the name of every menu item, and hint-table
@@ -35,6 +42,8 @@ class Hints {
 
  private:
   HostCore& core_;
+  std::unique_ptr<plat::Timer> hintEnd_;
+  int settingsSubscription_ = 0;
 };
 
 }  // namespace ph

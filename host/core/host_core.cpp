@@ -23,7 +23,17 @@ void ChangeListeners::notify() const {
 }
 
 HostCore::HostCore(OperatorUi& u, plat::Clock& c) : ui(u), clock(c), timers(c) {
-  timers.Labelwipe->setHandler([this] { LabelwipeTimer(); });
+  statusWipe_->setHandler([this] { clearStatus(); });
+  settingsSettle_->setHandler([this] { tellSettingsSettled(); });
+}
+
+HostCore::~HostCore() {
+  timers.forget({statusWipe_.get(), settingsSettle_.get(), idleSendloop_.get(), idleSendM18_.get(), idleXtimer_.get()});
+}
+
+void HostCore::tellSettingsSettled() {
+  settingsSettle_->stop();
+  settingsSettled.notify();
 }
 
 UnitCodeQueue& HostCore::unitCodes() {
@@ -89,12 +99,12 @@ void HostCore::statusMessage(const std::string& text) {
   statusText += text;
   if (statusText.size() > 20) statusText = statusText.substr(statusText.size() - 15);
   ui.setStatusPanel(0, statusText);
-  timers.Labelwipe->restart();
-  timers.Labelwipe->start();
+  statusWipe_->restart();
+  statusWipe_->start();
 }
 
-void HostCore::LabelwipeTimer() {
-  timers.Labelwipe->stop();
+void HostCore::clearStatus() {
+  statusWipe_->stop();
   statusText.clear();
   ui.setStatusPanel(0, "");
 }

@@ -1,8 +1,8 @@
 #pragma once
 // HostCore: the state that every subsystem of prismhost shares (settings,
-// registry, operator log, named controls and timers, shared flags) and the
-// core services on it: the log writer, file access that reports to the
-// operator, the settings interpreter and the typed questions.
+// registry, operator log, named controls, the timers' directory, shared
+// flags) and the core services on it: the log writer, file access that
+// reports to the operator, the settings interpreter and the typed questions.
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -82,12 +82,14 @@ class HostCore {
   HostCore(OperatorUi& ui, plat::Clock& clock);
   HostCore(const HostCore&) = delete;
   HostCore& operator=(const HostCore&) = delete;
+  ~HostCore();
 
   OperatorUi& ui;
   plat::Clock& clock;
   Settings s;
   ParamTable params;
   Controls controls;
+  // The main window's timers by name; each subsystem makes and owns its own.
   MainTimers timers;
 
   // ---- operator log ----
@@ -129,7 +131,7 @@ class HostCore {
   void logVars(const char* n1, int v1, const char* n2 = "0", int v2 = 0, const char* n3 = "0", int v3 = 0);
   // Adds to the first status-bar panel; cleared 5 s after the last addition.
   void statusMessage(const std::string& text);
-  void LabelwipeTimer();
+  void clearStatus();
 
   // ---- typed answers ----
   // The value of an integer expression, or the pending preset answer.
@@ -180,6 +182,9 @@ class HostCore {
   // A setting the slicer is given changed through a "?" text: a job sliced
   // before no longer matches.
   ChangeListeners slicingSettingChanged;
+  // Settings were applied through a "?" text or a file: told a moment
+  // later, once (ParamUpdates), however many followed in between.
+  ChangeListeners settingsSettled;
   int lastBand64 = 64;
   int lastShakerSpeed = -999;
   // Applies a settings file, or a "?" text of assignments; with report,
@@ -229,7 +234,16 @@ class HostCore {
   bool dualBoxAny() const;
 
  private:
+  void tellSettingsSettled();
+
   UnitCodeQueue* unitCodes_ = nullptr;
+  // After `timers`, so they leave its list before it goes.
+  std::unique_ptr<plat::Timer> statusWipe_ = timers.make("Labelwipe");
+  std::unique_ptr<plat::Timer> settingsSettle_ = timers.make("ParamUpdates");
+  // Names of the table that nothing runs; they exist, idle, under their names.
+  std::unique_ptr<plat::Timer> idleSendloop_ = timers.make("Sendloop");
+  std::unique_ptr<plat::Timer> idleSendM18_ = timers.make("sendM18");
+  std::unique_ptr<plat::Timer> idleXtimer_ = timers.make("Xtimer");
   void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,
                        struct AssignState& st);
   void settingsTail(bool questionText, bool reversdirBefore, const struct AssignState& st);

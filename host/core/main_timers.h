@@ -1,7 +1,9 @@
 #pragma once
-// The 47 timers of the main window, by name, with their intervals and whether
-// they run from the start. The object that owns a timer's sequence sets its
-// handler; a timer without a handler never fires.
+// The 47 timers of the main window: their names, intervals and whether they
+// run from the start, as data. Each subsystem creates the timers it runs
+// from this table (make) and owns them; the directory finds every existing
+// one by its name for whoever needs them all.
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,31 +12,38 @@
 
 namespace ph {
 
-// name, interval in ms, on at load
-#define PH_MAIN_TIMERS(X)                                                                                          \
-  X(MarlinTimer, 100, false) X(Sendloop, 1000, false) X(inktransfer, 20, false) X(TimBurst, 1000, false)          \
-  X(sendM18, 20000, false) X(newbaud, 500, false) X(InkCommStart, 100, true) X(CartrScan, 2000, false)           \
-  X(PrintSim, 200, false) X(endbForm, 1000, false) X(Drill, 60, false) X(firstinkj, 100, false)                  \
-  X(afterp3ddelay, 1500, false) X(blackheater, 2000, false) X(cartrsound, 300, false) X(Batch, 1000, false)      \
-  X(Init, 1000, true) X(actdelayer, 1000, false) X(brushTimer, 50, false) X(InkCts, 100, false)                   \
-  X(alligntimer, 1000, false) X(Sizing, 300, false) X(Movecheck, 1000, true) X(Labelwipe, 5000, false)           \
-  X(CommScan, 200, false) X(UplFirm, 1000, false) X(PulsCalib, 2000, false) X(ParamUpdates, 100, false)          \
-  X(EndHint, 5000, false) X(MarlinBusy, 10000, false) X(paster, 50, false) X(primeStates, 5000, false)           \
-  X(powderreport, 5000, false) X(LeaveProgram, 1000, false) X(FromFile, 100, false) X(SearchLater, 100, false)   \
-  X(FocusSet, 100, false) X(AlertSound, 500, false) X(Xtimer, 3000, false) X(NewShake, 1000, false)              \
-  X(HoldMarlin, 30000, false) X(HomeSeq, 10, false) X(UpdwnRoller, 1000, false) X(UnselDropd, 50, false)         \
-  X(Plugseq, 2000, false) X(RollStop, 1000, false) X(multpowd, 100, false)
+struct MainTimerSpec {
+  const char* name;
+  int intervalMs;
+  bool onAtLoad;
+};
 
-struct MainTimers {
+// The table, in its order: timers due at the same moment fire in this order.
+const std::vector<MainTimerSpec>& mainTimerTable();
+
+class MainTimers {
+ public:
   explicit MainTimers(plat::Clock& clock);
+  MainTimers(const MainTimers&) = delete;
+  MainTimers& operator=(const MainTimers&) = delete;
 
-#define PH_DECLARE_TIMER(name, ms, on) std::unique_ptr<plat::Timer> name;
-  PH_MAIN_TIMERS(PH_DECLARE_TIMER)
-#undef PH_DECLARE_TIMER
+  // Creates the timer of this name for the object that runs it: interval and
+  // on-at-load from the table, its table place as tie rank, and listed here.
+  // A name the table lacks throws std::logic_error. A second object of the
+  // same kind on one core (tests build such) takes the name over.
+  std::unique_ptr<plat::Timer> make(const std::string& name);
+  // The owner's destructor takes its timers off the list.
+  void forget(std::initializer_list<const plat::Timer*> timers);
 
-  // Every timer, in table order.
+  // Every timer that exists, in table order.
   std::vector<plat::Timer*> all() const;
   plat::Timer* find(const std::string& name) const;
+  // As find; a timer that does not exist throws std::logic_error.
+  plat::Timer& at(const std::string& name) const;
+
+ private:
+  plat::Clock& clock_;
+  std::vector<plat::Timer*> byPlace_;  // non-owning, in table order
 };
 
 }  // namespace ph

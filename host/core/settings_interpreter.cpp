@@ -328,7 +328,7 @@ void HostCore::settingsTail(bool question, bool reversdirBefore, const AssignSta
     if (st.haveFloat) memoPrintf("%n(was %s)", plat::format("%.7g", double(st.oldFloat)));
     if (st.oldInt > -9999) memoPrintf("%n(was %d)", st.oldInt);
   }
-  timers.ParamUpdates->start();
+  settingsSettle_->start();
 }
 
 // ---- jetting-unit codes ----

@@ -68,9 +68,11 @@ bool DmcRecordWalk::next(StretchRecordHeader& h, bool bfConsumed) {
 }
 
 DmcViewer::DmcViewer(HostCore& core, JobState& job, Conversion& conversion)
-    : core_(core), job_(job), conversion_(conversion), decoder_(core) {
-  core_.timers.PrintSim->setHandler([this] { PrintSimTimer(); });
+    : core_(core), job_(job), conversion_(conversion), decoder_(core), simulation_(core.timers.make("PrintSim")) {
+  simulation_->setHandler([this] { stepSimulation(); });
 }
+
+DmcViewer::~DmcViewer() { core_.timers.forget({simulation_.get()}); }
 
 bool DmcViewer::simloopTicked() const {
   const Control* c = core_.controls.find("simloop1");
@@ -209,11 +211,11 @@ void DmcViewer::applySimulationSwitch() {
     core_.printAbort = false;
     jobUnreadable_ = false;
   }
-  core_.timers.PrintSim->setEnabled(simloopTicked());
+  simulation_->setEnabled(simloopTicked());
 }
 
-void DmcViewer::PrintSimTimer() {
-  plat::Timer& timer = *core_.timers.PrintSim;
+void DmcViewer::stepSimulation() {
+  plat::Timer& timer = *simulation_;
   timer.setEnabled(false);
   simPhase = !simPhase;
   picture = QImage();

@@ -6,10 +6,12 @@
 #include <QImage>
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "host/jobdata/dmc_decoder.h"
 #include "host/jobdata/nozzle_tables.h"
+#include "platform/clock.h"
 
 namespace ph {
 
@@ -49,13 +51,16 @@ class DmcRecordWalk {
 class DmcViewer {
  public:
   DmcViewer(HostCore& core, JobState& job, Conversion& conversion);
+  ~DmcViewer();
+  DmcViewer(const DmcViewer&) = delete;
+  DmcViewer& operator=(const DmcViewer&) = delete;
 
   // "pr dmc": converts the job first when its .dmc is not current, asks
   // for the stretch number (not while the simulation runs) and shows it.
   void showStretch();
   // "simloop": starts (or, unticked, stops) the print simulation.
   void applySimulationSwitch();
-  void PrintSimTimer();
+  void stepSimulation();
 
   // Paints stretches first and first + 1 (a negative first: the last two
   // of the first layer) into `picture`; false when the .dmc could not be
@@ -84,6 +89,7 @@ class DmcViewer {
   Conversion& conversion_;
   NozzleTables nozzles_;
   DmcDecoder decoder_;
+  std::unique_ptr<plat::Timer> simulation_;  // PrintSim
 };
 
 }  // namespace ph

@@ -12,7 +12,12 @@
 
 namespace ph {
 
-LayerPreview::LayerPreview(HostCore& core, const JobState& job) : core_(core), job_(job) {}
+LayerPreview::LayerPreview(HostCore& core, const JobState& job)
+    : core_(core), job_(job), pictureEnd_(core.timers.make("endbForm")) {
+  pictureEnd_->setHandler([this] { closePicture(); });
+}
+
+LayerPreview::~LayerPreview() { core_.timers.forget({pictureEnd_.get()}); }
 
 bool LayerPreview::showLayer() {
   if (accumulate) page_ += 20;
@@ -130,8 +135,8 @@ void LayerPreview::paintLayer(std::FILE* file, bool waterWhite) {
   }
 }
 
-void LayerPreview::endbFormTimer() {
-  core_.timers.endbForm->stop();
+void LayerPreview::closePicture() {
+  pictureEnd_->stop();
   core_.ui.closeBitmap();
 }
 

@@ -7,6 +7,9 @@
 #include <QImage>
 
 #include <cstdio>
+#include <memory>
+
+#include "platform/clock.h"
 
 namespace ph {
 
@@ -19,6 +22,9 @@ class LayerPreview {
   static constexpr int kHeight = 1000;
 
   LayerPreview(HostCore& core, const JobState& job);
+  ~LayerPreview();
+  LayerPreview(const LayerPreview&) = delete;
+  LayerPreview& operator=(const LayerPreview&) = delete;
 
   // The page a caller asks for; -1: the operator is asked.
   int pageRequest = -1;
@@ -34,7 +40,7 @@ class LayerPreview {
   // Paints and shows one page as it stands (no question, no mode change).
   bool showPage(int page, bool waterWhite);
   // The timer endbForm: stops and closes the viewer window.
-  void endbFormTimer();
+  void closePicture();
 
   // The picture last painted (after accumulating) and the page it shows.
   const QImage& picture() const { return picture_; }
@@ -47,6 +53,7 @@ class LayerPreview {
 
   HostCore& core_;
   const JobState& job_;
+  std::unique_ptr<plat::Timer> pictureEnd_;  // endbForm
   QImage picture_;
   QImage accumulated_;
   int page_ = 0;

@@ -17,15 +17,15 @@
 namespace ph {
 
 SlicerHandoff::SlicerHandoff(HostCore& core, JobLayout& layout, HandoffSteps& steps)
-    : core_(core), layout_(layout), job_(layout.job), steps_(steps) {
-  core_.timers.afterp3ddelay->setHandler([this] { afterp3ddelayTimer(); });
+    : core_(core), layout_(layout), job_(layout.job), steps_(steps), afterSlicing_(core.timers.make("afterp3ddelay")) {
+  afterSlicing_->setHandler([this] { convertAfterSlicing(); });
   slicerWatch_ = core_.clock.createTimer("slicerWatch");
   slicerWatch_->setInterval(kWatchMs);
   slicerWatch_->setHandler([this] { slicerWatchTimer(); });
 }
 
 SlicerHandoff::~SlicerHandoff() {
-  core_.timers.afterp3ddelay->setHandler(nullptr);
+  core_.timers.forget({afterSlicing_.get()});
   // Programs still running are left to run; their exit status is not needed.
   for (pid_t pid : children_) plat::waitProcess(pid, 0);
 }
@@ -141,7 +141,7 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
 }
 
 void SlicerHandoff::stopSlice(const std::string& why) {
-  core_.timers.afterp3ddelay->stop();
+  afterSlicing_->stop();
   convertWhenSlicerEnds_ = false;
   waitingForSlicer = false;
   if (slicerPid_ <= 0) return;
@@ -175,7 +175,7 @@ void SlicerHandoff::takeSlicedJob() {
 void SlicerHandoff::acceptJob() {
   core_.memoPrintf(".p3d file ready %dms", int(core_.clock.tickMs() - slicerStartTick));
   waitingForSlicer = false;
-  core_.timers.afterp3ddelay->start();
+  afterSlicing_->start();
 }
 
 void SlicerHandoff::sliceFailed(const std::string& why) {
@@ -237,8 +237,8 @@ bool SlicerHandoff::askModelFits(const char* question) {
   return !core_.printAbort;
 }
 
-void SlicerHandoff::afterp3ddelayTimer() {
-  core_.timers.afterp3ddelay->stop();
+void SlicerHandoff::convertAfterSlicing() {
+  afterSlicing_->stop();
   if (slicerPid_ > 0) {
     // The job is written; the slicer's exit status is still to come.
     convertWhenSlicerEnds_ = true;

@@ -106,7 +106,7 @@ class SlicerHandoff {
   void takeSlicedJob();
   // 1.5 s after the ready event: the conversion, once a slicer started for
   // the job has ended well.
-  void afterp3ddelayTimer();
+  void convertAfterSlicing();
   // Stops what the hand-off does for the last job: a slicer still running,
   // a wait, a conversion not yet started.
   void stopSlice(const std::string& why);
@@ -154,6 +154,7 @@ class SlicerHandoff {
   JobLayout& layout_;
   JobState& job_;
   HandoffSteps& steps_;
+  std::unique_ptr<plat::Timer> afterSlicing_;  // afterp3ddelay
   std::unique_ptr<plat::Timer> slicerWatch_;
   pid_t slicerPid_ = -1;
   std::unique_ptr<plat::ProgramOutput> slicerOutput_;

@@ -113,12 +113,17 @@ BatchPrint::BatchPrint(HostCore& core, JobState& job, JettingLink& ink, MarlinLi
       motion_(motion),
       inkControls_(inkControls),
       sequencer_(sequencer),
-      steps_(steps) {}
+      steps_(steps),
+      batch_(core.timers.make("Batch")),
+      alignment_(core.timers.make("alligntimer")),
+      calibration_(core.timers.make("PulsCalib")) {}
+
+BatchPrint::~BatchPrint() { core_.timers.forget({batch_.get(), alignment_.get(), calibration_.get()}); }
 
 void BatchPrint::bindControls() {
-  core_.timers.Batch->setHandler([this] { stepBatch(); });
-  core_.timers.alligntimer->setHandler([this] { stepAlignment(); });
-  core_.timers.PulsCalib->setHandler([this] { stepPulseCalibration(); });
+  batch_->setHandler([this] { stepBatch(); });
+  alignment_->setHandler([this] { stepAlignment(); });
+  calibration_->setHandler([this] { stepPulseCalibration(); });
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("btBatch", [this] { startBatch(); });
   bind("btAllign", [this] { startAlignment(); });
@@ -141,20 +146,20 @@ void BatchPrint::startBatch() {
     return;
   }
   core_.printAbort = false;
-  core_.timers.Batch->stop();
+  batch_->stop();
   alignMode = false;
   batchFailed_ = false;
   ackWaitSince_ = -1;
   // A command-line run, or a batch after an alignment, prints the model.
   if (!core_.batchRun && !unattended())
     alignMode = core_.ui.askYesNo("Confirm", "Allign Cartridges");
-  core_.timers.Batch->setInterval(1000);
+  batch_->setInterval(1000);
   batchStep = 1;
   stepBatch();
 }
 
 void BatchPrint::stepBatch() {
-  plat::Timer& timer = *core_.timers.Batch;
+  plat::Timer& timer = *batch_;
   timer.stop();
   // An unattended run that failed elsewhere (slicing, conversion) has ended.
   if (core_.run.failed()) return;
@@ -311,13 +316,13 @@ bool BatchPrint::startCountdown() {
   }
   // The dual-box set-up has no countdown.
   alignCountdown = core_.dualBoxMode() ? 0 : 5;
-  core_.timers.alligntimer->stop();
+  alignment_->stop();
   stepAlignment();
   return true;
 }
 
 void BatchPrint::stepAlignment() {
-  plat::Timer& timer = *core_.timers.alligntimer;
+  plat::Timer& timer = *alignment_;
   Control& button = core_.controls.at("btAllign");
   if (alignCountdown > 0) {
     inkControls_.playWave("piepkort.wav");
@@ -386,7 +391,7 @@ void BatchPrint::prepareView() {
 void BatchPrint::startPulseCalibration() {
   if (core_.notConfirmed("calibrate pulses per mm.\n This  might take a minute")) return;
   // The strokes would run into the print's moves.
-  if (sequencer_.isBusy() && calibStep == 0 && !core_.timers.PulsCalib->enabled()) {
+  if (sequencer_.isBusy() && calibStep == 0 && !calibration_->enabled()) {
     core_.memoPrintf("pulse calibration: not while a print runs");
     core_.ui.showMessage("pulse calibration: not while a print runs");
     return;
@@ -395,7 +400,7 @@ void BatchPrint::startPulseCalibration() {
 }
 
 void BatchPrint::stepPulseCalibration() {
-  plat::Timer& timer = *core_.timers.PulsCalib;
+  plat::Timer& timer = *calibration_;
   timer.stop();
   const int next = calibStepAction();
   if (calibStep >= 4 || calibStep < 0) {

@@ -83,6 +83,7 @@ class BatchPrint {
 
   BatchPrint(HostCore& core, JobState& job, JettingLink& ink, MarlinLink& marlin, MotionControls& motion,
              InkControls& inkControls, PrintSequencer& sequencer, BatchSteps& steps);
+  ~BatchPrint();
   BatchPrint(const BatchPrint&) = delete;
   BatchPrint& operator=(const BatchPrint&) = delete;
 
@@ -160,6 +161,9 @@ class BatchPrint {
   int firstStrokeMark_ = 0;
   int secondStrokeMark_ = 0;
   bool ioPinBeforeRead_ = false;
+  std::unique_ptr<plat::Timer> batch_;        // Batch
+  std::unique_ptr<plat::Timer> alignment_;    // alligntimer
+  std::unique_ptr<plat::Timer> calibration_;  // PulsCalib
 };
 
 }  // namespace ph

@@ -202,7 +202,7 @@ void PortTools::confirmFirmwareUpload() {
 
 bool PortTools::startFirmwareUpload() {
   if (refusedWhileBusy("firmware-update")) return false;
-  if (core_.timers.UplFirm->enabled() || uploaderPid_ > 0) return false;  // one runs
+  if (firmwareUpload_->enabled() || uploaderPid_ > 0) return false;  // one runs
   const JettingLink& ink = links_.ink;
   std::string why;
   if (uploaderProgram().empty()) why = plat::format("no %s in %s or on the PATH", kUploaderName, core_.progDir);
@@ -217,12 +217,12 @@ bool PortTools::startFirmwareUpload() {
   uploadStep = 0;
   closeAfterUpload_ = false;
   uploadSucceeded_ = false;
-  core_.timers.UplFirm->start();
+  firmwareUpload_->start();
   return true;
 }
 
 void PortTools::stepFirmwareUpload() {
-  plat::Timer& timer = *core_.timers.UplFirm;
+  plat::Timer& timer = *firmwareUpload_;
   switch (uploadStep) {
     case 0: {
       // The host's link lets go of the port for the uploader.
@@ -320,7 +320,7 @@ void PortTools::uploaderEnded(const std::string& failure) {
     return;
   }
   // The program stays open, so the operator sees why in the log.
-  core_.timers.UplFirm->stop();
+  firmwareUpload_->stop();
   uploadStep = 0;
   closeAfterUpload_ = false;
   core_.memoPrintf("firmware upload failed: %s", failure);

@@ -45,26 +45,35 @@ void addInkControlItems(Controls& controls, const std::string& parent) {
 }
 
 InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& sound, InkPrint& print)
-    : core_(core), link_(link), sound_(sound), print_(print), dropsHidden_(makeDropsPicture()) {
-  MainTimers& t = core_.timers;
-  t.cartrsound->setHandler([this] { cartrsoundTimer(); });
-  t.CartrScan->setHandler([this] { CartrScanTimer(); });
-  t.TimBurst->setHandler([this] { TimBurstTimer(); });
-  t.actdelayer->setHandler([this] { actdelayerTimer(); });
-  t.AlertSound->setHandler([this] { AlertSoundTimer(); });
-  t.blackheater->setHandler([this] { blackheaterTimer(); });
-  t.paster->setHandler([this] { pasterTimer(); });
-  t.NewShake->setHandler([this] { NewShakeTimer(); });
-  t.primeStates->setHandler([this] { primeStatesTimer(); });
+    : core_(core),
+      link_(link),
+      sound_(sound),
+      print_(print),
+      dropsHidden_(makeDropsPicture()),
+      checkSound_(core.timers.make("cartrsound")),
+      cartridgeScan_(core.timers.make("CartrScan")),
+      burstLabel_(core.timers.make("TimBurst")),
+      countdown_(core.timers.make("actdelayer")),
+      alarmSound_(core.timers.make("AlertSound")),
+      blackHeater_(core.timers.make("blackheater")),
+      paster_(core.timers.make("paster")),
+      shakeSend_(core.timers.make("NewShake")),
+      primeCheck_(core.timers.make("primeStates")) {
+  checkSound_->setHandler([this] { soundCartridgeCheck(); });
+  cartridgeScan_->setHandler([this] { scanCartridges(); });
+  burstLabel_->setHandler([this] { clearBurstLabel(); });
+  countdown_->setHandler([this] { stepCountdown(); });
+  alarmSound_->setHandler([this] { beepAlarm(); });
+  blackHeater_->setHandler([this] { stepBlackHeaterTest(); });
+  paster_->setHandler([this] { typePastedText(); });
+  shakeSend_->setHandler([this] { sendShakerSpeed(); });
+  primeCheck_->setHandler([this] { stepPrimeCheck(); });
   dropPicture = dropsHidden_;
 }
 
 InkControls::~InkControls() {
-  MainTimers& t = core_.timers;
-  for (plat::Timer* timer : {t.cartrsound.get(), t.CartrScan.get(), t.TimBurst.get(), t.actdelayer.get(),
-                             t.AlertSound.get(), t.blackheater.get(), t.paster.get(), t.NewShake.get(),
-                             t.primeStates.get()})
-    timer->setHandler(nullptr);
+  core_.timers.forget({checkSound_.get(), cartridgeScan_.get(), burstLabel_.get(), countdown_.get(),
+                       alarmSound_.get(), blackHeater_.get(), paster_.get(), shakeSend_.get(), primeCheck_.get()});
   for (const char* name : {"btCartridges", "scancartridges1", "BurstCol", "BurstWtr", "burstdelay1", "cbkeepwet",
                            "heatlevels1", "blacktempr1", "inkjlater1", "pasteink1", "rollerboost1", "connectcheck1",
                            "IgnoreHopper1", "primecheck1"})
@@ -150,13 +159,13 @@ void InkControls::startCountdownAction(int ms, std::function<void()> action) {
   countdownMs = ms;
   setLabBurst(plat::format(">>> %d <<<", ms / 1000));
   pendingAction = std::move(action);
-  core_.timers.actdelayer->start();
+  countdown_->start();
 }
 
-void InkControls::actdelayerTimer() {
+void InkControls::stepCountdown() {
   if (countdownMs < 1) {
     setLabBurst("burst");
-    core_.timers.actdelayer->stop();
+    countdown_->stop();
     // Taken first: the action may start another countdown.
     auto action = std::move(pendingAction);
     pendingAction = nullptr;
@@ -174,15 +183,15 @@ void InkControls::checkCartridges(bool fromButton) {
   link_.inkRxTotal = 0;
   link_.cartridgeFail = false;
   link_.sendInk(unit::kCartridgeCheckStart);
-  core_.timers.cartrsound->setInterval(200);
-  core_.timers.cartrsound->start();
+  checkSound_->setInterval(200);
+  checkSound_->start();
   checkPhase = 0;
-  if (fromButton) core_.timers.CartrScan->stop();
+  if (fromButton) cartridgeScan_->stop();
 }
 
 void InkControls::toggleCartridgeScan(bool rightButton) {
   if (!rightButton) return;
-  plat::Timer& scan = *core_.timers.CartrScan;
+  plat::Timer& scan = *cartridgeScan_;
   if (scan.enabled()) {
     scan.stop();
     return;
@@ -191,8 +200,10 @@ void InkControls::toggleCartridgeScan(bool rightButton) {
   checkCartridges(false);
 }
 
-void InkControls::cartrsoundTimer() {
-  core_.timers.cartrsound->stop();
+bool InkControls::cartridgeCheckSounding() const { return checkSound_->enabled(); }
+
+void InkControls::soundCartridgeCheck() {
+  checkSound_->stop();
   const int cell = std::min(checkPhase, 1);
   const bool bad = link_.cartridgeFail || link_.inkRxTotal == 0;
   cartridgeBad[static_cast<std::size_t>(cell)] = bad;
@@ -202,7 +213,7 @@ void InkControls::cartrsoundTimer() {
   // The second cartridge.
   if (checkPhase == 0) link_.sendInk(unit::kCartridgeCheckSecond);
   ++checkPhase;
-  if (checkPhase < 2) core_.timers.cartrsound->start();
+  if (checkPhase < 2) checkSound_->start();
 }
 
 void InkControls::dropImages(bool allBad) {
@@ -223,15 +234,17 @@ void InkControls::dropImages(bool allBad) {
 
 void InkControls::applyRepeatedCartridgeCheck() {
   // The window has set the item's new check mark.
-  core_.timers.CartrScan->setEnabled(checked("scancartridges1"));
+  cartridgeScan_->setEnabled(checked("scancartridges1"));
   link_.cartridgeFail = true;
 }
 
-void InkControls::CartrScanTimer() { checkCartridges(false); }
+void InkControls::scanCartridges() { checkCartridges(false); }
+
+void InkControls::stopCartridgeScan() { cartridgeScan_->stop(); }
 
 void InkControls::clearActions() {
   if (Control* c = core_.controls.find("scancartridges1")) c->setChecked(false);
-  core_.timers.CartrScan->stop();
+  cartridgeScan_->stop();
   // The unit is told that keep-wet ends, as a click on the box would.
   if (Control* c = core_.controls.find("cbkeepwet"); c && c->checked) {
     c->setChecked(false);
@@ -245,17 +258,17 @@ void InkControls::clearActions() {
 void InkControls::waterburst() {
   link_.sendInk(unit::kWaterBurst);
   setLabBurstColour(QColor(0, 0, 0));
-  core_.timers.TimBurst->start();
+  burstLabel_->start();
 }
 
 void InkControls::colorburst() {
   link_.sendInk(unit::kColourBurst);
   setLabBurstColour(QColor(255, 255, 0));
-  core_.timers.TimBurst->start();
+  burstLabel_->start();
 }
 
-void InkControls::TimBurstTimer() {
-  core_.timers.TimBurst->stop();
+void InkControls::clearBurstLabel() {
+  burstLabel_->stop();
   setLabBurstColour(QColor());
 }
 
@@ -282,7 +295,7 @@ void InkControls::burstColourAt(int y, int height) {
   const int k = clampInt(height > 0 ? y * 3 / height : 0, 0, 2);
   link_.sendInk(unit::colourBurst(k));
   setLabBurstColour(cmyColour(k));
-  core_.timers.TimBurst->start();
+  burstLabel_->start();
 }
 
 // ---------------------------------------------------------------- unit settings and tests
@@ -312,7 +325,7 @@ void InkControls::askHeatLevels() {
   core_.memoPrintf("singlecode: %s", codes);
 }
 
-bool InkControls::blackHeaterRunning() const { return core_.timers.blackheater->enabled(); }
+bool InkControls::blackHeaterRunning() const { return blackHeater_->enabled(); }
 
 void InkControls::toggleBlackHeaterTest() {
   blackStep = 1;
@@ -321,14 +334,14 @@ void InkControls::toggleBlackHeaterTest() {
     return;
   }
   abortAtBlackStart_ = core_.printAbort;
-  core_.timers.blackheater->start();
+  blackHeater_->start();
 }
 
-void InkControls::blackheaterTimer() {
+void InkControls::stepBlackHeaterTest() {
   // The ramp heats the water head step by step: it never runs past the
   // highest level, into a print, past an abort or without a link.
   if (!link_.inkLinkOpen) return stopBlackHeaterTest("link closed");
-  if (core_.timers.MarlinTimer->enabled()) return stopBlackHeaterTest("print start");
+  if (print_.ticking()) return stopBlackHeaterTest("print start");
   if (core_.printAbort && !abortAtBlackStart_) return stopBlackHeaterTest("abort");
   if (blackStep > blackHeaterLimit()) return stopBlackHeaterTest("highest level reached");
   link_.sendInk(unit::blackHeaterStep(blackStep));
@@ -337,7 +350,7 @@ void InkControls::blackheaterTimer() {
 
 void InkControls::stopBlackHeaterTest(const char* why) {
   if (!blackHeaterRunning()) return;
-  core_.timers.blackheater->stop();
+  blackHeater_->stop();
   core_.memoPrintf("black heater test ended (%s) at level %d", why, blackStep - 1);
   // The water head gets its own level back.
   if (link_.inkLinkOpen) link_.sendInkPending(unit::heatLevel(core_.s.heatlevelbw));
@@ -356,17 +369,17 @@ void InkControls::sendInkCommandLater() {
 
 void InkControls::pasteInkCommands() {
   pasteText = clipboardText ? clipboardText() : std::string();
-  if (!pasteText.empty()) core_.timers.paster->start();
+  if (!pasteText.empty()) paster_->start();
 }
 
-void InkControls::pasterTimer() {
+void InkControls::typePastedText() {
   if (!pasteText.empty()) {
     const char c = pasteText.front();
     pasteText.erase(0, 1);
     // A pasted Ctrl-V would paste again.
     if (c != 22) link_.takeTerminalKey(c);
   }
-  core_.timers.paster->setEnabled(!pasteText.empty());
+  paster_->setEnabled(!pasteText.empty());
 }
 
 void InkControls::sendRollerBoost() {
@@ -385,7 +398,7 @@ void InkControls::applyConnectCheck() { toggleMenuSetting("connectcheck1", "MIco
 void InkControls::applyIgnoreHopper() { toggleMenuSetting("IgnoreHopper1", "MIIgnoreHopper"); }
 
 void InkControls::stepShakerSpeed(bool leftButton, bool shift) {
-  if (!core_.timers.NewShake->enabled()) newShake = core_.s.shakerspeed;
+  if (!shakeSend_->enabled()) newShake = core_.s.shakerspeed;
   newShake += leftButton && !shift ? 1 : -1;
   const int idx = core_.params.find("shakerspeed");
   if (idx >= 0 && core_.params.entry(idx).hasRange) {
@@ -394,12 +407,12 @@ void InkControls::stepShakerSpeed(bool leftButton, bool shift) {
   }
   if (Control* c = core_.controls.find("shakeLabel")) c->setCaption(plat::format("shake %d +/-", newShake));
   // A whole second after the last click.
-  core_.timers.NewShake->stop();
-  core_.timers.NewShake->start();
+  shakeSend_->stop();
+  shakeSend_->start();
 }
 
-void InkControls::NewShakeTimer() {
-  core_.timers.NewShake->stop();
+void InkControls::sendShakerSpeed() {
+  shakeSend_->stop();
   if (newShake == core_.s.shakerspeed) {
     if (Control* c = core_.controls.find("shakeLabel"))
       c->setCaption(plat::format("shake %d +/-", core_.s.shakerspeed));
@@ -414,8 +427,13 @@ void InkControls::NewShakeTimer() {
 
 // ---------------------------------------------------------------- alarm
 
-void InkControls::AlertSoundTimer() {
-  plat::Timer& t = *core_.timers.AlertSound;
+void InkControls::startAlarmSound() {
+  alarmSound_->setInterval(2000);
+  alarmSound_->start();
+}
+
+void InkControls::beepAlarm() {
+  plat::Timer& t = *alarmSound_;
   t.stop();
   playWave("short.wav");
   t.setInterval(300);
@@ -428,24 +446,26 @@ void InkControls::AlertSoundTimer() {
 void InkControls::startManualPrimeCheck() {
   // A check from the menu must not take over one a layer started: that
   // print would never be resumed.
-  if (core_.timers.primeStates->enabled()) {
+  if (primeCheck_->enabled()) {
     core_.memoPrintf("%s", "priming check already running");
     return;
   }
   primeManual = true;
-  core_.timers.primeStates->start();
+  primeCheck_->start();
 }
 
 void InkControls::startLayerPrimeCheck(int travelMs) {
   // The layer's check takes over one from the menu: its print goes on.
   primeManual = false;
   primeTravelMs = travelMs;
-  core_.timers.primeStates->setInterval(990);
-  core_.timers.primeStates->start();
+  primeCheck_->setInterval(990);
+  primeCheck_->start();
 }
 
-void InkControls::primeStatesTimer() {
-  plat::Timer& t = *core_.timers.primeStates;
+void InkControls::stopPrimeCheck() { primeCheck_->stop(); }
+
+void InkControls::stepPrimeCheck() {
+  plat::Timer& t = *primeCheck_;
   t.stop();
   if (t.interval() == 990) primeStep = 0;
   const int next = primeStepAction();

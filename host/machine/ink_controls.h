@@ -10,6 +10,7 @@
 #include <QImage>
 #include <array>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 
@@ -35,6 +36,8 @@ class InkPrint {
   virtual void primeCheckEnded() = 0;
   // A print or a sequence runs: queued unit codes wait for its next command.
   virtual bool isBusy() const = 0;
+  // The print's tick runs (a print under way, not paused).
+  virtual bool ticking() const = 0;
   // The print goes on after the priming check: its tick and its watchdog
   // start together.
   virtual void resumePrint() = 0;
@@ -95,18 +98,24 @@ class InkControls {
   // file logs "no file %s", a machine without sound logs the sound.
   void playWave(const std::string& file);
   void startCountdownAction(int ms, std::function<void()> action);
-  void actdelayerTimer();
+  // actdelayer: the countdown's second; at 0 the action runs.
+  void stepCountdown();
 
   // ---- cartridge check ----
   // fromButton: the button itself was clicked (the repeated check stops).
   void checkCartridges(bool fromButton = true);
   // The right mouse button toggles the repeated check.
   void toggleCartridgeScan(bool rightButton);
-  void cartrsoundTimer();
+  // cartrsound: each cartridge's result sounds, the second is asked.
+  void soundCartridgeCheck();
+  // The check is sounding its result (a failure report redraws nothing).
+  bool cartridgeCheckSounding() const;
   // Redraws the drop picture; allBad marks both cartridges bad first.
   void dropImages(bool allBad = false);
   void applyRepeatedCartridgeCheck();
-  void CartrScanTimer();
+  // CartrScan: the repeated check.
+  void scanCartridges();
+  void stopCartridgeScan();
   // At print start: the repeated check and keep-wet off, the black-heater
   // test stopped.
   void clearActions();
@@ -114,7 +123,8 @@ class InkControls {
   // ---- bursts ----
   void waterburst();
   void colorburst();
-  void TimBurstTimer();
+  // TimBurst: the burst's colour leaves the label.
+  void clearBurstLabel();
   void startBurst(bool rightButton);
   void startColourBurst();
   void startWaterBurst();
@@ -126,29 +136,38 @@ class InkControls {
   void sendKeepWet();
   void askHeatLevels();
   void toggleBlackHeaterTest();
-  void blackheaterTimer();
+  // blackheater: the next level of the black-heater test.
+  void stepBlackHeaterTest();
   // Ends the black-heater test (the water heater gets its level back).
   void stopBlackHeaterTest(const char* why);
   bool blackHeaterRunning() const;
   void sendInkCommandLater();
   void pasteInkCommands();
-  void pasterTimer();
+  // paster: the next character of the pasted text.
+  void typePastedText();
   void sendRollerBoost();
   void applyConnectCheck();
   void applyIgnoreHopper();
   // leftButton without shift adds 1; the right button or shift subtracts 1.
   void stepShakerSpeed(bool leftButton, bool shift);
-  void NewShakeTimer();
+  // NewShake: the shaker speed clicked, a second after the last click.
+  void sendShakerSpeed();
 
   // ---- alarm ----
   void setAlarmCount(int beeps) { alarmCount = beeps; }
-  void AlertSoundTimer();
+  // After a pause: the alarm's beeps start in 2 s.
+  void startAlarmSound();
+  // AlertSound: one beep of the alarm.
+  void beepAlarm();
 
   // ---- priming check ----
   void startManualPrimeCheck();
   // The layer advance starts the check (interval 990 marks that start).
   void startLayerPrimeCheck(int travelMs);
-  void primeStatesTimer();
+  // primeStates: the next step of the priming check.
+  void stepPrimeCheck();
+  // The print ends or stops: a check still running stops with it.
+  void stopPrimeCheck();
 
   // The terminal's Esc key and the repeated check run the check as the
   // menu does.
@@ -173,6 +192,15 @@ class InkControls {
   QImage dropsHidden_;
   // printAbort when the black-heater test started: a raise since stops it.
   bool abortAtBlackStart_ = false;
+  std::unique_ptr<plat::Timer> checkSound_;     // cartrsound
+  std::unique_ptr<plat::Timer> cartridgeScan_;  // CartrScan
+  std::unique_ptr<plat::Timer> burstLabel_;     // TimBurst
+  std::unique_ptr<plat::Timer> countdown_;      // actdelayer
+  std::unique_ptr<plat::Timer> alarmSound_;     // AlertSound
+  std::unique_ptr<plat::Timer> blackHeater_;    // blackheater
+  std::unique_ptr<plat::Timer> paster_;         // paster
+  std::unique_ptr<plat::Timer> shakeSend_;      // NewShake
+  std::unique_ptr<plat::Timer> primeCheck_;     // primeStates
 };
 
 }  // namespace ph

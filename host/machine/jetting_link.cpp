@@ -17,14 +17,20 @@ constexpr const char* kRollerStalled = "!roller stalled";
 
 JettingLink::JettingLink(HostCore& core, SettingsFiles& files, SerialByteLink& commInk, SocketByteLink& inkSocket,
                          MachineEvents& events)
-    : core_(core), files_(files), CommInk(commInk), InkSocket(inkSocket), events_(events) {
+    : core_(core),
+      files_(files),
+      CommInk(commInk),
+      InkSocket(inkSocket),
+      events_(events),
+      startCodes_(core.timers.make("firstinkj")),
+      waitingSend_(core.timers.make("InkCts")) {
   auto rx = [this](const std::uint8_t* d, int n) { CommInkRxChar(d, n); };
   CommInk.onReceive = rx;
   InkSocket.onReceive = rx;
   CommInk.onEvent = [this](LinkEvent e, int code) { serialEvent(e, code); };
   InkSocket.onEvent = [this](LinkEvent e, int code) { socketEvent(e, code); };
-  core_.timers.firstinkj->setHandler([this] { firstinkjTimer(); });
-  core_.timers.InkCts->setHandler([this] { InkCtsTimer(); });
+  startCodes_->setHandler([this] { sendStartCodes(); });
+  waitingSend_->setHandler([this] { sendWaitingCommand(); });
 }
 
 void JettingLink::bindControls() {
@@ -39,8 +45,7 @@ JettingLink::~JettingLink() {
   InkSocket.onReceive = nullptr;
   CommInk.onEvent = nullptr;
   InkSocket.onEvent = nullptr;
-  core_.timers.firstinkj->setHandler(nullptr);
-  core_.timers.InkCts->setHandler(nullptr);
+  core_.timers.forget({startCodes_.get(), waitingSend_.get()});
   for (const char* name : {"cb_comm", "Button161", "catchtempr1"})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
 }
@@ -156,8 +161,8 @@ void JettingLink::openLink() {
     inkLinkOpen = CommInk.isOpen();
     if (!inkLinkOpen) core_.memoPrintf("cannot open %s", dev);
   }
-  core_.timers.firstinkj->setInterval(100);
-  core_.timers.firstinkj->start();
+  startCodes_->setInterval(100);
+  startCodes_->start();
 }
 
 void JettingLink::closeLink() {
@@ -166,8 +171,8 @@ void JettingLink::closeLink() {
   if (commandsWaiting()) dropWaitingCommands("link closed");
 }
 
-void JettingLink::firstinkjTimer() {
-  core_.timers.firstinkj->stop();
+void JettingLink::sendStartCodes() {
+  startCodes_->stop();
   sendInk(takeQueuedCodes());
   sendInk(core_.s.InkjetIni);
 }
@@ -176,7 +181,7 @@ void JettingLink::firstinkjTimer() {
 
 void JettingLink::sendInk(const std::string& command) {
   if (menuChecked("inkdata1")) core_.memoPrintf("send: %s", printableText(command));
-  if (core_.timers.inktransfer->enabled()) {
+  if (events_.stretchStreaming()) {
     // Stretch data is streaming: the command goes out in front of the next
     // one after the stream.
     core_.memoPrintf("stuf %s", printableText(command));
@@ -192,11 +197,11 @@ void JettingLink::sendInk(const std::string& command) {
     return;
   }
   inkFifo->push(command);
-  if (!core_.timers.InkCts->enabled()) InkCtsTimer();
+  if (!waitingSend_->enabled()) sendWaitingCommand();
 }
 
 void JettingLink::sendInkPending(const std::string& command) {
-  if (core_.timers.inktransfer->enabled()) {
+  if (events_.stretchStreaming()) {
     queueUnitCode(command);
     return;
   }
@@ -255,7 +260,7 @@ void JettingLink::connectionLost(const char* how) {
 }
 
 void JettingLink::deliver(const std::string& command) {
-  if (core_.timers.inktransfer->enabled()) {
+  if (events_.stretchStreaming()) {
     core_.memoPrintf("stuf %s", printableText(command));
     queueUnitCode(command);
     return;
@@ -265,10 +270,10 @@ void JettingLink::deliver(const std::string& command) {
 
 bool JettingLink::linkUsable() { return inkLinkOpen && (inkViaSocket || CommInk.isOpen()); }
 
-void JettingLink::InkCtsTimer() {
+void JettingLink::sendWaitingCommand() {
   if (!linkUsable()) {
     if (commandsWaiting()) dropWaitingCommands("link closed");
-    core_.timers.InkCts->stop();
+    waitingSend_->stop();
     return;
   }
   if (activeLink().cts() || core_.closingDown || core_.s.XonXoffMode) {
@@ -276,13 +281,13 @@ void JettingLink::InkCtsTimer() {
     // In queue order: the head goes out now, whatever waits behind it.
     if (!core_.closingDown && !text.empty()) deliver(text);
   }
-  core_.timers.InkCts->setEnabled(commandsWaiting());
+  waitingSend_->setEnabled(commandsWaiting());
 }
 
 void JettingLink::dropWaitingCommands(const char* why) {
   const int n = inkFifo ? inkFifo->count() : 0;
   if (inkFifo) inkFifo->clear();
-  core_.timers.InkCts->stop();
+  waitingSend_->stop();
   if (n > 0) core_.memoPrintf("jetting unit %s: %d waiting commands dropped", why, n);
 }
 
@@ -364,7 +369,7 @@ void JettingLink::handleBlock(std::string block) {
     block.swap(kept);
   }
 
-  const bool printing = core_.timers.MarlinTimer->enabled();
+  const bool printing = events_.printTicking();
   const std::string keyword = kStretchDone;
   std::string echo;
   for (char& c : block) {
@@ -396,7 +401,7 @@ void JettingLink::handleBlock(std::string block) {
     matchKeywordNumber(c, "C:", colorState_, colorTemps[0], colorTemps[1], colorTemps[2]);
     if (matchKeyword(c, "CartrFail", cartrState_)) {
       cartridgeFail = true;
-      if (!core_.timers.cartrsound->enabled()) events_.dropImages();
+      if (!events_.cartridgeCheckSounding()) events_.dropImages();
       if (!menuChecked("scancartridges1") && printing) {
         preparedMessage_ = "Check cartridge connections!";
         if (menuChecked("connectcheck1")) pauseWithAlarm();
@@ -480,8 +485,7 @@ void JettingLink::pauseWithAlarm() {
     pause.setChecked(true);
     pause.click();
   }
-  core_.timers.AlertSound->setInterval(2000);
-  core_.timers.AlertSound->start();
+  events_.startAlarmSound();
 }
 
 // ---------------------------------------------------------------- terminal and tests
@@ -489,7 +493,7 @@ void JettingLink::pauseWithAlarm() {
 void JettingLink::takeTerminalKey(char key) {
   if (key == 27) {
     events_.cartridgeCheck();
-    core_.timers.CartrScan->stop();
+    events_.stopCartridgeScan();
     return;
   }
   if (key == '~') {
@@ -503,7 +507,7 @@ void JettingLink::takeTerminalKey(char key) {
     events_.pasteInkCommands();
   } else {
     sendInkPending(std::string(1, key));
-    if (core_.timers.inktransfer->enabled()) core_.memoPrintf("in queue:%s", printableText(queuedCodes_));
+    if (events_.stretchStreaming()) core_.memoPrintf("in queue:%s", printableText(queuedCodes_));
   }
   core_.statusMessage(printableText(std::string(1, key)));
 }

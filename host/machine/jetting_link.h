@@ -107,8 +107,10 @@ class JettingLink final : public UnitCodeQueue {
 
   // ---- handlers ----
   void applyLinkSwitch();
-  void firstinkjTimer();
-  void InkCtsTimer();
+  // firstinkj: the unit's start codes, a moment after the link opened.
+  void sendStartCodes();
+  // InkCts: the oldest waiting command, once the line is clear.
+  void sendWaitingCommand();
   void CommInkRxChar(const std::uint8_t* data, int count);
   // The terminal: every key typed in the main window.
   void takeTerminalKey(char key);
@@ -194,6 +196,8 @@ class JettingLink final : public UnitCodeQueue {
   SerialByteLink& CommInk;
   SocketByteLink& InkSocket;
   MachineEvents& events_;
+  std::unique_ptr<plat::Timer> startCodes_;    // firstinkj
+  std::unique_ptr<plat::Timer> waitingSend_;   // InkCts
 
   // Keyword match states.
   int versionState_ = 0, restartState_ = 0, waterState_ = 0, colorState_ = 0, cartrState_ = 0;

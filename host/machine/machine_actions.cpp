@@ -57,24 +57,37 @@ void addMachineActionItems(Controls& c) {
 
 MachineActions::MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& ink, MotionControls& motion,
                                JobLayout& layout, Head head, ActionSteps& steps)
-    : core_(core), marlin_(marlin), ink_(ink), motion_(motion), layout_(layout), head_(head), steps_(steps) {}
+    : core_(core),
+      marlin_(marlin),
+      ink_(ink),
+      motion_(motion),
+      layout_(layout),
+      head_(head),
+      steps_(steps),
+      homeSequence_(core.timers.make("HomeSeq")),
+      headHold_(core.timers.make("HoldMarlin")),
+      drill_(core.timers.make("Drill")),
+      gcodeFeed_(core.timers.make("FromFile")),
+      brushing_(core.timers.make("brushTimer")),
+      powderLayers_(core.timers.make("multpowd")),
+      powderRepeat_(core.timers.make("UpdwnRoller")) {
+  marlin_.setHomePace = [this](int ms) { homeSequence_->setInterval(ms); };
+}
 
 MachineActions::~MachineActions() {
-  MainTimers& t = core_.timers;
-  for (plat::Timer* timer : {t.HomeSeq.get(), t.HoldMarlin.get(), t.Drill.get(), t.FromFile.get(),
-                             t.brushTimer.get(), t.multpowd.get(), t.UpdwnRoller.get()})
-    timer->setHandler(nullptr);
+  marlin_.setHomePace = [](int) {};
+  core_.timers.forget({homeSequence_.get(), headHold_.get(), drill_.get(), gcodeFeed_.get(), brushing_.get(),
+                       powderLayers_.get(), powderRepeat_.get()});
 }
 
 void MachineActions::bindControls() {
-  MainTimers& t = core_.timers;
-  t.HomeSeq->setHandler([this] { HomeSeqTimer(); });
-  t.HoldMarlin->setHandler([this] { HoldMarlinTimer(); });
-  t.Drill->setHandler([this] { DrillTimer(); });
-  t.FromFile->setHandler([this] { FromFileTimer(); });
-  t.brushTimer->setHandler([this] { brushTimerTimer(); });
-  t.multpowd->setHandler([this] { multpowdTimer(); });
-  t.UpdwnRoller->setHandler([this] { UpdwnRollerTimer(); });
+  homeSequence_->setHandler([this] { stepHomeSequence(); });
+  headHold_->setHandler([this] { renewHeldPosition(); });
+  drill_->setHandler([this] { stepDrillPattern(); });
+  gcodeFeed_->setHandler([this] { stepGcodeFile(); });
+  brushing_->setHandler([this] { stepBrushPath(); });
+  powderLayers_->setHandler([this] { repeatPowderLayer(); });
+  powderRepeat_->setHandler([this] { repeatPowderStep(); });
   auto bind = [&](const char* name, std::function<void()> f) { core_.controls.bindClick(name, std::move(f)); };
   bind("BtHome", [this] { home(); });
   bind("PrepLifts1", [this] { startLiftPrep(); });
@@ -148,16 +161,13 @@ void MachineActions::resyncAcknowledgements() {
 
 void MachineActions::home() {
   const Settings& s = core_.s;
-  core_.timers.HoldMarlin->stop();
+  headHold_->stop();
   parkState = false;
   frontState = false;
   holdPosition();
   marlin_.openMarlin();
-  if (!core_.timers.MarlinBusy->enabled()) {
-    // No print step for 10 s: the stalled sequence is cleared.
-    core_.timers.MarlinTimer->stop();
-    resyncAcknowledgements();
-  }
+  // No print step for 10 s: the stalled sequence is cleared.
+  if (steps_.clearStalledTick()) resyncAcknowledgements();
   steps_.setStartX();
   head_.y = s.yvHi;
   head_.lastY = s.yvHi;
@@ -169,12 +179,12 @@ void MachineActions::home() {
     marlin_.sendGcode(plat::format("M203 E%3.2f", s.plateDownSpeed * 0.01));
     marlin_.sendGcode(plat::format("G0 E%3.2f", s.plateParkMove * 0.01));
   }
-  HomeSeqTimer(HomeStarter::BtHome);
+  stepHomeSequence(HomeStarter::BtHome);
 }
 
-void MachineActions::HomeSeqTimer(HomeStarter from) {
+void MachineActions::stepHomeSequence(HomeStarter from) {
   if (from != HomeStarter::None) homeStarter = from;
-  plat::Timer& t = *core_.timers.HomeSeq;
+  plat::Timer& t = *homeSequence_;
   t.stop();
   if (!marlin_.gcodeSequence.empty()) {
     // Without waiting for acknowledgements; "@@" codes may change the pace.
@@ -189,7 +199,7 @@ void MachineActions::HomeSeqTimer(HomeStarter from) {
 void MachineActions::startLiftPrep() {
   if (!marlin_.gcodeSequence.empty()) return;
   marlin_.gcodeSequence = core_.s.liftPrepGcodes;
-  HomeSeqTimer(HomeStarter::PrepLifts1);
+  stepHomeSequence(HomeStarter::PrepLifts1);
 }
 
 void MachineActions::resetZ() {
@@ -218,7 +228,7 @@ void MachineActions::moveToHeld() {
 }
 
 void MachineActions::holdPosition() {
-  plat::Timer& hold = *core_.timers.HoldMarlin;
+  plat::Timer& hold = *headHold_;
   hold.stop();
   if (parkState || frontState) hold.start();
   if (!core_.s.wetWhileMoved) return;
@@ -240,7 +250,9 @@ void MachineActions::toggleFront() {
   holdPosition();
 }
 
-void MachineActions::HoldMarlinTimer() {
+void MachineActions::stopHoldingHead() { headHold_->stop(); }
+
+void MachineActions::renewHeldPosition() {
   if (!parkState && !frontState) {
     holdPosition();
     return;
@@ -339,34 +351,36 @@ void MachineActions::layOnePowderLayer(bool fromRepeat) {
   }
 }
 
-void MachineActions::multpowdTimer() {
+void MachineActions::stopPowderLayers() { powderLayers_->stop(); }
+
+void MachineActions::repeatPowderLayer() {
   if (!checked("multiPowderlayer1")) {
-    core_.timers.multpowd->stop();
+    powderLayers_->stop();
     return;
   }
   layOnePowderLayer(true);
 }
 
 void MachineActions::applyRepeatedPowderLayers() {
-  if (checked("multiPowderlayer1")) core_.timers.multpowd->start();
-  else core_.timers.multpowd->stop();
+  if (checked("multiPowderlayer1")) powderLayers_->start();
+  else powderLayers_->stop();
 }
 
 void MachineActions::startPowderRepeat(bool leftButton, bool shift) {
   autoUp = leftButton && !shift;
-  plat::Timer& t = *core_.timers.UpdwnRoller;
+  plat::Timer& t = *powderRepeat_;
   t.stop();
   t.setInterval(900);
   t.start();
 }
 
-void MachineActions::UpdwnRollerTimer() {
-  core_.timers.UpdwnRoller->setInterval(100);
+void MachineActions::repeatPowderStep() {
+  powderRepeat_->setInterval(100);
   motion_.PowderUpDown(autoUp, true);
 }
 
 void MachineActions::stopPowderRepeat(bool downward) {
-  plat::Timer& t = *core_.timers.UpdwnRoller;
+  plat::Timer& t = *powderRepeat_;
   // A short click: the repeat had not started.
   if (t.interval() == 900) motion_.PowderUpDown(!downward, true);
   t.stop();
@@ -401,15 +415,15 @@ std::string MachineActions::nextFileLine(std::FILE* f, bool& ended) {
 
 void MachineActions::startDrillPattern() {
   drillFile = core_.openFile(core_.workDir + "boormal.gcode", "r").file;
-  if (drillFile) core_.timers.Drill->start();
+  if (drillFile) drill_->start();
   core_.logVars("nrMarlinok", marlin_.nrMarlinok, "Marlinlin", marlin_.Marlinlin);
   resyncAcknowledgements();
   core_.printAbort = false;
 }
 
-void MachineActions::DrillTimer() {
+void MachineActions::stepDrillPattern() {
   if (core_.printAbort || !drillFile) {
-    core_.timers.Drill->stop();
+    drill_->stop();
     drillFile.reset();
     return;
   }
@@ -417,7 +431,7 @@ void MachineActions::DrillTimer() {
   bool ended = false;
   const std::string line = nextFileLine(drillFile.get(), ended);
   if (ended) {
-    core_.timers.Drill->stop();
+    drill_->stop();
     drillFile.reset();
     return;
   }
@@ -433,12 +447,12 @@ void MachineActions::startFeedFile() {
     return;
   }
   feedFile.reset(f);
-  core_.timers.FromFile->start();
+  gcodeFeed_->start();
 }
 
-void MachineActions::FromFileTimer() {
+void MachineActions::stepGcodeFile() {
   if (core_.printAbort || !feedFile) {
-    core_.timers.FromFile->stop();
+    gcodeFeed_->stop();
     feedFile.reset();
     return;
   }
@@ -447,7 +461,7 @@ void MachineActions::FromFileTimer() {
   bool ended = false;
   const std::string line = nextFileLine(feedFile.get(), ended);
   if (ended) {
-    core_.timers.FromFile->stop();
+    gcodeFeed_->stop();
     feedFile.reset();
     return;
   }
@@ -456,18 +470,18 @@ void MachineActions::FromFileTimer() {
 
 void MachineActions::startBrush() {
   brushQueue = kBrushPath;
-  core_.timers.brushTimer->start();
+  brushing_->start();
 }
 
-void MachineActions::brushTimerTimer() {
+void MachineActions::stepBrushPath() {
   if (brushQueue.empty()) {
-    core_.timers.brushTimer->stop();
+    brushing_->stop();
     return;
   }
   if (!linesSettled()) return;
   const std::string item = trimmed(popToken(brushQueue, ','));
   if (!item.empty()) marlin_.sendGcode("G0 " + item);
-  if (brushQueue.empty()) core_.timers.brushTimer->stop();
+  if (brushQueue.empty()) brushing_->stop();
 }
 
 // ---------------------------------------------------------------- plate and steppers

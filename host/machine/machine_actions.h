@@ -43,6 +43,9 @@ class ActionSteps {
   virtual void sendKeepWet() = 0;
   // The mesh tools' cocoon walls.
   virtual void setCocoonWalls(bool on) = 0;
+  // The print sequencer's: a tick left over from a print that has not
+  // stepped for a whole watchdog period stops; true when it did.
+  virtual bool clearStalledTick() = 0;
 };
 
 class MachineActions {
@@ -99,14 +102,18 @@ class MachineActions {
   // ---- homing ----
   void home();
   // from: the control that starts the sequence (None for a tick).
-  void HomeSeqTimer(HomeStarter from = HomeStarter::None);
+  // HomeSeq: the home sequence's next code.
+  void stepHomeSequence(HomeStarter from = HomeStarter::None);
   void startLiftPrep();
   void resetZ();
 
   // ---- positions ----
   void togglePark();
   void toggleFront();
-  void HoldMarlinTimer();
+  // HoldMarlin: the head goes back to the park or front place it holds.
+  void renewHeldPosition();
+  // A print takes the head: the hold ends (the park and front states stay).
+  void stopHoldingHead();
   void togglePlatform();
   void fillglyph();
   // A release on the up/down control: alternative is the right button or
@@ -117,21 +124,28 @@ class MachineActions {
   void preparePowder();
   // fromRepeat: called by multpowd.
   void layOnePowderLayer(bool fromRepeat = false);
-  void multpowdTimer();
+  // multpowd: one more powder layer while the item is ticked.
+  void repeatPowderLayer();
+  // A print's abort ends the repeated powder layers.
+  void stopPowderLayers();
   void applyRepeatedPowderLayers();
   // leftButton without shift steps up while held.
   void startPowderRepeat(bool leftButton, bool shift);
-  void UpdwnRollerTimer();
+  // UpdwnRoller: one more powder step while the label is held.
+  void repeatPowderStep();
   // downward: the right button or Shift.
   void stopPowderRepeat(bool downward);
 
   // ---- G-code files and the brush ----
   void startDrillPattern();
-  void DrillTimer();
+  // Drill: the drill pattern's next line.
+  void stepDrillPattern();
   void startFeedFile();
-  void FromFileTimer();
+  // FromFile: the G-code file's next line.
+  void stepGcodeFile();
   void startBrush();
-  void brushTimerTimer();
+  // brushTimer: the brush path's next move.
+  void stepBrushPath();
 
   // ---- plate and steppers ----
   void dry();
@@ -158,6 +172,13 @@ class MachineActions {
   ActionSteps& steps_;
   int ackMark_ = 0;
   std::int64_t ackMarkTick_ = 0;
+  std::unique_ptr<plat::Timer> homeSequence_;  // HomeSeq
+  std::unique_ptr<plat::Timer> headHold_;      // HoldMarlin
+  std::unique_ptr<plat::Timer> drill_;         // Drill
+  std::unique_ptr<plat::Timer> gcodeFeed_;     // FromFile
+  std::unique_ptr<plat::Timer> brushing_;      // brushTimer
+  std::unique_ptr<plat::Timer> powderLayers_;  // multpowd
+  std::unique_ptr<plat::Timer> powderRepeat_;  // UpdwnRoller
 };
 
 }  // namespace ph

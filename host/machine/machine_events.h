@@ -22,6 +22,15 @@ class MachineEvents {
   virtual void pasteInkCommands() = 0;
   // The print runs G-codes only (nothing goes to the jetting unit).
   virtual bool gcodeOnlyRun() const = 0;
+  // The print sequencer's: a print's tick runs; a stretch's jetting data
+  // streams (commands wait behind it).
+  virtual bool printTicking() const = 0;
+  virtual bool stretchStreaming() const = 0;
+  // The ink controls': the cartridge check is sounding its result; the
+  // alarm that follows a pause starts; the cartridge scan stops (Esc).
+  virtual bool cartridgeCheckSounding() const = 0;
+  virtual void startAlarmSound() = 0;
+  virtual void stopCartridgeScan() = 0;
 };
 
 }  // namespace ph

@@ -9,14 +9,21 @@ DeviceLinks::DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster po
       CommMarlin(poster),
       ink(core, files, inkPort, InkSocket, events),
       marlin(core, marlinPort, MarlSocket),
-      core_(core) {
-  core_.timers.InkCommStart->setHandler([this] { openAtStart(); });
+      core_(core),
+      linkStart_(core.timers.make("InkCommStart")) {
+  linkStart_->setHandler([this] { openAtStart(); });
 }
 
-DeviceLinks::~DeviceLinks() { core_.timers.InkCommStart->setHandler(nullptr); }
+DeviceLinks::~DeviceLinks() { core_.timers.forget({linkStart_.get()}); }
+
+void DeviceLinks::reopenInkLinkAfter(int ms) {
+  linkStart_->stop();
+  linkStart_->setInterval(ms);
+  linkStart_->start();
+}
 
 void DeviceLinks::openAtStart() {
-  core_.timers.InkCommStart->stop();
+  linkStart_->stop();
   Control& box = core_.controls.at("cb_comm");
   if (!box.checked) {
     box.setChecked(true);
@@ -39,7 +46,5 @@ void DeviceLinks::closeSerialLinks() {
   ink.inkLinkOpen = false;
   marlin.marlinLinkOpen = false;
 }
-
-void DeviceLinks::stopMarlinTimer() { core_.timers.MarlinTimer->stop(); }
 
 }  // namespace ph

@@ -3,6 +3,7 @@
 // components CommInk and CommMarlin, the TCP clients InkSocket and
 // MarlSocket, the jetting-unit link and the Marlin link over them, and the
 // start-up timer that opens them.
+#include <memory>
 #include <string>
 
 #include "host/components/comm_byte_link.h"
@@ -34,13 +35,12 @@ class MachineLinks {
   // the machine's answer); false when there is none.
   virtual bool pokeUnacknowledged() = 0;
   virtual void closeSerialLinks() = 0;
-  virtual void stopMarlinTimer() = 0;
 };
 
 // Port discovery, the manual port and baud changes and the firmware upload
 // (PortTools, ports.h) drive CommInk and CommMarlin directly (the receive
-// handlers stay attached, so "version" and "ok" still count) and start
-// InkCommStart again to reopen the jetting-unit link.
+// handlers stay attached, so "version" and "ok" still count) and reopen
+// the jetting-unit link through reopenInkLinkAfter (the InkCommStart timer).
 class DeviceLinks : public MachineLinks {
  public:
   // poster: how the serial ports' event threads reach the user-interface
@@ -77,10 +77,13 @@ class DeviceLinks : public MachineLinks {
   bool allLinesAcknowledged() const override { return marlin.allLinesAcknowledged(); }
   bool pokeUnacknowledged() override { return marlin.pokeUnacknowledged(); }
   void closeSerialLinks() override;
-  void stopMarlinTimer() override;
+
+  // The jetting-unit link opens again (as at start-up) ms from now.
+  void reopenInkLinkAfter(int ms);
 
  private:
   HostCore& core_;
+  std::unique_ptr<plat::Timer> linkStart_;  // InkCommStart
 };
 
 }  // namespace ph

@@ -27,7 +27,7 @@ bool isPowderingMark(const std::string& code) {
 }
 
 MarlinLink::MarlinLink(HostCore& core, SerialByteLink& commMarlin, SocketByteLink& marlSocket)
-    : core_(core), CommMarlin(commMarlin), MarlSocket(marlSocket) {
+    : core_(core), CommMarlin(commMarlin), MarlSocket(marlSocket), consoleLine_(core.timers.make("UnselDropd")) {
   auto rx = [this](const std::uint8_t* d, int n) { CommMarlinRxChar(d, n); };
   CommMarlin.onReceive = rx;
   MarlSocket.onReceive = rx;
@@ -35,7 +35,7 @@ MarlinLink::MarlinLink(HostCore& core, SerialByteLink& commMarlin, SocketByteLin
     if (e == LinkEvent::Disconnected) core_.memoPrintf("%s", "Marlin port gone");
   };
   MarlSocket.onEvent = [this](LinkEvent e, int code) { socketEvent(e, code); };
-  core_.timers.UnselDropd->setHandler([this] { UnselDropdTimer(); });
+  consoleLine_->setHandler([this] { restoreConsoleLine(); });
 }
 
 MarlinLink::~MarlinLink() {
@@ -43,7 +43,7 @@ MarlinLink::~MarlinLink() {
   MarlSocket.onReceive = nullptr;
   CommMarlin.onEvent = nullptr;
   MarlSocket.onEvent = nullptr;
-  core_.timers.UnselDropd->setHandler(nullptr);
+  core_.timers.forget({consoleLine_.get()});
 }
 
 bool MarlinLink::menuChecked(const char* name) const {
@@ -91,8 +91,7 @@ void MarlinLink::openMarlin() {
   // -1 by default: the machine's start-up "ok" is absorbed.
   nrMarlinok = core_.s.gcode_ok;
   forgetLines();
-  core_.timers.MarlinBusy->stop();
-  core_.timers.MarlinBusy->start();
+  restartBusyWatchdog();
   platformZ = 0.0;
   marlinWrite("\r");
 }
@@ -139,11 +138,9 @@ void MarlinLink::sendGcode(const std::string& code) {
   if (hostPseudoCommand(code, true)) return;
   if (isPowderingMark(code)) {
     // The operator sprinkles powder; the sequencer waits for the key.
-    plat::Timer& t = *core_.timers.MarlinTimer;
-    const bool wasOn = t.enabled();
-    t.stop();
+    const bool wasTicking = holdTicking();
     core_.ui.waitKeyPopup();
-    t.setEnabled(wasOn);
+    releaseTicking(wasTicking);
   }
   std::string line = "N" + std::to_string(Marlinlin) + " " + code + " ";
   line += "*" + std::to_string(gcodeChecksum(line)) + "\r";
@@ -242,7 +239,7 @@ bool MarlinLink::hostPseudoCommand(const std::string& code, bool numbered) {
     case '+': nrMarlinok += n; break;
     case '-': nrMarlinok -= n; break;
     case '=': nrMarlinok = Marlinlin; break;
-    case 'i': core_.timers.HomeSeq->setInterval(n); break;
+    case 'i': setHomePace(n); break;
     case 't': {
       const int ms = clampInt(n, 1, 9000);
       if (busyWait) busyWait(ms);
@@ -440,7 +437,7 @@ char MarlinLink::takeGcodeComboKey(char key) {
   if (key != '\r') return key;
   Control& combo = core_.controls.at("typeGcode");
   core_.controls.at("Edit1").setCaption(combo.caption);
-  core_.timers.UnselDropd->start();
+  consoleLine_->start();
   const std::string text = trimmed(combo.caption);
   if (text.empty()) return 0;
   auto& items = combo.items;
@@ -481,8 +478,8 @@ char MarlinLink::takeRawLineKey(char key) {
   return 0;
 }
 
-void MarlinLink::UnselDropdTimer() {
-  core_.timers.UnselDropd->stop();
+void MarlinLink::restoreConsoleLine() {
+  consoleLine_->stop();
   core_.controls.at("typeGcode").setCaption(core_.controls.at("Edit1").caption);
 }
 

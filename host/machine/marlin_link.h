@@ -6,6 +6,7 @@
 // commands and the typed G-code console with its history.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "host/components/byte_link.h"
@@ -63,6 +64,14 @@ class MarlinLink {
   // Told when lines are lost for good (a line that cannot be sent again,
   // a machine that restarted): a print cannot go on as if they ran.
   std::function<void(const std::string& why)> onLinesLost;
+  // The print sequencer's, whose timers these are: its busy watchdog counts
+  // a whole period again when the link opens; its tick holds while the
+  // operator sprinkles powder (hold returns whether it was ticking).
+  std::function<void()> restartBusyWatchdog = [] {};
+  std::function<bool()> holdTicking = [] { return false; };
+  std::function<void(bool wasTicking)> releaseTicking = [](bool) {};
+  // The machine actions': "@@i<ms>" sets the pace of the home sequence.
+  std::function<void(int ms)> setHomePace = [](int) {};
 
   // The time (ms) a code keeps the machine from answering on purpose.
   static int expectedSilenceMs(const std::string& code);
@@ -109,7 +118,8 @@ class MarlinLink {
   // swallowed).
   char takeGcodeComboKey(char key);
   char takeRawLineKey(char key);
-  void UnselDropdTimer();
+  // UnselDropd: the console's line shows what was sent.
+  void restoreConsoleLine();
   void MarlSocketConnect();
   void MarlSocketError(int code);
   void MarlSocketConnecting();
@@ -132,6 +142,7 @@ class MarlinLink {
   HostCore& core_;
   SerialByteLink& CommMarlin;
   SocketByteLink& MarlSocket;
+  std::unique_ptr<plat::Timer> consoleLine_;  // UnselDropd
   bool overTcp_ = false;
   int okLfState_ = 0, okBlankState_ = 0, resendState_ = 0;
   int resendDigits_ = 0;

@@ -7,11 +7,11 @@
 namespace ph {
 
 MotionControls::MotionControls(HostCore& core, MarlinLink& marlin, JettingLink& ink)
-    : core_(core), marlin_(marlin), ink_(ink) {
-  core_.timers.powderreport->setHandler([this] { powderreportTimer(); });
+    : core_(core), marlin_(marlin), ink_(ink), powderReport_(core.timers.make("powderreport")) {
+  powderReport_->setHandler([this] { reportPowderChange(); });
 }
 
-MotionControls::~MotionControls() { core_.timers.powderreport->setHandler(nullptr); }
+MotionControls::~MotionControls() { core_.timers.forget({powderReport_.get()}); }
 
 void MotionControls::applyTransformXY(double& x, double& y) const {
   const auto& t = core_.s.transformxy;
@@ -71,7 +71,7 @@ void MotionControls::plateHeatStep(double& headX, bool& plateHeating) {
 
 void MotionControls::PowderUpDown(bool up, bool setBase) {
   Settings& s = core_.s;
-  if (!core_.timers.powderreport->enabled()) powderReportFrom = s.powderPercentage;
+  if (!powderReport_->enabled()) powderReportFrom = s.powderPercentage;
   if (powderBase < 0) powderBase = s.powderPercentage;
   if (s.powderPercentage != 0 || up) {
     // From the amount itself: the label shows it, and may not have been
@@ -81,8 +81,8 @@ void MotionControls::PowderUpDown(bool up, bool setBase) {
     s.powderPercentage = textToInt(label.caption);
   }
   if (setBase) powderBase = s.powderPercentage;
-  core_.timers.powderreport->stop();
-  core_.timers.powderreport->start();
+  powderReport_->stop();
+  powderReport_->start();
   if (powderAmountStepped) powderAmountStepped();
 }
 
@@ -90,8 +90,8 @@ void MotionControls::stepPowderTo() {
   for (int i = 0; i < 100 && powderBase > 0 && powderBase < core_.s.powderPercentage; ++i) PowderUpDown(false, false);
 }
 
-void MotionControls::powderreportTimer() {
-  core_.timers.powderreport->stop();
+void MotionControls::reportPowderChange() {
+  powderReport_->stop();
   if (core_.s.powderPercentage != powderReportFrom)
     core_.memoPrintf("powder set to %d (was %d)", core_.s.powderPercentage, powderReportFrom);
 }

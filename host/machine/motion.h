@@ -4,6 +4,7 @@
 // layers, and the powder amount's steps. The manual controls (home, park,
 // Z reset, brush, ...) join them on this object.
 #include <functional>
+#include <memory>
 
 #include "host/core/host_core.h"
 #include "host/machine/jetting_link.h"
@@ -43,12 +44,14 @@ class MotionControls {
   void PowderUpDown(bool up, bool setBase);
   // Steps the powder amount back down to its base (at most 100 steps).
   void stepPowderTo();
-  void powderreportTimer();
+  // powderreport: logs the powder amount once it stopped changing.
+  void reportPowderChange();
 
  private:
   HostCore& core_;
   MarlinLink& marlin_;
   JettingLink& ink_;
+  std::unique_ptr<plat::Timer> powderReport_;  // powderreport
 };
 
 }  // namespace ph

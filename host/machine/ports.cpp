@@ -29,23 +29,25 @@ bool inPortList(const std::string& list, const std::string& port) {
 // ---------------------------------------------------------------- set-up
 
 PortTools::PortTools(HostCore& core, DeviceLinks& links, const PortsInUse& print)
-    : scanPorts{&links.CommInk, &links.CommMarlin}, core_(core), links_(links), print_(print) {
-  MainTimers& t = core_.timers;
-  t.CommScan->setHandler([this] { stepScan(); });
-  t.Plugseq->setHandler([this] { stepPlugSequence(); });
-  t.newbaud->setHandler([this] { stepBaudChange(); });
-  t.UplFirm->setHandler([this] { stepFirmwareUpload(); });
+    : scanPorts{&links.CommInk, &links.CommMarlin},
+      core_(core),
+      links_(links),
+      print_(print),
+      portScan_(core.timers.make("CommScan")),
+      plugSequence_(core.timers.make("Plugseq")),
+      baudChange_(core.timers.make("newbaud")),
+      firmwareUpload_(core.timers.make("UplFirm")) {
+  portScan_->setHandler([this] { stepScan(); });
+  plugSequence_->setHandler([this] { stepPlugSequence(); });
+  baudChange_->setHandler([this] { stepBaudChange(); });
+  firmwareUpload_->setHandler([this] { stepFirmwareUpload(); });
   uploadWatch_ = core_.clock.createTimer("UploadWatch");
   uploadWatch_->setInterval(200);
   uploadWatch_->setHandler([this] { watchUploader(); });
 }
 
 PortTools::~PortTools() {
-  MainTimers& t = core_.timers;
-  for (plat::Timer* timer : {t.CommScan.get(), t.Plugseq.get(), t.newbaud.get(), t.UplFirm.get()}) {
-    timer->stop();
-    timer->setHandler(nullptr);
-  }
+  core_.timers.forget({portScan_.get(), plugSequence_.get(), baudChange_.get(), firmwareUpload_.get()});
   uploadWatch_->stop();
   for (const char* n : {"listcoomports1", "scancomms1", "unplugandplug1", "commport3dp1", "setbaudrate1",
                         "firmwareupdate1", "updstepprcpp1"})
@@ -111,8 +113,8 @@ void PortTools::confirmAndScan() {
 bool PortTools::startScan() {
   // Asked again here: the question above let events run.
   if (refusedWhileBusy("scan comms")) return false;
-  if (core_.timers.CommScan->enabled()) return false;
-  if (core_.timers.UplFirm->enabled() || uploaderPid_ > 0 || core_.timers.newbaud->enabled()) {
+  if (portScan_->enabled()) return false;
+  if (firmwareUpload_->enabled() || uploaderPid_ > 0 || baudChange_->enabled()) {
     // A probe written into the uploader's line would spoil the firmware.
     core_.ui.showMessage("scan comms refused: the jetting unit's port is in use by the firmware upload or the baud change");
     return false;
@@ -129,7 +131,7 @@ bool PortTools::startScan() {
   // The Marlin link reopens (on the port found) the next time it is needed,
   // rather than writing into the port the scan closed.
   links_.marlin.marlinLinkOpen = false;
-  core_.timers.CommScan->start();
+  portScan_->start();
   links_.marlin.nrMarlinok = 0;
   links_.ink.versionSeen = false;
   scanIndex = -1;
@@ -143,7 +145,7 @@ bool PortTools::startScan() {
 }
 
 void PortTools::stepScan() {
-  plat::Timer& timer = *core_.timers.CommScan;
+  plat::Timer& timer = *portScan_;
   timer.stop();
   scanCheckPhase = !scanCheckPhase;
   core_.memoPrintf("%n.");
@@ -196,7 +198,7 @@ void PortTools::probeNextPort() {
   links_.marlin.nrMarlinok = -kProbeLines;
   links_.ink.versionSeen = false;
   if (opened) {
-    core_.timers.CommScan->start();
+    portScan_->start();
     return;
   }
   endScan();
@@ -213,10 +215,7 @@ void PortTools::endScan() {
     s.CommInkDevice = ink.DeviceName();
     ink.Close();
     // The link reopens on the port found two seconds later.
-    plat::Timer& start = *core_.timers.InkCommStart;
-    start.stop();
-    start.setInterval(2000);
-    start.start();
+    links_.reopenInkLinkAfter(2000);
   }
   if (marlin.Enabled()) {
     s.CommPortMarlin = marlin.DeviceName();
@@ -228,13 +227,13 @@ void PortTools::endScan() {
 
 void PortTools::startPlugSequence() {
   if (core_.notConfirmed("configure usb ports by plugging and unplugging?")) return;
-  core_.timers.Plugseq->stop();
+  plugSequence_->stop();
   plugStage = 0;
   stepPlugSequence();
 }
 
 void PortTools::stepPlugSequence() {
-  plat::Timer& timer = *core_.timers.Plugseq;
+  plat::Timer& timer = *plugSequence_;
   timer.stop();
   std::string current;
   if (plugStage > 0) {
@@ -322,7 +321,7 @@ std::string PortTools::baudRateRefusal(int rate) {
 
 void PortTools::askInkBaudRate() {
   if (refusedWhileBusy("set baudrate")) return;
-  if (core_.timers.newbaud->enabled()) return;  // a change is under way
+  if (baudChange_->enabled()) return;  // a change is under way
   newBaudRate = links_.CommInk.CustomBaudRate();
   const int rate = core_.evalIntExpr(core_.askText("input", "baudrate", std::to_string(newBaudRate)));
   if (rate == links_.CommInk.CustomBaudRate()) return;
@@ -345,7 +344,7 @@ bool PortTools::changeInkBaudRate(int rate) {
   baudReopenPhase = false;
   baudCheckPending_ = false;
   ink.sendInk(plat::format(" %d,0o", rate));
-  core_.timers.newbaud->start();
+  baudChange_->start();
   return true;
 }
 
@@ -356,7 +355,7 @@ void PortTools::reopenInk(int baud) {
 }
 
 void PortTools::stepBaudChange() {
-  plat::Timer& timer = *core_.timers.newbaud;
+  plat::Timer& timer = *baudChange_;
   JettingLink& ink = links_.ink;
   if (!ink.inkLinkOpen) {
     // The operator closed the link meanwhile: nothing to reopen.

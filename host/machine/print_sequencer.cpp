@@ -36,23 +36,30 @@ PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout,
       motion_(motion),
       stayAwake_(stayAwake),
       tempr_(temprTest),
-      steps_(steps) {
-  MainTimers& t = core_.timers;
-  t.MarlinTimer->setHandler([this] { MarlinTimerTimer(); });
-  t.inktransfer->setHandler([this] { inktransferTimer(); });
-  t.MarlinBusy->setHandler([this] { MarlinBusyTimer(); });
-  t.RollStop->setHandler([this] { RollStopTimer(); });
+      steps_(steps),
+      tick_(core.timers.make("MarlinTimer")),
+      transfer_(core.timers.make("inktransfer")),
+      busyWatchdog_(core.timers.make("MarlinBusy")),
+      rollStop_(core.timers.make("RollStop")) {
+  tick_->setHandler([this] { step(); });
+  transfer_->setHandler([this] { streamStretchData(); });
+  busyWatchdog_->setHandler([this] { checkMachineAnswers(); });
+  rollStop_->setHandler([this] { stopRoller(); });
+  marlin_.restartBusyWatchdog = [this] { restartBusyWatchdog(); };
+  marlin_.holdTicking = [this] { return holdTicking(); };
+  marlin_.releaseTicking = [this](bool wasTicking) { releaseTicking(wasTicking); };
   motion_.powderAmountStepped = [this] { layerMoreCount = 0; };
   marlin_.onLinesLost = [this](const std::string& why) { linesLost(why); };
   bindControls();
 }
 
 PrintSequencer::~PrintSequencer() {
-  MainTimers& t = core_.timers;
-  for (plat::Timer* timer : {t.MarlinTimer.get(), t.inktransfer.get(), t.MarlinBusy.get(), t.RollStop.get()})
-    timer->setHandler(nullptr);
+  core_.timers.forget({tick_.get(), transfer_.get(), busyWatchdog_.get(), rollStop_.get()});
   motion_.powderAmountStepped = nullptr;
   marlin_.onLinesLost = nullptr;
+  marlin_.restartBusyWatchdog = [] {};
+  marlin_.holdTicking = [] { return false; };
+  marlin_.releaseTicking = [](bool) {};
   for (const char* name : {print_names::kStart, print_names::kAbort, print_names::kPause})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
   if (Control* c = core_.controls.find(print_names::kStart)) c->onRightClick = nullptr;
@@ -81,7 +88,25 @@ void PrintSequencer::setPauseBox(bool on) {
   if (Control* c = core_.controls.find(print_names::kPause)) c->setChecked(on);
 }
 
-bool PrintSequencer::ticking() const { return core_.timers.MarlinTimer->enabled(); }
+bool PrintSequencer::ticking() const { return tick_->enabled(); }
+
+void PrintSequencer::stopTicking() { tick_->stop(); }
+
+bool PrintSequencer::holdTicking() {
+  const bool wasTicking = tick_->enabled();
+  tick_->stop();
+  return wasTicking;
+}
+
+void PrintSequencer::releaseTicking(bool wasTicking) { tick_->setEnabled(wasTicking); }
+
+bool PrintSequencer::streaming() const { return transfer_->enabled(); }
+
+bool PrintSequencer::clearStalledTick() {
+  if (busyWatchdog_->enabled()) return false;
+  tick_->stop();
+  return true;
+}
 
 std::string PrintSequencer::dmcName() const { return job_.workFileName("dmc"); }
 
@@ -142,9 +167,8 @@ bool PrintSequencer::startAsked() {
 
 PrintSequencer::Outcome PrintSequencer::start() {
   Settings& s = core_.s;
-  MainTimers& t = core_.timers;
   if (phase_ == PrintPhase::Paused && pauseBoxChecked()) {
-    t.HoldMarlin->stop();
+    steps_.stopHoldingHead();
     core_.memoPrintf("resuming");
     setPauseBox(false);
     return resume();
@@ -155,7 +179,7 @@ PrintSequencer::Outcome PrintSequencer::start() {
     core_.ui.showMessage("a print is running: start refused (pause or abort it first)");
     return Outcome::Refused;
   }
-  t.HoldMarlin->stop();
+  steps_.stopHoldingHead();
   if (!job_.patternMode && prepLayers_ <= 0 && !startAsked()) return Outcome::Refused;
   if (!job_.jobReady && !job_.patternMode) {
     core_.ui.showMessage("no file chosen, use open->stl/obj");
@@ -168,7 +192,7 @@ PrintSequencer::Outcome PrintSequencer::start() {
   if (job_.patternMode && !core_.dualBoxMode()) job_.jobReady = false;
   requestStayAwake();
   // Pass data an earlier run left open would swallow the commands below.
-  if (!t.inktransfer->enabled()) ink_.closeOpenPass();
+  if (!transfer_->enabled()) ink_.closeOpenPass();
   ink_.sendInkPending(std::string(" ") + unit::kReadTemperatures + " ");
   // On a link that is already open, lines of what ran before may still
   // lack their acknowledgement: the machine is brought back in step first.
@@ -199,7 +223,7 @@ PrintSequencer::Outcome PrintSequencer::start() {
   marlin_.openMarlin();
   if ((ink_.inkLinkOpen || menuChecked(print_names::kDebugRoute)) && !dryRun_ && !openDmcForPrint(takeHeader)) {
     // Nothing to print from: the print does not start.
-    t.MarlinTimer->stop();
+    tick_->stop();
     phase_ = PrintPhase::Ended;
     releaseStayAwake();
     return Outcome::Refused;
@@ -261,8 +285,8 @@ void PrintSequencer::armDryRun() {
 
 // ---------------------------------------------------------------- the tick
 
-void PrintSequencer::MarlinTimerTimer() {
-  Guard guard(marlinNesting_, core_, *core_.timers.MarlinTimer);
+void PrintSequencer::step() {
+  Guard guard(marlinNesting_, core_, *tick_);
   const Settings& s = core_.s;
   const bool prepPending = prepLayers_ > 0;
   if (!menuChecked(print_names::kUnitLink) || dryRun_) ink_.inkStretchesDone = run.inkStretchesSent;
@@ -318,7 +342,7 @@ void PrintSequencer::MarlinTimerTimer() {
 // ---------------------------------------------------------------- pause and abort
 
 PrintSequencer::Outcome PrintSequencer::resume() {
-  core_.timers.HoldMarlin->stop();
+  steps_.stopHoldingHead();
   if (pauseBoxChecked() || phase_ != PrintPhase::Paused) return Outcome::Ignored;
   if (run.abortAsked) {
     core_.logStamped("aborted");
@@ -354,7 +378,7 @@ PrintSequencer::Outcome PrintSequencer::abortPrint(const std::string& reason) {
     setPauseBox(false);
     outcome = resume();
   }
-  core_.timers.multpowd->stop();
+  steps_.stopPowderLayers();
   if (Control* c = core_.controls.find(print_names::kMultiPowderLayer)) c->setChecked(false);
   steps_.abortMeshTools();
   return outcome;
@@ -373,14 +397,14 @@ void PrintSequencer::primeCheckFinished() {
 
 void PrintSequencer::resumeTicking() {
   // Every start and resume: the print's tick and its watchdog together.
-  core_.timers.MarlinTimer->start();
+  tick_->start();
   phase_ = PrintPhase::Running;
   resumeWatchdog();
 }
 
 void PrintSequencer::pauseNow(const std::string& why) {
   core_.memoPrintf("%s", why);
-  core_.timers.MarlinTimer->stop();
+  tick_->stop();
   if (phase_ != PrintPhase::Paused) run.pauseTick = core_.clock.tickMs();
   phase_ = PrintPhase::Paused;
   setPauseBox(true);
@@ -422,16 +446,15 @@ void PrintSequencer::stopAtStretchEnd() {
     setPauseBox(false);
   }
   preInkStep();
-  core_.timers.MarlinTimer->stop();
+  tick_->stop();
 }
 
 void PrintSequencer::stopNow(const std::string& why) {
-  MainTimers& t = core_.timers;
   core_.memoPrintf("%s", why);
   markAborted();
-  t.inktransfer->stop();
-  t.MarlinTimer->stop();
-  t.primeStates->stop();
+  transfer_->stop();
+  tick_->stop();
+  steps_.stopPrimeCheck();
   run.bytesLeft = 0;
   // The unit leaves the pass it was reading (the link knows where it is in
   // it, and counts the bytes that close it) and gets the stop codes.
@@ -454,7 +477,7 @@ void PrintSequencer::endOfPrint(bool prepPending) {
   releaseStayAwake();
   dryRun_ = false;
   run.layerIndex = 0;
-  core_.timers.primeStates->stop();
+  steps_.stopPrimeCheck();
   if (phase_ == PrintPhase::PrimingCheck) phase_ = PrintPhase::Ended;
   sendStopCodes();
   restoreStartingLayer();
@@ -462,7 +485,7 @@ void PrintSequencer::endOfPrint(bool prepPending) {
     core_.batchRun = true;
     job_.dmcCurrent = false;
     job_.patternMode = false;
-    core_.timers.MarlinTimer->stop();
+    tick_->stop();
     steps_.enterBestMatch();
   } else if (!prepPending && !run.abortAsked) {
     // (An aborted print has said so; it did not finish.)
@@ -476,7 +499,7 @@ void PrintSequencer::endOfPrint(bool prepPending) {
     if (s.dualbox != 0 && s.dryingtemperature > 0) sendCode(plat::format("M140 S%d", s.dryingtemperature));
   }
   preInkStep();
-  core_.timers.MarlinTimer->stop();
+  tick_->stop();
   if (phase_ == PrintPhase::Running) phase_ = PrintPhase::Ended;
 }
 

@@ -19,6 +19,7 @@
 // data stream, the watchdog, the progress).
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -132,6 +133,11 @@ class SequencerSteps {
   virtual void signalCamera() = 0;
   // Clears the jetting-unit controls' running actions at print start.
   virtual void clearActionMenu() = 0;
+  // A print that starts, resumes or ends stops the ink controls' priming
+  // check and the machine actions' head hold and powder-layer repeat.
+  virtual void stopPrimeCheck() = 0;
+  virtual void stopHoldingHead() = 0;
+  virtual void stopPowderLayers() = 0;
 
  protected:
   ~SequencerSteps() = default;
@@ -166,6 +172,21 @@ class PrintSequencer {
   // Starts the print's tick and restarts its watchdog: every start and
   // every resume (pause, priming check) goes through here.
   void resumeTicking();
+  // The print's tick (MarlinTimer) runs: a print is under way and not
+  // paused or waiting for a priming check.
+  bool ticking() const;
+  void stopTicking();
+  // The tick waits while the operator does something by hand; release
+  // gives back what hold returned (whether it was ticking).
+  bool holdTicking();
+  void releaseTicking(bool wasTicking);
+  // A stretch's jetting data streams to the unit (inktransfer).
+  bool streaming() const;
+  // No print step for a whole watchdog period (MarlinBusy off): a tick left
+  // over is cleared. True when it was.
+  bool clearStalledTick();
+  // The busy watchdog counts a whole period again (the Marlin link opened).
+  void restartBusyWatchdog();
   // The powder-only layers the next start lays.
   void armPrepLayers(int layers) { prepLayers_ = layers; }
   // A right-button release on the start button arms a dry run.
@@ -191,10 +212,14 @@ class PrintSequencer {
   int layerMoreCount = 0;
 
   // ---- timer handlers ----
-  void MarlinTimerTimer();
-  void inktransferTimer();
-  void MarlinBusyTimer();
-  void RollStopTimer();
+  // MarlinTimer: the print's next step.
+  void step();
+  // inktransfer: the next block of the stretch's jetting data.
+  void streamStretchData();
+  // MarlinBusy: the watchdog of a print that no longer moves.
+  void checkMachineAnswers();
+  // RollStop: the roller stops.
+  void stopRoller();
   void bindControls();
 
   // ---- steps other objects and tests use ----
@@ -230,7 +255,6 @@ class PrintSequencer {
   bool openDmcForPrint(bool takeHeader);
   bool pauseBoxChecked() const;
   void setPauseBox(bool on);
-  bool ticking() const;
   // Marks the print aborted: the print's own reasons (broken file, lost data).
   void markAborted();
 
@@ -319,6 +343,10 @@ class PrintSequencer {
   // The oldest unacknowledged line was sent again in this stall.
   bool poked_ = false;
   bool awake_ = false;
+  std::unique_ptr<plat::Timer> tick_;          // MarlinTimer
+  std::unique_ptr<plat::Timer> transfer_;      // inktransfer
+  std::unique_ptr<plat::Timer> busyWatchdog_;  // MarlinBusy
+  std::unique_ptr<plat::Timer> rollStop_;      // RollStop
 };
 
 }  // namespace ph

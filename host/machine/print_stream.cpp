@@ -30,14 +30,14 @@ void PrintSequencer::sendStopCodes() {
 }
 
 void PrintSequencer::closeOpenPass() {
-  if (core_.timers.inktransfer->enabled()) return;
+  if (transfer_->enabled()) return;
   if (run.dataOpen) sendStretchEnd();
   else ink_.closeOpenPass();
 }
 
 bool PrintSequencer::gateOpen() const {
   return marlin_.Marlinlin - 1 <= marlin_.nrMarlinok && run.inkStretchesSent - 2 <= ink_.inkStretchesDone &&
-         !core_.timers.inktransfer->enabled();
+         !transfer_->enabled();
 }
 
 bool PrintSequencer::unitLinkUp() {
@@ -82,8 +82,8 @@ void PrintSequencer::endOnBrokenFile(const std::string& why) {
 
 // ---------------------------------------------------------------- streaming
 
-void PrintSequencer::inktransferTimer() {
-  plat::Timer& timer = *core_.timers.inktransfer;
+void PrintSequencer::streamStretchData() {
+  plat::Timer& timer = *transfer_;
   Guard guard(transferNesting_, core_, timer);
   if (run.bytesLeft < 1) {
     // The stream is out of the file; the end byte follows once the line
@@ -135,8 +135,8 @@ void PrintSequencer::paintXoffLamp(bool cts) {
 
 // ---------------------------------------------------------------- watchdog
 
-void PrintSequencer::MarlinBusyTimer() {
-  plat::Timer& busy = *core_.timers.MarlinBusy;
+void PrintSequencer::checkMachineAnswers() {
+  plat::Timer& busy = *busyWatchdog_;
   busy.stop();
   if (!ticking()) return;
   marlin_.reconnectIfDown();
@@ -173,8 +173,12 @@ void PrintSequencer::resumeWatchdog() {
   const long long marks[4] = {marlin_.nrMarlinok, marlin_.repliesSeen, ink_.inkStretchesDone, ink_.inkByteCount};
   std::copy(std::begin(marks), std::end(marks), std::begin(watchMarks_));
   poked_ = false;
-  core_.timers.MarlinBusy->stop();
-  core_.timers.MarlinBusy->start();
+  restartBusyWatchdog();
+}
+
+void PrintSequencer::restartBusyWatchdog() {
+  busyWatchdog_->stop();
+  busyWatchdog_->start();
 }
 
 // ---------------------------------------------------------------- progress

@@ -111,7 +111,7 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
   Settings& s = core_.s;
   if (!records_.isOpen()) {
     core_.memoPrintf("no dmc file open (check comms)");
-    core_.timers.MarlinTimer->stop();
+    tick_->stop();
     markAborted();
     releaseStayAwake();
     return std::nullopt;
@@ -213,7 +213,7 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
     sendStretchEnd();
   } else {
     if (prepPending) dropRecordData(100, 1);
-    inktransferTimer();
+    streamStretchData();
   }
   return speed;
 }
@@ -326,7 +326,7 @@ void PrintSequencer::backwardPass(bool prepPending) {
   run.dataOpen = true;
   run.bidiShift = 0;
   if (prepPending) dropRecordData(100, 1);
-  inktransferTimer();
+  streamStretchData();
   motion_.moveXY(rollSplitX(headX), headY, prepPending ? s.movespeed : speed);
   headX -= s.band64 * kDot;
   motion_.moveXY(rollSplitX(headX), headY, speed);
@@ -414,11 +414,9 @@ void PrintSequencer::advanceLayer(bool prepPending) {
 void PrintSequencer::startPrimeCheck(double rememberedX) {
   const Settings& s = core_.s;
   phase_ = PrintPhase::PrimingCheck;
-  core_.timers.primeStates->setInterval(990);
-  core_.timers.primeStates->start();
   run.primeTravelMs = primeTravelMs(s, s.xMarlinBase - layout_.buildRoomSkip, rememberedX, lastHeadY);
   preInkStep();
-  core_.timers.MarlinTimer->stop();
+  tick_->stop();
   ink_.sendInk(unit::kTemperatureHold);
   steps_.startLayerPrimeCheck(run.primeTravelMs);
 }
@@ -455,14 +453,14 @@ double PrintSequencer::rollSplitX(double x) {
 }
 
 void PrintSequencer::stopRollerAfter(int ms) {
-  plat::Timer& t = *core_.timers.RollStop;
+  plat::Timer& t = *rollStop_;
   t.stop();
   t.setInterval(ms);
   t.start();
 }
 
-void PrintSequencer::RollStopTimer() {
-  core_.timers.RollStop->stop();
+void PrintSequencer::stopRoller() {
+  rollStop_->stop();
   sendCode("M106 S0");
   rollerOn_ = false;
 }

@@ -23,6 +23,26 @@ TEST(ManualClock, FiresDueTimersInOrderOfDueTimeThenCreation) {
   EXPECT_EQ(fired, (std::vector<std::string>{"b", "a", "b"}));
 }
 
+TEST(ManualClock, TiesFireByRankWhateverTheCreationOrder) {
+  ManualClock c;
+  std::vector<std::string> fired;
+  auto plain = c.createTimer("plain");
+  auto second = c.createRankedTimer("second", 5);
+  auto first = c.createRankedTimer("first", 2);
+  for (auto* t : {plain.get(), second.get(), first.get()}) {
+    t->setInterval(100);
+    t->setHandler([&fired, t] { fired.push_back(t->name()); });
+    t->start();
+  }
+  c.advance(100);
+  // Ranked ones before the unranked, lowest rank first; due time still
+  // comes before rank.
+  EXPECT_EQ(fired, (std::vector<std::string>{"first", "second", "plain"}));
+  second->setInterval(50);
+  c.advance(100);
+  EXPECT_EQ(fired, (std::vector<std::string>{"first", "second", "plain", "second", "first", "second", "plain"}));
+}
+
 TEST(ManualClock, ToolkitRules) {
   ManualClock c;
   int n = 0;

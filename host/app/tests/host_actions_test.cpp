@@ -11,9 +11,9 @@ TEST_F(HostTest, EveryMachineActionHasItsHandler) {
                         "multiPowderlayer1", "cocooned1", "onePowderLayer1", "Powdskip1", "drillpatern1",
                         "gcodefile1", "drying1", "plateheating1", "platereset1", "UnpowerSteppers1"})
     EXPECT_TRUE(bool(h.core.controls.at(b).onClick)) << b;
-  for (plat::Timer* t : {h.core.timers.HomeSeq.get(), h.core.timers.HoldMarlin.get(), h.core.timers.Drill.get(),
-                         h.core.timers.FromFile.get(), h.core.timers.brushTimer.get(), h.core.timers.multpowd.get(),
-                         h.core.timers.UpdwnRoller.get()}) {
+  for (plat::Timer* t : {&h.core.timers.at("HomeSeq"), &h.core.timers.at("HoldMarlin"), &h.core.timers.at("Drill"),
+                         &h.core.timers.at("FromFile"), &h.core.timers.at("brushTimer"), &h.core.timers.at("multpowd"),
+                         &h.core.timers.at("UpdwnRoller")}) {
     t->start();
     EXPECT_TRUE(t->running()) << t->name();
     t->stop();

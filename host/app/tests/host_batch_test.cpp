@@ -45,6 +45,6 @@ TEST_F(HostTest, ABatchRunWithoutAModelEndsWithAFailure) {
   EXPECT_TRUE(logHas("batch print stopped: no job for missing.stl"));
   EXPECT_EQ(h.exitStatus(), 1);
   EXPECT_TRUE(ui.closeRequested);
-  EXPECT_FALSE(h.core.timers.Batch->enabled());
-  EXPECT_FALSE(h.core.timers.LeaveProgram->enabled());
+  EXPECT_FALSE(h.core.timers.at("Batch").enabled());
+  EXPECT_FALSE(h.core.timers.at("LeaveProgram").enabled());
 }

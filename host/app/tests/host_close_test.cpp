@@ -258,7 +258,7 @@ TEST_F(HostTest, GoodbyeSendsTheSequenceAndClosesWhenAcknowledged) {
   EXPECT_FALSE(ui.closeRequested);
   clock.advance(1000);
   EXPECT_TRUE(ui.closeRequested);
-  EXPECT_FALSE(h.core.timers.LeaveProgram->enabled());
+  EXPECT_FALSE(h.core.timers.at("LeaveProgram").enabled());
 }
 
 TEST_F(HostTest, GoodbyeWithAnUnacknowledgedLineLeavesTheProgramOpen) {
@@ -268,9 +268,9 @@ TEST_F(HostTest, GoodbyeWithAnUnacknowledgedLineLeavesTheProgramOpen) {
   h.links = &links;
   h.goodbye();
   clock.advance(20 * 1000);
-  EXPECT_TRUE(h.core.timers.LeaveProgram->enabled());
+  EXPECT_TRUE(h.core.timers.at("LeaveProgram").enabled());
   clock.advance(1000);
-  EXPECT_FALSE(h.core.timers.LeaveProgram->enabled());
+  EXPECT_FALSE(h.core.timers.at("LeaveProgram").enabled());
   EXPECT_FALSE(ui.closeRequested);
   EXPECT_FALSE(links.closed);
   EXPECT_TRUE(logHas("goodbye: the machine did not acknowledge every line in 20 s; the program stays open"));

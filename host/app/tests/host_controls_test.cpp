@@ -29,7 +29,7 @@ TEST_F(HostTest, EveryControlOfTheUnitAndEveryDialogHasItsHandler) {
 TEST_F(HostTest, TheTerminalsEscRunsTheCartridgeCheck) {
   Host& h = start();
   h.deviceLinks.ink.takeTerminalKey(27);
-  EXPECT_TRUE(h.core.timers.cartrsound->enabled());
+  EXPECT_TRUE(h.core.timers.at("cartrsound").enabled());
   EXPECT_FALSE(logHas("not built"));
 }
 

@@ -79,7 +79,6 @@ struct RecordingLinks : MachineLinks {
     return true;
   }
   void closeSerialLinks() override { closed = true; }
-  void stopMarlinTimer() override {}
 };
 
 }  // namespace ph

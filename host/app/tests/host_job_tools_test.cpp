@@ -46,10 +46,10 @@ TEST_F(HostTest, PrDmcConvertsAStaleJobAndSimloopRunsTheSimulation) {
   Control& simloop = h.core.controls.at("simloop1");
   simloop.checked = true;
   simloop.click();
-  EXPECT_TRUE(h.core.timers.PrintSim->running());
+  EXPECT_TRUE(h.core.timers.at("PrintSim").running());
   simloop.checked = false;  // unticked: it stops at once, and an abort stays
   h.core.printAbort = true;
   simloop.click();
-  EXPECT_FALSE(h.core.timers.PrintSim->running());
+  EXPECT_FALSE(h.core.timers.at("PrintSim").running());
   EXPECT_TRUE(h.core.printAbort);
 }

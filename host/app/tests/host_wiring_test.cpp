@@ -46,6 +46,14 @@ TEST_F(HostTest, EveryControlOfTheMainWindowThatIsClickedHasItsHandler) {
   EXPECT_EQ(clickablesWithoutHandler(h.core.controls), std::vector<std::string>{});
 }
 
+TEST_F(HostTest, EveryTimerOfTheTableIsMadeByOneOwnerAndFoundByName) {
+  Host& h = start();
+  std::vector<std::string> made, table;
+  for (const plat::Timer* t : h.core.timers.all()) made.push_back(t->name());
+  for (const MainTimerSpec& spec : mainTimerTable()) table.push_back(spec.name);
+  EXPECT_EQ(made, table);
+}
+
 TEST_F(HostTest, EveryControlOfTheMeshToolsWindowThatIsClickedHasItsHandler) {
   Host& h = start();
   EXPECT_EQ(clickablesWithoutHandler(h.mesh.controls), std::vector<std::string>{});

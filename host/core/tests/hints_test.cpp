@@ -60,7 +60,7 @@ TEST_F(HintsTest, HintsFollowTheSettingAfterEveryChange) {
   core.applySettings("?printspeed=1", false);  // ButtonHints is on by default
   clock.advance(100);
   EXPECT_TRUE(at("cb_comm").showHint);
-  EXPECT_FALSE(core.timers.ParamUpdates->enabled());
+  EXPECT_FALSE(core.timers.at("ParamUpdates").enabled());
 
   at("cb_comm").setHint("mine", true);
   core.applySettings("?printspeed=2", false);  // unchanged setting: hints left alone
@@ -91,14 +91,14 @@ TEST_F(HintsTest, MenuHintShowsInTheSecondPanelForFiveSeconds) {
   EXPECT_EQ(ui.status[1], "save the settings file");
   clock.advance(5000);
   EXPECT_EQ(ui.status[1], "");
-  EXPECT_FALSE(core.timers.EndHint->enabled());
+  EXPECT_FALSE(core.timers.at("EndHint").enabled());
 
   hints.menuSelectHint(&at("saveini1"));
   ui.status[1] = "save the settings file";
   hints.menuSelectHint(&at("btnames"));
   EXPECT_EQ(ui.status[1], "");
   EXPECT_FALSE(hints.menuHintShown);
-  EXPECT_FALSE(core.timers.EndHint->enabled());
+  EXPECT_FALSE(core.timers.at("EndHint").enabled());
 }
 
 TEST_F(HintsTest, ControlAndMenuLists) {

@@ -134,7 +134,7 @@ TEST_F(Interpreter, TailFollowUps) {
   EXPECT_EQ(unitCodes.text, "33,12o 43n49n");  // shakerspeed has a code of its own
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 33 +/-");
   EXPECT_EQ(core.controls.at("LabPwdr").caption, "55");
-  EXPECT_TRUE(core.timers.ParamUpdates->enabled());
+  EXPECT_TRUE(core.timers.at("ParamUpdates").enabled());
 }
 
 TEST_F(Interpreter, ParamCodes) {

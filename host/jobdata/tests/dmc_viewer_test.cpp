@@ -174,7 +174,7 @@ TEST_F(ViewerTest, SimulationStepsWithoutAskingAndSavesTheCrossSectionsOnAbort) 
   ASSERT_GE(conv->layout.stretchesPerLayer, 3);
   simloop().checked = true;
   viewer.applySimulationSwitch();
-  EXPECT_TRUE(core.timers.PrintSim->running());
+  EXPECT_TRUE(core.timers.at("PrintSim").running());
   clock.advance(200);
   EXPECT_EQ(ui.bitmapsShown, 1);
   EXPECT_FALSE(ui.lastBitmapModal);
@@ -185,7 +185,7 @@ TEST_F(ViewerTest, SimulationStepsWithoutAskingAndSavesTheCrossSectionsOnAbort) 
   core.printAbort = true;
   clock.advance(200);
   EXPECT_FALSE(simloop().checked);
-  EXPECT_FALSE(core.timers.PrintSim->running());
+  EXPECT_FALSE(core.timers.at("PrintSim").running());
   EXPECT_EQ(countLog("x="), 46);
   // Stretch 2, the second of layer 0, left its strip at x 0, rows 128 on.
   EXPECT_TRUE(logHas("x=0 y=128"));
@@ -204,7 +204,7 @@ TEST_F(ViewerTest, SimulationEndsWhenTheJobCannotBeRead) {
   EXPECT_EQ(ui.bitmapsShown, 0);
   clock.advance(400);
   EXPECT_FALSE(simloop().checked);
-  EXPECT_FALSE(core.timers.PrintSim->running());
+  EXPECT_FALSE(core.timers.at("PrintSim").running());
 }
 
 }  // namespace

@@ -159,11 +159,10 @@ TEST(LayerPreview, AJobThatDoesNotOpenIsToldAndTheViewerClosesOnItsTimer) {
   ASSERT_FALSE(t.ui.messages.empty());
   EXPECT_NE(t.ui.messages.back().find("cannot read from file"), std::string::npos);
 
-  t.core.timers.endbForm->setHandler([&] { t.preview.endbFormTimer(); });
-  t.core.timers.endbForm->start();
+  t.core.timers.at("endbForm").start();
   t.clock.advance(1000);
   EXPECT_EQ(t.ui.bitmapsClosed, 1);
-  EXPECT_FALSE(t.core.timers.endbForm->enabled());
+  EXPECT_FALSE(t.core.timers.at("endbForm").enabled());
   t.clock.advance(5000);
   EXPECT_EQ(t.ui.bitmapsClosed, 1);
 }

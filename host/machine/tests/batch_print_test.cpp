@@ -174,7 +174,7 @@ TEST_F(Batch, ACommandLineBatchRunsEveryStepAtItsTimeAndSaysGoodbye) {
   EXPECT_EQ(timeOf("goodbye"), timeOf("drying"));
   EXPECT_TRUE(logHas("fin (model"));
   EXPECT_TRUE(core.controls.at("cbkeepwet").checked);
-  EXPECT_FALSE(core.timers.Batch->enabled());
+  EXPECT_FALSE(core.timers.at("Batch").enabled());
   EXPECT_TRUE(ui.questions.empty());
   EXPECT_FALSE(core.run.failed());
 }
@@ -309,7 +309,7 @@ TEST_F(Batch, AnUnattendedBatchThatCannotGoOnEndsWithAFailureAndNoGoodbye) {
     EXPECT_TRUE(t.ui.closeRequested);
     EXPECT_FALSE(t.happened("goodbye"));
     EXPECT_FALSE(t.happened("drying"));
-    EXPECT_FALSE(t.core.timers.Batch->enabled());
+    EXPECT_FALSE(t.core.timers.at("Batch").enabled());
   }
 }
 
@@ -337,7 +337,7 @@ TEST_F(Batch, AnAbortedOrPausedPrintEndsTheUnattendedBatchWithoutGoodbye) {
     ASSERT_TRUE(t.seq.isBusy());
     c.act(t);
     t.runFor(20000);
-    EXPECT_FALSE(t.core.timers.Batch->enabled());
+    EXPECT_FALSE(t.core.timers.at("Batch").enabled());
     EXPECT_FALSE(t.happened("goodbye"));
     EXPECT_FALSE(t.happened("drying"));
     EXPECT_TRUE(t.logHas(c.logLine)) << t.logText();
@@ -353,7 +353,7 @@ TEST_F(Batch, ARunThatFailedElsewhereStopsTheBatchAtItsNextTick) {
   runFor(2000);
   core.run.fail("slicing failed");
   runFor(1000);
-  EXPECT_FALSE(core.timers.Batch->enabled());
+  EXPECT_FALSE(core.timers.at("Batch").enabled());
   job.dmcCurrent = true;
   runFor(10000);
   EXPECT_FALSE(happened("home"));
@@ -372,10 +372,10 @@ TEST_F(Batch, TheBatchButtonStartsAgainFromTheFirstStep) {
 }
 
 TEST_F(Batch, ThreeDPrintIsRefusedWhileAPrintRuns) {
-  core.timers.MarlinTimer->start();  // a print runs
+  core.timers.at("MarlinTimer").start();  // a print runs
   core.controls.at("btBatch").click();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"a print is running: 3d print refused (pause or abort it first)"});
-  EXPECT_FALSE(core.timers.Batch->enabled());
+  EXPECT_FALSE(core.timers.at("Batch").enabled());
   EXPECT_TRUE(timeline.empty());
 }
 
@@ -383,7 +383,7 @@ TEST_F(Batch, AlignmentCountdownAndItsRefusals) {
   // No pattern: a message, nothing else.
   batch.startAlignment();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"no allign pattern found"});
-  EXPECT_FALSE(core.timers.alligntimer->enabled());
+  EXPECT_FALSE(core.timers.at("alligntimer").enabled());
   EXPECT_FALSE(job.patternMode);
   // A batch that should align without a pattern stops at once.
   ui.display = true;
@@ -580,7 +580,7 @@ TEST_F(Calibration, TwoStrokesThenTheRatioGoesToTheUnitAndIntoInkjetIni) {
   EXPECT_FALSE(core.s.reversdir);
   EXPECT_FALSE(logHas("DIR PIN NOT CONNECTED"));
   EXPECT_EQ(batch.calibStep, 0);
-  EXPECT_FALSE(core.timers.PulsCalib->enabled());
+  EXPECT_FALSE(core.timers.at("PulsCalib").enabled());
   EXPECT_FALSE(happened("save settings"));
 }
 
@@ -684,7 +684,7 @@ TEST_F(Calibration, RefusedWhileAPrintRuns) {
   ui.answers.push_back(OperatorUi::Answer::Yes);
   batch.startPulseCalibration();
   EXPECT_EQ(ui.messages, std::vector<std::string>{"pulse calibration: not while a print runs"});
-  EXPECT_FALSE(core.timers.PulsCalib->enabled());
+  EXPECT_FALSE(core.timers.at("PulsCalib").enabled());
   EXPECT_EQ(gcodes.size(), lines);
 }
 

@@ -70,11 +70,11 @@ TEST_F(SimControls, PrimingCheckJudgesTheUnitsTemperatures) {
   ASSERT_TRUE(startUnit({"--temps", "30,40", "--temps", "45,41", "--temps", "46,40", "--temps", "47,44"}));
   core.s.maxColorPrimeJump = 6;
   ink.startManualPrimeCheck();
-  clock.advance(core.timers.primeStates->interval());
+  clock.advance(core.timers.at("primeStates").interval());
   ASSERT_TRUE(pumpUntil([&] { return links.ink.waterTemps[0] == 45 && links.ink.waterTemps[1] == 30; }));
-  while (ink.primeStep != 7 && core.timers.primeStates->enabled()) clock.advance(clock.nextDueIn());
+  while (ink.primeStep != 7 && core.timers.at("primeStates").enabled()) clock.advance(clock.nextDueIn());
   ASSERT_TRUE(pumpUntil([&] { return links.ink.colorTemps[0] == 44 && links.ink.colorTemps[1] == 40; }));
-  while (core.timers.primeStates->enabled()) clock.advance(clock.nextDueIn());
+  while (core.timers.at("primeStates").enabled()) clock.advance(clock.nextDueIn());
   EXPECT_TRUE(logHas("delta tempr W:15 C:4 (top 45 44)"));
   EXPECT_FALSE(logHas("ERROR"));
   ASSERT_TRUE(pumpUntil([&] { return !commandsFrom("1000,8n").empty() && commandsFrom("1000,8n").back() == "7t"; }));

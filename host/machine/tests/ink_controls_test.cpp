@@ -37,6 +37,7 @@ struct Ink : LinkFixture {
       core.controls.add(K::MenuItem, n, n, "util1");
     ink.bindControls();
     events.ink = &ink;
+    events.askTicking = [this] { return print.printTicks; };
     // The sounds lie in a folder of the test's own.
     folder = std::filesystem::temp_directory_path() / ("inksounds" + std::to_string(getpid()));
     std::filesystem::create_directories(folder);
@@ -107,7 +108,7 @@ TEST_F(Ink, CartridgeCheckTwoPhasesWithTheirCommandsSoundsAndMarks) {
     EXPECT_EQ(redAt(ink.dropPicture, 22, 22), c.bad0);
     EXPECT_EQ(redAt(ink.dropPicture, 44 + 22, 22), c.bad1);
     EXPECT_TRUE(core.controls.at("Imdrops").visible);
-    EXPECT_FALSE(core.timers.cartrsound->enabled());
+    EXPECT_FALSE(core.timers.at("cartrsound").enabled());
   }
 }
 
@@ -123,9 +124,9 @@ TEST_F(Ink, RepeatedCheckRunsEveryTwoSecondsUntilTheButtonOrEscStopsIt) {
   EXPECT_EQ(serial.take(), "18g120,34n30,17t");
   // The menu item switches it with its mark; the button's left click stops it.
   toggle("scancartridges1");
-  EXPECT_TRUE(core.timers.CartrScan->enabled());
+  EXPECT_TRUE(core.timers.at("CartrScan").enabled());
   core.controls.at("btCartridges").click();
-  EXPECT_FALSE(core.timers.CartrScan->enabled());
+  EXPECT_FALSE(core.timers.at("CartrScan").enabled());
 }
 
 TEST_F(Ink, BurstCountdownCountsDownBeepsFromTwoSecondsThenFires) {
@@ -148,7 +149,7 @@ TEST_F(Ink, BurstCountdownCountsDownBeepsFromTwoSecondsThenFires) {
   EXPECT_EQ(ink.labBurstColour, QColor(255, 255, 0));
   clock.advance(1000);
   EXPECT_FALSE(ink.labBurstColour.isValid());  // the button face again
-  EXPECT_FALSE(core.timers.actdelayer->enabled());
+  EXPECT_FALSE(core.timers.at("actdelayer").enabled());
 }
 
 TEST_F(Ink, BurstsWithoutDelayFireAtOnce) {
@@ -201,7 +202,7 @@ TEST_F(Ink, BurstButtonsWhileKeptWetEndKeepWetInsteadOfBursting) {
   EXPECT_EQ(serial.take(), "7t12n18n");
   EXPECT_FALSE(core.controls.at("cbkeepwet").checked);
   EXPECT_FALSE(core.controls.at("scancartridges1").checked);
-  EXPECT_FALSE(core.timers.CartrScan->enabled());
+  EXPECT_FALSE(core.timers.at("CartrScan").enabled());
 }
 
 TEST_F(Ink, HeatLevelsAreQueuedWithTheNextCommandAndKeptInRange) {
@@ -241,7 +242,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
   } cases[] = {
       {"highest level", [](Ink& t) { t.ink.blackStep = t.ink.blackHeaterLimit(); }, "255,1t28n91,1t"},
       {"print start", [](Ink& t) { t.ink.clearActions(); }, "91,1t"},
-      {"print running", [](Ink& t) { t.core.timers.MarlinTimer->setEnabled(true); }, "91,1t"},
+      {"print running", [](Ink& t) { t.print.printTicks = true; }, "91,1t"},
       {"abort", [](Ink& t) { t.core.printAbort = true; }, "91,1t"},
       {"link closed",
        [](Ink& t) {
@@ -253,7 +254,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     core.printAbort = false;
-    core.timers.MarlinTimer->setEnabled(false);
+    print.printTicks = false;
     if (!link.inkLinkOpen) open();
     ink.toggleBlackHeaterTest();
     clock.advance(2000);
@@ -283,16 +284,16 @@ TEST_F(Ink, LaterCommandGoesOutAfterFiveSecondsAndIsCleared) {
 TEST_F(Ink, PastedTextIsTypedOneKeyPerTickWithoutCtrlV) {
   ink.clipboardText = [] { return std::string("1t\x16") + "2t"; };
   link.takeTerminalKey(22);  // Ctrl-V in the terminal
-  EXPECT_TRUE(core.timers.paster->enabled());
+  EXPECT_TRUE(core.timers.at("paster").enabled());
   clock.advance(50);
   EXPECT_EQ(serial.take(), "1");
   clock.advance(200);
   EXPECT_EQ(serial.take(), "t2t");
-  EXPECT_FALSE(core.timers.paster->enabled());
+  EXPECT_FALSE(core.timers.at("paster").enabled());
   // An empty clipboard starts nothing.
   ink.clipboardText = [] { return std::string(); };
   core.controls.at("pasteink1").click();
-  EXPECT_FALSE(core.timers.paster->enabled());
+  EXPECT_FALSE(core.timers.at("paster").enabled());
 }
 
 TEST_F(Ink, RollerBoostUsesTheRollerSpeed) {
@@ -359,7 +360,7 @@ TEST_F(Ink, AlarmBeepsThreeTimesThenStops) {
   EXPECT_EQ(sound.played, (std::vector<std::string>{"short.wav", "short.wav", "short.wav"}));
   clock.advance(5000);
   EXPECT_EQ(sound.played.size(), 3u);
-  EXPECT_FALSE(core.timers.AlertSound->enabled());
+  EXPECT_FALSE(core.timers.at("AlertSound").enabled());
 }
 
 TEST_F(Ink, SoundsWithoutAFileOrADeviceAreOneLogLine) {
@@ -393,7 +394,7 @@ struct Prime : Ink {
   // Runs the check to its end, answering each burst.
   std::vector<std::string> run(std::function<void(const std::string&)> answer) {
     std::vector<std::string> sent;
-    for (int guard = 0; guard < 2000 && core.timers.primeStates->enabled(); ++guard) {
+    for (int guard = 0; guard < 2000 && core.timers.at("primeStates").enabled(); ++guard) {
       clock.advance(clock.nextDueIn());
       std::string out = serial.take();
       if (out.empty()) continue;
@@ -419,7 +420,7 @@ TEST_F(Prime, AllColoursCheckFiresWaterAndOneColourBurst) {
   EXPECT_FALSE(ink.primeManual);
   EXPECT_EQ(ink.primeStep, 0);
   // A check from the menu leaves the print alone.
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(print.printTicks);
   EXPECT_FALSE(core.controls.at("pause").checked);
 }
 
@@ -444,7 +445,7 @@ TEST_F(Prime, SingleColourCheckFromALayerPausesWhenAColourRisesTooFar) {
   EXPECT_TRUE(core.controls.at("pause").checked);
   EXPECT_TRUE(pausedAtEnd);
   // Paused: the print does not go on.
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(print.printTicks);
   EXPECT_EQ(ended, 1);
   EXPECT_EQ(link.monitorLinesToSkip, 2);
   EXPECT_EQ(ink.primeTravelMs, 0);
@@ -456,7 +457,7 @@ TEST_F(Prime, FlatTemperaturesWaitBoundedlyThenTheLayerGoesOn) {
   int resumed = 0;
   print.onResume = [&] {
     ++resumed;
-    core.timers.MarlinTimer->start();
+    print.printTicks = true;
   };
   ink.startLayerPrimeCheck(0);
   const std::int64_t start = clock.tickMs();
@@ -466,7 +467,7 @@ TEST_F(Prime, FlatTemperaturesWaitBoundedlyThenTheLayerGoesOn) {
   EXPECT_EQ(clock.tickMs() - start, 990 + 1500 + 4100 + 1500 + 2000 + 1000);
   EXPECT_TRUE(logHas("delta tempr W:0 C:0 (top 0 0)"));
   EXPECT_FALSE(logHas("ERROR"));
-  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(print.printTicks);
   EXPECT_EQ(resumed, 1);
   EXPECT_EQ(ended, 1);
 }
@@ -479,7 +480,7 @@ TEST_F(Prime, TheMenuCannotTakeOverACheckALayerStarted) {
   EXPECT_TRUE(logHas("priming check already running"));
   run([](const std::string&) {});
   // The layer's print goes on.
-  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(print.printTicks);
   EXPECT_EQ(ended, 1);
 }
 
@@ -494,7 +495,7 @@ TEST_F(Prime, WaterRiseBeyondItsLimitFailsAManualCheckWithoutPausing) {
   EXPECT_TRUE(logHas("priming tempr. ERROR Lims W:25 C:6"));
   EXPECT_FALSE(core.controls.at("pause").checked);
   EXPECT_EQ(ink.alarmCount, 0);
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(print.printTicks);
 }
 
 }  // namespace

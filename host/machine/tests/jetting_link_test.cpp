@@ -18,7 +18,7 @@ struct InkLink : LinkFixture {
     clock.advance(100);
   }
   void reply(const std::string& s) { serial.reply(s); }
-  void printing(bool on) { core.timers.MarlinTimer->setEnabled(on); }
+  void printing(bool on) { events.ticking = on; }
   // A pass written to the unit: its end byte is owed a reply.
   void sendPass() { link.inkWrite(std::string("973j\x81\xBF\xBF")); }
 
@@ -90,7 +90,7 @@ TEST_F(InkLink, OpeningAnnouncesTheHandshakeThenSendsTheInitCodes) {
     EXPECT_EQ(serial.baud, 115200);
     EXPECT_EQ(serial.take(), c.out);
     EXPECT_EQ(link.queuedUnitCodes(), "");
-    EXPECT_FALSE(core.timers.firstinkj->enabled());
+    EXPECT_FALSE(core.timers.at("firstinkj").enabled());
   }
   EXPECT_EQ(link.inkBaudRate, 460800);  // the device text's baud is not kept
 }
@@ -206,7 +206,7 @@ TEST_F(InkLink, WithoutCtsCommandsWaitAndGoOutInOrderOnePerTick) {
   EXPECT_TRUE(link.commandsWaiting());
   clock.advance(500);  // CTS stays off: every tick waits
   EXPECT_EQ(serial.out, "");
-  EXPECT_TRUE(core.timers.InkCts->enabled());
+  EXPECT_TRUE(core.timers.at("InkCts").enabled());
   serial.ctsOn = true;
   clock.advance(100);
   EXPECT_EQ(serial.out, "a1t");
@@ -214,7 +214,7 @@ TEST_F(InkLink, WithoutCtsCommandsWaitAndGoOutInOrderOnePerTick) {
   link.sendInk("d4t");
   clock.advance(300);
   EXPECT_EQ(serial.take(), "a1tb2tc3td4t");
-  EXPECT_FALSE(core.timers.InkCts->enabled());
+  EXPECT_FALSE(core.timers.at("InkCts").enabled());
   // Queue empty and CTS on: at once.
   link.sendInk("e5t");
   EXPECT_EQ(serial.take(), "e5t");
@@ -228,31 +228,30 @@ TEST_F(InkLink, ALinkThatClosesWhileCommandsWaitStopsRetrying) {
   link.sendInk("b2t");
   serial.opened = false;  // the port went away
   clock.advance(100);
-  EXPECT_FALSE(core.timers.InkCts->enabled());
+  EXPECT_FALSE(core.timers.at("InkCts").enabled());
   EXPECT_FALSE(link.commandsWaiting());
   EXPECT_TRUE(logHas("jetting unit link closed: 2 waiting commands dropped"));
 
   // The same when the device reports that it is gone.
   serial.opened = true;
   link.sendInk("c3t");
-  ASSERT_TRUE(core.timers.InkCts->enabled());
+  ASSERT_TRUE(core.timers.at("InkCts").enabled());
   serial.event(LinkEvent::Disconnected);
-  EXPECT_FALSE(core.timers.InkCts->enabled());
+  EXPECT_FALSE(core.timers.at("InkCts").enabled());
   EXPECT_TRUE(logHas("jetting unit port gone: 1 waiting commands dropped"));
 }
 
 TEST_F(InkLink, CommandsDuringTheDataStreamGoInFrontOfTheNextCommand) {
   open();
   serial.take();
-  core.timers.inktransfer->setHandler([] {});
-  core.timers.inktransfer->start();
+  events.streaming = true;
   link.sendInk("7t");
   link.sendInkPending("8t");
   link.takeTerminalKey('x');
   EXPECT_EQ(serial.out, "");
   EXPECT_TRUE(logHas("stuf 7t"));
   EXPECT_TRUE(logHas("in queue:7t8tx"));
-  core.timers.inktransfer->stop();
+  events.streaming = false;
   link.sendInkPending("12t");
   EXPECT_EQ(serial.take(), "7t8tx12t");
   EXPECT_EQ(link.queuedUnitCodes(), "");
@@ -458,8 +457,7 @@ TEST_F(InkLink, UnitAlarmsPauseThePrintOnlyWhilePrinting) {
   reply("Hopper Fail");
   EXPECT_TRUE(pause.checked);
   EXPECT_EQ(pauseClicks, 1);
-  EXPECT_TRUE(core.timers.AlertSound->enabled());
-  EXPECT_EQ(core.timers.AlertSound->interval(), 2000);
+  EXPECT_TRUE(events.alarmSounding);
   EXPECT_EQ(events.calls, (std::vector<std::string>{"alarm 3"}));
 
   pause.checked = false;
@@ -478,8 +476,7 @@ TEST_F(InkLink, ACartridgeFailureWhilePrintingWarnsAndPauses) {
 
   events.calls.clear();
   printing(true);
-  core.timers.cartrsound->setHandler([] {});
-  core.timers.cartrsound->start();  // a check runs: no redraw
+  events.cartridgeSounding = true;  // a check runs: no redraw
   reply("CartrFail");
   EXPECT_TRUE(logHas("Check cartridge connections!"));
   EXPECT_TRUE(core.controls.at("pause").checked);  // connectcheck1 is on
@@ -559,13 +556,12 @@ TEST_F(InkLink, TheTerminalSendsKeysAndRunsItsShortcuts) {
   EXPECT_EQ(serial.writes, 0);
   open();
   serial.take();
-  core.timers.CartrScan->setHandler([] {});
-  core.timers.CartrScan->start();
+  events.cartridgeScanning = true;
   link.takeTerminalKey(27);
   link.takeTerminalKey('~');
   link.takeTerminalKey(22);
   EXPECT_EQ(events.calls, (std::vector<std::string>{"cartridgeCheck", "alignmentPrint", "paste"}));
-  EXPECT_FALSE(core.timers.CartrScan->enabled());
+  EXPECT_FALSE(events.cartridgeScanning);
   link.replaceQueuedUnitCodes("5,2t");
   link.takeTerminalKey('r');
   link.takeTerminalKey(3);

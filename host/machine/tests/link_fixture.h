@@ -112,13 +112,34 @@ struct RecordingEvents : MachineEvents {
     if (ink) ink->pasteInkCommands();
   }
   bool gcodeOnlyRun() const override { return askGcodeOnly ? askGcodeOnly() : gcodeOnly; }
+  // The sequencer's tick and stream, as a test plays them or asks them of
+  // a sequencer it has.
+  bool ticking = false;
+  bool streaming = false;
+  std::function<bool()> askTicking, askStreaming;
+  bool printTicking() const override { return askTicking ? askTicking() : ticking; }
+  bool stretchStreaming() const override { return askStreaming ? askStreaming() : streaming; }
+  // The unit's controls' timers, as a test plays them without the controls.
+  bool cartridgeSounding = false;
+  bool alarmSounding = false;
+  bool cartridgeScanning = false;
+  bool cartridgeCheckSounding() const override { return ink ? ink->cartridgeCheckSounding() : cartridgeSounding; }
+  void startAlarmSound() override {
+    if (ink) ink->startAlarmSound();
+    else alarmSounding = true;
+  }
+  void stopCartridgeScan() override {
+    if (ink) ink->stopCartridgeScan();
+    else cartridgeScanning = false;
+  }
 };
 
-// The print as the unit's controls see it: the watchdog timer stands for a
-// running print, and a resume starts it, unless a test says otherwise.
+// The print as the unit's controls see it: `ticking` stands for a running
+// print, and a resume sets it, unless a test says otherwise.
 struct FakeInkPrint : InkPrint {
   explicit FakeInkPrint(HostCore& c) : core(c) {}
   HostCore& core;
+  bool printTicks = false;
   std::function<void()> onPause, onPrimeCheckEnded, onResume;
   std::function<bool()> paused;
   void pauseAtStretchEnd() override {
@@ -128,10 +149,11 @@ struct FakeInkPrint : InkPrint {
   void primeCheckEnded() override {
     if (onPrimeCheckEnded) onPrimeCheckEnded();
   }
-  bool isBusy() const override { return core.timers.MarlinTimer->enabled(); }
+  bool isBusy() const override { return printTicks; }
+  bool ticking() const override { return printTicks; }
   void resumePrint() override {
     if (onResume) onResume();
-    else core.timers.MarlinTimer->start();
+    else printTicks = true;
   }
 };
 
@@ -142,6 +164,9 @@ struct FakeActionSteps : ActionSteps {
   std::function<void()> startX, powderSkip, prepLayers, keepWet;
   std::function<std::string(const std::string&, int)> expand;
   std::function<void(bool)> cocoonWalls;
+  // Without a sequencer no watchdog runs: a tick is taken as stalled.
+  std::function<bool()> stalledTick;
+  bool clearStalledTick() override { return stalledTick ? stalledTick() : true; }
   void setStartX() override {
     if (startX) startX();
   }

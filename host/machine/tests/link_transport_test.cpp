@@ -55,10 +55,10 @@ TEST_F(Transports, ASerialUnitThatGoesAwayDropsTheWaitingCommands) {
   readPty(unit, 8);
   // Commands wait in the queue as for a held-off line.
   links.ink.inkFifo->push("12t");
-  core.timers.InkCts->start();
+  core.timers.at("InkCts").start();
   unit.closeMaster();
   ASSERT_TRUE(pumpUntil([&] { return !links.ink.commandsWaiting(); }));
-  EXPECT_FALSE(core.timers.InkCts->enabled());
+  EXPECT_FALSE(core.timers.at("InkCts").enabled());
   EXPECT_TRUE(logHas("jetting unit port gone"));
 }
 

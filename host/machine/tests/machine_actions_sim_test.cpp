@@ -56,9 +56,9 @@ TEST_F(SimActions, HomeBrushAndPowderLayerAreExecutedInOrder) {
   links.chooseMarlinTransport("127.0.0.1", sim.port());
   core.s.plateTime = 500;
   act.home();
-  ASSERT_TRUE(runUntil([&] { return !core.timers.HomeSeq->enabled() && act.linesSettled(); }));
+  ASSERT_TRUE(runUntil([&] { return !core.timers.at("HomeSeq").enabled() && act.linesSettled(); }));
   act.startBrush();
-  ASSERT_TRUE(runUntil([&] { return !core.timers.brushTimer->enabled() && act.linesSettled(); }));
+  ASSERT_TRUE(runUntil([&] { return !core.timers.at("brushTimer").enabled() && act.linesSettled(); }));
   core.s.LayerGcodes = "G0 Y10/G1 E%p%/G0 Y200";
   core.s.powderPercentage = 25;
   act.layOnePowderLayer();

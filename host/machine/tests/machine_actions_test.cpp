@@ -40,6 +40,11 @@ struct Actions : SequencerFixture {
     };
     steps.keepWet = [this] { ++keepWetClicks; };
     steps.cocoonWalls = [this](bool on) { cocoonCalls.push_back(on); };
+    // As the Host wires them: the sequencer's tick, the actions' hold and
+    // powder layers.
+    steps.stalledTick = [this] { return seq.clearStalledTick(); };
+    printSteps.onStopHoldingHead = [this] { act.stopHoldingHead(); };
+    printSteps.onStopPowderLayers = [this] { act.stopPowderLayers(); };
     core.s.movespeed = 8000;
   }
   // Both links open, nothing queued, every line acknowledged.
@@ -83,7 +88,7 @@ TEST_F(Actions, HomeSendsTheStartCodesEveryTenMsThenMovesToTheStart) {
     EXPECT_EQ(sent(), "M202 X1000 Y1000");
     run(100);
     EXPECT_EQ(sent(), "G92 Z0|M202 X1000 Y1000|G28 X0 Y0|G0 X113.00 Y220.00 F8000");
-    EXPECT_FALSE(core.timers.HomeSeq->enabled());
+    EXPECT_FALSE(core.timers.at("HomeSeq").enabled());
     EXPECT_EQ(seq.lastHeadY, 220.0);
     marlinAnswers = true;
     marlin.nrMarlinok = marlin.Marlinlin;
@@ -147,7 +152,7 @@ TEST_F(Actions, ParkAndFrontAreHeldUntilBothAreCleared) {
   EXPECT_EQ(sent(), "G0 X100.00 Y72.00 F8000");
   core.controls.at("btFront").click();
   EXPECT_EQ(sent(), "G0 X100.00 Y220.00 F8000");
-  EXPECT_FALSE(core.timers.HoldMarlin->enabled());
+  EXPECT_FALSE(core.timers.at("HoldMarlin").enabled());
   EXPECT_FALSE(core.controls.at("cbkeepwet").checked);
   EXPECT_EQ(keepWetClicks, 2);
   run(60000);
@@ -155,7 +160,7 @@ TEST_F(Actions, ParkAndFrontAreHeldUntilBothAreCleared) {
   // Home ends the hold.
   core.controls.at("btpark").click();
   act.home();
-  EXPECT_FALSE(core.timers.HoldMarlin->enabled());
+  EXPECT_FALSE(core.timers.at("HoldMarlin").enabled());
   EXPECT_FALSE(act.parkState);
 }
 
@@ -241,7 +246,7 @@ TEST_F(Actions, PowderLayerWaitsForTheMachineAndSendsTheLayerCodes) {
   EXPECT_EQ(sent(), "G0 Y10|G1 E0.4|G4 P3000|G0 Y200|M106 S0");
   check("multiPowderlayer1", false);
   run(200);
-  EXPECT_FALSE(core.timers.multpowd->enabled());
+  EXPECT_FALSE(core.timers.at("multpowd").enabled());
 
   // No powder amount: the unit's shaker runs instead.
   core.s.powderPercentage = 0;
@@ -263,7 +268,7 @@ TEST_F(Actions, BrushSendsItsPathOneAcknowledgedLineAtATime) {
   EXPECT_EQ(sent(),
             "G0 X2 Y152|G0 X30 Y152|G0 X30 Y124|G0 X2 Y72|G0 X2 Y124|G0 X2 Y72|G0 X2 Y124|G0 X2 Y72|G0 X2 Y124|"
             "G0 X2 Y72|G0 X2 Y124|G0 X2 Y72|G0 X2 Y124|G0 X30 Y124|G0 X30 Y152|G0 X2 Y152|G0 X2 Y220|G0 X133 Y220");
-  EXPECT_FALSE(core.timers.brushTimer->enabled());
+  EXPECT_FALSE(core.timers.at("brushTimer").enabled());
 }
 
 TEST(GcodeFileLine, KeepsOnlyTheCode) {
@@ -288,7 +293,7 @@ TEST_F(Actions, DrillFileSendsOnlyGcodeOneAcknowledgedLineAtATime) {
   marlinPort.reply("ok\n");
   run(600);
   EXPECT_EQ(sent(), "G1 Z-1|M18");
-  EXPECT_FALSE(core.timers.Drill->enabled());
+  EXPECT_FALSE(core.timers.at("Drill").enabled());
   EXPECT_FALSE(act.drillFile);
 }
 
@@ -306,8 +311,8 @@ TEST_F(Actions, DrillAndFeedStopOnAbort) {
   core.printAbort = true;
   run(300);
   EXPECT_EQ(sent(), "");
-  EXPECT_FALSE(core.timers.Drill->enabled());
-  EXPECT_FALSE(core.timers.FromFile->enabled());
+  EXPECT_FALSE(core.timers.at("Drill").enabled());
+  EXPECT_FALSE(core.timers.at("FromFile").enabled());
   EXPECT_FALSE(act.feedFile);
 }
 
@@ -317,7 +322,7 @@ TEST_F(Actions, FeedFileSendsOnlyGcodeAndAMissingOneSendsNothing) {
   std::filesystem::current_path(dir);
   act.startFeedFile();
   EXPECT_TRUE(logHas("no file feed.gcode"));
-  EXPECT_FALSE(core.timers.FromFile->enabled());
+  EXPECT_FALSE(core.timers.at("FromFile").enabled());
   EXPECT_FALSE(core.printAbort);
   writeFile("feed.gcode", "G92 E0 ; zero\r\n\r\n;\nG0 E-5 F80\r\n" + std::string(3000, 'G') + "\nM18 E0\n");
   act.startFeedFile();
@@ -325,7 +330,7 @@ TEST_F(Actions, FeedFileSendsOnlyGcodeAndAMissingOneSendsNothing) {
   run(1000);
   EXPECT_EQ(sent(), "G92 E0|G0 E-5 F80|M18 E0");
   EXPECT_TRUE(logHas("longer than 2047"));
-  EXPECT_FALSE(core.timers.FromFile->enabled());
+  EXPECT_FALSE(core.timers.at("FromFile").enabled());
 }
 
 // Acknowledgements still in flight when the drill resynchronises: the late
@@ -368,10 +373,10 @@ TEST_F(Actions, HomeClearsAStalledPrintOnceItsLinesAreSettled) {
   marlinAnswers = false;
   marlin.sendGcode("G0 X5");
   sent();
-  core.timers.MarlinTimer->start();
-  core.timers.MarlinBusy->stop();
+  core.timers.at("MarlinTimer").start();
+  core.timers.at("MarlinBusy").stop();
   act.home();
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(core.timers.at("MarlinTimer").enabled());
   EXPECT_TRUE(act.resyncPending);
   run(200);
   sent();
@@ -472,7 +477,7 @@ TEST_F(Actions, PrepLayersInTheDualBoxSetUp) {
   // Without a powder amount the button repeats powder layers.
   core.s.powderPercentage = 0;
   act.preparePowder();
-  EXPECT_TRUE(core.timers.multpowd->enabled());
+  EXPECT_TRUE(core.timers.at("multpowd").enabled());
 }
 
 TEST_F(Actions, PrepLayersOutsideTheDualBoxSetUpStartsThePreparationLayers) {

@@ -12,6 +12,16 @@ namespace {
 struct Marlin : LinkFixture {
   Marlin() {
     link.busyWait = [this](int ms) { waits.push_back(ms); };
+    // What the link tells the owners of the print's and the home
+    // sequence's timers.
+    link.setHomePace = [this](int ms) { homePace = ms; };
+    link.restartBusyWatchdog = [this] { ++watchdogRestarts; };
+    link.holdTicking = [this] {
+      const bool was = ticking;
+      ticking = false;
+      return was;
+    };
+    link.releaseTicking = [this](bool was) { ticking = was; };
   }
   void open() {
     link.openMarlin();
@@ -21,6 +31,9 @@ struct Marlin : LinkFixture {
 
   MarlinLink link{core, serial, socket};
   std::vector<int> waits;
+  int homePace = 0;
+  int watchdogRestarts = 0;
+  bool ticking = false;
 };
 
 TEST_F(Marlin, ANumberedLineCarriesTheXorOfItsBytes) {
@@ -52,7 +65,7 @@ TEST_F(Marlin, HostCommandsAreCarriedOutNotSent) {
     EXPECT_EQ(link.nrMarlinok, c.oks) << c.code;
   }
   link.sendGcode("@@i250");
-  EXPECT_EQ(core.timers.HomeSeq->interval(), 250);
+  EXPECT_EQ(homePace, 250);
   link.sendGcode("@@t20000");
   link.sendGcode("@@t0");
   EXPECT_EQ(waits, (std::vector<int>{9000, 1}));
@@ -298,7 +311,7 @@ TEST_F(Marlin, OpeningSetsThePortAndTheCounters) {
   EXPECT_EQ(serial.take(), "\r");
   EXPECT_EQ(link.nrMarlinok, -1);
   EXPECT_EQ(link.gcodeSequence, core.s.startgcodes);
-  EXPECT_TRUE(core.timers.MarlinBusy->enabled());
+  EXPECT_EQ(watchdogRestarts, 1);
   // Open stays open: counters are not touched again.
   link.Marlinlin = 7;
   link.openMarlin();
@@ -367,13 +380,13 @@ TEST_F(Marlin, LeadingMcodesGoOutRawOnceAndTheCounterStaysRight) {
 
 TEST_F(Marlin, OnlyTheWholeWordG4P99AsksForPowder) {
   open();
-  core.timers.MarlinTimer->start();
+  ticking = true;
   for (const char* code : {"G4 P990", "G4 P99.5", "G4 P9"}) link.sendGcode(code);
   EXPECT_EQ(ui.keyPopups, 0);
   link.sendGcode("G4 P99");
   link.sendGcode("G4 P99 ");
   EXPECT_EQ(ui.keyPopups, 2);
-  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(ticking);
   EXPECT_NE(serial.take().find("N4 G4 P99 *"), std::string::npos);
 }
 
@@ -412,7 +425,7 @@ TEST_F(Console, TypedLinesGoOutRawAndAreCountedAsAcknowledgedLater) {
   core.controls.at("typeGcode").caption = "G28";
   clock.advance(50);
   EXPECT_EQ(core.controls.at("typeGcode").caption, "  G28;G1 X5//@@+3  ");
-  EXPECT_FALSE(core.timers.UnselDropd->enabled());
+  EXPECT_FALSE(core.timers.at("UnselDropd").enabled());
 }
 
 TEST_F(Console, TheHistoryKeepsNineEntriesNewestFirst) {

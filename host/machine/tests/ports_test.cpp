@@ -115,7 +115,7 @@ struct PortToolsTest : TransportFixture {
     tools.devRoot = tree.dev();
     core.progDir = prog.path + "/";
     // Start-up's link opening is not part of these tests.
-    core.timers.InkCommStart->stop();
+    core.timers.at("InkCommStart").stop();
   }
   // The jetting unit's link opened on a device through its check box, and
   // its opening codes sent.
@@ -163,15 +163,15 @@ TEST_F(PortToolsTest, ScanFindsTheUnitAndMarlinAndReopensTheUnitsLinkOnItsPort) 
 
   ui.answers.push_back(OperatorUi::Answer::Yes);
   tools.confirmAndScan();
-  ASSERT_TRUE(core.timers.CommScan->enabled());
-  for (int tick = 0; tick < 40 && core.timers.CommScan->enabled(); ++tick) {
+  ASSERT_TRUE(core.timers.at("CommScan").enabled());
+  for (int tick = 0; tick < 40 && core.timers.at("CommScan").enabled(); ++tick) {
     clock.advance(200);
-    if (tools.scanCheckPhase || !core.timers.CommScan->enabled()) continue;
+    if (tools.scanCheckPhase || !core.timers.at("CommScan").enabled()) continue;
     // A probe went out: the machines that answer get the time they need.
     const bool answers = tools.scanIndex == 2 || tools.scanIndex == 5;
     pumpUntil([&] { return links.ink.versionSeen || links.marlin.nrMarlinok > -2; }, answers ? 5000 : 200);
   }
-  EXPECT_FALSE(core.timers.CommScan->enabled());
+  EXPECT_FALSE(core.timers.at("CommScan").enabled());
   EXPECT_TRUE(logHas("found Inkj(2) " + unitName));
   EXPECT_TRUE(logHas("found Marlin(5) " + tree.dev() + "/ttyUSB2"));
   EXPECT_TRUE(logHas("scan done"));
@@ -207,7 +207,7 @@ TEST_F(PortToolsTest, ScanWithoutAnyMachineStoresNothingAndKeepsTheHandshakeSett
   EXPECT_TRUE(logHas("scan done"));
   EXPECT_EQ(core.s.CommInkDevice, "COM2");
   EXPECT_FALSE(core.s.XonXoffMode);
-  EXPECT_FALSE(core.timers.InkCommStart->enabled());
+  EXPECT_FALSE(core.timers.at("InkCommStart").enabled());
 }
 
 // A running print keeps its ports: every tool that would close one refuses.
@@ -232,7 +232,7 @@ TEST_F(PortToolsTest, ToolsThatCloseAPortRefuseWhileAPrintRuns) {
     EXPECT_TRUE(links.CommInk.Enabled());
     EXPECT_TRUE(links.ink.inkLinkOpen);
     EXPECT_TRUE(core.controls.at("cb_comm").checked);
-    for (plat::Timer* t : {core.timers.CommScan.get(), core.timers.newbaud.get(), core.timers.UplFirm.get()})
+    for (plat::Timer* t : {&core.timers.at("CommScan"), &core.timers.at("newbaud"), &core.timers.at("UplFirm")})
       EXPECT_FALSE(t->enabled()) << t->name();
     ui.inputs.clear();
     ui.answers.clear();
@@ -258,11 +258,11 @@ TEST_F(PortToolsTest, ScanWaitsForAnUploadOrABaudChangeOnTheUnitsPort) {
     ui.messages.clear();
     EXPECT_FALSE(tools.startScan());
     EXPECT_EQ(ui.messages.size(), 1u);
-    EXPECT_FALSE(core.timers.CommScan->enabled());
+    EXPECT_FALSE(core.timers.at("CommScan").enabled());
     EXPECT_TRUE(links.CommInk.Enabled());
     EXPECT_EQ(unit.drain(50), "");
-    core.timers.UplFirm->stop();
-    core.timers.newbaud->stop();
+    core.timers.at("UplFirm").stop();
+    core.timers.at("newbaud").stop();
     core.controls.at("cb_comm").setChecked(false);
     core.controls.at("cb_comm").click();
   }
@@ -310,7 +310,7 @@ TEST_F(PortToolsTest, PlugSequenceSetsThePortsThatAppearedAtEachStage) {
     EXPECT_TRUE(logHas("prismbay on " + unitName));
     EXPECT_EQ(core.s.CommPortMarlin, c.marlinFound ? t.dev() + "/ttyACM0" : "COM30");
     EXPECT_EQ(tools.plugStage, 0);
-    EXPECT_FALSE(core.timers.Plugseq->enabled());
+    EXPECT_FALSE(core.timers.at("Plugseq").enabled());
     EXPECT_FALSE(tools.portList);
   }
 }
@@ -344,7 +344,7 @@ TEST_F(PortToolsTest, BaudChangeRefusesRatesThePortCannotTake) {
     if (refused) {
       EXPECT_NE(ui.messages[0].find("not set"), std::string::npos) << ui.messages[0];
     }
-    EXPECT_FALSE(core.timers.newbaud->enabled());
+    EXPECT_FALSE(core.timers.at("newbaud").enabled());
     EXPECT_EQ(unit.drain(50), "");
     EXPECT_EQ(links.CommInk.CustomBaudRate(), before);
     EXPECT_TRUE(links.CommInk.Enabled());
@@ -379,7 +379,7 @@ TEST_F(PortToolsTest, BaudChangeKeepsTheNewRateOnlyWhenTheUnitAnswersAtIt) {
       pumpUntil([] { return false; }, 100);
     }
     clock.advance(500);
-    EXPECT_FALSE(core.timers.newbaud->enabled());
+    EXPECT_FALSE(core.timers.at("newbaud").enabled());
     const int kept = answers ? 115200 : 460800;
     EXPECT_EQ(links.ink.inkBaudRate, kept);
     EXPECT_EQ(links.CommInk.CustomBaudRate(), kept);
@@ -433,7 +433,7 @@ TEST_F(PortToolsTest, FirmwareUploadStartsTheUploaderOnTheUnitsPortAndReportsIts
     } else {
       EXPECT_FALSE(ui.closeRequested);
       EXPECT_TRUE(logHas("firmware upload failed: lpc21isp ended with status 3"));
-      EXPECT_FALSE(core.timers.UplFirm->enabled());
+      EXPECT_FALSE(core.timers.at("UplFirm").enabled());
     }
   }
 }
@@ -470,7 +470,7 @@ TEST_F(PortToolsTest, FirmwareUploadNeedsTheUploaderTheImageAndAnOpenLink) {
     ::setenv("PATH", oldPath.c_str(), 1);
     EXPECT_EQ(ui.messages, std::vector<std::string>{"cannot update firmware"});
     EXPECT_TRUE(logHas(c.why));
-    EXPECT_FALSE(core.timers.UplFirm->enabled());
+    EXPECT_FALSE(core.timers.at("UplFirm").enabled());
     EXPECT_EQ(unit.drain(50), "");
   }
 }
@@ -512,7 +512,7 @@ TEST_F(PortToolsTest, Lpc21ispOnASilentLineIsStoppedAtTheTimeLimit) {
   EXPECT_EQ(tools.uploaderPid(), -1);
   EXPECT_NE(::kill(pid, 0), 0);  // ended and reaped
   EXPECT_FALSE(ui.closeRequested);
-  EXPECT_FALSE(core.timers.UplFirm->enabled());
+  EXPECT_FALSE(core.timers.at("UplFirm").enabled());
 }
 
 // ---------------------------------------------------------------- stepper patch

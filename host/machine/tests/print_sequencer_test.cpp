@@ -115,9 +115,9 @@ TEST_F(Sequencer, AMachineThatStopsAnsweringLeavesThePrintPausedWithALogLine) {
   run(9000);
   // One line may be on its way unacknowledged; the next waits.
   EXPECT_EQ(gcodeText(), "M110|M201 X1000 Y1000");
-  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(core.timers.at("MarlinTimer").enabled());
   run(2000);
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(core.timers.at("MarlinTimer").enabled());
   EXPECT_TRUE(logHas("the machine never answered since its link opened (2 G-code lines sent): print paused"));
   EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(core.controls.at("pause").checked);
@@ -163,7 +163,7 @@ TEST_F(Sequencer, AStreamThatCannotStartAtOnceGoesOnWhenTheLineTakesData) {
     run(10);
   }
   run(3000);
-  EXPECT_TRUE(core.timers.inktransfer->enabled());
+  EXPECT_TRUE(core.timers.at("inktransfer").enabled());
   EXPECT_EQ(seq.run.bytesLeft, 1200);
   const std::size_t lines = gcodes.size();
   serial.queued = 0;
@@ -183,7 +183,7 @@ TEST_F(Sequencer, HeldOffDataWaitsAndTheGateWithIt) {
   const std::size_t lines = gcodes.size();
   const std::size_t bytes = inkStream.size();
   run(3000);
-  EXPECT_TRUE(core.timers.inktransfer->enabled());
+  EXPECT_TRUE(core.timers.at("inktransfer").enabled());
   EXPECT_EQ(gcodes.size(), lines);
   EXPECT_EQ(inkStream.size(), bytes);
   EXPECT_EQ(core.controls.at("xofflamp").caption, "black");
@@ -226,7 +226,7 @@ TEST_F(Sequencer, UncheckingPauseWithoutAPauseDoesNothing) {
   const std::size_t lines = log().size();
   seq.resume();
   EXPECT_EQ(log().size(), lines);
-  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(core.timers.at("MarlinTimer").enabled());
 }
 
 TEST_F(Sequencer, AbortStopsAtTheNextStretchEnd) {
@@ -521,8 +521,8 @@ TEST_F(Sequencer, PreInkCodesAtStopsAndLayerAdvances) {
   core.s.preInkGcodes = "@2000";
   seq.start();
   ASSERT_TRUE(runToEnd());
-  EXPECT_TRUE(core.timers.RollStop->enabled());
-  EXPECT_EQ(core.timers.RollStop->interval(), 2000);
+  EXPECT_TRUE(core.timers.at("RollStop").enabled());
+  EXPECT_EQ(core.timers.at("RollStop").interval(), 2000);
   run(1990);
   EXPECT_NE(gcodes.back(), "M106 S0");
   run(20);
@@ -646,7 +646,7 @@ TEST_F(Sequencer, LateRepliesKeepTheHostAtMostTwoPassesAhead) {
   layout.stretchesPerLayer = 5;
   start();
   int most = 0;
-  for (int t = 0; t < 600000 && (core.timers.MarlinTimer->enabled() || core.timers.inktransfer->enabled());
+  for (int t = 0; t < 600000 && (core.timers.at("MarlinTimer").enabled() || core.timers.at("inktransfer").enabled());
        t += 10) {
     // The unit answers what it read up to 5 s ago.
     unitAnswers = t % 5000 == 0;
@@ -740,7 +740,7 @@ TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
   serial.opened = false;
   run(3000);
   EXPECT_TRUE(logHas("jetting unit not connected: the print waits for it"));
-  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
+  EXPECT_TRUE(core.timers.at("MarlinTimer").enabled());
   serial.opened = true;
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(logHas("jetting unit connected again: the print goes on"));
@@ -786,10 +786,8 @@ TEST_F(Sequencer, ThePrimingCheckRunsBetweenLayersWhenItIsThere) {
   EXPECT_GT(printSteps.primeTravelMs, 400);
   EXPECT_TRUE(seq.primingCheck());
   EXPECT_TRUE(seq.isBusy());
-  EXPECT_EQ(core.timers.primeStates->interval(), 990);
   EXPECT_NE(inkStream.find("0,0t"), std::string::npos);
   // The check is done: the print goes on.
-  core.timers.primeStates->stop();
   seq.resumeTicking();
   seq.primeCheckFinished();
   ASSERT_TRUE(runToEnd());
@@ -801,11 +799,11 @@ TEST_F(Sequencer, ATickEnteredAgainStopsTheTimerAndSaysSo) {
   start();
   run(300);
   // A modal wait inside a step lets the next tick in.
-  marlin.busyWait = [&](int) { seq.MarlinTimerTimer(); };
+  marlin.busyWait = [&](int) { seq.step(); };
   marlin.gcodeSequence = "@@t5";
   run(100);
   EXPECT_EQ(ui.messages, std::vector<std::string>{"error in timer function (MarlinTimer)"});
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(core.timers.at("MarlinTimer").enabled());
 }
 
 TEST_F(Sequencer, IsBusyWhileAnythingOfAPrintIsUnderWay) {
@@ -958,7 +956,7 @@ TEST_F(Sequencer, AMachineThatRestartsPausesThePrint) {
   start();
   run(300);
   marlinPort.reply("start\necho:SD card ok\n");
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(core.timers.at("MarlinTimer").enabled());
   EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(logHas("the machine restarted during the print: print paused"));
 }
@@ -969,7 +967,7 @@ TEST_F(Sequencer, ALineTheMachineCannotGetAgainPausesThePrint) {
   run(300);
   marlin.gcodeHistory.clear();
   marlinPort.reply("Resend: 2\nok\n");
-  EXPECT_FALSE(core.timers.MarlinTimer->enabled());
+  EXPECT_FALSE(core.timers.at("MarlinTimer").enabled());
   EXPECT_TRUE(seq.paused());
   EXPECT_TRUE(logHas("G-code line 2 cannot be sent again (no longer in the history): it did not run: print paused"));
   // The operator goes on: the machine's line number is set again first.
@@ -1003,9 +1001,9 @@ TEST_F(Sequencer, AStartResynchronisesAndArmsTheWatchdogOnAnOpenLink) {
   marlin.sendGcode("G1 X1");
   marlin.sendGcode("G1 X2");
   marlinPort.take();  // lost on the way
-  core.timers.MarlinBusy->stop();
+  core.timers.at("MarlinBusy").stop();
   seq.start();
-  EXPECT_TRUE(core.timers.MarlinBusy->enabled());
+  EXPECT_TRUE(core.timers.at("MarlinBusy").enabled());
   EXPECT_TRUE(logHas("2 G-code lines left without acknowledgement: the line numbers are set again"));
   marlinChecksNumbers = true;
   marlinExpects = 0;  // the machine never got them
@@ -1020,12 +1018,12 @@ TEST_F(Sequencer, AResumeStartsTheTickAndTheWatchdogTogether) {
   writeTwoLayerJob();
   start();
   run(200);
-  core.timers.MarlinTimer->stop();
+  core.timers.at("MarlinTimer").stop();
   clock.advance(15000);  // the watchdog ran out meanwhile
-  EXPECT_FALSE(core.timers.MarlinBusy->enabled());
+  EXPECT_FALSE(core.timers.at("MarlinBusy").enabled());
   seq.resumeTicking();
-  EXPECT_TRUE(core.timers.MarlinTimer->enabled());
-  EXPECT_TRUE(core.timers.MarlinBusy->enabled());
+  EXPECT_TRUE(core.timers.at("MarlinTimer").enabled());
+  EXPECT_TRUE(core.timers.at("MarlinBusy").enabled());
 }
 
 }  // namespace

@@ -115,6 +115,8 @@ struct PrintTable : TransportFixture {
     job.jobFileName = "model.stl";
     ui.display = false;
     machineEvents.askGcodeOnly = [this] { return seq.events.gcodeOnlyRun(); };
+    machineEvents.askTicking = [this] { return seq.ticking(); };
+    machineEvents.askStreaming = [this] { return seq.streaming(); };
   }
   ~PrintTable() override {
     std::error_code ec;
@@ -137,7 +139,7 @@ struct PrintTable : TransportFixture {
     }
     return cond();
   }
-  bool printing() const { return seq.isBusy() || core.timers.inktransfer->enabled(); }
+  bool printing() const { return seq.isBusy() || core.timers.at("inktransfer").enabled(); }
 };
 
 // The job: two layers of three stretches, the last of each layer empty.
@@ -216,7 +218,7 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
           most = std::max(most, seq.run.inkStretchesSent - links.ink.inkStretchesDone);
           overcounted = std::max(overcounted, links.ink.inkStretchesDone - seq.run.inkStretchesSent);
           if (next < c.actions.size() && seq.run.inkStretchesSent >= c.actions[next].atStretch && !seq.paused() &&
-              core.timers.MarlinTimer->enabled()) {
+              core.timers.at("MarlinTimer").enabled()) {
             if (c.actions[next].what == Action::Pause) {
               core.controls.at("pause").checked = true;
               seq.resume();

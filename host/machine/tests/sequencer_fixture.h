@@ -56,6 +56,14 @@ struct RecordingSequencerSteps : SequencerSteps {
   void abortMeshTools() override { meshAborted = true; }
   void signalCamera() override {}
   void clearActionMenu() override {}
+  // What the Host wires to the ink controls and the machine actions; a
+  // test that has them puts them here.
+  std::function<void()> onStopPrimeCheck = [] {};
+  std::function<void()> onStopHoldingHead = [] {};
+  std::function<void()> onStopPowderLayers = [] {};
+  void stopPrimeCheck() override { onStopPrimeCheck(); }
+  void stopHoldingHead() override { onStopHoldingHead(); }
+  void stopPowderLayers() override { onStopPowderLayers(); }
 };
 
 // One stretch record: type, powder code (two characters) and data.
@@ -179,6 +187,8 @@ struct SequencerFixture : LinkFixture {
     job.jobFileName = "model.stl";
     ui.display = false;
     machineEvents.askGcodeOnly = [this] { return seq.events.gcodeOnlyRun(); };
+    machineEvents.askTicking = [this] { return seq.ticking(); };
+    machineEvents.askStreaming = [this] { return seq.streaming(); };
   }
   ~SequencerFixture() {
     std::error_code ec;
@@ -267,7 +277,7 @@ struct SequencerFixture : LinkFixture {
   // Runs until the print stops (at most `limit` ms); true when it did.
   bool runToEnd(int limit = 600000) {
     for (int t = 0; t < limit; t += 10) {
-      if (!core.timers.MarlinTimer->enabled() && !core.timers.inktransfer->enabled()) return true;
+      if (!core.timers.at("MarlinTimer").enabled() && !core.timers.at("inktransfer").enabled()) return true;
       clock.advance(10);
       collect();
     }

@@ -111,7 +111,7 @@ TEST_F(MainWindowTest, MachineControlsAreDisabledAndRefusedWhileAPrintRuns) {
   EXPECT_EQ(said, (std::vector<std::string>{"Home: not while a print runs (pause or abort it first)",
                                             "alignment print: not while a print runs (pause or abort it first)",
                                             "cartridge check: not while a print runs (pause or abort it first)"}));
-  EXPECT_FALSE(host->core.timers.HomeSeq->enabled());
+  EXPECT_FALSE(host->core.timers.at("HomeSeq").enabled());
   host->core.controls.at("pause").checked = false;
   clock.advance(300);
   EXPECT_TRUE(home->isEnabled());
