@@ -140,8 +140,17 @@ class HostCore {
   // followed by the action.
   bool notConfirmed(const std::string& action);
 
+  // ---- the operator's abort ----
+  // The operator asked to stop the work under way (a print, a batch, the
+  // drill or feed file, the print simulation, a slicing that has not
+  // started); the work that runs stops on it and new work clears it. A
+  // print raises it too when it stops on its own faults, so the work
+  // around it stops as well.
+  void requestAbort() { abortRequested_ = true; }
+  void clearAbort() { abortRequested_ = false; }
+  bool abortRequested() const { return abortRequested_; }
+
   // ---- files ----
-  bool printAbort = false;
   // Opens a file; a failure is told to the operator and comes back in the
   // result. A failed write open holds the null device (writes go nowhere);
   // a failed read or append open holds no file.
@@ -229,6 +238,7 @@ class HostCore {
   bool dualBoxAny() const;
 
  private:
+  bool abortRequested_ = false;
   UnitCodeQueue* unitCodes_ = nullptr;
   void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,
                        struct AssignState& st);

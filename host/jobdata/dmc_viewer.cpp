@@ -206,7 +206,7 @@ void DmcViewer::simloop1Click() {
   // Only a simulation that starts takes the abort flag back: unticking the
   // item must not cancel an abort the operator asked for.
   if (simloopTicked()) {
-    core_.printAbort = false;
+    core_.clearAbort();
     jobUnreadable_ = false;
   }
   core_.timers.PrintSim->setEnabled(simloopTicked());
@@ -218,7 +218,7 @@ void DmcViewer::PrintSimTimer() {
   simPhase = !simPhase;
   picture = QImage();
   // The operator's abort, or a job that cannot be read, ends it.
-  if (!core_.printAbort && !jobUnreadable_) {
+  if (!core_.abortRequested() && !jobUnreadable_) {
     if (simPhase) {
       displayStretch += 2;
       btDmcClick();

@@ -140,7 +140,7 @@ void BatchPrint::startBatch() {
     core_.ui.showMessage("a print is running: 3d print refused (pause or abort it first)");
     return;
   }
-  core_.printAbort = false;
+  core_.clearAbort();
   core_.timers.Batch->stop();
   alignMode = false;
   batchFailed_ = false;
@@ -161,12 +161,12 @@ void BatchPrint::stepBatch() {
   const int next = batchStepAction(timer.interval());
   ++batchStep;
   if (next != timer.interval()) timer.setInterval(next);
-  if (!core_.printAbort && !batchFailed_ && batchStep <= 10) {
+  if (!core_.abortRequested() && !batchFailed_ && batchStep <= 10) {
     timer.start();
     return;
   }
   if (batchFailed_) return;
-  if (core_.printAbort) {
+  if (core_.abortRequested()) {
     // An aborted batch never says goodbye; a command-line run has failed.
     core_.run.fail("the print was aborted");
     return;

@@ -320,7 +320,7 @@ void InkControls::blacktempr1Click() {
     stopBlackHeaterTest("switched off");
     return;
   }
-  abortAtBlackStart_ = core_.printAbort;
+  abortAtBlackStart_ = core_.abortRequested();
   core_.timers.blackheater->start();
 }
 
@@ -329,7 +329,7 @@ void InkControls::blackheaterTimer() {
   // highest level, into a print, past an abort or without a link.
   if (!link_.inkLinkOpen) return stopBlackHeaterTest("link closed");
   if (core_.timers.MarlinTimer->enabled()) return stopBlackHeaterTest("print start");
-  if (core_.printAbort && !abortAtBlackStart_) return stopBlackHeaterTest("abort");
+  if (core_.abortRequested() && !abortAtBlackStart_) return stopBlackHeaterTest("abort");
   if (blackStep > blackHeaterLimit()) return stopBlackHeaterTest("highest level reached");
   link_.sendInk(unit::blackHeaterStep(blackStep));
   ++blackStep;

@@ -408,11 +408,11 @@ void MachineActions::drillpatern1Click() {
   if (drillFile) core_.timers.Drill->start();
   core_.logVars("nrMarlinok", marlin_.nrMarlinok, "Marlinlin", marlin_.Marlinlin);
   resyncAcknowledgements();
-  core_.printAbort = false;
+  core_.clearAbort();
 }
 
 void MachineActions::DrillTimer() {
-  if (core_.printAbort || !drillFile) {
+  if (core_.abortRequested() || !drillFile) {
     core_.timers.Drill->stop();
     drillFile.reset();
     return;
@@ -441,7 +441,7 @@ void MachineActions::gcodefile1Click() {
 }
 
 void MachineActions::FromFileTimer() {
-  if (core_.printAbort || !feedFile) {
+  if (core_.abortRequested() || !feedFile) {
     core_.timers.FromFile->stop();
     feedFile.reset();
     return;

@@ -110,7 +110,7 @@ bool PrintSequencer::isBusy() const {
 void PrintSequencer::markAborted() {
   run.abortAsked = true;
   // Other work the operator's abort stops reads the host's flag.
-  core_.printAbort = true;
+  core_.requestAbort();
 }
 
 void PrintSequencer::setStartX() {
@@ -214,7 +214,7 @@ PrintSequencer::Outcome PrintSequencer::start() {
     headX -= s.alignJump * kDot;
   }
   run.layerIndex = s.startinglayer;
-  core_.printAbort = false;
+  core_.clearAbort();
   setPauseBox(false);
   if (layout_.layerThicknessDiffers) {
     // The operator looks at the layer thickness before the print goes on.

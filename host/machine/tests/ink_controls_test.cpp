@@ -242,7 +242,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
       {"highest level", [](Ink& t) { t.ink.blackStep = t.ink.blackHeaterLimit(); }, "255,1t28n91,1t"},
       {"print start", [](Ink& t) { t.ink.clearActions(); }, "91,1t"},
       {"print running", [](Ink& t) { t.core.timers.MarlinTimer->setEnabled(true); }, "91,1t"},
-      {"abort", [](Ink& t) { t.core.printAbort = true; }, "91,1t"},
+      {"abort", [](Ink& t) { t.core.requestAbort(); }, "91,1t"},
       {"link closed",
        [](Ink& t) {
          t.core.controls.at("cb_comm").checked = false;
@@ -252,7 +252,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    core.printAbort = false;
+    core.clearAbort();
     core.timers.MarlinTimer->setEnabled(false);
     if (!link.inkLinkOpen) open();
     ink.blacktempr1Click();

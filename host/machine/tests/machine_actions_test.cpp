@@ -276,7 +276,7 @@ TEST(GcodeFileLine, KeepsOnlyTheCode) {
 TEST_F(Actions, DrillFileSendsOnlyGcodeOneAcknowledgedLineAtATime) {
   ready();
   writeFile(dir + "/boormal.gcode", "; drill pattern\r\nG0 X1 Y1 ; first hole\r\n\r\nG1 Z-1\r\n   \nM18");
-  core.printAbort = true;  // a stale abort does not stop a new drill
+  core.requestAbort();  // a stale abort does not stop a new drill
   act.drillpatern1Click();
   EXPECT_TRUE(logHas("nrMarlinok="));
   marlinAnswers = false;
@@ -303,7 +303,7 @@ TEST_F(Actions, DrillAndFeedStopOnAbort) {
   act.drillpatern1Click();
   run(100);
   EXPECT_EQ(sent(), "G0 X1|G0 E1");
-  core.printAbort = true;
+  core.requestAbort();
   run(300);
   EXPECT_EQ(sent(), "");
   EXPECT_FALSE(core.timers.Drill->enabled());
@@ -318,7 +318,7 @@ TEST_F(Actions, FeedFileSendsOnlyGcodeAndAMissingOneSendsNothing) {
   act.gcodefile1Click();
   EXPECT_TRUE(logHas("no file feed.gcode"));
   EXPECT_FALSE(core.timers.FromFile->enabled());
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
   writeFile("feed.gcode", "G92 E0 ; zero\r\n\r\n;\nG0 E-5 F80\r\n" + std::string(3000, 'G') + "\nM18 E0\n");
   act.gcodefile1Click();
   std::filesystem::current_path(cwd);

@@ -598,7 +598,7 @@ TEST_F(Sequencer, ADamagedStretchHeaderStopsThePrint) {
         << text;
     EXPECT_NE(text.find("aborted"), std::string::npos) << text;
     EXPECT_EQ(text.find("fin ("), std::string::npos) << text;
-    EXPECT_TRUE(core.printAbort);
+    EXPECT_TRUE(core.abortRequested());
     EXPECT_EQ(seq.run.stretchesRead, 2);
     EXPECT_FALSE(seq.isBusy());
     // The unit is left reading commands.
@@ -729,7 +729,7 @@ TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
   EXPECT_TRUE(logHas(": jetting data was lost, the print stops"));
   EXPECT_TRUE(logHas("aborted"));
   EXPECT_FALSE(logHas("fin ("));
-  EXPECT_TRUE(core.printAbort);
+  EXPECT_TRUE(core.abortRequested());
 
   // Down between steps, nothing owed: the print waits, then goes on.
   unitAnswers = true;
@@ -747,7 +747,7 @@ TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(logHas("jetting unit connected again: the print goes on"));
   EXPECT_TRUE(logHas("fin (model"));
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
 }
 
 // The head waits for data that takes longer to stream than its pass:
