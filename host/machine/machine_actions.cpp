@@ -161,8 +161,8 @@ void MachineActions::BtHomeClick() {
   steps_.setStartX();
   head_.y = s.yvHi;
   head_.lastY = s.yvHi;
-  marlin_.gcodeSequence = s.startgcodes;
-  if (!marlin_.gcodeSequence.empty()) marlin_.sendGcode(popToken(marlin_.gcodeSequence, '/'));
+  marlin_.startCodeSequence(s.startgcodes);
+  if (marlin_.codesQueued()) marlin_.sendGcode(marlin_.takeNextCode());
   if (s.plateTime > 0) {
     // The plate (the E axis) goes to its lifted park position.
     marlin_.sendGcode("M302");
@@ -176,9 +176,9 @@ void MachineActions::HomeSeqTimer(HomeStarter from) {
   if (from != HomeStarter::None) homeStarter = from;
   plat::Timer& t = *core_.timers.HomeSeq;
   t.stop();
-  if (!marlin_.gcodeSequence.empty()) {
+  if (marlin_.codesQueued()) {
     // Without waiting for acknowledgements; "@@" codes may change the pace.
-    marlin_.sendGcode(popToken(marlin_.gcodeSequence, '/'));
+    marlin_.sendGcode(marlin_.takeNextCode());
     t.start();
     return;
   }
@@ -187,8 +187,8 @@ void MachineActions::HomeSeqTimer(HomeStarter from) {
 }
 
 void MachineActions::PrepLifts1Click() {
-  if (!marlin_.gcodeSequence.empty()) return;
-  marlin_.gcodeSequence = core_.s.liftPrepGcodes;
+  if (marlin_.codesQueued()) return;
+  marlin_.startCodeSequence(core_.s.liftPrepGcodes);
   HomeSeqTimer(HomeStarter::PrepLifts1);
 }
 
@@ -332,9 +332,9 @@ void MachineActions::onePowderLayer1Click(bool fromRepeat) {
     if (const auto p = seq.rfind("G0 Y"); p != std::string::npos) seq.insert(p, "G4 P3000/");
   }
   seq += "/M106 S0";
-  marlin_.gcodeSequence = seq;
-  while (!marlin_.gcodeSequence.empty()) {
-    const std::string code = popToken(marlin_.gcodeSequence, '/');
+  marlin_.startCodeSequence(seq);
+  while (marlin_.codesQueued()) {
+    const std::string code = marlin_.takeNextCode();
     if (!code.empty()) marlin_.sendGcode(code);
   }
 }

@@ -87,7 +87,7 @@ void MarlinLink::openMarlin() {
     marlinLinkOpen = CommMarlin.isOpen();
   }
   Marlinlin = 0;
-  gcodeSequence = core_.s.startgcodes;
+  startCodeSequence(core_.s.startgcodes);
   // -1 by default: the machine's start-up "ok" is absorbed.
   nrMarlinok = core_.s.gcode_ok;
   forgetLines();
@@ -107,7 +107,7 @@ void MarlinLink::openMarlinConsole() {
     if (!CommMarlin.isOpen()) marlinLinkOpen = false;
   }
   Marlinlin = 0;
-  gcodeSequence = core_.s.startgcodes;
+  startCodeSequence(core_.s.startgcodes);
   nrMarlinok = 0;
   forgetLines();
   platformZ = 0.0;
@@ -321,9 +321,15 @@ void MarlinLink::reconnectIfDown() {
     MarlSocket.setActive(true);
 }
 
+std::string MarlinLink::takeNextCode() { return popToken(gcodeSequence_, '/'); }
+
+void MarlinLink::fillQueuedPlaceholder(const std::string& placeholder, const std::string& value) {
+  replaceAllIn(gcodeSequence_, placeholder, value);
+}
+
 void MarlinLink::flushLeadingMcodes() {
   if (mcodesFlushed) return;
-  for (std::string rest = gcodeSequence; !rest.empty() && rest[0] == 'M';) {
+  for (std::string rest = gcodeSequence_; !rest.empty() && rest[0] == 'M';) {
     marlinWrite(popToken(rest, '/') + "\r");
     --nrMarlinok;  // raw lines are acknowledged too
   }

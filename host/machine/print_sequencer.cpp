@@ -253,7 +253,7 @@ bool PrintSequencer::openDmcForPrint(bool takeHeader) {
 
 void PrintSequencer::armDryRun() {
   dryRun_ = true;
-  marlin_.gcodeSequence = core_.s.startgcodes;
+  marlin_.startCodeSequence(core_.s.startgcodes);
   marlin_.Marlinlin = 0;
   marlin_.nrMarlinok = 0;
 }
@@ -287,8 +287,8 @@ void PrintSequencer::MarlinTimerTimer() {
     motion_.plateHeatStep(headX, run.plateHeating);
     return;
   }
-  if (!marlin_.gcodeSequence.empty()) {
-    sendCode(popToken(marlin_.gcodeSequence, '/'));
+  if (marlin_.codesQueued()) {
+    sendCode(marlin_.takeNextCode());
     return;
   }
   if (dryRun_) {

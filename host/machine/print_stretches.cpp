@@ -244,10 +244,10 @@ void PrintSequencer::layerLastStretch(bool prepPending) {
       const auto p = seq.rfind("G0 Y");
       if (p != std::string::npos) seq.insert(p, "G4 P99/");
     }
-    marlin_.gcodeSequence = seq;
+    marlin_.startCodeSequence(seq);
   }
   if (core_.dualBoxMode()) ink_.echoReceived(1, plat::format("L%d ", run.printLayer + 1));
-  replaceAllIn(marlin_.gcodeSequence, "%p%", plat::format("%g", s.powderPercentage * 0.01));
+  marlin_.fillQueuedPlaceholder("%p%", plat::format("%g", s.powderPercentage * 0.01));
   layerMorePowderStep();
   if (run.bytesLeft < 5 || s.repeatstretch == 1) run.layerEnds = true;
 }
@@ -383,7 +383,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
   headX = base;
   if (!s.preInkGcodes.empty()) {
     if (s.preInkGcodes[0] == '@') stopRollerAfter(leadingInt(s.preInkGcodes.substr(1, 9)));
-    else marlin_.gcodeSequence = s.preInkGcodes;
+    else marlin_.startCodeSequence(s.preInkGcodes);
   }
   if (menuChecked(print_names::kDetour)) {
     motion_.moveXYZ(20, y, marlin_.platformZ, s.movespeed);

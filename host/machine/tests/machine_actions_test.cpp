@@ -45,7 +45,7 @@ struct Actions : SequencerFixture {
   // Both links open, nothing queued, every line acknowledged.
   void ready() {
     openLinks();
-    marlin.gcodeSequence.clear();
+    marlin.clearCodeSequence();
     marlin.mcodesFlushed = true;
     collect();
     gcodes.clear();
@@ -102,9 +102,9 @@ TEST_F(Actions, LiftPreparationRunsItsCodesWithoutTheFinalMove) {
   run(200);
   EXPECT_EQ(sent(), "");
   // A sequence that still runs is not replaced.
-  marlin.gcodeSequence = "G0 Z9";
+  marlin.startCodeSequence("G0 Z9");
   act.PrepLifts1Click();
-  EXPECT_EQ(marlin.gcodeSequence, "G0 Z9");
+  EXPECT_EQ(marlin.queuedCodes(), "G0 Z9");
 }
 
 TEST_F(Actions, ZResetLines) {

@@ -297,7 +297,7 @@ TEST_F(Marlin, OpeningSetsThePortAndTheCounters) {
   EXPECT_EQ(core.s.MarlinBaudrate, 115200);
   EXPECT_EQ(serial.take(), "\r");
   EXPECT_EQ(link.nrMarlinok, -1);
-  EXPECT_EQ(link.gcodeSequence, core.s.startgcodes);
+  EXPECT_EQ(link.queuedCodes(), core.s.startgcodes);
   EXPECT_TRUE(core.timers.MarlinBusy->enabled());
   // Open stays open: counters are not touched again.
   link.Marlinlin = 7;
@@ -347,18 +347,18 @@ TEST_F(Marlin, OverTcpTheSocketCarriesTheLinesAndLostBytesAreLogged) {
 
 TEST_F(Marlin, LeadingMcodesGoOutRawOnceAndTheCounterStaysRight) {
   open();
-  link.gcodeSequence = "M110/M201 X1000/G92 Z0/M17";
+  link.startCodeSequence("M110/M201 X1000/G92 Z0/M17");
   link.nrMarlinok = 0;
   link.flushLeadingMcodes();
   EXPECT_EQ(serial.take(), "M110\rM201 X1000\r");
   EXPECT_EQ(link.nrMarlinok, -2);
-  EXPECT_EQ(link.gcodeSequence, "M110/M201 X1000/G92 Z0/M17");
+  EXPECT_EQ(link.queuedCodes(), "M110/M201 X1000/G92 Z0/M17");
   link.flushLeadingMcodes();
   EXPECT_EQ(serial.out, "");
   // A sequence of M-codes only, or none at all, ends too.
   for (const char* seq : {"M18/M84", ""}) {
     link.mcodesFlushed = false;
-    link.gcodeSequence = seq;
+    link.startCodeSequence(seq);
     link.flushLeadingMcodes();
     EXPECT_TRUE(link.mcodesFlushed);
   }

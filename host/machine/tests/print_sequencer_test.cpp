@@ -139,7 +139,7 @@ TEST_F(Sequencer, AMachineThatAnswersSlowlyIsWaitedFor) {
   run(1500);
   // A long dwell: nothing comes back for 25 s, and the print goes on.
   marlinAnswers = false;
-  marlin.gcodeSequence = "G4 P25000";
+  marlin.startCodeSequence("G4 P25000");
   run(300);
   ASSERT_NE(gcodeText().find("G4 P25000"), std::string::npos);
   run(24000);
@@ -291,7 +291,7 @@ TEST_F(Sequencer, ADryRunSendsNothingToTheUnit) {
   writeTwoLayerJob();
   openLinks();
   seq.armDryRun();
-  EXPECT_EQ(marlin.gcodeSequence, core.s.startgcodes);
+  EXPECT_EQ(marlin.queuedCodes(), core.s.startgcodes);
   EXPECT_EQ(marlin.Marlinlin, 0);
   EXPECT_EQ(marlin.nrMarlinok, 0);
   seq.start();
@@ -810,7 +810,7 @@ TEST_F(Sequencer, ATickEnteredAgainStopsTheTimerAndSaysSo) {
   run(300);
   // A modal wait inside a step lets the next tick in.
   marlin.busyWait = [&](int) { seq.MarlinTimerTimer(); };
-  marlin.gcodeSequence = "@@t5";
+  marlin.startCodeSequence("@@t5");
   run(100);
   EXPECT_EQ(ui.messages, std::vector<std::string>{"error in timer function (MarlinTimer)"});
   EXPECT_FALSE(core.timers.MarlinTimer->enabled());
@@ -934,7 +934,7 @@ TEST_F(Sequencer, BusyKeepAlivesAreAnswers) {
   start();
   run(1500);
   marlinAnswers = false;
-  marlin.gcodeSequence = "G0 X0 Y0 F10";  // a long move
+  marlin.startCodeSequence("G0 X0 Y0 F10");  // a long move
   run(100);
   for (int t = 0; t < 25000; t += 2000) {
     marlinPort.reply("echo:busy: processing\n");
@@ -1007,7 +1007,7 @@ TEST_F(Sequencer, AStartWhileAPrintRunsIsRefused) {
 TEST_F(Sequencer, AStartResynchronisesAndArmsTheWatchdogOnAnOpenLink) {
   writeTwoLayerJob();
   openLinks();
-  marlin.gcodeSequence.clear();
+  marlin.clearCodeSequence();
   marlin.sendGcode("G1 X1");
   marlin.sendGcode("G1 X2");
   marlinPort.take();  // lost on the way
