@@ -56,8 +56,8 @@ void addMachineActionItems(Controls& c) {
 }
 
 MachineActions::MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& ink, MotionControls& motion,
-                               JobLayout& layout, Head head, ActionSteps& steps)
-    : core_(core), marlin_(marlin), ink_(ink), motion_(motion), layout_(layout), head_(head), steps_(steps) {}
+                               JobLayout& layout, ActionSteps& steps)
+    : core_(core), marlin_(marlin), ink_(ink), motion_(motion), layout_(layout), steps_(steps) {}
 
 MachineActions::~MachineActions() {
   MainTimers& t = core_.timers;
@@ -159,8 +159,7 @@ void MachineActions::BtHomeClick() {
     resyncAcknowledgements();
   }
   steps_.setStartX();
-  head_.y = s.yvHi;
-  head_.lastY = s.yvHi;
+  motion_.placeHeadAtY(s.yvHi);
   marlin_.startCodeSequence(s.startgcodes);
   if (marlin_.codesQueued()) marlin_.sendGcode(marlin_.takeNextCode());
   if (s.plateTime > 0) {
@@ -182,7 +181,7 @@ void MachineActions::HomeSeqTimer(HomeStarter from) {
     t.start();
     return;
   }
-  if (homeStarter != HomeStarter::PrepLifts1) motion_.moveXY(head_.x, head_.y, core_.s.movespeed);
+  if (homeStarter != HomeStarter::PrepLifts1) motion_.moveXY(motion_.position().x, motion_.position().y, core_.s.movespeed);
   homeStarter = HomeStarter::None;
 }
 
@@ -214,7 +213,7 @@ void MachineActions::btzresetClick() {
 
 void MachineActions::moveToHeld() {
   const Settings& s = core_.s;
-  motion_.moveXY(parkState ? kParkX : head_.x, frontState ? s.yInspect : s.yvHi, s.movespeed);
+  motion_.moveXY(parkState ? kParkX : motion_.position().x, frontState ? s.yInspect : s.yvHi, s.movespeed);
 }
 
 void MachineActions::holdPosition() {

@@ -115,9 +115,10 @@ void PrintSequencer::markAborted() {
 
 void PrintSequencer::setStartX() {
   const Settings& s = core_.s;
-  headX = s.xMarlinBase - layout_.buildRoomSkip;
-  if (s.shiftLayer != 0) headX += run.layerShiftDots * kDot;
-  else if (s.bridgelayers && run.oddLayer) headX += s.br32 * kDot;
+  double x = s.xMarlinBase - layout_.buildRoomSkip;
+  if (s.shiftLayer != 0) x += run.layerShiftDots * kDot;
+  else if (s.bridgelayers && run.oddLayer) x += s.br32 * kDot;
+  motion_.setHeadX(x);
 }
 
 // ---------------------------------------------------------------- start
@@ -206,12 +207,12 @@ PrintSequencer::Outcome PrintSequencer::start() {
   run.oddLayer = s.startinglayer % 2 != 0;
   run.layerShiftDots = s.band64 > 0 ? (s.startinglayer * s.shiftLayer) % s.band64 : 0;
   setStartX();
-  headY = lastHeadY = layout_.yvLim;
+  motion_.placeHeadAtY(layout_.yvLim);
   ink_.startCounting();
   run.stretchNo = -s.prepstretches;
   if (job_.patternMode) {
     run.stretchNo = 0;
-    headX -= s.alignJump * kDot;
+    motion_.shiftHeadX(-(s.alignJump * kDot));
   }
   run.layerIndex = s.startinglayer;
   core_.clearAbort();
@@ -283,8 +284,8 @@ void PrintSequencer::MarlinTimerTimer() {
   // A step is taken: the watchdog starts counting again, from what the
   // machines have said so far.
   resumeWatchdog();
-  if (run.plateHeating && headY < s.yvHi - 10) {
-    motion_.plateHeatStep(headX, run.plateHeating);
+  if (run.plateHeating && head().y < s.yvHi - 10) {
+    motion_.plateHeatStep(run.plateHeating);
     return;
   }
   if (marlin_.codesQueued()) {
@@ -304,11 +305,11 @@ void PrintSequencer::MarlinTimerTimer() {
     const bool jump = s.jumpmicrons >= 1 && !prepPending &&
                       (s.allwaysjump || island(run.printLayer) >= 1 || island(run.printLayer + 1) >= 1);
     run.jumpPhase = jump && !dryRun_ && !job_.patternMode;
-    if (headY < s.yvHi - 10) startStretch(prepPending);
+    if (head().y < s.yvHi - 10) startStretch(prepPending);
     else endStretch(prepPending);
   } else {
     run.jumpPhase = false;
-    if (headY >= s.yvHi - 10) marlin_.platformZ += s.jumpmicrons / 1000.0;
+    if (head().y >= s.yvHi - 10) marlin_.platformZ += s.jumpmicrons / 1000.0;
     else marlin_.platformZ -= s.jumpmicrons / 1000.0;
     sendCode(plat::format("G0 Z%1.3f F%d ", marlin_.platformZ, s.movespeed));
   }

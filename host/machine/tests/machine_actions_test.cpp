@@ -18,7 +18,7 @@ namespace {
 struct Actions : SequencerFixture {
   bool added = (addMachineActionItems(core.controls), addActionControls(), true);
   FakeActionSteps steps;
-  MachineActions act{core, marlin, ink, motion, layout, {seq.headX, seq.headY, seq.lastHeadY}, steps};
+  MachineActions act{core, marlin, ink, motion, layout, steps};
   int keepWetClicks = 0;
   std::vector<bool> cocoonCalls;
 
@@ -84,7 +84,7 @@ TEST_F(Actions, HomeSendsTheStartCodesEveryTenMsThenMovesToTheStart) {
     run(100);
     EXPECT_EQ(sent(), "G92 Z0|M202 X1000 Y1000|G28 X0 Y0|G0 X113.00 Y220.00 F8000");
     EXPECT_FALSE(core.timers.HomeSeq->enabled());
-    EXPECT_EQ(seq.lastHeadY, 220.0);
+    EXPECT_EQ(motion.position().lastY, 220.0);
     marlinAnswers = true;
     marlin.nrMarlinok = marlin.Marlinlin;
   }
@@ -133,7 +133,7 @@ TEST_F(Actions, ZResetLines) {
 TEST_F(Actions, ParkAndFrontAreHeldUntilBothAreCleared) {
   ready();
   core.s.wetWhileMoved = true;
-  seq.headX = 100;
+  motion.setHeadX(100);
   core.controls.at("btpark").click();
   EXPECT_EQ(sent(), "G0 X1.00 Y220.00 F8000");
   EXPECT_TRUE(core.controls.at("cbkeepwet").checked);

@@ -882,9 +882,9 @@ TEST_F(Sequencer, PlateHeatingTakesNineSteps) {
   openLinks();
   Settings& s = core.s;
   s.plateTime = 4000;
-  double headX = 100;
+  motion.setHeadX(100);
   bool heating = true;
-  for (int i = 0; i < 9; ++i) motion.plateHeatStep(headX, heating);
+  for (int i = 0; i < 9; ++i) motion.plateHeatStep(heating);
   collect();
   EXPECT_EQ(gcodeText(),
             "G0 X140.00 Y220.00 F8000|G4 P1|M302|M203 E1.00|G0 E0.05|G4 P4000|G0 E0.30|G4 P100|"
