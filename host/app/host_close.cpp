@@ -27,13 +27,13 @@ void Host::SizingTimerTimer() {
 void Host::KeepForm1Click() {
   const WindowGeometry g = core.ui.windowGeometry();
   core.s.FormPosition = {g.left, g.top, g.width, g.height};
-  core.settingsModified = true;
+  core.markSettingsModified();
 }
 
 bool Host::FormCloseQuery() {
   if (closed_) return true;  // the window closes after the sequence ran
   if (!confirmWhilePrinting("close the program")) return false;
-  if (!core.s.IniAutoSave && core.settingsModified && (core.s.queryIniSave || core.settingsEditedUnsaved) &&
+  if (!core.s.IniAutoSave && core.settingsModified() && (core.s.queryIniSave || core.settingsEditedUnsaved) &&
       !askSaveOnClose())
     return false;
   closeSequence();

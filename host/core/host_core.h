@@ -181,7 +181,11 @@ class HostCore {
   // once when the program is put together.
   void sendUnitCodesTo(UnitCodeQueue& queue) { unitCodes_ = &queue; }
   UnitCodeQueue& unitCodes();
-  bool settingsModified = false;
+  // The settings in memory differ from their file: any subsystem that
+  // changes one marks it, a save clears it.
+  bool settingsModified() const { return settingsModified_; }
+  void markSettingsModified() { settingsModified_ = true; }
+  void markSettingsSaved() { settingsModified_ = false; }
   // The operator changed settings by hand (the editor, the single-setting
   // box) since the last save: those are asked about at close, whatever
   // queryIniSave says, so they are never lost without a word.
@@ -239,6 +243,7 @@ class HostCore {
 
  private:
   bool abortRequested_ = false;
+  bool settingsModified_ = false;
   UnitCodeQueue* unitCodes_ = nullptr;
   void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,
                        struct AssignState& st);

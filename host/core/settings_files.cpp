@@ -214,7 +214,7 @@ bool SettingsFiles::saveini1Click() {
   if (!core_.saveSettings()) return false;
   core_.logStamped("saved ini " + core_.s.settingsFile);
   recordActiveSettings();
-  core_.settingsModified = false;
+  core_.markSettingsSaved();
   return true;
 }
 

@@ -483,7 +483,7 @@ void BatchPrint::evaluatePulses() {
   s.InkjetIni += cmd;
   core_.ui.showMessage(plat::format("calibrated to %g pulses/mm", double(p)));
   core_.memoPrintf("  %g pulses/mm", double(p));
-  core_.settingsModified = true;
+  core_.markSettingsModified();
   if (s.IniAutoSave) {
     steps_.saveSettings();
   }

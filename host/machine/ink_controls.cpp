@@ -304,7 +304,7 @@ void InkControls::heatlevels1Click() {
       core_.ui.showMessage(refusal);
       continue;
     }
-    if (v != *value) core_.settingsModified = true;
+    if (v != *value) core_.markSettingsModified();
     *value = v;
   }
   const std::string codes = plat::format("%d,1t%d,2t", s.heatlevelbw, s.heatlevelc);
@@ -405,7 +405,7 @@ void InkControls::NewShakeTimer() {
       c->setCaption(plat::format("shake %d +/-", core_.s.shakerspeed));
     return;
   }
-  core_.settingsModified = true;
+  core_.markSettingsModified();
   core_.applySettings(plat::format("?shakerspeed=%d", newShake), false);
   // The shaker's code goes out now, unless a print sends it with its next
   // command.

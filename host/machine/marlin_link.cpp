@@ -462,7 +462,7 @@ char MarlinLink::typeGcodeKeyPress(char key) {
     std::string joined;
     for (std::size_t i = 0; i < items.size(); ++i) joined += (i ? "~" : "") + items[i];
     core_.s.dropItems = joined;
-    core_.settingsModified = true;
+    core_.markSettingsModified();
   }
   core_.controls.notify(combo);
   Edit1KeyPress('\r');

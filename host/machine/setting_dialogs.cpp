@@ -59,7 +59,7 @@ void SettingDialogs::bindControls() {
   bind("laystart1", [this] { laystart1Click(); });
 }
 
-void SettingDialogs::changed() { core_.settingsModified = true; }
+void SettingDialogs::changed() { core_.markSettingsModified(); }
 
 void SettingDialogs::conversionStale() { layout_.job.dmcCurrent = false; }
 

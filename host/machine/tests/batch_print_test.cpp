@@ -575,7 +575,7 @@ TEST_F(Calibration, TwoStrokesThenTheRatioGoesToTheUnitAndIntoInkjetIni) {
   EXPECT_EQ(core.s.InkjetIni, "13o 5,2t" + cmd);
   EXPECT_EQ(ui.messages, std::vector<std::string>{"calibrated to 80 pulses/mm"});
   EXPECT_TRUE(logHas("  80 pulses/mm"));
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   // Bit 25 set: reversdir false; bit 0 changed: the pin is connected.
   EXPECT_FALSE(core.s.reversdir);
   EXPECT_FALSE(logHas("DIR PIN NOT CONNECTED"));
@@ -632,7 +632,7 @@ TEST_F(Calibration, AReadingThatIsMissingZeroOrStaleStoresNothing) {
     ASSERT_EQ(t.ui.messages.size(), 1u);
     EXPECT_NE(t.ui.messages[0].find("pulse calibration failed: "), std::string::npos);
     EXPECT_NE(t.ui.messages[0].find(c.why), std::string::npos) << t.ui.messages[0];
-    EXPECT_FALSE(t.core.settingsModified);
+    EXPECT_FALSE(t.core.settingsModified());
     EXPECT_EQ(t.batch.calibStep, 0);
   }
 }

@@ -211,7 +211,7 @@ TEST_F(Ink, HeatLevelsAreQueuedWithTheNextCommandAndKeptInRange) {
   EXPECT_EQ(core.s.heatlevelbw, 85);
   EXPECT_EQ(link.queuedUnitCodes(), "85,1t70,2t");
   EXPECT_TRUE(logHas("singlecode: 85,1t70,2t"));
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   EXPECT_EQ(serial.out, "");  // nothing sent yet
   // A level beyond the range is refused and never reaches the unit.
   link.replaceQueuedUnitCodes("");
@@ -323,7 +323,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   EXPECT_EQ(core.s.shakerspeed, 20);
   clock.advance(500);
   EXPECT_EQ(core.s.shakerspeed, 23);
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   EXPECT_EQ(serial.take(), "23,12o");
   EXPECT_EQ(std::count_if(log().begin(), log().end(),
                           [](const std::string& l) { return l.find("setting shakerspeed") != std::string::npos; }),
@@ -331,7 +331,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   clock.advance(5000);
   EXPECT_EQ(core.s.shakerspeed, 23);
   // Down and up again: no change, the label shows the speed.
-  core.settingsModified = false;
+  core.markSettingsSaved();
   ink.shakeLabelMouseUp(false, false);
   ink.shakeLabelMouseUp(true, true);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 21 +/-");
@@ -339,7 +339,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   ink.shakeLabelMouseUp(true, false);
   clock.advance(1000);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 23 +/-");
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
 }
 
 TEST_F(Ink, ShakerSpeedStaysInItsRange) {

@@ -419,12 +419,12 @@ TEST_F(Console, TheHistoryKeepsNineEntriesNewestFirst) {
   for (int i = 1; i <= 9; ++i) enter("G" + std::to_string(i));
   EXPECT_EQ(items().size(), 9u);
   EXPECT_EQ(core.s.dropItems, "G9~G8~G7~G6~G5~G4~G3~G2~G1");
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   // The first entry again: nothing changes.
-  core.settingsModified = false;
+  core.markSettingsSaved();
   enter("G9");
   EXPECT_EQ(items().size(), 9u);
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
   // An older entry moves to the top; the stored list is left as it was.
   enter("G5");
   EXPECT_EQ(items().front(), "G5");

@@ -147,7 +147,7 @@ TEST_F(Dialogs, EachDialogChangesItsSettingsAndOnlyTheJobFlagsItMust) {
     if (c.expect) c.expect(fresh.core.s, fresh.dialogs);
     EXPECT_EQ(fresh.job.jobReady, c.jobReady);
     EXPECT_EQ(fresh.job.dmcCurrent, c.dmcCurrent);
-    EXPECT_EQ(fresh.core.settingsModified, c.modified);
+    EXPECT_EQ(fresh.core.settingsModified(), c.modified);
     EXPECT_TRUE(fresh.ui.inputs.empty());  // every question asked
   }
 }
