@@ -152,9 +152,9 @@ int evalExpr(const std::string& text, bool& divByZero) {
 }  // namespace
 
 int HostCore::evalIntExpr(const std::string& text) {
-  if (presetAnswer != kNoPreset) {
-    int v = presetAnswer;
-    presetAnswer = kNoPreset;
+  if (presetAnswer_ != kNoPreset) {
+    int v = presetAnswer_;
+    presetAnswer_ = kNoPreset;
     return v;
   }
   bool divByZero = false;
@@ -167,11 +167,11 @@ int HostCore::evalIntExpr(const std::string& text) {
 }
 
 std::string HostCore::askText(const std::string& caption, const std::string& prompt, const std::string& initial) {
-  if (presetAnswer != kNoPreset) {
+  if (presetAnswer_ != kNoPreset) {
     // The preset answers this one question: hand it over as text and let
     // it go, so it cannot answer an unrelated later question.
-    std::string v = std::to_string(presetAnswer);
-    presetAnswer = kNoPreset;
+    std::string v = std::to_string(presetAnswer_);
+    presetAnswer_ = kNoPreset;
     return v;
   }
   auto r = ui.inputBox(caption, prompt, initial);

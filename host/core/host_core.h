@@ -98,7 +98,6 @@ class HostCore {
   int lastEchoSource = 0;  // source of the last device echo; every message resets it
   std::string statusText;
   std::string lastStampDay;
-  int presetAnswer = kNoPreset;
   bool valuesChanged = false;
   // Tick of the last event pump of the progress window (unset: none yet).
   std::optional<std::int64_t> lastProgressPump;
@@ -132,6 +131,11 @@ class HostCore {
   void LabelwipeTimer();
 
   // ---- typed answers ----
+  // The answer to the next typed question (evalIntExpr, askText), given in
+  // advance by an automated caller; that question takes it and lets it go.
+  void presetNextAnswer(int value) { presetAnswer_ = value; }
+  // The preset answer, kNoPreset when none is pending.
+  int presetAnswer() const { return presetAnswer_; }
   // The value of an integer expression, or the pending preset answer.
   int evalIntExpr(const std::string& text);
   // An input box's text, or "0" while a preset answer is pending.
@@ -243,6 +247,7 @@ class HostCore {
 
  private:
   bool abortRequested_ = false;
+  int presetAnswer_ = kNoPreset;
   bool settingsModified_ = false;
   UnitCodeQueue* unitCodes_ = nullptr;
   void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,

@@ -296,7 +296,7 @@ void MachineActions::btPrepClick() {
   const Settings& s = core_.s;
   if (!core_.dualBoxMode()) {
     layout_.job.patternMode = false;
-    core_.presetAnswer = s.preplayers;
+    core_.presetNextAnswer(s.preplayers);
     steps_.preparePowderLayers();
     return;
   }

@@ -138,7 +138,7 @@ void SettingDialogs::extracodes1Click() {
 
 void SettingDialogs::preparelayers1Click() {
   int layers = 1;
-  if (core_.presetAnswer != HostCore::kNoPreset) {
+  if (core_.presetAnswer() != HostCore::kNoPreset) {
     // The powder preparation set the count.
     layers = core_.evalIntExpr(core_.askText("input", "powderbuilding", "1"));
   } else {

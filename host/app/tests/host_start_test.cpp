@@ -83,7 +83,7 @@ TEST_F(HostTest, UserFunctions) {
 
   RecordingLinks links;
   h.links = &links;
-  h.core.presetAnswer = 25;
+  h.core.presetNextAnswer(25);
   h.inkfunct1Click(108);  // "b": G-codes with a typed amount
   EXPECT_EQ(links.gcodes, (std::vector<std::string>{"(flush)", "G0 X25", "G1 Y1"}));
   h.inkfunct1Click(100);

@@ -377,7 +377,7 @@ TEST_F(Editor, SearchButtonAppliesThenSearches) {
 // A preset answer belongs to the automated caller's next question: the
 // editor neither takes it for a field nor answers its own questions with it.
 TEST_F(Editor, PresetAnswersAreLeftForTheirQuestion) {
-  core.presetAnswer = 5;
+  core.presetNextAnswer(5);
   withEditor([&] {
     editor.AnyParamChange(idx("band64"), "2*32");
     editor.AnyParamChange(idx("printspeed"), "3000");
@@ -388,7 +388,7 @@ TEST_F(Editor, PresetAnswersAreLeftForTheirQuestion) {
   ui.inputs.push_back("zservice");
   editor.SearchParam1Click();
   EXPECT_TRUE(logHas("fdm->zService = 30.000"));
-  EXPECT_EQ(core.presetAnswer, 5);
+  EXPECT_EQ(core.presetAnswer(), 5);
 }
 
 TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {

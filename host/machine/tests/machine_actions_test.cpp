@@ -479,7 +479,7 @@ TEST_F(Actions, PrepLayersOutsideTheDualBoxSetUpStartsThePreparationLayers) {
   core.s.preplayers = 4;
   job.patternMode = true;
   int asked = -1;
-  steps.prepLayers = [&] { asked = core.presetAnswer; };
+  steps.prepLayers = [&] { asked = core.presetAnswer(); };
   act.btPrepClick();
   EXPECT_EQ(asked, 4);
   EXPECT_FALSE(job.patternMode);
