@@ -92,10 +92,8 @@ class HostCore {
 
   // ---- operator log ----
   OperatorLog Memo1;
-  OperatorLog* logTarget = &Memo1;  // the mesh tools point it at their memo
   bool lastEndedWithNewline = false;
   bool provisionalLine = false;
-  int lastEchoSource = 0;  // source of the last device echo; every message resets it
   std::string statusText;
   std::string lastStampDay;
   bool valuesChanged = false;
@@ -121,6 +119,16 @@ class HostCore {
   }
   // The log writer behind memoPrintf, for text that is already formatted.
   void logWrite(const std::string& text, bool continueLine, bool provisional);
+  // The log messages go to: Memo1, or another while logInto runs.
+  const OperatorLog& logTarget() const { return *logTarget_; }
+  // Messages go to `log` while `work` runs (the mesh tools' memo while one
+  // of their tools runs), then back to where they went before.
+  void logInto(OperatorLog& log, const std::function<void()>& work);
+  // A machine's echo (source: a number per machine). It goes on the last
+  // line while the same source echoed last and nothing else was logged
+  // since; otherwise it starts a line (after newLinePrefix) below a last
+  // line that is not empty.
+  void logEcho(int source, const std::string& text, const std::string& newLinePrefix = "");
   // " %s %s " with the time stamp ("hh:mm:ss", or the full date on the first
   // stamped line of a day) and the text.
   void logStamped(const std::string& text);
@@ -247,6 +255,9 @@ class HostCore {
 
  private:
   bool abortRequested_ = false;
+  OperatorLog* logTarget_ = &Memo1;
+  // The source of the last echo; every other message resets it.
+  int lastEchoSource_ = 0;
   int presetAnswer_ = kNoPreset;
   bool settingsModified_ = false;
   UnitCodeQueue* unitCodes_ = nullptr;

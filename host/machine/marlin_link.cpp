@@ -363,10 +363,7 @@ void MarlinLink::handleBlock(const std::string& block) {
       }
     }
     if (t.size() > 10) {
-      const auto& lines = core_.logTarget->lines();
-      if (core_.lastEchoSource != 2 && !lines.empty() && !lines.back().empty()) core_.logWrite(":::: " + t, false, false);
-      else core_.logWrite(t, true, false);
-      core_.lastEchoSource = 2;
+      core_.logEcho(2, t, ":::: ");
     }
   }
   for (char c : block) {

@@ -432,10 +432,7 @@ void MeshTools::meshkit1Click() {
 }
 
 void MeshTools::Form21Click() {
-  OperatorLog* before = core.logTarget;
-  core.logTarget = &Memo1;
-  meshkit1Click();
-  core.logTarget = before;
+  core.logInto(Memo1, [this] { meshkit1Click(); });
 }
 
 void MeshTools::adjuststlnormals1Click() { core.notConfirmed("recalculate normals in " + host.jobFileName()); }

@@ -217,10 +217,7 @@ void TextureTools::headTexture1Click() {
   if (chosen && !chosen->empty()) {
     hostHeadFile = *chosen;
     headstarter_->start();
-    OperatorLog* before = core_.logTarget;
-    core_.logTarget = &mesh_.Memo1;
-    mesh_.meshkit1Click();
-    core_.logTarget = before;
+    core_.logInto(mesh_.Memo1, [this] { mesh_.meshkit1Click(); });
     // A window that could not be shown never ran the tool.
     if (headstarter_->enabled()) {
       headstarter_->stop();

@@ -270,8 +270,7 @@ TEST_F(Marlin, AcknowledgementsAreCountedAndShortRepliesNotEchoed) {
 }
 
 TEST_F(Marlin, EchoOfAnotherSourceStartsItsOwnMarkedLine) {
-  core.memoPrintf("%s", "unit");
-  core.lastEchoSource = 1;
+  core.logEcho(1, "unit");
   reply("echo:Active Extruder: 0\n");
   EXPECT_EQ(logText(), "unit|:::: echo:Active Extruder: 0");
   reply("echo:SD card ok, more\n");
