@@ -239,7 +239,11 @@ class HostCore {
   std::string commandInputFile;
   char runMode = ' ';  // ' ', or 'V', 'T', 'B'
   bool primeAtStart = true;
-  bool batchRun = false;
+  // The batch print prints the model without asking whether to align the
+  // cartridges first: a command-line batch, or any batch after an
+  // alignment print (whose end marks it). Nothing clears it.
+  void markBatchPrintsModel() { batchPrintsModel_ = true; }
+  bool batchPrintsModel() const { return batchPrintsModel_; }
   int skinClear = -1;  // microns, -1 = not given
   // The unattended run the command line started (if any) and its status.
   UnattendedRun run{*this};
@@ -260,6 +264,7 @@ class HostCore {
   int lastEchoSource_ = 0;
   int presetAnswer_ = kNoPreset;
   bool settingsModified_ = false;
+  bool batchPrintsModel_ = false;
   UnitCodeQueue* unitCodes_ = nullptr;
   void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,
                        struct AssignState& st);

@@ -146,7 +146,7 @@ void BatchPrint::startBatch() {
   batchFailed_ = false;
   ackWaitSince_ = -1;
   // A command-line run, or a batch after an alignment, prints the model.
-  if (!core_.batchRun && !unattended())
+  if (!core_.batchPrintsModel() && !unattended())
     alignMode = core_.ui.askYesNo("Confirm", "Allign Cartridges");
   core_.timers.Batch->setInterval(1000);
   batchStep = 1;

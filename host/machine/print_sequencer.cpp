@@ -400,7 +400,7 @@ void PrintSequencer::endRun(bool aborted) {
   if (aborted) prepLayers_ = 0;
   if (job_.patternMode) {
     job_.dmcCurrent = false;
-    core_.batchRun = true;
+    core_.markBatchPrintsModel();
     job_.patternMode = false;
   }
   sendStopCodes();
@@ -459,7 +459,7 @@ void PrintSequencer::endOfPrint(bool prepPending) {
   sendStopCodes();
   restoreStartingLayer();
   if (job_.patternMode) {
-    core_.batchRun = true;
+    core_.markBatchPrintsModel();
     job_.dmcCurrent = false;
     job_.patternMode = false;
     core_.timers.MarlinTimer->stop();

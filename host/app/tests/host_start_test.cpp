@@ -147,7 +147,7 @@ TEST_F(HostTest, RunModes) {
   host->FormCreate();
   clock.advance(1000);
   EXPECT_EQ(batches, 1);
-  EXPECT_TRUE(host->core.batchRun);
+  EXPECT_TRUE(host->core.batchPrintsModel());
 }
 
 TEST_F(HostTest, AnUnattendedRunThatCannotGoOnEndsWithAFailure) {

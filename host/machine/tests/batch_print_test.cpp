@@ -150,7 +150,7 @@ struct Batch : SequencerFixture {
   void commandLineRun() {
     core.runMode = 'B';
     core.commandInputFile = "model.stl";
-    core.batchRun = true;
+    core.markBatchPrintsModel();
   }
 };
 
@@ -245,7 +245,7 @@ TEST_F(Batch, AnAlignmentBatchBurstsTwiceCountsDownAndPrintsThePattern) {
   EXPECT_FALSE(happened("goodbye"));
   // The pattern print's end opens the best-match entry and marks the next
   // batch as one that prints the model.
-  EXPECT_TRUE(core.batchRun);
+  EXPECT_TRUE(core.batchPrintsModel());
   EXPECT_FALSE(job.patternMode);
 }
 
