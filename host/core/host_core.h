@@ -248,9 +248,6 @@ class HostCore {
   // The unattended run the command line started (if any) and its status.
   UnattendedRun run{*this};
   bool closingDown = false;
-  // Line width of the test patterns' water lines (start-up sets 6 in the
-  // dual-box set-up).
-  int waterLineWidth = 12;
 
   // Settings tests: the powder feeder is driven by G-codes / the roller
   // hangs on the Marlin machine.

@@ -59,7 +59,7 @@ TEST_F(HostTest, StartUpFollowUps) {
   Host& h = start();
   EXPECT_EQ(h.core.controls.at("btPrep").caption, "load pwdr");
   EXPECT_TRUE(h.deviceLinks.marlin.m18zAccepted);
-  EXPECT_EQ(h.core.waterLineWidth, 6);
+  EXPECT_EQ(h.patterns.waterLineWidth(), 6);
   EXPECT_EQ(h.core.controls.at("typeGcode").items, (std::vector<std::string>{"G28", "M105"}));
   EXPECT_EQ(h.tables.reversedBits[1], 0x80);
   EXPECT_EQ(h.tables.setBitCount[0xFF], 8);
