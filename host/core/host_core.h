@@ -119,8 +119,6 @@ class HostCore {
   }
   // The log writer behind memoPrintf, for text that is already formatted.
   void logWrite(const std::string& text, bool continueLine, bool provisional);
-  // The log messages go to: Memo1, or another while logInto runs.
-  const OperatorLog& logTarget() const { return *logTarget_; }
   // Messages go to `log` while `work` runs (the mesh tools' memo while one
   // of their tools runs), then back to where they went before.
   void logInto(OperatorLog& log, const std::function<void()>& work);
@@ -256,6 +254,7 @@ class HostCore {
 
  private:
   bool abortRequested_ = false;
+  // Where the messages go: Memo1, or another log while logInto runs.
   OperatorLog* logTarget_ = &Memo1;
   // The source of the last echo; every other message resets it.
   int lastEchoSource_ = 0;

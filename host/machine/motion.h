@@ -2,7 +2,8 @@
 // The motion operations of the machine actions that the print sequencer
 // calls: moves through the coordinate transform, the plate heating between
 // layers, and the powder amount's steps. The manual controls (home, park,
-// Z reset, brush, ...) join them on this object.
+// Z reset, brush, ...) join them on this object. It owns the head's
+// position both plan with.
 #include <functional>
 
 #include "host/core/host_core.h"
