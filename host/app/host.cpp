@@ -238,7 +238,7 @@ void Host::buildUserFunctions() {
   addUserFunction("Roller on", rollerOnMarlin ? ">M106 S255" : unit::kRollerOn);
   addUserFunction("Roller off", rollerOnMarlin ? ">M106 S0" : unit::kRollerOff);
   if (core.dualBoxMode()) {
-    core.waterLineWidth = 6;
+    patterns.setWaterLineWidth(6);
     addUserFunction("Feeder up (mm)", ">" + std::string(feederGcode));
     addUserFunction("Feeder down (mm)", ">" + replaceAll(std::string(feederGcode), "E?", "E-?"));
   } else {

@@ -121,14 +121,8 @@ class Host {
   InkControls inkControls{core, deviceLinks.ink, sound, wiring};
   SettingDialogs settingDialogs{core, conversion.layout, wiring};
   // The operator's manual machine actions; the head's position is the
-  // sequencer's.
-  MachineActions actions{core,
-                         deviceLinks.marlin,
-                         deviceLinks.ink,
-                         motion,
-                         conversion.layout,
-                         {sequencer.headX, sequencer.headY, sequencer.lastHeadY},
-                         wiring};
+  // motion controls'.
+  MachineActions actions{core, deviceLinks.marlin, deviceLinks.ink, motion, conversion.layout, wiring};
   // The batch print, the alignment and the pulse calibration.
   BatchPrint batch{core, job, deviceLinks.ink, deviceLinks.marlin, motion, inkControls, sequencer, wiring};
   // The operator's machine controls wait while a print runs; so do the

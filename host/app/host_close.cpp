@@ -27,13 +27,13 @@ void Host::endSizing() {
 void Host::keepWindowPlace() {
   const WindowGeometry g = core.ui.windowGeometry();
   core.s.FormPosition = {g.left, g.top, g.width, g.height};
-  core.settingsModified = true;
+  core.markSettingsModified();
 }
 
 bool Host::askToClose() {
   if (closed_) return true;  // the window closes after the sequence ran
   if (!confirmWhilePrinting("close the program")) return false;
-  if (!core.s.IniAutoSave && core.settingsModified && (core.s.queryIniSave || core.settingsEditedUnsaved) &&
+  if (!core.s.IniAutoSave && core.settingsModified() && (core.s.queryIniSave || core.settingsEditedUnsaved) &&
       !askSaveOnClose())
     return false;
   closeSequence();

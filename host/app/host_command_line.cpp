@@ -92,7 +92,7 @@ void Host::startCommandLineRun() {
     if (!handoff.openModel()) run.fail("no job for " + core.commandInputFile);
     else if (core.runMode == 'T') run.succeed();
   } else if (core.runMode == 'B') {
-    core.batchRun = true;
+    core.markBatchPrintsModel();
     runBatch();
   }
 }

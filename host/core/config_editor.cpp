@@ -452,7 +452,7 @@ void ConfigEditor::sendCodesUnlessBusy() {
 void ConfigEditor::applyEdits(bool search) {
   if (view) view->closeEditor();
   if (applyPendingValues()) {
-    core_.settingsModified = true;
+    core_.markSettingsModified();
     core_.settingsEditedUnsaved = true;
     if (core_.s.IniAutoSave) files_.saveSettings();
   }
@@ -509,7 +509,10 @@ void ConfigEditor::editComboSetting() {
   // Asked of the operator directly, like the search.
   auto answer = core_.ui.inputBox("set single parameter", "line", comboLine);
   if (!answer || *answer == comboLine) return;
-  if (applyOperatorLine(*answer)) core_.settingsModified = core_.settingsEditedUnsaved = true;
+  if (applyOperatorLine(*answer)) {
+    core_.markSettingsModified();
+    core_.settingsEditedUnsaved = true;
+  }
   sendCodesUnlessBusy();
 }
 

@@ -47,12 +47,12 @@ bool HostCore::dualBoxAny() const { return dualBoxMode() || (s.dualbox & 16) != 
 // ---- operator log ----
 
 void HostCore::logWrite(const std::string& text, bool continueLine, bool provisional) {
-  OperatorLog& log = *logTarget;
+  OperatorLog& log = *logTarget_;
   const bool cont = continueLine && !lastEndedWithNewline;
   if (provisionalLine) log.removeLast();
   provisionalLine = provisional;
   lastEndedWithNewline = !text.empty() && text.back() == '\n';
-  lastEchoSource = 0;
+  lastEchoSource_ = 0;
   if (text.empty()) return;
   std::size_t start = 0;
   bool first = true;
@@ -65,6 +65,20 @@ void HostCore::logWrite(const std::string& text, bool continueLine, bool provisi
     if (nl == std::string::npos || nl + 1 == text.size()) break;
     start = nl + 1;
   }
+}
+
+void HostCore::logInto(OperatorLog& log, const std::function<void()>& work) {
+  OperatorLog* before = logTarget_;
+  logTarget_ = &log;
+  work();
+  logTarget_ = before;
+}
+
+void HostCore::logEcho(int source, const std::string& text, const std::string& newLinePrefix) {
+  const OperatorLog& log = *logTarget_;
+  const bool newLine = source != lastEchoSource_ && !log.empty() && !log.line(log.lineCount() - 1).empty();
+  logWrite(newLine ? newLinePrefix + text : text, !newLine, false);
+  lastEchoSource_ = source;
 }
 
 void HostCore::logStamped(const std::string& text) {
@@ -162,9 +176,9 @@ int evalExpr(const std::string& text, bool& divByZero) {
 }  // namespace
 
 int HostCore::evalIntExpr(const std::string& text) {
-  if (presetAnswer != kNoPreset) {
-    int v = presetAnswer;
-    presetAnswer = kNoPreset;
+  if (presetAnswer_ != kNoPreset) {
+    int v = presetAnswer_;
+    presetAnswer_ = kNoPreset;
     return v;
   }
   bool divByZero = false;
@@ -177,11 +191,11 @@ int HostCore::evalIntExpr(const std::string& text) {
 }
 
 std::string HostCore::askText(const std::string& caption, const std::string& prompt, const std::string& initial) {
-  if (presetAnswer != kNoPreset) {
+  if (presetAnswer_ != kNoPreset) {
     // The preset answers this one question: hand it over as text and let
     // it go, so it cannot answer an unrelated later question.
-    std::string v = std::to_string(presetAnswer);
-    presetAnswer = kNoPreset;
+    std::string v = std::to_string(presetAnswer_);
+    presetAnswer_ = kNoPreset;
     return v;
   }
   auto r = ui.inputBox(caption, prompt, initial);

@@ -94,13 +94,10 @@ class HostCore {
 
   // ---- operator log ----
   OperatorLog Memo1;
-  OperatorLog* logTarget = &Memo1;  // the mesh tools point it at their memo
   bool lastEndedWithNewline = false;
   bool provisionalLine = false;
-  int lastEchoSource = 0;  // source of the last device echo; every message resets it
   std::string statusText;
   std::string lastStampDay;
-  int presetAnswer = kNoPreset;
   bool valuesChanged = false;
   // Tick of the last event pump of the progress window (unset: none yet).
   std::optional<std::int64_t> lastProgressPump;
@@ -124,6 +121,14 @@ class HostCore {
   }
   // The log writer behind memoPrintf, for text that is already formatted.
   void logWrite(const std::string& text, bool continueLine, bool provisional);
+  // Messages go to `log` while `work` runs (the mesh tools' memo while one
+  // of their tools runs), then back to where they went before.
+  void logInto(OperatorLog& log, const std::function<void()>& work);
+  // A machine's echo (source: a number per machine). It goes on the last
+  // line while the same source echoed last and nothing else was logged
+  // since; otherwise it starts a line (after newLinePrefix) below a last
+  // line that is not empty.
+  void logEcho(int source, const std::string& text, const std::string& newLinePrefix = "");
   // " %s %s " with the time stamp ("hh:mm:ss", or the full date on the first
   // stamped line of a day) and the text.
   void logStamped(const std::string& text);
@@ -134,6 +139,11 @@ class HostCore {
   void clearStatus();
 
   // ---- typed answers ----
+  // The answer to the next typed question (evalIntExpr, askText), given in
+  // advance by an automated caller; that question takes it and lets it go.
+  void presetNextAnswer(int value) { presetAnswer_ = value; }
+  // The preset answer, kNoPreset when none is pending.
+  int presetAnswer() const { return presetAnswer_; }
   // The value of an integer expression, or the pending preset answer.
   int evalIntExpr(const std::string& text);
   // An input box's text, or "0" while a preset answer is pending.
@@ -142,8 +152,17 @@ class HostCore {
   // followed by the action.
   bool notConfirmed(const std::string& action);
 
+  // ---- the operator's abort ----
+  // The operator asked to stop the work under way (a print, a batch, the
+  // drill or feed file, the print simulation, a slicing that has not
+  // started); the work that runs stops on it and new work clears it. A
+  // print raises it too when it stops on its own faults, so the work
+  // around it stops as well.
+  void requestAbort() { abortRequested_ = true; }
+  void clearAbort() { abortRequested_ = false; }
+  bool abortRequested() const { return abortRequested_; }
+
   // ---- files ----
-  bool printAbort = false;
   // Opens a file; a failure is told to the operator and comes back in the
   // result. A failed write open holds the null device (writes go nowhere);
   // a failed read or append open holds no file.
@@ -174,7 +193,11 @@ class HostCore {
   // once when the program is put together.
   void sendUnitCodesTo(UnitCodeQueue& queue) { unitCodes_ = &queue; }
   UnitCodeQueue& unitCodes();
-  bool settingsModified = false;
+  // The settings in memory differ from their file: any subsystem that
+  // changes one marks it, a save clears it.
+  bool settingsModified() const { return settingsModified_; }
+  void markSettingsModified() { settingsModified_ = true; }
+  void markSettingsSaved() { settingsModified_ = false; }
   // The operator changed settings by hand (the editor, the single-setting
   // box) since the last save: those are asked about at close, whatever
   // queryIniSave says, so they are never lost without a word.
@@ -219,14 +242,15 @@ class HostCore {
   std::string commandInputFile;
   char runMode = ' ';  // ' ', or 'V', 'T', 'B'
   bool primeAtStart = true;
-  bool batchRun = false;
+  // The batch print prints the model without asking whether to align the
+  // cartridges first: a command-line batch, or any batch after an
+  // alignment print (whose end marks it). Nothing clears it.
+  void markBatchPrintsModel() { batchPrintsModel_ = true; }
+  bool batchPrintsModel() const { return batchPrintsModel_; }
   int skinClear = -1;  // microns, -1 = not given
   // The unattended run the command line started (if any) and its status.
   UnattendedRun run{*this};
   bool closingDown = false;
-  // Line width of the test patterns' water lines (start-up sets 6 in the
-  // dual-box set-up).
-  int waterLineWidth = 12;
 
   // Settings tests: the powder feeder is driven by G-codes / the roller
   // hangs on the Marlin machine.
@@ -236,6 +260,14 @@ class HostCore {
  private:
   void tellSettingsSettled();
 
+  bool abortRequested_ = false;
+  // Where the messages go: Memo1, or another log while logInto runs.
+  OperatorLog* logTarget_ = &Memo1;
+  // The source of the last echo; every other message resets it.
+  int lastEchoSource_ = 0;
+  int presetAnswer_ = kNoPreset;
+  bool settingsModified_ = false;
+  bool batchPrintsModel_ = false;
   UnitCodeQueue* unitCodes_ = nullptr;
   // After `timers`, so they leave its list before it goes.
   std::unique_ptr<plat::Timer> statusWipe_ = timers.make("Labelwipe");

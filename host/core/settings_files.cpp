@@ -213,7 +213,7 @@ bool SettingsFiles::saveSettings() {
   if (!core_.saveSettings()) return false;
   core_.logStamped("saved ini " + core_.s.settingsFile);
   recordActiveSettings();
-  core_.settingsModified = false;
+  core_.markSettingsSaved();
   return true;
 }
 

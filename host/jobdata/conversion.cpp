@@ -77,7 +77,7 @@ ConversionOutcome Conversion::convertJob() {
                   saturatedInt(layout.yvLim));
     core_.memoPrintf("drops W:%lld C:%lld M:%lld Y:%lld", d[0], d[1], d[2], d[3]);
     // The conversion changed settings (primgrens, maxstretchlen, printpages).
-    core_.settingsModified = true;
+    core_.markSettingsModified();
     if (core_.s.IniAutoSave) SettingsFiles(core_).saveSettings();
   }
   core_.ui.showProgress(110);

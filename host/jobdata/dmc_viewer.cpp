@@ -208,7 +208,7 @@ void DmcViewer::applySimulationSwitch() {
   // Only a simulation that starts takes the abort flag back: unticking the
   // item must not cancel an abort the operator asked for.
   if (simloopTicked()) {
-    core_.printAbort = false;
+    core_.clearAbort();
     jobUnreadable_ = false;
   }
   simulation_->setEnabled(simloopTicked());
@@ -220,7 +220,7 @@ void DmcViewer::stepSimulation() {
   simPhase = !simPhase;
   picture = QImage();
   // The operator's abort, or a job that cannot be read, ends it.
-  if (!core_.printAbort && !jobUnreadable_) {
+  if (!core_.abortRequested() && !jobUnreadable_) {
     if (simPhase) {
       displayStretch += 2;
       showStretch();

@@ -82,7 +82,7 @@ bool SlicerHandoff::openModel() {
   // slicing or not (a cancelled dialog, a missing file).
   const bool prepareOnly = std::exchange(skipSlicing, false);
   Settings& s = core_.s;
-  core_.printAbort = false;
+  core_.clearAbort();
   job_.modelFits = true;
   job_.dmcCurrent = false;
   KeepFolder folder;

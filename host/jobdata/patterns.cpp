@@ -316,7 +316,7 @@ void Patterns::makeRibs(int tag) {
     fillRows(canvas, kPatternGrey, 10, 194, 590, 258);
     top = 268;
   }
-  const int d = (12 - core_.waterLineWidth) / 2;
+  const int d = (12 - waterLineWidth_) / 2;
   canvas.fontSize = 25;
   canvas.fontColour = kPatternTextColour;
   for (int i = 0; i <= 4; ++i) {
@@ -368,13 +368,13 @@ void Patterns::makeColourTable() {
 }
 
 void Patterns::askWaterLineWidth() {
-  const int v = core_.evalIntExpr(core_.askText("input", "waterLineWidth", std::to_string(core_.waterLineWidth)));
+  const int v = core_.evalIntExpr(core_.askText("input", "waterLineWidth", std::to_string(waterLineWidth_)));
   // The ribs are 12 dots apart: a wider line would fill the gaps.
   if (v < 1 || v > 12) {
-    core_.memoPrintf("waterLineWidth %d refused: it takes 1 to 12 dots, it stays %d", v, core_.waterLineWidth);
+    core_.memoPrintf("waterLineWidth %d refused: it takes 1 to 12 dots, it stays %d", v, waterLineWidth_);
     return;
   }
-  core_.waterLineWidth = v;
+  waterLineWidth_ = v;
 }
 
 }  // namespace ph

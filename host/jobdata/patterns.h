@@ -128,6 +128,10 @@ class Patterns {
   void makeRibs(int tag);
   void makeColourTable();
   void askWaterLineWidth();
+  // Line width (dots) of the water lines of the ribs; the operator sets it
+  // through askWaterLineWidth, start-up sets 6 in the dual-box set-up.
+  int waterLineWidth() const { return waterLineWidth_; }
+  void setWaterLineWidth(int dots) { waterLineWidth_ = dots; }
 
   // The picture last drawn.
   const QImage& picture() const { return picture_; }
@@ -144,6 +148,7 @@ class Patterns {
   LayerPreview& preview_;
   PatternPrinter& printer_;
   QImage picture_;
+  int waterLineWidth_ = 12;
 };
 
 

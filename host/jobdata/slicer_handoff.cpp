@@ -125,7 +125,7 @@ bool SlicerHandoff::runSlicer(const std::string& source) {
     return true;
   }
   core_.memoPrintf("exe: %s", commandText(argv));
-  if (core_.printAbort) {
+  if (core_.abortRequested()) {
     waitingForSlicer = false;
     return false;
   }
@@ -227,14 +227,14 @@ ConversionOutcome SlicerHandoff::runConversion() {
 
 bool SlicerHandoff::askModelFits(const char* question) {
   if (job_.modelFits) return true;
-  core_.printAbort = true;
+  core_.requestAbort();
   if (core_.run.active()) {
     // Nobody to answer: the print stays aborted and the run cannot go on.
     core_.run.fail("model does not fit in machine");
     return false;
   }
-  if (core_.ui.askYesNo("Confirm", question)) core_.printAbort = false;
-  return !core_.printAbort;
+  if (core_.ui.askYesNo("Confirm", question)) core_.clearAbort();
+  return !core_.abortRequested();
 }
 
 void SlicerHandoff::convertAfterSlicing() {

@@ -145,13 +145,13 @@ void BatchPrint::startBatch() {
     core_.ui.showMessage("a print is running: 3d print refused (pause or abort it first)");
     return;
   }
-  core_.printAbort = false;
+  core_.clearAbort();
   batch_->stop();
   alignMode = false;
   batchFailed_ = false;
   ackWaitSince_ = -1;
   // A command-line run, or a batch after an alignment, prints the model.
-  if (!core_.batchRun && !unattended())
+  if (!core_.batchPrintsModel() && !unattended())
     alignMode = core_.ui.askYesNo("Confirm", "Allign Cartridges");
   batch_->setInterval(1000);
   batchStep = 1;
@@ -166,12 +166,12 @@ void BatchPrint::stepBatch() {
   const int next = batchStepAction(timer.interval());
   ++batchStep;
   if (next != timer.interval()) timer.setInterval(next);
-  if (!core_.printAbort && !batchFailed_ && batchStep <= 10) {
+  if (!core_.abortRequested() && !batchFailed_ && batchStep <= 10) {
     timer.start();
     return;
   }
   if (batchFailed_) return;
-  if (core_.printAbort) {
+  if (core_.abortRequested()) {
     // An aborted batch never says goodbye; a command-line run has failed.
     core_.run.fail("the print was aborted");
     return;
@@ -488,7 +488,7 @@ void BatchPrint::evaluatePulses() {
   s.InkjetIni += cmd;
   core_.ui.showMessage(plat::format("calibrated to %g pulses/mm", double(p)));
   core_.memoPrintf("  %g pulses/mm", double(p));
-  core_.settingsModified = true;
+  core_.markSettingsModified();
   if (s.IniAutoSave) {
     steps_.saveSettings();
   }

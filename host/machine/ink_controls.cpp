@@ -317,7 +317,7 @@ void InkControls::askHeatLevels() {
       core_.ui.showMessage(refusal);
       continue;
     }
-    if (v != *value) core_.settingsModified = true;
+    if (v != *value) core_.markSettingsModified();
     *value = v;
   }
   const std::string codes = plat::format("%d,1t%d,2t", s.heatlevelbw, s.heatlevelc);
@@ -333,7 +333,7 @@ void InkControls::toggleBlackHeaterTest() {
     stopBlackHeaterTest("switched off");
     return;
   }
-  abortAtBlackStart_ = core_.printAbort;
+  abortAtBlackStart_ = core_.abortRequested();
   blackHeater_->start();
 }
 
@@ -342,7 +342,7 @@ void InkControls::stepBlackHeaterTest() {
   // highest level, into a print, past an abort or without a link.
   if (!link_.inkLinkOpen) return stopBlackHeaterTest("link closed");
   if (print_.ticking()) return stopBlackHeaterTest("print start");
-  if (core_.printAbort && !abortAtBlackStart_) return stopBlackHeaterTest("abort");
+  if (core_.abortRequested() && !abortAtBlackStart_) return stopBlackHeaterTest("abort");
   if (blackStep > blackHeaterLimit()) return stopBlackHeaterTest("highest level reached");
   link_.sendInk(unit::blackHeaterStep(blackStep));
   ++blackStep;
@@ -418,7 +418,7 @@ void InkControls::sendShakerSpeed() {
       c->setCaption(plat::format("shake %d +/-", core_.s.shakerspeed));
     return;
   }
-  core_.settingsModified = true;
+  core_.markSettingsModified();
   core_.applySettings(plat::format("?shakerspeed=%d", newShake), false);
   // The shaker's code goes out now, unless a print sends it with its next
   // command.

@@ -190,7 +190,7 @@ class InkControls {
   // Sound files found missing, told once each.
   std::set<std::string> missingSounds_;
   QImage dropsHidden_;
-  // printAbort when the black-heater test started: a raise since stops it.
+  // abortRequested() when the black-heater test started: a raise since stops it.
   bool abortAtBlackStart_ = false;
   std::unique_ptr<plat::Timer> checkSound_;     // cartrsound
   std::unique_ptr<plat::Timer> cartridgeScan_;  // CartrScan

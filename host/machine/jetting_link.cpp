@@ -472,10 +472,7 @@ void JettingLink::handleBlock(std::string block) {
 }
 
 void JettingLink::echoReceived(int source, const std::string& text) {
-  const OperatorLog& log = *core_.logTarget;
-  const bool newLine = source != core_.lastEchoSource && !log.empty() && !log.line(log.lineCount() - 1).empty();
-  core_.logWrite(text, !newLine, false);
-  core_.lastEchoSource = source;
+  core_.logEcho(source, text);
 }
 
 void JettingLink::pauseWithAlarm() {

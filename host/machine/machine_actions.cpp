@@ -56,13 +56,12 @@ void addMachineActionItems(Controls& c) {
 }
 
 MachineActions::MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& ink, MotionControls& motion,
-                               JobLayout& layout, Head head, ActionSteps& steps)
+                               JobLayout& layout, ActionSteps& steps)
     : core_(core),
       marlin_(marlin),
       ink_(ink),
       motion_(motion),
       layout_(layout),
-      head_(head),
       steps_(steps),
       homeSequence_(core.timers.make("HomeSeq")),
       headHold_(core.timers.make("HoldMarlin")),
@@ -169,10 +168,9 @@ void MachineActions::home() {
   // No print step for 10 s: the stalled sequence is cleared.
   if (steps_.clearStalledTick()) resyncAcknowledgements();
   steps_.setStartX();
-  head_.y = s.yvHi;
-  head_.lastY = s.yvHi;
-  marlin_.gcodeSequence = s.startgcodes;
-  if (!marlin_.gcodeSequence.empty()) marlin_.sendGcode(popToken(marlin_.gcodeSequence, '/'));
+  motion_.placeHeadAtY(s.yvHi);
+  marlin_.startCodeSequence(s.startgcodes);
+  if (marlin_.codesQueued()) marlin_.sendGcode(marlin_.takeNextCode());
   if (s.plateTime > 0) {
     // The plate (the E axis) goes to its lifted park position.
     marlin_.sendGcode("M302");
@@ -186,19 +184,19 @@ void MachineActions::stepHomeSequence(HomeStarter from) {
   if (from != HomeStarter::None) homeStarter = from;
   plat::Timer& t = *homeSequence_;
   t.stop();
-  if (!marlin_.gcodeSequence.empty()) {
+  if (marlin_.codesQueued()) {
     // Without waiting for acknowledgements; "@@" codes may change the pace.
-    marlin_.sendGcode(popToken(marlin_.gcodeSequence, '/'));
+    marlin_.sendGcode(marlin_.takeNextCode());
     t.start();
     return;
   }
-  if (homeStarter != HomeStarter::PrepLifts1) motion_.moveXY(head_.x, head_.y, core_.s.movespeed);
+  if (homeStarter != HomeStarter::PrepLifts1) motion_.moveXY(motion_.position().x, motion_.position().y, core_.s.movespeed);
   homeStarter = HomeStarter::None;
 }
 
 void MachineActions::startLiftPrep() {
-  if (!marlin_.gcodeSequence.empty()) return;
-  marlin_.gcodeSequence = core_.s.liftPrepGcodes;
+  if (marlin_.codesQueued()) return;
+  marlin_.startCodeSequence(core_.s.liftPrepGcodes);
   stepHomeSequence(HomeStarter::PrepLifts1);
 }
 
@@ -224,7 +222,7 @@ void MachineActions::resetZ() {
 
 void MachineActions::moveToHeld() {
   const Settings& s = core_.s;
-  motion_.moveXY(parkState ? kParkX : head_.x, frontState ? s.yInspect : s.yvHi, s.movespeed);
+  motion_.moveXY(parkState ? kParkX : motion_.position().x, frontState ? s.yInspect : s.yvHi, s.movespeed);
 }
 
 void MachineActions::holdPosition() {
@@ -309,7 +307,7 @@ void MachineActions::preparePowder() {
   const Settings& s = core_.s;
   if (!core_.dualBoxMode()) {
     layout_.job.patternMode = false;
-    core_.presetAnswer = s.preplayers;
+    core_.presetNextAnswer(s.preplayers);
     steps_.preparePowderLayers();
     return;
   }
@@ -344,9 +342,9 @@ void MachineActions::layOnePowderLayer(bool fromRepeat) {
     if (const auto p = seq.rfind("G0 Y"); p != std::string::npos) seq.insert(p, "G4 P3000/");
   }
   seq += "/M106 S0";
-  marlin_.gcodeSequence = seq;
-  while (!marlin_.gcodeSequence.empty()) {
-    const std::string code = popToken(marlin_.gcodeSequence, '/');
+  marlin_.startCodeSequence(seq);
+  while (marlin_.codesQueued()) {
+    const std::string code = marlin_.takeNextCode();
     if (!code.empty()) marlin_.sendGcode(code);
   }
 }
@@ -418,11 +416,11 @@ void MachineActions::startDrillPattern() {
   if (drillFile) drill_->start();
   core_.logVars("nrMarlinok", marlin_.nrMarlinok, "Marlinlin", marlin_.Marlinlin);
   resyncAcknowledgements();
-  core_.printAbort = false;
+  core_.clearAbort();
 }
 
 void MachineActions::stepDrillPattern() {
-  if (core_.printAbort || !drillFile) {
+  if (core_.abortRequested() || !drillFile) {
     drill_->stop();
     drillFile.reset();
     return;
@@ -451,7 +449,7 @@ void MachineActions::startFeedFile() {
 }
 
 void MachineActions::stepGcodeFile() {
-  if (core_.printAbort || !feedFile) {
+  if (core_.abortRequested() || !feedFile) {
     gcodeFeed_->stop();
     feedFile.reset();
     return;

@@ -30,7 +30,7 @@ void addMachineActionItems(Controls& controls);
 class ActionSteps {
  public:
   virtual ~ActionSteps() = default;
-  // headX := the start X of a print (build room skip, layer shift).
+  // The head's X := the start X of a print (build room skip, layer shift).
   virtual void setStartX() = 0;
   // The layer G-codes with the placeholders of the job filled in.
   virtual std::string expandGcodeTemplate(const std::string& text, int skip) = 0;
@@ -61,14 +61,9 @@ class MachineActions {
   // Longest line of a G-code file; a longer one is skipped whole.
   static constexpr int kFileLineMax = 2047;
 
-  // The head's position, which the print sequencer keeps.
-  struct Head {
-    double& x;
-    double& y;
-    double& lastY;
-  };
+  // The head's position is the motion controls'.
   MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& ink, MotionControls& motion, JobLayout& layout,
-                 Head head, ActionSteps& steps);
+                 ActionSteps& steps);
   ~MachineActions();
   MachineActions(const MachineActions&) = delete;
   MachineActions& operator=(const MachineActions&) = delete;
@@ -168,7 +163,6 @@ class MachineActions {
   JettingLink& ink_;
   MotionControls& motion_;
   JobLayout& layout_;
-  Head head_;
   ActionSteps& steps_;
   int ackMark_ = 0;
   std::int64_t ackMarkTick_ = 0;

@@ -73,7 +73,7 @@ class DeviceLinks : public MachineLinks {
   void flushPendingMcodes() override { marlin.flushLeadingMcodes(); }
   void sendGcode(const std::string& code) override { marlin.sendGcode(code); }
   void sendInkPending(const std::string& command) override { ink.sendInkPending(command); }
-  std::string gcodeSequence() const override { return marlin.gcodeSequence; }
+  std::string gcodeSequence() const override { return marlin.queuedCodes(); }
   bool allLinesAcknowledged() const override { return marlin.allLinesAcknowledged(); }
   bool pokeUnacknowledged() override { return marlin.pokeUnacknowledged(); }
   void closeSerialLinks() override;

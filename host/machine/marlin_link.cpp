@@ -87,7 +87,7 @@ void MarlinLink::openMarlin() {
     marlinLinkOpen = CommMarlin.isOpen();
   }
   Marlinlin = 0;
-  gcodeSequence = core_.s.startgcodes;
+  startCodeSequence(core_.s.startgcodes);
   // -1 by default: the machine's start-up "ok" is absorbed.
   nrMarlinok = core_.s.gcode_ok;
   forgetLines();
@@ -106,7 +106,7 @@ void MarlinLink::openMarlinConsole() {
     if (!CommMarlin.isOpen()) marlinLinkOpen = false;
   }
   Marlinlin = 0;
-  gcodeSequence = core_.s.startgcodes;
+  startCodeSequence(core_.s.startgcodes);
   nrMarlinok = 0;
   forgetLines();
   platformZ = 0.0;
@@ -318,9 +318,15 @@ void MarlinLink::reconnectIfDown() {
     MarlSocket.setActive(true);
 }
 
+std::string MarlinLink::takeNextCode() { return popToken(gcodeSequence_, '/'); }
+
+void MarlinLink::fillQueuedPlaceholder(const std::string& placeholder, const std::string& value) {
+  replaceAllIn(gcodeSequence_, placeholder, value);
+}
+
 void MarlinLink::flushLeadingMcodes() {
   if (mcodesFlushed) return;
-  for (std::string rest = gcodeSequence; !rest.empty() && rest[0] == 'M';) {
+  for (std::string rest = gcodeSequence_; !rest.empty() && rest[0] == 'M';) {
     marlinWrite(popToken(rest, '/') + "\r");
     --nrMarlinok;  // raw lines are acknowledged too
   }
@@ -354,10 +360,7 @@ void MarlinLink::handleBlock(const std::string& block) {
       }
     }
     if (t.size() > 10) {
-      const auto& lines = core_.logTarget->lines();
-      if (core_.lastEchoSource != 2 && !lines.empty() && !lines.back().empty()) core_.logWrite(":::: " + t, false, false);
-      else core_.logWrite(t, true, false);
-      core_.lastEchoSource = 2;
+      core_.logEcho(2, t, ":::: ");
     }
   }
   for (char c : block) {
@@ -453,7 +456,7 @@ char MarlinLink::takeGcodeComboKey(char key) {
     std::string joined;
     for (std::size_t i = 0; i < items.size(); ++i) joined += (i ? "~" : "") + items[i];
     core_.s.dropItems = joined;
-    core_.settingsModified = true;
+    core_.markSettingsModified();
   }
   core_.controls.notify(combo);
   takeRawLineKey('\r');

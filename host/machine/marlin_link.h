@@ -40,7 +40,6 @@ class MarlinLink {
   bool m18zAccepted = false;
   int Marlinlin = 0;   // the last numbered line sent
   int nrMarlinok = 0;  // acknowledgements counted
-  std::string gcodeSequence;  // "/"-separated codes still to send
   double platformZ = 0.0;     // mm
   std::string gcodeHistory;   // the recent lines, each preceded by "~"
   int resendTries = 0;
@@ -48,6 +47,20 @@ class MarlinLink {
   int resendLine = 0;
   bool jamNextLine = false;  // test switch: the next line goes out with a "0" inserted
   bool mcodesFlushed = false;
+
+  // ---- the G-code sequence ----
+  // Codes ("/"-separated) that go one at a time, each when its sender's
+  // step comes: a print's or a homing's start codes, the layer codes, the
+  // powder preparation. The print, the homing and the powder layer take
+  // from the same sequence, so a new one replaces what was left.
+  void startCodeSequence(const std::string& codes) { gcodeSequence_ = codes; }
+  // The next code, off the front ("" for an empty item).
+  std::string takeNextCode();
+  void clearCodeSequence() { gcodeSequence_.clear(); }
+  bool codesQueued() const { return !gcodeSequence_.empty(); }
+  const std::string& queuedCodes() const { return gcodeSequence_; }
+  // Puts value in place of every placeholder in the codes still queued.
+  void fillQueuedPlaceholder(const std::string& placeholder, const std::string& value);
 
   // Every numbered line has been acknowledged.
   bool allLinesAcknowledged() const { return nrMarlinok >= Marlinlin; }
@@ -157,6 +170,7 @@ class MarlinLink {
   bool lineResetPending_ = false;
   bool socketWasUp_ = false;
   std::string rxLine_;
+  std::string gcodeSequence_;
 };
 
 // The checksum of a numbered line: the XOR of its bytes, taken unsigned.

@@ -37,12 +37,17 @@ void MotionControls::moveXYZ(double x, double y, double z, int speed) {
   if (marlin_.m18zAccepted) marlin_.sendGcode("M18 Z");
 }
 
-void MotionControls::plateHeatStep(double& headX, bool& plateHeating) {
+void MotionControls::turnHead(double farY) {
+  head_.lastY = head_.y;
+  head_.y = head_.y <= core_.s.yvHi - 10 ? core_.s.yvHi : farY;
+}
+
+void MotionControls::plateHeatStep(bool& plateHeating) {
   const Settings& s = core_.s;
   switch (plateStep) {
     case 0:
-      headX += s.plateXmove;
-      moveXY(headX, s.yvHi, s.movespeed);
+      head_.x += s.plateXmove;
+      moveXY(head_.x, s.yvHi, s.movespeed);
       break;
     case 1: marlin_.sendGcode(plat::format("G4 P%d", 1)); break;
     case 2:
@@ -57,8 +62,8 @@ void MotionControls::plateHeatStep(double& headX, bool& plateHeating) {
     case 5: marlin_.sendGcode(plat::format("G0 E%3.2f", s.plateParkMove * 0.01)); break;
     case 6: marlin_.sendGcode(plat::format("G4 P%d", 100)); break;
     case 7:
-      headX -= s.plateXmove;
-      moveXY(headX, s.yvHi, s.movespeed);
+      head_.x -= s.plateXmove;
+      moveXY(head_.x, s.yvHi, s.movespeed);
       break;
     default:
       ink_.sendInk(unit::kPlateHeatEnd);

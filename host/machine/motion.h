@@ -2,7 +2,8 @@
 // The motion operations of the machine actions that the print sequencer
 // calls: moves through the coordinate transform, the plate heating between
 // layers, and the powder amount's steps. The manual controls (home, park,
-// Z reset, brush, ...) join them on this object.
+// Z reset, brush, ...) join them on this object. It owns the head's
+// position both plan with.
 #include <functional>
 #include <memory>
 
@@ -11,6 +12,15 @@
 #include "host/machine/marlin_link.h"
 
 namespace ph {
+
+// The head's position as the print and the manual actions plan it, before
+// the coordinate transform: the X and Y of the next moves, and the Y the
+// last pass went to (the priming check's travel starts from there).
+struct HeadPosition {
+  double x = 0.0;
+  double y = 0.0;
+  double lastY = 0.0;
+};
 
 class MotionControls {
  public:
@@ -32,13 +42,30 @@ class MotionControls {
   // layer count for layerMorePowder).
   std::function<void()> powderAmountStepped;
 
+  // ---- the head's position (the print sequencer and the manual actions
+  // move it through these; nothing else writes it) ----
+  const HeadPosition& position() const { return head_; }
+  // The X the next moves start from (a print's or a layer's start X).
+  void setHeadX(double x) { head_.x = x; }
+  // The X moves on by dx: bands printed or skipped, the alignment jump.
+  void shiftHeadX(double dx) { head_.x += dx; }
+  // The Y the next pass goes to.
+  void setHeadY(double y) { head_.y = y; }
+  void shiftHeadY(double dy) { head_.y += dy; }
+  // The head stands at y with no pass behind it (a print's start, homing).
+  void placeHeadAtY(double y) { head_.y = head_.lastY = y; }
+  // The pass to the head's Y went out: that Y becomes the last pass's, and
+  // the next pass goes to the other side (yvHi from the print's side,
+  // farY from the yvHi side).
+  void turnHead(double farY);
+
   // x' = t0 + t2 x + t3 y, y' = t1 + t4 x + t5 y; a coefficient of 2 is -1.
   void applyTransformXY(double& x, double& y) const;
   void moveXY(double x, double y, int speed);
   void moveXYZ(double x, double y, double z, int speed);
   // One step of the plate heating; the head's X moves away and back with
   // it, and the last step clears plateHeating.
-  void plateHeatStep(double& headX, bool& plateHeating);
+  void plateHeatStep(bool& plateHeating);
   // One step of the powder amount (the label LabPwdr follows); setBase
   // takes the new amount as the base of later raises.
   void PowderUpDown(bool up, bool setBase);
@@ -52,6 +79,7 @@ class MotionControls {
   MarlinLink& marlin_;
   JettingLink& ink_;
   std::unique_ptr<plat::Timer> powderReport_;  // powderreport
+  HeadPosition head_;
 };
 
 }  // namespace ph

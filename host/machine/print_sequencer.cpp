@@ -136,14 +136,15 @@ bool PrintSequencer::isBusy() const {
 void PrintSequencer::markAborted() {
   run.abortAsked = true;
   // Other work the operator's abort stops reads the host's flag.
-  core_.printAbort = true;
+  core_.requestAbort();
 }
 
 void PrintSequencer::setStartX() {
   const Settings& s = core_.s;
-  headX = s.xMarlinBase - layout_.buildRoomSkip;
-  if (s.shiftLayer != 0) headX += run.layerShiftDots * kDot;
-  else if (s.bridgelayers && run.oddLayer) headX += s.br32 * kDot;
+  double x = s.xMarlinBase - layout_.buildRoomSkip;
+  if (s.shiftLayer != 0) x += run.layerShiftDots * kDot;
+  else if (s.bridgelayers && run.oddLayer) x += s.br32 * kDot;
+  motion_.setHeadX(x);
 }
 
 // ---------------------------------------------------------------- start
@@ -231,15 +232,15 @@ PrintSequencer::Outcome PrintSequencer::start() {
   run.oddLayer = s.startinglayer % 2 != 0;
   run.layerShiftDots = s.band64 > 0 ? (s.startinglayer * s.shiftLayer) % s.band64 : 0;
   setStartX();
-  headY = lastHeadY = layout_.yvLim;
+  motion_.placeHeadAtY(layout_.yvLim);
   ink_.startCounting();
   run.stretchNo = -s.prepstretches;
   if (job_.patternMode) {
     run.stretchNo = 0;
-    headX -= s.alignJump * kDot;
+    motion_.shiftHeadX(-(s.alignJump * kDot));
   }
   run.layerIndex = s.startinglayer;
-  core_.printAbort = false;
+  core_.clearAbort();
   setPauseBox(false);
   if (layout_.layerThicknessDiffers) {
     // The operator looks at the layer thickness before the print goes on.
@@ -278,7 +279,7 @@ bool PrintSequencer::openDmcForPrint(bool takeHeader) {
 
 void PrintSequencer::armDryRun() {
   dryRun_ = true;
-  marlin_.gcodeSequence = core_.s.startgcodes;
+  marlin_.startCodeSequence(core_.s.startgcodes);
   marlin_.Marlinlin = 0;
   marlin_.nrMarlinok = 0;
 }
@@ -308,12 +309,12 @@ void PrintSequencer::step() {
   // A step is taken: the watchdog starts counting again, from what the
   // machines have said so far.
   resumeWatchdog();
-  if (run.plateHeating && headY < s.yvHi - 10) {
-    motion_.plateHeatStep(headX, run.plateHeating);
+  if (run.plateHeating && head().y < s.yvHi - 10) {
+    motion_.plateHeatStep(run.plateHeating);
     return;
   }
-  if (!marlin_.gcodeSequence.empty()) {
-    sendCode(popToken(marlin_.gcodeSequence, '/'));
+  if (marlin_.codesQueued()) {
+    sendCode(marlin_.takeNextCode());
     return;
   }
   if (dryRun_) {
@@ -329,11 +330,11 @@ void PrintSequencer::step() {
     const bool jump = s.jumpmicrons >= 1 && !prepPending &&
                       (s.allwaysjump || island(run.printLayer) >= 1 || island(run.printLayer + 1) >= 1);
     run.jumpPhase = jump && !dryRun_ && !job_.patternMode;
-    if (headY < s.yvHi - 10) startStretch(prepPending);
+    if (head().y < s.yvHi - 10) startStretch(prepPending);
     else endStretch(prepPending);
   } else {
     run.jumpPhase = false;
-    if (headY >= s.yvHi - 10) marlin_.platformZ += s.jumpmicrons / 1000.0;
+    if (head().y >= s.yvHi - 10) marlin_.platformZ += s.jumpmicrons / 1000.0;
     else marlin_.platformZ -= s.jumpmicrons / 1000.0;
     sendCode(plat::format("G0 Z%1.3f F%d ", marlin_.platformZ, s.movespeed));
   }
@@ -424,7 +425,7 @@ void PrintSequencer::endRun(bool aborted) {
   if (aborted) prepLayers_ = 0;
   if (job_.patternMode) {
     job_.dmcCurrent = false;
-    core_.batchRun = true;
+    core_.markBatchPrintsModel();
     job_.patternMode = false;
   }
   sendStopCodes();
@@ -482,7 +483,7 @@ void PrintSequencer::endOfPrint(bool prepPending) {
   sendStopCodes();
   restoreStartingLayer();
   if (job_.patternMode) {
-    core_.batchRun = true;
+    core_.markBatchPrintsModel();
     job_.dmcCurrent = false;
     job_.patternMode = false;
     tick_->stop();

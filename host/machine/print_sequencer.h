@@ -204,9 +204,6 @@ class PrintSequencer {
 
   // The current print; written by the sequencer alone (tests read it).
   PrintRun run;
-  // The head's position as the sequencer plans it (the motion controls
-  // and the machine actions share it).
-  double headX = 0.0, headY = 0.0, lastHeadY = 0.0;
   // Across prints: the powder-skip cycle and the extra-powder count.
   int powderSkipState = 0;
   int layerMoreCount = 0;
@@ -226,7 +223,7 @@ class PrintSequencer {
   std::string expandGcodeTemplate(const std::string& text, int skip) const;
   void showPrintProgress(int step);
   void layerMorePowderStep();
-  // headX := the start X of a layer (build room skip, layer shift).
+  // The head's X := the start X of a layer (build room skip, layer shift).
   void setStartX();
   // The inline purge codes of every announcement.
   std::string purgeCodes() const;
@@ -251,6 +248,8 @@ class PrintSequencer {
       if (depth > 0) --depth;
     }
   };
+  // The head's position, which the motion controls keep.
+  const HeadPosition& head() const { return motion_.position(); }
   bool startAsked();
   bool openDmcForPrint(bool takeHeader);
   bool pauseBoxChecked() const;

@@ -55,7 +55,7 @@ void PrintSequencer::startStretch(bool prepPending) {
   const Settings& s = core_.s;
   ++run.stretchCount;
   if (run.plateHeating) {
-    motion_.plateHeatStep(headX, run.plateHeating);
+    motion_.plateHeatStep(run.plateHeating);
     return;
   }
   showPrintProgress(run.layerStep);
@@ -87,9 +87,9 @@ int PrintSequencer::powderOnlyStretch(int extra) {
   if (powder.start) start = *powder.start;
   int time = powder.timeMs + extra;
   if (job_.patternMode) time = 0;
-  if (steps_.shortStretches()) headY += s.stretchcut;
+  if (steps_.shortStretches()) motion_.shiftHeadY(s.stretchcut);
   if (run.powderStartNext < 10000) start = run.powderStartNext;
-  run.powderStartNext = nextPowderStart(s, headY, speed);
+  run.powderStartNext = nextPowderStart(s, head().y, speed);
   if (core_.dualBoxMode() && s.powderPercentage == 0 && !job_.patternMode) {
     start = 0;
     time = 5999;
@@ -169,20 +169,21 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
       (s.bidirectional && !job_.patternMode && powderCode > 4)) {
     if (s.shortcutstretch && !prepPending && powderCode > 250) powderCode = 999;
     const int ystart = truncToInt(s.yvHi - powderCode - (s.behindmargin * 254 / 3000) - 20 - 10);
-    headY = std::min(std::max(double(ystart), headY), headY + s.stretchcut - 0.2);
-    if (s.onCakeMode && !s.bidirectional) headY = std::clamp(headY - 30, s.yvLow, 3000.0);
-    run.bidiShift = powderCode >= 1 ? truncToInt((headY - ystart) * 3000 / 254) : 0;
+    const double y = head().y;
+    motion_.setHeadY(std::min(std::max(double(ystart), y), y + s.stretchcut - 0.2));
+    if (s.onCakeMode && !s.bidirectional) motion_.setHeadY(std::clamp(head().y - 30, s.yvLow, 3000.0));
+    run.bidiShift = powderCode >= 1 ? truncToInt((head().y - ystart) * 3000 / 254) : 0;
   } else {
     if (steps_.fastStretches()) speed = s.movespeed;
-    headY += s.stretchcut;
+    motion_.shiftHeadY(s.stretchcut);
   }
 
   // Powder.
   int start = run.powderStartNext;
-  run.powderStartNext = nextPowderStart(s, headY, speed);
+  run.powderStartNext = nextPowderStart(s, head().y, speed);
   if (layerEnding(layout_.stretchesPerLayer))
     run.powderStartNext =
-        truncToInt(run.powderStartNext + (s.xMarlinBase - layout_.buildRoomSkip - headX) * 60000 / notnul(speed));
+        truncToInt(run.powderStartNext + (s.xMarlinBase - layout_.buildRoomSkip - head().x) * 60000 / notnul(speed));
   if (run.firstStretch) start = 0;
   const PowderTime powder = passPowder();
   if (powder.start) start = *powder.start;
@@ -191,7 +192,7 @@ std::optional<int> PrintSequencer::dataStretch(bool prepPending, int extra) {
   if (s.nopowderstretches > 0 && layerEnding(layout_.stretchesPerLayer - s.nopowderstretches)) time = 10;
   if (s.rollSplit != 0) {
     start = truncToInt(start + s.powderDY * 300 / 25.4);
-    if (run.stretchCount < s.addedStretch) headY -= s.powderDY;
+    if (run.stretchCount < s.addedStretch) motion_.shiftHeadY(-s.powderDY);
     else time = 10;
   }
   s.behindmargin = std::max(s.behindmargin, s.repeatpurge);
@@ -244,10 +245,10 @@ void PrintSequencer::layerLastStretch(bool prepPending) {
       const auto p = seq.rfind("G0 Y");
       if (p != std::string::npos) seq.insert(p, "G4 P99/");
     }
-    marlin_.gcodeSequence = seq;
+    marlin_.startCodeSequence(seq);
   }
   if (core_.dualBoxMode()) ink_.echoReceived(1, plat::format("L%d ", run.printLayer + 1));
-  replaceAllIn(marlin_.gcodeSequence, "%p%", plat::format("%g", s.powderPercentage * 0.01));
+  marlin_.fillQueuedPlaceholder("%p%", plat::format("%g", s.powderPercentage * 0.01));
   layerMorePowderStep();
   if (run.bytesLeft < 5 || s.repeatstretch == 1) run.layerEnds = true;
 }
@@ -255,9 +256,8 @@ void PrintSequencer::layerLastStretch(bool prepPending) {
 void PrintSequencer::stretchTail(bool prepPending, int speed) {
   const Settings& s = core_.s;
   run.firstStretch = false;
-  motion_.moveXY(rollSplitX(headX), headY, prepPending ? s.movespeed : speed);
-  lastHeadY = headY;
-  headY = headY <= s.yvHi - 10 ? s.yvHi : layout_.yvLim;
+  motion_.moveXY(rollSplitX(head().x), head().y, prepPending ? s.movespeed : speed);
+  motion_.turnHead(layout_.yvLim);
   countCamera();
 }
 
@@ -276,7 +276,7 @@ void PrintSequencer::endStretch(bool prepPending) {
     advanceLayer(prepPending);
   } else {
     if (!run.splitPending) {
-      headX -= s.band64 * kDot;
+      motion_.shiftHeadX(-(s.band64 * kDot));
       skipEmptyStretches();
     } else if (s.repeatstretch == 1) {
       run.splitPending = false;
@@ -291,8 +291,7 @@ void PrintSequencer::endStretch(bool prepPending) {
     // would be read as its data.
     if (!ticking()) closeOpenPass();
   }
-  lastHeadY = headY;
-  headY = headY <= s.yvHi - 10 ? s.yvHi : layout_.yvLim;
+  motion_.turnHead(layout_.yvLim);
   countCamera();
 }
 
@@ -314,10 +313,10 @@ void PrintSequencer::backwardPass(bool prepPending) {
   ++run.stretchesRead;
   run.bidiShift += s.bidiadjust;
   if (run.bidiShift > 0) {
-    motion_.moveXY(rollSplitX(headX), lastHeadY + (run.bidiShift * 254 / 3000), s.movespeed);
+    motion_.moveXY(rollSplitX(head().x), head().lastY + (run.bidiShift * 254 / 3000), s.movespeed);
     run.bidiShift = 0;
   } else {
-    motion_.moveXY(rollSplitX(headX), lastHeadY, s.movespeed);
+    motion_.moveXY(rollSplitX(head().x), head().lastY, s.movespeed);
   }
   run.normalRun = std::min(run.normalRun + 1, 2);
   ink_.sendInk(unit::kReturnPass +
@@ -327,16 +326,16 @@ void PrintSequencer::backwardPass(bool prepPending) {
   run.bidiShift = 0;
   if (prepPending) dropRecordData(100, 1);
   streamStretchData();
-  motion_.moveXY(rollSplitX(headX), headY, prepPending ? s.movespeed : speed);
-  headX -= s.band64 * kDot;
-  motion_.moveXY(rollSplitX(headX), headY, speed);
+  motion_.moveXY(rollSplitX(head().x), head().y, prepPending ? s.movespeed : speed);
+  motion_.shiftHeadX(-(s.band64 * kDot));
+  motion_.moveXY(rollSplitX(head().x), head().y, speed);
 }
 
 void PrintSequencer::emptyReturn() {
   ink_.sendInk(unit::kReturnPass + unit::passDataOffset(unit::kPassStartOffset));
   ink_.sendInkCounted(unit::kPassData);
   run.dataOpen = true;
-  motion_.moveXY(rollSplitX(headX), headY, core_.s.movespeed);
+  motion_.moveXY(rollSplitX(head().x), head().y, core_.s.movespeed);
 }
 
 void PrintSequencer::skipEmptyStretches() {
@@ -345,7 +344,7 @@ void PrintSequencer::skipEmptyStretches() {
   if (!(s.powderReduce || pairs)) return;
   const PrintRecords::Skipped skipped = records_.skipEmptyStretches(s.powderReduce, pairs);
   if (skipped.backwardNext) run.backwardPending = *skipped.backwardNext;
-  headX -= skipped.bands * s.band64 * kDot;
+  motion_.shiftHeadX(-(skipped.bands * s.band64 * kDot));
 }
 
 // ---------------------------------------------------------------- layer advance
@@ -355,7 +354,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
   const double rollShift = s.rollSplit != 0 ? s.powderDY : 0;
   run.stretchCount = 0;
   run.rollSpeedTaken = false;
-  const double rememberedX = headX;
+  const double rememberedX = head().x;
   run.stretchNo = -s.prepstretches;
   run.layerEnds = false;
   run.firstOfLayer = true;
@@ -377,24 +376,24 @@ void PrintSequencer::advanceLayer(bool prepPending) {
   }
   run.camCountdown = s.camsyncer;
   const double base = s.xMarlinBase - layout_.buildRoomSkip;
-  if (core_.dualBoxMode()) headX = base;
+  if (core_.dualBoxMode()) motion_.setHeadX(base);
   const double y = layout_.yvLim + s.stretchcut - rollShift;
-  motion_.moveXYZ(rollSplitX(headX), y, marlin_.platformZ, s.movespeed);
-  headX = base;
+  motion_.moveXYZ(rollSplitX(head().x), y, marlin_.platformZ, s.movespeed);
+  motion_.setHeadX(base);
   if (!s.preInkGcodes.empty()) {
     if (s.preInkGcodes[0] == '@') stopRollerAfter(leadingInt(s.preInkGcodes.substr(1, 9)));
-    else marlin_.gcodeSequence = s.preInkGcodes;
+    else marlin_.startCodeSequence(s.preInkGcodes);
   }
   if (menuChecked(print_names::kDetour)) {
     motion_.moveXYZ(20, y, marlin_.platformZ, s.movespeed);
-    if (!s.powderReduce) motion_.moveXYZ(rollSplitX(headX), y, marlin_.platformZ, s.movespeed);
+    if (!s.powderReduce) motion_.moveXYZ(rollSplitX(head().x), y, marlin_.platformZ, s.movespeed);
   }
   run.oddLayer = !run.oddLayer;
   run.layerShiftDots = s.band64 > 0 ? (run.layerShiftDots + s.shiftLayer) % s.band64 : 0;
   setStartX();
   if (s.powderReduce || (s.bidirectional && !job_.patternMode)) {
     skipEmptyStretches();
-    if (s.powderReduce) motion_.moveXYZ(rollSplitX(headX), y, marlin_.platformZ, s.movespeed);
+    if (s.powderReduce) motion_.moveXYZ(rollSplitX(head().x), y, marlin_.platformZ, s.movespeed);
   }
   sendStretchEnd();
   if (menuChecked(print_names::kTemperatureControl)) ink_.sendInk(unit::kTemperatureControl);
@@ -405,7 +404,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
   }
   ink_.sendInkCounted(unit::kReturnPass + unit::passDataOffset(unit::kPassStartOffset) + unit::kPassData +
                       unit::kBlankPassData);
-  motion_.moveXY(rollSplitX(headX), headY, s.movespeed);
+  motion_.moveXY(rollSplitX(head().x), head().y, s.movespeed);
   ++run.inkStretchesSent;
   ++run.layerIndex;
   if (run.layerIndex >= layout_.printpages || run.jobEnds || records_.nearlyEnded()) endOfPrint(prepPending);
@@ -414,7 +413,7 @@ void PrintSequencer::advanceLayer(bool prepPending) {
 void PrintSequencer::startPrimeCheck(double rememberedX) {
   const Settings& s = core_.s;
   phase_ = PrintPhase::PrimingCheck;
-  run.primeTravelMs = primeTravelMs(s, s.xMarlinBase - layout_.buildRoomSkip, rememberedX, lastHeadY);
+  run.primeTravelMs = primeTravelMs(s, s.xMarlinBase - layout_.buildRoomSkip, rememberedX, head().lastY);
   preInkStep();
   tick_->stop();
   ink_.sendInk(unit::kTemperatureHold);

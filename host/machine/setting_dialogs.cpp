@@ -59,7 +59,7 @@ void SettingDialogs::bindControls() {
   bind("laystart1", [this] { fitPowderTime(); });
 }
 
-void SettingDialogs::changed() { core_.settingsModified = true; }
+void SettingDialogs::changed() { core_.markSettingsModified(); }
 
 void SettingDialogs::conversionStale() { layout_.job.dmcCurrent = false; }
 
@@ -138,7 +138,7 @@ void SettingDialogs::editExtraCodes() {
 
 void SettingDialogs::preparePowderLayers() {
   int layers = 1;
-  if (core_.presetAnswer != HostCore::kNoPreset) {
+  if (core_.presetAnswer() != HostCore::kNoPreset) {
     // The powder preparation set the count.
     layers = core_.evalIntExpr(core_.askText("input", "powderbuilding", "1"));
   } else {

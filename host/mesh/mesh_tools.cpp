@@ -432,10 +432,7 @@ void MeshTools::showMeshWindow() {
 }
 
 void MeshTools::showMeshWindowWithItsLog() {
-  OperatorLog* before = core.logTarget;
-  core.logTarget = &Memo1;
-  showMeshWindow();
-  core.logTarget = before;
+  core.logInto(Memo1, [this] { showMeshWindow(); });
 }
 
 void MeshTools::askRecalculateNormals() { core.notConfirmed("recalculate normals in " + host.jobFileName()); }

@@ -217,10 +217,7 @@ void TextureTools::startHostHeadTexture() {
   if (chosen && !chosen->empty()) {
     hostHeadFile = *chosen;
     headstarter_->start();
-    OperatorLog* before = core_.logTarget;
-    core_.logTarget = &mesh_.Memo1;
-    mesh_.showMeshWindow();
-    core_.logTarget = before;
+    core_.logInto(mesh_.Memo1, [this] { mesh_.showMeshWindow(); });
     // A window that could not be shown never ran the tool.
     if (headstarter_->enabled()) {
       headstarter_->stop();

@@ -51,7 +51,7 @@ TEST_F(HostTest, NobodyToAnswerTheSaveQuestionClosesWithoutSaving) {
     Host& h = start(c.args);
     h.core.runMode = c.args.empty() ? ' ' : 'V';
     h.core.commandInputFile = c.args.empty() ? "" : "gone.stl";
-    h.core.settingsModified = true;
+    h.core.markSettingsModified();
     h.core.s.printspeed = 1234;
     EXPECT_TRUE(h.askToClose());
     EXPECT_TRUE(ui.questions.empty());
@@ -66,7 +66,7 @@ TEST_F(HostTest, YesWithASaveThatFailsKeepsTheProgramOpen) {
   Host& h = start();
   std::filesystem::create_directory("locked.i3d");  // cannot be replaced by a file
   h.core.s.settingsFile = "locked.i3d";
-  h.core.settingsModified = true;
+  h.core.markSettingsModified();
   ui.answers = {OperatorUi::Answer::Yes};
   EXPECT_FALSE(h.askToClose());
   EXPECT_FALSE(h.core.closingDown);
@@ -82,7 +82,7 @@ TEST_F(HostTest, YesWithASaveThatFailsKeepsTheProgramOpen) {
 TEST_F(HostTest, ATerminationRequestClosesWithoutAskingAndEndsAnUnfinishedRun) {
   write("prismhost.i3d", "queryIniSave = true\r\n");
   Host& h = start();
-  h.core.settingsModified = true;
+  h.core.markSettingsModified();
   h.terminate(15);
   EXPECT_TRUE(ui.closeRequested);
   EXPECT_TRUE(h.askToClose());  // what the window's close runs
@@ -199,7 +199,7 @@ TEST_F(HostTest, ALogThatIsNoRegularFileIsRefusedAtOnce) {
 TEST_F(HostTest, SaveQuestionOnClose) {
   write("prismhost.i3d", "queryIniSave = true\r\n");
   Host& h = start();
-  h.core.settingsModified = true;
+  h.core.markSettingsModified();
   ui.answers = {OperatorUi::Answer::Cancel};
   EXPECT_FALSE(h.askToClose());
   EXPECT_FALSE(h.core.closingDown);
@@ -209,7 +209,7 @@ TEST_F(HostTest, SaveQuestionOnClose) {
   ui.answers = {OperatorUi::Answer::Yes};
   EXPECT_TRUE(h.askToClose());
   EXPECT_NE(readAll("prismhost.i3d").find("printspeed = 1234"), std::string::npos);
-  EXPECT_FALSE(h.core.settingsModified);
+  EXPECT_FALSE(h.core.settingsModified());
 }
 
 TEST_F(HostTest, SettingsChangedByHandAreAskedAboutAtCloseEvenWithoutQueryIniSave) {
@@ -302,5 +302,5 @@ TEST_F(HostTest, KeepWindowPosition) {
   ui.geometry = {11, 22, 333, 444};
   h.core.controls.at("KeepForm1").click();
   EXPECT_EQ(h.core.s.FormPosition, (std::array<int, 4>{11, 22, 333, 444}));
-  EXPECT_TRUE(h.core.settingsModified);
+  EXPECT_TRUE(h.core.settingsModified());
 }

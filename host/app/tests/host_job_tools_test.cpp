@@ -48,8 +48,8 @@ TEST_F(HostTest, PrDmcConvertsAStaleJobAndSimloopRunsTheSimulation) {
   simloop.click();
   EXPECT_TRUE(h.core.timers.at("PrintSim").running());
   simloop.checked = false;  // unticked: it stops at once, and an abort stays
-  h.core.printAbort = true;
+  h.core.requestAbort();
   simloop.click();
   EXPECT_FALSE(h.core.timers.at("PrintSim").running());
-  EXPECT_TRUE(h.core.printAbort);
+  EXPECT_TRUE(h.core.abortRequested());
 }

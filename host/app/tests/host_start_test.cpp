@@ -59,7 +59,7 @@ TEST_F(HostTest, StartUpFollowUps) {
   Host& h = start();
   EXPECT_EQ(h.core.controls.at("btPrep").caption, "load pwdr");
   EXPECT_TRUE(h.deviceLinks.marlin.m18zAccepted);
-  EXPECT_EQ(h.core.waterLineWidth, 6);
+  EXPECT_EQ(h.patterns.waterLineWidth(), 6);
   EXPECT_EQ(h.core.controls.at("typeGcode").items, (std::vector<std::string>{"G28", "M105"}));
   EXPECT_EQ(h.tables.reversedBits[1], 0x80);
   EXPECT_EQ(h.tables.setBitCount[0xFF], 8);
@@ -83,7 +83,7 @@ TEST_F(HostTest, UserFunctions) {
 
   RecordingLinks links;
   h.links = &links;
-  h.core.presetAnswer = 25;
+  h.core.presetNextAnswer(25);
   h.runUserFunction(108);  // "b": G-codes with a typed amount
   EXPECT_EQ(links.gcodes, (std::vector<std::string>{"(flush)", "G0 X25", "G1 Y1"}));
   h.runUserFunction(100);
@@ -147,7 +147,7 @@ TEST_F(HostTest, RunModes) {
   host->startUp();
   clock.advance(1000);
   EXPECT_EQ(batches, 1);
-  EXPECT_TRUE(host->core.batchRun);
+  EXPECT_TRUE(host->core.batchPrintsModel());
 }
 
 TEST_F(HostTest, AnUnattendedRunThatCannotGoOnEndsWithAFailure) {

@@ -268,25 +268,25 @@ TEST_F(Editor, ApplyTakesGoodFieldsAndTellsEachBadOne) {
                            "stretchcut = 9999 not set: stretchcut must be from 0 to 500"})
     EXPECT_TRUE(logHas(told)) << told;
   // Changed, and saved at once with IniAutoSave.
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
   EXPECT_NE(test::readAll("prismhost.i3d").find("printspeed = 4000"), std::string::npos);
   EXPECT_NE(test::readAll("prismhost.i3d").find(longText + "\""), std::string::npos);
 }
 
 TEST_F(Editor, ModifiedOnlyWhenAValueChanged) {
   withEditor([&] { editor.applyEdits(false); });
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
   withEditor([&] {
     editor.takeFieldText(idx("printspeed"), "8000");  // the value it has
     editor.takeFieldText(idx("movespeed"), "0");      // refused by its range
     editor.applyEdits(false);
   });
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
   withEditor([&] {
     editor.takeFieldText(idx("printspeed"), "7000");
     editor.applyEdits(false);
   });
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
 }
 
 // The multi-line editor edits the field: the setting changes, and the
@@ -306,14 +306,14 @@ TEST_F(Editor, MultiLineTextsAreEditedLineByLine) {
     EXPECT_EQ(fieldOf("startgcodes")->text, "M110/G28/G92 Z0");
   });
   EXPECT_EQ(core.s.startgcodes, before);  // closed without Apply
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
 
   withEditor([&] {
     editor.stepField(idx("startgcodes"), false);
     editor.applyEdits(false);
   });
   EXPECT_EQ(core.s.startgcodes, "M110/G28/G92 Z0");
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
 
   // A text without "/" opens nothing.
   editor.selectedTab = tabOf("inkjet");
@@ -377,7 +377,7 @@ TEST_F(Editor, SearchButtonAppliesThenSearches) {
 // A preset answer belongs to the automated caller's next question: the
 // editor neither takes it for a field nor answers its own questions with it.
 TEST_F(Editor, PresetAnswersAreLeftForTheirQuestion) {
-  core.presetAnswer = 5;
+  core.presetNextAnswer(5);
   withEditor([&] {
     editor.takeFieldText(idx("band64"), "2*32");
     editor.takeFieldText(idx("printspeed"), "3000");
@@ -388,7 +388,7 @@ TEST_F(Editor, PresetAnswersAreLeftForTheirQuestion) {
   ui.inputs.push_back("zservice");
   editor.askSearch();
   EXPECT_TRUE(logHas("fdm->zService = 30.000"));
-  EXPECT_EQ(core.presetAnswer, 5);
+  EXPECT_EQ(core.presetAnswer(), 5);
 }
 
 TEST_F(Editor, WhileBusyPrintSettingsAreRefusedAndCodesWait) {
@@ -444,7 +444,7 @@ TEST_F(Editor, ComboBoxSetsOneParameter) {
   editor.editComboSetting();
   EXPECT_EQ(core.s.printspeed, 1234);
   EXPECT_TRUE(logHas("unknown parameter nosuch = 3"));
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
 
   combo.caption = "nosuch";
   editor.showComboHint();

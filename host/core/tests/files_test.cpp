@@ -23,7 +23,7 @@ TEST_F(Files, FailedReadOpenIsToldAndReturnedAsAFailure) {
   EXPECT_FALSE(opened.file);
   EXPECT_TRUE(opened.result.told());
   EXPECT_EQ(opened.result.reason(), "cannot read from file: missing.txt");
-  EXPECT_FALSE(core.printAbort);  // a print is the caller's to stop
+  EXPECT_FALSE(core.abortRequested());  // a print is the caller's to stop
   EXPECT_EQ(ui.messages, std::vector<std::string>{"cannot read from file: missing.txt"});
 }
 
@@ -32,7 +32,7 @@ TEST_F(Files, FailedWriteOpenSwallowsWritesButIsNotSuccess) {
   ASSERT_TRUE(f);  // the null device
   EXPECT_FALSE(opened);
   EXPECT_TRUE(opened.told());
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
   EXPECT_EQ(ui.messages.at(0), "unable to write to file: /nonexistent-dir/x.bin");
   EXPECT_FALSE(core.writeTextFile("/nonexistent-dir/y.txt", "abc"));
   EXPECT_TRUE(core.writeTextFile("ok.txt", "abc"));

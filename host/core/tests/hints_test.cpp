@@ -129,5 +129,5 @@ TEST_F(HintsTest, SethintCallsBecomeTableEntries) {
   hints.listSetHintCalls("no-such-source.cpp");
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "cannot read from file: no-such-source.cpp");
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
 }

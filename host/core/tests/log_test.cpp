@@ -128,7 +128,7 @@ TEST_F(Log, EvalIntExpr) {
 }
 
 TEST_F(Log, PresetAnswersOneQuestionOnly) {
-  core.presetAnswer = 7;
+  core.presetNextAnswer(7);
   EXPECT_EQ(core.evalIntExpr(core.askText("", "layers", "3")), 7);
   EXPECT_TRUE(ui.prompts.empty());
   ui.inputs.push_back("4");
@@ -136,7 +136,7 @@ TEST_F(Log, PresetAnswersOneQuestionOnly) {
   EXPECT_EQ(ui.prompts.size(), 1u);
 
   // A text prompt that takes the preset must not leave it for a later one.
-  core.presetAnswer = 9;
+  core.presetNextAnswer(9);
   core.askText("", "name", "x");
   EXPECT_EQ(core.askText("", "other", "y"), "y");  // cancelled: the default
 }

@@ -76,14 +76,14 @@ TEST_F(SettingsFilesTest, OpenResetsLoadsAndWritesTheRedirectLine) {
   EXPECT_EQ(ui.dialogs[0].filter, "ini files|*.i3d");
   EXPECT_EQ(ui.dialogs[0].defaultExt, "i3d");
 
-  core.settingsModified = false;
+  core.markSettingsSaved();
   ui.files.push_back(dir + "/other.i3d");
   files.openSettingsFile();
   EXPECT_EQ(core.s.printspeed, 4321);
   EXPECT_EQ(core.s.movespeed, 8000);                    // reset first
   EXPECT_EQ(core.s.settingsFile, dir + "/other.i3d");  // the redirect inside does not survive
   EXPECT_TRUE(logHas("unknown parameter nosuch = 5"));
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
   EXPECT_EQ(readAll("prismhost.i3d"), "printspeed = 1\r\ninifile = \"%currentdir%/other.i3d\"\r\n");
 }
 
@@ -144,7 +144,7 @@ TEST_F(SettingsFilesTest, SaveWritesChangesLogsAndSurvivesAReloadUnchanged) {
   s.formCaption = "shop printer // one";
   s.file_folder = dir + "/models";
   core.controls.at("NoColor1").setChecked(true);
-  core.settingsModified = true;
+  core.markSettingsModified();
 
   ASSERT_TRUE(files.saveSettings());
   const std::string saved = readAll("s.i3d");
@@ -158,7 +158,7 @@ TEST_F(SettingsFilesTest, SaveWritesChangesLogsAndSurvivesAReloadUnchanged) {
                                   "zlevelhome = -2.250",
                                   "MInocolor = true",
                               }));
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
   EXPECT_TRUE(logHas(" saved ini " + dir + "/s.i3d "));
   EXPECT_EQ(readAll("prismhost.i3d"), "inifile = \"%currentdir%/s.i3d\"\r\n");
 
@@ -177,9 +177,9 @@ TEST_F(SettingsFilesTest, FailedSaveKeepsTheFlagAndDoesNotClaimIt) {
   core.settingsOwner = core.s.settingsFile;  // as if loaded from it
   ASSERT_EQ(mkdir("s.i3d.part", 0700), 0);  // the temporary file cannot be made
   core.s.printspeed = 5;
-  core.settingsModified = true;
+  core.markSettingsModified();
   EXPECT_FALSE(files.saveSettings());
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   EXPECT_FALSE(logHas("saved ini"));
   EXPECT_EQ(readAll("s.i3d"), "printspeed = 1\r\n");
   ASSERT_EQ(ui.messages.size(), 1u);

@@ -720,7 +720,7 @@ TEST_F(ConversionFixture, FailedDmcOpenStopsTheConversion) {
   EXPECT_TRUE(logHas("conversion stopped: cannot write"));
   ASSERT_FALSE(ui.messages.empty());
   EXPECT_NE(ui.messages[0].find("unable to write to file: "), std::string::npos);
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
 }
 
 TEST_F(ConversionFixture, MissingP3dLeavesTheJobAsItWas) {
@@ -779,7 +779,7 @@ TEST_F(ConversionFixture, CorrectedPrimgrensIsQueuedKeptAndSaved) {
   EXPECT_TRUE(logHas(plat::format("new primgrens = %d", core.s.primgrens)));
   EXPECT_NE(unitCodes.text.find(plat::format("%d,16o", core.s.primgrens)), std::string::npos);
   EXPECT_TRUE(conv->layout.job.dmcCurrent);
-  EXPECT_FALSE(core.settingsModified);  // saved at once
+  EXPECT_FALSE(core.settingsModified());  // saved at once
   const auto saved = readFile(dir + "/job.i3d");
   const std::string text(saved.begin(), saved.end());
   EXPECT_NE(text.find("printpages"), std::string::npos);

@@ -182,7 +182,7 @@ TEST_F(ViewerTest, SimulationStepsWithoutAskingAndSavesTheCrossSectionsOnAbort) 
   EXPECT_EQ(viewer.displayStretch, 2);
   clock.advance(200);
   EXPECT_EQ(ui.bitmapsShown, 1);  // every second tick
-  core.printAbort = true;
+  core.requestAbort();
   clock.advance(200);
   EXPECT_FALSE(simloop().checked);
   EXPECT_FALSE(core.timers.at("PrintSim").running());

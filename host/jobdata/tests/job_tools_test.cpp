@@ -62,7 +62,7 @@ TEST_F(ToolsTest, ShortP3dWithoutAJobSaysSo) {
   tools.shortenJobP3d();
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(ui.messages[0], "no file: " + p3dPath());
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
 }
 
 // ---- dmccount ----

@@ -51,9 +51,9 @@ TEST_F(OpenModel, CancellingTheDialogEndsTheRoad) {
 TEST_F(OpenModel, AnStlIsOpenedAndSliced) {
   const std::string model = at("Vase.stl");
   test::writeCubeStl(model);
-  core.printAbort = true;
+  core.requestAbort();
   openFromMenu(model);
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
   EXPECT_TRUE(job.jobReady);
   EXPECT_TRUE(core.controls.at("btViewstl").enabled);
   EXPECT_EQ(job.jobFileName, model);
@@ -295,7 +295,7 @@ TEST_F(OpenModel, AReadyMadeJobIsConverted) {
   EXPECT_EQ(layout.heightProfile[299], 9999.0f);
   EXPECT_TRUE(logHas("file " + at("Ring.p3d") + " fn Ring"));
   EXPECT_EQ(ui.questions, std::vector<std::string>{"model does not fit in machine, Comtinue?"});
-  EXPECT_TRUE(core.printAbort);
+  EXPECT_TRUE(core.abortRequested());
 }
 
 TEST_F(OpenModel, AReadyMadeJobTheSlicerDidNotFinishIsNotConverted) {

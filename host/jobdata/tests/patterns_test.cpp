@@ -245,7 +245,7 @@ TEST(Patterns, RibsShiftByTheirStepAndTakeTheWaterLineWidth) {
   };
   for (const Case c : {Case{0, 12, 10, 2, 12}, Case{8, 12, 10, 4, 12}, Case{0, 2, 10, 2, 2}, Case{4, 12, 268, 2, 12}}) {
     PatternRig t;
-    t.core.waterLineWidth = c.lineWidth;
+    t.patterns.setWaterLineWidth(c.lineWidth);
     t.patterns.makeRibs(c.tag);
     const QImage& p = t.patterns.picture();
     for (int i = 0; i <= 4; ++i) {
@@ -318,12 +318,12 @@ TEST(Patterns, WaterLineWidthTakesOneToTwelve) {
   PatternRig t;
   t.ui.inputs = {"6", "13", "0"};
   t.patterns.askWaterLineWidth();
-  EXPECT_EQ(t.core.waterLineWidth, 6);
+  EXPECT_EQ(t.patterns.waterLineWidth(), 6);
   t.patterns.askWaterLineWidth();
-  EXPECT_EQ(t.core.waterLineWidth, 6);
+  EXPECT_EQ(t.patterns.waterLineWidth(), 6);
   EXPECT_TRUE(t.logHas("waterLineWidth 13 refused"));
   t.patterns.askWaterLineWidth();
-  EXPECT_EQ(t.core.waterLineWidth, 6);
+  EXPECT_EQ(t.patterns.waterLineWidth(), 6);
 }
 
 TEST(Patterns, AFailedWriteIsToldAndLeavesNoPiece) {

@@ -193,7 +193,7 @@ TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
     openFromMenu(model);
     advance(1500);
     EXPECT_EQ(ui.questions, std::vector<std::string>{"model does not fit in machine, Continue?"});
-    EXPECT_EQ(core.printAbort, abort);
+    EXPECT_EQ(core.abortRequested(), abort);
     EXPECT_FALSE(ui.closeRequested);
   }
   // A convert-only run has nobody to ask: the print stays aborted and the
@@ -204,7 +204,7 @@ TEST_F(Handoff, AModelThatDoesNotFitAsksWhetherToContinue) {
   EXPECT_TRUE(handoff.openModel());
   advance(1500);
   EXPECT_TRUE(ui.questions.empty());
-  EXPECT_TRUE(core.printAbort);
+  EXPECT_TRUE(core.abortRequested());
   EXPECT_TRUE(logHas("unattended run failed: model does not fit in machine"));
   EXPECT_TRUE(ui.closeRequested);
   EXPECT_EQ(core.run.exitStatus(), 1);

@@ -150,7 +150,7 @@ struct Batch : SequencerFixture {
   void commandLineRun() {
     core.runMode = 'B';
     core.commandInputFile = "model.stl";
-    core.batchRun = true;
+    core.markBatchPrintsModel();
   }
 };
 
@@ -245,7 +245,7 @@ TEST_F(Batch, AnAlignmentBatchBurstsTwiceCountsDownAndPrintsThePattern) {
   EXPECT_FALSE(happened("goodbye"));
   // The pattern print's end opens the best-match entry and marks the next
   // batch as one that prints the model.
-  EXPECT_TRUE(core.batchRun);
+  EXPECT_TRUE(core.batchPrintsModel());
   EXPECT_FALSE(job.patternMode);
 }
 
@@ -575,7 +575,7 @@ TEST_F(Calibration, TwoStrokesThenTheRatioGoesToTheUnitAndIntoInkjetIni) {
   EXPECT_EQ(core.s.InkjetIni, "13o 5,2t" + cmd);
   EXPECT_EQ(ui.messages, std::vector<std::string>{"calibrated to 80 pulses/mm"});
   EXPECT_TRUE(logHas("  80 pulses/mm"));
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   // Bit 25 set: reversdir false; bit 0 changed: the pin is connected.
   EXPECT_FALSE(core.s.reversdir);
   EXPECT_FALSE(logHas("DIR PIN NOT CONNECTED"));
@@ -632,7 +632,7 @@ TEST_F(Calibration, AReadingThatIsMissingZeroOrStaleStoresNothing) {
     ASSERT_EQ(t.ui.messages.size(), 1u);
     EXPECT_NE(t.ui.messages[0].find("pulse calibration failed: "), std::string::npos);
     EXPECT_NE(t.ui.messages[0].find(c.why), std::string::npos) << t.ui.messages[0];
-    EXPECT_FALSE(t.core.settingsModified);
+    EXPECT_FALSE(t.core.settingsModified());
     EXPECT_EQ(t.batch.calibStep, 0);
   }
 }

@@ -212,7 +212,7 @@ TEST_F(Ink, HeatLevelsAreQueuedWithTheNextCommandAndKeptInRange) {
   EXPECT_EQ(core.s.heatlevelbw, 85);
   EXPECT_EQ(link.queuedUnitCodes(), "85,1t70,2t");
   EXPECT_TRUE(logHas("singlecode: 85,1t70,2t"));
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   EXPECT_EQ(serial.out, "");  // nothing sent yet
   // A level beyond the range is refused and never reaches the unit.
   link.replaceQueuedUnitCodes("");
@@ -243,7 +243,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
       {"highest level", [](Ink& t) { t.ink.blackStep = t.ink.blackHeaterLimit(); }, "255,1t28n91,1t"},
       {"print start", [](Ink& t) { t.ink.clearActions(); }, "91,1t"},
       {"print running", [](Ink& t) { t.print.printTicks = true; }, "91,1t"},
-      {"abort", [](Ink& t) { t.core.printAbort = true; }, "91,1t"},
+      {"abort", [](Ink& t) { t.core.requestAbort(); }, "91,1t"},
       {"link closed",
        [](Ink& t) {
          t.core.controls.at("cb_comm").checked = false;
@@ -253,7 +253,7 @@ TEST_F(Ink, BlackHeaterTestIsBounded) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    core.printAbort = false;
+    core.clearAbort();
     print.printTicks = false;
     if (!link.inkLinkOpen) open();
     ink.toggleBlackHeaterTest();
@@ -324,7 +324,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   EXPECT_EQ(core.s.shakerspeed, 20);
   clock.advance(500);
   EXPECT_EQ(core.s.shakerspeed, 23);
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   EXPECT_EQ(serial.take(), "23,12o");
   EXPECT_EQ(std::count_if(log().begin(), log().end(),
                           [](const std::string& l) { return l.find("setting shakerspeed") != std::string::npos; }),
@@ -332,7 +332,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   clock.advance(5000);
   EXPECT_EQ(core.s.shakerspeed, 23);
   // Down and up again: no change, the label shows the speed.
-  core.settingsModified = false;
+  core.markSettingsSaved();
   ink.stepShakerSpeed(false, false);
   ink.stepShakerSpeed(true, true);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 21 +/-");
@@ -340,7 +340,7 @@ TEST_F(Ink, ShakerClicksApplyTheNewSpeedOnceASecondAfterTheLast) {
   ink.stepShakerSpeed(true, false);
   clock.advance(1000);
   EXPECT_EQ(core.controls.at("shakeLabel").caption, "shake 23 +/-");
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
 }
 
 TEST_F(Ink, ShakerSpeedStaysInItsRange) {

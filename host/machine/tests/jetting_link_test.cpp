@@ -287,7 +287,6 @@ TEST_F(InkLink, StretchAcknowledgementsAreCountedAndLeftOutOfTheEcho) {
   };
   for (const Case& c : cases) {
     core.Memo1.clear();
-    core.lastEchoSource = 0;
     link.startCounting();
     sendPass();
     for (const auto& a : c.arrivals) reply(a);
@@ -491,7 +490,6 @@ TEST_F(InkLink, RepeatedRollerStallsPauseAndEachStretchLowersTheScore) {
   EXPECT_EQ(link.rollerStallCount, 0);
   clock.advance(3000);
   core.Memo1.clear();
-  core.lastEchoSource = 0;
   reply("a!roller stalled\r\nb");
   EXPECT_EQ(link.rollerStallCount, 3);
   EXPECT_EQ(logText(), "a#b");  // the report leaves the echo

@@ -17,9 +17,8 @@ struct SimActions : TransportFixture {
   JobState job{core};
   JobLayout layout{core, job};
   MotionControls motion{core, links.marlin, links.ink};
-  double headX = 0, headY = 0, lastHeadY = 0;
   FakeActionSteps steps;
-  MachineActions act{core, links.marlin, links.ink, motion, layout, {headX, headY, lastHeadY}, steps};
+  MachineActions act{core, links.marlin, links.ink, motion, layout, steps};
 
   SimActions() {
     // The controls whose clicks the actions bind, as the main window has them.
@@ -31,7 +30,7 @@ struct SimActions : TransportFixture {
       if (!core.controls.find(n)) core.controls.add(K::MenuItem, n, n, "options1").checkable = true;
     act.bindControls();
     // The sequencer's start X of a print without a layer shift.
-    steps.startX = [this] { headX = core.s.xMarlinBase - layout.buildRoomSkip; };
+    steps.startX = [this] { motion.setHeadX(core.s.xMarlinBase - layout.buildRoomSkip); };
   }
   // Runs the manual clock and the link events until cond holds.
   bool runUntil(const std::function<bool()>& cond) {

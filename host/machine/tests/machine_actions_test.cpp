@@ -18,7 +18,7 @@ namespace {
 struct Actions : SequencerFixture {
   bool added = (addMachineActionItems(core.controls), addActionControls(), true);
   FakeActionSteps steps;
-  MachineActions act{core, marlin, ink, motion, layout, {seq.headX, seq.headY, seq.lastHeadY}, steps};
+  MachineActions act{core, marlin, ink, motion, layout, steps};
   int keepWetClicks = 0;
   std::vector<bool> cocoonCalls;
 
@@ -50,7 +50,7 @@ struct Actions : SequencerFixture {
   // Both links open, nothing queued, every line acknowledged.
   void ready() {
     openLinks();
-    marlin.gcodeSequence.clear();
+    marlin.clearCodeSequence();
     marlin.mcodesFlushed = true;
     collect();
     gcodes.clear();
@@ -89,7 +89,7 @@ TEST_F(Actions, HomeSendsTheStartCodesEveryTenMsThenMovesToTheStart) {
     run(100);
     EXPECT_EQ(sent(), "G92 Z0|M202 X1000 Y1000|G28 X0 Y0|G0 X113.00 Y220.00 F8000");
     EXPECT_FALSE(core.timers.at("HomeSeq").enabled());
-    EXPECT_EQ(seq.lastHeadY, 220.0);
+    EXPECT_EQ(motion.position().lastY, 220.0);
     marlinAnswers = true;
     marlin.nrMarlinok = marlin.Marlinlin;
   }
@@ -107,9 +107,9 @@ TEST_F(Actions, LiftPreparationRunsItsCodesWithoutTheFinalMove) {
   run(200);
   EXPECT_EQ(sent(), "");
   // A sequence that still runs is not replaced.
-  marlin.gcodeSequence = "G0 Z9";
+  marlin.startCodeSequence("G0 Z9");
   act.startLiftPrep();
-  EXPECT_EQ(marlin.gcodeSequence, "G0 Z9");
+  EXPECT_EQ(marlin.queuedCodes(), "G0 Z9");
 }
 
 TEST_F(Actions, ZResetLines) {
@@ -138,7 +138,7 @@ TEST_F(Actions, ZResetLines) {
 TEST_F(Actions, ParkAndFrontAreHeldUntilBothAreCleared) {
   ready();
   core.s.wetWhileMoved = true;
-  seq.headX = 100;
+  motion.setHeadX(100);
   core.controls.at("btpark").click();
   EXPECT_EQ(sent(), "G0 X1.00 Y220.00 F8000");
   EXPECT_TRUE(core.controls.at("cbkeepwet").checked);
@@ -281,7 +281,7 @@ TEST(GcodeFileLine, KeepsOnlyTheCode) {
 TEST_F(Actions, DrillFileSendsOnlyGcodeOneAcknowledgedLineAtATime) {
   ready();
   writeFile(dir + "/boormal.gcode", "; drill pattern\r\nG0 X1 Y1 ; first hole\r\n\r\nG1 Z-1\r\n   \nM18");
-  core.printAbort = true;  // a stale abort does not stop a new drill
+  core.requestAbort();  // a stale abort does not stop a new drill
   act.startDrillPattern();
   EXPECT_TRUE(logHas("nrMarlinok="));
   marlinAnswers = false;
@@ -308,7 +308,7 @@ TEST_F(Actions, DrillAndFeedStopOnAbort) {
   act.startDrillPattern();
   run(100);
   EXPECT_EQ(sent(), "G0 X1|G0 E1");
-  core.printAbort = true;
+  core.requestAbort();
   run(300);
   EXPECT_EQ(sent(), "");
   EXPECT_FALSE(core.timers.at("Drill").enabled());
@@ -323,7 +323,7 @@ TEST_F(Actions, FeedFileSendsOnlyGcodeAndAMissingOneSendsNothing) {
   act.startFeedFile();
   EXPECT_TRUE(logHas("no file feed.gcode"));
   EXPECT_FALSE(core.timers.at("FromFile").enabled());
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
   writeFile("feed.gcode", "G92 E0 ; zero\r\n\r\n;\nG0 E-5 F80\r\n" + std::string(3000, 'G') + "\nM18 E0\n");
   act.startFeedFile();
   std::filesystem::current_path(cwd);
@@ -484,7 +484,7 @@ TEST_F(Actions, PrepLayersOutsideTheDualBoxSetUpStartsThePreparationLayers) {
   core.s.preplayers = 4;
   job.patternMode = true;
   int asked = -1;
-  steps.prepLayers = [&] { asked = core.presetAnswer; };
+  steps.prepLayers = [&] { asked = core.presetAnswer(); };
   act.preparePowder();
   EXPECT_EQ(asked, 4);
   EXPECT_FALSE(job.patternMode);

@@ -283,8 +283,7 @@ TEST_F(Marlin, AcknowledgementsAreCountedAndShortRepliesNotEchoed) {
 }
 
 TEST_F(Marlin, EchoOfAnotherSourceStartsItsOwnMarkedLine) {
-  core.memoPrintf("%s", "unit");
-  core.lastEchoSource = 1;
+  core.logEcho(1, "unit");
   reply("echo:Active Extruder: 0\n");
   EXPECT_EQ(logText(), "unit|:::: echo:Active Extruder: 0");
   reply("echo:SD card ok, more\n");
@@ -310,7 +309,7 @@ TEST_F(Marlin, OpeningSetsThePortAndTheCounters) {
   EXPECT_EQ(core.s.MarlinBaudrate, 115200);
   EXPECT_EQ(serial.take(), "\r");
   EXPECT_EQ(link.nrMarlinok, -1);
-  EXPECT_EQ(link.gcodeSequence, core.s.startgcodes);
+  EXPECT_EQ(link.queuedCodes(), core.s.startgcodes);
   EXPECT_EQ(watchdogRestarts, 1);
   // Open stays open: counters are not touched again.
   link.Marlinlin = 7;
@@ -360,18 +359,18 @@ TEST_F(Marlin, OverTcpTheSocketCarriesTheLinesAndLostBytesAreLogged) {
 
 TEST_F(Marlin, LeadingMcodesGoOutRawOnceAndTheCounterStaysRight) {
   open();
-  link.gcodeSequence = "M110/M201 X1000/G92 Z0/M17";
+  link.startCodeSequence("M110/M201 X1000/G92 Z0/M17");
   link.nrMarlinok = 0;
   link.flushLeadingMcodes();
   EXPECT_EQ(serial.take(), "M110\rM201 X1000\r");
   EXPECT_EQ(link.nrMarlinok, -2);
-  EXPECT_EQ(link.gcodeSequence, "M110/M201 X1000/G92 Z0/M17");
+  EXPECT_EQ(link.queuedCodes(), "M110/M201 X1000/G92 Z0/M17");
   link.flushLeadingMcodes();
   EXPECT_EQ(serial.out, "");
   // A sequence of M-codes only, or none at all, ends too.
   for (const char* seq : {"M18/M84", ""}) {
     link.mcodesFlushed = false;
-    link.gcodeSequence = seq;
+    link.startCodeSequence(seq);
     link.flushLeadingMcodes();
     EXPECT_TRUE(link.mcodesFlushed);
   }
@@ -432,12 +431,12 @@ TEST_F(Console, TheHistoryKeepsNineEntriesNewestFirst) {
   for (int i = 1; i <= 9; ++i) enter("G" + std::to_string(i));
   EXPECT_EQ(items().size(), 9u);
   EXPECT_EQ(core.s.dropItems, "G9~G8~G7~G6~G5~G4~G3~G2~G1");
-  EXPECT_TRUE(core.settingsModified);
+  EXPECT_TRUE(core.settingsModified());
   // The first entry again: nothing changes.
-  core.settingsModified = false;
+  core.markSettingsSaved();
   enter("G9");
   EXPECT_EQ(items().size(), 9u);
-  EXPECT_FALSE(core.settingsModified);
+  EXPECT_FALSE(core.settingsModified());
   // An older entry moves to the top; the stored list is left as it was.
   enter("G5");
   EXPECT_EQ(items().front(), "G5");

@@ -139,7 +139,7 @@ TEST_F(Sequencer, AMachineThatAnswersSlowlyIsWaitedFor) {
   run(1500);
   // A long dwell: nothing comes back for 25 s, and the print goes on.
   marlinAnswers = false;
-  marlin.gcodeSequence = "G4 P25000";
+  marlin.startCodeSequence("G4 P25000");
   run(300);
   ASSERT_NE(gcodeText().find("G4 P25000"), std::string::npos);
   run(24000);
@@ -289,7 +289,7 @@ TEST_F(Sequencer, ADryRunSendsNothingToTheUnit) {
   writeTwoLayerJob();
   openLinks();
   seq.armDryRun();
-  EXPECT_EQ(marlin.gcodeSequence, core.s.startgcodes);
+  EXPECT_EQ(marlin.queuedCodes(), core.s.startgcodes);
   EXPECT_EQ(marlin.Marlinlin, 0);
   EXPECT_EQ(marlin.nrMarlinok, 0);
   seq.start();
@@ -596,7 +596,7 @@ TEST_F(Sequencer, ADamagedStretchHeaderStopsThePrint) {
         << text;
     EXPECT_NE(text.find("aborted"), std::string::npos) << text;
     EXPECT_EQ(text.find("fin ("), std::string::npos) << text;
-    EXPECT_TRUE(core.printAbort);
+    EXPECT_TRUE(core.abortRequested());
     EXPECT_EQ(seq.run.stretchesRead, 2);
     EXPECT_FALSE(seq.isBusy());
     // The unit is left reading commands.
@@ -727,7 +727,7 @@ TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
   EXPECT_TRUE(logHas(": jetting data was lost, the print stops"));
   EXPECT_TRUE(logHas("aborted"));
   EXPECT_FALSE(logHas("fin ("));
-  EXPECT_TRUE(core.printAbort);
+  EXPECT_TRUE(core.abortRequested());
 
   // Down between steps, nothing owed: the print waits, then goes on.
   unitAnswers = true;
@@ -745,7 +745,7 @@ TEST_F(Sequencer, ALostUnitLinkStopsThePrintOrIsWaitedFor) {
   ASSERT_TRUE(runToEnd());
   EXPECT_TRUE(logHas("jetting unit connected again: the print goes on"));
   EXPECT_TRUE(logHas("fin (model"));
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
 }
 
 // The head waits for data that takes longer to stream than its pass:
@@ -800,7 +800,7 @@ TEST_F(Sequencer, ATickEnteredAgainStopsTheTimerAndSaysSo) {
   run(300);
   // A modal wait inside a step lets the next tick in.
   marlin.busyWait = [&](int) { seq.step(); };
-  marlin.gcodeSequence = "@@t5";
+  marlin.startCodeSequence("@@t5");
   run(100);
   EXPECT_EQ(ui.messages, std::vector<std::string>{"error in timer function (MarlinTimer)"});
   EXPECT_FALSE(core.timers.at("MarlinTimer").enabled());
@@ -872,9 +872,9 @@ TEST_F(Sequencer, PlateHeatingTakesNineSteps) {
   openLinks();
   Settings& s = core.s;
   s.plateTime = 4000;
-  double headX = 100;
+  motion.setHeadX(100);
   bool heating = true;
-  for (int i = 0; i < 9; ++i) motion.plateHeatStep(headX, heating);
+  for (int i = 0; i < 9; ++i) motion.plateHeatStep(heating);
   collect();
   EXPECT_EQ(gcodeText(),
             "G0 X140.00 Y220.00 F8000|G4 P1|M302|M203 E1.00|G0 E0.05|G4 P4000|G0 E0.30|G4 P100|"
@@ -924,7 +924,7 @@ TEST_F(Sequencer, BusyKeepAlivesAreAnswers) {
   start();
   run(1500);
   marlinAnswers = false;
-  marlin.gcodeSequence = "G0 X0 Y0 F10";  // a long move
+  marlin.startCodeSequence("G0 X0 Y0 F10");  // a long move
   run(100);
   for (int t = 0; t < 25000; t += 2000) {
     marlinPort.reply("echo:busy: processing\n");
@@ -997,7 +997,7 @@ TEST_F(Sequencer, AStartWhileAPrintRunsIsRefused) {
 TEST_F(Sequencer, AStartResynchronisesAndArmsTheWatchdogOnAnOpenLink) {
   writeTwoLayerJob();
   openLinks();
-  marlin.gcodeSequence.clear();
+  marlin.clearCodeSequence();
   marlin.sendGcode("G1 X1");
   marlin.sendGcode("G1 X2");
   marlinPort.take();  // lost on the way

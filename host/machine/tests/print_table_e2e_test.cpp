@@ -229,7 +229,7 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
             }
             ++next;
           }
-          if (seq.paused() && !core.printAbort) {
+          if (seq.paused() && !core.abortRequested()) {
             core.controls.at("pause").checked = false;
             seq.resume();
           }
@@ -279,7 +279,7 @@ TEST_P(PrintRun, EveryRecordArrivesExactlyWhenThePrintFinishes) {
     if (c.damagedRecord >= 0) {
       // Stopped, never finished; the records before the damaged one arrived.
       EXPECT_FALSE(finished) << hostLog;
-      EXPECT_TRUE(core.printAbort);
+      EXPECT_TRUE(core.abortRequested());
       EXPECT_NE(hostLog.find(plat::format("temp.dmc: the stretch header at offset %d cannot be read", int(damagedAt))),
                 std::string::npos)
           << hostLog;

@@ -147,7 +147,7 @@ TEST_F(Dialogs, EachDialogChangesItsSettingsAndOnlyTheJobFlagsItMust) {
     if (c.expect) c.expect(fresh.core.s, fresh.dialogs);
     EXPECT_EQ(fresh.job.jobReady, c.jobReady);
     EXPECT_EQ(fresh.job.dmcCurrent, c.dmcCurrent);
-    EXPECT_EQ(fresh.core.settingsModified, c.modified);
+    EXPECT_EQ(fresh.core.settingsModified(), c.modified);
     EXPECT_TRUE(fresh.ui.inputs.empty());  // every question asked
   }
 }
@@ -198,12 +198,12 @@ TEST_F(Dialogs, PowderOnlyLayersArmTheCountAndStartOnlyAboveZero) {
     int starts = 0;
     fresh.print.arm = [&](int n) { armed.push_back(n); };
     fresh.print.start = [&] { ++starts; };
-    fresh.core.presetAnswer = c.preset;
+    fresh.core.presetNextAnswer(c.preset);
     fresh.ui.inputs.push_back(c.answer);
     fresh.click("preparelayers1");
     EXPECT_EQ(armed, c.armed);
     EXPECT_EQ(starts, c.starts);
-    EXPECT_EQ(fresh.core.presetAnswer, HostCore::kNoPreset);
+    EXPECT_EQ(fresh.core.presetAnswer(), HostCore::kNoPreset);
     if (c.preset != HostCore::kNoPreset) {
       EXPECT_TRUE(fresh.ui.prompts.empty());
     }

@@ -190,7 +190,7 @@ TEST_F(ObjReader_, MaterialsByNameWithGreyForUnknownOnes) {
 TEST_F(ObjReader_, AMissingMaterialLibraryLeavesGreyAndRaisesNoPrintAbort) {
   ASSERT_TRUE(loadText(std::string(kFiveVertices) + "mtllib gone.mtl\nusemtl a\nf 1 2 3\n"));
   EXPECT_TRUE(logHas("cannot read from file: " + at("gone.mtl")));
-  EXPECT_FALSE(core.printAbort);
+  EXPECT_FALSE(core.abortRequested());
   EXPECT_EQ(tools.state.model.materialOf(model().faces[0]).Kd, 0x808080);
 }
 
