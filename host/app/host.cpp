@@ -25,7 +25,7 @@ Host::Host(OperatorUi& ui, plat::Clock& clock, std::vector<std::string> args, pl
       syncslice(orDiscard(poster)),
       meshkitready(orDiscard(poster)),
       CamSync(orDiscard(poster)),
-      deviceLinks(core, settingsFiles, orDiscard(poster), wiring),
+      deviceLinks(core, settingsFiles, orDiscard(poster), wiring, wiring),
       args_(std::move(args)) {
   // The unit's link owns the codes that settings and controls queue.
   core.sendUnitCodesTo(deviceLinks.ink);

@@ -17,6 +17,16 @@ void HostWiring::cartridgeCheck() {
 }
 
 bool HostWiring::printTicking() const { return host_.sequencer.ticking(); }
+
+void HostWiring::linesLost(const std::string& why) { host_.sequencer.linesLost(why); }
+
+void HostWiring::linkOpened() { host_.sequencer.restartBusyWatchdog(); }
+
+bool HostWiring::holdPrintTick() { return host_.sequencer.holdTicking(); }
+
+void HostWiring::releasePrintTick(bool wasTicking) { host_.sequencer.releaseTicking(wasTicking); }
+
+void HostWiring::setHomePace(int ms) { host_.actions.setHomePace(ms); }
 bool HostWiring::stretchStreaming() const { return host_.sequencer.streaming(); }
 bool HostWiring::cartridgeCheckSounding() const { return host_.inkControls.cartridgeCheckSounding(); }
 void HostWiring::startAlarmSound() { host_.inkControls.startAlarmSound(); }

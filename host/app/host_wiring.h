@@ -25,6 +25,7 @@ namespace ph {
 class Host;
 
 class HostWiring final : public MachineEvents,
+                         public MarlinEvents,
                          public BatchSteps,
                          public ActionSteps,
                          public InkPrint,
@@ -54,6 +55,14 @@ class HostWiring final : public MachineEvents,
   bool cartridgeCheckSounding() const override;
   void startAlarmSound() override;
   void stopCartridgeScan() override;
+
+  // MarlinEvents: the print sequencer's tick and watchdog, the machine
+  // actions' home sequence.
+  void linesLost(const std::string& why) override;
+  void linkOpened() override;
+  bool holdPrintTick() override;
+  void releasePrintTick(bool wasTicking) override;
+  void setHomePace(int ms) override;
 
   // BatchSteps
   bool openModel() override;

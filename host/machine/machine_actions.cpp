@@ -69,15 +69,14 @@ MachineActions::MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& 
       gcodeFeed_(core.timers.make("FromFile")),
       brushing_(core.timers.make("brushTimer")),
       powderLayers_(core.timers.make("multpowd")),
-      powderRepeat_(core.timers.make("UpdwnRoller")) {
-  marlin_.setHomePace = [this](int ms) { homeSequence_->setInterval(ms); };
-}
+      powderRepeat_(core.timers.make("UpdwnRoller")) {}
 
 MachineActions::~MachineActions() {
-  marlin_.setHomePace = [](int) {};
   core_.timers.forget({homeSequence_.get(), headHold_.get(), drill_.get(), gcodeFeed_.get(), brushing_.get(),
                        powderLayers_.get(), powderRepeat_.get()});
 }
+
+void MachineActions::setHomePace(int ms) { homeSequence_->setInterval(ms); }
 
 void MachineActions::bindControls() {
   homeSequence_->setHandler([this] { stepHomeSequence(); });

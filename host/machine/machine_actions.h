@@ -99,6 +99,8 @@ class MachineActions {
   // from: the control that starts the sequence (None for a tick).
   // HomeSeq: the home sequence's next code.
   void stepHomeSequence(HomeStarter from = HomeStarter::None);
+  // "@@i<ms>" in a code sequence: the home sequence's pace.
+  void setHomePace(int ms);
   void startLiftPrep();
   void resetZ();
 

@@ -4,11 +4,12 @@
 
 namespace ph {
 
-DeviceLinks::DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster, MachineEvents& events)
+DeviceLinks::DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster, MachineEvents& events,
+                         MarlinEvents& marlinEvents)
     : CommInk(poster),
       CommMarlin(poster),
       ink(core, files, inkPort, InkSocket, events),
-      marlin(core, marlinPort, MarlSocket),
+      marlin(core, marlinPort, MarlSocket, marlinEvents),
       core_(core),
       linkStart_(core.timers.make("InkCommStart")) {
   linkStart_->setHandler([this] { openAtStart(); });

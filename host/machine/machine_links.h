@@ -45,7 +45,8 @@ class DeviceLinks : public MachineLinks {
  public:
   // poster: how the serial ports' event threads reach the user-interface
   // thread; events: what the jetting unit's link asks of other subsystems.
-  DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster, MachineEvents& events);
+  DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster poster, MachineEvents& events,
+              MarlinEvents& marlinEvents);
   ~DeviceLinks() override;
   DeviceLinks(const DeviceLinks&) = delete;
   DeviceLinks& operator=(const DeviceLinks&) = delete;

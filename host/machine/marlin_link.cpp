@@ -26,8 +26,9 @@ bool isPowderingMark(const std::string& code) {
   return !(next >= '0' && next <= '9') && next != '.';
 }
 
-MarlinLink::MarlinLink(HostCore& core, SerialByteLink& commMarlin, SocketByteLink& marlSocket)
-    : core_(core), CommMarlin(commMarlin), MarlSocket(marlSocket), consoleLine_(core.timers.make("UnselDropd")) {
+MarlinLink::MarlinLink(HostCore& core, SerialByteLink& commMarlin, SocketByteLink& marlSocket,
+                       MarlinEvents& events)
+    : core_(core), events_(events), CommMarlin(commMarlin), MarlSocket(marlSocket), consoleLine_(core.timers.make("UnselDropd")) {
   auto rx = [this](const std::uint8_t* d, int n) { CommMarlinRxChar(d, n); };
   CommMarlin.onReceive = rx;
   MarlSocket.onReceive = rx;
@@ -91,7 +92,7 @@ void MarlinLink::openMarlin() {
   // -1 by default: the machine's start-up "ok" is absorbed.
   nrMarlinok = core_.s.gcode_ok;
   forgetLines();
-  restartBusyWatchdog();
+  events_.linkOpened();
   platformZ = 0.0;
   marlinWrite("\r");
 }
@@ -138,9 +139,9 @@ void MarlinLink::sendGcode(const std::string& code) {
   if (hostPseudoCommand(code, true)) return;
   if (isPowderingMark(code)) {
     // The operator sprinkles powder; the sequencer waits for the key.
-    const bool wasTicking = holdTicking();
+    const bool wasTicking = events_.holdPrintTick();
     core_.ui.waitKeyPopup();
-    releaseTicking(wasTicking);
+    events_.releasePrintTick(wasTicking);
   }
   std::string line = "N" + std::to_string(Marlinlin) + " " + code + " ";
   line += "*" + std::to_string(gcodeChecksum(line)) + "\r";
@@ -239,7 +240,7 @@ bool MarlinLink::hostPseudoCommand(const std::string& code, bool numbered) {
     case '+': nrMarlinok += n; break;
     case '-': nrMarlinok -= n; break;
     case '=': nrMarlinok = Marlinlin; break;
-    case 'i': setHomePace(n); break;
+    case 'i': events_.setHomePace(n); break;
     case 't': {
       const int ms = clampInt(n, 1, 9000);
       if (busyWait) busyWait(ms);
@@ -288,7 +289,7 @@ void MarlinLink::loseLine(int line, const std::string& why) {
   const std::string text =
       plat::format("G-code line %d cannot be sent again (%s): it did not run", line, why);
   core_.memoPrintf("%s", text);
-  if (onLinesLost) onLinesLost(text);
+  events_.linesLost(text);
 }
 
 bool MarlinLink::pokeUnacknowledged() {
@@ -430,7 +431,7 @@ void MarlinLink::lineReceived(const std::string& line) {
   const long long seen = repliesSeen;
   forgetLines();
   repliesSeen = seen;
-  if (linesSent && onLinesLost) onLinesLost("the machine restarted during the print");
+  if (linesSent) events_.linesLost("the machine restarted during the print");
 }
 
 // ---------------------------------------------------------------- console

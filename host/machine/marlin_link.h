@@ -14,6 +14,27 @@
 
 namespace ph {
 
+// What the Marlin link tells the objects above it, which own what it
+// concerns (the print's tick and watchdog, the home sequence's pace). The
+// Host implements it once and hands it to the link at construction.
+class MarlinEvents {
+ public:
+  // Lines were lost for good (a line that cannot be sent again, a machine
+  // that restarted): a print cannot go on as if they ran.
+  virtual void linesLost(const std::string& why) = 0;
+  // The link opened: the print's busy watchdog counts a whole period again.
+  virtual void linkOpened() = 0;
+  // The operator sprinkles powder by hand: the print's tick holds; release
+  // gives back what hold returned (whether it was ticking).
+  virtual bool holdPrintTick() = 0;
+  virtual void releasePrintTick(bool wasTicking) = 0;
+  // "@@i<ms>": the pace of the home sequence.
+  virtual void setHomePace(int ms) = 0;
+
+ protected:
+  ~MarlinEvents() = default;
+};
+
 class MarlinLink {
  public:
   // One receive call handles at most this many bytes; a longer arrival is
@@ -28,7 +49,7 @@ class MarlinLink {
   // that were already on their way when it first asked.
   static constexpr int kResendRounds = 2;
 
-  MarlinLink(HostCore& core, SerialByteLink& commMarlin, SocketByteLink& marlSocket);
+  MarlinLink(HostCore& core, SerialByteLink& commMarlin, SocketByteLink& marlSocket, MarlinEvents& events);
   ~MarlinLink();
   MarlinLink(const MarlinLink&) = delete;
   MarlinLink& operator=(const MarlinLink&) = delete;
@@ -74,17 +95,6 @@ class MarlinLink {
   // The line the machine asked for that could not be sent again (0: none);
   // it never counts as done.
   int lostLine = 0;
-  // Told when lines are lost for good (a line that cannot be sent again,
-  // a machine that restarted): a print cannot go on as if they ran.
-  std::function<void(const std::string& why)> onLinesLost;
-  // The print sequencer's, whose timers these are: its busy watchdog counts
-  // a whole period again when the link opens; its tick holds while the
-  // operator sprinkles powder (hold returns whether it was ticking).
-  std::function<void()> restartBusyWatchdog = [] {};
-  std::function<bool()> holdTicking = [] { return false; };
-  std::function<void(bool wasTicking)> releaseTicking = [](bool) {};
-  // The machine actions': "@@i<ms>" sets the pace of the home sequence.
-  std::function<void(int ms)> setHomePace = [](int) {};
 
   // The time (ms) a code keeps the machine from answering on purpose.
   static int expectedSilenceMs(const std::string& code);
@@ -153,6 +163,7 @@ class MarlinLink {
   bool menuChecked(const char* name) const;
 
   HostCore& core_;
+  MarlinEvents& events_;
   SerialByteLink& CommMarlin;
   SocketByteLink& MarlSocket;
   std::unique_ptr<plat::Timer> consoleLine_;  // UnselDropd

@@ -45,21 +45,13 @@ PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout,
   transfer_->setHandler([this] { streamStretchData(); });
   busyWatchdog_->setHandler([this] { checkMachineAnswers(); });
   rollStop_->setHandler([this] { stopRoller(); });
-  marlin_.restartBusyWatchdog = [this] { restartBusyWatchdog(); };
-  marlin_.holdTicking = [this] { return holdTicking(); };
-  marlin_.releaseTicking = [this](bool wasTicking) { releaseTicking(wasTicking); };
   motion_.powderAmountStepped = [this] { layerMoreCount = 0; };
-  marlin_.onLinesLost = [this](const std::string& why) { linesLost(why); };
   bindControls();
 }
 
 PrintSequencer::~PrintSequencer() {
   core_.timers.forget({tick_.get(), transfer_.get(), busyWatchdog_.get(), rollStop_.get()});
   motion_.powderAmountStepped = nullptr;
-  marlin_.onLinesLost = nullptr;
-  marlin_.restartBusyWatchdog = [] {};
-  marlin_.holdTicking = [] { return false; };
-  marlin_.releaseTicking = [](bool) {};
   for (const char* name : {print_names::kStart, print_names::kAbort, print_names::kPause})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
   if (Control* c = core_.controls.find(print_names::kStart)) c->onRightClick = nullptr;

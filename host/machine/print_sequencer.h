@@ -187,6 +187,8 @@ class PrintSequencer {
   bool clearStalledTick();
   // The busy watchdog counts a whole period again (the Marlin link opened).
   void restartBusyWatchdog();
+  // The Marlin link lost lines for good: the print pauses with the reason.
+  void linesLost(const std::string& why);
   // The powder-only layers the next start lays.
   void armPrepLayers(int layers) { prepLayers_ = layers; }
   // A right-button release on the start button arms a dry run.
@@ -288,7 +290,6 @@ class PrintSequencer {
   void endOfPrint(bool prepPending);
   // The print stops where it is and waits as paused, with the reason.
   void pauseNow(const std::string& why);
-  void linesLost(const std::string& why);
   // Stops the print at once, aborted, with the reason in the log: the
   // machines did not let it reach a stretch end in time, or jetting data
   // did not reach the unit.

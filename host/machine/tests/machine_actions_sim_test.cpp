@@ -29,6 +29,7 @@ struct SimActions : TransportFixture {
     for (const char* n : {"PrepLifts1", "cocooned1", "multiPowderlayer1"})
       if (!core.controls.find(n)) core.controls.add(K::MenuItem, n, n, "options1").checkable = true;
     act.bindControls();
+    marlinEvents.homePace = [this](int ms) { act.setHomePace(ms); };
     // The sequencer's start X of a print without a layer shift.
     steps.startX = [this] { motion.setHeadX(core.s.xMarlinBase - layout.buildRoomSkip); };
   }

@@ -45,6 +45,7 @@ struct Actions : SequencerFixture {
     steps.stalledTick = [this] { return seq.clearStalledTick(); };
     printSteps.onStopHoldingHead = [this] { act.stopHoldingHead(); };
     printSteps.onStopPowderLayers = [this] { act.stopPowderLayers(); };
+    onHomePace = [this](int ms) { act.setHomePace(ms); };
     core.s.movespeed = 8000;
   }
   // Both links open, nothing queued, every line acknowledged.

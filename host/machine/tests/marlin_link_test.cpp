@@ -3,37 +3,42 @@
 // echo and the G-code console.
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "host/machine/tests/link_fixture.h"
 
 using namespace ph;
 
 namespace {
 
+// What the link tells the owners of the print's and the home sequence's
+// timers, recorded.
+struct RecordingMarlinEvents : MarlinEvents {
+  std::vector<std::string> lost;
+  int homePace = 0;
+  int watchdogRestarts = 0;
+  bool ticking = false;
+  void linesLost(const std::string& why) override { lost.push_back(why); }
+  void linkOpened() override { ++watchdogRestarts; }
+  bool holdPrintTick() override { return std::exchange(ticking, false); }
+  void releasePrintTick(bool was) override { ticking = was; }
+  void setHomePace(int ms) override { homePace = ms; }
+};
+
 struct Marlin : LinkFixture {
-  Marlin() {
-    link.busyWait = [this](int ms) { waits.push_back(ms); };
-    // What the link tells the owners of the print's and the home
-    // sequence's timers.
-    link.setHomePace = [this](int ms) { homePace = ms; };
-    link.restartBusyWatchdog = [this] { ++watchdogRestarts; };
-    link.holdTicking = [this] {
-      const bool was = ticking;
-      ticking = false;
-      return was;
-    };
-    link.releaseTicking = [this](bool was) { ticking = was; };
-  }
+  Marlin() { link.busyWait = [this](int ms) { waits.push_back(ms); }; }
   void open() {
     link.openMarlin();
     serial.take();
   }
   void reply(const std::string& s) { serial.reply(s); }
 
-  MarlinLink link{core, serial, socket};
+  RecordingMarlinEvents events;
+  MarlinLink link{core, serial, socket, events};
   std::vector<int> waits;
-  int homePace = 0;
-  int watchdogRestarts = 0;
-  bool ticking = false;
+  int& homePace = events.homePace;
+  int& watchdogRestarts = events.watchdogRestarts;
+  bool& ticking = events.ticking;
 };
 
 TEST_F(Marlin, ANumberedLineCarriesTheXorOfItsBytes) {
@@ -124,8 +129,7 @@ TEST_F(Marlin, AResendRequestSetsTheCountAndSendsTheLinesAgainOneByOne) {
 // and whoever runs a print is told.
 TEST_F(Marlin, ALineThatCannotBeSentAgainIsLost) {
   open();
-  std::vector<std::string> told;
-  link.onLinesLost = [&](const std::string& why) { told.push_back(why); };
+  std::vector<std::string>& told = events.lost;
   for (int i = 0; i < 3; ++i) link.sendGcode("G1 X" + std::to_string(i));
   serial.take();
   link.nrMarlinok = 3;
@@ -156,8 +160,7 @@ TEST_F(Marlin, ALineThatCannotBeSentAgainIsLost) {
 
 TEST_F(Marlin, AMachineThatRestartsIsNoticedAndItsNumbersStartAgain) {
   open();
-  std::vector<std::string> told;
-  link.onLinesLost = [&](const std::string& why) { told.push_back(why); };
+  std::vector<std::string>& told = events.lost;
   reply("start\necho:SD card ok\n");  // the greeting at opening
   EXPECT_TRUE(told.empty());
   link.sendGcode("G28");

@@ -117,6 +117,10 @@ struct PrintTable : TransportFixture {
     machineEvents.askGcodeOnly = [this] { return seq.events.gcodeOnlyRun(); };
     machineEvents.askTicking = [this] { return seq.ticking(); };
     machineEvents.askStreaming = [this] { return seq.streaming(); };
+    marlinEvents.lost = [this](const std::string& why) { seq.linesLost(why); };
+    marlinEvents.opened = [this] { seq.restartBusyWatchdog(); };
+    marlinEvents.hold = [this] { return seq.holdTicking(); };
+    marlinEvents.release = [this](bool wasTicking) { seq.releaseTicking(wasTicking); };
   }
   ~PrintTable() override {
     std::error_code ec;

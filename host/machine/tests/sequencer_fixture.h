@@ -122,14 +122,14 @@ inline void addSequencerControls(Controls& c) {
     c.add(K::MenuItem, n, n, "options1").checkable = true;
 }
 
-struct SequencerFixture : LinkFixture {
+struct SequencerFixture : LinkFixture, MarlinEvents {
   FakeSerial marlinPort;
   FakeSocket marlinSocket;
   bool controlsAdded = (addSequencerControls(core.controls), true);
   RecordingEvents machineEvents;
   JettingLink ink{core, files, serial, socket, machineEvents};
   bool codesToLink = (core.sendUnitCodesTo(ink), true);
-  MarlinLink marlin{core, marlinPort, marlinSocket};
+  MarlinLink marlin{core, marlinPort, marlinSocket, *this};
   JobState job{core};
   JobLayout layout{core, job};
   MotionControls motion{core, marlin, ink};
@@ -139,6 +139,15 @@ struct SequencerFixture : LinkFixture {
   RecordingSequencerSteps printSteps;
   PrintSequencer seq{core, job, layout, ink, marlin, motion, awake, {temprTestActive, savedStartingLayer}, printSteps};
   std::string dir;
+
+  // The Marlin link's events go where the Host sends them: the sequencer's
+  // tick and watchdog; the home sequence's pace to whoever has one.
+  std::function<void(int ms)> onHomePace = [](int) {};
+  void linesLost(const std::string& why) override { seq.linesLost(why); }
+  void linkOpened() override { seq.restartBusyWatchdog(); }
+  bool holdPrintTick() override { return seq.holdTicking(); }
+  void releasePrintTick(bool wasTicking) override { seq.releaseTicking(wasTicking); }
+  void setHomePace(int ms) override { onHomePace(ms); }
 
   // The machines answer (see above).
   bool marlinAnswers = true;

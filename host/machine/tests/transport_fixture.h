@@ -70,7 +70,21 @@ struct TransportFixture : ::testing::Test, CoreFixture {
   bool controlsMade = (addLinkControls(core.controls), true);
   SettingsFiles files{core};
   RecordingEvents machineEvents;
-  DeviceLinks links{core, files, events.poster(), machineEvents};
+  // The Marlin link's events; a test with a sequencer or machine actions
+  // sends them there, as the Host does.
+  struct ForwardedMarlinEvents : MarlinEvents {
+    std::function<void(const std::string&)> lost = [](const std::string&) {};
+    std::function<void()> opened = [] {};
+    std::function<bool()> hold = [] { return false; };
+    std::function<void(bool)> release = [](bool) {};
+    std::function<void(int)> homePace = [](int) {};
+    void linesLost(const std::string& why) override { lost(why); }
+    void linkOpened() override { opened(); }
+    bool holdPrintTick() override { return hold(); }
+    void releasePrintTick(bool wasTicking) override { release(wasTicking); }
+    void setHomePace(int ms) override { homePace(ms); }
+  } marlinEvents;
+  DeviceLinks links{core, files, events.poster(), machineEvents, marlinEvents};
   bool linksBound = (links.bindControls(), true);
   bool codesToLink = (core.sendUnitCodesTo(links.ink), true);
 };
