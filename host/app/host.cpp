@@ -171,7 +171,7 @@ void Host::startUp() {
   syncslice.RecvEventName = syncsliceEventName;
   syncslice.Open();
 
-  core.workDir = s.file_folder + "/";
+  core.takeWorkFolderFromSettings();
   core.progDir = currentDir() + "/";
   tables.fillBitTables();
 

@@ -122,7 +122,7 @@ void Host::runCommandLine() {
     switch (currentOption) {
       case '?': logUsage(); break;
       case 'C': core.conveyerTime = leadingInt(value); break;
-      case 'F': core.commandInputFile = value; break;
+      case 'F': core.nameCommandInputFile(value); break;
       case 'G': s.goodbyecode = value; break;
       case 'I':
         if (!value.empty() && value[0] == '?') core.applySettings(replaceAll(value, "'", "\""), true);

@@ -98,7 +98,6 @@ class HostCore {
   bool provisionalLine = false;
   std::string statusText;
   std::string lastStampDay;
-  bool valuesChanged = false;
   // Tick of the last event pump of the progress window (unset: none yet).
   std::optional<std::int64_t> lastProgressPump;
 
@@ -234,12 +233,17 @@ class HostCore {
   bool saveWouldReplaceUnreadFile();
 
   // ---- shared state of the job and the machines ----
+  // The work folder with its "/": the settings' file_folder, taken again
+  // whenever that may have changed (start-up, a settings file read).
   std::string workDir = "%currentdir%/";
+  void takeWorkFolderFromSettings() { workDir = s.file_folder + "/"; }
   std::string progDir;
   int instanceNumber = 1;
   // Command-line state (read by the job-data and machine subsystems).
   int conveyerTime = -1;  // ms, -1 = not given
+  // The model the command line names: -F, or a lone file argument.
   std::string commandInputFile;
+  void nameCommandInputFile(const std::string& file) { commandInputFile = file; }
   char runMode = ' ';  // ' ', or 'V', 'T', 'B'
   bool primeAtStart = true;
   // The batch print prints the model without asking whether to align the

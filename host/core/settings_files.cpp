@@ -98,7 +98,7 @@ void SettingsFiles::fixupSettings() {
   // The stored path stays in its portable form; the hand-off falls back to
   // the slicer shipped beside this program when no file is there.
   if (!fileExists(s.slicer_exe)) s.slicer_exe = currentDir() + "/layertint";
-  core_.workDir = s.file_folder + "/";
+  core_.takeWorkFolderFromSettings();
   for (int i = 0; i < core_.params.paramCount(); ++i) {
     const ParamEntry& e = core_.params.entry(i);
     if (e.paramType == "@i" && !e.paramCode.empty() && core_.params.atDefault(i))

@@ -39,9 +39,9 @@ void askIntArray(HostCore& core, int* array, const std::string& prompt, int coun
 }
 
 namespace {
+// True when the answer differed from the proposal.
 template <class V, class Show, class Take>
-void editValues(HostCore& core, const char* caption, std::initializer_list<V> values, Show show, Take take,
-                bool* changed) {
+bool editValues(HostCore& core, const char* caption, std::initializer_list<V> values, Show show, Take take) {
   std::string names, proposal;
   for (const V& v : values) {
     if (!v.value) continue;
@@ -53,22 +53,23 @@ void editValues(HostCore& core, const char* caption, std::initializer_list<V> va
     proposal += show(*v.value);
   }
   std::string answer = inputOrDefault(core, caption, names, proposal);
-  if (changed) *changed = answer != proposal;
+  const bool changed = answer != proposal;
   for (const V& v : values)
     if (v.value) take(*v.value, trimmed(popToken(answer, ',')));
+  return changed;
 }
 }  // namespace
 
-void editIntValues(HostCore& core, std::initializer_list<IntValue> values) {
-  editValues(
+bool editIntValues(HostCore& core, std::initializer_list<IntValue> values) {
+  return editValues(
       core, "enter integer values", values, [](int v) { return plat::format("%d", v); },
-      [](int& v, const std::string& item) { v = textToInt(item); }, &core.valuesChanged);
+      [](int& v, const std::string& item) { v = textToInt(item); });
 }
 
 void editBoolValues(HostCore& core, std::initializer_list<BoolValue> values) {
   editValues(
       core, "enter boolean values", values, [](bool v) { return std::string(v ? "1" : "0"); },
-      [](bool& v, const std::string& item) { v = item == "1"; }, nullptr);
+      [](bool& v, const std::string& item) { v = item == "1"; });
 }
 
 bool isFloatText(const std::string& text) {

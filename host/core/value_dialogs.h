@@ -27,9 +27,9 @@ struct BoolValue {
   const char* name;
   bool* value;
 };
-// "enter integer values": the names as prompt, the values as "1 , 2";
-// core.valuesChanged tells whether the answer differed from the proposal.
-void editIntValues(HostCore& core, std::initializer_list<IntValue> values);
+// "enter integer values": the names as prompt, the values as "1 , 2".
+// True when the answer differed from the proposal.
+bool editIntValues(HostCore& core, std::initializer_list<IntValue> values);
 // "enter boolean values": values as 1/0; an item is true only when it is "1".
 void editBoolValues(HostCore& core, std::initializer_list<BoolValue> values);
 

@@ -194,7 +194,7 @@ void SlicerHandoff::openP3dFile() {
 
 void SlicerHandoff::openCommandLineFile() {
   if (programArgs.empty()) return;
-  core_.commandInputFile = programArgs[0];
+  core_.nameCommandInputFile(programArgs[0]);
   openModel();
 }
 

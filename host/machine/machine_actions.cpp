@@ -444,6 +444,9 @@ void MachineActions::startFeedFile() {
     return;
   }
   feedFile.reset(f);
+  // New work: an abort left from an earlier print would stop it at its
+  // first tick without a word.
+  core_.clearAbort();
   gcodeFeed_->start();
 }
 

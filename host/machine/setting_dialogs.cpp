@@ -83,7 +83,6 @@ bool SettingDialogs::editSettingInts(std::initializer_list<IntSetting> values) {
     proposal += plat::format("%d", *v.value);
   }
   const auto answer = core_.ui.inputBox("enter integer values", names, proposal);
-  core_.valuesChanged = answer && *answer != proposal;
   if (!answer) return false;
   const std::vector<std::string> items = answerItems(*answer);
   bool any = false;

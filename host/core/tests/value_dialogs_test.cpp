@@ -44,23 +44,20 @@ class ValueDialogs : public ::testing::Test {
 TEST_F(ValueDialogs, EditIntValues) {
   int a = 1, b = 2, c = -3;
   ui.inputs = {" 5 , 6", std::nullopt};
-  editIntValues(core, {{"a", &a}, {"skipped", nullptr}, {"c", &c}});
+  EXPECT_TRUE(editIntValues(core, {{"a", &a}, {"skipped", nullptr}, {"c", &c}}));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].caption, "enter integer values");
   EXPECT_EQ(ui.boxes[0].prompt, "a,c");
   EXPECT_EQ(ui.boxes[0].initial, "1 , -3");
   EXPECT_EQ(a, 5);
   EXPECT_EQ(c, 6);
-  EXPECT_TRUE(core.valuesChanged);
 
-  editIntValues(core, {{"a", &a}, {"b", &b}});  // cancelled
+  EXPECT_FALSE(editIntValues(core, {{"a", &a}, {"b", &b}}));  // cancelled
   EXPECT_EQ(a, 5);
   EXPECT_EQ(b, 2);
-  EXPECT_FALSE(core.valuesChanged);
 
   ui.inputs = {"5 , 2", "9"};
-  editIntValues(core, {{"a", &a}, {"b", &b}});  // the proposal itself
-  EXPECT_FALSE(core.valuesChanged);
+  EXPECT_FALSE(editIntValues(core, {{"a", &a}, {"b", &b}}));  // the proposal itself
   editIntValues(core, {{"a", &a}, {"b", &b}});  // a missing item stores 0
   EXPECT_EQ(a, 9);
   EXPECT_EQ(b, 0);
