@@ -88,7 +88,7 @@ void MotionControls::PowderUpDown(bool up, bool setBase) {
   if (setBase) powderBase = s.powderPercentage;
   powderReport_->stop();
   powderReport_->start();
-  if (powderAmountStepped) powderAmountStepped();
+  layersAtPowderAmount_ = 0;
 }
 
 void MotionControls::stepPowderTo() {

@@ -38,9 +38,10 @@ class MotionControls {
   // Speed of the next move instead of the one asked (0: none); set once by
   // the roller split.
   int oneShotSpeed = 0;
-  // Told after every step of the powder amount (the sequencer restarts its
-  // layer count for layerMorePowder).
-  std::function<void()> powderAmountStepped;
+  // One more layer laid at this powder amount; returns how many since the
+  // amount last stepped (every step starts the count again; layerMorePowder
+  // steps it up after that many).
+  int countLayerAtPowderAmount() { return ++layersAtPowderAmount_; }
 
   // ---- the head's position (the print sequencer and the manual actions
   // move it through these; nothing else writes it) ----
@@ -79,6 +80,7 @@ class MotionControls {
   MarlinLink& marlin_;
   JettingLink& ink_;
   std::unique_ptr<plat::Timer> powderReport_;  // powderreport
+  int layersAtPowderAmount_ = 0;
   HeadPosition head_;
 };
 

@@ -45,13 +45,11 @@ PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout,
   transfer_->setHandler([this] { streamStretchData(); });
   busyWatchdog_->setHandler([this] { checkMachineAnswers(); });
   rollStop_->setHandler([this] { stopRoller(); });
-  motion_.powderAmountStepped = [this] { layerMoreCount = 0; };
   bindControls();
 }
 
 PrintSequencer::~PrintSequencer() {
   core_.timers.forget({tick_.get(), transfer_.get(), busyWatchdog_.get(), rollStop_.get()});
-  motion_.powderAmountStepped = nullptr;
   for (const char* name : {print_names::kStart, print_names::kAbort, print_names::kPause})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
   if (Control* c = core_.controls.find(print_names::kStart)) c->onRightClick = nullptr;

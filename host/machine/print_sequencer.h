@@ -206,9 +206,8 @@ class PrintSequencer {
 
   // The current print; written by the sequencer alone (tests read it).
   PrintRun run;
-  // Across prints: the powder-skip cycle and the extra-powder count.
+  // Across prints: the powder-skip cycle.
   int powderSkipState = 0;
-  int layerMoreCount = 0;
 
   // ---- timer handlers ----
   // MarlinTimer: the print's next step.

@@ -478,7 +478,7 @@ void PrintSequencer::preInkStep() {
 void PrintSequencer::layerMorePowderStep() {
   ink_.plusReplies = 0;
   if (core_.s.layerMorePowder == 0) return;
-  if (++layerMoreCount >= core_.s.layerMorePowder) motion_.PowderUpDown(true, false);
+  if (motion_.countLayerAtPowderAmount() >= core_.s.layerMorePowder) motion_.PowderUpDown(true, false);
 }
 
 std::string PrintSequencer::expandGcodeTemplate(const std::string& text, int skip) const {
