@@ -158,7 +158,7 @@ void Host::logMarlinCounters() {
   core.logVars("nrMarlinok", deviceLinks.marlin.nrMarlinok, "Marlinlin", deviceLinks.marlin.Marlinlin);
 }
 
-Host::~Host() { core.timers.forget({commandLineStart_.get(), moveCheck_.get(), sizing_.get(), goodbyeWait_.get()}); }
+Host::~Host() = default;
 
 void Host::startUp() {
   Settings& s = core.s;

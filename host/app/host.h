@@ -180,10 +180,10 @@ class Host {
 
  private:
   // Created before the handlers that name them are bound.
-  std::unique_ptr<plat::Timer> commandLineStart_ = core.timers.make("Init");
-  std::unique_ptr<plat::Timer> moveCheck_ = core.timers.make("Movecheck");
-  std::unique_ptr<plat::Timer> sizing_ = core.timers.make("Sizing");
-  std::unique_ptr<plat::Timer> goodbyeWait_ = core.timers.make("LeaveProgram");
+  OwnedTimer commandLineStart_ = core.timers.make("Init");
+  OwnedTimer moveCheck_ = core.timers.make("Movecheck");
+  OwnedTimer sizing_ = core.timers.make("Sizing");
+  OwnedTimer goodbyeWait_ = core.timers.make("LeaveProgram");
 
   // The handlers of the patterns, the layer preview and the print-head
   // tables.

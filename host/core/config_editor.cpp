@@ -246,7 +246,7 @@ ConfigEditor::ConfigEditor(HostCore& core, SettingsFiles& files, EditorMachine& 
   searchLater_->setHandler([this] { runPendingSearch(); });
 }
 
-ConfigEditor::~ConfigEditor() { core_.timers.forget({focusSet_.get(), searchLater_.get()}); }
+ConfigEditor::~ConfigEditor() = default;
 
 std::vector<std::string> ConfigEditor::tabs() const {
   std::vector<std::string> t = core_.params.paramGroups();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/main_timers.h"
 #include "platform/clock.h"
 
 namespace ph {
@@ -149,8 +150,8 @@ class ConfigEditor {
   HostCore& core_;
   SettingsFiles& files_;
   EditorMachine& machine_;
-  std::unique_ptr<plat::Timer> focusSet_;
-  std::unique_ptr<plat::Timer> searchLater_;
+  OwnedTimer focusSet_;
+  OwnedTimer searchLater_;
   EditorPage page_;
   bool open_ = false;
   std::string multiLineMemo_;

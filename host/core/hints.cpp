@@ -21,7 +21,6 @@ Hints::Hints(HostCore& core) : core_(core), hintEnd_(core.timers.make("EndHint")
 
 Hints::~Hints() {
   core_.settingsSettled.unsubscribe(settingsSubscription_);
-  core_.timers.forget({hintEnd_.get()});
 }
 
 void Hints::applyButtonHints() {

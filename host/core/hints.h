@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "host/core/main_timers.h"
 #include "platform/clock.h"
 
 namespace ph {
@@ -42,7 +43,7 @@ class Hints {
 
  private:
   HostCore& core_;
-  std::unique_ptr<plat::Timer> hintEnd_;
+  OwnedTimer hintEnd_;
   int settingsSubscription_ = 0;
 };
 

@@ -27,9 +27,7 @@ HostCore::HostCore(OperatorUi& u, plat::Clock& c) : ui(u), clock(c), timers(c) {
   settingsSettle_->setHandler([this] { tellSettingsSettled(); });
 }
 
-HostCore::~HostCore() {
-  timers.forget({statusWipe_.get(), settingsSettle_.get(), idleSendloop_.get(), idleSendM18_.get(), idleXtimer_.get()});
-}
+HostCore::~HostCore() = default;
 
 void HostCore::tellSettingsSettled() {
   settingsSettle_->stop();

@@ -274,12 +274,12 @@ class HostCore {
   bool batchPrintsModel_ = false;
   UnitCodeQueue* unitCodes_ = nullptr;
   // After `timers`, so they leave its list before it goes.
-  std::unique_ptr<plat::Timer> statusWipe_ = timers.make("Labelwipe");
-  std::unique_ptr<plat::Timer> settingsSettle_ = timers.make("ParamUpdates");
+  OwnedTimer statusWipe_ = timers.make("Labelwipe");
+  OwnedTimer settingsSettle_ = timers.make("ParamUpdates");
   // Names of the table that nothing runs; they exist, idle, under their names.
-  std::unique_ptr<plat::Timer> idleSendloop_ = timers.make("Sendloop");
-  std::unique_ptr<plat::Timer> idleSendM18_ = timers.make("sendM18");
-  std::unique_ptr<plat::Timer> idleXtimer_ = timers.make("Xtimer");
+  OwnedTimer idleSendloop_ = timers.make("Sendloop");
+  OwnedTimer idleSendM18_ = timers.make("sendM18");
+  OwnedTimer idleXtimer_ = timers.make("Xtimer");
   void applyAssignment(const std::string& name, const std::string& value, bool questionText, bool report,
                        struct AssignState& st);
   void settingsTail(bool questionText, bool reversdirBefore, const struct AssignState& st);

@@ -38,20 +38,25 @@ std::size_t placeOf(const std::string& name) {
 
 MainTimers::MainTimers(plat::Clock& clock) : clock_(clock), byPlace_(mainTimerTable().size(), nullptr) {}
 
-std::unique_ptr<plat::Timer> MainTimers::make(const std::string& name) {
+OwnedTimer MainTimers::make(const std::string& name) {
   const std::size_t place = placeOf(name);
   const MainTimerSpec& spec = mainTimerTable()[place];
-  auto t = clock_.createRankedTimer(spec.name, int(place));
+  OwnedTimer t(clock_.createRankedTimer(spec.name, int(place)).release(), TimerRelease{this});
   t->setInterval(spec.intervalMs);
   t->setEnabled(spec.onAtLoad);
   byPlace_[place] = t.get();
   return t;
 }
 
-void MainTimers::forget(std::initializer_list<const plat::Timer*> timers) {
-  for (const plat::Timer* t : timers)
-    for (auto& p : byPlace_)
-      if (p == t) p = nullptr;
+void MainTimers::forget(const plat::Timer* timer) {
+  // A later owner of the same name keeps its place.
+  for (auto& p : byPlace_)
+    if (p == timer) p = nullptr;
+}
+
+void TimerRelease::operator()(plat::Timer* timer) const {
+  if (directory) directory->forget(timer);
+  delete timer;
 }
 
 std::vector<plat::Timer*> MainTimers::all() const {

@@ -3,7 +3,6 @@
 // run from the start, as data. Each subsystem creates the timers it runs
 // from this table (make) and owns them; the directory finds every existing
 // one by its name for whoever needs them all.
-#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +20,16 @@ struct MainTimerSpec {
 // The table, in its order: timers due at the same moment fire in this order.
 const std::vector<MainTimerSpec>& mainTimerTable();
 
+class MainTimers;
+
+// A timer made from the table: deleting it takes it off the directory too,
+// so an owner that goes leaves no name behind.
+struct TimerRelease {
+  MainTimers* directory = nullptr;
+  void operator()(plat::Timer* timer) const;
+};
+using OwnedTimer = std::unique_ptr<plat::Timer, TimerRelease>;
+
 class MainTimers {
  public:
   explicit MainTimers(plat::Clock& clock);
@@ -31,9 +40,7 @@ class MainTimers {
   // on-at-load from the table, its table place as tie rank, and listed here.
   // A name the table lacks throws std::logic_error. A second object of the
   // same kind on one core (tests build such) takes the name over.
-  std::unique_ptr<plat::Timer> make(const std::string& name);
-  // The owner's destructor takes its timers off the list.
-  void forget(std::initializer_list<const plat::Timer*> timers);
+  OwnedTimer make(const std::string& name);
 
   // Every timer that exists, in table order.
   std::vector<plat::Timer*> all() const;
@@ -42,6 +49,8 @@ class MainTimers {
   plat::Timer& at(const std::string& name) const;
 
  private:
+  friend struct TimerRelease;
+  void forget(const plat::Timer* timer);
   plat::Clock& clock_;
   std::vector<plat::Timer*> byPlace_;  // non-owning, in table order
 };

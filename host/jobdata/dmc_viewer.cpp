@@ -72,7 +72,7 @@ DmcViewer::DmcViewer(HostCore& core, JobState& job, Conversion& conversion)
   simulation_->setHandler([this] { stepSimulation(); });
 }
 
-DmcViewer::~DmcViewer() { core_.timers.forget({simulation_.get()}); }
+DmcViewer::~DmcViewer() = default;
 
 bool DmcViewer::simloopTicked() const {
   const Control* c = core_.controls.find("simloop1");

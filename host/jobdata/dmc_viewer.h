@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "host/core/main_timers.h"
 #include "host/jobdata/dmc_decoder.h"
 #include "host/jobdata/nozzle_tables.h"
 #include "platform/clock.h"
@@ -89,7 +90,7 @@ class DmcViewer {
   Conversion& conversion_;
   NozzleTables nozzles_;
   DmcDecoder decoder_;
-  std::unique_ptr<plat::Timer> simulation_;  // PrintSim
+  OwnedTimer simulation_;  // PrintSim
 };
 
 }  // namespace ph

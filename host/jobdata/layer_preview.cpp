@@ -17,7 +17,7 @@ LayerPreview::LayerPreview(HostCore& core, const JobState& job)
   pictureEnd_->setHandler([this] { closePicture(); });
 }
 
-LayerPreview::~LayerPreview() { core_.timers.forget({pictureEnd_.get()}); }
+LayerPreview::~LayerPreview() = default;
 
 bool LayerPreview::showLayer() {
   if (accumulate) page_ += 20;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "host/core/main_timers.h"
 #include "platform/clock.h"
 
 namespace ph {
@@ -53,7 +54,7 @@ class LayerPreview {
 
   HostCore& core_;
   const JobState& job_;
-  std::unique_ptr<plat::Timer> pictureEnd_;  // endbForm
+  OwnedTimer pictureEnd_;  // endbForm
   QImage picture_;
   QImage accumulated_;
   int page_ = 0;

@@ -25,7 +25,6 @@ SlicerHandoff::SlicerHandoff(HostCore& core, JobLayout& layout, HandoffSteps& st
 }
 
 SlicerHandoff::~SlicerHandoff() {
-  core_.timers.forget({afterSlicing_.get()});
   // Programs still running are left to run; their exit status is not needed.
   for (pid_t pid : children_) plat::waitProcess(pid, 0);
 }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "host/core/main_timers.h"
 #include "host/jobdata/conversion.h"
 #include "platform/clock.h"
 
@@ -154,7 +155,7 @@ class SlicerHandoff {
   JobLayout& layout_;
   JobState& job_;
   HandoffSteps& steps_;
-  std::unique_ptr<plat::Timer> afterSlicing_;  // afterp3ddelay
+  OwnedTimer afterSlicing_;  // afterp3ddelay
   std::unique_ptr<plat::Timer> slicerWatch_;
   pid_t slicerPid_ = -1;
   std::unique_ptr<plat::ProgramOutput> slicerOutput_;

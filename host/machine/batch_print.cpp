@@ -118,7 +118,7 @@ BatchPrint::BatchPrint(HostCore& core, JobState& job, JettingLink& ink, MarlinLi
       alignment_(core.timers.make("alligntimer")),
       calibration_(core.timers.make("PulsCalib")) {}
 
-BatchPrint::~BatchPrint() { core_.timers.forget({batch_.get(), alignment_.get(), calibration_.get()}); }
+BatchPrint::~BatchPrint() = default;
 
 void BatchPrint::bindControls() {
   batch_->setHandler([this] { stepBatch(); });

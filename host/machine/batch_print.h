@@ -161,9 +161,9 @@ class BatchPrint {
   int firstStrokeMark_ = 0;
   int secondStrokeMark_ = 0;
   bool ioPinBeforeRead_ = false;
-  std::unique_ptr<plat::Timer> batch_;        // Batch
-  std::unique_ptr<plat::Timer> alignment_;    // alligntimer
-  std::unique_ptr<plat::Timer> calibration_;  // PulsCalib
+  OwnedTimer batch_;        // Batch
+  OwnedTimer alignment_;    // alligntimer
+  OwnedTimer calibration_;  // PulsCalib
 };
 
 }  // namespace ph

@@ -72,8 +72,6 @@ InkControls::InkControls(HostCore& core, JettingLink& link, plat::SoundPlayer& s
 }
 
 InkControls::~InkControls() {
-  core_.timers.forget({checkSound_.get(), cartridgeScan_.get(), burstLabel_.get(), countdown_.get(),
-                       alarmSound_.get(), blackHeater_.get(), paster_.get(), shakeSend_.get(), primeCheck_.get()});
   for (const char* name : {"btCartridges", "scancartridges1", "BurstCol", "BurstWtr", "burstdelay1", "cbkeepwet",
                            "heatlevels1", "blacktempr1", "inkjlater1", "pasteink1", "rollerboost1", "connectcheck1",
                            "IgnoreHopper1", "primecheck1"})

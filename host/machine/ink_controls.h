@@ -192,15 +192,15 @@ class InkControls {
   QImage dropsHidden_;
   // abortRequested() when the black-heater test started: a raise since stops it.
   bool abortAtBlackStart_ = false;
-  std::unique_ptr<plat::Timer> checkSound_;     // cartrsound
-  std::unique_ptr<plat::Timer> cartridgeScan_;  // CartrScan
-  std::unique_ptr<plat::Timer> burstLabel_;     // TimBurst
-  std::unique_ptr<plat::Timer> countdown_;      // actdelayer
-  std::unique_ptr<plat::Timer> alarmSound_;     // AlertSound
-  std::unique_ptr<plat::Timer> blackHeater_;    // blackheater
-  std::unique_ptr<plat::Timer> paster_;         // paster
-  std::unique_ptr<plat::Timer> shakeSend_;      // NewShake
-  std::unique_ptr<plat::Timer> primeCheck_;     // primeStates
+  OwnedTimer checkSound_;     // cartrsound
+  OwnedTimer cartridgeScan_;  // CartrScan
+  OwnedTimer burstLabel_;     // TimBurst
+  OwnedTimer countdown_;      // actdelayer
+  OwnedTimer alarmSound_;     // AlertSound
+  OwnedTimer blackHeater_;    // blackheater
+  OwnedTimer paster_;         // paster
+  OwnedTimer shakeSend_;      // NewShake
+  OwnedTimer primeCheck_;     // primeStates
 };
 
 }  // namespace ph

@@ -45,7 +45,6 @@ JettingLink::~JettingLink() {
   InkSocket.onReceive = nullptr;
   CommInk.onEvent = nullptr;
   InkSocket.onEvent = nullptr;
-  core_.timers.forget({startCodes_.get(), waitingSend_.get()});
   for (const char* name : {"cb_comm", "Button161", "catchtempr1"})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
 }

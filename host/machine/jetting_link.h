@@ -196,8 +196,8 @@ class JettingLink final : public UnitCodeQueue {
   SerialByteLink& CommInk;
   SocketByteLink& InkSocket;
   MachineEvents& events_;
-  std::unique_ptr<plat::Timer> startCodes_;    // firstinkj
-  std::unique_ptr<plat::Timer> waitingSend_;   // InkCts
+  OwnedTimer startCodes_;    // firstinkj
+  OwnedTimer waitingSend_;   // InkCts
 
   // Keyword match states.
   int versionState_ = 0, restartState_ = 0, waterState_ = 0, colorState_ = 0, cartrState_ = 0;

@@ -71,10 +71,7 @@ MachineActions::MachineActions(HostCore& core, MarlinLink& marlin, JettingLink& 
       powderLayers_(core.timers.make("multpowd")),
       powderRepeat_(core.timers.make("UpdwnRoller")) {}
 
-MachineActions::~MachineActions() {
-  core_.timers.forget({homeSequence_.get(), headHold_.get(), drill_.get(), gcodeFeed_.get(), brushing_.get(),
-                       powderLayers_.get(), powderRepeat_.get()});
-}
+MachineActions::~MachineActions() = default;
 
 void MachineActions::setHomePace(int ms) { homeSequence_->setInterval(ms); }
 

@@ -168,13 +168,13 @@ class MachineActions {
   ActionSteps& steps_;
   int ackMark_ = 0;
   std::int64_t ackMarkTick_ = 0;
-  std::unique_ptr<plat::Timer> homeSequence_;  // HomeSeq
-  std::unique_ptr<plat::Timer> headHold_;      // HoldMarlin
-  std::unique_ptr<plat::Timer> drill_;         // Drill
-  std::unique_ptr<plat::Timer> gcodeFeed_;     // FromFile
-  std::unique_ptr<plat::Timer> brushing_;      // brushTimer
-  std::unique_ptr<plat::Timer> powderLayers_;  // multpowd
-  std::unique_ptr<plat::Timer> powderRepeat_;  // UpdwnRoller
+  OwnedTimer homeSequence_;  // HomeSeq
+  OwnedTimer headHold_;      // HoldMarlin
+  OwnedTimer drill_;         // Drill
+  OwnedTimer gcodeFeed_;     // FromFile
+  OwnedTimer brushing_;      // brushTimer
+  OwnedTimer powderLayers_;  // multpowd
+  OwnedTimer powderRepeat_;  // UpdwnRoller
 };
 
 }  // namespace ph

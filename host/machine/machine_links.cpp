@@ -15,7 +15,7 @@ DeviceLinks::DeviceLinks(HostCore& core, SettingsFiles& files, plat::UiPoster po
   linkStart_->setHandler([this] { openAtStart(); });
 }
 
-DeviceLinks::~DeviceLinks() { core_.timers.forget({linkStart_.get()}); }
+DeviceLinks::~DeviceLinks() = default;
 
 void DeviceLinks::reopenInkLinkAfter(int ms) {
   linkStart_->stop();

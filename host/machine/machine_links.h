@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "host/core/main_timers.h"
 #include "host/components/comm_byte_link.h"
 #include "host/components/comm_cust.h"
 #include "host/components/tcp_byte_link.h"
@@ -84,7 +85,7 @@ class DeviceLinks : public MachineLinks {
 
  private:
   HostCore& core_;
-  std::unique_ptr<plat::Timer> linkStart_;  // InkCommStart
+  OwnedTimer linkStart_;  // InkCommStart
 };
 
 }  // namespace ph

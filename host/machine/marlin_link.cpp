@@ -44,7 +44,6 @@ MarlinLink::~MarlinLink() {
   MarlSocket.onReceive = nullptr;
   CommMarlin.onEvent = nullptr;
   MarlSocket.onEvent = nullptr;
-  core_.timers.forget({consoleLine_.get()});
 }
 
 bool MarlinLink::menuChecked(const char* name) const {

@@ -166,7 +166,7 @@ class MarlinLink {
   MarlinEvents& events_;
   SerialByteLink& CommMarlin;
   SocketByteLink& MarlSocket;
-  std::unique_ptr<plat::Timer> consoleLine_;  // UnselDropd
+  OwnedTimer consoleLine_;  // UnselDropd
   bool overTcp_ = false;
   int okLfState_ = 0, okBlankState_ = 0, resendState_ = 0;
   int resendDigits_ = 0;

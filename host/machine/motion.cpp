@@ -11,7 +11,7 @@ MotionControls::MotionControls(HostCore& core, MarlinLink& marlin, JettingLink& 
   powderReport_->setHandler([this] { reportPowderChange(); });
 }
 
-MotionControls::~MotionControls() { core_.timers.forget({powderReport_.get()}); }
+MotionControls::~MotionControls() = default;
 
 void MotionControls::applyTransformXY(double& x, double& y) const {
   const auto& t = core_.s.transformxy;

@@ -79,7 +79,7 @@ class MotionControls {
   HostCore& core_;
   MarlinLink& marlin_;
   JettingLink& ink_;
-  std::unique_ptr<plat::Timer> powderReport_;  // powderreport
+  OwnedTimer powderReport_;  // powderreport
   int layersAtPowderAmount_ = 0;
   HeadPosition head_;
 };

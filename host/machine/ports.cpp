@@ -47,7 +47,6 @@ PortTools::PortTools(HostCore& core, DeviceLinks& links, const PortsInUse& print
 }
 
 PortTools::~PortTools() {
-  core_.timers.forget({portScan_.get(), plugSequence_.get(), baudChange_.get(), firmwareUpload_.get()});
   uploadWatch_->stop();
   for (const char* n : {"listcoomports1", "scancomms1", "unplugandplug1", "commport3dp1", "setbaudrate1",
                         "firmwareupdate1", "updstepprcpp1"})

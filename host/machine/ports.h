@@ -145,10 +145,10 @@ class PortTools {
   HostCore& core_;
   DeviceLinks& links_;
   const PortsInUse& print_;
-  std::unique_ptr<plat::Timer> portScan_;        // CommScan
-  std::unique_ptr<plat::Timer> plugSequence_;    // Plugseq
-  std::unique_ptr<plat::Timer> baudChange_;      // newbaud
-  std::unique_ptr<plat::Timer> firmwareUpload_;  // UplFirm
+  OwnedTimer portScan_;        // CommScan
+  OwnedTimer plugSequence_;    // Plugseq
+  OwnedTimer baudChange_;      // newbaud
+  OwnedTimer firmwareUpload_;  // UplFirm
   // The baud change: the rate to go back to, and whether the reopened port
   // waits for the unit's answer.
   int oldBaudRate_ = 0;

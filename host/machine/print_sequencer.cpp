@@ -49,7 +49,6 @@ PrintSequencer::PrintSequencer(HostCore& core, JobState& job, JobLayout& layout,
 }
 
 PrintSequencer::~PrintSequencer() {
-  core_.timers.forget({tick_.get(), transfer_.get(), busyWatchdog_.get(), rollStop_.get()});
   for (const char* name : {print_names::kStart, print_names::kAbort, print_names::kPause})
     if (Control* c = core_.controls.find(name)) c->onClick = nullptr;
   if (Control* c = core_.controls.find(print_names::kStart)) c->onRightClick = nullptr;

@@ -342,10 +342,10 @@ class PrintSequencer {
   // The oldest unacknowledged line was sent again in this stall.
   bool poked_ = false;
   bool awake_ = false;
-  std::unique_ptr<plat::Timer> tick_;          // MarlinTimer
-  std::unique_ptr<plat::Timer> transfer_;      // inktransfer
-  std::unique_ptr<plat::Timer> busyWatchdog_;  // MarlinBusy
-  std::unique_ptr<plat::Timer> rollStop_;      // RollStop
+  OwnedTimer tick_;          // MarlinTimer
+  OwnedTimer transfer_;      // inktransfer
+  OwnedTimer busyWatchdog_;  // MarlinBusy
+  OwnedTimer rollStop_;      // RollStop
 };
 
 }  // namespace ph

@@ -33,12 +33,14 @@ TEST(MainTimers, ATimerWhoseOwnerWentIsNoLongerFound) {
   plat::ManualClock clock;
   MainTimers timers(clock);
   auto kept = timers.make("Batch");
-  {
-    auto gone = timers.make("Drill");
-    timers.forget({gone.get()});
-  }
+  { auto gone = timers.make("Drill"); }
   EXPECT_EQ(timers.find("Drill"), nullptr);
   EXPECT_EQ(timers.all(), std::vector<plat::Timer*>{kept.get()});
+  // A second owner of a name keeps it when the first goes.
+  auto first = timers.make("Drill");
+  auto second = timers.make("Drill");
+  first.reset();
+  EXPECT_EQ(timers.find("Drill"), second.get());
 }
 
 TEST(MainTimers, TiesFireInTableOrderWhateverOrderTheyWereMadeIn) {
