@@ -4,9 +4,9 @@
 
 namespace ph {
 
-const std::vector<MainTimerSpec>& mainTimerTable() {
+const std::vector<MainTimerEntry>& mainTimerTable() {
   // name, interval in ms, on at load
-  static const std::vector<MainTimerSpec> table = {
+  static const std::vector<MainTimerEntry> table = {
       {"MarlinTimer", 100, false}, {"Sendloop", 1000, false}, {"inktransfer", 20, false},
       {"TimBurst", 1000, false}, {"sendM18", 20000, false}, {"newbaud", 500, false}, {"InkCommStart", 100, true},
       {"CartrScan", 2000, false}, {"PrintSim", 200, false}, {"endbForm", 1000, false}, {"Drill", 60, false},
@@ -40,10 +40,10 @@ MainTimers::MainTimers(plat::Clock& clock) : clock_(clock), byPlace_(mainTimerTa
 
 OwnedTimer MainTimers::make(const std::string& name) {
   const std::size_t place = placeOf(name);
-  const MainTimerSpec& spec = mainTimerTable()[place];
-  OwnedTimer t(clock_.createRankedTimer(spec.name, int(place)).release(), TimerRelease{this});
-  t->setInterval(spec.intervalMs);
-  t->setEnabled(spec.onAtLoad);
+  const MainTimerEntry& entry = mainTimerTable()[place];
+  OwnedTimer t(clock_.createRankedTimer(entry.name, int(place)).release(), TimerRelease{this});
+  t->setInterval(entry.intervalMs);
+  t->setEnabled(entry.onAtLoad);
   byPlace_[place] = t.get();
   return t;
 }

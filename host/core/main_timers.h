@@ -11,14 +11,14 @@
 
 namespace ph {
 
-struct MainTimerSpec {
+struct MainTimerEntry {
   const char* name;
   int intervalMs;
   bool onAtLoad;
 };
 
 // The table, in its order: timers due at the same moment fire in this order.
-const std::vector<MainTimerSpec>& mainTimerTable();
+const std::vector<MainTimerEntry>& mainTimerTable();
 
 class MainTimers;
 

@@ -50,7 +50,7 @@ TEST_F(HostTest, EveryTimerOfTheTableIsMadeByOneOwnerAndFoundByName) {
   Host& h = start();
   std::vector<std::string> made, table;
   for (const plat::Timer* t : h.core.timers.all()) made.push_back(t->name());
-  for (const MainTimerSpec& spec : mainTimerTable()) table.push_back(spec.name);
+  for (const MainTimerEntry& entry : mainTimerTable()) table.push_back(entry.name);
   EXPECT_EQ(made, table);
 }
 
