@@ -113,27 +113,14 @@ TEST(PrintEndToEnd, AColouredModelPrintsOnTheSimulatedMachines) {
   ASSERT_TRUE(marlin.start(MARLIN_SIM, {"--instant-dwell", "--port", "0"}, dir / "marlin.log", 120));
   ASSERT_TRUE(unit.start(INKJET_SIM, {"--port", "0"}, dir / "unit.log", 120));
   const int layerMicrons = 1000;
-  std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port() << "\"\n"
-                                       << "CommInkDevice = \"127.0.0.1:" << unit.port() << "\"\n"
-                                       << "layerMicrons = " << layerMicrons << "\n"
-                                       // The batch's powder preparation lays no powder-only
-                                       // layers: the logs hold the model's print alone.
-                                       << "preplayers = 0\n";
-
-  setenv("PRISM_NAMESPACE", ("e" + std::to_string(getpid()) + "_").c_str(), 1);
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  const fs::path old = fs::current_path();
-  fs::current_path(dir);
-  auto host = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.stl", "-B"});
-  fs::current_path(old);
-  ASSERT_GT(host.pid, 0);
-  const auto status = plat::waitProcess(host.pid, 120000);
-  if (!status) ::kill(host.pid, SIGKILL);
+  // The batch's powder preparation lays no powder-only layers: the logs
+  // hold the model's print alone.
+  const int status = runBatchPrint(PRISMHOST_BIN, dir, marlin, unit,
+                                   "layerMicrons = " + std::to_string(layerMicrons) + "\npreplayers = 0\n", "e", 120000);
   marlin.finish();
   unit.finish();
   const std::string log = readAll(dir / "prismhost.log");
-  ASSERT_EQ(status.value_or(-1), 0) << log;
+  ASSERT_EQ(status, 0) << log;
 
   // The print ran from start to end and the program closed by itself.
   EXPECT_NE(log.find("start (cube)"), std::string::npos) << log;

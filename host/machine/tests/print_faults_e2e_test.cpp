@@ -43,23 +43,10 @@ Outcome printCube(const fs::path& dir, const std::vector<std::string>& marlinArg
   args.insert(args.end(), {"--port", "0"});
   if (!marlin.start(MARLIN_SIM, args, (dir / "marlin.log").string(), 200)) return out;
   if (!unit.start(INKJET_SIM, {"--port", "0"}, (dir / "unit.log").string(), 200)) return out;
-  std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port() << "\"\n"
-                                       << "CommInkDevice = \"127.0.0.1:" << unit.port() << "\"\n"
-                                       << "layerMicrons = 1000\npreplayers = 0\n"
-                                       << settings;
-  setenv("PRISM_NAMESPACE", ("f" + std::to_string(getpid()) + "_").c_str(), 1);
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  const fs::path old = fs::current_path();
-  fs::current_path(dir);
-  auto host = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.stl", "-B"});
-  fs::current_path(old);
-  if (host.pid <= 0) return out;
-  const auto status = plat::waitProcess(host.pid, 240000);
-  if (!status) ::kill(host.pid, SIGKILL);
+  out.status =
+      ph::runBatchPrint(PRISMHOST_BIN, dir, marlin, unit, "layerMicrons = 1000\npreplayers = 0\n" + settings, "f", 240000);
   marlin.finish();
   unit.finish();
-  out.status = status.value_or(-1);
   out.log = ph::test::readAll((dir / "prismhost.log").string());
   out.marlin = ph::test::readLines((dir / "marlin.log").string());
   for (const std::string& l : out.marlin)

@@ -81,24 +81,11 @@ TEST(PrintGolden, TheCubeReachesBothMachinesAsRecorded) {
   ASSERT_TRUE(unit.start(INKJET_SIM, {"--port", "0"}, (dir / "unit.log").string(), 120));
   // The batch's powder preparation and priming bursts stay in: they run
   // through the sequencer too.
-  std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port() << "\"\n"
-                                       << "CommInkDevice = \"127.0.0.1:" << unit.port() << "\"\n"
-                                       << "layerMicrons = 1000\nxPrime = 50\n";
-
-  setenv("PRISM_NAMESPACE", ("g" + std::to_string(getpid()) + "_").c_str(), 1);
-  unsetenv("DISPLAY");
-  unsetenv("WAYLAND_DISPLAY");
-  const fs::path old = fs::current_path();
-  fs::current_path(dir);
-  auto host = plat::spawnProcess({PRISMHOST_BIN, "-F", "cube.stl", "-B"});
-  fs::current_path(old);
-  ASSERT_GT(host.pid, 0);
-  const auto status = plat::waitProcess(host.pid, 150000);
-  if (!status) ::kill(host.pid, SIGKILL);
+  const int status = ph::runBatchPrint(PRISMHOST_BIN, dir, marlin, unit, "layerMicrons = 1000\nxPrime = 50\n", "g", 150000);
   marlin.finish();
   unit.finish();
   const std::string log = ph::test::readAll((dir / "prismhost.log").string());
-  ASSERT_EQ(status.value_or(-1), 0) << log;
+  ASSERT_EQ(status, 0) << log;
   ASSERT_NE(log.find("fin (cube in "), std::string::npos) << log;
 
   compareWithGolden(dir / "marlin.log", "marlin.log");

@@ -6,6 +6,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -81,5 +83,32 @@ class Simulator {
   int hold_ = -1;
   std::string pty_, log_;
 };
+
+// Runs `prismhost -F cube.stl -B` in dir, without a display, against the
+// two simulators: dir/prismhost.i3d names their ports and then holds
+// `settings`. namePrefix keeps its named objects apart from other tests'.
+// The program's exit status, or -1 when it did not end within timeoutMs
+// (it is killed then).
+inline int runBatchPrint(const std::string& prismhost, const std::filesystem::path& dir, const Simulator& marlin,
+                         const Simulator& unit, const std::string& settings, const std::string& namePrefix,
+                         int timeoutMs) {
+  std::ofstream(dir / "prismhost.i3d") << "CommPortMarlin = \"127.0.0.1:" << marlin.port() << "\"\n"
+                                       << "CommInkDevice = \"127.0.0.1:" << unit.port() << "\"\n"
+                                       << settings;
+  ::setenv("PRISM_NAMESPACE", (namePrefix + std::to_string(::getpid()) + "_").c_str(), 1);
+  ::unsetenv("DISPLAY");
+  ::unsetenv("WAYLAND_DISPLAY");
+  const std::filesystem::path old = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  auto host = plat::spawnProcess({prismhost, "-F", "cube.stl", "-B"});
+  std::filesystem::current_path(old);
+  if (host.pid <= 0) return -1;
+  const auto status = plat::waitProcess(host.pid, timeoutMs);
+  if (!status) {
+    ::kill(host.pid, SIGKILL);
+    plat::waitProcess(host.pid, -1);
+  }
+  return status.value_or(-1);
+}
 
 }  // namespace ph
