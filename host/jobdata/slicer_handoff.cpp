@@ -21,7 +21,7 @@ SlicerHandoff::SlicerHandoff(HostCore& core, JobLayout& layout, HandoffSteps& st
   afterSlicing_->setHandler([this] { convertAfterSlicing(); });
   slicerWatch_ = core_.clock.createTimer("slicerWatch");
   slicerWatch_->setInterval(kWatchMs);
-  slicerWatch_->setHandler([this] { slicerWatchTimer(); });
+  slicerWatch_->setHandler([this] { watchSlicer(); });
 }
 
 SlicerHandoff::~SlicerHandoff() {
@@ -191,7 +191,7 @@ void SlicerHandoff::logSlicerOutput(bool all) {
   if (all) slicerOutput_.reset();
 }
 
-void SlicerHandoff::slicerWatchTimer() {
+void SlicerHandoff::watchSlicer() {
   logSlicerOutput(false);
   for (auto it = children_.begin(); it != children_.end();) {
     if (*it != slicerPid_ && !plat::processRunning(*it)) {

@@ -148,7 +148,7 @@ class SlicerHandoff {
   std::string slicerProgram() const;
   // The six slicing settings, for a run of the program on the model.
   SlicerJob slicingSettings(const std::string& program, const std::string& model) const;
-  void slicerWatchTimer();
+  void watchSlicer();
   std::string workPath(const std::string& name) const;
 
   HostCore& core_;

@@ -407,10 +407,10 @@ std::string MeshTools::askOutputFile(const std::string& prompt, const std::strin
 void MeshTools::prepareWindow() {
   controls.at("Button2").setVisible(false);
   stlInputName = workFolder() + "/" + host.convertedStlName();
-  LaterInitTimer();
+  takeProgramFolder();
 }
 
-void MeshTools::LaterInitTimer() { programFolder = core.progDir; }
+void MeshTools::takeProgramFolder() { programFolder = core.progDir; }
 
 bool MeshTools::appendLogAtClose() {
   core.logStamped("close meshkit");

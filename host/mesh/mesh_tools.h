@@ -148,7 +148,7 @@ class MeshTools {
 
   // ---- the window's life ----
   void prepareWindow();
-  void LaterInitTimer();
+  void takeProgramFolder();
   // "close meshkit"; the memo is appended to an existing "meshkit.log".
   bool appendLogAtClose();
 

@@ -393,7 +393,7 @@ bool transferColours(HostCore& core, const ColourTransferFiles& files, int& fall
 
 ObjReduce::ObjReduce(MeshTools& tools) : simplifierProgram(plat::siblingProgram("simpcmd")), tools_(tools) {
   timer_ = tools.core.clock.createTimer("Waitreduce");
-  timer_->setHandler([this] { WaitreduceTimer(); });
+  timer_->setHandler([this] { checkSimplifier(); });
 }
 
 ObjReduce::~ObjReduce() = default;
@@ -462,7 +462,7 @@ void ObjReduce::stopWaiting() {
   }
 }
 
-void ObjReduce::WaitreduceTimer() {
+void ObjReduce::checkSimplifier() {
   HostCore& core = tools_.core;
   // The simplifier renames its output into place when it is whole; its
   // end is awaited so that no half-written file is read.

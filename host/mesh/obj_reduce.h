@@ -109,7 +109,7 @@ class ObjReduce {
 
   void attachMenus(Controls& controls);
   void startObjReduction();
-  void WaitreduceTimer();
+  void checkSimplifier();
   // The colour transfer onto the reduced file; false (told) when it failed.
   bool matchColors();
 

@@ -69,7 +69,7 @@ std::string nextNumberedName(const std::string& text) {
 FrameGrabber::FrameGrabber(HostCore& core, MeshTools& mesh)
     : core_(core), mesh_(mesh), grabber_(core.clock.createTimer("Grabber")) {
   grabber_->setInterval(grabinterval);
-  grabber_->setHandler([this] { GrabberTimer(); });
+  grabber_->setHandler([this] { requestNextFrame(); });
 }
 
 FrameGrabber::~FrameGrabber() {
@@ -135,7 +135,7 @@ void FrameGrabber::startRingCapture() {
 
 // ---- asking for frames ----
 
-void FrameGrabber::GrabberTimer() {
+void FrameGrabber::requestNextFrame() {
   toggle = !toggle;
   requestFrame(toggle ? A : B);
 }

@@ -72,7 +72,7 @@ class FrameGrabber {
   // "ringcapture": starts the frame-capture program unless one runs and
   // opens both grab couples.
   void startRingCapture();
-  void GrabberTimer();
+  void requestNextFrame();
   void takeFrame(TMemCouple& sender);
   // A key typed while "ringcapture" or "abort" has the focus.
   void handleCaptureKey(char key);

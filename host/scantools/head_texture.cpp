@@ -227,13 +227,8 @@ void TextureTools::startHostHeadTexture() {
   core_.memoPrintf("%s", headStatusText);
 }
 
-void TextureTools::headstarterTimer() {
-  headstarter_->stop();
-  runHeadTexture();
-}
-
-void TextureTools::LaterCilTtureTimer() {
-  laterCilTture_->stop();
+void TextureTools::runHeadTextureOnce(plat::Timer& timer) {
+  timer.stop();
   runHeadTexture();
 }
 

@@ -79,7 +79,7 @@ void TextureTools::toggleTracking() {
   if (!loadModel(mesh_, objtotrack)) return;
   core_.memoPrintf("obj loaded");
   txtuScan_->start();
-  TxtuScanTimer(true);
+  scanTrackedPoints(true);
 }
 
 void TextureTools::closePreviews() {
@@ -89,7 +89,7 @@ void TextureTools::closePreviews() {
   }
 }
 
-void TextureTools::TxtuScanTimer(bool forced) {
+void TextureTools::scanTrackedPoints(bool forced) {
   if (forced) lastPointsLine.clear();
   const std::string path = mesh_.state.inWorkingFolder(pointsFile);
   if (!fileExists(path)) {

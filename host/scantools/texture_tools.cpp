@@ -16,11 +16,11 @@ TextureTools::TextureTools(HostCore& core, MeshTools& mesh)
       laterCilTture_(core.clock.createTimer("LaterCilTture")),
       txtuScan_(core.clock.createTimer("TxtuScan")) {
   headstarter_->setInterval(1000);
-  headstarter_->setHandler([this] { headstarterTimer(); });
+  headstarter_->setHandler([this] { runHeadTextureOnce(*headstarter_); });
   laterCilTture_->setInterval(1000);
-  laterCilTture_->setHandler([this] { LaterCilTtureTimer(); });
+  laterCilTture_->setHandler([this] { runHeadTextureOnce(*laterCilTture_); });
   txtuScan_->setInterval(5000);
-  txtuScan_->setHandler([this] { TxtuScanTimer(false); });
+  txtuScan_->setHandler([this] { scanTrackedPoints(false); });
 }
 
 TextureTools::~TextureTools() {

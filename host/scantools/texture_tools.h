@@ -74,8 +74,8 @@ class TextureTools {
   vect3 headP0{0, 0, 1}, headP1{0, 0, 2};
   // The main window's "head texture" entry.
   void startHostHeadTexture();
-  void headstarterTimer();
-  void LaterCilTtureTimer();
+  // headstarter and LaterCilTture: the tool runs once, a moment later.
+  void runHeadTextureOnce(plat::Timer& timer);
   void runHeadTexture();
   // A click on the window's picture while the head axis is asked for.
   void markHeadAxis(int x, int y);
@@ -104,7 +104,7 @@ class TextureTools {
   std::string unwhiteOutput = "unwhite.obj";
   void toggleTracking();
   // One scan; `forced` (the window as sender) scans even when nothing changed.
-  void TxtuScanTimer(bool forced = false);
+  void scanTrackedPoints(bool forced = false);
   bool tracking() const;
   void askPaintTextures();
   void chooseFillColour();
