@@ -99,13 +99,16 @@ void TextureTools::scanTrackedPoints(bool forced) {
     return;
   }
   pointsMissingTold_ = false;
-  const QDateTime age = QFileInfo(QString::fromStdString(nativePath(path))).lastModified();
+  const QFileInfo info(QString::fromStdString(nativePath(path)));
+  const QDateTime age = info.lastModified();
+  const qint64 size = info.size();
   FilePtr file;
   std::string first;
   core_.readLine(path, first, file);
   file.reset();
-  if (first == lastPointsLine && age == lastPointsAge) return;
+  if (first == lastPointsLine && age == lastPointsAge && size == lastPointsSize) return;
   lastPointsAge = age;
+  lastPointsSize = size;
   closePreviews();
   lastPointsLine = first;
   core_.memoPrintf("= = = = = ");

@@ -92,6 +92,9 @@ class TextureTools {
   std::string pointsFile = "p.txt";
   std::string lastPointsLine;
   QDateTime lastPointsAge;
+  // Rewritten within one tick of the file clock, the age stays the same:
+  // the size tells the rewrite apart too.
+  qint64 lastPointsSize = -1;
   struct PreviewSlot {
     bool shown = false;
     QImage image;
